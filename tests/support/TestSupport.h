@@ -1,0 +1,38 @@
+// Shared helpers for the tests: scratch folders, small file I/O, tool lookup.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cz::test {
+
+// A fresh folder below the system temporary directory, removed with its
+// contents when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+bool FileExists(const std::string& path);
+// Runs a shell command; returns its exit status (-1 when it could not run).
+int RunCommand(const std::string& command);
+// True when an external program is on PATH.
+bool HaveTool(const std::string& name);
+// Folder of the real files in shared/testdata.
+std::string TestDataDir();
+std::string SourceDir();
+std::string BinDir();
+std::string LibDir();
+
+}  // namespace cz::test
