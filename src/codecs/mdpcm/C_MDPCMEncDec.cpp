@@ -1,0 +1,281 @@
+#include "codecs/mdpcm/C_MDPCMEncDec.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+#include "foundation/I_ProgressCallback.h"
+
+namespace cz {
+
+namespace {
+
+struct ScaleEntry {
+    uint16_t threshold;  // largest sample-to-sample change the step follows
+    uint16_t step;
+};
+
+// Threshold 123 + 124 i, step 8 (i + 1): fifteen steps of a scale reach a
+// little less than its threshold, so a frame's steepest slope is followed.
+constexpr std::array<ScaleEntry, C_MDPCMEncDec::kScaleCount> kScaleTable = [] {
+    std::array<ScaleEntry, C_MDPCMEncDec::kScaleCount> table{};
+    for (int i = 0; i < C_MDPCMEncDec::kScaleCount; ++i)
+        table[i] = {static_cast<uint16_t>(123 + 124 * i), static_cast<uint16_t>(8 * (i + 1))};
+    return table;
+}();
+
+constexpr int kMinValue = 0;
+constexpr int kMaxValue = 4095;
+constexpr int kMidScale = 2048;
+
+// Change applied to the reconstruction v at a padding position.
+int PadDelta(int v, int32_t padMode) {
+    if (padMode == 0) {  // toward mid-scale
+        if (v < 2032) return 16;
+        if (v < 2040) return 8;
+        if (v < 2048) return 0;
+        if (v < 2056) return -8;
+        return -16;
+    }
+    if (padMode == 1) {  // toward zero
+        if (v > 16) return -16;
+        if (v >= 8) return -8;
+        return 0;
+    }
+    return 0;
+}
+
+void ReportBegin(I_ProgressCallback* progress) {
+    if (progress) progress->OnBegin();
+}
+
+void ReportEnd(I_ProgressCallback* progress) {
+    if (progress) progress->OnEnd();
+}
+
+}  // namespace
+
+C_MDPCMEncDec::C_MDPCMEncDec(uint32_t headerAlias, uint16_t firstSampleBits)
+    : headerAlias_(headerAlias), firstSampleBits_(firstSampleBits) {}
+
+C_MDPCMEncDec::~C_MDPCMEncDec() = default;
+
+uint16_t C_MDPCMEncDec::ScaleStep(int index) { return kScaleTable[static_cast<size_t>(index)].step; }
+
+uint16_t C_MDPCMEncDec::ScaleThreshold(int index) { return kScaleTable[static_cast<size_t>(index)].threshold; }
+
+uint8_t C_MDPCMEncDec::HeaderByte(int index, uint32_t kind) const {
+    const int written = (headerAlias_ != 0 && index == 0) ? 14 : index;
+    return static_cast<uint8_t>((written << 1) | static_cast<int>(kind & 1));
+}
+
+int C_MDPCMEncDec::IndexFromHeader(uint8_t header) const {
+    int index = header >> 1;
+    if (headerAlias_ != 0 && index == 14) index = 0;
+    return index < kScaleCount ? index : -1;
+}
+
+int C_MDPCMEncDec::AvoidEndMarker(int index, uint32_t kind) const {
+    // A header equal to the end marker would end the stream early (a quiet
+    // short frame is header 0, the default marker, unless the alias is on).
+    auto usable = [&](int i) { return !(headerAlias_ != 0 && i == 14) && HeaderByte(i, kind) != endMarker_; };
+    if (usable(index)) return index;
+    for (int i = index + 1; i < kScaleCount; ++i)
+        if (usable(i)) return i;
+    for (int i = index - 1; i >= 0; --i)
+        if (usable(i)) return i;
+    return index;
+}
+
+int C_MDPCMEncDec::RoundFirstSample(int value) const {
+    if (firstSampleBits_ >= 12) return value;
+    const int shift = 12 - firstSampleBits_;
+    return (((value - kMidScale) >> shift) << shift) + kMidScale;
+}
+
+void C_MDPCMEncDec::BeginStream(uint8_t* out, size_t outSize, uint16_t initialValue) {
+    output_ = out;
+    outputSize_ = outSize;
+    outputPos_ = 0;
+    // A start outside the 12-bit range would push differences past -15..15.
+    current_ = std::min<int>(initialValue, kMaxValue);
+}
+
+void C_MDPCMEncDec::PlanFrames(uint32_t sampleCount, uint32_t longLength, uint32_t shortLength) {
+    longFrames_ = shortFrames_ = padding_ = 0;
+    if (longLength == 0 || shortLength == 0) return;
+    const uint64_t total = sampleCount;
+    const uint64_t L = longLength;
+    const uint64_t S = shortLength;
+    if (total <= S) {
+        shortFrames_ = 1;
+        padding_ = static_cast<uint32_t>(S - total);
+        return;
+    }
+    uint64_t a = total / L;
+    uint64_t r = total % L;
+    uint64_t b = r / S;
+    uint64_t bestA = a, bestB = b, bestE = r % S;
+    // Trade long frames for short ones while that may shrink the remainder.
+    while (a > 0 && bestE != 0 && b < a) {
+        r += L;
+        --a;
+        b = r / S;
+        if (r % S < bestE) {
+            bestA = a;
+            bestB = b;
+            bestE = r % S;
+        }
+    }
+    const uint64_t shorts = bestB + (bestE != 0 ? 1 : 0);
+    longFrames_ = static_cast<uint32_t>(bestA);
+    shortFrames_ = static_cast<uint32_t>(shorts);
+    padding_ = static_cast<uint32_t>(bestA * L + shorts * S - total);
+}
+
+uint64_t C_MDPCMEncDec::GetMaxEncodedSize(uint32_t sampleCount, uint32_t longLength, uint32_t shortLength) {
+    PlanFrames(sampleCount, longLength, shortLength);
+    return uint64_t{sampleCount} + 102 +
+           2 * (uint64_t{padding_} + uint64_t{longFrames_} + uint64_t{shortFrames_});
+}
+
+uint32_t C_MDPCMEncDec::Encode(uint8_t* out, size_t outSize, uint32_t sampleCount, const uint16_t* samples,
+                               uint16_t initialValue, uint32_t longLength, uint32_t shortLength,
+                               int32_t padMode, I_ProgressCallback* progress) {
+    if (out == nullptr || (sampleCount != 0 && samples == nullptr) || longLength == 0 || shortLength == 0)
+        return 0;
+    const uint64_t needed = GetMaxEncodedSize(sampleCount, longLength, shortLength);
+    if (uint64_t{outSize} < needed || needed > UINT32_MAX) return 0;
+    BeginStream(out, outSize, initialValue);
+
+    const uint64_t frames = uint64_t{longFrames_} + shortFrames_;
+    uint64_t done = 0;
+    uint32_t next = 0;
+    ReportBegin(progress);
+    auto codeFrames = [&](uint32_t count, uint32_t length, uint32_t kind) {
+        for (uint32_t i = 0; i < count; ++i) {
+            if (EncodeFrame(samples, sampleCount, next, length, kind, padMode) == 0) return false;
+            next += length;
+            ++done;
+            if (progress) progress->OnProgress(static_cast<int32_t>(done * 100 / frames));
+        }
+        return true;
+    };
+    const bool coded = codeFrames(longFrames_, longLength, 1) && codeFrames(shortFrames_, shortLength, 0);
+    ReportEnd(progress);
+    if (!coded || !HaveRoom(1)) return 0;
+    Put(endMarker_);
+    return static_cast<uint32_t>(outputPos_);
+}
+
+uint32_t C_MDPCMEncDec::EncodeFrame(const uint16_t* samples, uint32_t sampleCount, uint32_t first,
+                                    uint32_t frameLength, uint32_t kind, int32_t padMode) {
+    if (!HaveRoom(size_t{1} + frameLength) || (samples == nullptr && sampleCount != 0)) return 0;
+    auto target = [&](uint64_t pos, int v) {
+        return pos < sampleCount ? static_cast<int>(samples[pos]) : v + PadDelta(v, padMode);
+    };
+
+    // Steepest change between consecutive targets, from the current value.
+    int prev = current_;
+    int peak = 0;
+    for (uint32_t k = 0; k < frameLength; ++k) {
+        const int t = target(uint64_t{first} + k, prev);
+        peak = std::max(peak, std::abs(t - prev));
+        prev = t;
+    }
+    int index = kScaleCount - 1;
+    for (int i = 0; i < kScaleCount; ++i) {
+        if (kScaleTable[i].threshold >= peak) {
+            index = i;
+            break;
+        }
+    }
+    if (headerAlias_ != 0 && index == 14) index = 15;
+    index = AvoidEndMarker(index, kind);
+    const int step = kScaleTable[index].step;
+    Put(HeaderByte(index, kind));
+
+    int v = current_;
+    for (uint32_t k = 0; k < frameLength; ++k) {
+        const int d = target(uint64_t{first} + k, v) - v;
+        // Nearest multiple of the step, halves away from zero.
+        int q = d >= 1 ? (d + step / 2) / step : (d - step / 2) / step;
+        q = std::clamp(q, kMinDifference, kMaxDifference);
+        v += q * step;
+        while (v > kMaxValue) {
+            v -= step;
+            --q;
+        }
+        while (v < kMinValue) {
+            v += step;
+            ++q;
+        }
+        Put(static_cast<uint8_t>(static_cast<int8_t>(q)));
+        if (k == 0) v = std::clamp(RoundFirstSample(v), kMinValue, kMaxValue);
+    }
+    current_ = v;
+    return frameLength + 1;
+}
+
+uint32_t C_MDPCMEncDec::Decode(uint16_t* out, size_t outCapacity, const uint8_t* in, size_t inSize,
+                               uint16_t initialValue, uint32_t longLength, uint32_t shortLength,
+                               I_ProgressCallback* progress) {
+    endMarkerSeen_ = false;
+    if (out == nullptr) outCapacity = 0;
+    if (in == nullptr) inSize = 0;
+    ReportBegin(progress);
+    int v = std::min<int>(initialValue, kMaxValue);
+    size_t pos = 0;
+    size_t written = 0;
+    bool stopped = false;
+    while (!stopped && pos < inSize) {
+        const uint8_t header = in[pos];
+        if (header == endMarker_) {
+            endMarkerSeen_ = true;
+            break;
+        }
+        const int index = IndexFromHeader(header);
+        if (index < 0) break;
+        ++pos;
+        const int step = kScaleTable[index].step;
+        const uint32_t n = (header & 1) ? longLength : shortLength;
+        for (uint32_t k = 0; k < n; ++k) {
+            if (pos >= inSize || written >= outCapacity) {
+                stopped = true;
+                break;
+            }
+            v += static_cast<int8_t>(in[pos++]) * step;
+            if (k == 0) v = RoundFirstSample(v);
+            v = std::clamp(v, kMinValue, kMaxValue);
+            out[written++] = static_cast<uint16_t>(v);
+        }
+        if (progress) progress->OnProgress(static_cast<int32_t>(pos * 100 / inSize));
+    }
+    if (progress) progress->OnProgress(100);
+    ReportEnd(progress);
+    return static_cast<uint32_t>(std::min<size_t>(written, UINT32_MAX));
+}
+
+uint32_t C_MDPCMEncDec::CountDecodedSamples(uint32_t longLength, uint32_t shortLength, const uint8_t* in,
+                                            size_t inSize) {
+    endMarkerSeen_ = false;
+    if (in == nullptr) inSize = 0;
+    uint64_t total = 0;
+    size_t pos = 0;
+    while (pos < inSize) {
+        const uint8_t header = in[pos];
+        if (header == endMarker_) {
+            endMarkerSeen_ = true;
+            break;
+        }
+        if (IndexFromHeader(header) < 0) break;
+        ++pos;
+        const uint64_t n = (header & 1) ? longLength : shortLength;
+        const uint64_t present = std::min<uint64_t>(n, inSize - pos);
+        total += present;
+        pos += static_cast<size_t>(present);
+    }
+    return static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
+}
+
+}  // namespace cz
