@@ -27,12 +27,18 @@ struct ImaChannel {
     int32_t stepIndex = 0;
 };
 
+template <WavAdpcmArithmetic kArithmetic>
 int16_t ExpandNibble(ImaChannel& ch, uint8_t code) {
     const int32_t step = kStepTable[static_cast<size_t>(ch.stepIndex)];
-    int32_t diff = step >> 3;
-    if (code & 4) diff += step;
-    if (code & 2) diff += step >> 1;
-    if (code & 1) diff += step >> 2;
+    int32_t diff = 0;
+    if constexpr (kArithmetic == WavAdpcmArithmetic::kReference) {
+        diff = step >> 3;
+        if (code & 4) diff += step;
+        if (code & 2) diff += step >> 1;
+        if (code & 1) diff += step >> 2;
+    } else {
+        diff = ((2 * (code & 7) + 1) * step) >> 3;
+    }
     ch.predictor = std::clamp((code & 8) ? ch.predictor - diff : ch.predictor + diff, -32768, 32767);
     ch.stepIndex = std::clamp(ch.stepIndex + kIndexTable[code], 0, kMaxStepIndex);
     return static_cast<int16_t>(ch.predictor);
@@ -40,6 +46,30 @@ int16_t ExpandNibble(ImaChannel& ch, uint8_t code) {
 
 constexpr size_t kGroupBytes = 4;    // per channel
 constexpr size_t kGroupSamples = 8;  // per channel
+
+// After the headers: groups of 4 bytes per channel, channels taking turns,
+// each holding 8 samples low nibble first.
+template <WavAdpcmArithmetic kArithmetic>
+WavAdpcmError ExpandGroups(C_Buffer& block, size_t frames, size_t channels, ImaChannel* state, int16_t* out) {
+    for (size_t done = 1; done < frames; done += kGroupSamples) {
+        const size_t count = std::min(kGroupSamples, frames - done);
+        for (size_t c = 0; c < channels; ++c) {
+            // Every group holding a wanted sample lies whole inside the block
+            // (FramesInBlock counts whole groups only), so a failed read means
+            // a broken caller, not a short stream.
+            int16_t* sample = out + done * channels + c;
+            for (size_t k = 0; k < count; ++k, sample += channels) {
+                uint8_t code = 0;
+                if (!block.ReadNibbleLowFirst(code)) return WavAdpcmError::kBadBlockHeader;
+                *sample = ExpandNibble<kArithmetic>(state[c], code);
+            }
+            // Step to the next group, over a half-used byte and the unused
+            // rest of a group cut short by the samples per block.
+            if (!block.Skip(kGroupBytes - (count + 1) / 2)) return WavAdpcmError::kBadBlockHeader;
+        }
+    }
+    return WavAdpcmError::kNone;
+}
 
 }  // namespace
 
@@ -51,10 +81,9 @@ int64_t C_DVIADPCMCodec::DecodeBlocks(const uint8_t* in, size_t inSize, int16_t*
 }
 
 // Block layout: per channel a header of first sample (int16), step index
-// (1 byte) and a reserved byte; then groups of 4 bytes per channel, channels
-// taking turns, each holding 8 samples low nibble first.
+// (1 byte) and a reserved byte; then the sample groups.
 WavAdpcmError C_DVIADPCMCodec::ExpandBlock(C_Buffer& block, size_t frames, const C_WavFileCodecInfo& info,
-                                           int16_t* out) {
+                                           WavAdpcmArithmetic arithmetic, int16_t* out) {
     const size_t channels = info.Channels();
     std::array<ImaChannel, 2> state{};
     for (size_t c = 0; c < channels; ++c) {
@@ -66,24 +95,9 @@ WavAdpcmError C_DVIADPCMCodec::ExpandBlock(C_Buffer& block, size_t frames, const
         state[c].stepIndex = index;
         out[c] = first;
     }
-    for (size_t done = 1; done < frames; done += kGroupSamples) {
-        const size_t count = std::min(kGroupSamples, frames - done);
-        for (size_t c = 0; c < channels; ++c) {
-            // Every group holding a wanted sample lies whole inside the block
-            // (FramesInBlock counts whole groups only), so a failed read means
-            // a broken caller, not a short stream.
-            int16_t* sample = out + done * channels + c;
-            for (size_t k = 0; k < count; ++k, sample += channels) {
-                uint8_t code = 0;
-                if (!block.ReadNibbleLowFirst(code)) return WavAdpcmError::kBadBlockHeader;
-                *sample = ExpandNibble(state[c], code);
-            }
-            // Step to the next group, over a half-used byte and the unused
-            // rest of a group cut short by the samples per block.
-            if (!block.Skip(kGroupBytes - (count + 1) / 2)) return WavAdpcmError::kBadBlockHeader;
-        }
-    }
-    return WavAdpcmError::kNone;
+    return arithmetic == WavAdpcmArithmetic::kReference
+               ? ExpandGroups<WavAdpcmArithmetic::kReference>(block, frames, channels, state.data(), out)
+               : ExpandGroups<WavAdpcmArithmetic::kExactProduct>(block, frames, channels, state.data(), out);
 }
 
 }  // namespace cz

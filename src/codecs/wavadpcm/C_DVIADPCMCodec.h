@@ -16,7 +16,8 @@ public:
                          const C_WavFileCodecInfo& codecInfo) override;
 
 private:
-    static WavAdpcmError ExpandBlock(C_Buffer& block, size_t frames, const C_WavFileCodecInfo& info, int16_t* out);
+    static WavAdpcmError ExpandBlock(C_Buffer& block, size_t frames, const C_WavFileCodecInfo& info,
+                                     WavAdpcmArithmetic arithmetic, int16_t* out);
 };
 
 }  // namespace cz

@@ -25,17 +25,30 @@ struct MsChannel {
     int32_t sample2 = 0;
 };
 
+template <WavAdpcmArithmetic kArithmetic>
 int16_t ExpandNibble(MsChannel& ch, uint8_t code) {
-    // Coefficients are fixed point with 8 fraction bits; the prediction is
-    // rounded toward minus infinity (arithmetic shift), as the encoders that
-    // wrote the stream assume.
-    const int64_t predicted = (static_cast<int64_t>(ch.sample1) * ch.coef1 + static_cast<int64_t>(ch.sample2) * ch.coef2) >> 8;
+    // Coefficients are fixed point with 8 fraction bits.
+    const int64_t sum = static_cast<int64_t>(ch.sample1) * ch.coef1 + static_cast<int64_t>(ch.sample2) * ch.coef2;
+    const int64_t predicted = kArithmetic == WavAdpcmArithmetic::kReference ? (sum >> 8) : (sum / 256);
     const int32_t signedCode = (code & 0x08) ? static_cast<int32_t>(code) - 16 : code;
     const int64_t value = std::clamp<int64_t>(predicted + static_cast<int64_t>(signedCode) * ch.delta, -32768, 32767);
     ch.sample2 = ch.sample1;
     ch.sample1 = static_cast<int32_t>(value);
     ch.delta = std::clamp((kAdaptation[code] * ch.delta) >> 8, kMinDelta, kMaxDelta);
     return static_cast<int16_t>(value);
+}
+
+// One nibble per sample, channels taking turns.
+template <WavAdpcmArithmetic kArithmetic>
+WavAdpcmError ExpandCodes(C_Buffer& block, size_t count, size_t channels, MsChannel* state, int16_t* out) {
+    size_t c = 0;
+    for (size_t i = 0; i < count; ++i) {
+        uint8_t code = 0;
+        if (!block.ReadNibbleHighFirst(code)) return WavAdpcmError::kBadBlockHeader;
+        out[i] = ExpandNibble<kArithmetic>(state[c], code);
+        if (++c == channels) c = 0;
+    }
+    return WavAdpcmError::kNone;
 }
 
 }  // namespace
@@ -70,7 +83,7 @@ int64_t C_MSADPCMEncDec::DecodeAllBlocks(const uint8_t* in, size_t inSize, int16
             return -1;
         }
         C_Buffer block(in + offset, blockBytes);
-        const WavAdpcmError error = expand(block, frames, codecInfo, out + written);
+        const WavAdpcmError error = expand(block, frames, codecInfo, arithmetic_, out + written);
         if (error != WavAdpcmError::kNone) {
             lastError_ = error;
             return -1;
@@ -85,7 +98,7 @@ int64_t C_MSADPCMEncDec::DecodeAllBlocks(const uint8_t* in, size_t inSize, int16
 // one nibble per sample, high nibble first, channels alternating. The header
 // holds the two oldest samples, the second field being the earlier one.
 WavAdpcmError C_MSADPCMEncDec::ExpandBlock(C_Buffer& block, size_t frames, const C_WavFileCodecInfo& info,
-                                           int16_t* out) {
+                                           WavAdpcmArithmetic arithmetic, int16_t* out) {
     const size_t channels = info.Channels();
     std::array<MsChannel, 2> state{};
     for (size_t c = 0; c < channels; ++c) {
@@ -112,15 +125,11 @@ WavAdpcmError C_MSADPCMEncDec::ExpandBlock(C_Buffer& block, size_t frames, const
         out[c] = static_cast<int16_t>(state[c].sample2);
         out[channels + c] = static_cast<int16_t>(state[c].sample1);
     }
-    int16_t* sample = out + 2 * channels;
-    for (size_t i = 2; i < frames; ++i) {
-        for (size_t c = 0; c < channels; ++c) {
-            uint8_t code = 0;
-            if (!block.ReadNibbleHighFirst(code)) return WavAdpcmError::kBadBlockHeader;
-            *sample++ = ExpandNibble(state[c], code);
-        }
-    }
-    return WavAdpcmError::kNone;
+    int16_t* body = out + 2 * channels;
+    const size_t count = (frames - 2) * channels;
+    return arithmetic == WavAdpcmArithmetic::kReference
+               ? ExpandCodes<WavAdpcmArithmetic::kReference>(block, count, channels, state.data(), body)
+               : ExpandCodes<WavAdpcmArithmetic::kExactProduct>(block, count, channels, state.data(), body);
 }
 
 }  // namespace cz

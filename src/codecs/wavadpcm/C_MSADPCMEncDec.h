@@ -11,6 +11,19 @@
 
 namespace cz {
 
+// Two published decoders of these formats round differently, and a stream
+// decodes bit-exactly only with the arithmetic its reader expects.
+enum class WavAdpcmArithmetic {
+    // The reference algorithms: IMA steps built from shifted adds
+    // (step/8 + step/4 + step/2 + step, each term truncated); Microsoft
+    // ADPCM prediction rounded toward minus infinity (an arithmetic shift by
+    // 8). SoX and libsndfile decode this way; it is the default.
+    kReference,
+    // IMA difference as one product, (2 × code + 1) × step / 8; Microsoft
+    // ADPCM prediction truncated toward zero. FFmpeg's decoders do this.
+    kExactProduct,
+};
+
 class C_MSADPCMEncDec {
 public:
     C_MSADPCMEncDec() = default;
@@ -31,20 +44,24 @@ public:
                                  const C_WavFileCodecInfo& codecInfo);
 
     WavAdpcmError LastError() const { return lastError_; }
+    void SetArithmetic(WavAdpcmArithmetic arithmetic) { arithmetic_ = arithmetic; }
+    WavAdpcmArithmetic Arithmetic() const { return arithmetic_; }
 
 protected:
     // Expands one block (already cut to its size) into frames × channels
     // interleaved samples.
     using BlockExpander = WavAdpcmError (*)(C_Buffer& block, size_t frames, const C_WavFileCodecInfo& info,
-                                            int16_t* out);
+                                            WavAdpcmArithmetic arithmetic, int16_t* out);
 
     int64_t DecodeAllBlocks(const uint8_t* in, size_t inSize, int16_t* out, size_t outSize,
                             const C_WavFileCodecInfo& codecInfo, uint16_t formatTag, BlockExpander expand);
 
 private:
-    static WavAdpcmError ExpandBlock(C_Buffer& block, size_t frames, const C_WavFileCodecInfo& info, int16_t* out);
+    static WavAdpcmError ExpandBlock(C_Buffer& block, size_t frames, const C_WavFileCodecInfo& info,
+                                     WavAdpcmArithmetic arithmetic, int16_t* out);
 
     WavAdpcmError lastError_ = WavAdpcmError::kNone;
+    WavAdpcmArithmetic arithmetic_ = WavAdpcmArithmetic::kReference;
 };
 
 }  // namespace cz

@@ -11,7 +11,7 @@ std::unique_ptr<C_MSADPCMEncDec> CreateWavAdpcmDecoder(uint16_t formatTag) {
 }
 
 bool DecodeWavAdpcm(const uint8_t* fmt, size_t fmtSize, const uint8_t* data, size_t dataSize,
-                    std::vector<int16_t>& out, WavAdpcmStreamInfo* info) {
+                    std::vector<int16_t>& out, WavAdpcmStreamInfo* info, WavAdpcmArithmetic arithmetic) {
     out.clear();
     WavAdpcmStreamInfo local;
     WavAdpcmStreamInfo& result = info ? *info : local;
@@ -35,6 +35,7 @@ bool DecodeWavAdpcm(const uint8_t* fmt, size_t fmtSize, const uint8_t* data, siz
     std::vector<int16_t> samples(frames * codecInfo.Channels());
 
     const auto decoder = CreateWavAdpcmDecoder(codecInfo.FormatTag());
+    decoder->SetArithmetic(arithmetic);
     const int64_t bytes =
         decoder->DecodeBlocks(data, dataSize, samples.data(), samples.size() * sizeof(int16_t), codecInfo);
     if (bytes < 0) {
