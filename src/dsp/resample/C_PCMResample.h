@@ -1,0 +1,83 @@
+// The resampler: sinc interpolation (modes 1 and 2) with a Kaiser-windowed
+// low-pass before going down in rate, or linear interpolation (other modes).
+// Progress is polled every 200 ms by a thread of the run and reported to the
+// run's callback; two-channel (and wider) sounds report one rising percent
+// over all their channels through the object's own callback.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "dsp/resample/I_PCMResample.h"
+#include "foundation/I_ProgressCallback.h"
+
+namespace cz {
+
+class C_PCMResample : public I_PCMResample, public I_ProgressCallback {
+public:
+    // Highest sample rate accepted on either side.
+    static constexpr uint32_t kMaxRate = 384000;
+
+    struct Deleter {
+        void operator()(C_PCMResample* object) const { object->Release(); }
+    };
+    using Pointer = std::unique_ptr<C_PCMResample, Deleter>;
+
+    // An object that Release destroys. Objects may as well live on the stack;
+    // Release is then a no-op.
+    static Pointer Create();
+
+    C_PCMResample() = default;
+    ~C_PCMResample() override;
+    C_PCMResample(const C_PCMResample&) = delete;
+    C_PCMResample& operator=(const C_PCMResample&) = delete;
+
+    void Release() override;
+    int32_t ResampleFile(int32_t mode, const char* source, const char* destination, int32_t formatId,
+                         uint32_t targetRate, double spare, I_ProgressCallback* callback) override;
+    int32_t ResampleWavFile(int32_t mode, I_WavFile* source, I_WavFile* destination, uint32_t targetRate,
+                            double spare, I_ProgressCallback* callback) override;
+    uint32_t ResampleSamples(int32_t mode, uint32_t sourceRate, uint32_t targetRate, uint32_t sourceCount,
+                             uint32_t destinationCount, const int16_t* source, int16_t* destination, double spare,
+                             I_ProgressCallback* callback) override;
+    uint32_t ResampleWavData(int32_t mode, I_WavData* source, I_WavData* destination, uint32_t targetRate,
+                             double spare, I_ProgressCallback* callback) override;
+
+    // Target rate / source rate of the last run (1.0 before any).
+    double Ratio() const { return ratio_; }
+
+    // Destination sample count for a source of `sourceCount` samples: the
+    // nearest whole number to sourceCount * target / source. 0 when either
+    // rate is out of range or the count does not fit 32 bits.
+    static uint32_t DestinationCount(uint32_t sourceRate, uint32_t targetRate, uint32_t sourceCount);
+    static bool ValidRate(uint32_t rate) { return rate != 0 && rate <= kMaxRate; }
+
+private:
+    // I_ProgressCallback, used in runs over several channels: one OnBegin,
+    // percents rising over all channels, one OnEnd.
+    void OnBegin() override;
+    void OnProgress(int32_t percent) override;
+    void OnEnd() override;
+
+    class ProgressRun;
+    uint32_t RunSinc(uint32_t sourceCount, uint32_t destinationCount, const int16_t* source, int16_t* destination);
+    uint32_t RunLinear(uint32_t sourceCount, uint32_t destinationCount, const int16_t* source,
+                       int16_t* destination);
+    void ProgressLoop(I_ProgressCallback* callback);
+
+    double ratio_ = 1.0;
+    // Percent done of the current run; written by the run, read by the
+    // progress thread.
+    std::atomic<double> progress_{0.0};
+    // 0 single pass; k (1-based) while channel k of stageCount_ runs.
+    int32_t stage_ = 0;
+    int32_t stageCount_ = 0;
+    I_ProgressCallback* callback_ = nullptr;
+    I_ProgressCallback* userCallback_ = nullptr;
+    // Ends this object's progress thread; other objects run undisturbed.
+    std::atomic<bool> stop_{true};
+    bool heapOwned_ = false;
+};
+
+}  // namespace cz

@@ -1,0 +1,340 @@
+// Kernel table, pre-filter design and the two filter loops, each in a portable
+// form and, on x86 processors with AVX2 and FMA, a vector form chosen at run
+// time.
+#include "dsp/resample/ResampleKernels.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define CZ_RESAMPLE_X86 1
+#include <immintrin.h>
+#endif
+
+namespace cz::resample {
+
+namespace {
+
+// Output samples per block of the pre-filter; its history is carried over.
+constexpr size_t kFilterBlock = 4096;
+// Input samples held as doubles at a time by the interpolation.
+constexpr size_t kInterpolationChunk = 8192;
+// How often the loops report what they have done.
+constexpr size_t kProgressEvery = 4096;
+
+std::atomic<bool> g_vectorAllowed{true};
+
+bool CpuHasVectorKernels() {
+#if CZ_RESAMPLE_X86
+    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return has;
+#else
+    return false;
+#endif
+}
+
+// Input sample k of the window's coordinates: the window of output j starts at
+// index_j, and coordinate 50 is in[0].
+inline double WindowSample(const int16_t* in, size_t inCount, size_t k) {
+    if (k < static_cast<size_t>(kHalfTaps)) return 0.0;
+    const size_t n = k - kHalfTaps;
+    return n < inCount ? static_cast<double>(in[n]) : 0.0;
+}
+
+// ---- portable loops ----------------------------------------------------------
+
+double DotPortable(const double* row, const double* window) {
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    int i = 0;
+    for (; i + 4 <= kTaps; i += 4) {
+        s0 += row[i] * window[i];
+        s1 += row[i + 1] * window[i + 1];
+        s2 += row[i + 2] * window[i + 2];
+        s3 += row[i + 3] * window[i + 3];
+    }
+    for (; i < kTaps; ++i) s0 += row[i] * window[i];
+    return (s0 + s1) + (s2 + s3);
+}
+
+// Filters history[N + u] for u in [0, count) where history[0..N) holds the N
+// samples before the block.
+void FilterBlockPortable(const double* h, size_t order, const double* history, size_t count, int16_t* out) {
+    for (size_t u = 0; u < count; ++u) {
+        const double* x = history + u + order;
+        double acc = 0.0;
+        for (size_t k = 0; k <= order; ++k) acc += h[k] * x[-static_cast<ptrdiff_t>(k)];
+        out[u] = SaturateSample(acc);
+    }
+}
+
+#if CZ_RESAMPLE_X86
+
+// ---- AVX2 + FMA loops --------------------------------------------------------
+
+__attribute__((target("avx2,fma"))) inline double HorizontalSum(__m256d v) {
+    const __m128d lo = _mm256_castpd256_pd128(v);
+    const __m128d hi = _mm256_extractf128_pd(v, 1);
+    const __m128d pair = _mm_add_pd(lo, hi);
+    return _mm_cvtsd_f64(_mm_add_sd(pair, _mm_unpackhi_pd(pair, pair)));
+}
+
+// One output: 104 taps (the last three zero) in four chains.
+__attribute__((target("avx2,fma"))) double DotAvx2(const double* row, const double* window) {
+    __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
+    __m256d a2 = _mm256_setzero_pd(), a3 = _mm256_setzero_pd();
+    for (int i = 0; i < 96; i += 16) {
+        a0 = _mm256_fmadd_pd(_mm256_loadu_pd(row + i), _mm256_loadu_pd(window + i), a0);
+        a1 = _mm256_fmadd_pd(_mm256_loadu_pd(row + i + 4), _mm256_loadu_pd(window + i + 4), a1);
+        a2 = _mm256_fmadd_pd(_mm256_loadu_pd(row + i + 8), _mm256_loadu_pd(window + i + 8), a2);
+        a3 = _mm256_fmadd_pd(_mm256_loadu_pd(row + i + 12), _mm256_loadu_pd(window + i + 12), a3);
+    }
+    a0 = _mm256_fmadd_pd(_mm256_loadu_pd(row + 96), _mm256_loadu_pd(window + 96), a0);
+    a1 = _mm256_fmadd_pd(_mm256_loadu_pd(row + 100), _mm256_loadu_pd(window + 100), a1);
+    return HorizontalSum(_mm256_add_pd(_mm256_add_pd(a0, a1), _mm256_add_pd(a2, a3)));
+}
+
+// Two outputs at once, so that eight chains keep both FMA pipes busy.
+__attribute__((target("avx2,fma"))) void DotPairAvx2(const double* row0, const double* window0, const double* row1,
+                                                     const double* window1, double* result) {
+    __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
+    __m256d a2 = _mm256_setzero_pd(), a3 = _mm256_setzero_pd();
+    __m256d b0 = _mm256_setzero_pd(), b1 = _mm256_setzero_pd();
+    __m256d b2 = _mm256_setzero_pd(), b3 = _mm256_setzero_pd();
+    for (int i = 0; i < 96; i += 16) {
+        a0 = _mm256_fmadd_pd(_mm256_loadu_pd(row0 + i), _mm256_loadu_pd(window0 + i), a0);
+        b0 = _mm256_fmadd_pd(_mm256_loadu_pd(row1 + i), _mm256_loadu_pd(window1 + i), b0);
+        a1 = _mm256_fmadd_pd(_mm256_loadu_pd(row0 + i + 4), _mm256_loadu_pd(window0 + i + 4), a1);
+        b1 = _mm256_fmadd_pd(_mm256_loadu_pd(row1 + i + 4), _mm256_loadu_pd(window1 + i + 4), b1);
+        a2 = _mm256_fmadd_pd(_mm256_loadu_pd(row0 + i + 8), _mm256_loadu_pd(window0 + i + 8), a2);
+        b2 = _mm256_fmadd_pd(_mm256_loadu_pd(row1 + i + 8), _mm256_loadu_pd(window1 + i + 8), b2);
+        a3 = _mm256_fmadd_pd(_mm256_loadu_pd(row0 + i + 12), _mm256_loadu_pd(window0 + i + 12), a3);
+        b3 = _mm256_fmadd_pd(_mm256_loadu_pd(row1 + i + 12), _mm256_loadu_pd(window1 + i + 12), b3);
+    }
+    a0 = _mm256_fmadd_pd(_mm256_loadu_pd(row0 + 96), _mm256_loadu_pd(window0 + 96), a0);
+    b0 = _mm256_fmadd_pd(_mm256_loadu_pd(row1 + 96), _mm256_loadu_pd(window1 + 96), b0);
+    a1 = _mm256_fmadd_pd(_mm256_loadu_pd(row0 + 100), _mm256_loadu_pd(window0 + 100), a1);
+    b1 = _mm256_fmadd_pd(_mm256_loadu_pd(row1 + 100), _mm256_loadu_pd(window1 + 100), b1);
+    result[0] = HorizontalSum(_mm256_add_pd(_mm256_add_pd(a0, a1), _mm256_add_pd(a2, a3)));
+    result[1] = HorizontalSum(_mm256_add_pd(_mm256_add_pd(b0, b1), _mm256_add_pd(b2, b3)));
+}
+
+// Saturates four sums and stores them as 16-bit samples.
+__attribute__((target("avx2,fma"))) inline void StoreSaturated4(__m256d v, int16_t* out) {
+    v = _mm256_min_pd(v, _mm256_set1_pd(32767.0));
+    v = _mm256_max_pd(v, _mm256_set1_pd(-32767.0));
+    const __m128i ints = _mm256_cvttpd_epi32(v);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(ints, ints));
+}
+
+// The pre-filter block with eight vectors (32 outputs) per pass over the taps;
+// every output keeps the left-to-right order of its taps.
+__attribute__((target("avx2,fma"))) void FilterBlockAvx2(const double* h, size_t order, const double* history,
+                                                         size_t count, int16_t* out) {
+    size_t u = 0;
+    for (; u + 32 <= count; u += 32) {
+        const double* x = history + u + order;
+        __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd(), a2 = _mm256_setzero_pd();
+        __m256d a3 = _mm256_setzero_pd(), a4 = _mm256_setzero_pd(), a5 = _mm256_setzero_pd();
+        __m256d a6 = _mm256_setzero_pd(), a7 = _mm256_setzero_pd();
+        for (size_t k = 0; k <= order; ++k) {
+            const __m256d hk = _mm256_broadcast_sd(h + k);
+            const double* p = x - k;
+            a0 = _mm256_fmadd_pd(hk, _mm256_loadu_pd(p), a0);
+            a1 = _mm256_fmadd_pd(hk, _mm256_loadu_pd(p + 4), a1);
+            a2 = _mm256_fmadd_pd(hk, _mm256_loadu_pd(p + 8), a2);
+            a3 = _mm256_fmadd_pd(hk, _mm256_loadu_pd(p + 12), a3);
+            a4 = _mm256_fmadd_pd(hk, _mm256_loadu_pd(p + 16), a4);
+            a5 = _mm256_fmadd_pd(hk, _mm256_loadu_pd(p + 20), a5);
+            a6 = _mm256_fmadd_pd(hk, _mm256_loadu_pd(p + 24), a6);
+            a7 = _mm256_fmadd_pd(hk, _mm256_loadu_pd(p + 28), a7);
+        }
+        StoreSaturated4(a0, out + u);
+        StoreSaturated4(a1, out + u + 4);
+        StoreSaturated4(a2, out + u + 8);
+        StoreSaturated4(a3, out + u + 12);
+        StoreSaturated4(a4, out + u + 16);
+        StoreSaturated4(a5, out + u + 20);
+        StoreSaturated4(a6, out + u + 24);
+        StoreSaturated4(a7, out + u + 28);
+    }
+    for (; u + 4 <= count; u += 4) {
+        const double* x = history + u + order;
+        __m256d a = _mm256_setzero_pd();
+        for (size_t k = 0; k <= order; ++k) a = _mm256_fmadd_pd(_mm256_broadcast_sd(h + k), _mm256_loadu_pd(x - k), a);
+        StoreSaturated4(a, out + u);
+    }
+    if (u < count) FilterBlockPortable(h, order, history + u, count - u, out + u);
+}
+
+#endif  // CZ_RESAMPLE_X86
+
+bool UseVector() { return g_vectorAllowed.load(std::memory_order_relaxed) && CpuHasVectorKernels(); }
+
+}  // namespace
+
+bool VectorKernelsActive() { return UseVector(); }
+
+void SetVectorKernelsAllowed(bool allowed) { g_vectorAllowed.store(allowed, std::memory_order_relaxed); }
+
+std::vector<double> BuildSincTable() {
+    std::vector<double> table(static_cast<size_t>(kPhases) * kRowStride, 0.0);
+    for (int p = 0; p < kPhases; ++p) {
+        for (int i = 0; i < kTaps; ++i) {
+            const double x = (kHalfTaps - i + p * 0.02) * kPi;
+            table[static_cast<size_t>(p) * kRowStride + i] = x == 0.0 ? 1.0 : std::sin(x) / x;
+        }
+    }
+    return table;
+}
+
+double BesselI0(double x) {
+    const double half = x / 2.0;
+    double sum = 1.0;
+    double power = 1.0;  // (x/2)^k / k!
+    for (int k = 1; k < 1000; ++k) {
+        power = power * half / k;
+        const double term = power * power;
+        sum += term;
+        if (term / sum < 2e-9) break;
+    }
+    return sum;
+}
+
+std::vector<double> DesignPreFilter(double ratio) {
+    const double r = std::min(ratio, kMaxPassRatio);
+    const double a = r * kPi;
+    const double b = (r + kTransitionWidth) * kPi;
+    const int order = 1 - 2 * static_cast<int>(std::trunc(std::trunc(kOrderConstant / (b - a)) / 2.0));
+    const double centre = order / 2.0;
+    const double gain = BesselI0(kKaiserBeta) * kPi;
+    std::vector<double> h(static_cast<size_t>(order) + 1);
+    for (int n = 0; n <= order; ++n) {
+        const double t = n - centre;  // never 0: the order is odd
+        const double shape = std::sqrt(std::max(0.0, 1.0 - t * t / (centre * centre)));
+        h[static_cast<size_t>(n)] = std::sin(t * (a + b) / 2.0) / t * BesselI0(kKaiserBeta * shape) / gain;
+    }
+    return h;
+}
+
+void ApplyPreFilter(const std::vector<double>& h, const int16_t* in, size_t count, int16_t* out,
+                    const ProgressSink& progress) {
+    if (h.empty() || count == 0) return;
+    const size_t order = h.size() - 1;
+    const bool vector = UseVector();
+    // history[0..order) = the samples before the block, then the block itself.
+    std::vector<double> history(order + kFilterBlock, 0.0);
+    for (size_t start = 0; start < count; start += kFilterBlock) {
+        const size_t n = std::min(kFilterBlock, count - start);
+        for (size_t k = 0; k < order; ++k) {
+            history[k] = start + k >= order ? static_cast<double>(in[start + k - order]) : 0.0;
+        }
+        for (size_t u = 0; u < n; ++u) history[order + u] = in[start + u];
+#if CZ_RESAMPLE_X86
+        if (vector) {
+            FilterBlockAvx2(h.data(), order, history.data(), n, out + start);
+        } else {
+            FilterBlockPortable(h.data(), order, history.data(), n, out + start);
+        }
+#else
+        (void)vector;
+        FilterBlockPortable(h.data(), order, history.data(), n, out + start);
+#endif
+        if (progress) progress(start + n);
+    }
+}
+
+KernelPosition PositionOf(size_t j, double step) {
+    const double pos = static_cast<double>(j) * step;
+    const double whole = std::floor(pos);
+    const double fraction = pos - whole;
+    const double scaled = fraction * 50.0;
+    int phase = static_cast<int>(scaled);
+    if (phase > kPhases - 1) phase = kPhases - 1;
+    if (phase < 0) phase = 0;
+    return {static_cast<size_t>(whole), phase};
+}
+
+void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in, size_t inCount, double step,
+                            int16_t* out, size_t outCount, const ProgressSink& progress) {
+    if (!(step >= 0.0)) step = 0.0;
+    const bool vector = UseVector();
+    // chunk[t] = window coordinate origin + t.
+    const size_t chunkLength = kInterpolationChunk + kRowStride;
+    std::vector<double> chunk(chunkLength, 0.0);
+    size_t origin = 0;
+    bool filled = false;
+    auto covers = [&](size_t index) { return filled && index >= origin && index + kRowStride <= origin + chunkLength; };
+    auto refill = [&](size_t index) {
+        origin = index;
+        for (size_t t = 0; t < chunkLength; ++t) chunk[t] = WindowSample(in, inCount, origin + t);
+        filled = true;
+    };
+    auto row = [&](int phase) { return table.data() + static_cast<size_t>(phase) * kRowStride; };
+
+    size_t nextReport = kProgressEvery;
+    size_t j = 0;
+    while (j < outCount) {
+        const KernelPosition p0 = PositionOf(j, step);
+        if (!covers(p0.index)) refill(p0.index);
+        const double* w0 = chunk.data() + (p0.index - origin);
+#if CZ_RESAMPLE_X86
+        if (vector && j + 1 < outCount) {
+            const KernelPosition p1 = PositionOf(j + 1, step);
+            if (covers(p1.index)) {
+                double sums[2];
+                DotPairAvx2(row(p0.phase), w0, row(p1.phase), chunk.data() + (p1.index - origin), sums);
+                out[j] = SaturateSample(sums[0]);
+                out[j + 1] = SaturateSample(sums[1]);
+                j += 2;
+                if (progress && j >= nextReport) {
+                    progress(j);
+                    nextReport = j + kProgressEvery;
+                }
+                continue;
+            }
+        }
+        out[j] = SaturateSample(vector ? DotAvx2(row(p0.phase), w0) : DotPortable(row(p0.phase), w0));
+#else
+        (void)vector;
+        out[j] = SaturateSample(DotPortable(row(p0.phase), w0));
+#endif
+        ++j;
+        if (progress && j >= nextReport) {
+            progress(j);
+            nextReport = j + kProgressEvery;
+        }
+    }
+    if (progress) progress(outCount);
+}
+
+size_t ApplyLinearInterpolation(double ratio, const int16_t* in, size_t inCount, int16_t* out, size_t outCount,
+                                const ProgressSink& progress) {
+    if (inCount == 0 || outCount == 0 || !(ratio > 0.0)) return 0;
+    const double fixedStep = 1.0 / ratio * 128.0;
+    uint64_t q = 0;
+    double accumulator = fixedStep;
+    size_t written = 0;
+    size_t nextReport = kProgressEvery;
+    while (written < outCount) {
+        const uint64_t i = q >> 7;
+        if (i >= inCount) break;
+        const int32_t f = static_cast<int32_t>(q & 127);
+        const int32_t current = in[i];
+        const int32_t next = i + 1 < inCount ? in[i + 1] : current;
+        out[written++] = static_cast<int16_t>((next * f + current * (128 - f)) / 128);
+        q = accumulator < 1.8e19 ? static_cast<uint64_t>(accumulator) : UINT64_MAX;
+        accumulator += fixedStep;
+        if (progress && written >= nextReport) {
+            progress(written);
+            nextReport = written + kProgressEvery;
+        }
+    }
+    // The end of the output holds the last input sample.
+    for (size_t k = written; k < outCount; ++k) out[k] = in[inCount - 1];
+    out[outCount - 1] = in[inCount - 1];
+    if (progress) progress(written);
+    return written;
+}
+
+}  // namespace cz::resample
