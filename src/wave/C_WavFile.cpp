@@ -1,0 +1,503 @@
+#include "wave/C_WavFile.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+#include "codecs/wavadpcm/WavAdpcmDecode.h"
+#include "foundation/ByteReader.h"
+#include "foundation/C_CUString.h"
+#include "foundation/C_FileAttributes.h"
+
+namespace cz {
+
+namespace {
+
+constexpr uint16_t kTagPcm = 1;
+constexpr uint16_t kTagMsAdpcm = 2;
+constexpr uint16_t kTagImaAdpcm = 17;
+constexpr uint16_t kTagExtensible = 0xFFFE;
+
+// The tail of every standard subformat identifier (KSDATAFORMAT_SUBTYPE_*).
+constexpr uint8_t kSubformatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// A label "(a,b)": an opening parenthesis, then a comma, then a closing one.
+bool ParseEventLabel(const std::string& text, uint32_t* type, uint32_t* param) {
+    size_t open = text.find('(');
+    if (open == std::string::npos) return false;
+    size_t comma = text.find(',', open + 1);
+    if (comma == std::string::npos) return false;
+    size_t close = text.find(')', comma + 1);
+    if (close == std::string::npos) return false;
+    auto number = [](const std::string& s) {
+        std::string t = s.substr(0, 31);
+        return static_cast<uint32_t>(std::strtol(t.c_str(), nullptr, 10));
+    };
+    *type = number(text.substr(open + 1, comma - open - 1));
+    *param = number(text.substr(comma + 1, close - comma - 1));
+    return true;
+}
+
+bool IsSilenceLabel(const std::string& text) {
+    C_CUString t(text);
+    t.Trim();
+    return t.EqualsNoCase("SILENCE");
+}
+
+bool IsMarkerLabel(const std::string& text) {
+    uint32_t a = 0, b = 0;
+    return ParseEventLabel(text, &a, &b) || IsSilenceLabel(text);
+}
+
+}  // namespace
+
+const char* WavFileErrorText(WavFileError error) {
+    switch (error) {
+        case WavFileError::kNone: return "no error";
+        case WavFileError::kCannotOpen: return "the file cannot be opened";
+        case WavFileError::kNotRiffWave: return "not a RIFF/WAVE file";
+        case WavFileError::kTruncated: return "the file is cut short";
+        case WavFileError::kNoFormatChunk: return "no format chunk";
+        case WavFileError::kNoDataChunk: return "no data chunk";
+        case WavFileError::kUnsupportedFormat: return "unsupported sample format";
+        case WavFileError::kBadFormat: return "invalid format record";
+        case WavFileError::kBadMetadata: return "damaged cue, sampler or list chunk";
+        case WavFileError::kBadSampleData: return "damaged sample data";
+        case WavFileError::kNotThisFormat: return "not a file of this format";
+        case WavFileError::kNoSound: return "no sound";
+    }
+    return "unknown error";
+}
+
+C_WavFile::C_WavFile() = default;
+
+C_WavFile::~C_WavFile() = default;
+
+uint32_t C_WavFile::Release() {
+    if (refCount_ > 0) return --refCount_;
+    delete this;
+    return 0;
+}
+
+C_WavData* C_WavFile::EnsureSound() {
+    if (!sound_) {
+        owned_ = std::make_unique<C_WavData>();
+        owned_->SetOwnerWindow(ownerWindow_);
+        sound_ = owned_.get();
+        attached_ = 0;
+    }
+    return static_cast<C_WavData*>(sound_);
+}
+
+void C_WavFile::AttachWavData(I_WavData* sound) {
+    owned_.reset();
+    sound_ = sound;
+    attached_ = sound ? 1 : 0;
+    if (sound) sound->GetActionEventMgr()->SetSampleRate(sound->GetWavInfo()->GetSampleRate());
+}
+
+I_WavData* C_WavFile::DetachWavData() {
+    if (!attached_) return nullptr;
+    I_WavData* sound = sound_;
+    sound_ = nullptr;
+    attached_ = 0;
+    return sound;
+}
+
+I_WavData* C_WavFile::GetWavData() { return EnsureSound(); }
+
+int32_t C_WavFile::CopyWavData(I_WavData* other) { return EnsureSound()->CopyWavData(other); }
+
+void C_WavFile::SetWavInfo(const I_WavInfo& format) { EnsureSound()->SetWavInfo(format); }
+
+int32_t C_WavFile::SetFormat(uint32_t rate, uint32_t dataSize, uint16_t channels, uint16_t validBits,
+                             uint16_t containerBits, uint32_t signedFlag) {
+    EnsureSound()->SetFormat(rate, dataSize, channels, validBits, containerBits, signedFlag);
+    return 1;
+}
+
+uint8_t* C_WavFile::SetSampleData(const uint8_t* bytes, uint32_t size) {
+    return EnsureSound()->SetSampleData(bytes, size);
+}
+
+int32_t C_WavFile::SaveAs(uint32_t formatId, const char* path) {
+    if (!sound_) return 0;
+    return sound_->SaveAs(formatId, path);
+}
+
+int32_t C_WavFile::GetInfo(uint32_t kind, void** out) {
+    if (!sound_) {
+        if (out) *out = nullptr;
+        return 0;
+    }
+    return sound_->GetInfo(kind, out);
+}
+
+void C_WavFile::RecordPathTimeAndLength(const char* path) {
+    SetPath(path);
+    platform::FileTime creation, access, write;
+    if (C_FileAttributes::Instance().GetFileTimes(path, &creation, &access, &write))
+        lastWrite_.SetFromFileTime(write);
+    fileLength_ = C_FileAttributes::Instance().GetFileLength(path);
+}
+
+int32_t C_WavFile::ReadHeader(const char* path, uint32_t loadFlag, uint32_t* outFlags) {
+    SetPath(path);
+    auto stream = path ? InputStream::OpenFile(path) : nullptr;
+    if (!stream) {
+        error_ = WavFileError::kCannotOpen;
+        return 0;
+    }
+    return ReadHeaderStream(std::move(stream), loadFlag, outFlags);
+}
+
+int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_t loadFlag, uint32_t*) {
+    error_ = WavFileError::kNone;
+    stream_ = stream;
+    C_RiffFile riff;
+    if (!riff.Open(stream, "WAVE")) {
+        error_ = WavFileError::kNotRiffWave;
+        return 0;
+    }
+    C_RiffChunk* fmt = nullptr;
+    C_RiffChunk* data = nullptr;
+    for (C_RiffChunk* chunk : riff.GetChunks()) {
+        if (!fmt && chunk->IdIs("fmt ")) fmt = chunk;
+        if (!data && chunk->IdIs("data")) data = chunk;
+    }
+    if (!fmt) {
+        error_ = WavFileError::kNoFormatChunk;
+        return 0;
+    }
+    const auto* fmtData = fmt->Data();
+    if (!fmtData || fmtData->size() < 16 || fmt->GetSize() < 16) {
+        error_ = fmtData && fmtData->size() < fmt->GetSize() ? WavFileError::kTruncated : WavFileError::kBadFormat;
+        return 0;
+    }
+    fmtBytes_ = *fmtData;
+    ByteReader r(fmtBytes_.data(), fmtBytes_.size());
+    S_WaveFormat wf;
+    r.U16(wf.formatTag);
+    r.U16(wf.channels);
+    r.U32(wf.sampleRate);
+    r.U32(wf.bytesPerSecond);
+    r.U16(wf.blockAlign);
+    r.U16(wf.bitsPerSample);
+    uint16_t tag = wf.formatTag;
+    if (tag == kTagExtensible) {
+        // WAVE_FORMAT_EXTENSIBLE: accepted when its subformat is PCM.
+        uint16_t cbSize = 0, validBits = 0, subTag = 0;
+        uint32_t channelMask = 0;
+        uint8_t tail[14];
+        if (!r.U16(cbSize) || cbSize < 22 || !r.U16(validBits) || !r.U32(channelMask) || !r.U16(subTag) ||
+            !r.Bytes(tail, sizeof tail) || subTag != kTagPcm || std::memcmp(tail, kSubformatTail, 14) != 0) {
+            error_ = WavFileError::kUnsupportedFormat;
+            return 0;
+        }
+        if (validBits != 0 && validBits < wf.bitsPerSample) wf.bitsPerSample = validBits;
+        tag = kTagPcm;
+    }
+    if (tag != kTagPcm && tag != kTagMsAdpcm && tag != kTagImaAdpcm) {
+        error_ = WavFileError::kUnsupportedFormat;
+        return 0;
+    }
+    // A record that would make later arithmetic divide by zero, or that
+    // describes no storable sample, is refused here.
+    if (wf.channels == 0 || wf.sampleRate == 0 || wf.blockAlign == 0 ||
+        (tag == kTagPcm && (wf.bitsPerSample == 0 || wf.bitsPerSample > 32))) {
+        error_ = WavFileError::kBadFormat;
+        return 0;
+    }
+    if (tag == kTagPcm) {
+        uint32_t container = static_cast<uint32_t>(wf.blockAlign) * 8u / wf.channels;
+        if (wf.blockAlign % wf.channels != 0 ||
+            (container != 8 && container != 16 && container != 24 && container != 32) ||
+            container < wf.bitsPerSample) {
+            error_ = WavFileError::kBadFormat;
+            return 0;
+        }
+        storedContainerBits_ = static_cast<uint16_t>(container);
+    }
+    if (!data) {
+        error_ = WavFileError::kNoDataChunk;
+        return 0;
+    }
+    if (data->GetAvailableSize() < data->GetSize()) {
+        error_ = WavFileError::kTruncated;
+        return 0;
+    }
+    waveFormat_ = wf;
+    formatTag_ = tag;
+    fmtOffset_ = fmt->GetDataOffset();
+    dataOffset_ = data->GetDataOffset();
+    dataSize_ = data->GetSize();
+
+    if (loadFlag) {
+        C_WavData* sound = EnsureSound();
+        uint16_t container = tag == kTagPcm ? (storedContainerBits_ == 24 ? 32 : storedContainerBits_) : 16;
+        uint16_t valid = tag == kTagPcm ? wf.bitsPerSample : 16;
+        uint64_t size = dataSize_;
+        if (tag == kTagPcm) {
+            uint64_t frames = dataSize_ / wf.blockAlign;
+            size = frames * wf.channels * (container / 8u);
+        }
+        if (size > 0xFFFFFFFFull) {
+            error_ = WavFileError::kBadSampleData;
+            return 0;
+        }
+        sound->SetFormat(wf.sampleRate, static_cast<uint32_t>(size), wf.channels, valid, container,
+                         valid > 8 ? 1 : 0);
+        formatId_ = 2;
+        for (C_RiffChunk* chunk : riff.GetChunks()) {
+            int32_t ok = 1;
+            if (chunk->IdIs("cue "))
+                ok = sound->CueInfo().LoadFromChunk(*chunk);
+            else if (chunk->IdIs("smpl"))
+                ok = sound->SamplerInfo().LoadFromChunk(*chunk);
+            else if (chunk->IdIs("LIST"))
+                ok = sound->ListInfo().LoadFromChunk(*chunk);
+            else if (chunk->IdIs("WIOD") || chunk->IdIs("UIOW"))
+                ok = sound->ExtraChunks().AddFromChunk(chunk->GetId(), *chunk);
+            if (!ok) {
+                error_ = WavFileError::kBadMetadata;
+                return 0;
+            }
+        }
+    }
+    codecType_ = tag == kTagMsAdpcm ? 3 : tag == kTagImaAdpcm ? 6 : 0;
+    return 1;
+}
+
+int32_t C_WavFile::LoadSamples(uint32_t) {
+    if (!sound_ || !stream_) {
+        error_ = WavFileError::kNoSound;
+        return 0;
+    }
+    int32_t ok = formatTag_ == kTagPcm ? LoadPcm() : LoadAdpcm();
+    if (!ok) return 0;
+    RebuildMarkersFromLabels();
+    return 1;
+}
+
+int32_t C_WavFile::LoadPcm() {
+    C_WavData* sound = Sound();
+    const uint32_t frames = dataSize_ / waveFormat_.blockAlign;
+    const uint32_t stored = static_cast<uint32_t>(frames) * waveFormat_.blockAlign;
+    std::vector<uint8_t> raw;
+    if (!stream_->ReadBytes(dataOffset_, stored, raw)) {
+        error_ = WavFileError::kTruncated;
+        return 0;
+    }
+    if (storedContainerBits_ != 24) {
+        sound->SetSampleData(raw.data(), stored);
+    } else {
+        // 24-bit samples are widened into 32-bit containers, valid bits kept.
+        std::vector<uint8_t> wide(static_cast<size_t>(raw.size() / 3) * 4);
+        for (size_t i = 0, j = 0; i + 3 <= raw.size(); i += 3, j += 4) {
+            wide[j] = raw[i];
+            wide[j + 1] = raw[i + 1];
+            wide[j + 2] = raw[i + 2];
+            wide[j + 3] = (raw[i + 2] & 0x80) ? 0xFF : 0x00;
+        }
+        sound->SetSampleData(wide.data(), static_cast<uint32_t>(wide.size()));
+    }
+    return 1;
+}
+
+int32_t C_WavFile::LoadAdpcm() {
+    C_WavData* sound = Sound();
+    std::vector<uint8_t> raw;
+    if (!stream_->ReadBytes(dataOffset_, dataSize_, raw)) {
+        error_ = WavFileError::kTruncated;
+        return 0;
+    }
+    std::vector<int16_t> pcm;
+    WavAdpcmStreamInfo info;
+    if (!DecodeWavAdpcm(fmtBytes_.data(), fmtBytes_.size(), raw.data(), raw.size(), pcm, &info)) {
+        error_ = WavFileError::kBadSampleData;
+        return 0;
+    }
+    uint64_t bytes = static_cast<uint64_t>(pcm.size()) * 2;
+    if (bytes > 0xFFFFFFFFull) {
+        error_ = WavFileError::kBadSampleData;
+        return 0;
+    }
+    std::vector<uint8_t> le(static_cast<size_t>(bytes));
+    for (size_t i = 0; i < pcm.size(); ++i) StoreU16(&le[2 * i], static_cast<uint16_t>(pcm[i]));
+    sound->SetFormat(waveFormat_.sampleRate, static_cast<uint32_t>(bytes), waveFormat_.channels, 16, 16, 1);
+    sound->SetSampleData(le.data(), static_cast<uint32_t>(bytes));
+    return 1;
+}
+
+void C_WavFile::RebuildMarkersFromLabels() {
+    C_WavData* sound = Sound();
+    if (!sound) return;
+    C_ActionEventMgr* events = sound->GetActionEventMgr();
+    events->SetSampleRate(sound->GetWavInfo()->GetSampleRate());
+    C_WavDataListInfo& list = sound->ListInfo();
+    C_WavDataCueInfo& cues = sound->CueInfo();
+    for (int32_t i = 0; i < list.GetLabelCount(); ++i) {
+        uint32_t cueId = 0;
+        const char* text = list.GetLabelAt(i, &cueId);
+        I_WavDataCuePoint* cue = cues.FindByCueId(cueId);
+        if (!text || !cue) continue;
+        uint32_t type = 0, param = 0;
+        if (ParseEventLabel(text, &type, &param))
+            events->AddEventAtSample(type, cue->GetPosition(), nullptr, param);
+        else if (IsSilenceLabel(text))
+            events->AddSilenceRegion(cue->GetPosition(), list.GetTextLength(cueId));
+    }
+}
+
+int32_t C_WavFile::Load(const char* path, uint32_t flag) {
+    if (!ReadHeader(path, 1, nullptr)) return 0;
+    RecordPathTimeAndLength(path);
+    int32_t result = LoadSamples(flag);
+    if (result && sound_) sound_->GetActionEventMgr()->SetSampleRate(sound_->GetWavInfo()->GetSampleRate());
+    return result;
+}
+
+int32_t C_WavFile::LoadFromMemory(std::shared_ptr<InputStream> stream, uint32_t flag, const char* name) {
+    SetPath(name);
+    if (!ReadHeaderStream(std::move(stream), 1, nullptr)) return 0;
+    int32_t result = LoadSamples(flag);
+    if (result && sound_) sound_->GetActionEventMgr()->SetSampleRate(sound_->GetWavInfo()->GetSampleRate());
+    return result;
+}
+
+int32_t C_WavFile::Probe(const char* path, uint32_t* outFlags) {
+    if (!ReadHeader(path, 0, outFlags)) return 0;
+    RecordPathTimeAndLength(path);
+    return 1;
+}
+
+int32_t C_WavFile::ProbeStream(std::shared_ptr<InputStream> stream, uint32_t* outFlags) {
+    return ReadHeaderStream(std::move(stream), 0, outFlags);
+}
+
+int32_t C_WavFile::Save(const char* path) {
+    if (!sound_ || !path) return 0;
+    C_WavData* source = static_cast<C_WavData*>(sound_);
+    // The sample format to write.
+    std::unique_ptr<I_WavData, void (*)(I_WavData*)> converted(nullptr, [](I_WavData* d) { d->Release(); });
+    I_WavData* chosen = source;
+    C_WriteWavParam* param = source->GetWriteParam();
+    I_WavInfo* info = source->GetWavInfo();
+    bool convert = false;
+    uint16_t valid = 16, container = 16;
+    uint32_t sign = 1;
+    if (!param->HasOutputFormat()) {
+        convert = info->GetValidBits() == 12;
+    } else {
+        param->GetOutputFormat(&valid, &container, &sign);
+        convert = valid != info->GetValidBits() || container != info->GetContainerBits() ||
+                  sign != info->GetSignedFlag();
+    }
+    if (convert) {
+        converted.reset(source->ConvertFormat(valid, container, sign, nullptr));
+        if (!converted) return 0;
+        chosen = converted.get();
+    }
+    I_WavInfo* outInfo = chosen->GetWavInfo();
+    if (outInfo->GetChannels() == 0 || outInfo->GetSampleRate() == 0 || outInfo->GetContainerBits() == 0) return 0;
+
+    // Markers: the events and silence regions become cue points with labels.
+    // Cue points and labels of other tools are kept; those that carried
+    // markers are rebuilt from the events.
+    C_WavDataCueInfo cues(outInfo);
+    C_WavDataListInfo labels;
+    const C_WavDataCueInfo& srcCues = source->CueInfo();
+    const C_WavDataListInfo& srcList = source->ListInfo();
+    std::set<uint32_t> markerCues;
+    for (int32_t i = 0; i < srcList.GetLabelCount(); ++i) {
+        uint32_t id = 0;
+        const char* text = srcList.GetLabelAt(i, &id);
+        if (text && IsMarkerLabel(text)) markerCues.insert(id);
+    }
+    std::set<uint32_t> usedIds;
+    for (int32_t i = 0; i < srcCues.GetCount(); ++i) {
+        I_WavDataCuePoint* p = srcCues.GetAt(i);
+        if (markerCues.count(p->GetCueId())) continue;
+        auto* cp = static_cast<C_WavDataCueInfo::C_CuePoint*>(p);
+        char id[5] = {};
+        std::memcpy(id, cp->ChunkId(), 4);
+        cues.AddCuePoint(p->GetCueId(), p->GetPosition(), id, p->GetChunkStart(), p->GetBlockStart(),
+                         p->GetSampleOffset());
+        usedIds.insert(p->GetCueId());
+    }
+    for (int32_t i = 0; i < srcList.GetLabelCount(); ++i) {
+        uint32_t id = 0;
+        const char* text = srcList.GetLabelAt(i, &id);
+        if (text && !markerCues.count(id)) labels.SetLabel(id, text);
+    }
+    uint32_t nextId = 1;
+    auto newId = [&]() {
+        while (usedIds.count(nextId)) ++nextId;
+        usedIds.insert(nextId);
+        return nextId++;
+    };
+    for (const C_ActionEvent* event : source->GetActionEventMgr()->Events()) {
+        uint32_t id = newId();
+        uint32_t pos = event->GetSamplePos();
+        cues.AddCuePoint(id, pos, "data", 0, 0, pos);
+        labels.SetLabel(id, FormatString("(%d,%d)", static_cast<int>(event->GetType()),
+                                         static_cast<int>(event->GetParam())).c_str());
+    }
+    for (const C_ActionSilenceRegion* region : source->GetActionEventMgr()->Regions()) {
+        uint32_t id = newId();
+        cues.AddCuePoint(id, region->GetStart(), "data", 0, 0, region->GetStart());
+        labels.SetLabel(id, "SILENCE");
+        labels.AddText(id, region->GetEnd());
+    }
+
+    // The data chunk: 24-bit sounds are written packed in three bytes.
+    const bool packed24 = outInfo->GetValidBits() == 24 && outInfo->GetContainerBits() == 32;
+    const uint32_t count = outInfo->GetSampleCount();
+    const uint16_t channels = outInfo->GetChannels();
+    const uint32_t available = std::min(chosen->GetDataSize(), chosen->GetBuffer()->Capacity());
+    std::vector<uint8_t> samples;
+    if (packed24) {
+        samples.resize(static_cast<size_t>(count) * channels * 3);
+        const uint8_t* src = chosen->GetSampleBuffer();
+        for (size_t i = 0, j = 0; j + 3 <= samples.size() && i + 4 <= available; i += 4, j += 3)
+            std::memcpy(&samples[j], src + i, 3);
+    } else {
+        uint32_t bytes = count * channels * outInfo->GetBytesPerSample();
+        if (bytes > available) bytes = available;
+        samples.assign(chosen->GetSampleBuffer(), chosen->GetSampleBuffer() + bytes);
+    }
+    S_WaveFormat wf;
+    outInfo->ToWaveFormat(wf);
+    if (packed24) {
+        wf.blockAlign = static_cast<uint16_t>(3 * channels);
+        wf.bytesPerSecond = wf.blockAlign * wf.sampleRate;
+    }
+    C_RiffFile riff;
+    uint8_t fmtBytes[16];
+    StoreU16(fmtBytes, 1);
+    StoreU16(fmtBytes + 2, wf.channels);
+    StoreU32(fmtBytes + 4, wf.sampleRate);
+    StoreU32(fmtBytes + 8, wf.bytesPerSecond);
+    StoreU16(fmtBytes + 12, wf.blockAlign);
+    StoreU16(fmtBytes + 14, wf.bitsPerSample);
+    riff.AddChunk("fmt ", 16)->SetData(fmtBytes);
+    static const uint8_t kNothing = 0;
+    riff.AddChunk("data", static_cast<uint32_t>(samples.size()))->SetData(samples.empty() ? &kNothing : samples.data());
+    if (cues.HasPoints() && !cues.WriteToChunk(*riff.AddChunk("cue ", cues.GetChunkSize()))) return 0;
+    C_WavDataSamplerInfo& sampler = source->SamplerInfo();
+    if (sampler.HasLoops() && !sampler.WriteToChunk(*riff.AddChunk("smpl", sampler.GetChunkSize()))) return 0;
+    if (labels.GetLabelCount() > 0 && !labels.WriteToChunk(*riff.AddChunk("LIST", labels.GetChunkSize()))) return 0;
+    for (const C_WavDataExtraChunk* extra : source->ExtraChunks()) {
+        const uint8_t* bytes = nullptr;
+        uint32_t size = extra->GetData(&bytes);
+        if (size == 0) continue;
+        char id[4];
+        StoreU32(reinterpret_cast<uint8_t*>(id), extra->GetChunkId());
+        riff.AddChunk(id, size)->SetData(bytes);
+    }
+    return riff.Save(path, "WAVE");
+}
+
+}  // namespace cz
