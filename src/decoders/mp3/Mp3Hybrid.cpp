@@ -1,0 +1,129 @@
+// Hybrid filter bank of one channel: alias reduction, IMDCT with the window
+// of the block type, overlap-add and frequency inversion.
+#include <cstring>
+
+#include "decoders/mp3/Mp3DecoderState.h"
+
+namespace cz::mp3 {
+namespace {
+
+// Subband samples are kept within +-4.0 (Q28) so that the synthesis sums
+// cannot overflow whatever the input.
+constexpr int32_t kSampleLimit = (1 << 30) - 1;
+
+inline int32_t Clamp(int64_t v, int32_t limit) {
+    return v > limit ? limit : v < -limit ? -limit : int32_t(v);
+}
+
+void AliasReduce(const Mp3Tables& t, int32_t* lines, int boundaryFrom, int boundaryTo) {
+    for (int sb = boundaryFrom; sb < boundaryTo; ++sb) {
+        int32_t* lower = lines + sb * 18 - 1;
+        int32_t* upper = lines + sb * 18;
+        for (int i = 0; i < 8; ++i) {
+            const int64_t a = lower[-i];
+            const int64_t b = upper[i];
+            const int64_t cs = t.alias[2 * i];
+            const int64_t ca = t.alias[2 * i + 1];
+            lower[-i] = Clamp((a * cs - b * ca + (int64_t(1) << 30)) >> 31, 0x7FFFFFFF);
+            upper[i] = Clamp((b * cs + a * ca + (int64_t(1) << 30)) >> 31, 0x7FFFFFFF);
+        }
+    }
+}
+
+// 36-point IMDCT with the window folded into the matrix.
+void ImdctLong(const int32_t (*matrix)[18], const int32_t* in, int32_t* out) {
+    for (int i = 0; i < 36; ++i) {
+        int64_t acc = 0;
+        for (int k = 0; k < 18; ++k) {
+            acc += int64_t(in[k]) * matrix[i][k];
+        }
+        out[i] = Clamp((acc + (int64_t(1) << 26)) >> 27, kSampleLimit);
+    }
+}
+
+// Three 12-point IMDCTs placed at offsets 6, 12 and 18 of the 36 outputs.
+void ImdctShort(const int32_t (*matrix)[6], const int32_t* in, int32_t* out) {
+    int64_t acc[36] = {};
+    for (int w = 0; w < 3; ++w) {
+        const int32_t* x = in + w * 6;
+        for (int i = 0; i < 12; ++i) {
+            int64_t sum = 0;
+            for (int k = 0; k < 6; ++k) {
+                sum += int64_t(x[k]) * matrix[i][k];
+            }
+            acc[6 + 6 * w + i] += sum;
+        }
+    }
+    for (int i = 0; i < 36; ++i) {
+        out[i] = Clamp((acc[i] + (int64_t(1) << 26)) >> 27, kSampleLimit);
+    }
+}
+
+}  // namespace
+
+int32_t HybridFilter(Mp3Decoder& d, int gr, int ch) {
+    const Mp3GranuleInfo& g = d.sideInfo.granules[gr][ch];
+    const Mp3Tables& t = *d.tables;
+    Mp3HybridState& h = d.hybrid;
+    int32_t* lines = d.huffman.lines[ch];
+    const int nz = d.huffman.nonZeroBound[ch];
+    const bool shortBlock = g.windowSwitching && g.blockType == 2;
+    const int longSubbands = shortBlock ? (g.mixedBlock ? 2 : 0) : 32;
+
+    int active = (nz + 17) / 18;
+    if (active > 32) {
+        active = 32;
+    }
+    if (longSubbands > 0 && active > 0) {
+        // Butterflies across each boundary between long subbands; the one
+        // above the last active subband spreads into the next.
+        int to = shortBlock ? 2 : (active + 1 < 32 ? active + 1 : 32);
+        AliasReduce(t, lines, 1, to);
+        if (!shortBlock) {
+            active = to;
+        } else if (active < 2) {
+            active = 2;
+        }
+    }
+    const int previous = h.previousActiveSubbands[ch];
+    const int limit = active > previous ? active : previous;
+    int32_t (*samples)[32] = h.samples[ch];
+    int32_t y[36];
+    for (int sb = 0; sb < 32; ++sb) {
+        int32_t* overlap = h.overlap[ch][sb];
+        if (sb >= limit) {
+            for (int ts = 0; ts < 18; ++ts) {
+                samples[ts][sb] = 0;
+            }
+            continue;
+        }
+        if (sb >= active) {
+            for (int ts = 0; ts < 18; ++ts) {
+                samples[ts][sb] = overlap[ts];
+                overlap[ts] = 0;
+            }
+        } else {
+            if (sb < longSubbands) {
+                const int type = shortBlock ? 0 : g.blockType;
+                ImdctLong(t.imdctLong[type], lines + sb * 18, y);
+            } else {
+                ImdctShort(t.imdctShort, lines + sb * 18, y);
+            }
+            for (int ts = 0; ts < 18; ++ts) {
+                samples[ts][sb] = Clamp(int64_t(y[ts]) + overlap[ts], kSampleLimit);
+                overlap[ts] = y[ts + 18];
+            }
+        }
+        if (sb & 1) {
+            for (int ts = 1; ts < 18; ts += 2) {
+                samples[ts][sb] = -samples[ts][sb];
+            }
+        }
+    }
+    h.previousActiveSubbands[ch] = active;
+    h.previousBlockType[ch] = g.blockType;
+    h.previousWindowSwitching[ch] = g.windowSwitching;
+    return kMp3Ok;
+}
+
+}  // namespace cz::mp3

@@ -1,0 +1,310 @@
+// Requantisation, stereo processing and short-block reordering of a granule.
+#include <cstring>
+
+#include "decoders/mp3/Mp3DecoderState.h"
+
+namespace cz::mp3 {
+namespace {
+
+// Pre-emphasis of the long bands (ISO/IEC 11172-3 Table B.6).
+constexpr uint8_t kPretab[22] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 3, 3, 3, 2, 0};
+
+constexpr int32_t kMaxInt = 0x7FFFFFFF;
+
+int32_t Saturate(int64_t v) {
+    return v > kMaxInt ? kMaxInt : v < -kMaxInt ? -kMaxInt : int32_t(v);
+}
+
+// Requantises the lines [begin, end) with the quarter-power exponent e:
+// |x|^(4/3) * 2^(e/4), as Q28.
+void RequantiseRange(const Mp3Tables& t, int32_t* lines, int begin, int end, int32_t e) {
+    const int32_t q = e >> 2;
+    const uint64_t quarter = t.quarterPower[e & 3];
+    const int32_t base = 32 - q;
+    for (int i = begin; i < end; ++i) {
+        const int32_t v = lines[i];
+        if (v == 0) {
+            continue;
+        }
+        const uint32_t a = uint32_t(v < 0 ? -v : v);
+        const uint64_t product = uint64_t(t.pow43Mantissa[a]) * quarter;
+        const int32_t shift = base - t.pow43Exponent[a];
+        uint64_t magnitude;
+        if (shift >= 64) {
+            magnitude = 0;
+        } else if (shift <= 0) {
+            magnitude = uint64_t(kMaxInt);
+        } else {
+            magnitude = (product + (uint64_t(1) << (shift - 1))) >> shift;
+            if (magnitude > uint64_t(kMaxInt)) {
+                magnitude = uint64_t(kMaxInt);
+            }
+        }
+        lines[i] = v < 0 ? -int32_t(magnitude) : int32_t(magnitude);
+    }
+}
+
+// Long bands covered by the long part of a mixed block.
+int MixedLongBands(const ScaleFactorBands& bands) {
+    const int limit = 3 * bands.shortBounds[3];
+    int sfb = 0;
+    while (sfb < 22 && bands.longBounds[sfb + 1] <= limit) {
+        ++sfb;
+    }
+    return sfb;
+}
+
+void RequantiseChannel(Mp3Decoder& d, int gr, int ch) {
+    const Mp3GranuleInfo& g = d.sideInfo.granules[gr][ch];
+    const ScaleFactorBands& bands = *d.header.bands;
+    const Mp3Tables& t = *d.tables;
+    int32_t* lines = d.huffman.lines[ch];
+    const int nz = d.huffman.nonZeroBound[ch];
+    const int32_t gain = int32_t(g.globalGain) - 210;
+    const int sfShift = 1 + g.scalefacScale;
+    const bool shortBlock = g.windowSwitching && g.blockType == 2;
+    int longBands = 22;
+    int firstShort = 13;
+    if (shortBlock) {
+        longBands = g.mixedBlock ? MixedLongBands(bands) : 0;
+        firstShort = g.mixedBlock ? 3 : 0;
+    }
+    for (int sfb = 0; sfb < longBands; ++sfb) {
+        const int begin = bands.longBounds[sfb];
+        if (begin >= nz) {
+            return;
+        }
+        int end = bands.longBounds[sfb + 1];
+        end = end < nz ? end : nz;
+        const int32_t factor = d.scaleFactors.longFactors[ch][sfb] + (g.preflag ? kPretab[sfb] : 0);
+        RequantiseRange(t, lines, begin, end, gain - (factor << sfShift));
+    }
+    for (int sfb = firstShort; sfb < 13; ++sfb) {
+        const int start = 3 * bands.shortBounds[sfb];
+        if (start >= nz) {
+            return;
+        }
+        const int width = bands.shortBounds[sfb + 1] - bands.shortBounds[sfb];
+        for (int w = 0; w < 3; ++w) {
+            const int begin = start + w * width;
+            int end = begin + width;
+            end = end < nz ? end : nz;
+            if (begin >= end) {
+                break;
+            }
+            const int32_t e = gain - 8 * g.subblockGain[w] - (d.scaleFactors.shortFactors[ch][sfb][w] << sfShift);
+            RequantiseRange(t, lines, begin, end, e);
+        }
+    }
+}
+
+class StereoProcessor {
+public:
+    StereoProcessor(Mp3Decoder& d, int gr)
+        : d_(d),
+          t_(*d.tables),
+          bands_(*d.header.bands),
+          left_(d.huffman.lines[0]),
+          right_(d.huffman.lines[1]),
+          ms_((d.header.modeExtension & 2) != 0),
+          mpeg1_(d.version == 0),
+          intensityScale_(d.sideInfo.granules[gr][1].scalefacCompress & 1) {}
+
+    void MidSide(int begin, int end) {
+        if (!ms_) {
+            return;
+        }
+        for (int i = begin; i < end; ++i) {
+            const int64_t m = left_[i];
+            const int64_t s = right_[i];
+            left_[i] = Saturate(((m + s) * t_.invSqrt2 + (int64_t(1) << 30)) >> 31);
+            right_[i] = Saturate(((m - s) * t_.invSqrt2 + (int64_t(1) << 30)) >> 31);
+        }
+    }
+
+    // Lines [begin, end) of a band whose right-channel scale factor is pos.
+    void Intensity(int begin, int end, int pos, int limit) {
+        int32_t kl;
+        int32_t kr;
+        if (mpeg1_) {
+            if (pos >= 7) {
+                MidSide(begin, end);
+                return;
+            }
+            kl = t_.intensity1[pos][0];
+            kr = t_.intensity1[pos][1];
+        } else {
+            if (pos == limit) {
+                MidSide(begin, end);
+                return;
+            }
+            const int32_t one = int32_t(1) << 30;
+            if (pos == 0) {
+                kl = kr = one;
+            } else if (pos & 1) {
+                kl = t_.intensity2[intensityScale_][(pos + 1) >> 1];
+                kr = one;
+            } else {
+                kl = one;
+                kr = t_.intensity2[intensityScale_][pos >> 1];
+            }
+        }
+        for (int i = begin; i < end; ++i) {
+            const int64_t v = left_[i];
+            left_[i] = Saturate((v * kl + (int64_t(1) << 29)) >> 30);
+            right_[i] = Saturate((v * kr + (int64_t(1) << 29)) >> 30);
+        }
+    }
+
+    void Run(const Mp3GranuleInfo& g) {
+        const Mp3ScaleFactors& sf = d_.scaleFactors;
+        const int nzRight = d_.huffman.nonZeroBound[1];
+        const bool shortBlock = g.windowSwitching && g.blockType == 2;
+        if (!shortBlock) {
+            int start = 0;
+            if (nzRight > 0) {
+                while (start < 22 && bands_.longBounds[start + 1] < nzRight) {
+                    ++start;
+                }
+                ++start;  // first band above the last non-zero right line
+            }
+            for (int sfb = 0; sfb < 22; ++sfb) {
+                const int begin = bands_.longBounds[sfb];
+                const int end = bands_.longBounds[sfb + 1];
+                if (sfb < start) {
+                    MidSide(begin, end);
+                } else {
+                    const int band = sfb < 21 ? sfb : 20;  // the last band has no factor of its own
+                    Intensity(begin, end, sf.longFactors[1][band], sf.intensityLimitLong[band]);
+                }
+            }
+            return;
+        }
+        const int longBands = g.mixedBlock ? MixedLongBands(bands_) : 0;
+        const int firstShort = g.mixedBlock ? 3 : 0;
+        int shortStart[3];
+        bool anyShort = false;
+        for (int w = 0; w < 3; ++w) {
+            shortStart[w] = firstShort;
+            for (int sfb = 12; sfb >= firstShort; --sfb) {
+                const int width = bands_.shortBounds[sfb + 1] - bands_.shortBounds[sfb];
+                const int begin = 3 * bands_.shortBounds[sfb] + w * width;
+                bool nonZero = false;
+                for (int i = begin; i < begin + width && i < nzRight; ++i) {
+                    nonZero |= right_[i] != 0;
+                }
+                if (nonZero) {
+                    shortStart[w] = sfb + 1;
+                    anyShort = true;
+                    break;
+                }
+            }
+        }
+        if (longBands > 0) {
+            int start = longBands;
+            if (!anyShort) {
+                start = 0;
+                for (int sfb = 0; sfb < longBands; ++sfb) {
+                    for (int i = bands_.longBounds[sfb]; i < bands_.longBounds[sfb + 1] && i < nzRight; ++i) {
+                        if (right_[i] != 0) {
+                            start = sfb + 1;
+                        }
+                    }
+                }
+            }
+            for (int sfb = 0; sfb < longBands; ++sfb) {
+                const int begin = bands_.longBounds[sfb];
+                const int end = bands_.longBounds[sfb + 1];
+                if (sfb < start) {
+                    MidSide(begin, end);
+                } else {
+                    Intensity(begin, end, sf.longFactors[1][sfb], sf.intensityLimitLong[sfb]);
+                }
+            }
+        }
+        for (int sfb = firstShort; sfb < 13; ++sfb) {
+            const int width = bands_.shortBounds[sfb + 1] - bands_.shortBounds[sfb];
+            for (int w = 0; w < 3; ++w) {
+                const int begin = 3 * bands_.shortBounds[sfb] + w * width;
+                if (sfb < shortStart[w]) {
+                    MidSide(begin, begin + width);
+                } else {
+                    const int band = sfb < 12 ? sfb : 11;
+                    Intensity(begin, begin + width, sf.shortFactors[1][band][w], sf.intensityLimitShort[band]);
+                }
+            }
+        }
+    }
+
+private:
+    Mp3Decoder& d_;
+    const Mp3Tables& t_;
+    const ScaleFactorBands& bands_;
+    int32_t* left_;
+    int32_t* right_;
+    bool ms_;
+    bool mpeg1_;
+    uint32_t intensityScale_;
+};
+
+// Reorders the short windows so that each subband holds its three windows of
+// six lines one after the other: line sb * 18 + window * 6 + k.
+void ReorderShort(Mp3Decoder& d, int gr, int ch) {
+    const Mp3GranuleInfo& g = d.sideInfo.granules[gr][ch];
+    const ScaleFactorBands& bands = *d.header.bands;
+    int32_t* lines = d.huffman.lines[ch];
+    const int firstShort = g.mixedBlock ? 3 : 0;
+    const int startLine = 3 * bands.shortBounds[firstShort];
+    const int nz = d.huffman.nonZeroBound[ch];
+    if (nz <= startLine) {
+        return;
+    }
+    int32_t reordered[kGranuleLines];
+    int highest = 0;
+    for (int sfb = firstShort; sfb < 13; ++sfb) {
+        const int lo = bands.shortBounds[sfb];
+        const int width = bands.shortBounds[sfb + 1] - lo;
+        for (int w = 0; w < 3; ++w) {
+            const int src = 3 * lo + w * width;
+            for (int j = 0; j < width; ++j) {
+                const int f = lo + j;
+                reordered[(f / 6) * 18 + w * 6 + f % 6] = lines[src + j];
+            }
+        }
+        if (3 * lo < nz) {
+            highest = bands.shortBounds[sfb + 1];
+        }
+    }
+    const int firstOut = (bands.shortBounds[firstShort] / 6) * 18;
+    std::memcpy(lines + firstOut, reordered + firstOut, sizeof(int32_t) * size_t(kGranuleLines - firstOut));
+    int bound = ((highest + 5) / 6) * 18;
+    d.huffman.nonZeroBound[ch] = bound > kGranuleLines ? kGranuleLines : bound;
+}
+
+}  // namespace
+
+int32_t RequantiseGranule(Mp3Decoder& d, int gr) {
+    for (int ch = 0; ch < d.channels; ++ch) {
+        RequantiseChannel(d, gr, ch);
+    }
+    if (d.channels == 2 && d.header.mode == 1 && d.header.modeExtension != 0) {
+        int32_t& nz0 = d.huffman.nonZeroBound[0];
+        int32_t& nz1 = d.huffman.nonZeroBound[1];
+        const int32_t bound = nz0 > nz1 ? nz0 : nz1;
+        if (d.header.modeExtension & 1) {
+            StereoProcessor(d, gr).Run(d.sideInfo.granules[gr][1]);
+        } else {
+            StereoProcessor(d, gr).MidSide(0, bound);
+        }
+        nz0 = nz1 = bound;
+    }
+    for (int ch = 0; ch < d.channels; ++ch) {
+        const Mp3GranuleInfo& g = d.sideInfo.granules[gr][ch];
+        if (g.windowSwitching && g.blockType == 2) {
+            ReorderShort(d, gr, ch);
+        }
+    }
+    return kMp3Ok;
+}
+
+}  // namespace cz::mp3

@@ -1,0 +1,68 @@
+// Tables of the Layer III decoder. Band boundaries, bitrates and Huffman
+// codes are the published values of ISO/IEC 11172-3 and 13818-3; the numeric
+// tables (powers, cosines, windows, stereo ratios) are worked out once, at the
+// first decoder creation, and shared read-only afterwards.
+#pragma once
+
+#include <cstdint>
+
+namespace cz::mp3 {
+
+// Scale-factor band boundaries in frequency lines: 22 long bands (23
+// boundaries) and 13 short bands (14 boundaries, per window).
+struct ScaleFactorBands {
+    uint16_t longBounds[23];
+    uint16_t shortBounds[14];
+};
+
+// version 0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5; rateIndex 0..2.
+const ScaleFactorBands& BandsFor(int version, int rateIndex);
+int32_t SampleRateFor(int version, int rateIndex);
+// kbit/s of Layer III, 0 for the free format.
+int32_t BitrateKbpsFor(int version, int bitrateIndex);
+
+// A Huffman decoding table: a first-level lookup of firstBits bits whose
+// entries are either a leaf (bit 15 clear: bits 8..12 the code bits used at
+// this level, bits 0..7 the symbol) or a link (bit 15 set: bits 12..14 the
+// bits of the next level, bits 0..11 its start in the same array).
+struct HuffTable {
+    const uint16_t* lookup = nullptr;
+    uint8_t firstBits = 0;
+    uint8_t linbits = 0;
+};
+
+// Numeric tables in the fixed-point formats of the decoder.
+struct Mp3Tables {
+    // |i|^(4/3) for i in 0..8206 as a normalised mantissa in [2^30, 2^31)
+    // and a power of two: value = mantissa * 2^(exponent - 30).
+    uint32_t pow43Mantissa[8207];
+    int8_t pow43Exponent[8207];
+    // 2^(r/4) for r = 0..3, Q30.
+    uint32_t quarterPower[4];
+    // Alias-reduction butterflies, Q31, interleaved cs, ca.
+    int32_t alias[16];
+    // Long IMDCT with the window of block types 0, 1, 3 folded in: 36 outputs
+    // x 18 inputs, Q27.
+    int32_t imdctLong[4][36][18];
+    // Short IMDCT with its window: 12 outputs x 6 inputs, Q27.
+    int32_t imdctShort[12][6];
+    // Synthesis matrixing cos((2k + 1) i pi / 64), i = 0..31, k = 0..31, Q28.
+    int32_t synthCos[32][32];
+    // Synthesis window, published values times 2^17 (the values are exact
+    // multiples of 2^-16).
+    int32_t synthWindow[512];
+    // MPEG-1 intensity ratios for is_pos 0..6: left, right, Q30.
+    int32_t intensity1[7][2];
+    // MPEG-2 intensity factors io^k, k = 0..31, for intensity_scale 0 and 1, Q30.
+    int32_t intensity2[2][32];
+    // 1/sqrt(2), Q31.
+    int32_t invSqrt2;
+
+    HuffTable pairTables[32];
+    HuffTable quadTables[2];
+};
+
+// The shared tables, built on first use. Safe to call from several threads.
+const Mp3Tables& GetMp3Tables();
+
+}  // namespace cz::mp3
