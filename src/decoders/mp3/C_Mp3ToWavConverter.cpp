@@ -1,0 +1,240 @@
+// MP3-to-WAV driver.
+#include "decoders/mp3/C_Mp3ToWavConverter.h"
+
+#include <cstring>
+
+namespace cz::mp3 {
+
+size_t C_Mp3ToWavConverter::Input::Read(uint8_t* buffer, size_t count) {
+    if (file) {
+        size_t got = 0;
+        return file->Read(buffer, count, &got) ? got : 0;
+    }
+    const size_t available = offset < size ? size - offset : 0;
+    const size_t n = count < available ? count : available;
+    if (n > 0) {
+        std::memcpy(buffer, data + offset, n);
+    }
+    offset += n;
+    return n;
+}
+
+uint64_t C_Mp3ToWavConverter::Input::Position() {
+    if (file) {
+        return file->Position().value_or(0);
+    }
+    return offset;
+}
+
+C_Mp3ToWavConverter::~C_Mp3ToWavConverter() = default;
+
+int32_t C_Mp3ToWavConverter::Convert(const char* inputPath, const char* outputPath, I_ProgressCallback* progress,
+                                     uint32_t durationLimit) {
+    if (inputPath == nullptr || outputPath == nullptr) {
+        return 0;
+    }
+    input_ = Input{};
+    input_.file = platform::File::Open(inputPath, platform::open_flags::kRead | platform::open_flags::kShareDenyWrite);
+    if (!input_.file) {
+        return 0;
+    }
+    C_Mp3WavWriter writer;
+    if (!writer.Open(outputPath)) {
+        writer.Close();
+        input_.file.reset();
+        return 0;
+    }
+    uint64_t size = 0;
+    if (!input_.file->Seek(0, platform::SeekOrigin::kEnd, &size) ||
+        !input_.file->Seek(0, platform::SeekOrigin::kBegin)) {
+        writer.Close();
+        input_.file.reset();
+        return 0;
+    }
+    const int32_t result = Run(writer, progress, durationLimit, size);
+    input_.file.reset();
+    return result;
+}
+
+int32_t C_Mp3ToWavConverter::ConvertMemory(const uint8_t* data, size_t size, std::vector<uint8_t>* wav,
+                                           I_ProgressCallback* progress, uint32_t durationLimit) {
+    input_ = Input{};
+    input_.data = data;
+    input_.size = data == nullptr ? 0 : size;
+    C_Mp3WavWriter writer;
+    if (!writer.OpenMemory(wav)) {
+        return 0;
+    }
+    return Run(writer, progress, durationLimit, input_.size);
+}
+
+int32_t C_Mp3ToWavConverter::Run(C_Mp3WavWriter& writer, I_ProgressCallback* progress, uint32_t durationLimit,
+                                 uint64_t inputSize) {
+    const bool limited = durationLimit != 0;
+    int32_t lastPercent = 0;
+    if (progress != nullptr) {
+        progress->OnBegin();
+        progress->OnProgress(0);
+    }
+    if (!BeginDecoding()) {
+        writer.Close();
+        return 0;
+    }
+    bool first = true;
+    int64_t total = 0;
+    int64_t remaining = 0;
+    for (;;) {
+        uint16_t count = 0;
+        const int16_t* pcm = NextFrame(&count);
+        if (pcm == nullptr) {
+            break;
+        }
+        if (first) {
+            first = false;
+            C_Mp3WavWriter::FormatRecord format;
+            format.channels = uint16_t(frameFormat_.channels);
+            format.sampleRate = uint32_t(frameFormat_.sampleRate);
+            format.bytesPerSecond =
+                uint32_t(frameFormat_.channels * frameFormat_.bitsPerSample * frameFormat_.sampleRate / 8);
+            format.blockAlign = uint16_t(frameFormat_.channels * frameFormat_.bitsPerSample / 8);
+            format.bitsPerSample = uint16_t(frameFormat_.bitsPerSample);
+            if (!writer.WriteFormat(format)) {
+                writer.Close();
+                return 0;
+            }
+            if (limited) {
+                const double frames = double(frameFormat_.sampleRate) * double(durationLimit) * 0.001;
+                total = int64_t(frames) * frameFormat_.channels;
+                remaining = total;
+            }
+        }
+        if (progress != nullptr) {
+            double fraction = 0.0;
+            if (limited) {
+                fraction = total > 0 ? double(total - remaining) / double(total) : 0.0;
+            } else if (inputSize > 0) {
+                fraction = (double(input_.Position()) - double(bytesLeft_)) / double(inputSize);
+            }
+            const int32_t percent = int32_t(fraction * 100.0);
+            if (percent != lastPercent) {
+                progress->OnProgress(percent);
+                lastPercent = percent;
+            }
+        }
+        int64_t n = count;
+        if (limited && n > remaining) {
+            n = remaining;
+        }
+        if (!writer.WriteSamples(pcm, uint32_t(n * 2))) {
+            writer.Close();
+            return 0;
+        }
+        if (limited) {
+            remaining -= n;
+            if (remaining == 0) {
+                break;
+            }
+        }
+    }
+    decoder_.reset();
+    const bool closed = writer.Close();
+    if (!closed) {
+        return 0;  // the sizes could not be patched or the data did not reach the file
+    }
+    if (progress != nullptr) {
+        progress->OnProgress(100);
+        progress->OnEnd();
+    }
+    return 1;
+}
+
+bool C_Mp3ToWavConverter::BeginDecoding() {
+    decoder_ = Mp3DecoderCreate();
+    if (!decoder_) {
+        return false;
+    }
+    bytesLeft_ = 0;
+    stopped_ = false;
+    endOfFile_ = false;
+    readPosition_ = 0;
+    frameFormat_ = Mp3FrameFormat{};
+    return true;
+}
+
+void C_Mp3ToWavConverter::Consume(int32_t count) {
+    if (count > bytesLeft_) {
+        count = bytesLeft_;
+    }
+    readPosition_ += count;
+    bytesLeft_ -= count;
+}
+
+void C_Mp3ToWavConverter::Refill() {
+    if (bytesLeft_ >= kRefillThreshold || endOfFile_) {
+        return;
+    }
+    std::memmove(readBuffer_, readBuffer_ + readPosition_, size_t(bytesLeft_));
+    readPosition_ = 0;
+    const size_t wanted = size_t(kReadBufferSize - bytesLeft_);
+    const size_t got = input_.Read(readBuffer_ + bytesLeft_, wanted);
+    if (got < wanted) {
+        // No stale bytes may look like a sync word.
+        std::memset(readBuffer_ + bytesLeft_ + got, 0, wanted - got);
+    }
+    bytesLeft_ += int32_t(got);
+    if (got == 0) {
+        endOfFile_ = true;
+    }
+}
+
+const int16_t* C_Mp3ToWavConverter::NextFrame(uint16_t* sampleCount) {
+    if (stopped_ || !decoder_) {
+        return nullptr;
+    }
+    for (;;) {
+        Refill();
+        const int32_t tag = tagSkipper_.Skip(*this);
+        if (tag > 0) {
+            Consume(tag);
+        }
+        Refill();
+        const int32_t offset = Mp3FindSync(readBuffer_ + readPosition_, bytesLeft_);
+        if (offset < 0) {
+            stopped_ = true;
+            return nullptr;
+        }
+        Consume(offset);
+        const uint8_t* position = readBuffer_ + readPosition_;
+        int32_t left = bytesLeft_;
+        const int32_t result = Mp3DecodeFrame(decoder_.get(), &position, &left, pcm_);
+        readPosition_ = int32_t(position - readBuffer_);
+        bytesLeft_ = left;
+        switch (result) {
+            case kMp3Ok:
+                Mp3GetFrameFormat(decoder_.get(), &frameFormat_);
+                if (sampleCount != nullptr) {
+                    *sampleCount = uint16_t(frameFormat_.outputSamples);
+                }
+                return pcm_;
+            case kMp3MainDataUnderflow:
+            case kMp3InvalidSideInfo:
+            case kMp3InvalidScaleFactors:
+            case kMp3InvalidHuffman:
+            case kMp3InvalidRequantisation:
+            case kMp3InvalidImdct:
+            case kMp3InvalidSynthesis:
+                break;
+            case kMp3InvalidHeader:
+            case kMp3FreeFormatSyncNotFound:
+                // A free-format header without a follower is as good as a
+                // broken one: resynchronise after it rather than stop.
+                Consume(4);
+                break;
+            default:
+                stopped_ = true;
+                return nullptr;
+        }
+    }
+}
+
+}  // namespace cz::mp3

@@ -1,0 +1,76 @@
+// Decodes one MP3 file into one 16-bit PCM WAV file of the MP3's own rate and
+// channel count, streaming the input through a fixed window, skipping ID3v2
+// tags and damaged frames.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "decoders/mp3/C_Id3v2TagSkipper.h"
+#include "decoders/mp3/C_Mp3WavWriter.h"
+#include "decoders/mp3/I_Mp3ReadWindow.h"
+#include "decoders/mp3/Mp3Decoder.h"
+#include "foundation/I_ProgressCallback.h"
+#include "platform/Platform.h"
+
+namespace cz::mp3 {
+
+class C_Mp3ToWavConverter : private I_Mp3ReadWindow {
+public:
+    static constexpr int32_t kReadBufferSize = 16384;
+    static constexpr int32_t kRefillThreshold = 3880;
+
+    C_Mp3ToWavConverter() = default;
+    virtual ~C_Mp3ToWavConverter();
+    C_Mp3ToWavConverter(const C_Mp3ToWavConverter&) = delete;
+    C_Mp3ToWavConverter& operator=(const C_Mp3ToWavConverter&) = delete;
+
+    // Converts inputPath to outputPath. progress may be none; durationLimit
+    // is a play time in milliseconds, 0 for the whole file. 1 on success, 0
+    // on failure.
+    int32_t Convert(const char* inputPath, const char* outputPath, I_ProgressCallback* progress,
+                    uint32_t durationLimit);
+    // The same from bytes in memory into wav (the whole WAV file's bytes).
+    int32_t ConvertMemory(const uint8_t* data, size_t size, std::vector<uint8_t>* wav, I_ProgressCallback* progress,
+                          uint32_t durationLimit);
+
+    // Decodes the next frame: the address of the PCM, with the frame's sample
+    // count (all channels) in *sampleCount, or none when decoding is over.
+    const int16_t* NextFrame(uint16_t* sampleCount);
+
+private:
+    // The input: a file or a byte range in memory.
+    struct Input {
+        std::optional<platform::File> file;
+        const uint8_t* data = nullptr;
+        size_t size = 0;
+        size_t offset = 0;
+
+        size_t Read(uint8_t* buffer, size_t count);
+        uint64_t Position();
+    };
+
+    int32_t Run(C_Mp3WavWriter& writer, I_ProgressCallback* progress, uint32_t durationLimit, uint64_t inputSize);
+    bool BeginDecoding();
+
+    // I_Mp3ReadWindow
+    const uint8_t* ReadPosition() const override { return readBuffer_ + readPosition_; }
+    int32_t BytesLeft() const override { return bytesLeft_; }
+    void Consume(int32_t count) override;
+    void Refill() override;
+
+    Input input_;
+    Mp3DecoderPtr decoder_;
+    int32_t bytesLeft_ = 0;
+    bool stopped_ = false;
+    bool endOfFile_ = false;
+    uint8_t readBuffer_[kReadBufferSize] = {};
+    int32_t readPosition_ = 0;
+    int16_t pcm_[kMp3MaxFrameSamples] = {};
+    Mp3FrameFormat frameFormat_;
+    C_Id3v2TagSkipper tagSkipper_;
+};
+
+}  // namespace cz::mp3

@@ -1,0 +1,56 @@
+// Minimal streaming writer of a 16-bit PCM WAV file: the RIFF and data sizes
+// are written as 0 and patched on Close.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace cz::mp3 {
+
+class C_Mp3WavWriter {
+public:
+    // The 16-byte PCM format record.
+    struct FormatRecord {
+        uint16_t formatTag = 1;
+        uint16_t channels = 0;
+        uint32_t sampleRate = 0;
+        uint32_t bytesPerSecond = 0;
+        uint16_t blockAlign = 0;
+        uint16_t bitsPerSample = 0;
+    };
+
+    C_Mp3WavWriter() = default;
+    virtual ~C_Mp3WavWriter();
+    C_Mp3WavWriter(const C_Mp3WavWriter&) = delete;
+    C_Mp3WavWriter& operator=(const C_Mp3WavWriter&) = delete;
+
+    // Creates or truncates path and writes "RIFF", a zero size and "WAVE".
+    bool Open(const std::string& path);
+    // The same into memory: target receives the file's bytes.
+    bool OpenMemory(std::vector<uint8_t>* target);
+    // Writes the "fmt " chunk and the header of the "data" chunk.
+    bool WriteFormat(const FormatRecord& format);
+    // Appends count bytes; a block of zero bytes counts as a failed write.
+    bool WriteSamples(const void* bytes, uint32_t count);
+    // Patches the RIFF and data sizes and closes.
+    bool Close();
+
+private:
+    bool Write(const void* bytes, size_t count);
+    bool WriteU32(uint32_t value);
+    std::optional<uint64_t> Position();
+    bool SeekTo(uint64_t position);
+    bool IsOpen() const { return file_.has_value() || memory_ != nullptr; }
+
+    std::optional<platform::File> file_;
+    std::vector<uint8_t>* memory_ = nullptr;
+    uint64_t memoryPosition_ = 0;
+    uint32_t riffSizePosition_ = 0;
+    uint32_t dataSizePosition_ = 0;
+};
+
+}  // namespace cz::mp3
