@@ -30,16 +30,18 @@ constexpr int kWideMax = 2047 * 16;
 constexpr uint8_t kSignBit = 0x10;
 constexpr uint8_t kMagnitudeMask = 0x0F;
 
-// Paths kept by the search for each scale.
-constexpr int kBeamWidth = 4;
+// Paths kept by the search, and how many of the scales whose nearest-step
+// paths score best are searched.
+constexpr int kBeamWidth = 8;
+constexpr int kSearchedScales = 3;
 
 int64_t Square(int64_t x) { return x * x; }
 
-// Finds the scale and the differences of one frame. The first value is fixed;
-// for every scale a beam search keeps the kBeamWidth reconstructions with the
-// least squared error so far, each extended by the two differences that bracket
-// the target; the plain nearest-step path is scored too, so the result is
-// never worse than it.
+// Finds the scale and the differences of one frame. The first value is fixed.
+// Every scale is scored by its nearest-step path; for the best few a beam
+// search keeps the kBeamWidth reconstructions with the least squared error so
+// far, each extended by the two differences that bracket the target. The best
+// of all paths wins, so the result is never worse than the nearest-step one.
 class BlockCoder {
 public:
     struct Result {
@@ -54,15 +56,30 @@ public:
         Result best;
         best.error = -1;
         const size_t n = t_.size();
-        std::vector<int8_t> q(n > 0 ? n - 1 : 0);
+        q_.assign(n > 0 ? n - 1 : 0, 0);
+        // Score every scale by the nearest-step path; search around the best few.
+        std::array<int64_t, C_MDPCMEncDec::kScaleCount> nearest{};
         for (int index = 0; index < C_MDPCMEncDec::kScaleCount; ++index) {
             if ((usableMask & (1u << index)) == 0) continue;
-            const int step = kWideScaleTable[index].step;
-            int64_t error = Nearest(first, step, q);
-            if (best.error < 0 || error < best.error) best = {index, error, q};
-            if (n > 2) {
-                error = Beam(first, step, q);
-                if (error < best.error) best = {index, error, q};
+            nearest[index] = Nearest(first, kWideScaleTable[index].step, q_);
+            if (best.error < 0 || nearest[index] < best.error) {
+                best.index = index;
+                best.error = nearest[index];
+                best.q = q_;
+            }
+        }
+        if (n <= 2) return best;
+        for (int round = 0; round < kSearchedScales; ++round) {
+            int index = -1;
+            for (int i = 0; i < C_MDPCMEncDec::kScaleCount; ++i)
+                if ((usableMask & (1u << i)) != 0 && (index < 0 || nearest[i] < nearest[index])) index = i;
+            if (index < 0) break;
+            usableMask &= ~(1u << index);
+            const int64_t error = Beam(first, kWideScaleTable[index].step, q_);
+            if (error < best.error) {
+                best.index = index;
+                best.error = error;
+                best.q = q_;
             }
         }
         return best;
@@ -149,6 +166,7 @@ private:
 
     const std::vector<int>& t_;
     std::vector<Step> trace_;
+    std::vector<int8_t> q_;
 };
 
 }  // namespace
