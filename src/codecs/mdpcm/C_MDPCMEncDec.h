@@ -93,12 +93,13 @@ public:
     // Threshold of scale index 0..15: 123 + 124 x index.
     static uint16_t ScaleThreshold(int index);
 
-protected:
     // The header byte written for a scale index and frame kind.
     uint8_t HeaderByte(int index, uint32_t kind) const;
-    // The scale index announced by a header byte, or -1 when it is not in the
-    // table.
+    // The scale index (0..15) announced by a header byte, after the header
+    // alias; -1 when it is not in the table.
     int IndexFromHeader(uint8_t header) const;
+
+protected:
     // index when its header differs from the end marker, else the nearest
     // usable index (larger ones first) whose header does.
     int AvoidEndMarker(int index, uint32_t kind) const;
