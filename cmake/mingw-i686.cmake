@@ -1,0 +1,31 @@
+# Cross build of the 32-bit Windows library, its siblings and the command-line
+# tool with MinGW-w64 (Debian: g++-mingw-w64-i686).
+#   cmake -S . -B build-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+# The posix-threads flavour of the compiler is used so that std::thread and
+# std::mutex are available; everything is linked statically, so the DLLs and
+# programs need nothing beside them but the sibling DLLs.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+
+set(CZ_MINGW_TRIPLE i686-w64-mingw32)
+find_program(CMAKE_C_COMPILER NAMES ${CZ_MINGW_TRIPLE}-gcc-posix ${CZ_MINGW_TRIPLE}-gcc REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${CZ_MINGW_TRIPLE}-g++-posix ${CZ_MINGW_TRIPLE}-g++ REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES ${CZ_MINGW_TRIPLE}-windres)
+find_program(CMAKE_OBJDUMP NAMES ${CZ_MINGW_TRIPLE}-objdump)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${CZ_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Static runtime: libgcc, libstdc++ and winpthread go into each binary.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# Tests and tools that run the built programs do so under Wine.
+find_program(CZ_WINE NAMES wine)
+if(CZ_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CZ_WINE})
+endif()
