@@ -230,6 +230,28 @@ TEST(AdpcmCoder, FlushNeverRunsOutOfTailCodes) {
     }
 }
 
+// A derived coder takes the general per-sample path; the plain coder an
+// inlined one. Both must give the same bytes and trace.
+class GeneralPath : public C_ADPCMEncDec {
+public:
+    GeneralPath() : C_ADPCMEncDec(12, 64) {}
+};
+
+TEST(AdpcmCoder, InlinedAndGeneralPathsAgree) {
+    std::vector<uint16_t> samples = test::SpeechLike(20000, 12, 2000.0);
+    std::mt19937 rng(13);
+    for (int i = 0; i < 5000; ++i) samples.push_back(static_cast<uint16_t>(rng() % 2 ? 4095 : 0));
+    for (int i = 0; i < 5000; ++i) samples.push_back(static_cast<uint16_t>(rng() % 4096));
+    for (int i = 0; i < 2000; ++i) samples.push_back(static_cast<uint16_t>(2048 - (i % 2 ? 0 : 40 + (i % 5))));
+    for (uint32_t mode = 0; mode <= 4; ++mode) {
+        C_ADPCMEncDec plain(12, 64);
+        GeneralPath general;
+        EXPECT_EQ(EncodeAll(plain, samples, mode), EncodeAll(general, samples, mode)) << "mode " << mode;
+        EXPECT_EQ(Trace(plain), Trace(general));
+        EXPECT_EQ(plain.GetFallbackCount(), general.GetFallbackCount());
+    }
+}
+
 TEST(AdpcmCoder, RoundTripKeepsSpeechLikeSignals) {
     auto samples = test::SpeechLike(32000, 5);
     C_ADPCMEncDec coder(12, 64);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdlib>
 #include <limits>
+#include <typeinfo>
 
 namespace cz {
 
@@ -278,11 +279,16 @@ uint32_t C_ADPCMEncDec::Encode(uint32_t sampleCount, const uint16_t* samples, ui
             if (!PutCode(out, outSize, n, code)) return fail();
         }
     }
-    for (uint32_t i = 0; i < sampleCount; ++i, ++n) {
-        uint8_t code = EncodeSample(samples[i]);
-        RecordTrace(n, stepIndex_);
-        if (!PutCode(out, outSize, n, code)) return fail();
-        report.Step();
+    if (typeid(*this) == typeid(C_ADPCMEncDec) && codeWidth_ == 4) {
+        n = EncodeSamplesFast(sampleCount, samples, out, outSize, n, report);
+        if (n == kFailed) return fail();
+    } else {
+        for (uint32_t i = 0; i < sampleCount; ++i, ++n) {
+            uint8_t code = EncodeSample(samples[i]);
+            RecordTrace(n, stepIndex_);
+            if (!PutCode(out, outSize, n, code)) return fail();
+            report.Step();
+        }
     }
     std::array<uint8_t, kMaxTailCodes> tail{};
     uint32_t tailCount = Flush(tail.data(), n);
@@ -292,6 +298,77 @@ uint32_t C_ADPCMEncDec::Encode(uint32_t sampleCount, const uint16_t* samples, ui
     report.Finish();
     // An empty stream has no byte to count.
     return n ? lastPosition_ + 1 : 0;
+}
+
+uint32_t C_ADPCMEncDec::EncodeSamplesFast(uint32_t sampleCount, const uint16_t* samples, uint8_t* out,
+                                          uint32_t outSize, uint32_t n, C_Progress& report) {
+    // Per step index: the signed step sum and the next index of each code.
+    std::array<int16_t, 64 * 16> sums;
+    std::array<uint8_t, 64 * 16> next;
+    for (int32_t index = 0; index < stepCount_; ++index) {
+        for (uint32_t code = 0; code < 16; ++code) {
+            const auto i = static_cast<size_t>(index * 16) + code;
+            sums[i] = static_cast<int16_t>(StepSum(static_cast<uint8_t>(code), static_cast<uint16_t>(index)));
+            next[i] = static_cast<uint8_t>(NextIndex(static_cast<uint16_t>(index), static_cast<uint8_t>(code)));
+        }
+    }
+    const uint16_t startPattern = patternState_;
+    std::array<uint8_t, 4 * 16> patternNext;
+    for (uint16_t state = 0; state < 4; ++state) {
+        patternState_ = state;
+        for (uint32_t code = 0; code < 16; ++code)
+            patternNext[state * 16u + code] = static_cast<uint8_t>(NextPatternState(static_cast<uint8_t>(code)));
+    }
+    const int16_t* steps = steps_.get();
+    int32_t prediction = prediction_;
+    uint32_t index = stepIndex_;
+    patternState_ = startPattern;
+    uint32_t pattern = patternState_;
+    for (uint32_t i = 0; i < sampleCount; ++i, ++n) {
+        const int32_t target = std::min<int32_t>(samples[i], fullRange_) - offset_;
+        // Quantize, unrolled for three magnitude bits and free of branches.
+        const int32_t d = target - prediction;
+        const int32_t negative = d >> 31;  // 0 or -1
+        int32_t magnitude = (d ^ negative) - negative;
+        const int32_t step = steps[index];
+        const int32_t bit2 = step < magnitude;
+        magnitude -= step & -bit2;
+        const int32_t bit1 = (step >> 1) < magnitude;
+        magnitude -= (step >> 1) & -bit1;
+        const int32_t bit0 = (step >> 2) < magnitude;
+        uint32_t code = static_cast<uint32_t>((negative & 8) | (bit2 << 2) | (bit1 << 1) | bit0);
+        const int32_t value = prediction + sums[index * 16 + code];
+        if (value < minimum_ || value > maximum_ || (pattern == 3 && code == 0)) {
+            // The rare lowering and fallback cases take the full rules.
+            prediction_ = prediction;
+            stepIndex_ = static_cast<uint16_t>(index);
+            patternState_ = static_cast<uint16_t>(pattern);
+            code = EncodeSample(samples[i]);
+            prediction = prediction_;
+            index = stepIndex_;
+            pattern = patternState_;
+        } else {
+            pattern = patternNext[pattern * 16 + code];
+            index = next[index * 16 + code];
+            prediction = value;
+        }
+        const uint32_t position = n / 2;
+        lastPosition_ = position;
+        if (position >= outSize || !out) return kFailed;
+        if (n < traceCapacity_) {
+            trace_[n] = static_cast<uint8_t>(index);
+            traceCount_ = n + 1;
+        }
+        if ((n & 1) == 0)
+            out[position] = static_cast<uint8_t>(code << 4);
+        else
+            out[position] = static_cast<uint8_t>(out[position] | code);
+        report.Step();
+    }
+    prediction_ = prediction;
+    stepIndex_ = static_cast<uint16_t>(index);
+    patternState_ = static_cast<uint16_t>(pattern);
+    return n;
 }
 
 uint32_t C_ADPCMEncDec::EncodeRange(const uint16_t* samples, uint32_t /*ignored*/, uint32_t first, uint32_t count,

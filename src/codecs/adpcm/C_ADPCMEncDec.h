@@ -138,6 +138,13 @@ protected:
         int32_t reported_ = 0;
     };
 
+    // Codes the samples with the 4-bit rules inlined; used by Encode when the
+    // object is a plain C_ADPCMEncDec (no operation overridden). Returns the
+    // number of codes after the samples, or kFailed.
+    static constexpr uint32_t kFailed = 0xFFFFFFFFu;
+    uint32_t EncodeSamplesFast(uint32_t sampleCount, const uint16_t* samples, uint8_t* out, uint32_t outSize,
+                               uint32_t n, C_Progress& report);
+
     uint8_t sampleWidth_;
     int32_t offset_;
     int32_t fullRange_;
