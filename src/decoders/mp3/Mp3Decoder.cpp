@@ -267,11 +267,15 @@ int32_t Mp3DecodeFrame(Mp3Decoder* decoder, const uint8_t** position, int32_t* b
         // the same stream, found once and kept for the rest of the stream.
         if (!d.freeFormat) {
             const uint8_t* frameStart = p - headerBytes - sideBytes;
-            int32_t searchBytes = left < maxSlots + 4 ? left : maxSlots + 4;
-            int32_t distance = FindMatchingHeader(p, searchBytes, frameStart);
+            const int32_t distance = FindMatchingHeader(p, left, frameStart);
             if (distance < 0) {
                 ZeroOutput(d, out);
                 return kMp3FreeFormatSyncNotFound;
+            }
+            if (distance - header.padding > maxSlots - 1) {
+                // Main data this long would not fit the reservoir.
+                ZeroOutput(d, out);
+                return kMp3InvalidHeader;
             }
             d.freeFormat = true;
             d.freeFormatSlots = distance - header.padding;
