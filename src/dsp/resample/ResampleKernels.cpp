@@ -94,31 +94,6 @@ __attribute__((target("avx2,fma"))) double DotAvx2(const double* row, const doub
     return HorizontalSum(_mm256_add_pd(_mm256_add_pd(a0, a1), _mm256_add_pd(a2, a3)));
 }
 
-// Two outputs at once, so that eight chains keep both FMA pipes busy.
-__attribute__((target("avx2,fma"))) void DotPairAvx2(const double* row0, const double* window0, const double* row1,
-                                                     const double* window1, double* result) {
-    __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
-    __m256d a2 = _mm256_setzero_pd(), a3 = _mm256_setzero_pd();
-    __m256d b0 = _mm256_setzero_pd(), b1 = _mm256_setzero_pd();
-    __m256d b2 = _mm256_setzero_pd(), b3 = _mm256_setzero_pd();
-    for (int i = 0; i < 96; i += 16) {
-        a0 = _mm256_fmadd_pd(_mm256_loadu_pd(row0 + i), _mm256_loadu_pd(window0 + i), a0);
-        b0 = _mm256_fmadd_pd(_mm256_loadu_pd(row1 + i), _mm256_loadu_pd(window1 + i), b0);
-        a1 = _mm256_fmadd_pd(_mm256_loadu_pd(row0 + i + 4), _mm256_loadu_pd(window0 + i + 4), a1);
-        b1 = _mm256_fmadd_pd(_mm256_loadu_pd(row1 + i + 4), _mm256_loadu_pd(window1 + i + 4), b1);
-        a2 = _mm256_fmadd_pd(_mm256_loadu_pd(row0 + i + 8), _mm256_loadu_pd(window0 + i + 8), a2);
-        b2 = _mm256_fmadd_pd(_mm256_loadu_pd(row1 + i + 8), _mm256_loadu_pd(window1 + i + 8), b2);
-        a3 = _mm256_fmadd_pd(_mm256_loadu_pd(row0 + i + 12), _mm256_loadu_pd(window0 + i + 12), a3);
-        b3 = _mm256_fmadd_pd(_mm256_loadu_pd(row1 + i + 12), _mm256_loadu_pd(window1 + i + 12), b3);
-    }
-    a0 = _mm256_fmadd_pd(_mm256_loadu_pd(row0 + 96), _mm256_loadu_pd(window0 + 96), a0);
-    b0 = _mm256_fmadd_pd(_mm256_loadu_pd(row1 + 96), _mm256_loadu_pd(window1 + 96), b0);
-    a1 = _mm256_fmadd_pd(_mm256_loadu_pd(row0 + 100), _mm256_loadu_pd(window0 + 100), a1);
-    b1 = _mm256_fmadd_pd(_mm256_loadu_pd(row1 + 100), _mm256_loadu_pd(window1 + 100), b1);
-    result[0] = HorizontalSum(_mm256_add_pd(_mm256_add_pd(a0, a1), _mm256_add_pd(a2, a3)));
-    result[1] = HorizontalSum(_mm256_add_pd(_mm256_add_pd(b0, b1), _mm256_add_pd(b2, b3)));
-}
-
 // Saturates four sums and stores them as 16-bit samples.
 __attribute__((target("avx2,fma"))) inline void StoreSaturated4(__m256d v, int16_t* out) {
     v = _mm256_min_pd(v, _mm256_set1_pd(32767.0));
@@ -127,27 +102,67 @@ __attribute__((target("avx2,fma"))) inline void StoreSaturated4(__m256d v, int16
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(ints, ints));
 }
 
-// The pre-filter block with eight vectors (32 outputs) per pass over the taps;
-// every output keeps the left-to-right order of its taps.
+// Four outputs at once, two chains each, stored saturated.
+__attribute__((target("avx2,fma"))) void InterpolateQuadAvx2(const double* const rows[4],
+                                                             const double* const windows[4], int16_t* out) {
+    __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
+    __m256d b0 = _mm256_setzero_pd(), b1 = _mm256_setzero_pd();
+    __m256d c0 = _mm256_setzero_pd(), c1 = _mm256_setzero_pd();
+    __m256d d0 = _mm256_setzero_pd(), d1 = _mm256_setzero_pd();
+    const double *ra = rows[0], *rb = rows[1], *rc = rows[2], *rd = rows[3];
+    const double *wa = windows[0], *wb = windows[1], *wc = windows[2], *wd = windows[3];
+    for (int i = 0; i < 96; i += 8) {
+        a0 = _mm256_fmadd_pd(_mm256_loadu_pd(ra + i), _mm256_loadu_pd(wa + i), a0);
+        b0 = _mm256_fmadd_pd(_mm256_loadu_pd(rb + i), _mm256_loadu_pd(wb + i), b0);
+        c0 = _mm256_fmadd_pd(_mm256_loadu_pd(rc + i), _mm256_loadu_pd(wc + i), c0);
+        d0 = _mm256_fmadd_pd(_mm256_loadu_pd(rd + i), _mm256_loadu_pd(wd + i), d0);
+        a1 = _mm256_fmadd_pd(_mm256_loadu_pd(ra + i + 4), _mm256_loadu_pd(wa + i + 4), a1);
+        b1 = _mm256_fmadd_pd(_mm256_loadu_pd(rb + i + 4), _mm256_loadu_pd(wb + i + 4), b1);
+        c1 = _mm256_fmadd_pd(_mm256_loadu_pd(rc + i + 4), _mm256_loadu_pd(wc + i + 4), c1);
+        d1 = _mm256_fmadd_pd(_mm256_loadu_pd(rd + i + 4), _mm256_loadu_pd(wd + i + 4), d1);
+    }
+    a0 = _mm256_fmadd_pd(_mm256_loadu_pd(ra + 96), _mm256_loadu_pd(wa + 96), a0);
+    b0 = _mm256_fmadd_pd(_mm256_loadu_pd(rb + 96), _mm256_loadu_pd(wb + 96), b0);
+    c0 = _mm256_fmadd_pd(_mm256_loadu_pd(rc + 96), _mm256_loadu_pd(wc + 96), c0);
+    d0 = _mm256_fmadd_pd(_mm256_loadu_pd(rd + 96), _mm256_loadu_pd(wd + 96), d0);
+    a1 = _mm256_fmadd_pd(_mm256_loadu_pd(ra + 100), _mm256_loadu_pd(wa + 100), a1);
+    b1 = _mm256_fmadd_pd(_mm256_loadu_pd(rb + 100), _mm256_loadu_pd(wb + 100), b1);
+    c1 = _mm256_fmadd_pd(_mm256_loadu_pd(rc + 100), _mm256_loadu_pd(wc + 100), c1);
+    d1 = _mm256_fmadd_pd(_mm256_loadu_pd(rd + 100), _mm256_loadu_pd(wd + 100), d1);
+    const __m256d a = _mm256_add_pd(a0, a1), b = _mm256_add_pd(b0, b1);
+    const __m256d c = _mm256_add_pd(c0, c1), d = _mm256_add_pd(d0, d1);
+    // [a0+a1, b0+b1, a2+a3, b2+b3] and the same for c, d.
+    const __m256d ab = _mm256_hadd_pd(a, b);
+    const __m256d cd = _mm256_hadd_pd(c, d);
+    const __m256d low = _mm256_permute2f128_pd(ab, cd, 0x20);
+    const __m256d high = _mm256_permute2f128_pd(ab, cd, 0x31);
+    StoreSaturated4(_mm256_add_pd(low, high), out);
+}
+
+// The pre-filter block with eight vectors (32 outputs) per pass over the taps.
+// The filter is symmetric (h[k] == h[N - k], N odd), so the two samples of a
+// tap pair are added first and multiplied once.
 __attribute__((target("avx2,fma"))) void FilterBlockAvx2(const double* h, size_t order, const double* history,
                                                          size_t count, int16_t* out) {
+    const size_t pairs = (order + 1) / 2;
     size_t u = 0;
     for (; u + 32 <= count; u += 32) {
         const double* x = history + u + order;
         __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd(), a2 = _mm256_setzero_pd();
         __m256d a3 = _mm256_setzero_pd(), a4 = _mm256_setzero_pd(), a5 = _mm256_setzero_pd();
         __m256d a6 = _mm256_setzero_pd(), a7 = _mm256_setzero_pd();
-        for (size_t k = 0; k <= order; ++k) {
+        for (size_t k = 0; k < pairs; ++k) {
             const __m256d hk = _mm256_broadcast_sd(h + k);
             const double* p = x - k;
-            a0 = _mm256_fmadd_pd(hk, _mm256_loadu_pd(p), a0);
-            a1 = _mm256_fmadd_pd(hk, _mm256_loadu_pd(p + 4), a1);
-            a2 = _mm256_fmadd_pd(hk, _mm256_loadu_pd(p + 8), a2);
-            a3 = _mm256_fmadd_pd(hk, _mm256_loadu_pd(p + 12), a3);
-            a4 = _mm256_fmadd_pd(hk, _mm256_loadu_pd(p + 16), a4);
-            a5 = _mm256_fmadd_pd(hk, _mm256_loadu_pd(p + 20), a5);
-            a6 = _mm256_fmadd_pd(hk, _mm256_loadu_pd(p + 24), a6);
-            a7 = _mm256_fmadd_pd(hk, _mm256_loadu_pd(p + 28), a7);
+            const double* q = x - (order - k);
+            a0 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p), _mm256_loadu_pd(q)), a0);
+            a1 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 4), _mm256_loadu_pd(q + 4)), a1);
+            a2 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 8), _mm256_loadu_pd(q + 8)), a2);
+            a3 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 12), _mm256_loadu_pd(q + 12)), a3);
+            a4 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 16), _mm256_loadu_pd(q + 16)), a4);
+            a5 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 20), _mm256_loadu_pd(q + 20)), a5);
+            a6 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 24), _mm256_loadu_pd(q + 24)), a6);
+            a7 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 28), _mm256_loadu_pd(q + 28)), a7);
         }
         StoreSaturated4(a0, out + u);
         StoreSaturated4(a1, out + u + 4);
@@ -161,13 +176,26 @@ __attribute__((target("avx2,fma"))) void FilterBlockAvx2(const double* h, size_t
     for (; u + 4 <= count; u += 4) {
         const double* x = history + u + order;
         __m256d a = _mm256_setzero_pd();
-        for (size_t k = 0; k <= order; ++k) a = _mm256_fmadd_pd(_mm256_broadcast_sd(h + k), _mm256_loadu_pd(x - k), a);
+        for (size_t k = 0; k < pairs; ++k) {
+            const __m256d sum = _mm256_add_pd(_mm256_loadu_pd(x - k), _mm256_loadu_pd(x - (order - k)));
+            a = _mm256_fmadd_pd(_mm256_broadcast_sd(h + k), sum, a);
+        }
         StoreSaturated4(a, out + u);
     }
     if (u < count) FilterBlockPortable(h, order, history + u, count - u, out + u);
 }
 
 #endif  // CZ_RESAMPLE_X86
+
+// Doubles on a 64-byte boundary.
+struct AlignedDoubles {
+    explicit AlignedDoubles(size_t count) : storage(count + 8, 0.0) {
+        const auto address = reinterpret_cast<uintptr_t>(storage.data());
+        data = storage.data() + ((64 - address % 64) % 64) / sizeof(double);
+    }
+    std::vector<double> storage;
+    double* data;
+};
 
 bool UseVector() { return g_vectorAllowed.load(std::memory_order_relaxed) && CpuHasVectorKernels(); }
 
@@ -221,7 +249,8 @@ void ApplyPreFilter(const std::vector<double>& h, const int16_t* in, size_t coun
                     const ProgressSink& progress) {
     if (h.empty() || count == 0) return;
     const size_t order = h.size() - 1;
-    const bool vector = UseVector();
+    bool foldable = UseVector() && order % 2 == 1;
+    for (size_t k = 0; foldable && k <= order; ++k) foldable = h[k] == h[order - k];
     // history[0..order) = the samples before the block, then the block itself.
     std::vector<double> history(order + kFilterBlock, 0.0);
     for (size_t start = 0; start < count; start += kFilterBlock) {
@@ -231,13 +260,13 @@ void ApplyPreFilter(const std::vector<double>& h, const int16_t* in, size_t coun
         }
         for (size_t u = 0; u < n; ++u) history[order + u] = in[start + u];
 #if CZ_RESAMPLE_X86
-        if (vector) {
+        if (foldable) {
             FilterBlockAvx2(h.data(), order, history.data(), n, out + start);
         } else {
             FilterBlockPortable(h.data(), order, history.data(), n, out + start);
         }
 #else
-        (void)vector;
+        (void)foldable;
         FilterBlockPortable(h.data(), order, history.data(), n, out + start);
 #endif
         if (progress) progress(start + n);
@@ -246,47 +275,67 @@ void ApplyPreFilter(const std::vector<double>& h, const int16_t* in, size_t coun
 
 KernelPosition PositionOf(size_t j, double step) {
     const double pos = static_cast<double>(j) * step;
-    const double whole = std::floor(pos);
-    const double fraction = pos - whole;
+    // pos is never negative, so truncation is the floor (and cheaper).
+    const auto index = static_cast<int64_t>(pos);
+    const double fraction = pos - static_cast<double>(index);
     const double scaled = fraction * 50.0;
     int phase = static_cast<int>(scaled);
     if (phase > kPhases - 1) phase = kPhases - 1;
     if (phase < 0) phase = 0;
-    return {static_cast<size_t>(whole), phase};
+    return {static_cast<size_t>(index), phase};
 }
 
 void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in, size_t inCount, double step,
                             int16_t* out, size_t outCount, const ProgressSink& progress) {
     if (!(step >= 0.0)) step = 0.0;
     const bool vector = UseVector();
-    // chunk[t] = window coordinate origin + t.
+    // The kernel rows on a 32-byte boundary (a row is 26 vectors long).
+    AlignedDoubles rows(table.size());
+    std::copy(table.begin(), table.end(), rows.data);
+    auto row = [&](int phase) { return rows.data + static_cast<size_t>(phase) * kRowStride; };
+
+    // The input as doubles, a chunk at a time, in four copies shifted by one
+    // sample each, so that every window starts on a 32-byte boundary in one
+    // of them: copy s holds window coordinates origin + s + t.
     const size_t chunkLength = kInterpolationChunk + kRowStride;
-    std::vector<double> chunk(chunkLength, 0.0);
+    AlignedDoubles chunk(4 * (chunkLength + 4));
+    double* copies[4];
+    for (size_t s = 0; s < 4; ++s) copies[s] = chunk.data + s * (chunkLength + 4);
     size_t origin = 0;
     bool filled = false;
     auto covers = [&](size_t index) { return filled && index >= origin && index + kRowStride <= origin + chunkLength; };
     auto refill = [&](size_t index) {
         origin = index;
-        for (size_t t = 0; t < chunkLength; ++t) chunk[t] = WindowSample(in, inCount, origin + t);
+        for (size_t t = 0; t < chunkLength + 3; ++t) {
+            const double v = WindowSample(in, inCount, origin + t);
+            for (size_t s = 0; s < 4; ++s) {
+                if (t >= s) copies[s][t - s] = v;
+            }
+        }
         filled = true;
     };
-    auto row = [&](int phase) { return table.data() + static_cast<size_t>(phase) * kRowStride; };
+    auto window = [&](size_t index) {
+        const size_t d = index - origin;
+        return copies[d & 3] + (d & ~size_t{3});
+    };
 
     size_t nextReport = kProgressEvery;
     size_t j = 0;
     while (j < outCount) {
         const KernelPosition p0 = PositionOf(j, step);
         if (!covers(p0.index)) refill(p0.index);
-        const double* w0 = chunk.data() + (p0.index - origin);
 #if CZ_RESAMPLE_X86
-        if (vector && j + 1 < outCount) {
-            const KernelPosition p1 = PositionOf(j + 1, step);
-            if (covers(p1.index)) {
-                double sums[2];
-                DotPairAvx2(row(p0.phase), w0, row(p1.phase), chunk.data() + (p1.index - origin), sums);
-                out[j] = SaturateSample(sums[0]);
-                out[j + 1] = SaturateSample(sums[1]);
-                j += 2;
+        if (vector && j + 3 < outCount) {
+            const KernelPosition p[4] = {p0, PositionOf(j + 1, step), PositionOf(j + 2, step), PositionOf(j + 3, step)};
+            if (covers(p[3].index)) {
+                const double* rowPointers[4];
+                const double* windows[4];
+                for (int k = 0; k < 4; ++k) {
+                    rowPointers[k] = row(p[k].phase);
+                    windows[k] = window(p[k].index);
+                }
+                InterpolateQuadAvx2(rowPointers, windows, out + j);
+                j += 4;
                 if (progress && j >= nextReport) {
                     progress(j);
                     nextReport = j + kProgressEvery;
@@ -294,10 +343,11 @@ void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in,
                 continue;
             }
         }
+        const double* w0 = window(p0.index);
         out[j] = SaturateSample(vector ? DotAvx2(row(p0.phase), w0) : DotPortable(row(p0.phase), w0));
 #else
         (void)vector;
-        out[j] = SaturateSample(DotPortable(row(p0.phase), w0));
+        out[j] = SaturateSample(DotPortable(row(p0.phase), window(p0.index)));
 #endif
         ++j;
         if (progress && j >= nextReport) {
