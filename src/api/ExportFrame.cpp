@@ -1,10 +1,20 @@
 #include "api/ExportFrame.h"
 
+#include "api/C_WavFileFormat.h"
+#include "wave/I_WavFile.h"
+
 namespace cz::api {
 
 bool ValidPath(const char* path) { return path != nullptr && path[0] != '\0'; }
 
-int32_t CheckSupport(const char* path) { return 0; }
+int32_t CheckSupport(const char* path) {
+    if (!ValidPath(path)) return 0;
+    C_WavFileFormat factory;
+    I_WavFile* file = factory.OpenWavFile(path, 1, 1);
+    if (!file) return 0;
+    file->Release();
+    return 1;
+}
 int32_t ConvertWavToChip(const char*, const char*, const char*, uint32_t) { return 0; }
 int32_t ConvertWavToChipWithResample(const char*, const char*, const char*, uint32_t, uint32_t) { return 0; }
 

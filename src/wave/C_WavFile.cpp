@@ -359,9 +359,11 @@ int32_t C_WavFile::Load(const char* path, uint32_t flag) {
     return result;
 }
 
-int32_t C_WavFile::LoadFromMemory(std::shared_ptr<InputStream> stream, uint32_t flag, const char* name) {
+int32_t C_WavFile::LoadFromStream(std::shared_ptr<InputStream> stream, uint32_t flag, const char* name,
+                                  bool isFile) {
     SetPath(name);
     if (!ReadHeaderStream(std::move(stream), 1, nullptr)) return 0;
+    if (isFile) RecordPathTimeAndLength(name);
     int32_t result = LoadSamples(flag);
     if (result && sound_) sound_->GetActionEventMgr()->SetSampleRate(sound_->GetWavInfo()->GetSampleRate());
     return result;

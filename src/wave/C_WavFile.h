@@ -71,13 +71,17 @@ public:
 
     // ReadHeader with load flag 1, record path, time and length, LoadSamples.
     int32_t Load(const char* path, uint32_t flag);
-    // The same on bytes in memory (the path becomes name).
-    int32_t LoadFromMemory(std::shared_ptr<InputStream> stream, uint32_t flag, const char* name = "<memory>");
+    // The same on an open stream. With a path of a file on disk, its time
+    // and length are recorded; otherwise the path field becomes name.
+    int32_t LoadFromStream(std::shared_ptr<InputStream> stream, uint32_t flag, const char* name = "<memory>",
+                           bool isFile = false);
     // ReadHeader without loading, then record path, time and length.
     int32_t Probe(const char* path, uint32_t* outFlags);
     int32_t ProbeStream(std::shared_ptr<InputStream> stream, uint32_t* outFlags);
 
     void SetOwnerWindow(uintptr_t window) { ownerWindow_ = window; }
+    void RecordPathTimeAndLength(const char* path);
+    void SetPath(const char* path) { path_ = path ? path : ""; }
     uintptr_t GetOwnerWindow() const { return ownerWindow_; }
     // The sound as the concrete class (none when there is no sound).
     C_WavData* Sound() { return static_cast<C_WavData*>(sound_); }
@@ -91,9 +95,7 @@ protected:
     void SetFormatId(uint32_t id) { formatId_ = id; }
     void SetCodecType(uint32_t type) { codecType_ = type; }
     void SetError(WavFileError error) { error_ = error; }
-    void SetPath(const char* path) { path_ = path ? path : ""; }
     void SetDataOffset(uint64_t offset) { dataOffset_ = offset; }
-    void RecordPathTimeAndLength(const char* path);
     // The stream the header was read from.
     InputStream* Stream() const { return stream_.get(); }
     void SetStream(std::shared_ptr<InputStream> stream) { stream_ = std::move(stream); }

@@ -1,0 +1,226 @@
+#include "Commands.h"
+
+#include <cstdio>
+#include <string>
+
+#include "ProgressBar.h"
+#include "api/C_WavFileFormat.h"
+#include "api/FormatClasses.h"
+#include "api/FormatRegistry.h"
+#include "foundation/C_CUFilePath.h"
+#include "platform/Platform.h"
+#include "wave/C_WavFile.h"
+
+namespace cz::cli {
+
+namespace {
+
+// Holds a file object from the factory and releases it.
+struct FileRef {
+    I_WavFile* file = nullptr;
+    explicit FileRef(I_WavFile* f) : file(f) {}
+    ~FileRef() {
+        if (file) file->Release();
+    }
+    FileRef(const FileRef&) = delete;
+    FileRef& operator=(const FileRef&) = delete;
+    C_WavFile* operator->() const { return static_cast<C_WavFile*>(file); }
+    explicit operator bool() const { return file != nullptr; }
+};
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+std::string FourCC(uint32_t v) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) {
+        char c = static_cast<char>((v >> (8 * i)) & 0xFF);
+        s += (c >= 32 && c < 127) ? c : '?';
+    }
+    return s;
+}
+
+std::string Extension(const std::string& path) {
+    C_CUFilePath split(path.c_str());
+    return split.GetExtension();
+}
+
+void PrintInfo(const std::string& path, C_WavFile& file, const char* className, bool json) {
+    C_WavData* sound = file.Sound();
+    I_WavInfo* info = sound->GetWavInfo();
+    C_ActionEventMgr* events = sound->GetActionEventMgr();
+    const auto& cues = sound->CueInfo();
+    const auto& labels = sound->ListInfo();
+    const auto& sampler = sound->SamplerInfo();
+    auto& extra = sound->ExtraChunks();
+    const double seconds = info->GetSampleRate() ? static_cast<double>(info->GetSampleCount()) / info->GetSampleRate()
+                                                 : 0.0;
+    if (json) {
+        std::printf("{\"file\": %s, \"format_id\": %u, \"class\": %s, \"codec_type\": %u, ", JsonString(path).c_str(),
+                    file.GetFormatId(), JsonString(className ? className : "").c_str(), file.GetCodecType());
+        std::printf("\"sample_rate\": %u, \"channels\": %u, \"valid_bits\": %u, \"container_bits\": %u, "
+                    "\"signed\": %s, \"samples\": %u, \"duration_ms\": %llu, \"duration_s\": %.3f, ",
+                    info->GetSampleRate(), info->GetChannels(), info->GetValidBits(), info->GetContainerBits(),
+                    info->GetSignedFlag() ? "true" : "false", info->GetSampleCount(),
+                    static_cast<unsigned long long>(info->GetDuration()), seconds);
+        std::printf("\"events\": [");
+        bool first = true;
+        for (const C_ActionEvent* e : events->Events()) {
+            std::printf("%s{\"type\": %u, \"sample\": %u, \"param\": %u}", first ? "" : ", ", e->GetType(),
+                        e->GetSamplePos(), e->GetParam());
+            first = false;
+        }
+        std::printf("], \"silence_regions\": [");
+        first = true;
+        for (const C_ActionSilenceRegion* r : events->Regions()) {
+            std::printf("%s{\"start\": %u, \"end\": %u}", first ? "" : ", ", r->GetStart(), r->GetEnd());
+            first = false;
+        }
+        std::printf("], \"silence_segments\": [");
+        first = true;
+        for (const C_SilenceSegment* s : sound->SilenceSegments()) {
+            std::printf("%s{\"first\": %u, \"last\": %u}", first ? "" : ", ", s->GetStart(), s->GetEnd());
+            first = false;
+        }
+        std::printf("], \"cue_points\": %d, \"labels\": %d, \"labelled_texts\": %d, \"sampler_loops\": %u, "
+                    "\"extra_chunks\": [",
+                    cues.GetCount(), labels.GetLabelCount(), labels.GetTextCount(), sampler.GetLoopCount());
+        first = true;
+        for (const C_WavDataExtraChunk* c : extra) {
+            std::printf("%s{\"id\": %s, \"size\": %u}", first ? "" : ", ", JsonString(FourCC(c->GetChunkId())).c_str(),
+                        c->GetData(nullptr));
+            first = false;
+        }
+        std::printf("]}\n");
+        return;
+    }
+    std::printf("%s\n", path.c_str());
+    std::printf("  format:      id %u (%s)%s\n", file.GetFormatId(), className ? className : "?",
+                file.GetCodecType() == 3 ? ", Microsoft ADPCM data" : file.GetCodecType() == 6 ? ", IMA ADPCM data" : "");
+    std::printf("  sample rate: %u Hz\n", info->GetSampleRate());
+    std::printf("  channels:    %u\n", info->GetChannels());
+    std::printf("  bits:        %u valid in %u-bit containers, %s\n", info->GetValidBits(), info->GetContainerBits(),
+                info->GetSignedFlag() ? "signed" : "unsigned");
+    std::printf("  samples:     %u (%.3f s)\n", info->GetSampleCount(), seconds);
+    std::printf("  events:      %d\n", events->GetEventList()->GetCount());
+    for (const C_ActionEvent* e : events->Events())
+        std::printf("    sample %u: type %u, parameter %u\n", e->GetSamplePos(), e->GetType(), e->GetParam());
+    std::printf("  silence:     %d regions\n", events->GetSilenceRegionList()->GetCount());
+    for (const C_ActionSilenceRegion* r : events->Regions())
+        std::printf("    samples %u to %u\n", r->GetStart(), r->GetEnd());
+    if (sound->SilenceSegments().GetCount() > 0) {
+        std::printf("  silence segments: %d\n", sound->SilenceSegments().GetCount());
+        for (const C_SilenceSegment* s : sound->SilenceSegments())
+            std::printf("    samples %u to %u\n", s->GetStart(), s->GetEnd());
+    }
+    std::printf("  metadata:    %d cue points, %d labels, %d labelled texts, %u sampler loops", cues.GetCount(),
+                labels.GetLabelCount(), labels.GetTextCount(), sampler.GetLoopCount());
+    for (const C_WavDataExtraChunk* c : extra) std::printf(", chunk '%s' (%u bytes)", FourCC(c->GetChunkId()).c_str(),
+                                                           c->GetData(nullptr));
+    std::printf("\n");
+}
+
+bool CheckOutput(const Options& options, const std::string& path) {
+    if (!options.overwrite && platform::FileExists(path)) {
+        Fail(path, "the file exists (use -y to overwrite it)");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void Fail(const std::string& file, const std::string& reason) {
+    std::fprintf(stderr, "cadenzor: %s: %s\n", file.c_str(), reason.c_str());
+}
+
+int RunCheck(const Options& options) {
+    int status = kExitOk;
+    for (const auto& path : options.inputs) {
+        C_WavFileFormat factory;
+        FileRef file(factory.OpenWavFile(path.c_str(), 1, 1));
+        if (file) {
+            std::printf("%s: supported, format id %u (%s)\n", path.c_str(), file->GetFormatId(),
+                        factory.LastClassName());
+        } else {
+            std::printf("%s: not supported: %s\n", path.c_str(), factory.LastFailure().c_str());
+            status = kExitUsage;
+        }
+    }
+    return status;
+}
+
+int RunInfo(const Options& options) {
+    int status = kExitOk;
+    for (const auto& path : options.inputs) {
+        C_WavFileFormat factory;
+        FileRef file(factory.OpenWavFile(path.c_str(), 1, 1));
+        if (!file || !file->Sound()) {
+            Fail(path, factory.LastFailure());
+            status = kExitFailed;
+            continue;
+        }
+        PrintInfo(path, *file.operator->(), factory.LastClassName(), options.json);
+    }
+    return status;
+}
+
+int RunConvert(const Options& options) {
+    const std::string& input = options.inputs.front();
+    const std::string& output = options.output;
+    if (!CheckOutput(options, output)) return kExitFailed;
+    if (options.haveRate) {
+        Fail(input, "resampling is not available in this build yet");
+        return kExitFailed;
+    }
+    uint32_t outId = GetFormatIdFromExtension(Extension(output).c_str());
+    if (outId == 0) {
+        Fail(output, "unknown output format '" + Extension(output) + "' (use .wav, .apm, .mdm, ...)");
+        return kExitUsage;
+    }
+    auto writer = CreateFormatWriter(outId);
+    if (!writer) {
+        Fail(output, std::string("writing ") + Extension(output) + " files is not available in this build yet");
+        return kExitFailed;
+    }
+    C_WavFileFormat factory;
+    FileRef file(factory.OpenWavFile(input.c_str(), 1, 1));
+    if (!file) {
+        Fail(input, factory.LastFailure());
+        return kExitFailed;
+    }
+    if (!file->SaveAs(outId, output.c_str())) {
+        uint32_t error = platform::LastError();
+        Fail(output, error ? "cannot write the file: " + platform::ErrorText(error) : "cannot write the file");
+        platform::DeleteFile(output);
+        return kExitFailed;
+    }
+    if (!options.quiet && options.verbose) std::fprintf(stderr, "cadenzor: wrote %s\n", output.c_str());
+    return kExitOk;
+}
+
+int RunResample(const Options& options) {
+    Fail(options.inputs.front(), "resampling is not available in this build yet");
+    return kExitFailed;
+}
+
+}  // namespace cz::cli

@@ -1,0 +1,32 @@
+// The commands of the cadenzor tool.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace cz::cli {
+
+enum ExitCode { kExitOk = 0, kExitUsage = 1, kExitFailed = 2 };
+
+struct Options {
+    bool overwrite = false;
+    bool quiet = false;
+    bool verbose = false;
+    bool json = false;
+    unsigned long rate = 0;
+    bool haveRate = false;
+    std::string binary;
+    std::string output;
+    long mode = -1;
+    std::vector<std::string> inputs;
+};
+
+int RunCheck(const Options& options);
+int RunInfo(const Options& options);
+int RunConvert(const Options& options);
+int RunResample(const Options& options);
+
+// "cadenzor: <file>: <reason>" on standard error.
+void Fail(const std::string& file, const std::string& reason);
+
+}  // namespace cz::cli
