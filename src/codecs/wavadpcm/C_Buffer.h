@@ -70,6 +70,16 @@ public:
         return true;
     }
 
+    // The next count bytes in one piece, for loops that unpack them without a
+    // check per nibble; none (and no move) when fewer remain.
+    const uint8_t* Take(size_t count) {
+        AlignToByte();
+        if (size_ - position_ < count) return nullptr;
+        const uint8_t* bytes = block_ + position_;
+        position_ += count;
+        return bytes;
+    }
+
     bool Skip(size_t count) {
         AlignToByte();
         if (size_ - position_ < count) return false;

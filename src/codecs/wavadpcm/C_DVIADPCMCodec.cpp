@@ -55,17 +55,15 @@ WavAdpcmError ExpandGroups(C_Buffer& block, size_t frames, size_t channels, ImaC
         const size_t count = std::min(kGroupSamples, frames - done);
         for (size_t c = 0; c < channels; ++c) {
             // Every group holding a wanted sample lies whole inside the block
-            // (FramesInBlock counts whole groups only), so a failed read means
-            // a broken caller, not a short stream.
+            // (FramesInBlock counts whole groups only); samples past the
+            // samples per block are left unread.
+            const uint8_t* group = block.Take(kGroupBytes);
+            if (!group) return WavAdpcmError::kBadBlockHeader;
             int16_t* sample = out + done * channels + c;
             for (size_t k = 0; k < count; ++k, sample += channels) {
-                uint8_t code = 0;
-                if (!block.ReadNibbleLowFirst(code)) return WavAdpcmError::kBadBlockHeader;
+                const uint8_t code = (k & 1) ? (group[k / 2] >> 4) : (group[k / 2] & 0x0F);
                 *sample = ExpandNibble<kArithmetic>(state[c], code);
             }
-            // Step to the next group, over a half-used byte and the unused
-            // rest of a group cut short by the samples per block.
-            if (!block.Skip(kGroupBytes - (count + 1) / 2)) return WavAdpcmError::kBadBlockHeader;
         }
     }
     return WavAdpcmError::kNone;

@@ -38,16 +38,20 @@ int16_t ExpandNibble(MsChannel& ch, uint8_t code) {
     return static_cast<int16_t>(value);
 }
 
-// One nibble per sample, channels taking turns.
+// One nibble per sample, high nibble first, channels taking turns (so in
+// stereo each byte holds one left and one right sample).
 template <WavAdpcmArithmetic kArithmetic>
 WavAdpcmError ExpandCodes(C_Buffer& block, size_t count, size_t channels, MsChannel* state, int16_t* out) {
-    size_t c = 0;
-    for (size_t i = 0; i < count; ++i) {
-        uint8_t code = 0;
-        if (!block.ReadNibbleHighFirst(code)) return WavAdpcmError::kBadBlockHeader;
-        out[i] = ExpandNibble<kArithmetic>(state[c], code);
-        if (++c == channels) c = 0;
+    const uint8_t* codes = block.Take((count + 1) / 2);
+    if (!codes) return WavAdpcmError::kBadBlockHeader;
+    MsChannel& first = state[0];
+    MsChannel& second = state[channels - 1];
+    for (size_t i = 0; i + 1 < count; i += 2) {
+        const uint8_t byte = *codes++;
+        out[i] = ExpandNibble<kArithmetic>(first, byte >> 4);
+        out[i + 1] = ExpandNibble<kArithmetic>(second, byte & 0x0F);
     }
+    if (count & 1) out[count - 1] = ExpandNibble<kArithmetic>(first, *codes >> 4);
     return WavAdpcmError::kNone;
 }
 
