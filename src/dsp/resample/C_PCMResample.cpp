@@ -1,5 +1,6 @@
 #include "dsp/resample/C_PCMResample.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <thread>
@@ -7,6 +8,11 @@
 
 #include "dsp/resample/ResampleKernels.h"
 #include "platform/Platform.h"
+#include "wave/C_WavData.h"
+#include "wave/C_WavFile.h"
+#include "wave/I_WavData.h"
+#include "wave/I_WavFile.h"
+#include "wave/SoundFileOpener.h"
 
 namespace cz {
 
@@ -174,17 +180,168 @@ void C_PCMResample::OnEnd() {
 
 // ---- sounds and files --------------------------------------------------------
 
-int32_t C_PCMResample::ResampleFile(int32_t, const char*, const char*, int32_t, uint32_t, double,
-                                    I_ProgressCallback*) {
-    return 0;
+namespace {
+
+struct ReleaseSound {
+    void operator()(I_WavData* sound) const { sound->Release(); }
+};
+struct ReleaseFile {
+    void operator()(I_WavFile* file) const { file->Release(); }
+};
+
+// A sample position of the source at the target rate.
+uint32_t ScalePosition(uint32_t position, double ratio) {
+    const double scaled = std::trunc(static_cast<double>(position) * ratio);
+    return scaled >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(scaled);
 }
 
-int32_t C_PCMResample::ResampleWavFile(int32_t, I_WavFile*, I_WavFile*, uint32_t, double, I_ProgressCallback*) {
-    return 0;
+// Carries the markers of `source` over to `destination`: action events keep
+// their time, silence regions, cue points and labelled-text lengths are moved
+// to the same times at the new rate; labels are copied.
+void CopyMarkers(I_WavData& source, I_WavData& destination, uint32_t sourceRate, uint32_t targetRate) {
+    const double ratio = static_cast<double>(targetRate) / static_cast<double>(sourceRate);
+    C_ActionEventMgr* from = source.GetActionEventMgr();
+    C_ActionEventMgr* to = destination.GetActionEventMgr();
+    if (from && to) {
+        from->SetSampleRate(sourceRate);
+        to->SetSampleRate(targetRate);
+        to->RemoveAllEvents();
+        to->RemoveAllSilenceRegions();
+        to->AddEvents(from->GetEventList());
+        I_CUList<I_ActionSilenceRegion>* regions = from->GetSilenceRegionList();
+        for (int32_t i = 0; regions && i < regions->GetCount(); ++i) {
+            const I_ActionSilenceRegion* region = regions->GetAt(i);
+            if (region) to->AddSilenceRegion(ScalePosition(region->GetStart(), ratio), ScalePosition(region->GetEnd(), ratio));
+        }
+    }
+    void* fromCues = nullptr;
+    void* toCues = nullptr;
+    void* fromList = nullptr;
+    void* toList = nullptr;
+    if (!source.GetInfo(kInfoCue, &fromCues) || !destination.GetInfo(kInfoCue, &toCues) ||
+        !source.GetInfo(kInfoList, &fromList) || !destination.GetInfo(kInfoList, &toList)) {
+        return;
+    }
+    auto* cues = static_cast<I_WavDataCueInfo*>(fromCues);
+    auto* newCues = static_cast<I_WavDataCueInfo*>(toCues);
+    auto* labels = static_cast<I_WavDataListInfo*>(fromList);
+    auto* newLabels = static_cast<I_WavDataListInfo*>(toList);
+    newCues->Clear();
+    newLabels->ClearLabels();
+    newLabels->ClearTexts();
+    for (int32_t i = 0; i < cues->GetCount(); ++i) {
+        const I_WavDataCuePoint* point = cues->GetAt(i);
+        if (!point) continue;
+        newCues->AddCuePoint(point->GetCueId(), ScalePosition(point->GetPosition(), ratio), point->GetChunkIdText(),
+                             point->GetChunkStart(), point->GetBlockStart(),
+                             ScalePosition(point->GetSampleOffset(), ratio));
+        const uint32_t length = labels->GetTextLength(point->GetCueId());
+        if (length) newLabels->AddText(point->GetCueId(), ScalePosition(length, ratio));
+    }
+    for (int32_t i = 0; i < labels->GetLabelCount(); ++i) {
+        uint32_t cueId = 0;
+        const char* text = labels->GetLabelAt(i, &cueId);
+        if (text) newLabels->SetLabel(cueId, text);
+    }
 }
 
-uint32_t C_PCMResample::ResampleWavData(int32_t, I_WavData*, I_WavData*, uint32_t, double, I_ProgressCallback*) {
-    return 0;
+}  // namespace
+
+int32_t C_PCMResample::ResampleFile(int32_t mode, const char* source, const char* destination, int32_t formatId,
+                                    uint32_t targetRate, double spare, I_ProgressCallback* callback) {
+    if (source == nullptr || destination == nullptr || *source == '\0' || *destination == '\0') return 0;
+    std::unique_ptr<I_WavFile, ReleaseFile> input(OpenSoundFile(source));
+    if (!input) return 0;
+    auto output = std::make_unique<C_WavFile>();
+    const int32_t result = ResampleWavFile(mode, input.get(), output.get(), targetRate, spare, callback);
+    // The destination is written in any case; a result whose file could not
+    // be written is a failure.
+    const int32_t saved = output->SaveAs(static_cast<uint32_t>(formatId), destination);
+    return result && saved ? result : 0;
+}
+
+int32_t C_PCMResample::ResampleWavFile(int32_t mode, I_WavFile* source, I_WavFile* destination,
+                                       uint32_t targetRate, double spare, I_ProgressCallback* callback) {
+    if (source == nullptr || destination == nullptr || source == destination) return 0;
+    destination->SetFormat(targetRate, 0, 1, 16, 16, 1);
+    I_WavData* input = source->GetWavData();
+    I_WavData* output = destination->GetWavData();
+    if (input == nullptr || output == nullptr) return 0;
+    return ResampleWavData(mode, input, output, targetRate, spare, callback) != 0 ? 1 : 0;
+}
+
+uint32_t C_PCMResample::ResampleWavData(int32_t mode, I_WavData* source, I_WavData* destination,
+                                        uint32_t targetRate, double spare, I_ProgressCallback* callback) {
+    if (source == nullptr || destination == nullptr || source == destination) return 0;
+    const I_WavInfo* format = source->GetWavInfo();
+    if (format == nullptr) return 0;
+
+    // Work on 16-bit signed samples.
+    std::unique_ptr<I_WavData, ReleaseSound> converted;
+    I_WavData* work = source;
+    if (format->GetValidBits() != 16 || format->GetContainerBits() != 16 || format->GetSignedFlag() == 0) {
+        converted.reset(source->ConvertFormat(16, 16, 1, nullptr));
+        if (!converted) return 0;
+        work = converted.get();
+    }
+    const I_WavInfo* info = work->GetWavInfo();
+    const uint32_t sourceRate = info->GetSampleRate();
+    const uint16_t channels = info->GetChannels();
+    if (!ValidRate(sourceRate) || !ValidRate(targetRate) || channels == 0) return 0;
+    // Never trust the count beyond the bytes that are there.
+    const C_WavDataBuffer* buffer = work->GetBuffer();
+    const uint32_t available = std::min(work->GetDataSize(), buffer ? buffer->Capacity() : 0u);
+    const uint32_t sourceCount = std::min(info->GetSampleCount(), available / (2u * channels));
+    const uint8_t* bytes = work->GetSampleBuffer();
+    if (sourceCount == 0 || bytes == nullptr) return 0;
+    const uint32_t destinationCount = DestinationCount(sourceRate, targetRate, sourceCount);
+    const uint64_t destinationBytes = static_cast<uint64_t>(destinationCount) * channels * 2u;
+    if (destinationCount == 0 || destinationBytes > 0xFFFFFFFFu) return 0;
+
+    try {
+        std::vector<int16_t> input(sourceCount);
+        std::vector<int16_t> output(destinationCount);
+        std::vector<uint8_t> result(static_cast<size_t>(destinationBytes));
+        destination->SetFormat(targetRate, 0, channels, 16, 16, 1);
+
+        // Every channel in turn; runs over several channels report through
+        // this object so that the caller sees one rising percent.
+        const bool staged = channels > 1;
+        if (staged) {
+            userCallback_ = callback;
+            stageCount_ = channels;
+        }
+        uint32_t made = 0;
+        for (uint16_t c = 0; c < channels; ++c) {
+            for (uint32_t i = 0; i < sourceCount; ++i) {
+                const uint8_t* at = bytes + (static_cast<size_t>(i) * channels + c) * 2;
+                input[i] = static_cast<int16_t>(static_cast<uint16_t>(at[0] | at[1] << 8));
+            }
+            if (staged) stage_ = c + 1;
+            made = ResampleSamples(mode, sourceRate, targetRate, sourceCount, destinationCount, input.data(),
+                                   output.data(), spare,
+                                   staged && callback ? static_cast<I_ProgressCallback*>(this) : callback);
+            if (made == 0) break;
+            for (uint32_t i = 0; i < destinationCount; ++i) {
+                uint8_t* at = result.data() + (static_cast<size_t>(i) * channels + c) * 2;
+                const auto v = static_cast<uint16_t>(output[i]);
+                at[0] = static_cast<uint8_t>(v);
+                at[1] = static_cast<uint8_t>(v >> 8);
+            }
+        }
+        stage_ = 0;
+        stageCount_ = 0;
+        userCallback_ = nullptr;
+        if (made == 0) return 0;
+        if (!destination->SetSampleData(result.data(), static_cast<uint32_t>(result.size()))) return 0;
+        CopyMarkers(*source, *destination, sourceRate, targetRate);
+        return made;
+    } catch (const std::bad_alloc&) {
+        stage_ = 0;
+        stageCount_ = 0;
+        userCallback_ = nullptr;
+        return 0;
+    }
 }
 
 }  // namespace cz
