@@ -1,8 +1,28 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, and runs every test: the normal build,
+# the same suite under AddressSanitizer and UndefinedBehaviorSanitizer, short
+# libFuzzer runs of every fuzz target, and the Windows build under Wine when
+# its tools can be installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
-bash scripts/build.sh build
 jobs=$(nproc)
+
+echo "== build and test"
+bash scripts/build.sh build
 (cd build && ctest --output-on-failure -j "$jobs")
+
+echo "== sanitizers"
+bash scripts/build.sh build-asan -DCADENZOR_SANITIZE=ON -DCADENZOR_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    ctest --output-on-failure -j "$jobs")
+
+if [ -x scripts/fuzz.sh ]; then
+    echo "== fuzz (short runs)"
+    FUZZ_SECONDS="${FUZZ_SECONDS:-15}" bash scripts/fuzz.sh
+fi
+
+if [ -x scripts/win32-smoke.sh ]; then
+    echo "== Windows build under Wine"
+    bash scripts/win32-smoke.sh
+fi

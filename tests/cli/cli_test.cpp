@@ -1,0 +1,73 @@
+// The cadenzor tool as a user runs it: exit codes and messages.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/RiffBuilder.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+struct Run {
+    int status;
+    std::string out;
+};
+
+Run Cadenzor(const std::string& args, const cz::test::TempDir& dir) {
+    std::string out = dir.File("out.txt");
+    int status = cz::test::RunCommand("'" + cz::test::BinDir() + "/cadenzor' " + args + " >'" + out + "' 2>&1");
+    auto bytes = cz::test::ReadFileBytes(out);
+    return {status, std::string(bytes.begin(), bytes.end())};
+}
+
+TEST(Cli, HelpVersionAndUsageErrors) {
+    cz::test::TempDir dir;
+    auto help = Cadenzor("--help", dir);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("convert IN OUT"), std::string::npos);
+    EXPECT_EQ(Cadenzor("--version", dir).status, 0);
+    auto none = Cadenzor("", dir);
+    EXPECT_EQ(none.status, 1);
+    auto unknown = Cadenzor("frobnicate", dir);
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_NE(unknown.out.find("unknown command 'frobnicate'"), std::string::npos);
+    EXPECT_EQ(Cadenzor("resample a.wav b.wav", dir).status, 1);           // no --rate
+    EXPECT_EQ(Cadenzor("convert a.wav b.wav --rate 0", dir).status, 1);   // absurd rate
+    EXPECT_EQ(Cadenzor("convert a.wav b.wav --rate 9x", dir).status, 1);
+}
+
+TEST(Cli, CheckInfoAndConvert) {
+    cz::test::TempDir dir;
+    std::string wav = dir.File("in.wav");
+    cz::test::WriteFileBytes(wav, cz::test::RiffBuilder().Fmt(1, 1, 8000, 16).Chunk("data", {1, 0, 2, 0}).Bytes());
+    std::string junk = dir.File("junk.wav");
+    cz::test::WriteFileBytes(junk, {'R', 'I', 'F', 'F', 1, 2});
+
+    auto check = Cadenzor("check '" + wav + "'", dir);
+    EXPECT_EQ(check.status, 0);
+    EXPECT_NE(check.out.find("supported, format id 2 (C_WavFile)"), std::string::npos);
+    auto bad = Cadenzor("check '" + junk + "'", dir);
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.out.find("not supported"), std::string::npos);
+
+    auto info = Cadenzor("info --json '" + wav + "'", dir);
+    EXPECT_EQ(info.status, 0);
+    EXPECT_NE(info.out.find("\"samples\": 2"), std::string::npos);
+    auto missing = Cadenzor("info '" + dir.File("none.wav") + "'", dir);
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.out.find("none.wav: the file cannot be opened"), std::string::npos);
+
+    std::string copy = dir.File("copy.wav");
+    EXPECT_EQ(Cadenzor("convert '" + wav + "' '" + copy + "'", dir).status, 0);
+    EXPECT_EQ(cz::test::ReadFileBytes(copy), cz::test::ReadFileBytes(wav));
+    auto exists = Cadenzor("convert '" + wav + "' '" + copy + "'", dir);
+    EXPECT_EQ(exists.status, 2);
+    EXPECT_NE(exists.out.find("use -y"), std::string::npos);
+    EXPECT_EQ(Cadenzor("convert -y '" + wav + "' '" + copy + "'", dir).status, 0);
+    auto failed = Cadenzor("convert '" + junk + "' '" + dir.File("x.wav") + "'", dir);
+    EXPECT_EQ(failed.status, 2);
+    EXPECT_NE(failed.out.find("junk.wav:"), std::string::npos);
+    EXPECT_FALSE(cz::test::FileExists(dir.File("x.wav")));
+}
+
+}  // namespace
