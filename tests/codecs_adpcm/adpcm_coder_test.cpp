@@ -29,6 +29,8 @@ public:
         prediction_ = prediction;
         stepIndex_ = stepIndex;
     }
+    void SetPattern(uint16_t state) { patternState_ = state; }
+    using C_ADPCMEncDec::EncodeSample;
     int32_t Prediction() const { return prediction_; }
     uint16_t Index() const { return stepIndex_; }
 };
@@ -208,6 +210,23 @@ TEST(AdpcmCoder, FlushEndsPlusOneWithFourTenNineEight) {
     EXPECT_EQ(coder.Flush(tail.data(), 8), 0u);
     coder.Start(2, 700, 40);
     EXPECT_EQ(coder.Flush(tail.data(), 5), 3u);
+}
+
+// After 15, 0, 15 at the bottom of the range, a zero difference can neither
+// be sent as 0 (the pattern) nor as 8 (below -2048): the nearest acceptable
+// code, 1 (+6 at step 16), is sent instead of failing.
+TEST(AdpcmCoder, BarredZeroAtTheFloorTakesTheNearestAcceptableCode) {
+    FlushProbe coder;
+    coder.Start(2, -2047, 8);
+    coder.SetPattern(3);
+    EXPECT_EQ(coder.EncodeSample(1), 1);
+    EXPECT_EQ(coder.Prediction(), -2041);
+    EXPECT_EQ(coder.GetFallbackCount(), 1u);
+    // Away from the floor the barred zero simply turns into 8.
+    coder.Start(2, 2040, 8);
+    coder.SetPattern(3);
+    EXPECT_EQ(coder.EncodeSample(4088), 8);
+    EXPECT_EQ(coder.Prediction(), 2038);
 }
 
 // From every step index and a spread of values the tail reaches silence well
