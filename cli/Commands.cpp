@@ -7,6 +7,10 @@
 #include "api/C_WavFileFormat.h"
 #include "api/FormatClasses.h"
 #include "api/FormatRegistry.h"
+#include "api/TempName.h"
+#include "decoders/mp3/C_Mp3ToWavConverter.h"
+#include "dsp/resample/C_PCMResample.h"
+#include "foundation/C_CUString.h"
 #include "foundation/C_CUFilePath.h"
 #include "platform/Platform.h"
 #include "wave/C_WavFile.h"
@@ -139,6 +143,12 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
     std::printf("\n");
 }
 
+// The chip resource binary of a chip-format file, and its ".h" beside it.
+bool WriteBinary(const Options& options, const std::string& chipFile) {
+    Fail(options.binary, "resource binaries are not available in this build yet");
+    return false;
+}
+
 bool CheckOutput(const Options& options, const std::string& path) {
     if (!options.overwrite && platform::FileExists(path)) {
         Fail(path, "the file exists (use -y to overwrite it)");
@@ -184,43 +194,109 @@ int RunInfo(const Options& options) {
     return status;
 }
 
+namespace {
+
+bool IsMp3(const std::string& path) { return CompareNoCase(Extension(path), ".mp3") == 0; }
+
+// Decodes an MP3 file to a WAV file, with a progress bar.
+bool DecodeMp3(const Options& options, const std::string& input, const std::string& wav) {
+    ProgressBar bar("decoding ", options.quiet);
+    mp3::C_Mp3ToWavConverter converter;
+    if (converter.Convert(input.c_str(), wav.c_str(), &bar, 0)) return true;
+    Fail(input, "not a decodable MP3 file, or the output cannot be written");
+    return false;
+}
+
+bool Resample(const Options& options, const std::string& input, const std::string& output) {
+    ProgressBar bar("resampling", options.quiet);
+    C_PCMResample resampler;
+    if (resampler.ResampleFile(2, input.c_str(), output.c_str(), 2, static_cast<uint32_t>(options.rate), 1.0, &bar))
+        return true;
+    C_WavFileFormat factory;
+    FileRef probe(factory.OpenWavFile(input.c_str(), 1, 1));
+    Fail(input, probe ? "cannot resample this sound or write " + output : factory.LastFailure());
+    return false;
+}
+
+}  // namespace
+
 int RunConvert(const Options& options) {
     const std::string& input = options.inputs.front();
     const std::string& output = options.output;
-    if (!CheckOutput(options, output)) return kExitFailed;
-    if (options.haveRate) {
-        Fail(input, "resampling is not available in this build yet");
-        return kExitFailed;
-    }
     uint32_t outId = GetFormatIdFromExtension(Extension(output).c_str());
     if (outId == 0) {
         Fail(output, "unknown output format '" + Extension(output) + "' (use .wav, .apm, .mdm, ...)");
         return kExitUsage;
     }
-    auto writer = CreateFormatWriter(outId);
-    if (!writer) {
+    if (outId != 2 && !CreateFormatWriter(outId)) {
         Fail(output, std::string("writing ") + Extension(output) + " files is not available in this build yet");
         return kExitFailed;
     }
-    C_WavFileFormat factory;
-    FileRef file(factory.OpenWavFile(input.c_str(), 1, 1));
-    if (!file) {
-        Fail(input, factory.LastFailure());
-        return kExitFailed;
+    if (!CheckOutput(options, output)) return kExitFailed;
+
+    // The chain: MP3 decoding, then resampling, then the output format.
+    TempNames temp;
+    std::string current = input;
+    const bool lastIsWav = outId == 2;
+    if (IsMp3(input)) {
+        std::string target = (lastIsWav && !options.haveRate) ? output : temp.Derived(temp.Placeholder(), ".wav");
+        if (!DecodeMp3(options, input, target)) {
+            platform::DeleteFile(target);
+            return kExitFailed;
+        }
+        current = target;
     }
-    if (!file->SaveAs(outId, output.c_str())) {
-        uint32_t error = platform::LastError();
-        Fail(output, error ? "cannot write the file: " + platform::ErrorText(error) : "cannot write the file");
-        platform::DeleteFile(output);
-        return kExitFailed;
+    if (options.haveRate) {
+        std::string target = lastIsWav ? output : temp.Derived(temp.Placeholder(), ".wav");
+        if (!Resample(options, current, target)) {
+            platform::DeleteFile(target);
+            return kExitFailed;
+        }
+        current = target;
     }
-    if (!options.quiet && options.verbose) std::fprintf(stderr, "cadenzor: wrote %s\n", output.c_str());
+    if (current != output) {
+        C_WavFileFormat factory;
+        FileRef file(factory.OpenWavFile(current.c_str(), 1, 1));
+        if (!file) {
+            Fail(input, factory.LastFailure());
+            return kExitFailed;
+        }
+        if (options.mode >= 0 && file->GetWriteParam()) file->GetWriteParam()->SetCodecParam(static_cast<uint32_t>(options.mode));
+        if (!file->SaveAs(outId, output.c_str())) {
+            uint32_t error = platform::LastError();
+            Fail(output, error ? "cannot write the file: " + platform::ErrorText(error)
+                               : "the sound cannot be written in this format");
+            platform::DeleteFile(output);
+            return kExitFailed;
+        }
+    }
+    if (!options.binary.empty()) {
+        if (!CheckOutput(options, options.binary)) return kExitFailed;
+        if (!WriteBinary(options, output)) return kExitFailed;
+    }
+    if (options.verbose) std::fprintf(stderr, "cadenzor: wrote %s\n", output.c_str());
     return kExitOk;
 }
 
 int RunResample(const Options& options) {
-    Fail(options.inputs.front(), "resampling is not available in this build yet");
-    return kExitFailed;
+    const std::string& output = options.output;
+    if (!CheckOutput(options, output)) return kExitFailed;
+    if (CompareNoCase(Extension(output), ".wav") != 0) {
+        Fail(output, "resample writes WAV files; use convert --rate for other formats");
+        return kExitUsage;
+    }
+    TempNames temp;
+    std::string current = options.inputs.front();
+    if (IsMp3(current)) {
+        std::string decoded = temp.Derived(temp.Placeholder(), ".wav");
+        if (!DecodeMp3(options, current, decoded)) return kExitFailed;
+        current = decoded;
+    }
+    if (!Resample(options, current, output)) {
+        platform::DeleteFile(output);
+        return kExitFailed;
+    }
+    return kExitOk;
 }
 
 }  // namespace cz::cli

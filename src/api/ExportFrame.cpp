@@ -1,6 +1,10 @@
 #include "api/ExportFrame.h"
 
 #include "api/C_WavFileFormat.h"
+#include "api/TempName.h"
+#include "decoders/mp3/C_Mp3ToWavConverter.h"
+#include "dsp/resample/C_PCMResample.h"
+#include "foundation/C_CUString.h"
 #include "wave/I_WavFile.h"
 
 namespace cz::api {
@@ -28,11 +32,45 @@ uint32_t EsbCodecParam(uint32_t coderValue, uint32_t bitRate, uint32_t coderFlag
 int32_t ConvertWavToCodecFormat(const char*, const char*, const char*, uint32_t, uint32_t, uint32_t) { return 0; }
 int32_t ConvertWavToXmf(const char*, const char*) { return 0; }
 int32_t ConvertWavToXmfWithResample(const char*, const char*, uint32_t) { return 0; }
-int32_t ResampleWav(const char*, const char*, uint32_t) { return 0; }
+int32_t ResampleWav(const char* source, const char* output, uint32_t rate) {
+    if (!ValidPath(source) || !ValidPath(output)) return 0;
+    C_PCMResample resampler;
+    return resampler.ResampleFile(2, source, output, 2, rate, 1.0, nullptr) ? 1 : 0;
+}
 int32_t ConvertMdmToWav(const char*, const char*) { return 0; }
-int32_t ConvertCompressedToWav(Compressed, const char*, const char*) { return 0; }
-int32_t ConvertCompressedToWavWithResample(Compressed, const char*, const char*, uint32_t) { return 0; }
-int32_t ConvertCompressedToChip(Compressed, const char*, const char*, const char*, uint32_t, uint32_t) { return 0; }
+int32_t ConvertCompressedToWav(Compressed kind, const char* input, const char* output) {
+    if (!ValidPath(input) || !ValidPath(output)) return 0;
+    if (kind == Compressed::kMp3) {
+        mp3::C_Mp3ToWavConverter converter;
+        return converter.Convert(input, output, nullptr, 0) ? 1 : 0;
+    }
+    return 0;  // WMA input is not built yet
+}
+
+int32_t ConvertCompressedToWavWithResample(Compressed kind, const char* input, const char* output, uint32_t rate) {
+    if (!ValidPath(input) || !ValidPath(output)) return 0;
+    TempNames temp;
+    std::string placeholder = temp.Placeholder();
+    if (placeholder.empty()) return 0;
+    std::string decoded = temp.Derived(placeholder, ".wav");
+    if (!ConvertCompressedToWav(kind, input, decoded.c_str())) return 0;
+    C_PCMResample resampler;
+    return resampler.ResampleFile(2, decoded.c_str(), output, 2, rate, 1.0, nullptr) ? 1 : 0;
+}
+int32_t ConvertCompressedToChip(Compressed kind, const char* input, const char* output, const char* binary,
+                                uint32_t rate, uint32_t formatId) {
+    if (!ValidPath(input) || !ValidPath(output) || !ValidPath(binary)) return 0;
+    TempNames temp;
+    std::string first = temp.Placeholder();
+    std::string second = temp.Placeholder();
+    if (first.empty() || second.empty()) return 0;
+    std::string decoded = temp.Derived(first, ".wav");
+    std::string resampled = temp.Derived(second, ".wav");
+    if (!ConvertCompressedToWav(kind, input, decoded.c_str())) return 0;
+    C_PCMResample resampler;
+    if (!resampler.ResampleFile(2, decoded.c_str(), resampled.c_str(), 2, rate, 1.0, nullptr)) return 0;
+    return ConvertWavToChip(resampled.c_str(), output, binary, formatId);
+}
 int32_t ConvertMidToImfByChipItem(uintptr_t, uintptr_t, uintptr_t) { return 0; }
 int32_t NotAvailable(const char*, const char*) { return 0; }
 
