@@ -51,6 +51,11 @@ TEST(RealWavFiles, SoxAndFfmpegOutputs) {
         {"info.wav", "ffmpeg -v error -f lavfi -i sine=f=440:d=0.2 -ac 1 -ar 11025 -metadata title=hello "
                      "-metadata comment=x -c:a pcm_s16le -y OUT", 1, 16},
         {"ext.wav", "ffmpeg -v error -f lavfi -i sine=f=440:d=0.2 -ac 3 -ar 8000 -c:a pcm_s16le -y OUT", 3, 16},
+        // ADPCM data loads as 16-bit PCM, sample for sample as sox decodes it.
+        {"ima.wav", "sox -n -r 16000 -c 1 -e ima-adpcm OUT synth 0.4 sine 300:2000", 1, 16},
+        {"ms_st.wav", "sox -n -r 22050 -c 2 -e ms-adpcm OUT synth 0.4 sine 300 pinknoise", 2, 16},
+        {"ima_ff.wav", "ffmpeg -v error -f lavfi -i sine=f=440:d=0.3 -ac 2 -ar 8000 -c:a adpcm_ima_wav "
+                       "-block_size 512 -y OUT", 2, 16},
     };
     for (const auto& c : cases) {
         std::string path = dir.File(c.name);

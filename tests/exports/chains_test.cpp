@@ -1,0 +1,79 @@
+// Conversion chains through the exported functions, witnessed by sox.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "cadenzor/cadenzor.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+// Runs each case with TMPDIR pointing at a fresh folder, so that every
+// intermediate file an export leaves behind can be seen.
+class ChainTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* old = std::getenv("TMPDIR");
+        oldTmp_ = old ? old : "";
+        setenv("TMPDIR", scratch_.Path().c_str(), 1);
+    }
+    void TearDown() override {
+        if (oldTmp_.empty())
+            unsetenv("TMPDIR");
+        else
+            setenv("TMPDIR", oldTmp_.c_str(), 1);
+    }
+    size_t ScratchFiles() const {
+        size_t n = 0;
+        for (const auto& e : std::filesystem::directory_iterator(scratch_.Path())) n += e.is_regular_file();
+        return n;
+    }
+    std::string Soxi(const std::string& option, const std::string& path) {
+        std::string out = dir_.File("soxi.txt");
+        if (cz::test::RunCommand("soxi " + option + " '" + path + "' > '" + out + "' 2>/dev/null") != 0) return "";
+        auto bytes = cz::test::ReadFileBytes(out);
+        std::string s(bytes.begin(), bytes.end());
+        while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+        return s;
+    }
+
+    cz::test::TempDir scratch_;
+    cz::test::TempDir dir_;
+    std::string oldTmp_;
+};
+
+TEST_F(ChainTest, WavResample) {
+    if (!cz::test::HaveTool("sox")) GTEST_SKIP() << "sox is needed";
+    std::string in = dir_.File("in.wav");
+    ASSERT_EQ(cz::test::RunCommand("sox -n -r 44100 -b 16 -c 2 '" + in + "' synth 0.5 sine 440 2>/dev/null"), 0);
+    std::string out = dir_.File("out.wav");
+    ASSERT_EQ(WAVResample(in.c_str(), out.c_str(), 16000), 1);
+    EXPECT_EQ(Soxi("-r", out), "16000");
+    EXPECT_EQ(Soxi("-c", out), "2");
+    EXPECT_EQ(Soxi("-s", out), "8000");
+    EXPECT_EQ(WAVResample(in.c_str(), dir_.File("zero.wav").c_str(), 0), 0);
+    EXPECT_EQ(WAVResample(in.c_str(), dir_.File("huge.wav").c_str(), 384001), 0);
+    EXPECT_EQ(WAVResample(dir_.File("missing.wav").c_str(), dir_.File("m.wav").c_str(), 8000), 0);
+    EXPECT_EQ(ScratchFiles(), 0u);
+}
+
+TEST_F(ChainTest, Mp3ToWavWithAndWithoutResampling) {
+    if (!cz::test::HaveTool("sox") || !cz::test::HaveTool("lame")) GTEST_SKIP() << "sox and lame are needed";
+    std::string wav = dir_.File("src.wav");
+    std::string mp3 = dir_.File("src.mp3");
+    ASSERT_EQ(cz::test::RunCommand("sox -n -r 22050 -b 16 -c 1 '" + wav + "' synth 1 sine 440 2>/dev/null"), 0);
+    ASSERT_EQ(cz::test::RunCommand("lame --quiet '" + wav + "' '" + mp3 + "'"), 0);
+    std::string out = dir_.File("dec.wav");
+    ASSERT_EQ(ConvertMP3ToWAV(mp3.c_str(), out.c_str()), 1);
+    EXPECT_EQ(Soxi("-r", out), "22050");
+    std::string low = dir_.File("low.wav");
+    ASSERT_EQ(ConvertMP3ToWAVWithResample(mp3.c_str(), low.c_str(), 8000), 1);
+    EXPECT_EQ(Soxi("-r", low), "8000");
+    EXPECT_EQ(ConvertMP3ToWAV(wav.c_str(), dir_.File("notmp3.wav").c_str()), 0);
+    EXPECT_EQ(ConvertMP3ToWAVWithResample(dir_.File("none.mp3").c_str(), dir_.File("x.wav").c_str(), 8000), 0);
+    EXPECT_EQ(ScratchFiles(), 0u);
+}
+
+}  // namespace
