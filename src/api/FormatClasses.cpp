@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "formats/src/C_EnSrcFile.h"
+#include "formats/src/C_SrcFile.h"
 #include "wave/C_WavFile.h"
 
 namespace cz {
@@ -18,7 +20,7 @@ std::unique_ptr<C_WavFile> Make() {
 // last. C_SrcFile comes first: a RIFF/WAVE file has no "WPCM" header, so it
 // falls through to C_WavFile in second place.
 constexpr std::array<S_FormatClass, 34> kOpenOrder{{
-    {1, "C_SrcFile", nullptr},
+    {1, "C_SrcFile", &Make<C_SrcFile>},
     {2, "C_WavFile", &Make<C_WavFile>},
     {3, "C_WamFile", nullptr},
     {4, "C_WmdFile", nullptr},
@@ -58,8 +60,8 @@ constexpr std::array<S_FormatClass, 34> kOpenOrder{{
 // file class and tell plain from scrambled files by its variant flag; the two
 // id 5 entries probe the new APM class first.
 constexpr std::array<S_FormatProbe, 34> kProbes{{
-    {1, "C_SrcFile", nullptr, ProbeVariant::kPlain},
-    {13, "C_SrcFile", nullptr, ProbeVariant::kVariant},
+    {1, "C_SrcFile", &Make<C_SrcFile>, ProbeVariant::kPlain},
+    {13, "C_SrcFile", &Make<C_SrcFile>, ProbeVariant::kVariant},
     {2, "C_WavFile", &Make<C_WavFile>, ProbeVariant::kAny},
     {3, "C_WamFile", nullptr, ProbeVariant::kAny},
     {4, "C_WmdFile", nullptr, ProbeVariant::kAny},
@@ -97,7 +99,7 @@ constexpr std::array<S_FormatProbe, 34> kProbes{{
 // Writers by format id. Id 5 is written by C_ApmFile, the class whose coder
 // the APM conversion is built on; C_NewApmFile stays a reader.
 constexpr std::array<S_FormatClass, 33> kWriters{{
-    {1, "C_SrcFile", nullptr},
+    {1, "C_SrcFile", &Make<C_SrcFile>},
     {2, "C_WavFile", &Make<C_WavFile>},
     {3, "C_WamFile", nullptr},
     {4, "C_WmdFile", nullptr},
@@ -106,7 +108,7 @@ constexpr std::array<S_FormatClass, 33> kWriters{{
     {7, "C_Q310WmdFile", nullptr},
     {8, "C_Pc8File", nullptr},
     {12, "C_P10File", nullptr},
-    {13, "C_EnSrcFile", nullptr},
+    {13, "C_EnSrcFile", &Make<C_EnSrcFile>},
     {14, "C_Apm6BitFile", nullptr},
     {15, "C_MdmFile", nullptr},
     {16, "C_Clp3File", nullptr},

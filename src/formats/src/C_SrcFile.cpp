@@ -1,0 +1,195 @@
+#include "formats/src/C_SrcFile.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "foundation/ByteReader.h"
+#include "foundation/ByteWriter.h"
+#include "foundation/C_CUString.h"
+#include "platform/Platform.h"
+
+namespace cz {
+
+namespace {
+
+constexpr char kMagic[4] = {'W', 'P', 'C', 'M'};
+// 7 x 183 = 1281 = 1 (mod 256): multiplying by 183 undoes the factor 7.
+constexpr uint8_t kInverseOfSeven = 183;
+
+// Releases a sound made by a conversion (reference count 0: one Release deletes).
+struct SoundRelease {
+    void operator()(I_WavData* sound) const {
+        if (sound) sound->Release();
+    }
+};
+using SoundCopy = std::unique_ptr<I_WavData, SoundRelease>;
+
+}  // namespace
+
+C_SrcFile::C_SrcFile() = default;
+
+C_SrcFile::~C_SrcFile() = default;
+
+uint16_t C_SrcFile::CutOffFrequency(uint32_t rate) {
+    return static_cast<uint16_t>(static_cast<double>(rate / 2) * 0.85);
+}
+
+uint8_t C_SrcFile::UnscrambleByte(uint8_t b) {
+    return static_cast<uint8_t>(static_cast<uint8_t>(b - 3u) * kInverseOfSeven);
+}
+
+std::vector<uint8_t> C_SrcFile::BuildSourceHeader(uint16_t version, uint16_t rate, uint32_t count, bool scrambled) {
+    ByteWriter w;
+    w.Bytes(kMagic, 4);
+    w.U16(version);
+    w.U16(static_cast<uint16_t>(kHeaderSize));
+    w.U16(1);
+    w.U16(12);
+    w.U16(scrambled ? kFormatScrambled : kFormatPlain);
+    w.U16(rate);
+    w.U16(CutOffFrequency(rate));
+    w.U32(count);
+    return std::move(w.Data());
+}
+
+int32_t C_SrcFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_t loadFlag, uint32_t* outFlags) {
+    SetError(WavFileError::kNone);
+    SetStream(stream);
+    uint8_t raw[kHeaderSize];
+    if (!stream || !stream->ReadExactAt(0, raw, sizeof raw)) {
+        SetError(WavFileError::kNotThisFormat);
+        return 0;
+    }
+    ByteReader r(raw, sizeof raw);
+    char magic[4];
+    S_SourceHeader h;
+    r.FourCC(magic);
+    r.U16(h.version);
+    r.U16(h.headerSize);
+    r.U16(h.channels);
+    r.U16(h.bits);
+    r.U16(h.format);
+    r.U16(h.rate);
+    r.U16(h.cutOff);
+    r.U32(h.count);
+    if (std::memcmp(magic, kMagic, 4) != 0 || h.headerSize != kHeaderSize) {
+        SetError(WavFileError::kNotThisFormat);
+        return 0;
+    }
+    // The length must match the count exactly; a file cut short or with
+    // trailing bytes is not a source file.
+    if (stream->Size() != kHeaderSize + 2ull * h.count) {
+        SetError(WavFileError::kTruncated);
+        return 0;
+    }
+    // No channels or no rate would describe no playable sound.
+    if (h.channels == 0 || h.rate == 0) {
+        SetError(WavFileError::kBadFormat);
+        return 0;
+    }
+    const bool scrambled = h.format == kFormatScrambled;
+    if (outFlags) *outFlags = scrambled ? 1 : 0;
+    header_ = h;
+    SetDataOffset(kHeaderSize);
+    if (loadFlag) {
+        C_WavData* sound = EnsureSound();
+        sound->SetFormat(h.rate, 2 * h.count, h.channels, 12, 16, 0);
+        SetFormatId(scrambled ? kTypeScrambled : kTypePlain);
+    }
+    return 1;
+}
+
+int32_t C_SrcFile::LoadSampleWords(uint32_t count, bool unscramble) {
+    C_WavData* sound = Sound();
+    if (!sound || !Stream()) {
+        SetError(WavFileError::kNoSound);
+        return 0;
+    }
+    std::vector<uint8_t> bytes;
+    if (!Stream()->ReadBytes(GetDataOffset(), 2ull * count, bytes)) {
+        SetError(WavFileError::kTruncated);
+        return 0;
+    }
+    if (unscramble)
+        for (uint8_t& b : bytes) b = UnscrambleByte(b);
+    sound->SetSampleData(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    return 1;
+}
+
+int32_t C_SrcFile::LoadSamples(uint32_t) {
+    C_WavData* sound = Sound();
+    if (!sound) {
+        SetError(WavFileError::kNoSound);
+        return 0;
+    }
+    return LoadSampleWords(sound->GetDataSize() / 2, GetFormatId() == kTypeScrambled);
+}
+
+bool C_SrcFile::ChipSampleWords(C_WavData& sound, std::vector<uint16_t>& words, uint16_t validBits) {
+    words.clear();
+    I_WavInfo* info = sound.GetWavInfo();
+    if (info->GetChannels() == 0 || info->GetSampleCount() == 0 || validBits < 2 || validBits > 16) return false;
+    C_WavData* source = &sound;
+    SoundCopy mono, converted;
+    if (info->GetChannels() > 1) {
+        mono.reset(sound.Clone());
+        if (!mono || !mono->ToMono()) return false;
+        source = static_cast<C_WavData*>(mono.get());
+    }
+    I_WavInfo* form = source->GetWavInfo();
+    if (form->GetValidBits() != validBits || form->GetContainerBits() != 16 || form->GetSignedFlag() != 0) {
+        converted.reset(source->ConvertFormat(validBits, 16, 0, nullptr));
+        if (!converted) return false;
+        source = static_cast<C_WavData*>(converted.get());
+    }
+    // Only the samples the buffer really holds.
+    const uint32_t count =
+        std::min<uint32_t>(source->SampleCount(), source->GetBuffer()->Capacity() / 2);
+    if (count == 0) return false;
+    const int32_t midpoint = 1 << (validBits - 1);
+    words.resize(count);
+    for (uint32_t s = 0; s < count; ++s) words[s] = static_cast<uint16_t>(source->Sample(s, 0) + midpoint);
+    return true;
+}
+
+bool C_SrcFile::WriteNewFile(const char* path, const std::vector<uint8_t>& bytes) {
+    if (!path || !*path) return false;
+    auto file = platform::File::Open(path, platform::open_flags::kWrite | platform::open_flags::kCreate |
+                                               platform::open_flags::kShareExclusive);
+    if (!file) return false;
+    bool ok = bytes.empty() || file->Write(bytes.data(), bytes.size());
+    ok = file->Close() && ok;
+    if (!ok) platform::DeleteFile(path);
+    return ok;
+}
+
+int32_t C_SrcFile::Save(const char* path) {
+    C_WavData* sound = Sound();
+    if (!sound || !path) return 0;
+    const uint32_t rate = sound->GetWavInfo()->GetSampleRate();
+    // The rate field has 16 bits.
+    if (rate == 0 || rate > 0xFFFF) return 0;
+    std::vector<uint16_t> words;
+    if (!ChipSampleWords(*sound, words, 12)) return 0;
+    const uint32_t count = static_cast<uint32_t>(words.size());
+    if (kHeaderSize + 2ull * count > 0xFFFFFFFFull) return 0;
+    const bool scrambled = IsScrambled();
+    std::vector<uint8_t> bytes = BuildSourceHeader(1, static_cast<uint16_t>(rate), count, scrambled);
+    bytes.resize(kHeaderSize + 2ull * count);
+    for (uint32_t i = 0; i < count; ++i) StoreU16(&bytes[kHeaderSize + 2ull * i], words[i]);
+    if (scrambled)
+        for (size_t i = kHeaderSize; i < bytes.size(); ++i) bytes[i] = ScrambleByte(bytes[i]);
+    return WriteNewFile(path, bytes) ? 1 : 0;
+}
+
+std::string C_SrcFile::HeaderSummary() const {
+    const S_SourceHeader& h = header_;
+    std::string text = FormatString("format: WPCM%s, version %u\n", h.format == kFormatScrambled ? " (scrambled)" : "",
+                                     static_cast<unsigned>(h.version));
+    text += FormatString("samples: %u, %u-bit, %u channel(s), %u Hz, cut-off %u Hz\n", static_cast<unsigned>(h.count),
+                         static_cast<unsigned>(h.bits), static_cast<unsigned>(h.channels),
+                         static_cast<unsigned>(h.rate), static_cast<unsigned>(h.cutOff));
+    return text;
+}
+
+}  // namespace cz
