@@ -109,14 +109,15 @@ uint32_t C_PCMResample::RunSinc(uint32_t sourceCount, uint32_t destinationCount,
     size_t start = 0;
     double base = 0.0;
     double share = 100.0;
-    std::vector<int16_t> filtered;
+    std::unique_ptr<int16_t[]> filtered;
     if (ratio_ < 1.0) {
         const std::vector<double> h = resample::DesignPreFilter(ratio_);
-        filtered.resize(sourceCount);
+        // Every sample is written by the filter: no need to clear it first.
+        filtered = std::make_unique_for_overwrite<int16_t[]>(sourceCount);
         const double perInput = 50.0 / sourceCount;
-        resample::ApplyPreFilter(h, source, sourceCount, filtered.data(),
+        resample::ApplyPreFilter(h, source, sourceCount, filtered.get(),
                                  [&](size_t done) { run.Set(static_cast<double>(done) * perInput); });
-        input = filtered.data();
+        input = filtered.get();
         // The filter's order: its output is read from there on.
         start = h.size() - 1;
         base = 50.0;
