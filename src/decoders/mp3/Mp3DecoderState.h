@@ -81,7 +81,9 @@ struct Mp3HybridState {
 };
 
 struct Mp3SynthesisState {
-    int32_t v[2][1088] = {};
+    // The V ring of each channel (1024 values), stored twice over so that the
+    // window reads it without wrapping.
+    int32_t v[2][2048] = {};
     int32_t ringIndex = 0;
 };
 

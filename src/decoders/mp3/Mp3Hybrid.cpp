@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "decoders/mp3/Mp3DecoderState.h"
+#include "decoders/mp3/Mp3Simd.h"
 
 namespace cz::mp3 {
 namespace {
@@ -30,32 +31,62 @@ void AliasReduce(const Mp3Tables& t, int32_t* lines, int boundaryFrom, int bound
     }
 }
 
-// 36-point IMDCT with the window folded into the matrix.
-void ImdctLong(const int32_t (*matrix)[18], const int32_t* in, int32_t* out) {
-    for (int i = 0; i < 36; ++i) {
-        int64_t acc = 0;
-        for (int k = 0; k < 18; ++k) {
-            acc += int64_t(in[k]) * matrix[i][k];
+// 36-point IMDCT: 18 sums give all 36 outputs (x[17 - i] = -x[i] and
+// x[35 - i] = x[18 + i] for i < 9), which are then windowed.
+CZ_MP3_HOT void ImdctLong(const Mp3Tables& t, int type, const int32_t* in, int32_t* out) {
+    int64_t acc[18] = {};
+    for (int k = 0; k < 18; ++k) {
+        const int64_t x = in[k];
+        if (x == 0) {
+            continue;
         }
-        out[i] = Clamp((acc + (int64_t(1) << 26)) >> 27, kSampleLimit);
+        const int32_t* row = t.imdctLong[k];
+        for (int u = 0; u < 18; ++u) {
+            acc[u] += x * row[u];
+        }
+    }
+    int32_t y[36];
+    for (int u = 0; u < 9; ++u) {
+        const int32_t a = Clamp((acc[u] + (int64_t(1) << 26)) >> 27, 0x7FFFFFFF);
+        const int32_t b = Clamp((acc[9 + u] + (int64_t(1) << 26)) >> 27, 0x7FFFFFFF);
+        y[u] = a;
+        y[17 - u] = -a;
+        y[18 + u] = b;
+        y[35 - u] = b;
+    }
+    const int32_t* w = t.windowLong[type];
+    for (int i = 0; i < 36; ++i) {
+        out[i] = Clamp((int64_t(y[i]) * w[i] + (int64_t(1) << 29)) >> 30, kSampleLimit);
     }
 }
 
-// Three 12-point IMDCTs placed at offsets 6, 12 and 18 of the 36 outputs.
-void ImdctShort(const int32_t (*matrix)[6], const int32_t* in, int32_t* out) {
-    int64_t acc[36] = {};
+// Three windowed 12-point IMDCTs placed at offsets 6, 12 and 18 of the 36
+// outputs.
+CZ_MP3_HOT void ImdctShort(const Mp3Tables& t, const int32_t* in, int32_t* out) {
+    int64_t sum[36] = {};
     for (int w = 0; w < 3; ++w) {
         const int32_t* x = in + w * 6;
-        for (int i = 0; i < 12; ++i) {
-            int64_t sum = 0;
-            for (int k = 0; k < 6; ++k) {
-                sum += int64_t(x[k]) * matrix[i][k];
+        int64_t acc[6] = {};
+        for (int k = 0; k < 6; ++k) {
+            for (int u = 0; u < 6; ++u) {
+                acc[u] += int64_t(x[k]) * t.imdctShort[k][u];
             }
-            acc[6 + 6 * w + i] += sum;
+        }
+        int32_t y[12];
+        for (int u = 0; u < 3; ++u) {
+            const int32_t a = Clamp((acc[u] + (int64_t(1) << 26)) >> 27, 0x7FFFFFFF);
+            const int32_t b = Clamp((acc[3 + u] + (int64_t(1) << 26)) >> 27, 0x7FFFFFFF);
+            y[u] = a;
+            y[5 - u] = -a;
+            y[6 + u] = b;
+            y[11 - u] = b;
+        }
+        for (int i = 0; i < 12; ++i) {
+            sum[6 + 6 * w + i] += (int64_t(y[i]) * t.windowShort[i] + (int64_t(1) << 29)) >> 30;
         }
     }
     for (int i = 0; i < 36; ++i) {
-        out[i] = Clamp((acc[i] + (int64_t(1) << 26)) >> 27, kSampleLimit);
+        out[i] = Clamp(sum[i], kSampleLimit);
     }
 }
 
@@ -105,9 +136,9 @@ int32_t HybridFilter(Mp3Decoder& d, int gr, int ch) {
         } else {
             if (sb < longSubbands) {
                 const int type = shortBlock ? 0 : g.blockType;
-                ImdctLong(t.imdctLong[type], lines + sb * 18, y);
+                ImdctLong(t, type, lines + sb * 18, y);
             } else {
-                ImdctShort(t.imdctShort, lines + sb * 18, y);
+                ImdctShort(t, lines + sb * 18, y);
             }
             for (int ts = 0; ts < 18; ++ts) {
                 samples[ts][sb] = Clamp(int64_t(y[ts]) + overlap[ts], kSampleLimit);

@@ -439,21 +439,28 @@ struct TableStore {
         }
         for (int type = 0; type < 4; ++type) {
             for (int i = 0; i < 36; ++i) {
-                for (int k = 0; k < 18; ++k) {
-                    double c = std::cos(pi / 72 * (2 * i + 1 + 18) * (2 * k + 1));
-                    t.imdctLong[type][i][k] = ToFixed(window[type][i] * c, 27);
-                }
+                t.windowLong[type][i] = ToFixed(window[type][i], 30);
+            }
+        }
+        for (int k = 0; k < 18; ++k) {
+            for (int u = 0; u < 18; ++u) {
+                const int i = u < 9 ? u : 18 + (u - 9);
+                t.imdctLong[k][u] = ToFixed(std::cos(pi / 72 * (2 * i + 1 + 18) * (2 * k + 1)), 27);
+            }
+        }
+        for (int k = 0; k < 6; ++k) {
+            for (int u = 0; u < 6; ++u) {
+                const int i = u < 3 ? u : 6 + (u - 3);
+                t.imdctShort[k][u] = ToFixed(std::cos(pi / 24 * (2 * i + 1 + 6) * (2 * k + 1)), 27);
             }
         }
         for (int i = 0; i < 12; ++i) {
-            for (int k = 0; k < 6; ++k) {
-                double c = std::cos(pi / 24 * (2 * i + 1 + 6) * (2 * k + 1));
-                t.imdctShort[i][k] = ToFixed(std::sin(pi / 12 * (i + 0.5)) * c, 27);
-            }
+            t.windowShort[i] = ToFixed(std::sin(pi / 12 * (i + 0.5)), 30);
         }
-        for (int i = 0; i < 32; ++i) {
-            for (int k = 0; k < 32; ++k) {
-                t.synthCos[i][k] = ToFixed(std::cos((2 * k + 1) * i * pi / 64), 28);
+        for (int k = 0; k < 16; ++k) {
+            for (int m = 0; m < 16; ++m) {
+                t.synthEven[k][m] = ToFixed(std::cos((2 * k + 1) * (2 * m) * pi / 64), 28);
+                t.synthOdd[k][m] = ToFixed(std::cos((2 * k + 1) * (2 * m + 1) * pi / 64), 28);
             }
         }
         for (int i = 0; i < 512; ++i) {

@@ -41,13 +41,19 @@ struct Mp3Tables {
     uint32_t quarterPower[4];
     // Alias-reduction butterflies, Q31, interleaved cs, ca.
     int32_t alias[16];
-    // Long IMDCT with the window of block types 0, 1, 3 folded in: 36 outputs
-    // x 18 inputs, Q27.
-    int32_t imdctLong[4][36][18];
-    // Short IMDCT with its window: 12 outputs x 6 inputs, Q27.
-    int32_t imdctShort[12][6];
-    // Synthesis matrixing cos((2k + 1) i pi / 64), i = 0..31, k = 0..31, Q28.
-    int32_t synthCos[32][32];
+    // 36-point IMDCT cos(pi / 72 (2i + 1 + 18)(2k + 1)) for the 18 outputs
+    // that determine the others (i = 0..8 and 18..26), [k][output], Q27.
+    int32_t imdctLong[18][18];
+    // Windows of the long block types 0, 1, (2 unused) and 3, Q30.
+    int32_t windowLong[4][36];
+    // 12-point IMDCT for outputs i = 0..2 and 6..8, [k][output], Q27.
+    int32_t imdctShort[6][6];
+    // Short window, Q30.
+    int32_t windowShort[12];
+    // Synthesis matrixing cos((2k + 1) i pi / 64) split by the parity of i:
+    // even[k][m] for i = 2m, odd[k][m] for i = 2m + 1, k = 0..15, Q28.
+    int32_t synthEven[16][16];
+    int32_t synthOdd[16][16];
     // Synthesis window, published values times 2^17 (the values are exact
     // multiples of 2^-16).
     int32_t synthWindow[512];

@@ -1,0 +1,10 @@
+// Hot loops are built twice on x86-64 Linux, for AVX2 and for the baseline,
+// and the loader picks the one the processor runs; elsewhere the plain build
+// serves.
+#pragma once
+
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
+#define CZ_MP3_HOT __attribute__((target_clones("avx2", "default")))
+#else
+#define CZ_MP3_HOT
+#endif
