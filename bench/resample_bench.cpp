@@ -411,7 +411,9 @@ int main(int argc, char** argv) {
                 total = Db(RmsOf(*r) / (16384.0 / std::sqrt(2.0)));
             }
         }
-        std::printf("%-28s %16.1f %16.1f\n", peer.name, alias, total);
+        // -999 means every output sample is 0: the leak is below one step.
+        auto show = [](double db) { return db <= -999.0 ? std::string("silent") : std::to_string(std::lround(db * 10) / 10.0).substr(0, 6); };
+        std::printf("%-28s %16s %16s\n", peer.name, show(alias).c_str(), show(total).c_str());
     }
 
     for (const char* name : {"in.wav", "out.wav", "tone.wav", "tone_out.wav", "alias.wav", "alias_out.wav"}) {
