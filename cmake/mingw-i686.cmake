@@ -4,10 +4,19 @@
 # The posix-threads flavour of the compiler is used so that std::thread and
 # std::mutex are available; everything is linked statically, so the DLLs and
 # programs need nothing beside them but the sibling DLLs.
+#
+# cmake/mingw-x86_64.cmake includes this file with the 64-bit triple; that
+# build exists only to run the Win32 code under a 64-bit Wine on machines
+# that cannot execute 32-bit code.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86)
-
-set(CZ_MINGW_TRIPLE i686-w64-mingw32)
+if(NOT CZ_MINGW_TRIPLE)
+  set(CZ_MINGW_TRIPLE i686-w64-mingw32)
+endif()
+if(CZ_MINGW_TRIPLE MATCHES "^x86_64")
+  set(CMAKE_SYSTEM_PROCESSOR AMD64)
+else()
+  set(CMAKE_SYSTEM_PROCESSOR x86)
+endif()
 find_program(CMAKE_C_COMPILER NAMES ${CZ_MINGW_TRIPLE}-gcc-posix ${CZ_MINGW_TRIPLE}-gcc REQUIRED)
 find_program(CMAKE_CXX_COMPILER NAMES ${CZ_MINGW_TRIPLE}-g++-posix ${CZ_MINGW_TRIPLE}-g++ REQUIRED)
 find_program(CMAKE_RC_COMPILER NAMES ${CZ_MINGW_TRIPLE}-windres)
@@ -25,7 +34,11 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Tests and tools that run the built programs do so under Wine.
-find_program(CZ_WINE NAMES wine)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "AMD64" AND EXISTS /usr/lib/wine/wine64)
+  set(CZ_WINE /usr/lib/wine/wine64)
+else()
+  find_program(CZ_WINE NAMES wine)
+endif()
 if(CZ_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CZ_WINE})
 endif()
