@@ -1,0 +1,203 @@
+#!/usr/bin/env bash
+# Builds the Windows DLL with MinGW-w64, checks its export table and calling
+# convention, and runs the export smoke table under Wine next to the same
+# table on the Linux build, comparing results and output files byte for byte.
+#
+#   scripts/win32-smoke.sh            # everything, fresh Wine prefix
+#   CZ_WINEPREFIX=dir scripts/...     # reuse a prefix (faster)
+#
+# The product is the 32-bit DLL (build-mingw). Where the kernel cannot run
+# 32-bit programs (no ia32 emulation) 32-bit Wine cannot start; then the same
+# sources are also built for x86_64 (build-mingw64) and that build runs under
+# 64-bit Wine, while the 32-bit DLL is still built and checked statically.
+# Exits 0 with "skipped: ..." when the tools cannot be installed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+start=$(date +%s)
+say() { echo "win32-smoke: $*"; }
+elapsed() { echo $(( $(date +%s) - start ))s; }
+
+# ---- tools ----
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+install_pkgs() {
+    local need=()
+    for pkg in "$@"; do have_pkg "$pkg" || need+=("$pkg"); done
+    [ "${#need[@]}" -eq 0 ] && return 0
+    local SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+    say "installing ${need[*]}"
+    $SUDO apt-get update -qq >/dev/null 2>&1 || true
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null 2>&1
+}
+command -v dpkg-query >/dev/null || { echo "skipped: not a Debian system"; exit 0; }
+if ! install_pkgs cmake ninja-build g++ python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64; then
+    echo "skipped: cannot install MinGW-w64 and Wine"
+    exit 0
+fi
+# 32-bit Wine needs the i386 architecture; installing it is worth a try only
+# where the kernel runs 32-bit programs at all.
+if ! have_pkg wine32:i386 && ! grep -q '32-bit emulation disabled' <(dmesg 2>/dev/null || true); then
+    SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+    $SUDO dpkg --add-architecture i386 2>/dev/null && install_pkgs wine32:i386 || say "no 32-bit Wine package"
+fi
+wine32_ok=0
+if [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    wine32_ok=1
+fi
+if [ "$wine32_ok" -eq 0 ] && [ ! -x /usr/lib/wine/wine64 ]; then
+    echo "skipped: no Wine that can run here"
+    exit 0
+fi
+say "tools ready ($(elapsed))"
+
+# ---- builds ----
+jobs=2
+cross_targets="cadenzor cz_siblings cadenzor_cli cz_win32_host cz_win32_platform_check"
+cmake -S . -B build-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+ninja -C build-mingw -j "$jobs" $cross_targets >/dev/null
+run_dir=build-mingw
+wine_loader=/usr/lib/wine/wine
+if [ "$wine32_ok" -eq 0 ]; then
+    say "this kernel runs no 32-bit programs: running the x86_64 build under 64-bit Wine"
+    cmake -S . -B build-mingw64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+        -DCMAKE_BUILD_TYPE=Release >/dev/null
+    ninja -C build-mingw64 -j "$jobs" $cross_targets >/dev/null
+    run_dir=build-mingw64
+    wine_loader=/usr/lib/wine/wine64
+fi
+cmake -S . -B build-win32-linux -G Ninja -DCMAKE_BUILD_TYPE=Release -DCADENZOR_TEST=OFF \
+    -DCADENZOR_BENCH=OFF -DCADENZOR_FUZZ_REPLAY=OFF >/dev/null
+ninja -C build-win32-linux -j "$jobs" cadenzor cz_siblings >/dev/null
+g++ -std=c++20 -O1 -Wall -Wextra -I include tests/win32/host.cpp -o build-win32-linux/bin/host -ldl
+say "built ($(elapsed))"
+
+# ---- the 32-bit DLL: export table and calling convention ----
+dll=build-mingw/bin/Cadenzor.dll
+i686-w64-mingw32-objdump -p "$dll" >build-mingw/Cadenzor.exports.txt
+i686-w64-mingw32-objdump -d "$dll" >build-mingw/Cadenzor.disasm.txt
+python3 - "$root" <<'EOF'
+import re, sys
+root = sys.argv[1]
+dump = open(f"{root}/build-mingw/Cadenzor.exports.txt").read()
+want = sorted(l.strip() for l in open(f"{root}/src/api/exports/Cadenzor.def")
+              if l.strip() and not l.strip().startswith(("LIBRARY", "EXPORTS", ";")))
+names = re.search(r"\[Ordinal/Name Pointer\] Table\n((?:\s+\[\s*\d+\] \S+\n)+)", dump)
+got = sorted(re.findall(r"\] (\S+)", names.group(1))) if names else []
+if got != want:
+    sys.exit(f"export table differs from Cadenzor.def: missing {set(want)-set(got)}, extra {set(got)-set(want)}")
+if len(got) != 29:
+    sys.exit(f"{len(got)} exports, expected 29")
+imports = sorted(set(re.findall(r"DLL Name: (\S+)", dump)))
+system = {"KERNEL32.dll", "USER32.dll", "msvcrt.dll", "ADVAPI32.dll"}
+if set(imports) - system:
+    sys.exit(f"the DLL needs more than system DLLs: {imports}")
+# stdcall: the callee pops its arguments, so every return of an export is
+# "ret $4*argc", argc counted in the public header.
+header = open(f"{root}/include/cadenzor/cadenzor.h").read()
+argc = {m.group(1): m.group(2).count(",") + 1
+        for m in re.finditer(r"CZ_CALL (\w+)\(([^)]*)\)", header)}
+base = int(re.search(r"ImageBase\s+([0-9a-fA-F]+)", dump).group(1), 16)
+eat = [int(r, 16) for r in re.findall(r"\+base\[\s*\d+\]\s+([0-9a-f]+) Export RVA", dump)]
+disasm = open(f"{root}/build-mingw/Cadenzor.disasm.txt").read().splitlines()
+labels = {}
+for i, line in enumerate(disasm):
+    m = re.match(r"([0-9a-f]{8}) <(.+)>:$", line)
+    if m:
+        labels[int(m.group(1), 16)] = (i, m.group(2))
+bad = []
+for index, name in re.findall(r"\[\s*(\d+)\] (\S+)", names.group(1)):
+    pops = 4 * argc[name]
+    i, label = labels.get(base + eat[int(index)], (None, None))
+    if label != f"_{name}@{pops}":
+        bad.append(f"{name}: code labelled {label}, expected _{name}@{pops}")
+        continue
+    ret = next((l.split("\t")[-1].strip() for l in disasm[i + 1:i + 2000] if re.search(r"\bret\b", l)), "no ret")
+    if ret != f"ret    ${pops:#x}":
+        bad.append(f"{name}: first return is '{ret}', expected 'ret ${pops:#x}'")
+if bad:
+    sys.exit("not stdcall:\n  " + "\n  ".join(bad))
+print("win32-smoke: Cadenzor.dll exports the 29 undecorated names, stdcall; imports " + ", ".join(imports))
+EOF
+for sib in build-mingw/bin/*.dll; do
+    case "$(basename "$sib")" in Cadenzor.dll) continue ;; esac
+    def="siblings/$(basename "$sib" .dll)/$(basename "$sib" .dll).def"
+    [ -f "$def" ] || continue
+    want=$(grep -vE '^\s*(LIBRARY|EXPORTS|;|$)' "$def" | awk '{print $1}' | sort)
+    got=$(i686-w64-mingw32-objdump -p "$sib" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&NF==0{t=0} t{print $2}' | sort)
+    if [ "$want" != "$got" ]; then
+        say "FAIL $(basename "$sib") exports [$got], its .def names [$want]"
+        exit 1
+    fi
+done
+say "sibling DLLs export their .def names undecorated"
+
+# ---- Wine ----
+work=$(mktemp -d /tmp/cz-win32-smoke.XXXXXX)
+prefix="${CZ_WINEPREFIX:-$work/prefix}"
+cleanup() {
+    WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINELOADER="$wine_loader"
+[ "$wine32_ok" -eq 1 ] && export WINEARCH=win32
+boot_start=$(date +%s)
+if [ ! -f "$prefix/system.reg" ]; then
+    "$wine_loader" wineboot -i >/dev/null 2>&1 || true
+    wineserver -w || true
+fi
+say "Wine prefix ready in $(( $(date +%s) - boot_start ))s"
+
+mkdir -p "$work/in" "$work/out-linux" "$work/out-win"
+data="$root/../shared/testdata"
+[ -f "$data/asf/wma92-voice.wma" ] && cp "$data/asf/wma92-voice.wma" "$work/in/voice.wma"
+[ -f "$data/xmf/ants.mid" ] && cp "$data/xmf/ants.mid" "$work/in/song.mid"
+[ -f "$data/xmf/testmxmf.mxmf" ] && cp "$data/xmf/testmxmf.mxmf" "$work/in/song.mxmf"
+if command -v sox >/dev/null && command -v lame >/dev/null; then
+    sox -n -r 22050 -c 1 -b 16 "$work/tone.wav" synth 1.5 sine 300-900 vol 0.5 2>/dev/null &&
+        lame --quiet -b 64 "$work/tone.wav" "$work/in/sample.mp3" || true
+fi
+
+status=0
+(cd "$work" && "$root/build-win32-linux/bin/host" "$root/build-win32-linux/lib/libcadenzor.so" \
+    "$work/in" "$work/out-linux") >"$work/linux.txt" 2>"$work/linux.err" || status=1
+cp -r "$root/$run_dir/bin" "$work/win-bin"
+wine_start=$(date +%s)
+(cd "$work" && "$wine_loader" "$work/win-bin/platform_check.exe") >"$work/platform.txt" 2>"$work/platform.err" || status=1
+(cd "$work" && "$wine_loader" "$work/win-bin/host.exe" "$work/win-bin/Cadenzor.dll" \
+    "$work/in" "$work/out-win") >"$work/win.txt" 2>"$work/win.err" || status=1
+wine_secs=$(( $(date +%s) - wine_start ))
+sed -i 's/\r$//' "$work/win.txt" "$work/platform.txt"
+
+echo "--- platform checks under Wine ($run_dir)"
+cat "$work/platform.txt"
+echo "--- export table under Wine | Linux"
+paste -d'|' "$work/win.txt" "$work/linux.txt" | column -t -s'|'
+if ! diff <(grep -v '^FAIL' "$work/linux.txt") <(grep -v '^FAIL' "$work/win.txt") >/dev/null; then
+    say "FAIL results differ between Linux and Windows:"
+    diff <(grep -v '^FAIL' "$work/linux.txt") <(grep -v '^FAIL' "$work/win.txt") || true
+    status=1
+fi
+compared=0
+for f in $( (cd "$work/out-linux" && ls -A; cd "$work/out-win" && ls -A) | sort -u); do
+    if [ ! -f "$work/out-linux/$f" ] || [ ! -f "$work/out-win/$f" ]; then
+        say "FAIL $f written on one system only"
+        status=1
+    elif ! cmp -s "$work/out-linux/$f" "$work/out-win/$f"; then
+        say "FAIL $f differs: $(cmp "$work/out-linux/$f" "$work/out-win/$f" 2>&1 | head -1)"
+        status=1
+    else
+        compared=$((compared + 1))
+    fi
+done
+say "$compared output files identical on Linux and Windows"
+say "Wine runs took ${wine_secs}s; whole script $(elapsed)"
+if [ "$status" -ne 0 ]; then
+    [ -s "$work/win.err" ] && { echo "--- Windows stderr"; head -20 "$work/win.err"; }
+    [ -s "$work/linux.err" ] && { echo "--- Linux stderr"; head -20 "$work/linux.err"; }
+    say "FAILED"
+    exit 1
+fi
+say "passed"
