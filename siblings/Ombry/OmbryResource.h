@@ -1,0 +1,43 @@
+// Ombry: the resource converter library. Turns a chip-format file into the
+// resource binary the chip plays: a 6-byte header (four-character coding
+// code, u16 sample rate) and the coded payload ending in its end mark.
+//
+//   APM file -> "WADM": 4-bit ADPCM blocks, silence runs and markers
+//   MDM file -> "WMdM": the MDM frame records (8-sample delta groups, silence
+//               and raw records, command words as markers), ending in FF
+//
+// The builders work on the file's bytes in memory and check every offset and
+// count against them; they never read outside the span they are given.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace ombry {
+
+enum class ChipFormat { kUnknown, kApm, kMdm };
+
+// Figures of a built resource.
+struct ResourceFigures {
+    uint32_t sampleRate = 0;
+    uint32_t sampleCount = 0;
+    uint32_t markerCount = 0;
+};
+
+// The chip format a file's first bytes announce.
+ChipFormat DetectChipFormat(std::span<const uint8_t> file);
+
+// Builds the "WADM" resource of an APM file. False (out untouched) when the
+// bytes are not a well-formed 4-bit APM file.
+bool BuildWadmResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures);
+
+// Builds the "WMdM" resource of an MDM file. False (out untouched) when the
+// bytes are not a well-formed MDM file.
+bool BuildWmdmResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures);
+
+// Either of the above, chosen by the file's format; false for other formats.
+bool BuildResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures);
+
+}  // namespace ombry

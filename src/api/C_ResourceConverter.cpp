@@ -1,0 +1,149 @@
+#include "api/C_ResourceConverter.h"
+
+#include <array>
+#include <string>
+
+#include "api/C_ModuleStatInfoMgr.h"
+#include "api/C_WavFileFormat.h"
+#include "foundation/LibraryLoader.h"
+#include "platform/Platform.h"
+#include "wave/I_WavFile.h"
+
+namespace cz {
+
+namespace {
+
+constexpr const char* kTitle = "Resource converter";
+constexpr const char* kLibraryName = "Ombry.dll";
+constexpr const char* kEntryName = "ConvertResourceToBinary";
+
+bool Usable(const char* path) { return path != nullptr && path[0] != '\0'; }
+
+// Header text; line ends are written as CR LF on every platform.
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void AppendHex(std::string& text, uint8_t value) {
+    text += "0x";
+    text += kHexDigits[value >> 4];
+    text += kHexDigits[value & 15];
+}
+
+// Reads up to buffer.size() bytes, more than one read when the system hands
+// out less; false on a read error.
+bool ReadGroup(platform::File& file, std::array<uint8_t, 8>& buffer, size_t& got) {
+    got = 0;
+    while (got < buffer.size()) {
+        size_t n = 0;
+        if (!file.Read(buffer.data() + got, buffer.size() - got, &n)) return false;
+        if (n == 0) break;
+        got += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+C_ResourceConverter::~C_ResourceConverter() = default;
+
+int32_t C_ResourceConverter::ConvertFormat(const char* source, const char* destination, uint32_t formatId) {
+    if (!Usable(source) || !Usable(destination)) return 0;
+    C_WavFileFormat factory;
+    I_WavFile* file = factory.OpenWavFile(source, 1, 1);
+    if (!file) return 0;
+    int32_t result = 0;
+    try {
+        result = file->SaveAs(formatId, destination) ? 1 : 0;
+    } catch (...) {
+        file->Release();
+        throw;
+    }
+    file->Release();
+    return result;
+}
+
+uint32_t C_ResourceConverter::ConvertToBinary(const char* chipPath, const char* binaryPath) {
+    return resource_converter::ConvertWithLibrary(kLibraryName, kEntryName, chipPath, binaryPath);
+}
+
+int32_t C_ResourceConverter::ConvertToXmf(const char*, const char*) { return 0; }
+int32_t C_ResourceConverter::ConvertApmToXmf(const char*, const char*) { return 0; }
+
+void C_ResourceConverter::WriteByteArrayHeader(const char* binaryPath) {
+    if (!Usable(binaryPath)) return;
+    const std::string path = binaryPath;
+    const std::string headerPath = path + ".h";
+    auto binary = platform::File::Open(path, platform::open_flags::kRead | platform::open_flags::kShareDenyWrite);
+    if (!binary) return;
+    auto header = platform::File::Open(headerPath, platform::open_flags::kWrite | platform::open_flags::kCreate |
+                                                       platform::open_flags::kShareExclusive);
+    if (!header) return;
+
+    std::string text = "const unsigned char g_aby" + resource_converter::ArrayName(path) + "[] = \r\n{\r\n";
+    bool ok = true;
+    bool first = true;
+    std::array<uint8_t, 8> group{};
+    for (;;) {
+        size_t got = 0;
+        if (!ReadGroup(*binary, group, got)) {
+            ok = false;
+            break;
+        }
+        for (size_t i = 0; i < got; ++i) {
+            if (i > 0) {
+                text += ", ";
+            } else if (!first) {
+                text += ",\r\n";
+            }
+            AppendHex(text, group[i]);
+            first = false;
+        }
+        if (got < group.size()) break;
+        // Written in slices so that a large binary never sits in memory as text.
+        if (text.size() >= 64 * 1024) {
+            ok = header->Write(text.data(), text.size());
+            text.clear();
+            if (!ok) break;
+        }
+    }
+    if (ok) {
+        text += "\r\n};\r\n";
+        ok = header->Write(text.data(), text.size());
+    }
+    binary->Close();
+    ok = header->Close() && ok;
+    if (!ok) platform::DeleteFile(headerPath);
+}
+
+namespace resource_converter {
+
+std::string ArrayName(const std::string& binaryPath) {
+    size_t slash = binaryPath.find_last_of("\\/");
+    std::string name = slash == std::string::npos ? binaryPath : binaryPath.substr(slash + 1);
+    for (char& c : name) {
+        if (c == '.') c = '_';
+    }
+    return name;
+}
+
+uint32_t ConvertWithLibrary(const char* libraryName, const char* entryName, const char* chipPath,
+                            const char* binaryPath) {
+    if (!Usable(chipPath) || !Usable(binaryPath)) return 0;
+    auto library = LoadLibraryWithMessage(libraryName, kTitle, 0, true);
+    if (!library) return 0;
+
+    // The record the library may fill; the caller never reads it back.
+    C_ModuleStatInfoMgr store;
+    I_ResourceStatInfo* record = store.FindOrAddResourceInfo(chipPath);
+
+    auto entry = EntryAs<ConvertResourceToBinaryFn>(
+        GetProcAddressWithMessage(library.get(), entryName, kTitle, 0, true));
+    if (!entry) return 0;
+
+    uint32_t result = entry(0, chipPath, binaryPath, record);
+    if (result != 0) C_ResourceConverter().WriteByteArrayHeader(binaryPath);
+    return result;
+}
+
+}  // namespace resource_converter
+
+}  // namespace cz

@@ -1,0 +1,55 @@
+// The driver behind the exports that make chip resources from sound files:
+// save a sound in a chip format, turn a chip-format file into the chip's
+// resource binary through the converter library Ombry, and write that binary
+// again as a source header holding a byte array. Keeps no state.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cadenzor/cadenzor.h"
+
+namespace cz {
+
+class I_ResourceStatInfo;
+
+// The converter library's entry: (always 0, chip-format path, binary path,
+// resource record) -> nonzero on success.
+using ConvertResourceToBinaryFn = uint32_t(CZ_CALL*)(uint32_t reserved, const char* chipPath,
+                                                     const char* binaryPath, I_ResourceStatInfo* record);
+
+class C_ResourceConverter {
+public:
+    C_ResourceConverter() = default;
+    virtual ~C_ResourceConverter();
+    C_ResourceConverter(const C_ResourceConverter&) = delete;
+    C_ResourceConverter& operator=(const C_ResourceConverter&) = delete;
+
+    // Opens any sound file the factory knows and saves it as formatId at
+    // destination. 1 or 0.
+    int32_t ConvertFormat(const char* source, const char* destination, uint32_t formatId);
+    // Has the converter library turn the chip-format file into the resource
+    // binary; on success writes binaryPath + ".h" as well. Returns the
+    // library's result (nonzero on success) or 0.
+    uint32_t ConvertToBinary(const char* chipPath, const char* binaryPath);
+    // Pack a sound or an APM file into an XMF container: not available yet, 0.
+    int32_t ConvertToXmf(const char* source, const char* xmfPath);
+    int32_t ConvertApmToXmf(const char* apmPath, const char* xmfPath);
+    // Writes the binary's bytes as a C array to binaryPath + ".h". Silent on
+    // failure (no half-written header is left behind).
+    void WriteByteArrayHeader(const char* binaryPath);
+};
+
+namespace resource_converter {
+
+// ConvertToBinary with the library (by its Windows name) and the entry named
+// by the caller: the one place that loads the converter library.
+uint32_t ConvertWithLibrary(const char* libraryName, const char* entryName, const char* chipPath,
+                            const char* binaryPath);
+
+// The array name of a binary: its file name with every "." replaced by "_".
+std::string ArrayName(const std::string& binaryPath);
+
+}  // namespace resource_converter
+
+}  // namespace cz
