@@ -4,6 +4,7 @@
 
 #include "decoders/mp3/Mp3BitReader.h"
 #include "decoders/mp3/Mp3DecoderState.h"
+#include "decoders/mp3/Mp3Simd.h"
 
 namespace cz::mp3 {
 namespace {

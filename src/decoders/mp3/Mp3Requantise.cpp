@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "decoders/mp3/Mp3DecoderState.h"
+#include "decoders/mp3/Mp3Simd.h"
 
 namespace cz::mp3 {
 namespace {
