@@ -170,7 +170,7 @@ void ShowMessage(const std::string& title, const std::string& text);
 // A thread running one function; joined by Join or by the destructor.
 class Thread {
 public:
-    Thread() = default;
+    Thread();
     ~Thread();
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;

@@ -501,6 +501,7 @@ struct Thread::Impl {
     std::thread thread;
 };
 
+Thread::Thread() = default;
 Thread::~Thread() { Join(); }
 
 bool Thread::Start(std::function<void()> body) {
