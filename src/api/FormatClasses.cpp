@@ -2,10 +2,13 @@
 
 #include <array>
 
-#include "formats/mdm/C_MdmFile.h"
-#include "formats/mpm/C_MpmFile.h"
+#include "formats/apm/C_Apm6BitFile.h"
+#include "formats/apm/C_ApmFile.h"
+#include "formats/apm/C_NewApmFile.h"
 #include "formats/src/C_EnSrcFile.h"
 #include "formats/src/C_SrcFile.h"
+#include "formats/mdm/C_MdmFile.h"
+#include "formats/mpm/C_MpmFile.h"
 #include "wave/C_WavFile.h"
 
 namespace cz {
@@ -27,13 +30,13 @@ constexpr std::array<S_FormatClass, 34> kOpenOrder{{
     {3, "C_WamFile", nullptr},
     {4, "C_WmdFile", nullptr},
     {7, "C_Q310WmdFile", nullptr},
-    {5, "C_NewApmFile", nullptr},
-    {5, "C_ApmFile", nullptr},
+    {5, "C_NewApmFile", &Make<C_NewApmFile>},
+    {5, "C_ApmFile", &Make<C_ApmFile>},
     {6, "C_MpmFile", &Make<C_MpmFile>},
     {8, "C_Pc8File", nullptr},
     {21, "C_Lp8File", nullptr},
     {12, "C_P10File", nullptr},
-    {14, "C_Apm6BitFile", nullptr},
+    {14, "C_Apm6BitFile", &Make<C_Apm6BitFile>},
     {15, "C_MdmFile", &Make<C_MdmFile>},
     {17, "C_Mdm6BitFile", nullptr},
     {22, "C_Clp1File", nullptr},
@@ -68,13 +71,13 @@ constexpr std::array<S_FormatProbe, 34> kProbes{{
     {3, "C_WamFile", nullptr, ProbeVariant::kAny},
     {4, "C_WmdFile", nullptr, ProbeVariant::kAny},
     {7, "C_Q310WmdFile", nullptr, ProbeVariant::kAny},
-    {5, "C_NewApmFile", nullptr, ProbeVariant::kAny},
-    {5, "C_ApmFile", nullptr, ProbeVariant::kAny},
+    {5, "C_NewApmFile", &Make<C_NewApmFile>, ProbeVariant::kAny},
+    {5, "C_ApmFile", &Make<C_ApmFile>, ProbeVariant::kAny},
     {6, "C_MpmFile", &Make<C_MpmFile>, ProbeVariant::kAny},
     {8, "C_Pc8File", nullptr, ProbeVariant::kAny},
     {21, "C_Lp8File", nullptr, ProbeVariant::kAny},
     {12, "C_P10File", nullptr, ProbeVariant::kAny},
-    {14, "C_Apm6BitFile", nullptr, ProbeVariant::kAny},
+    {14, "C_Apm6BitFile", &Make<C_Apm6BitFile>, ProbeVariant::kAny},
     {15, "C_MdmFile", &Make<C_MdmFile>, ProbeVariant::kAny},
     {17, "C_Mdm6BitFile", nullptr, ProbeVariant::kAny},
     {22, "C_Clp1File", nullptr, ProbeVariant::kAny},
@@ -105,13 +108,13 @@ constexpr std::array<S_FormatClass, 33> kWriters{{
     {2, "C_WavFile", &Make<C_WavFile>},
     {3, "C_WamFile", nullptr},
     {4, "C_WmdFile", nullptr},
-    {5, "C_ApmFile", nullptr},
+    {5, "C_ApmFile", &Make<C_ApmFile>},
     {6, "C_MpmFile", &Make<C_MpmFile>},
     {7, "C_Q310WmdFile", nullptr},
     {8, "C_Pc8File", nullptr},
     {12, "C_P10File", nullptr},
     {13, "C_EnSrcFile", &Make<C_EnSrcFile>},
-    {14, "C_Apm6BitFile", nullptr},
+    {14, "C_Apm6BitFile", &Make<C_Apm6BitFile>},
     {15, "C_MdmFile", &Make<C_MdmFile>},
     {16, "C_Clp3File", nullptr},
     {17, "C_Mdm6BitFile", nullptr},

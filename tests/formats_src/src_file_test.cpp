@@ -1,0 +1,211 @@
+// WPCM source files: header layout, exact-length check, scrambling, the
+// factory's ids 1 and 13, and a sound that is never changed by a save.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "api/C_WavFileFormat.h"
+#include "foundation/ByteReader.h"
+#include "foundation/InputStream.h"
+#include "formats/src/C_EnSrcFile.h"
+#include "formats/src/C_SrcFile.h"
+#include "support/TestSupport.h"
+#include "wave/C_WavData.h"
+
+namespace cz {
+namespace {
+
+// A mono 12-bit offset-binary sound holding the given words.
+std::unique_ptr<C_WavData> ChipSound(const std::vector<uint16_t>& words, uint32_t rate = 8000) {
+    auto sound = std::make_unique<C_WavData>();
+    std::vector<uint8_t> bytes(words.size() * 2);
+    for (size_t i = 0; i < words.size(); ++i) StoreU16(&bytes[2 * i], words[i]);
+    sound->SetFormat(rate, static_cast<uint32_t>(bytes.size()), 1, 12, 16, 0);
+    sound->SetSampleData(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    return sound;
+}
+
+int32_t SaveSound(C_WavFile& writer, C_WavData& sound, const std::string& path) {
+    writer.AttachWavData(&sound);
+    int32_t ok = writer.Save(path.c_str());
+    writer.DetachWavData();
+    return ok;
+}
+
+std::vector<uint8_t> ValidFile(uint32_t count, uint16_t format = C_SrcFile::kFormatPlain) {
+    std::vector<uint8_t> bytes = C_SrcFile::BuildSourceHeader(1, 8000, count, format == C_SrcFile::kFormatScrambled);
+    bytes.resize(22 + 2 * count, 0x10);
+    return bytes;
+}
+
+int32_t Probe(const std::vector<uint8_t>& bytes, uint32_t* flags = nullptr) {
+    C_SrcFile file;
+    return file.ProbeStream(InputStream::FromMemory(bytes), flags);
+}
+
+TEST(SrcFile, HeaderFieldsAndWordsAsWritten) {
+    test::TempDir dir;
+    auto sound = ChipSound({0, 1, 2048, 4095, 300}, 22050);
+    C_SrcFile writer;
+    ASSERT_EQ(SaveSound(writer, *sound, dir.File("a.src")), 1);
+    auto bytes = test::ReadFileBytes(dir.File("a.src"));
+    ASSERT_EQ(bytes.size(), 22u + 10u);
+    EXPECT_EQ(0, std::memcmp(bytes.data(), "WPCM", 4));
+    EXPECT_EQ(LoadU16(&bytes[4]), 1);
+    EXPECT_EQ(LoadU16(&bytes[6]), 22);
+    EXPECT_EQ(LoadU16(&bytes[8]), 1);
+    EXPECT_EQ(LoadU16(&bytes[10]), 12);
+    EXPECT_EQ(LoadU16(&bytes[12]), 4);
+    EXPECT_EQ(LoadU16(&bytes[14]), 22050);
+    EXPECT_EQ(LoadU16(&bytes[16]), 9371);  // 11025 x 0.85 = 9371.25, truncated
+    EXPECT_EQ(LoadU32(&bytes[18]), 5u);
+    EXPECT_EQ(LoadU16(&bytes[22]), 0);
+    EXPECT_EQ(LoadU16(&bytes[28]), 4095);
+    EXPECT_EQ(LoadU16(&bytes[30]), 300);
+
+    C_SrcFile reader;
+    ASSERT_EQ(reader.Load(dir.File("a.src").c_str(), 1), 1);
+    EXPECT_EQ(reader.GetFormatId(), 1u);
+    C_WavData* loaded = reader.Sound();
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(loaded->GetWavInfo()->GetSampleRate(), 22050u);
+    ASSERT_EQ(loaded->SampleCount(), 5u);
+    EXPECT_EQ(loaded->Sample(3, 0), 4095 - 2048);
+    EXPECT_EQ(loaded->Sample(0, 0), -2048);
+}
+
+TEST(SrcFile, ScrambledRoundTripAndByteMap) {
+    // The byte map is a bijection and its inverse follows the reading rule.
+    for (int b = 0; b < 256; ++b) {
+        uint8_t s = C_SrcFile::ScrambleByte(static_cast<uint8_t>(b));
+        int v = s - 3;
+        if (v < 0) v += 256;
+        while (v % 7) v += 256;
+        EXPECT_EQ(v / 7, b);
+        EXPECT_EQ(C_SrcFile::UnscrambleByte(s), b);
+    }
+    EXPECT_EQ(C_SrcFile::ScrambleByte(0), 3);
+    EXPECT_EQ(C_SrcFile::ScrambleByte(255), 252);
+
+    test::TempDir dir;
+    std::vector<uint16_t> words = {0x0000, 0x0FFF, 0x0800, 0x01FF, 0x0A55};
+    auto sound = ChipSound(words);
+    C_EnSrcFile writer;
+    ASSERT_EQ(SaveSound(writer, *sound, dir.File("s.src")), 1);
+    // The caller's samples are not scrambled by the save.
+    for (size_t i = 0; i < words.size(); ++i) EXPECT_EQ(sound->Sample(static_cast<uint32_t>(i), 0) + 2048, words[i]);
+    auto bytes = test::ReadFileBytes(dir.File("s.src"));
+    ASSERT_EQ(bytes.size(), 32u);
+    EXPECT_EQ(LoadU16(&bytes[12]), 0x84);
+    EXPECT_EQ(bytes[22], 3);  // low byte 0x00
+    EXPECT_EQ(bytes[24], 252);  // low byte 0xFF
+    EXPECT_EQ(bytes[25], static_cast<uint8_t>(7 * 0x0F + 3));
+
+    uint32_t flags = 99;
+    EXPECT_EQ(Probe(bytes, &flags), 1);
+    EXPECT_EQ(flags, 1u);
+    C_SrcFile reader;
+    ASSERT_EQ(reader.Load(dir.File("s.src").c_str(), 1), 1);
+    EXPECT_EQ(reader.GetFormatId(), 13u);
+    for (size_t i = 0; i < words.size(); ++i)
+        EXPECT_EQ(reader.Sound()->Sample(static_cast<uint32_t>(i), 0) + 2048, words[i]) << i;
+}
+
+TEST(SrcFile, FactoryTellsPlainFromScrambled) {
+    test::TempDir dir;
+    auto sound = ChipSound({1, 2, 3, 4});
+    C_SrcFile plain;
+    C_EnSrcFile scrambled;
+    ASSERT_EQ(SaveSound(plain, *sound, dir.File("p.src")), 1);
+    ASSERT_EQ(SaveSound(scrambled, *sound, dir.File("e.src")), 1);
+    C_WavFileFormat factory;
+    EXPECT_EQ(factory.GetFileFormat(dir.File("p.src").c_str()), 1u);
+    EXPECT_EQ(factory.GetFileFormat(dir.File("e.src").c_str()), 13u);
+    EXPECT_EQ(factory.IsFileFormat(13, dir.File("p.src").c_str()), 0);
+    EXPECT_EQ(factory.IsFileFormat(1, dir.File("e.src").c_str()), 0);
+    // The sound's save by id picks the writers.
+    ASSERT_EQ(sound->SaveAs(13, dir.File("e2.src").c_str()), 1);
+    EXPECT_EQ(test::ReadFileBytes(dir.File("e2.src")), test::ReadFileBytes(dir.File("e.src")));
+    I_WavFile* opened = factory.OpenWavFile(dir.File("e.src").c_str(), 1, 1);
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(opened->GetFormatId(), 13u);
+    EXPECT_EQ(opened->GetWavInfo()->GetSampleCount(), 4u);
+    opened->Release();
+}
+
+TEST(SrcFile, LengthMustMatchCountExactly) {
+    auto good = ValidFile(6);
+    EXPECT_EQ(Probe(good), 1);
+    auto longer = good;
+    longer.push_back(0);
+    EXPECT_EQ(Probe(longer), 0);
+    // Cut at every byte.
+    for (size_t n = 0; n < good.size(); ++n) {
+        std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(n));
+        EXPECT_EQ(Probe(cut), 0) << n;
+    }
+    struct Case {
+        const char* what;
+        size_t at;
+        uint32_t value;
+        bool wide;
+    };
+    const Case cases[] = {
+        {"count 0", 18, 0, true},           {"count 5", 18, 5, true},
+        {"count 7", 18, 7, true},           {"count max", 18, 0xFFFFFFFFu, true},
+        {"count wraps 2x", 18, 0x80000006u, true}, {"header size 24", 6, 24, false},
+        {"header size 0", 6, 0, false},     {"no channels", 8, 0, false},
+        {"no rate", 14, 0, false},
+    };
+    for (const Case& c : cases) {
+        auto bytes = good;
+        if (c.wide)
+            StoreU32(&bytes[c.at], c.value);
+        else
+            StoreU16(&bytes[c.at], static_cast<uint16_t>(c.value));
+        EXPECT_EQ(Probe(bytes), 0) << c.what;
+    }
+    auto magic = good;
+    magic[3] = 'X';
+    EXPECT_EQ(Probe(magic), 0);
+    // An empty file with a count of 0 is a valid, empty source.
+    EXPECT_EQ(Probe(ValidFile(0)), 1);
+}
+
+TEST(SrcFile, StereoSixteenBitIsMixedAndConvertedOnACopy) {
+    // Left +16384, right -16384 average to 0 -> 2048; both +8192 -> 512 + 2048.
+    auto sound = std::make_unique<C_WavData>();
+    std::vector<uint8_t> bytes(8);
+    StoreU16(&bytes[0], 16384);
+    StoreU16(&bytes[2], static_cast<uint16_t>(-16384));
+    StoreU16(&bytes[4], 8192);
+    StoreU16(&bytes[6], 8192);
+    sound->SetFormat(16000, 8, 2, 16, 16, 1);
+    sound->SetSampleData(bytes.data(), 8);
+    test::TempDir dir;
+    C_SrcFile writer;
+    ASSERT_EQ(SaveSound(writer, *sound, dir.File("m.src")), 1);
+    auto out = test::ReadFileBytes(dir.File("m.src"));
+    ASSERT_EQ(out.size(), 26u);
+    EXPECT_EQ(LoadU16(&out[22]), 2048);
+    EXPECT_EQ(LoadU16(&out[24]), 2048 + 512);
+    EXPECT_EQ(sound->GetWavInfo()->GetChannels(), 2);
+    EXPECT_EQ(sound->GetWavInfo()->GetValidBits(), 16);
+    EXPECT_EQ(sound->Sample(0, 1), -16384);
+}
+
+TEST(SrcFile, SaveRefusesWhatItCannotStore) {
+    test::TempDir dir;
+    C_SrcFile writer;
+    EXPECT_EQ(writer.Save(dir.File("none.src").c_str()), 0);  // no sound
+    auto fast = ChipSound({1, 2}, 96000);                      // rate beyond the 16-bit field
+    EXPECT_EQ(SaveSound(writer, *fast, dir.File("fast.src")), 0);
+    EXPECT_FALSE(test::FileExists(dir.File("fast.src")));
+    C_WavData empty;
+    EXPECT_EQ(SaveSound(writer, empty, dir.File("empty.src")), 0);
+    EXPECT_FALSE(test::FileExists(dir.File("empty.src")));
+}
+
+}  // namespace
+}  // namespace cz
