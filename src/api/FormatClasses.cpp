@@ -5,10 +5,10 @@
 #include "formats/apm/C_Apm6BitFile.h"
 #include "formats/apm/C_ApmFile.h"
 #include "formats/apm/C_NewApmFile.h"
-#include "formats/src/C_EnSrcFile.h"
-#include "formats/src/C_SrcFile.h"
 #include "formats/mdm/C_MdmFile.h"
 #include "formats/mpm/C_MpmFile.h"
+#include "formats/src/C_EnSrcFile.h"
+#include "formats/src/C_SrcFile.h"
 #include "wave/C_WavFile.h"
 
 namespace cz {
