@@ -1,0 +1,186 @@
+// C_ResourceConverter: byte-array headers, the converter library chain with
+// its failure messages, saving in chip formats, and the project records.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "api/C_ModuleStatInfoMgr.h"
+#include "api/C_ResourceConverter.h"
+#include "platform/Platform.h"
+#include "siblings_ombry/ChipFixtures.h"
+#include "siblings_ombry/ResourceDecoder.h"
+#include "support/RiffBuilder.h"
+#include "support/TestSupport.h"
+
+namespace cz::test {
+namespace {
+
+std::string AsText(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// Collects what the system shows the user while alive.
+class MessageCapture {
+public:
+    MessageCapture() {
+        platform::SetMessageSink([this](const std::string& title, const std::string& text) {
+            titles.push_back(title);
+            texts.push_back(text);
+        });
+    }
+    ~MessageCapture() { platform::ResetMessageSink(); }
+    std::vector<std::string> titles, texts;
+};
+
+TEST(ResourceConverterHeader, WritesTheBytesAsACArrayWithCrLfLines) {
+    TempDir dir;
+    const struct {
+        const char* file;
+        std::vector<uint8_t> bytes;
+        const char* text;
+    } cases[] = {
+        {"a.bin", {1, 2, 3}, "const unsigned char g_abya_bin[] = \r\n{\r\n0x01, 0x02, 0x03\r\n};\r\n"},
+        {"a.bin", {1, 2, 3, 4, 5, 6, 7, 8, 9},
+         "const unsigned char g_abya_bin[] = \r\n{\r\n0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,\r\n0x09\r\n};\r\n"},
+        {"e.bin", {}, "const unsigned char g_abye_bin[] = \r\n{\r\n\r\n};\r\n"},
+        // Exactly one group: the empty group after it writes nothing.
+        {"v.1.res", {0xAB, 0xCD, 0xEF, 0x00, 0x10, 0xFF, 0x7F, 0x80},
+         "const unsigned char g_abyv_1_res[] = \r\n{\r\n0xAB, 0xCD, 0xEF, 0x00, 0x10, 0xFF, 0x7F, 0x80\r\n};\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::string path = dir.File(c.file);
+        ASSERT_TRUE(WriteFileBytes(path, c.bytes));
+        C_ResourceConverter().WriteByteArrayHeader(path.c_str());
+        EXPECT_EQ(AsText(ReadFileBytes(path + ".h")), c.text);
+    }
+}
+
+TEST(ResourceConverterHeader, LargeBinaryAndSilentFailures) {
+    TempDir dir;
+    std::vector<uint8_t> big(100000);
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7);
+    const std::string path = dir.File("big.bin");
+    ASSERT_TRUE(WriteFileBytes(path, big));
+    C_ResourceConverter().WriteByteArrayHeader(path.c_str());
+    const std::string text = AsText(ReadFileBytes(path + ".h"));
+    // 12500 full lines of 8 values; every line ends in CR LF and no LF stands alone.
+    size_t lf = 0, crlf = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++lf;
+            if (i > 0 && text[i - 1] == '\r') ++crlf;
+        }
+    }
+    EXPECT_EQ(lf, crlf);
+    EXPECT_EQ(lf, 12500u + 3u);
+    EXPECT_NE(text.find(",\r\n0x38, 0x3F,"), std::string::npos);
+
+    // A missing binary writes nothing.
+    C_ResourceConverter().WriteByteArrayHeader(dir.File("none.bin").c_str());
+    EXPECT_FALSE(FileExists(dir.File("none.bin.h")));
+    C_ResourceConverter().WriteByteArrayHeader(nullptr);
+}
+
+TEST(ResourceConverterArrayName, TakesTheFileNameAfterEitherSeparator) {
+    EXPECT_EQ(resource_converter::ArrayName("out/dir.x/a.b.bin"), "a_b_bin");
+    EXPECT_EQ(resource_converter::ArrayName("C:\\res\\voice.bin"), "voice_bin");
+    EXPECT_EQ(resource_converter::ArrayName("plain"), "plain");
+}
+
+class ResourceConverterChain : public ::testing::Test {
+protected:
+    TempDir dir_;
+};
+
+TEST_F(ResourceConverterChain, ApmToBinaryAndHeader) {
+    ChipFixture apm = BuildApm(VoiceSamples(2500), 0, 16000, {{900, 1200}}, {{300, 9, 4}});
+    const std::string chip = dir_.File("voice.apm");
+    const std::string bin = dir_.File("voice.bin");
+    ASSERT_TRUE(WriteFileBytes(chip, apm.file));
+    MessageCapture messages;
+    EXPECT_NE(C_ResourceConverter().ConvertToBinary(chip.c_str(), bin.c_str()), 0u);
+    EXPECT_TRUE(messages.texts.empty());
+
+    const std::vector<uint8_t> binary = ReadFileBytes(bin);
+    DecodedResource r = DecodeResource(binary);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.samples, apm.expected);
+    EXPECT_EQ(r.markers, apm.markers);
+
+    const std::string header = AsText(ReadFileBytes(bin + ".h"));
+    ASSERT_EQ(header.rfind("const unsigned char g_abyvoice_bin[] = \r\n{\r\n0x57, 0x41, 0x44, 0x4D, 0x80, 0x3E,", 0),
+              0u);
+    // One value per byte of the binary.
+    size_t values = 0;
+    for (size_t at = header.find("0x"); at != std::string::npos; at = header.find("0x", at + 1)) ++values;
+    EXPECT_EQ(values, binary.size());
+}
+
+TEST_F(ResourceConverterChain, FailureOfTheLibraryWritesNoHeader) {
+    const std::string chip = dir_.File("text.apm");
+    const std::string bin = dir_.File("text.bin");
+    ASSERT_TRUE(WriteFileBytes(chip, {'n', 'o', 't', ' ', 'a', 'p', 'm'}));
+    MessageCapture messages;
+    EXPECT_EQ(C_ResourceConverter().ConvertToBinary(chip.c_str(), bin.c_str()), 0u);
+    EXPECT_FALSE(FileExists(bin));
+    EXPECT_FALSE(FileExists(bin + ".h"));
+    EXPECT_TRUE(messages.texts.empty());
+    EXPECT_EQ(C_ResourceConverter().ConvertToBinary(nullptr, bin.c_str()), 0u);
+}
+
+TEST_F(ResourceConverterChain, MissingLibraryOrEntryShowsTheLoaderMessage) {
+    ChipFixture apm = BuildApm(VoiceSamples(500), 0, 8000, {}, {});
+    const std::string chip = dir_.File("v.apm");
+    const std::string bin = dir_.File("v.bin");
+    ASSERT_TRUE(WriteFileBytes(chip, apm.file));
+    {
+        MessageCapture messages;
+        EXPECT_EQ(resource_converter::ConvertWithLibrary("NoSuchOmbry.dll", "ConvertResourceToBinary", chip.c_str(),
+                                                         bin.c_str()),
+                  0u);
+        ASSERT_EQ(messages.titles.size(), 1u);
+        EXPECT_EQ(messages.titles[0], "Resource converter");
+        EXPECT_EQ(messages.texts[0].rfind("Load 'NoSuchOmbry.dll' failed !\r\nError Code 126: ", 0), 0u);
+    }
+    {
+        MessageCapture messages;
+        EXPECT_EQ(resource_converter::ConvertWithLibrary("Ombry.dll", "NoSuchEntry", chip.c_str(), bin.c_str()), 0u);
+        ASSERT_EQ(messages.titles.size(), 1u);
+        EXPECT_EQ(messages.titles[0], "Resource converter");
+        EXPECT_EQ(messages.texts[0].rfind("Get 'NoSuchEntry()' address from '" +
+                                              platform::LibraryFileName("Ombry.dll") +
+                                              "' failed !\r\nError Code 127: ",
+                                          0),
+                  0u);
+    }
+    EXPECT_FALSE(FileExists(bin));
+    EXPECT_FALSE(FileExists(bin + ".h"));
+}
+
+TEST_F(ResourceConverterChain, XmfPackingIsNotAvailableYet) {
+    C_ResourceConverter converter;
+    EXPECT_EQ(converter.ConvertToXmf(dir_.File("a.wav").c_str(), dir_.File("a.xmf").c_str()), 0);
+    EXPECT_EQ(converter.ConvertApmToXmf(dir_.File("a.apm").c_str(), dir_.File("a.xmf").c_str()), 0);
+    EXPECT_FALSE(FileExists(dir_.File("a.xmf")));
+}
+
+TEST(ModuleStatInfoMgr, FindOrAddIgnoresCaseAndKeepsNameOrder) {
+    C_ModuleStatInfoMgr store;
+    C_ResourceStatInfo* b = store.FindOrAddResourceInfo("b.apm");
+    C_ResourceStatInfo* a = store.FindOrAddResourceInfo("A.apm");
+    C_ResourceStatInfo* c = store.FindOrAddResourceInfo("c.MDM");
+    ASSERT_TRUE(a && b && c);
+    EXPECT_EQ(store.FindOrAddResourceInfo("B.APM"), b);
+    EXPECT_EQ(store.FindResourceInfo("C.mdm"), c);
+    EXPECT_EQ(store.FindResourceInfo("d.apm"), nullptr);
+    ASSERT_EQ(store.GetResourceInfoCount(), 3u);
+    EXPECT_EQ(store.GetResourceInfoAt(0), a);
+    EXPECT_EQ(store.GetResourceInfoAt(1), b);
+    EXPECT_EQ(store.GetResourceInfoAt(2), c);
+    EXPECT_EQ(store.GetResourceInfoAt(3), nullptr);
+    EXPECT_STREQ(static_cast<I_ResourceStatInfo*>(b)->GetName(), "b.apm");
+}
+
+}  // namespace
+}  // namespace cz::test
