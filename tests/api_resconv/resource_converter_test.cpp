@@ -11,7 +11,6 @@
 #include "platform/Platform.h"
 #include "siblings_ombry/ChipFixtures.h"
 #include "siblings_ombry/ResourceDecoder.h"
-#include "support/RiffBuilder.h"
 #include "support/TestSupport.h"
 
 namespace cz::test {

@@ -1,0 +1,104 @@
+// The whole chain with the system's own chip classes: a WAV file saved as a
+// chip format by ConvertFormat, then made into the resource binary. The
+// binary, decoded with the chip's rules, must play the chip file's decoded
+// section.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "api/C_ResourceConverter.h"
+#include "siblings_ombry/ResourceDecoder.h"
+#include "support/TestSupport.h"
+
+namespace cz::test {
+namespace {
+
+uint16_t U16At(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+uint32_t U32At(const std::vector<uint8_t>& b, size_t at) { return U16At(b, at) | (uint32_t{U16At(b, at + 2)} << 16); }
+
+// Speech-like 16-bit mono: voiced bursts with digital silence between them.
+std::vector<uint8_t> SpeechWav(uint32_t rate) {
+    std::vector<int16_t> pcm;
+    for (int burst = 0; burst < 3; ++burst) {
+        for (int i = 0; i < 4000; ++i) {
+            const double env = std::sin(3.14159265 * i / 4000.0);
+            pcm.push_back(static_cast<int16_t>(env * (9000 * std::sin(i * 0.07) + 3000 * std::sin(i * 0.53))));
+        }
+        pcm.insert(pcm.end(), 3000, int16_t{0});
+    }
+    // A plain 44-byte PCM header and the samples.
+    const auto dataSize = static_cast<uint32_t>(pcm.size() * 2);
+    std::vector<uint8_t> wav;
+    auto text = [&](const char* s) { wav.insert(wav.end(), s, s + 4); };
+    auto u16 = [&](uint32_t v) { wav.push_back(static_cast<uint8_t>(v)), wav.push_back(static_cast<uint8_t>(v >> 8)); };
+    auto u32 = [&](uint32_t v) { u16(v), u16(v >> 16); };
+    text("RIFF"), u32(36 + dataSize), text("WAVE");
+    text("fmt "), u32(16), u16(1), u16(1), u32(rate), u32(rate * 2), u16(2), u16(16);
+    text("data"), u32(dataSize);
+    for (int16_t v : pcm) u16(static_cast<uint16_t>(v));
+    return wav;
+}
+
+// The decoded section of an APM file, silence segments as mid-scale.
+std::vector<uint16_t> ApmPlayback(const std::vector<uint8_t>& apm, size_t* silenceCount) {
+    const uint32_t offset = U32At(apm, 36), count = U32At(apm, 40);
+    std::vector<uint16_t> out(count);
+    for (uint32_t i = 0; i < count; ++i) out[i] = U16At(apm, offset + 2 * size_t{i});
+    *silenceCount = 0;
+    if (U16At(apm, 64) != 0) {
+        const uint32_t p = U32At(apm, 66);
+        const uint32_t sil = U32At(apm, p + 12);
+        const uint32_t first = U32At(apm, sil + 8), n = U32At(apm, sil + 12);
+        *silenceCount = n;
+        for (uint32_t k = 0; k < n; ++k) {
+            const uint32_t a = U32At(apm, first + 8 * size_t{k}), b = U32At(apm, first + 8 * size_t{k} + 4);
+            for (uint32_t i = a; i <= b && i < count; ++i) out[i] = 2048;
+        }
+    }
+    return out;
+}
+
+TEST(ChipChain, WavToApmToBinary) {
+    TempDir dir;
+    const std::string wav = dir.File("speech.wav");
+    const std::string apm = dir.File("speech.apm");
+    const std::string bin = dir.File("speech.bin");
+    ASSERT_TRUE(WriteFileBytes(wav, SpeechWav(16000)));
+    C_ResourceConverter converter;
+    ASSERT_EQ(converter.ConvertFormat(wav.c_str(), apm.c_str(), 5), 1);
+    const std::vector<uint8_t> apmBytes = ReadFileBytes(apm);
+    ASSERT_GE(apmBytes.size(), 76u);
+    ASSERT_EQ(std::memcmp(apmBytes.data(), "WAPM", 4), 0);
+
+    ASSERT_NE(converter.ConvertToBinary(apm.c_str(), bin.c_str()), 0u);
+    const DecodedResource r = DecodeResource(ReadFileBytes(bin));
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.rate, 16000);
+    size_t silences = 0;
+    const std::vector<uint16_t> expected = ApmPlayback(apmBytes, &silences);
+    EXPECT_GT(silences, 0u);
+    ASSERT_EQ(r.samples.size(), expected.size());
+    EXPECT_EQ(r.samples, expected);
+    EXPECT_TRUE(FileExists(bin + ".h"));
+}
+
+TEST(ChipChain, ConvertFormatRefusals) {
+    TempDir dir;
+    const std::string wav = dir.File("speech.wav");
+    ASSERT_TRUE(WriteFileBytes(wav, SpeechWav(8000)));
+    ASSERT_TRUE(WriteFileBytes(dir.File("junk.wav"), {'j', 'u', 'n', 'k'}));
+    C_ResourceConverter converter;
+    // A source no class opens, a format id without a writer: 0 and no file.
+    EXPECT_EQ(converter.ConvertFormat(dir.File("junk.wav").c_str(), dir.File("a.apm").c_str(), 5), 0);
+    EXPECT_FALSE(FileExists(dir.File("a.apm")));
+    EXPECT_EQ(converter.ConvertFormat(dir.File("none.wav").c_str(), dir.File("b.apm").c_str(), 5), 0);
+    EXPECT_EQ(converter.ConvertFormat(wav.c_str(), dir.File("c.xyz").c_str(), 9999), 0);
+    EXPECT_FALSE(FileExists(dir.File("c.xyz")));
+    EXPECT_EQ(converter.ConvertFormat(nullptr, dir.File("d.apm").c_str(), 5), 0);
+}
+
+}  // namespace
+}  // namespace cz::test
