@@ -32,7 +32,10 @@ std::vector<uint8_t> SpeechWav(uint32_t rate) {
     // A plain 44-byte PCM header and the samples.
     const auto dataSize = static_cast<uint32_t>(pcm.size() * 2);
     std::vector<uint8_t> wav;
-    auto text = [&](const char* s) { wav.insert(wav.end(), s, s + 4); };
+    wav.reserve(44 + dataSize);
+    auto text = [&](const char* s) {
+        for (int i = 0; i < 4; ++i) wav.push_back(static_cast<uint8_t>(s[i]));
+    };
     auto u16 = [&](uint32_t v) { wav.push_back(static_cast<uint8_t>(v)), wav.push_back(static_cast<uint8_t>(v >> 8)); };
     auto u32 = [&](uint32_t v) { u16(v), u16(v >> 16); };
     text("RIFF"), u32(36 + dataSize), text("WAVE");
@@ -83,6 +86,30 @@ TEST(ChipChain, WavToApmToBinary) {
     ASSERT_EQ(r.samples.size(), expected.size());
     EXPECT_EQ(r.samples, expected);
     EXPECT_TRUE(FileExists(bin + ".h"));
+}
+
+TEST(ChipChain, WavToMdmToBinary) {
+    TempDir dir;
+    const std::string wav = dir.File("speech.wav");
+    const std::string mdm = dir.File("speech.mdm");
+    const std::string bin = dir.File("speech.bin");
+    ASSERT_TRUE(WriteFileBytes(wav, SpeechWav(12000)));
+    C_ResourceConverter converter;
+    ASSERT_EQ(converter.ConvertFormat(wav.c_str(), mdm.c_str(), 15), 1);
+    const std::vector<uint8_t> mdmBytes = ReadFileBytes(mdm);
+    ASSERT_GE(mdmBytes.size(), 76u);
+    ASSERT_EQ(std::memcmp(mdmBytes.data(), "WMDM", 4), 0);
+
+    ASSERT_NE(converter.ConvertToBinary(mdm.c_str(), bin.c_str()), 0u);
+    const DecodedResource r = DecodeResource(ReadFileBytes(bin));
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.rate, 12000);
+    const uint32_t offset = U32At(mdmBytes, 48), count = U32At(mdmBytes, 52);
+    ASSERT_LE(offset + 2 * size_t{count}, mdmBytes.size());
+    std::vector<uint16_t> expected(count);
+    for (uint32_t i = 0; i < count; ++i) expected[i] = U16At(mdmBytes, offset + 2 * size_t{i});
+    ASSERT_EQ(r.samples.size(), expected.size());
+    EXPECT_EQ(r.samples, expected);
 }
 
 TEST(ChipChain, ConvertFormatRefusals) {
