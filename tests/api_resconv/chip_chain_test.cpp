@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "api/C_ResourceConverter.h"
+#include "api/C_WavFileFormat.h"
+#include "wave/C_SilenceSegment.h"
+#include "wave/C_WavData.h"
 #include "siblings_ombry/ResourceDecoder.h"
 #include "support/TestSupport.h"
 
@@ -110,6 +113,64 @@ TEST(ChipChain, WavToMdmToBinary) {
     for (uint32_t i = 0; i < count; ++i) expected[i] = U16At(mdmBytes, offset + 2 * size_t{i});
     ASSERT_EQ(r.samples.size(), expected.size());
     EXPECT_EQ(r.samples, expected);
+}
+
+// A 12-bit sound with a silence segment and action events, saved by the
+// chip classes; the binary must carry the events as markers.
+TEST(ChipChain, SilenceAndEventsReachTheBinary) {
+    InstallFormatHooks();
+    std::vector<uint16_t> words(9000);
+    for (size_t i = 0; i < words.size(); ++i) {
+        const bool quiet = i >= 3000 && i < 5500;
+        words[i] = quiet ? 2048 : static_cast<uint16_t>(2048 + 800 * std::sin(i * 0.05) + 200 * std::sin(i * 0.31));
+    }
+    std::vector<uint8_t> bytes(words.size() * 2);
+    for (size_t i = 0; i < words.size(); ++i) bytes[2 * i] = static_cast<uint8_t>(words[i]), bytes[2 * i + 1] = static_cast<uint8_t>(words[i] >> 8);
+    C_WavData sound;
+    sound.SetFormat(16000, static_cast<uint32_t>(bytes.size()), 1, 12, 16, 0);
+    sound.SetSampleData(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    sound.GetActionEventMgr()->SetSampleRate(16000);
+    sound.SilenceSegments().Add(std::make_unique<C_SilenceSegment>(3000, 5499));
+    sound.GetActionEventMgr()->AddEventAtSample(2, 1000, "a", 40);
+    sound.GetActionEventMgr()->AddEventAtSample(3, 4000, "b", 7);
+    sound.GetActionEventMgr()->AddEventAtSample(4, 7000, "c", 12);
+    const std::vector<ResourceMarker> markers = {{1000, 2, 40}, {4000, 3, 7}, {7000, 4, 12}};
+
+    TempDir dir;
+    C_ResourceConverter converter;
+    for (uint32_t id : {5u, 15u}) {
+        SCOPED_TRACE(id);
+        const std::string chip = dir.File(id == 5 ? "s.apm" : "s.mdm");
+        const std::string bin = dir.File("s.bin");
+        ASSERT_EQ(sound.SaveAs(id, chip.c_str()), 1);
+        ASSERT_NE(converter.ConvertToBinary(chip.c_str(), bin.c_str()), 0u);
+        const std::vector<uint8_t> file = ReadFileBytes(chip);
+        std::vector<uint16_t> expected;
+        if (id == 5) {
+            size_t silences = 0;
+            expected = ApmPlayback(file, &silences);
+        } else {
+            const uint32_t offset = U32At(file, 48), count = U32At(file, 52);
+            for (uint32_t i = 0; i < count; ++i) expected.push_back(U16At(file, offset + 2 * size_t{i}));
+        }
+        const DecodedResource r = DecodeResource(ReadFileBytes(bin));
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(r.samples, expected);
+        if (id == 5) {
+            EXPECT_EQ(r.markers, markers);
+        } else {
+            // MDM positions count the decoded section, which holds the frames'
+            // padding: an event moves later by the padding before it.
+            ASSERT_EQ(r.markers.size(), markers.size());
+            for (size_t i = 0; i < markers.size(); ++i) {
+                EXPECT_EQ(r.markers[i].identifier, markers[i].identifier);
+                EXPECT_EQ(r.markers[i].type, markers[i].type);
+                EXPECT_GE(r.markers[i].position, markers[i].position);
+                EXPECT_LT(r.markers[i].position, markers[i].position + 100);
+            }
+        }
+        for (uint32_t i = 3100; i < 5400; i += 100) EXPECT_EQ(r.samples[i], 2048) << i;
+    }
 }
 
 TEST(ChipChain, ConvertFormatRefusals) {
