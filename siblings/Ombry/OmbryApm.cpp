@@ -74,11 +74,6 @@ struct ApmContent {
     std::vector<Event> events;
 };
 
-// The byte range [offset, offset + size) lies inside the file.
-bool Inside(std::span<const uint8_t> file, uint64_t offset, uint64_t size) {
-    return offset <= file.size() && size <= file.size() - offset;
-}
-
 bool ReadSection(cz::ByteReader& header, Section& section) {
     return header.U16(section.bits) && header.U32(section.offset) && header.U32(section.count);
 }

@@ -31,10 +31,6 @@ struct RecordShape {
 };
 constexpr RecordShape kFrameShapes[4] = {{42, 65}, {44, 65}, {12, 17}, {14, 17}};
 
-bool Inside(std::span<const uint8_t> file, uint64_t offset, uint64_t size) {
-    return offset <= file.size() && size <= file.size() - offset;
-}
-
 // The frame records [begin, end) of the file; false when the section is not there.
 bool FindFrames(std::span<const uint8_t> file, uint16_t& rate, size_t& begin, size_t& end) {
     if (file.size() < kMpmHeaderSize) return false;

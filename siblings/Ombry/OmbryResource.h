@@ -37,6 +37,11 @@ bool BuildWadmResource(std::span<const uint8_t> file, std::vector<uint8_t>& out,
 // bytes are not a well-formed MDM file.
 bool BuildWmdmResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures);
 
+// The byte range [offset, offset + size) lies inside the file.
+inline bool Inside(std::span<const uint8_t> file, uint64_t offset, uint64_t size) {
+    return offset <= file.size() && size <= file.size() - offset;
+}
+
 // Either of the above, chosen by the file's format; false for other formats.
 bool BuildResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures);
 
