@@ -54,14 +54,14 @@ say "tools ready ($(elapsed))"
 # ---- builds ----
 jobs=2
 cross_targets="cadenzor cz_siblings cadenzor_cli cz_win32_host cz_win32_platform_check"
-cmake -S . -B build-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+cmake --no-warn-unused-cli -S . -B build-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
 ninja -C build-mingw -j "$jobs" $cross_targets >/dev/null
 run_dir=build-mingw
 wine_loader=/usr/lib/wine/wine
 if [ "$wine32_ok" -eq 0 ]; then
     say "this kernel runs no 32-bit programs: running the x86_64 build under 64-bit Wine"
-    cmake -S . -B build-mingw64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+    cmake --no-warn-unused-cli -S . -B build-mingw64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
         -DCMAKE_BUILD_TYPE=Release >/dev/null
     ninja -C build-mingw64 -j "$jobs" $cross_targets >/dev/null
     run_dir=build-mingw64
@@ -125,7 +125,7 @@ for sib in build-mingw/bin/*.dll; do
     def="siblings/$(basename "$sib" .dll)/$(basename "$sib" .dll).def"
     [ -f "$def" ] || continue
     want=$(grep -vE '^\s*(LIBRARY|EXPORTS|;|$)' "$def" | awk '{print $1}' | sort)
-    got=$(i686-w64-mingw32-objdump -p "$sib" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&NF==0{t=0} t{print $2}' | sort)
+    got=$(i686-w64-mingw32-objdump -p "$sib" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&NF==0{t=0} t{print $NF}' | sort)
     if [ "$want" != "$got" ]; then
         say "FAIL $(basename "$sib") exports [$got], its .def names [$want]"
         exit 1
