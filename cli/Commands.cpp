@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ProgressBar.h"
+#include "api/C_ResourceConverter.h"
 #include "api/C_WavFileFormat.h"
 #include "api/FormatClasses.h"
 #include "api/FormatRegistry.h"
@@ -145,7 +146,14 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
 
 // The chip resource binary of a chip-format file, and its ".h" beside it.
 bool WriteBinary(const Options& options, const std::string& chipFile) {
-    Fail(options.binary, "resource binaries are not available in this build yet");
+    C_ResourceConverter converter;
+    if (converter.ConvertToBinary(chipFile.c_str(), options.binary.c_str())) {
+        if (options.verbose) std::fprintf(stderr, "cadenzor: wrote %s and %s.h\n", options.binary.c_str(),
+                                          options.binary.c_str());
+        return true;
+    }
+    Fail(options.binary, "the resource converter could not make a binary of " + chipFile);
+    platform::DeleteFile(options.binary);
     return false;
 }
 
@@ -270,11 +278,11 @@ int RunConvert(const Options& options) {
             return kExitFailed;
         }
     }
+    if (options.verbose) std::fprintf(stderr, "cadenzor: wrote %s\n", output.c_str());
     if (!options.binary.empty()) {
         if (!CheckOutput(options, options.binary)) return kExitFailed;
         if (!WriteBinary(options, output)) return kExitFailed;
     }
-    if (options.verbose) std::fprintf(stderr, "cadenzor: wrote %s\n", output.c_str());
     return kExitOk;
 }
 

@@ -1,6 +1,9 @@
 #include "api/ExportFrame.h"
 
+#include "api/C_ResourceConverter.h"
 #include "api/C_WavFileFormat.h"
+#include "formats/mdm/C_MdmFile.h"
+#include "foundation/C_CUFilePath.h"
 #include "api/TempName.h"
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
 #include "dsp/resample/C_PCMResample.h"
@@ -19,8 +22,26 @@ int32_t CheckSupport(const char* path) {
     file->Release();
     return 1;
 }
-int32_t ConvertWavToChip(const char*, const char*, const char*, uint32_t) { return 0; }
-int32_t ConvertWavToChipWithResample(const char*, const char*, const char*, uint32_t, uint32_t) { return 0; }
+int32_t ConvertWavToChip(const char* source, const char* output, const char* binary, uint32_t formatId) {
+    if (!ValidPath(source) || !ValidPath(output) || !ValidPath(binary)) return 0;
+    C_ResourceConverter converter;
+    if (!converter.ConvertFormat(source, output, formatId)) return 0;
+    return converter.ConvertToBinary(output, binary) ? 1 : 0;
+}
+
+int32_t ConvertWavToChipWithResample(const char* source, const char* output, const char* binary, uint32_t rate,
+                                     uint32_t formatId) {
+    if (!ValidPath(source) || !ValidPath(output) || !ValidPath(binary)) return 0;
+    C_ResourceConverter converter;
+    C_PCMResample resampler;
+    TempNames temp;
+    std::string placeholder = temp.Placeholder();
+    if (placeholder.empty()) return 0;
+    std::string resampled = temp.Derived(placeholder, FormatString("_%u.wav", rate));
+    if (!resampler.ResampleFile(2, source, resampled.c_str(), 2, rate, 1.0, nullptr)) return 0;
+    if (!converter.ConvertFormat(resampled.c_str(), output, formatId)) return 0;
+    return converter.ConvertToBinary(output, binary) ? 1 : 0;
+}
 
 uint32_t EsbCodecParam(uint32_t coderValue, uint32_t bitRate, uint32_t coderFlag) {
     uint32_t param = (bitRate / 100u) & 0xFFFFu;
@@ -37,7 +58,12 @@ int32_t ResampleWav(const char* source, const char* output, uint32_t rate) {
     C_PCMResample resampler;
     return resampler.ResampleFile(2, source, output, 2, rate, 1.0, nullptr) ? 1 : 0;
 }
-int32_t ConvertMdmToWav(const char*, const char*) { return 0; }
+int32_t ConvertMdmToWav(const char* source, const char* output) {
+    if (!ValidPath(source) || !ValidPath(output)) return 0;
+    C_CUFilePath split(source);
+    if (split.GetExtension().EqualsNoCase(".MDM")) return ConvertMdmFileToWav(source, output);
+    return 0;  // RBF resources are not read yet
+}
 int32_t ConvertCompressedToWav(Compressed kind, const char* input, const char* output) {
     if (!ValidPath(input) || !ValidPath(output)) return 0;
     if (kind == Compressed::kMp3) {
