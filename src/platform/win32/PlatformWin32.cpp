@@ -547,6 +547,7 @@ struct Thread::Impl {
     std::function<void()> body;
 };
 
+Thread::Thread() = default;
 Thread::~Thread() { Join(); }
 
 bool Thread::Start(std::function<void()> body) {
