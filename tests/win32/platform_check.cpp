@@ -8,6 +8,7 @@
 #include <windows.h>
 #undef DeleteFile
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -168,8 +169,22 @@ int main() {
     p::ResetMessageSink();
     p::ShowMessage("platform_check", "default sink line (expected on stderr)");
 
-    // Sleeping. (Thread cannot be constructed outside the platform layer
-    // while its defaulted constructor needs the complete Impl.)
+    // Threads and sleeping.
+    std::atomic<int> ran{0};
+    {
+        p::Thread thread;
+        Check(thread.Start([&] {
+            p::SleepMs(20);
+            ran = 1;
+        }),
+              "thread starts");
+        Check(thread.Running(), "thread running before join");
+        thread.Join();
+        Check(!thread.Running() && ran == 1, "join waits for the body");
+        Check(thread.Start([] { throw 1; }), "a throwing body starts");
+        thread.Join();
+        Check(!thread.Running(), "a throwing body ends quietly");
+    }
     DWORD before = ::GetTickCount();
     p::SleepMs(50);
     Check(::GetTickCount() - before >= 40, "sleep waits");
