@@ -75,6 +75,17 @@ TEST(ResourceConverterHeader, LargeBinaryAndSilentFailures) {
     EXPECT_EQ(lf, 12500u + 3u);
     EXPECT_NE(text.find(",\r\n0x38, 0x3F,"), std::string::npos);
 
+    // Paths past the 260 characters of fixed name buffers are written whole.
+    std::string deep = dir.Path() + "/" + std::string(200, 'd');
+    ASSERT_EQ(RunCommand("mkdir -p '" + deep + "'"), 0);
+    const std::string longName(120, 'n');
+    const std::string longPath = deep + "/" + longName + ".bin";
+    ASSERT_GT(longPath.size(), 300u);
+    ASSERT_TRUE(WriteFileBytes(longPath, {0x42}));
+    C_ResourceConverter().WriteByteArrayHeader(longPath.c_str());
+    EXPECT_EQ(AsText(ReadFileBytes(longPath + ".h")),
+              "const unsigned char g_aby" + longName + "_bin[] = \r\n{\r\n0x42\r\n};\r\n");
+
     // A missing binary writes nothing.
     C_ResourceConverter().WriteByteArrayHeader(dir.File("none.bin").c_str());
     EXPECT_FALSE(FileExists(dir.File("none.bin.h")));
@@ -114,6 +125,16 @@ TEST_F(ResourceConverterChain, ApmToBinaryAndHeader) {
     size_t values = 0;
     for (size_t at = header.find("0x"); at != std::string::npos; at = header.find("0x", at + 1)) ++values;
     EXPECT_EQ(values, binary.size());
+}
+
+TEST_F(ResourceConverterChain, HeaderFailureKeepsTheResult) {
+    ChipFixture apm = BuildApm(VoiceSamples(400), 0, 8000, {}, {});
+    const std::string chip = dir_.File("h.apm");
+    const std::string bin = dir_.File("h.bin");
+    ASSERT_TRUE(WriteFileBytes(chip, apm.file));
+    ASSERT_EQ(RunCommand("mkdir '" + bin + ".h'"), 0);  // the header cannot be created
+    EXPECT_NE(C_ResourceConverter().ConvertToBinary(chip.c_str(), bin.c_str()), 0u);
+    EXPECT_TRUE(DecodeResource(ReadFileBytes(bin)).ok);
 }
 
 TEST_F(ResourceConverterChain, FailureOfTheLibraryWritesNoHeader) {
