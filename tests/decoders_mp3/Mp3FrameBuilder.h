@@ -21,6 +21,13 @@ public:
         }
     }
     const std::vector<uint8_t>& Bytes() const { return bytes_; }
+    size_t BitCount() const { return bitCount_; }
+    // Appends the bits of another writer.
+    void Append(const BitWriter& other) {
+        for (size_t i = 0; i < other.bitCount_; ++i) {
+            Put((other.bytes_[i / 8] >> (7 - i % 8)) & 1, 1);
+        }
+    }
 
 private:
     std::vector<uint8_t> bytes_;
