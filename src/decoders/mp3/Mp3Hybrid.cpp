@@ -37,9 +37,6 @@ CZ_MP3_HOT void ImdctLong(const Mp3Tables& t, int type, const int32_t* in, int32
     int64_t acc[18] = {};
     for (int k = 0; k < 18; ++k) {
         const int64_t x = in[k];
-        if (x == 0) {
-            continue;
-        }
         const int32_t* row = t.imdctLong[k];
         for (int u = 0; u < 18; ++u) {
             acc[u] += x * row[u];
