@@ -5,6 +5,7 @@
 
 #include "ProgressBar.h"
 #include "api/C_ResourceConverter.h"
+#include "formats/src/C_SrcFile.h"
 #include "api/C_WavFileFormat.h"
 #include "api/FormatClasses.h"
 #include "api/FormatRegistry.h"
@@ -136,6 +137,17 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
         std::printf("  silence segments: %d\n", sound->SilenceSegments().GetCount());
         for (const C_SilenceSegment* s : sound->SilenceSegments())
             std::printf("    samples %u to %u\n", s->GetStart(), s->GetEnd());
+    }
+    if (auto* chip = dynamic_cast<C_SrcFile*>(&file)) {
+        std::string summary = chip->HeaderSummary();
+        size_t start = 0;
+        std::printf("  header:\n");
+        while (start < summary.size()) {
+            size_t end = summary.find('\n', start);
+            if (end == std::string::npos) end = summary.size();
+            if (end > start) std::printf("    %s\n", summary.substr(start, end - start).c_str());
+            start = end + 1;
+        }
     }
     std::printf("  metadata:    %d cue points, %d labels, %d labelled texts, %u sampler loops", cues.GetCount(),
                 labels.GetLabelCount(), labels.GetTextCount(), sampler.GetLoopCount());

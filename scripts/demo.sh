@@ -1,14 +1,34 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the main job on the bundled example.
+# Installs what is missing, builds, and runs the main job on the bundled
+# example: a speech clip with markers converted to the chip formats, their
+# resource binaries and byte-array headers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 bash scripts/build.sh build >/dev/null
 out="${TMPDIR:-/tmp}/cadenzor-demo"
+rm -rf "$out"
 mkdir -p "$out"
 cz=build/bin/cadenzor
-echo "== cadenzor info examples/hello.wav"
+
+echo "== the example"
 "$cz" info examples/hello.wav
+echo
 echo "== WAV round trip"
 "$cz" convert -y examples/hello.wav "$out/hello-copy.wav"
-"$cz" info "$out/hello-copy.wav"
+"$cz" check "$out/hello-copy.wav"
+echo
+echo "== APM with its resource binary and header"
+"$cz" convert -y -v examples/hello.wav "$out/hello.apm" --bin "$out/hello_apm.bin"
+"$cz" info "$out/hello.apm"
+echo
+echo "== MDM at 8 kHz, and back to WAV"
+"$cz" convert -y -v examples/hello.wav "$out/hello.mdm" --rate 8000 --bin "$out/hello_mdm.bin"
+"$cz" convert -y "$out/hello.mdm" "$out/hello-from-mdm.wav"
+"$cz" info "$out/hello-from-mdm.wav" | head -6
+echo
+echo "== what was made in $out"
+ls -l "$out"
+echo
+echo "first lines of $out/hello_apm.bin.h:"
+head -4 "$out/hello_apm.bin.h"

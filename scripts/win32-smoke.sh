@@ -67,9 +67,15 @@ if [ "$wine32_ok" -eq 0 ]; then
     run_dir=build-mingw64
     wine_loader=/usr/lib/wine/wine64
 fi
-cmake -S . -B build-win32-linux -G Ninja -DCMAKE_BUILD_TYPE=Release -DCADENZOR_TEST=OFF \
-    -DCADENZOR_BENCH=OFF -DCADENZOR_FUZZ_REPLAY=OFF >/dev/null
-ninja -C build-win32-linux -j "$jobs" cadenzor cz_siblings >/dev/null
+# The Linux side of the comparison: an existing build when the caller names
+# one (CZ_LINUX_BUILD), else a small build of the library and siblings only.
+linux_build="${CZ_LINUX_BUILD:-build-win32-linux}"
+if [ ! -f "$linux_build/build.ninja" ]; then
+    cmake -S . -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCADENZOR_TEST=OFF \
+        -DCADENZOR_BENCH=OFF -DCADENZOR_FUZZ_REPLAY=OFF >/dev/null
+fi
+ninja -C "$linux_build" -j "$jobs" cadenzor cz_siblings >/dev/null
+mkdir -p build-win32-linux/bin
 g++ -std=c++20 -O1 -Wall -Wextra -I include tests/win32/host.cpp -o build-win32-linux/bin/host -ldl
 say "built ($(elapsed))"
 
@@ -161,7 +167,7 @@ if command -v sox >/dev/null && command -v lame >/dev/null; then
 fi
 
 status=0
-(cd "$work" && "$root/build-win32-linux/bin/host" "$root/build-win32-linux/lib/libcadenzor.so" \
+(cd "$work" && "$root/build-win32-linux/bin/host" "$root/$linux_build/lib/libcadenzor.so" \
     "$work/in" "$work/out-linux") >"$work/linux.txt" 2>"$work/linux.err" || status=1
 cp -r "$root/$run_dir/bin" "$work/win-bin"
 wine_start=$(date +%s)

@@ -50,14 +50,15 @@ uint32_t C_WavFileFormat::GetFileFormat(const char* path) {
 
 int32_t C_WavFileFormat::IsFileFormat(uint32_t formatId, const char* path) {
     if (!path) return 0;
+    // Every probe of the id answers: id 5 has two reader classes, and the
+    // files its writer makes are accepted by the second one.
     for (const auto& probe : FormatProbes()) {
-        if (probe.id != formatId) continue;
-        if (!probe.create) return 0;
+        if (probe.id != formatId || !probe.create) continue;
         auto file = probe.create();
         uint32_t flags = 0;
-        if (!file->Probe(path, &flags)) return 0;
-        if (probe.variant == ProbeVariant::kPlain) return flags == 0 ? 1 : 0;
-        if (probe.variant == ProbeVariant::kVariant) return flags != 0 ? 1 : 0;
+        if (!file->Probe(path, &flags)) continue;
+        if (probe.variant == ProbeVariant::kPlain && flags != 0) continue;
+        if (probe.variant == ProbeVariant::kVariant && flags == 0) continue;
         return 1;
     }
     return 0;

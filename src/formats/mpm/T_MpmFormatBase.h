@@ -227,6 +227,9 @@ int32_t T_MpmFormatBase<Base>::Save(const char* path) {
     std::vector<S_MpmEventEntry> events;
     for (const C_ActionEvent* e : sound->GetActionEventMgr()->Events())
         events.push_back({e->GetSamplePos(), static_cast<uint8_t>(e->GetType()), static_cast<uint8_t>(e->GetParam())});
+    // Silence marked on the sound (regions from a WAV file's labels) becomes
+    // its silence segments when it has none yet.
+    if (sound->SilenceSegments().GetCount() == 0) sound->BuildSilenceSegments();
     std::vector<S_MpmSilence> silences;
     for (const C_SilenceSegment* s : sound->SilenceSegments()) silences.push_back({s->GetStart(), s->GetEnd()});
     const uint8_t voiceType = CodingMode() == 1 ? kMpmSegmentVoiceRaw : kMpmSegmentVoice;
