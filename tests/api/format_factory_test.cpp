@@ -86,6 +86,21 @@ TEST(FormatFactory, SaveAsUsesTheWriterTable) {
     C_WavFile empty;
     empty.SetFormat(8000, 0, 1, 16, 16, 1);
     EXPECT_EQ(empty.SaveAs(2, dir.File("empty.wav").c_str()), 0);
+    // Id 5 is written by the classic APM class, and every id-5 probe answers.
+    std::string apm = dir.File("tone.apm");
+    C_WavFile tone;
+    std::vector<uint8_t> pcm;
+    for (int i = 0; i < 800; ++i) {
+        int16_t v = static_cast<int16_t>((i % 16 < 8 ? 1 : -1) * 6000);
+        pcm.push_back(static_cast<uint8_t>(v));
+        pcm.push_back(static_cast<uint8_t>(v >> 8));
+    }
+    tone.SetFormat(8000, static_cast<uint32_t>(pcm.size()), 1, 16, 16, 1);
+    tone.SetSampleData(pcm.data(), static_cast<uint32_t>(pcm.size()));
+    ASSERT_EQ(tone.SaveAs(5, apm.c_str()), 1);
+    EXPECT_EQ(factory.GetFileFormat(apm.c_str()), 5u);
+    EXPECT_EQ(factory.IsFileFormat(5, apm.c_str()), 1);
+    EXPECT_EQ(factory.IsFileFormat(2, apm.c_str()), 0);
     // A folder that does not exist fails cleanly.
     EXPECT_EQ(f.SaveAs(2, dir.File("no/such/folder.wav").c_str()), 0);
 }

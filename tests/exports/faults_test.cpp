@@ -1,0 +1,179 @@
+// The exports under faults: an output folder that cannot be written, a full
+// disk, a missing input, a missing sibling library or entry. Each gives
+// result 0 and the expected message, without a crash and without leaving
+// temporary files behind. Each case runs in a child process so that limits,
+// user changes and library copies stay there.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "cadenzor/cadenzor.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs body in a child; its return value is the child's exit status.
+int InChild(const std::function<int()>& body, const std::string& stderrFile = "") {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!stderrFile.empty() && !freopen(stderrFile.c_str(), "w", stderr)) _exit(99);
+        int rc = body();
+        fflush(stderr);
+        _exit(rc);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return WEXITSTATUS(status);
+}
+
+class FaultTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::permissions(scratch_.Path(), fs::perms::all);  // reachable after a change of user
+        fs::permissions(dir_.Path(), fs::perms::all);
+        setenv("TMPDIR", scratch_.Path().c_str(), 1);
+        input_ = dir_.File("in.wav");
+        ASSERT_TRUE(MakeInput(input_));
+        fs::permissions(input_, fs::perms::all);
+    }
+    void TearDown() override { unsetenv("TMPDIR"); }
+
+    static bool MakeInput(const std::string& path) {
+        // 1 s of a 16 kHz tone, written by hand: the test needs no tool.
+        const uint32_t count = 16000;
+        std::vector<uint8_t> b = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
+                                  1, 0, 1, 0, 0x80, 0x3E, 0, 0, 0, 0x7D, 0, 0, 2, 0, 16, 0, 'd', 'a', 't', 'a'};
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>((count * 2) >> (8 * i)));
+        for (uint32_t i = 0; i < count; ++i) {
+            int16_t v = static_cast<int16_t>(((i / 8) % 2 ? 1 : -1) * 8000);
+            b.push_back(static_cast<uint8_t>(v));
+            b.push_back(static_cast<uint8_t>(v >> 8));
+        }
+        uint32_t riff = static_cast<uint32_t>(b.size() - 8);
+        for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
+        return cz::test::WriteFileBytes(path, b);
+    }
+    bool ScratchEmpty() const { return fs::is_empty(scratch_.Path()); }
+    std::string Text(const std::string& path) const {
+        auto bytes = cz::test::ReadFileBytes(path);
+        return std::string(bytes.begin(), bytes.end());
+    }
+
+    cz::test::TempDir scratch_;
+    cz::test::TempDir dir_;
+    std::string input_;
+};
+
+TEST_F(FaultTest, OutputFolderNotWritable) {
+    std::string locked = dir_.File("locked");
+    fs::create_directory(locked);
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    std::string apm = locked + "/out.apm";
+    std::string wav = locked + "/out.wav";
+    int rc = InChild([&] {
+        // Root ignores permissions: the case runs as an unprivileged user.
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 98;
+        int a = ConvertWAVToAPM(input_.c_str(), apm.c_str(), (locked + "/out.bin").c_str());
+        int b = WAVResample(input_.c_str(), wav.c_str(), 8000);
+        int c = ConvertWAVToMDMWithResample(input_.c_str(), (locked + "/o.mdm").c_str(), (locked + "/o.bin").c_str(),
+                                            8000);
+        return (a == 0 && b == 0 && c == 0) ? 0 : 1;
+    });
+    if (rc == 98) GTEST_SKIP() << "cannot change to an unprivileged user here";
+    EXPECT_EQ(rc, 0);
+    EXPECT_TRUE(fs::is_empty(locked));
+    EXPECT_TRUE(ScratchEmpty());
+}
+
+TEST_F(FaultTest, DiskFullLeavesNoPartialFiles) {
+    std::string apm = dir_.File("full.apm");
+    std::string mdm = dir_.File("full.mdm");
+    std::string wav = dir_.File("full.wav");
+    int rc = InChild([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit {16 * 1024, 16 * 1024};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 98;
+        int a = ConvertWAVToAPM(input_.c_str(), apm.c_str(), dir_.File("full_apm.bin").c_str());
+        int b = ConvertWAVToMDM(input_.c_str(), mdm.c_str(), dir_.File("full_mdm.bin").c_str());
+        int c = WAVResample(input_.c_str(), wav.c_str(), 44100);
+        return (a == 0 ? 0 : 1) | (b == 0 ? 0 : 2) | (c == 0 ? 0 : 4);
+    });
+    ASSERT_NE(rc, 98);
+    EXPECT_EQ(rc, 0) << "bit 1 APM, 2 MDM, 4 WAV reported success on a full disk";
+    EXPECT_FALSE(cz::test::FileExists(apm));
+    EXPECT_FALSE(cz::test::FileExists(mdm));
+    EXPECT_FALSE(cz::test::FileExists(dir_.File("full_apm.bin")));
+    EXPECT_TRUE(ScratchEmpty());
+}
+
+TEST_F(FaultTest, MissingInput) {
+    std::string gone = dir_.File("gone.wav");
+    EXPECT_EQ(ConvertWAVToAPM(gone.c_str(), dir_.File("a.apm").c_str(), dir_.File("a.bin").c_str()), 0);
+    EXPECT_EQ(ConvertWAVToAPMWithResample(gone.c_str(), dir_.File("b.apm").c_str(), dir_.File("b.bin").c_str(), 8000),
+              0);
+    EXPECT_EQ(ConvertMP3ToAPMWithResample(gone.c_str(), dir_.File("c.apm").c_str(), dir_.File("c.bin").c_str(), 8000),
+              0);
+    EXPECT_FALSE(cz::test::FileExists(dir_.File("a.apm")));
+    EXPECT_TRUE(ScratchEmpty());
+}
+
+// A copy of the library in a folder of its own, with only the siblings given.
+std::string LibraryCopy(const std::string& folder, bool withPemtal, const std::string& fakeOmbryFrom) {
+    fs::create_directories(folder);
+    fs::copy_file(cz::test::LibDir() + "/libcadenzor.so", folder + "/libcadenzor.so");
+    if (withPemtal) fs::copy_file(cz::test::LibDir() + "/libPemtal.so", folder + "/libPemtal.so");
+    if (!fakeOmbryFrom.empty()) fs::copy_file(fakeOmbryFrom, folder + "/libOmbry.so");
+    return folder + "/libcadenzor.so";
+}
+
+using ConvertFn = int32_t (*)(const char*, const char*, const char*);
+
+TEST_F(FaultTest, SiblingMissingOrWithoutItsEntry) {
+    struct Case {
+        const char* name;
+        std::string fake;
+        const char* message;
+    } cases[] = {
+        {"missing", "", "Resource converter: Load 'Ombry.dll' failed !  Error Code 126: "},
+        {"no entry", cz::test::LibDir() + "/libPemtal.so",
+         "Resource converter: Get 'ConvertResourceToBinary()' address from 'libOmbry.so' failed !  Error Code 127: "},
+    };
+    for (const auto& c : cases) {
+        std::string folder = dir_.File(std::string("lib_") + (c.fake.empty() ? "missing" : "noentry"));
+        std::string lib = LibraryCopy(folder, true, c.fake);
+        std::string apm = dir_.File("sib.apm");
+        std::string bin = dir_.File("sib.bin");
+        std::string err = dir_.File("stderr.txt");
+        int rc = InChild(
+            [&] {
+                void* handle = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+                if (!handle) return 97;
+                auto convert = reinterpret_cast<ConvertFn>(dlsym(handle, "ConvertWAVToAPM"));
+                if (!convert) return 96;
+                return convert(input_.c_str(), apm.c_str(), bin.c_str()) == 0 ? 0 : 1;
+            },
+            err);
+        EXPECT_EQ(rc, 0) << c.name;
+        EXPECT_NE(Text(err).find(c.message), std::string::npos) << c.name << ": " << Text(err);
+        EXPECT_TRUE(cz::test::FileExists(apm)) << c.name;  // the chip file of the earlier stage stays
+        EXPECT_FALSE(cz::test::FileExists(bin)) << c.name;
+        EXPECT_FALSE(cz::test::FileExists(bin + ".h")) << c.name;
+        fs::remove(apm);
+    }
+    EXPECT_TRUE(ScratchEmpty());
+}
+
+}  // namespace
