@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS
 # (default 600) over a copy of its seed corpus. A finding fails the script and
-# leaves its input in fuzz/findings/<target>/.
+# leaves its input in fuzz/findings/<target>/. FUZZ_JOBS targets run at once
+# (default 1); FUZZ_TARGETS names a subset.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-600}"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCADENZOR_FUZZ=ON -DCADENZOR_TEST=OFF -DCADENZOR_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build-fuzz $(cd fuzz && ls *_fuzz.cpp | sed 's/_fuzz.cpp$//; s/^/fuzz_/') >/dev/null
-status=0
-for src in fuzz/*_fuzz.cpp; do
-    name=$(basename "$src" _fuzz.cpp)
+run_one() {
+    name=$1
     work="build-fuzz/corpus/$name"
     findings="fuzz/findings/$name"
     mkdir -p "$work" "$findings"
@@ -21,12 +21,16 @@ for src in fuzz/*_fuzz.cpp; do
         -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 -artifact_prefix="$findings/" "$work" >"$log" 2>&1; then
         execs=$(grep -m1 'stat::number_of_executed_units' "$log" | awk '{print $2}')
         cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1)
-        echo "fuzz $name: ${execs:-?} runs, ${cov:-cov: ?}, no finding"
+        ft=$(grep -o 'ft: [0-9]*' "$log" | tail -1)
+        echo "fuzz $name: ${execs:-?} runs in ${seconds}s, ${cov:-cov: ?}, ${ft:-ft: ?}, no finding"
         rmdir "$findings" 2>/dev/null || true
-    else
-        echo "fuzz $name: FINDING (see $log and $findings)"
-        tail -30 "$log"
-        status=1
+        return 0
     fi
-done
-exit $status
+    echo "fuzz $name: FINDING (see $log and $findings)"
+    tail -30 "$log"
+    return 1
+}
+export -f run_one
+export seconds
+targets="${FUZZ_TARGETS:-$(cd fuzz && ls *_fuzz.cpp | sed 's/_fuzz.cpp$//')}"
+printf '%s\n' $targets | xargs -P "${FUZZ_JOBS:-1}" -I{} bash -c 'run_one {}'
