@@ -190,18 +190,25 @@ int32_t C_WavData::ClampToValid(int64_t value) const {
 int32_t C_WavData::ToMono() {
     const uint16_t channels = info_.GetChannels();
     if (channels <= 1) return 1;
-    if (!ValidContainer(info_.GetValidBits(), info_.GetContainerBits())) return 0;
-    const uint32_t count = SampleCount();
-    C_WavData out;
-    uint32_t bytes = count * info_.GetBytesPerSample();
-    out.SetFormat(info_.GetSampleRate(), bytes, 1, info_.GetValidBits(), info_.GetContainerBits(),
-                  info_.GetSignedFlag());
-    out.AllocBuffer(bytes);
-    for (uint32_t s = 0; s < count; ++s) {
+    return Rechannel(1, [&](C_WavDataBuffer& out, uint32_t s) {
         int64_t sum = 0;
         for (uint16_t c = 0; c < channels; ++c) sum += buffer_.GetSample(s, c);
-        out.buffer_.SetSample(s, ClampToValid(sum / channels), 0);
-    }
+        out.SetSample(s, ClampToValid(sum / channels), 0);
+    });
+}
+
+// Rebuilds the sound with `channels` channels in the same sample format;
+// fill(out, sample) writes every channel of one sample.
+template <typename Fill>
+int32_t C_WavData::Rechannel(uint16_t channels, Fill fill) {
+    if (info_.GetChannels() == 0 || !ValidContainer(info_.GetValidBits(), info_.GetContainerBits())) return 0;
+    const uint32_t count = SampleCount();
+    C_WavData out;
+    uint32_t bytes = count * info_.GetBytesPerSample() * channels;
+    out.SetFormat(info_.GetSampleRate(), bytes, channels, info_.GetValidBits(), info_.GetContainerBits(),
+                  info_.GetSignedFlag());
+    out.AllocBuffer(bytes);
+    for (uint32_t s = 0; s < count; ++s) fill(out.buffer_, s);
     TakeSamplesFrom(out);
     return 1;
 }
@@ -209,38 +216,21 @@ int32_t C_WavData::ToMono() {
 int32_t C_WavData::ToStereo() {
     const uint16_t channels = info_.GetChannels();
     if (channels == 2) return 1;
-    if (channels == 0 || !ValidContainer(info_.GetValidBits(), info_.GetContainerBits())) return 0;
-    const uint32_t count = SampleCount();
-    C_WavData out;
-    uint32_t bytes = count * info_.GetBytesPerSample() * 2;
-    out.SetFormat(info_.GetSampleRate(), bytes, 2, info_.GetValidBits(), info_.GetContainerBits(),
-                  info_.GetSignedFlag());
-    out.AllocBuffer(bytes);
-    for (uint32_t s = 0; s < count; ++s) {
-        out.buffer_.SetSample(s, buffer_.GetSample(s, 0), 0);
-        out.buffer_.SetSample(s, buffer_.GetSample(s, channels == 1 ? 0 : 1), 1);
-    }
-    TakeSamplesFrom(out);
-    return 1;
+    const uint16_t second = channels == 1 ? 0 : 1;
+    return Rechannel(2, [&](C_WavDataBuffer& out, uint32_t s) {
+        out.SetSample(s, buffer_.GetSample(s, 0), 0);
+        out.SetSample(s, buffer_.GetSample(s, second), 1);
+    });
 }
 
 int32_t C_WavData::ToStereoPlaced(uint16_t channel) {
     const uint16_t channels = info_.GetChannels();
-    if (channels == 0 || !ValidContainer(info_.GetValidBits(), info_.GetContainerBits())) return 0;
     const uint16_t target = channel == 0 ? 0 : 1;
-    const uint16_t source = channels == 1 ? 0 : (channel < channels ? channel : channels - 1);
-    const uint32_t count = SampleCount();
-    C_WavData out;
-    uint32_t bytes = count * info_.GetBytesPerSample() * 2;
-    out.SetFormat(info_.GetSampleRate(), bytes, 2, info_.GetValidBits(), info_.GetContainerBits(),
-                  info_.GetSignedFlag());
-    out.AllocBuffer(bytes);
-    for (uint32_t s = 0; s < count; ++s) {
-        out.buffer_.SetSample(s, buffer_.GetSample(s, source), target);
-        out.buffer_.SetSample(s, 0, static_cast<uint16_t>(1 - target));  // signed 0 is silence in either storage
-    }
-    TakeSamplesFrom(out);
-    return 1;
+    const uint16_t source = channels <= 1 ? 0 : (channel < channels ? channel : channels - 1);
+    return Rechannel(2, [&](C_WavDataBuffer& out, uint32_t s) {
+        out.SetSample(s, buffer_.GetSample(s, source), target);
+        out.SetSample(s, 0, static_cast<uint16_t>(1 - target));  // signed 0 is silence in either storage
+    });
 }
 
 int32_t C_WavData::SaveAs(uint32_t formatId, const char* path) {

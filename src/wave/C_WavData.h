@@ -83,6 +83,8 @@ public:
 
 private:
     int32_t ClampToValid(int64_t value) const;
+    template <typename Fill>
+    int32_t Rechannel(uint16_t channels, Fill fill);
 
     C_SilenceSegmentList segments_;
     C_WavInfo info_;

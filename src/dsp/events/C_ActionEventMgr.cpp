@@ -42,24 +42,28 @@ I_ActionEvent* C_ActionEventMgr::InsertEvent(std::unique_ptr<C_ActionEvent> even
     return events_.InsertAt(index, std::move(event));
 }
 
-I_ActionEvent* C_ActionEventMgr::AddEventAtTime(uint32_t type, uint32_t timeMs, const char* name, uint32_t param) {
+namespace {
+std::unique_ptr<C_ActionEvent> NewEvent(uint32_t type, uint32_t rate, const char* name, uint32_t param) {
     std::unique_ptr<C_ActionEvent> event(new (std::nothrow) C_ActionEvent());
     if (!event) return nullptr;
     event->SetType(type);
-    event->SetSampleRate(sampleRate_);
+    event->SetSampleRate(rate);
     event->SetName(name);
     event->SetParam(param);
+    return event;
+}
+}  // namespace
+
+I_ActionEvent* C_ActionEventMgr::AddEventAtTime(uint32_t type, uint32_t timeMs, const char* name, uint32_t param) {
+    auto event = NewEvent(type, sampleRate_, name, param);
+    if (!event) return nullptr;
     event->SetTime(timeMs);
     return InsertEvent(std::move(event), [](const C_ActionEvent* e) { return e->GetTime(); });
 }
 
 I_ActionEvent* C_ActionEventMgr::AddEventAtSample(uint32_t type, uint32_t sample, const char* name, uint32_t param) {
-    std::unique_ptr<C_ActionEvent> event(new (std::nothrow) C_ActionEvent());
+    auto event = NewEvent(type, sampleRate_, name, param);
     if (!event) return nullptr;
-    event->SetType(type);
-    event->SetSampleRate(sampleRate_);
-    event->SetName(name);
-    event->SetParam(param);
     event->SetSamplePos(sample);
     return InsertEvent(std::move(event), [](const C_ActionEvent* e) { return e->GetSamplePos(); });
 }
