@@ -22,14 +22,24 @@ void RequantiseRange(const Mp3Tables& t, int32_t* lines, int begin, int end, int
     const int32_t q = e >> 2;
     const uint64_t quarter = t.quarterPower[e & 3];
     const int32_t base = 32 - q;
+    // Values below 16 (nearly all of them) come from a Q25 table with one
+    // shift for the band: Q25 x Q30 -> Q28.
+    const int32_t smallShift = 27 - q;
     for (int i = begin; i < end; ++i) {
         const int32_t v = lines[i];
         if (v == 0) {
             continue;
         }
         const uint32_t a = uint32_t(v < 0 ? -v : v);
-        const uint64_t product = uint64_t(t.pow43Mantissa[a]) * quarter;
-        const int32_t shift = base - t.pow43Exponent[a];
+        uint64_t product;
+        int32_t shift;
+        if (a < 16) {
+            product = uint64_t(t.pow43Small[a]) * quarter;
+            shift = smallShift;
+        } else {
+            product = uint64_t(t.pow43Mantissa[a]) * quarter;
+            shift = base - t.pow43Exponent[a];
+        }
         uint64_t magnitude;
         if (shift >= 64) {
             magnitude = 0;

@@ -12,8 +12,9 @@ inline int32_t ClampV(int64_t v) {
 
 // X[i] = sum S[k] cos((2k + 1) i pi / 64), i = 0..31, as Q24. With
 // S[31 - k] the cosine only changes sign for odd i, so even outputs take the
-// sums S[k] + S[31 - k] and odd ones the differences. |S| < 4.0 keeps every
-// sum within 64 bits.
+// sums S[k] + S[31 - k] and odd ones the differences; the even half splits
+// once more the same way (its sums halved to stay within 32 bits). |S| < 4.0
+// keeps every sum within 64 bits.
 CZ_MP3_HOT void Matrix(const Mp3Tables& t, const int32_t* s, int32_t* x) {
     int32_t sum[16];
     int32_t diff[16];
@@ -21,21 +22,38 @@ CZ_MP3_HOT void Matrix(const Mp3Tables& t, const int32_t* s, int32_t* x) {
         sum[k] = s[k] + s[31 - k];
         diff[k] = s[k] - s[31 - k];
     }
-    int64_t even[16] = {};
+    int32_t sum2[8];
+    int32_t diff2[8];
+    for (int k = 0; k < 8; ++k) {
+        sum2[k] = int32_t((int64_t(sum[k]) + sum[15 - k]) >> 1);
+        diff2[k] = int32_t((int64_t(sum[k]) - sum[15 - k]) >> 1);
+    }
     int64_t odd[16] = {};
     for (int k = 0; k < 16; ++k) {
-        const int64_t a = sum[k];
         const int64_t b = diff[k];
-        const int32_t* ce = t.synthEven[k];
         const int32_t* co = t.synthOdd[k];
         for (int m = 0; m < 16; ++m) {
-            even[m] += a * ce[m];
             odd[m] += b * co[m];
         }
     }
+    int64_t quarter[8] = {};
+    int64_t half[8] = {};
+    for (int k = 0; k < 8; ++k) {
+        const int64_t a = sum2[k];
+        const int64_t b = diff2[k];
+        const int32_t* cq = t.synthQuarter[k];
+        const int32_t* ch = t.synthHalf[k];
+        for (int p = 0; p < 8; ++p) {
+            quarter[p] += a * cq[p];
+            half[p] += b * ch[p];
+        }
+    }
     for (int m = 0; m < 16; ++m) {
-        x[2 * m] = ClampV((even[m] + (int64_t(1) << 31)) >> 32);
         x[2 * m + 1] = ClampV((odd[m] + (int64_t(1) << 31)) >> 32);
+    }
+    for (int p = 0; p < 8; ++p) {
+        x[4 * p] = ClampV((quarter[p] + (int64_t(1) << 30)) >> 31);
+        x[4 * p + 2] = ClampV((half[p] + (int64_t(1) << 30)) >> 31);
     }
 }
 

@@ -419,6 +419,9 @@ struct TableStore {
             t.pow43Mantissa[i] = uint32_t(scaled);
             t.pow43Exponent[i] = int8_t(e - 1);
         }
+        for (int i = 0; i < 16; ++i) {
+            t.pow43Small[i] = uint32_t(std::nearbyint(std::ldexp(std::pow(double(i), 4.0 / 3.0), 25)));
+        }
         for (int r = 0; r < 4; ++r) {
             t.quarterPower[r] = uint32_t(std::nearbyint(std::ldexp(std::pow(2.0, r / 4.0), 30)));
         }
@@ -459,8 +462,13 @@ struct TableStore {
         }
         for (int k = 0; k < 16; ++k) {
             for (int m = 0; m < 16; ++m) {
-                t.synthEven[k][m] = ToFixed(std::cos((2 * k + 1) * (2 * m) * pi / 64), 28);
                 t.synthOdd[k][m] = ToFixed(std::cos((2 * k + 1) * (2 * m + 1) * pi / 64), 28);
+            }
+        }
+        for (int k = 0; k < 8; ++k) {
+            for (int p = 0; p < 8; ++p) {
+                t.synthQuarter[k][p] = ToFixed(std::cos((2 * k + 1) * p * pi / 16), 28);
+                t.synthHalf[k][p] = ToFixed(std::cos((2 * k + 1) * (2 * p + 1) * pi / 32), 28);
             }
         }
         for (int i = 0; i < 512; ++i) {

@@ -37,6 +37,8 @@ struct Mp3Tables {
     // and a power of two: value = mantissa * 2^(exponent - 30).
     uint32_t pow43Mantissa[8207];
     int8_t pow43Exponent[8207];
+    // |i|^(4/3) for i in 0..15, Q25 (the common small values).
+    uint32_t pow43Small[16];
     // 2^(r/4) for r = 0..3, Q30.
     uint32_t quarterPower[4];
     // Alias-reduction butterflies, Q31, interleaved cs, ca.
@@ -50,10 +52,13 @@ struct Mp3Tables {
     int32_t imdctShort[6][6];
     // Short window, Q30.
     int32_t windowShort[12];
-    // Synthesis matrixing cos((2k + 1) i pi / 64) split by the parity of i:
-    // even[k][m] for i = 2m, odd[k][m] for i = 2m + 1, k = 0..15, Q28.
-    int32_t synthEven[16][16];
+    // Synthesis matrixing cos((2k + 1) i pi / 64), split by the symmetries of
+    // the cosine: odd[k][m] for i = 2m + 1 (k = 0..15); for i = 4p
+    // quarter[k][p] = cos((2k + 1) p pi / 16) and for i = 4p + 2
+    // half[k][p] = cos((2k + 1)(2p + 1) pi / 32) (k = 0..7). Q28.
     int32_t synthOdd[16][16];
+    int32_t synthQuarter[8][8];
+    int32_t synthHalf[8][8];
     // Synthesis window, published values times 2^17 (the values are exact
     // multiples of 2^-16).
     int32_t synthWindow[512];
