@@ -1,9 +1,10 @@
-// Bit reader over a buffer that stays readable for at least four bytes past
+// Bit reader over a buffer that stays readable for at least eight bytes past
 // the last bit it may be asked for; callers check the position against their
 // own limit after each code word.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 namespace cz::mp3 {
 
@@ -13,9 +14,18 @@ public:
 
     // The next n bits (1..25) without consuming them.
     uint32_t Peek(uint32_t n) const {
+        uint64_t word;
+        std::memcpy(&word, data_ + (position_ >> 3), sizeof word);
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        word = __builtin_bswap64(word);
+#else
         const uint8_t* p = data_ + (position_ >> 3);
-        uint32_t word = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-        return (word << (position_ & 7)) >> (32 - n);
+        word = 0;
+        for (int i = 0; i < 8; ++i) {
+            word = (word << 8) | p[i];
+        }
+#endif
+        return uint32_t((word << (position_ & 7)) >> (64 - n));
     }
     void Skip(uint32_t n) { position_ += n; }
     // n bits (0..25).

@@ -250,7 +250,7 @@ int32_t Mp3DecodeFrame(Mp3Decoder* decoder, const uint8_t** position, int32_t* b
     }
     // The side information is read from a padded copy so that the bit reader
     // never looks past the caller's bytes.
-    uint8_t side[32 + 4] = {};
+    uint8_t side[32 + 8] = {};
     std::memcpy(side, p + headerBytes, size_t(sideBytes));
     const bool sideOk = ParseSideInfo(d, side);
     p += headerBytes + sideBytes;

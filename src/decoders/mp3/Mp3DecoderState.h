@@ -12,8 +12,10 @@ namespace cz::mp3 {
 // Main data the bit reservoir can hold: main_data_begin (at most 511 bytes)
 // plus the largest frame's main data.
 constexpr int kMainDataBytes = 1940;
-// Zero bytes after the main data so that the bit reader may look ahead.
-constexpr int kMainDataPadding = 16;
+// Zero bytes after the main data: the bit reader looks up to eight bytes
+// ahead, and scale factors (at most 25 bytes) are read before their length is
+// checked against part2_3_length.
+constexpr int kMainDataPadding = 64;
 constexpr int kGranuleLines = 576;
 
 struct Mp3FrameHeader {
