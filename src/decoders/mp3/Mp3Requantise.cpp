@@ -18,40 +18,47 @@ int32_t Saturate(int64_t v) {
 
 // Requantises the lines [begin, end) with the quarter-power exponent e:
 // |x|^(4/3) * 2^(e/4), as Q28.
+inline uint64_t Scale(uint64_t product, int32_t shift) {
+    if (shift >= 64) {
+        return 0;
+    }
+    if (shift <= 0) {
+        return product ? uint64_t(kMaxInt) : 0;
+    }
+    const uint64_t magnitude = (product + (uint64_t(1) << (shift - 1))) >> shift;
+    return magnitude > uint64_t(kMaxInt) ? uint64_t(kMaxInt) : magnitude;
+}
+
 void RequantiseRange(const Mp3Tables& t, int32_t* lines, int begin, int end, int32_t e) {
     const int32_t q = e >> 2;
     const uint64_t quarter = t.quarterPower[e & 3];
     const int32_t base = 32 - q;
-    // Values below 16 (nearly all of them) come from a Q25 table with one
-    // shift for the band: Q25 x Q30 -> Q28.
-    const int32_t smallShift = 27 - q;
+    if (end - begin < 16) {
+        for (int i = begin; i < end; ++i) {
+            const int32_t v = lines[i];
+            const uint32_t a = uint32_t(v < 0 ? -v : v);
+            const int32_t magnitude = int32_t(Scale(uint64_t(t.pow43Mantissa[a]) * quarter, base - t.pow43Exponent[a]));
+            lines[i] = v < 0 ? -magnitude : magnitude;
+        }
+        return;
+    }
+    // Values below 16 (nearly all of them) are looked up in a table made for
+    // the band from the Q25 powers: Q25 x Q30 -> Q28.
+    int32_t small[16];
+    small[0] = 0;
+    for (int a = 1; a < 16; ++a) {
+        small[a] = int32_t(Scale(uint64_t(t.pow43Small[a]) * quarter, 27 - q));
+    }
     for (int i = begin; i < end; ++i) {
         const int32_t v = lines[i];
-        if (v == 0) {
-            continue;
-        }
         const uint32_t a = uint32_t(v < 0 ? -v : v);
-        uint64_t product;
-        int32_t shift;
+        int32_t magnitude;
         if (a < 16) {
-            product = uint64_t(t.pow43Small[a]) * quarter;
-            shift = smallShift;
+            magnitude = small[a];
         } else {
-            product = uint64_t(t.pow43Mantissa[a]) * quarter;
-            shift = base - t.pow43Exponent[a];
+            magnitude = int32_t(Scale(uint64_t(t.pow43Mantissa[a]) * quarter, base - t.pow43Exponent[a]));
         }
-        uint64_t magnitude;
-        if (shift >= 64) {
-            magnitude = 0;
-        } else if (shift <= 0) {
-            magnitude = uint64_t(kMaxInt);
-        } else {
-            magnitude = (product + (uint64_t(1) << (shift - 1))) >> shift;
-            if (magnitude > uint64_t(kMaxInt)) {
-                magnitude = uint64_t(kMaxInt);
-            }
-        }
-        lines[i] = v < 0 ? -int32_t(magnitude) : int32_t(magnitude);
+        lines[i] = v < 0 ? -magnitude : magnitude;
     }
 }
 
