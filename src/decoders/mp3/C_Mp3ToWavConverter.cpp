@@ -53,6 +53,10 @@ int32_t C_Mp3ToWavConverter::Convert(const char* inputPath, const char* outputPa
     }
     const int32_t result = Run(writer, progress, durationLimit, size);
     input_.file.reset();
+    if (!result) {
+        writer.Close();
+        platform::DeleteFile(outputPath);  // no half-written or empty WAV is left behind
+    }
     return result;
 }
 
@@ -140,6 +144,9 @@ int32_t C_Mp3ToWavConverter::Run(C_Mp3WavWriter& writer, I_ProgressCallback* pro
     const bool closed = writer.Close();
     if (!closed) {
         return 0;  // the sizes could not be patched or the data did not reach the file
+    }
+    if (first) {
+        return 0;  // not a single frame decoded: not an MP3 stream
     }
     if (progress != nullptr) {
         progress->OnProgress(100);
