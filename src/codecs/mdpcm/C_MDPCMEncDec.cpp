@@ -64,6 +64,11 @@ uint16_t C_MDPCMEncDec::ScaleStep(int index) { return kScaleTable[static_cast<si
 
 uint16_t C_MDPCMEncDec::ScaleThreshold(int index) { return kScaleTable[static_cast<size_t>(index)].threshold; }
 
+int C_MDPCMEncDec::NearestDifference(int difference, int step) {
+    const int q = difference >= 1 ? (difference + step / 2) / step : (difference - step / 2) / step;
+    return std::clamp(q, kMinDifference, kMaxDifference);
+}
+
 uint8_t C_MDPCMEncDec::HeaderByte(int index, uint32_t kind) const {
     const int written = (headerAlias_ != 0 && index == 0) ? 14 : index;
     return static_cast<uint8_t>((written << 1) | static_cast<int>(kind & 1));
@@ -99,6 +104,37 @@ void C_MDPCMEncDec::BeginStream(uint8_t* out, size_t outSize, uint16_t initialVa
     outputPos_ = 0;
     // A start outside the 12-bit range would push differences past -15..15.
     current_ = std::min<int>(initialValue, kMaxValue);
+}
+
+void C_MDPCMEncDec::BeginDecode(const uint16_t* out, size_t& outCapacity, const uint8_t* in, size_t& inSize,
+                                I_ProgressCallback* progress) {
+    endMarkerSeen_ = false;
+    if (out == nullptr) outCapacity = 0;
+    if (in == nullptr) inSize = 0;
+    ReportBegin(progress);
+}
+
+void C_MDPCMEncDec::ReportDecodeProgress(I_ProgressCallback* progress, size_t pos, size_t inSize) {
+    if (progress) progress->OnProgress(static_cast<int32_t>(pos * 100 / inSize));
+}
+
+void C_MDPCMEncDec::EndDecode(I_ProgressCallback* progress) {
+    if (progress) progress->OnProgress(100);
+    ReportEnd(progress);
+}
+
+std::optional<C_MDPCMEncDec::S_FrameHeader> C_MDPCMEncDec::ReadFrameHeader(const uint8_t* in, size_t inSize,
+                                                                           size_t pos, uint32_t longLength,
+                                                                           uint32_t shortLength) {
+    if (pos >= inSize) return std::nullopt;
+    const uint8_t header = in[pos];
+    if (header == endMarker_) {
+        endMarkerSeen_ = true;
+        return std::nullopt;
+    }
+    const int index = IndexFromHeader(header);
+    if (index < 0) return std::nullopt;
+    return S_FrameHeader{index, (header & 1) ? longLength : shortLength};
 }
 
 void C_MDPCMEncDec::PlanFrames(uint32_t sampleCount, uint32_t longLength, uint32_t shortLength) {
@@ -198,9 +234,7 @@ uint32_t C_MDPCMEncDec::EncodeFrame(const uint16_t* samples, uint32_t sampleCoun
     int v = current_;
     for (uint32_t k = 0; k < frameLength; ++k) {
         const int d = target(uint64_t{first} + k, v) - v;
-        // Nearest multiple of the step, halves away from zero.
-        int q = d >= 1 ? (d + step / 2) / step : (d - step / 2) / step;
-        q = std::clamp(q, kMinDifference, kMaxDifference);
+        int q = NearestDifference(d, step);
         v += q * step;
         while (v > kMaxValue) {
             v -= step;
@@ -220,26 +254,17 @@ uint32_t C_MDPCMEncDec::EncodeFrame(const uint16_t* samples, uint32_t sampleCoun
 uint32_t C_MDPCMEncDec::Decode(uint16_t* out, size_t outCapacity, const uint8_t* in, size_t inSize,
                                uint16_t initialValue, uint32_t longLength, uint32_t shortLength,
                                I_ProgressCallback* progress) {
-    endMarkerSeen_ = false;
-    if (out == nullptr) outCapacity = 0;
-    if (in == nullptr) inSize = 0;
-    ReportBegin(progress);
+    BeginDecode(out, outCapacity, in, inSize, progress);
     int v = std::min<int>(initialValue, kMaxValue);
     size_t pos = 0;
     size_t written = 0;
     bool stopped = false;
-    while (!stopped && pos < inSize) {
-        const uint8_t header = in[pos];
-        if (header == endMarker_) {
-            endMarkerSeen_ = true;
-            break;
-        }
-        const int index = IndexFromHeader(header);
-        if (index < 0) break;
+    while (!stopped) {
+        const auto frame = ReadFrameHeader(in, inSize, pos, longLength, shortLength);
+        if (!frame) break;
         ++pos;
-        const int step = kScaleTable[index].step;
-        const uint32_t n = (header & 1) ? longLength : shortLength;
-        for (uint32_t k = 0; k < n; ++k) {
+        const int step = kScaleTable[frame->index].step;
+        for (uint32_t k = 0; k < frame->length; ++k) {
             if (pos >= inSize || written >= outCapacity) {
                 stopped = true;
                 break;
@@ -249,10 +274,9 @@ uint32_t C_MDPCMEncDec::Decode(uint16_t* out, size_t outCapacity, const uint8_t*
             v = std::clamp(v, kMinValue, kMaxValue);
             out[written++] = static_cast<uint16_t>(v);
         }
-        if (progress) progress->OnProgress(static_cast<int32_t>(pos * 100 / inSize));
+        ReportDecodeProgress(progress, pos, inSize);
     }
-    if (progress) progress->OnProgress(100);
-    ReportEnd(progress);
+    EndDecode(progress);
     return static_cast<uint32_t>(std::min<size_t>(written, UINT32_MAX));
 }
 
@@ -262,16 +286,9 @@ uint32_t C_MDPCMEncDec::CountDecodedSamples(uint32_t longLength, uint32_t shortL
     if (in == nullptr) inSize = 0;
     uint64_t total = 0;
     size_t pos = 0;
-    while (pos < inSize) {
-        const uint8_t header = in[pos];
-        if (header == endMarker_) {
-            endMarkerSeen_ = true;
-            break;
-        }
-        if (IndexFromHeader(header) < 0) break;
+    while (const auto frame = ReadFrameHeader(in, inSize, pos, longLength, shortLength)) {
         ++pos;
-        const uint64_t n = (header & 1) ? longLength : shortLength;
-        const uint64_t present = std::min<uint64_t>(n, inSize - pos);
+        const uint64_t present = std::min<uint64_t>(frame->length, inSize - pos);
         total += present;
         pos += static_cast<size_t>(present);
     }

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace cz {
 
@@ -92,6 +93,9 @@ public:
     static uint16_t ScaleStep(int index);
     // Threshold of scale index 0..15: 123 + 124 x index.
     static uint16_t ScaleThreshold(int index);
+    // A difference in whole steps: the nearest multiple of step, halves away
+    // from zero, kept within kMinDifference..kMaxDifference.
+    static int NearestDifference(int difference, int step);
 
     // The header byte written for a scale index and frame kind.
     uint8_t HeaderByte(int index, uint32_t kind) const;
@@ -110,6 +114,26 @@ protected:
     void Put(uint8_t byte) { output_[outputPos_++] = byte; }
 
     void BeginStream(uint8_t* out, size_t outSize, uint16_t initialValue);
+
+    // Starts a Decode: clears the end-marker flag, takes a missing buffer as
+    // empty and reports the start.
+    void BeginDecode(const uint16_t* out, size_t& outCapacity, const uint8_t* in, size_t& inSize,
+                     I_ProgressCallback* progress);
+    // Reports a Decode's progress after the frame ending at pos.
+    static void ReportDecodeProgress(I_ProgressCallback* progress, size_t pos, size_t inSize);
+    // Ends a Decode: reports 100 percent and the end.
+    static void EndDecode(I_ProgressCallback* progress);
+
+    // A frame as its header announces it: scale index and sample count.
+    struct S_FrameHeader {
+        int index;
+        uint32_t length;
+    };
+    // The frame whose header byte is in[pos]; none at the end of the input,
+    // at the end marker (noted for EndMarkerSeen) or at a header with an
+    // unknown scale index.
+    std::optional<S_FrameHeader> ReadFrameHeader(const uint8_t* in, size_t inSize, size_t pos, uint32_t longLength,
+                                                 uint32_t shortLength);
 
     uint32_t longFrames_ = 0;
     uint32_t shortFrames_ = 0;

@@ -11,18 +11,9 @@ namespace cz {
 
 namespace {
 
-struct WideScaleEntry {
-    int32_t threshold;
-    int32_t step;
-};
-
-// The coder's scale table in the signed 16-bit domain: thresholds and steps of
-// the 12-bit table times 16 (steps 128 .. 2048).
-constexpr std::array<WideScaleEntry, C_MDPCMEncDec::kScaleCount> kWideScaleTable = [] {
-    std::array<WideScaleEntry, C_MDPCMEncDec::kScaleCount> table{};
-    for (int i = 0; i < C_MDPCMEncDec::kScaleCount; ++i) table[i] = {(123 + 124 * i) * 16, 8 * (i + 1) * 16};
-    return table;
-}();
+// A scale's step in the signed 16-bit domain: the 12-bit step times 16
+// (steps 128 .. 2048).
+int WideStep(int index) { return C_MDPCMEncDec::ScaleStep(index) * 16; }
 
 // 12-bit range 0..4095 seen in the 16-bit domain.
 constexpr int kWideMin = -32768;
@@ -61,7 +52,7 @@ public:
         std::array<int64_t, C_MDPCMEncDec::kScaleCount> nearest{};
         for (int index = 0; index < C_MDPCMEncDec::kScaleCount; ++index) {
             if ((usableMask & (1u << index)) == 0) continue;
-            nearest[index] = Nearest(first, kWideScaleTable[index].step, q_);
+            nearest[index] = Nearest(first, WideStep(index), q_);
             if (best.error < 0 || nearest[index] < best.error) {
                 best.index = index;
                 best.error = nearest[index];
@@ -75,7 +66,7 @@ public:
                 if ((usableMask & (1u << i)) != 0 && (index < 0 || nearest[i] < nearest[index])) index = i;
             if (index < 0) break;
             usableMask &= ~(1u << index);
-            const int64_t error = Beam(first, kWideScaleTable[index].step, q_);
+            const int64_t error = Beam(first, WideStep(index), q_);
             if (error < best.error) {
                 best.index = index;
                 best.error = error;
@@ -93,8 +84,7 @@ private:
         int64_t error = 0;
         for (size_t k = 1; k < t_.size(); ++k) {
             const int d = t_[k] - v;
-            int qk = d >= 1 ? (d + step / 2) / step : (d - step / 2) / step;
-            qk = std::clamp(qk, C_MDPCMEncDec::kMinDifference, C_MDPCMEncDec::kMaxDifference);
+            const int qk = C_MDPCMEncDec::NearestDifference(d, step);
             v = Apply(v, qk, step);
             error += Square(v - t_[k]);
             q[k - 1] = static_cast<int8_t>(qk);
@@ -223,22 +213,14 @@ uint32_t C_WNMDPCMEncDec::EncodeFrame(const uint16_t* samples, uint32_t sampleCo
 uint32_t C_WNMDPCMEncDec::Decode(uint16_t* out, size_t outCapacity, const uint8_t* in, size_t inSize,
                                  uint16_t initialValue, uint32_t longLength, uint32_t shortLength,
                                  I_ProgressCallback* progress) {
-    endMarkerSeen_ = false;
-    if (out == nullptr) outCapacity = 0;
-    if (in == nullptr) inSize = 0;
-    if (progress) progress->OnBegin();
+    BeginDecode(out, outCapacity, in, inSize, progress);
     size_t pos = 0;
     size_t written = 0;
     bool stopped = false;
-    while (!stopped && pos < inSize) {
-        const uint8_t header = in[pos];
-        if (header == endMarker_) {
-            endMarkerSeen_ = true;
-            break;
-        }
-        const int index = IndexFromHeader(header);
-        if (index < 0) break;
-        const uint32_t n = (header & 1) ? longLength : shortLength;
+    while (!stopped) {
+        const auto frame = ReadFrameHeader(in, inSize, pos, longLength, shortLength);
+        if (!frame) break;
+        const uint32_t n = frame->length;
         if (n == 0) {
             ++pos;
             continue;
@@ -248,7 +230,7 @@ uint32_t C_WNMDPCMEncDec::Decode(uint16_t* out, size_t outCapacity, const uint8_
         pos += 3;
         int v = FirstValueFromWord(word);
         out[written++] = static_cast<uint16_t>(v);
-        const int step = ScaleStep(index);
+        const int step = ScaleStep(frame->index);
         for (uint32_t k = 1; k < n; ++k) {
             if (pos >= inSize || written >= outCapacity) {
                 stopped = true;
@@ -259,12 +241,9 @@ uint32_t C_WNMDPCMEncDec::Decode(uint16_t* out, size_t outCapacity, const uint8_
             v = std::clamp(v + ((code & kSignBit) ? -magnitude : magnitude) * step, 0, 4095);
             out[written++] = static_cast<uint16_t>(v);
         }
-        if (progress) progress->OnProgress(static_cast<int32_t>(pos * 100 / inSize));
+        ReportDecodeProgress(progress, pos, inSize);
     }
-    if (progress) {
-        progress->OnProgress(100);
-        progress->OnEnd();
-    }
+    EndDecode(progress);
     return static_cast<uint32_t>(std::min<size_t>(written, UINT32_MAX));
 }
 
@@ -274,14 +253,8 @@ uint32_t C_WNMDPCMEncDec::CountDecodedSamples(uint32_t longLength, uint32_t shor
     if (in == nullptr) inSize = 0;
     uint64_t total = 0;
     size_t pos = 0;
-    while (pos < inSize) {
-        const uint8_t header = in[pos];
-        if (header == endMarker_) {
-            endMarkerSeen_ = true;
-            break;
-        }
-        if (IndexFromHeader(header) < 0) break;
-        const uint64_t n = (header & 1) ? longLength : shortLength;
+    while (const auto frame = ReadFrameHeader(in, inSize, pos, longLength, shortLength)) {
+        const uint64_t n = frame->length;
         if (n == 0) {
             ++pos;
             continue;
