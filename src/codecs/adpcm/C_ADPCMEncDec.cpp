@@ -262,6 +262,11 @@ const uint8_t* C_ADPCMEncDec::GetStepIndexTrace() {
 uint32_t C_ADPCMEncDec::Encode(uint32_t sampleCount, const uint16_t* samples, uint8_t* out, uint32_t outSize,
                                uint32_t mode, I_ProgressCallback* progress) {
     ResetEncoder(sampleCount, mode);
+    return EncodeStream(sampleCount, samples, out, outSize, progress);
+}
+
+uint32_t C_ADPCMEncDec::EncodeStream(uint32_t sampleCount, const uint16_t* samples, uint8_t* out, uint32_t outSize,
+                                     I_ProgressCallback* progress) {
     fallbackCount_ = 0;
     AllocateTrace(Saturate(2ull * outSize));
     C_Progress report(progress, sampleCount);
@@ -279,17 +284,8 @@ uint32_t C_ADPCMEncDec::Encode(uint32_t sampleCount, const uint16_t* samples, ui
             if (!PutCode(out, outSize, n, code)) return fail();
         }
     }
-    if (typeid(*this) == typeid(C_ADPCMEncDec) && codeWidth_ == 4) {
-        n = EncodeSamplesFast(sampleCount, samples, out, outSize, n, report);
-        if (n == kFailed) return fail();
-    } else {
-        for (uint32_t i = 0; i < sampleCount; ++i, ++n) {
-            uint8_t code = EncodeSample(samples[i]);
-            RecordTrace(n, stepIndex_);
-            if (!PutCode(out, outSize, n, code)) return fail();
-            report.Step();
-        }
-    }
+    n = EncodeSamples(sampleCount, samples, out, outSize, n, report);
+    if (n == kFailed) return fail();
     std::array<uint8_t, kMaxTailCodes> tail{};
     uint32_t tailCount = Flush(tail.data(), n);
     if (tailCount == 0 && flushExhausted_) return fail();
@@ -298,6 +294,19 @@ uint32_t C_ADPCMEncDec::Encode(uint32_t sampleCount, const uint16_t* samples, ui
     report.Finish();
     // An empty stream has no byte to count.
     return n ? lastPosition_ + 1 : 0;
+}
+
+uint32_t C_ADPCMEncDec::EncodeSamples(uint32_t sampleCount, const uint16_t* samples, uint8_t* out,
+                                      uint32_t outSize, uint32_t n, C_Progress& report) {
+    if (typeid(*this) == typeid(C_ADPCMEncDec) && codeWidth_ == 4)
+        return EncodeSamplesFast(sampleCount, samples, out, outSize, n, report);
+    for (uint32_t i = 0; i < sampleCount; ++i, ++n) {
+        uint8_t code = EncodeSample(samples[i]);
+        RecordTrace(n, stepIndex_);
+        if (!PutCode(out, outSize, n, code)) return kFailed;
+        report.Step();
+    }
+    return n;
 }
 
 uint32_t C_ADPCMEncDec::EncodeSamplesFast(uint32_t sampleCount, const uint16_t* samples, uint8_t* out,

@@ -138,10 +138,21 @@ protected:
         int32_t reported_ = 0;
     };
 
-    // Codes the samples with the 4-bit rules inlined; used by Encode when the
-    // object is a plain C_ADPCMEncDec (no operation overridden). Returns the
-    // number of codes after the samples, or kFailed.
+    // The run of an encode after ResetEncoder (and any start state): fresh
+    // trace and fallback count, the lead-in, the samples by EncodeSamples,
+    // the tail codes, progress. Returns the code bytes written, 0 on failure.
+    uint32_t EncodeStream(uint32_t sampleCount, const uint16_t* samples, uint8_t* out, uint32_t outSize,
+                          I_ProgressCallback* progress);
+    // Codes the samples into out from code n on (samples is not null when
+    // sampleCount is not 0). Returns the number of codes after the samples,
+    // or kFailed when a code does not fit.
     static constexpr uint32_t kFailed = 0xFFFFFFFFu;
+    virtual uint32_t EncodeSamples(uint32_t sampleCount, const uint16_t* samples, uint8_t* out, uint32_t outSize,
+                                   uint32_t n, C_Progress& report);
+
+    // Codes the samples with the 4-bit rules inlined; used by EncodeSamples
+    // when the object is a plain C_ADPCMEncDec (no operation overridden).
+    // Returns the number of codes after the samples, or kFailed.
     uint32_t EncodeSamplesFast(uint32_t sampleCount, const uint16_t* samples, uint8_t* out, uint32_t outSize,
                                uint32_t n, C_Progress& report);
 

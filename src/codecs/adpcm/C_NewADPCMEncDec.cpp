@@ -58,24 +58,11 @@ uint32_t C_NewADPCMEncDec::Encode(uint32_t sampleCount, const uint16_t* samples,
                                   uint32_t mode, I_ProgressCallback* progress) {
     ResetEncoder(sampleCount, mode);
     ApplyStartState();
-    fallbackCount_ = 0;
-    AllocateTrace(static_cast<uint32_t>(std::min<uint64_t>(2ull * outSize, std::numeric_limits<uint32_t>::max())));
-    C_Progress report(progress, sampleCount);
-    auto fail = [&]() -> uint32_t {
-        if (progress) progress->OnEnd();
-        return 0;
-    };
-    if (!samples && sampleCount) return fail();
+    return EncodeStream(sampleCount, samples, out, outSize, progress);
+}
 
-    uint32_t n = 0;
-    if (leadIn_) {
-        for (uint32_t i = 0; i < kLeadInCodes; ++i, ++n) {
-            uint8_t code = EncodeSample(static_cast<uint16_t>(fullRange_));
-            RecordTrace(n, stepIndex_);
-            if (!PutCode(out, outSize, n, code)) return fail();
-        }
-    }
-
+uint32_t C_NewADPCMEncDec::EncodeSamples(uint32_t sampleCount, const uint16_t* samples, uint8_t* out,
+                                         uint32_t outSize, uint32_t n, C_Progress& report) {
     const S_AdpcmBlockTables tables{steps_.get(), stepCount_, indexAdjust_, minimum_, maximum_};
     std::array<int16_t, kAdpcmBlockSamples> chunk{};
     std::array<uint8_t, kAdpcmBlockSamples> codes{};
@@ -93,18 +80,11 @@ uint32_t C_NewADPCMEncDec::Encode(uint32_t sampleCount, const uint16_t* samples,
         patternState_ = state.patternState;
         for (uint32_t i = 0; i < count; ++i, ++n) {
             RecordTrace(n, indices[i]);
-            if (!PutCode(out, outSize, n, codes[i])) return fail();
+            if (!PutCode(out, outSize, n, codes[i])) return kFailed;
             report.Step();
         }
     }
-
-    std::array<uint8_t, kMaxTailCodes> tail{};
-    uint32_t tailCount = Flush(tail.data(), n);
-    if (tailCount == 0 && flushExhausted_) return fail();
-    for (uint32_t i = 0; i < tailCount; ++i, ++n)
-        if (!PutCode(out, outSize, n, tail[i])) return fail();
-    report.Finish();
-    return n ? lastPosition_ + 1 : 0;
+    return n;
 }
 
 uint32_t C_NewADPCMEncDec::Decode(const uint8_t* in, uint32_t inSize, uint16_t* out, uint32_t outBytes,

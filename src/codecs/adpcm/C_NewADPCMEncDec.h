@@ -35,6 +35,11 @@ public:
     void SetStartState(uint16_t rawFirstSample, uint16_t startIndex);
     void ClearStartState();
 
+protected:
+    // Codes the samples in chunks with the block encoder.
+    uint32_t EncodeSamples(uint32_t sampleCount, const uint16_t* samples, uint8_t* out, uint32_t outSize, uint32_t n,
+                           C_Progress& report) override;
+
 private:
     void ApplyStartState();
 
