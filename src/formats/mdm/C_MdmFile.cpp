@@ -97,18 +97,6 @@ bool C_MdmFile::WriteSilenceRecord(C_MpmFrameOutput& out, uint32_t type, uint32_
     return out.Ok();
 }
 
-bool C_MdmFile::WriteRawRecord(C_MpmFrameOutput& out, uint32_t type, const uint16_t* samples, uint32_t count,
-                               uint16_t command) {
-    if (count == 0 || count > kMaxRawRecord) return false;
-    out.U8(MapRecordCode(type));
-    out.U8(static_cast<uint8_t>((samples[0] >> 4) & 0xFF));
-    if (type == kRecordRawCommand) out.U16(command);
-    out.U8(static_cast<uint8_t>(count - 1));
-    for (uint32_t i = 1; i < count; ++i) out.U8(static_cast<uint8_t>((samples[i] >> 4) & 0xFF));
-    for (uint32_t i = 0; i < count; ++i) out.Decoded(static_cast<uint16_t>(samples[i] & 0xFF0));
-    return out.Ok();
-}
-
 int32_t ConvertMdmFileToWav(const char* mdmPath, const char* wavPath) {
     if (!mdmPath || !wavPath) return 0;
     C_MdmFile file;

@@ -46,8 +46,6 @@ public:
     bool WriteFrameRecord(C_MpmFrameOutput& out, uint32_t type, const uint8_t* frame, const uint16_t* decoded,
                           uint32_t index, uint32_t count, uint16_t command) override;
     bool WriteSilenceRecord(C_MpmFrameOutput& out, uint32_t type, uint32_t length, uint16_t command) override;
-    bool WriteRawRecord(C_MpmFrameOutput& out, uint32_t type, const uint16_t* samples, uint32_t count,
-                        uint16_t command) override;
 
     // Off by default.
     void SetAlternativeCoder(bool on) { alternative_ = on; }
