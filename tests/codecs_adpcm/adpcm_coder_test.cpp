@@ -14,11 +14,7 @@ namespace {
 using test::DecodeAll;
 using test::EncodeAll;
 using test::Nibbles;
-
-std::vector<uint8_t> Trace(C_ADPCMEncDec& coder) {
-    const uint8_t* trace = coder.GetStepIndexTrace();
-    return {trace, trace + coder.GetStepIndexTraceSize()};
-}
+using test::Trace;
 
 // Opens the coder state so Flush can start from a chosen point.
 class FlushProbe : public C_ADPCMEncDec {

@@ -80,6 +80,12 @@ inline bool HasGuardPattern(const std::vector<uint8_t>& codes, uint8_t mask) {
     return false;
 }
 
+// The step-index trace of the coder's last encode.
+inline std::vector<uint8_t> Trace(C_ADPCMEncDec& coder) {
+    const uint8_t* trace = coder.GetStepIndexTrace();
+    return {trace, trace + coder.GetStepIndexTraceSize()};
+}
+
 // Encodes with a buffer sized by GetMaxEncodedSize; returns the used bytes.
 inline std::vector<uint8_t> EncodeAll(C_ADPCMEncDec& coder, const std::vector<uint16_t>& samples, uint32_t mode) {
     std::vector<uint8_t> out(coder.GetMaxEncodedSize(static_cast<uint32_t>(samples.size()), mode));

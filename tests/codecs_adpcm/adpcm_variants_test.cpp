@@ -15,11 +15,7 @@ namespace {
 using test::DecodeAll;
 using test::EncodeAll;
 using test::Nibbles;
-
-std::vector<uint8_t> Trace(C_ADPCMEncDec& coder) {
-    const uint8_t* trace = coder.GetStepIndexTrace();
-    return {trace, trace + coder.GetStepIndexTraceSize()};
-}
+using test::Trace;
 
 TEST(Adpcm6Bit, TablesAndSizes) {
     C_ADPCMEncDec6Bit coder;
