@@ -12,19 +12,15 @@
 #include <vector>
 
 #include "ReferenceResample.h"
+#include "ResampleTestSupport.h"
 #include "dsp/resample/C_PCMResample.h"
 #include "dsp/resample/ResampleKernels.h"
 
 namespace cz {
 namespace {
 
-std::vector<int16_t> Noise(size_t n, uint32_t seed, int amplitude = 20000) {
-    std::mt19937 gen(seed);
-    std::uniform_int_distribution<int> dist(-amplitude, amplitude);
-    std::vector<int16_t> x(n);
-    for (auto& v : x) v = static_cast<int16_t>(dist(gen));
-    return x;
-}
+using test::Noise;
+using test::Recorder;
 
 std::vector<int16_t> Tone(size_t n, double rate, double freq, double amplitude) {
     std::vector<int16_t> x(n);
@@ -157,18 +153,6 @@ TEST(Resample, DestinationCountRoundsToNearest) {
         EXPECT_EQ(C_PCMResample::DestinationCount(c.from, c.to, c.count), c.want) << c.from << "->" << c.to << " " << c.count;
     }
 }
-
-struct Recorder : I_ProgressCallback {
-    std::atomic<int> begins{0}, ends{0};
-    std::mutex lock;
-    std::vector<int32_t> percents;
-    void OnBegin() override { ++begins; }
-    void OnProgress(int32_t p) override {
-        std::lock_guard<std::mutex> guard(lock);
-        percents.push_back(p);
-    }
-    void OnEnd() override { ++ends; }
-};
 
 TEST(Resample, BadInputFailsWithoutTouchingTheCallback) {
     const auto x = Noise(100, 1);

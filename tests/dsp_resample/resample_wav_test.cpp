@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "ResampleTestSupport.h"
 #include "support/TestSupport.h"
 #include "dsp/resample/C_PCMResample.h"
 #include "wave/C_WavData.h"
@@ -15,6 +16,9 @@
 
 namespace cz {
 namespace {
+
+using test::Noise;
+using test::Recorder;
 
 // A 16-bit signed sound from per-channel sample arrays.
 void Fill16(C_WavData& sound, uint32_t rate, const std::vector<std::vector<int16_t>>& channels) {
@@ -37,14 +41,6 @@ std::vector<int16_t> Channel(C_WavData& sound, uint16_t c) {
     return out;
 }
 
-std::vector<int16_t> Noise(size_t n, uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::uniform_int_distribution<int> dist(-20000, 20000);
-    std::vector<int16_t> x(n);
-    for (auto& v : x) v = static_cast<int16_t>(dist(gen));
-    return x;
-}
-
 std::vector<int16_t> Mono(int mode, uint32_t from, uint32_t to, const std::vector<int16_t>& x) {
     std::vector<int16_t> y(C_PCMResample::DestinationCount(from, to, static_cast<uint32_t>(x.size())));
     C_PCMResample r;
@@ -52,18 +48,6 @@ std::vector<int16_t> Mono(int mode, uint32_t from, uint32_t to, const std::vecto
                       y.data(), 1.0, nullptr);
     return y;
 }
-
-struct Recorder : I_ProgressCallback {
-    std::atomic<int> begins{0}, ends{0};
-    std::mutex lock;
-    std::vector<int32_t> percents;
-    void OnBegin() override { ++begins; }
-    void OnProgress(int32_t p) override {
-        std::lock_guard<std::mutex> guard(lock);
-        percents.push_back(p);
-    }
-    void OnEnd() override { ++ends; }
-};
 
 // Halving a stereo sound: half the samples, rounded to nearest, in both
 // channels, each channel as if resampled alone; one rising percent from 0
