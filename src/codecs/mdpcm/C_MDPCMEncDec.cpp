@@ -286,10 +286,18 @@ uint32_t C_MDPCMEncDec::CountDecodedSamples(uint32_t longLength, uint32_t shortL
     if (in == nullptr) inSize = 0;
     uint64_t total = 0;
     size_t pos = 0;
+    const size_t firstBytes = FirstSampleBytes();
     while (const auto frame = ReadFrameHeader(in, inSize, pos, longLength, shortLength)) {
-        ++pos;
-        const uint64_t present = std::min<uint64_t>(frame->length, inSize - pos);
-        total += present;
+        const uint64_t n = frame->length;
+        if (n == 0) {
+            ++pos;
+            continue;
+        }
+        // A frame cut before its first sample yields nothing.
+        if (inSize - pos < 1 + firstBytes) break;
+        pos += 1 + firstBytes;
+        const uint64_t present = std::min<uint64_t>(n - 1, inSize - pos);
+        total += 1 + present;
         pos += static_cast<size_t>(present);
     }
     return static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));

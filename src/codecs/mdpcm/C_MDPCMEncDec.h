@@ -107,6 +107,9 @@ protected:
     // index when its header differs from the end marker, else the nearest
     // usable index (larger ones first) whose header does.
     int AvoidEndMarker(int index, uint32_t kind) const;
+    // Bytes of a frame's first sample after its header (each further sample
+    // takes one byte); CountDecodedSamples walks the frames by it.
+    virtual size_t FirstSampleBytes() const { return 1; }
     // The frame-start rounding to firstSampleBits significant bits.
     int RoundFirstSample(int value) const;
 

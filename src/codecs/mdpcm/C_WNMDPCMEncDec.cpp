@@ -247,25 +247,4 @@ uint32_t C_WNMDPCMEncDec::Decode(uint16_t* out, size_t outCapacity, const uint8_
     return static_cast<uint32_t>(std::min<size_t>(written, UINT32_MAX));
 }
 
-uint32_t C_WNMDPCMEncDec::CountDecodedSamples(uint32_t longLength, uint32_t shortLength, const uint8_t* in,
-                                              size_t inSize) {
-    endMarkerSeen_ = false;
-    if (in == nullptr) inSize = 0;
-    uint64_t total = 0;
-    size_t pos = 0;
-    while (const auto frame = ReadFrameHeader(in, inSize, pos, longLength, shortLength)) {
-        const uint64_t n = frame->length;
-        if (n == 0) {
-            ++pos;
-            continue;
-        }
-        if (inSize - pos < 3) break;
-        pos += 3;
-        const uint64_t present = std::min<uint64_t>(n - 1, inSize - pos);
-        total += 1 + present;
-        pos += static_cast<size_t>(present);
-    }
-    return static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
-}
-
 }  // namespace cz

@@ -29,15 +29,16 @@ public:
     // sampleCount + 3 x (padding + frames).
     uint64_t GetMaxEncodedSize(uint32_t sampleCount, uint32_t longLength, uint32_t shortLength) override;
 
-    uint32_t CountDecodedSamples(uint32_t longLength, uint32_t shortLength, const uint8_t* in,
-                                 size_t inSize) override;
-
     // Padding positions aim at mid-scale whatever padMode says.
     uint32_t EncodeFrame(const uint16_t* samples, uint32_t sampleCount, uint32_t first, uint32_t frameLength,
                          uint32_t kind, int32_t padMode) override;
 
     // The 12-bit sample a frame's first-value word stands for.
     static int FirstValueFromWord(int16_t word) { return word / 16 + 2048; }
+
+protected:
+    // The first value is a 16-bit word.
+    size_t FirstSampleBytes() const override { return 2; }
 };
 
 }  // namespace cz
