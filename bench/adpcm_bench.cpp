@@ -15,29 +15,27 @@
 // source).
 //
 // Usage: adpcm_bench [repeats]
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "codecs/adpcm/C_ADPCMEncDec.h"
 #include "codecs/adpcm/C_ADPCMEncDec6Bit.h"
 #include "codecs/adpcm/C_NewADPCMEncDec.h"
 
 namespace {
+
+using cz::bench::BestOf;
+using cz::bench::ProcessCpuSecondsOf;
+using cz::bench::RunProgram;
+using cz::bench::TimeProgram;
 
 constexpr const char* kText =
     "The quick brown fox jumps over the lazy dog. A speech chip reads its sounds from a small memory, "
@@ -45,92 +43,6 @@ constexpr const char* kText =
     "voice as it rises and falls. Numbers such as one hundred and twenty three, or four thousand and "
     "ninety five, test the coder with quick changes. She sells sea shells by the sea shore; the shells "
     "she sells are surely sea shells.";
-
-double ProcessSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-double ChildrenSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    auto seconds = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + tv.tv_usec * 1e-6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-// Runs a program with its output discarded; returns its exit status.
-int Run(const std::vector<std::string>& args) {
-    pid_t pid = fork();
-    if (pid < 0) return -1;
-    if (pid == 0) {
-        FILE* null = std::fopen("/dev/null", "w");
-        if (null) {
-            dup2(fileno(null), 1);
-            dup2(fileno(null), 2);
-        }
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Best child CPU time of a command over repeats; negative when it fails.
-double TimeCommand(const std::vector<std::string>& args, int repeats) {
-    double best = 1e30;
-    for (int i = 0; i < repeats; ++i) {
-        double before = ChildrenSeconds();
-        if (Run(args) != 0) return -1.0;
-        best = std::min(best, ChildrenSeconds() - before);
-    }
-    return best;
-}
-
-double TimeOurs(const std::function<void()>& work, int repeats) {
-    double best = 1e30;
-    for (int i = 0; i < repeats; ++i) {
-        double before = ProcessSeconds();
-        work();
-        best = std::min(best, ProcessSeconds() - before);
-    }
-    return best;
-}
-
-// 16-bit mono samples of a PCM WAV file (empty on any problem).
-std::vector<int16_t> ReadWav16(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto u32 = [&](size_t at) {
-        return static_cast<uint32_t>(bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
-                                     (static_cast<uint32_t>(bytes[at + 3]) << 24));
-    };
-    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 || std::memcmp(bytes.data() + 8, "WAVE", 4) != 0)
-        return {};
-    size_t at = 12;
-    bool pcm16 = false;
-    while (at + 8 <= bytes.size()) {
-        uint32_t size = u32(at + 4);
-        size_t body = at + 8;
-        if (body + size > bytes.size()) size = static_cast<uint32_t>(bytes.size() - body);
-        if (std::memcmp(bytes.data() + at, "fmt ", 4) == 0 && size >= 16) {
-            uint16_t channels = static_cast<uint16_t>(bytes[body + 2] | (bytes[body + 3] << 8));
-            uint16_t bits = static_cast<uint16_t>(bytes[body + 14] | (bytes[body + 15] << 8));
-            pcm16 = channels == 1 && bits == 16;
-        } else if (std::memcmp(bytes.data() + at, "data", 4) == 0) {
-            if (!pcm16) return {};
-            std::vector<int16_t> samples(size / 2);
-            std::memcpy(samples.data(), bytes.data() + body, samples.size() * 2);
-            return samples;
-        }
-        at = body + size + (size & 1);
-    }
-    return {};
-}
 
 double Snr16(const std::vector<int16_t>& source, const std::vector<int16_t>& decoded) {
     size_t n = std::min(source.size(), decoded.size());
@@ -172,18 +84,17 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = pattern;
-    const std::string voice = dir + "/voice.wav", speech = dir + "/speech.wav", shortWav = dir + "/short.wav";
+    const std::string speech = dir + "/speech.wav", shortWav = dir + "/short.wav";
 
     // 60 s of speech: espeak-ng once, repeated and cut by sox.
-    if (Run({"espeak-ng", "-w", voice, kText}) != 0 ||
-        Run({"sox", voice, "-r", "16000", "-b", "16", "-c", "1", speech, "repeat", "30", "trim", "0", "60"}) != 0 ||
-        Run({"sox", speech, shortWav, "trim", "0", "0.1"}) != 0) {
+    if (!cz::bench::MakeSpeechWav(kText, speech, {"repeat", "30", "trim", "0", "60"}) ||
+        RunProgram({"sox", speech, shortWav, "trim", "0", "0.1"}, true) != 0) {
         std::fprintf(stderr, "adpcm_bench: espeak-ng and sox are needed to make the input\n");
         std::filesystem::remove_all(dir);
         return 2;
     }
-    const std::vector<int16_t> pcm = ReadWav16(speech);
-    const std::vector<int16_t> pcmShort = ReadWav16(shortWav);
+    const std::vector<int16_t> pcm = cz::bench::ReadMonoWav16(speech);
+    const std::vector<int16_t> pcmShort = cz::bench::ReadMonoWav16(shortWav);
     if (pcm.empty() || pcmShort.empty()) {
         std::fprintf(stderr, "adpcm_bench: could not read the generated speech\n");
         std::filesystem::remove_all(dir);
@@ -196,31 +107,31 @@ int main(int argc, char** argv) {
 
     // The chip form: 12-bit offset binary.
     std::vector<uint16_t> chip(pcm.size());
-    for (size_t i = 0; i < pcm.size(); ++i) chip[i] = static_cast<uint16_t>((pcm[i] + 32768) >> 4);
+    for (size_t i = 0; i < pcm.size(); ++i) chip[i] = cz::bench::ChipSample(pcm[i]);
     const auto count = static_cast<uint32_t>(chip.size());
 
     std::vector<Row> rows;
     auto ours = [&](const std::string& name, cz::C_ADPCMEncDec& coder, uint32_t mode) {
         std::vector<uint8_t> codes(coder.GetMaxEncodedSize(count, mode));
         uint32_t used = 0;
-        double t = TimeOurs(
-            [&] {
+        double t = BestOf(repeats, [&] {
+            return ProcessCpuSecondsOf([&] {
                 used = coder.Encode(count, chip.data(), codes.data(), static_cast<uint32_t>(codes.size()), mode,
                                     nullptr);
-            },
-            repeats);
+            });
+        });
         if (used == 0) {
             std::fprintf(stderr, "adpcm_bench: %s failed to encode\n", name.c_str());
             return;
         }
         std::vector<uint16_t> decoded(coder.GetDecodedBufferSize(used) / 2);
         uint32_t written = 0;
-        double td = TimeOurs(
-            [&] {
+        double td = BestOf(repeats, [&] {
+            return ProcessCpuSecondsOf([&] {
                 written = coder.Decode(codes.data(), used, decoded.data(),
                                        static_cast<uint32_t>(decoded.size() * 2), nullptr);
-            },
-            repeats);
+            });
+        });
         decoded.resize(written / 2);
         const size_t lead = (mode != 4 && (mode & 1)) ? cz::C_ADPCMEncDec::kLeadInCodes : 0;
         rows.push_back({name + " encode", t * 1e9 / samples, Snr12(chip, decoded, lead)});
@@ -243,16 +154,16 @@ int main(int argc, char** argv) {
     // Peers: IMA ADPCM WAV.
     auto peer = [&](const std::string& name, const std::vector<std::string>& full,
                     const std::vector<std::string>& brief, const std::string& output) {
-        double t = TimeCommand(full, repeats);
-        double ts = TimeCommand(brief, repeats);
+        double t = BestOf(repeats, [&] { return TimeProgram(full, true); });
+        double ts = BestOf(repeats, [&] { return TimeProgram(brief, true); });
         if (t < 0 || ts < 0) {
             std::printf("%s: not available\n", name.c_str());
             return;
         }
         double snr = std::nan("");
         const std::string decodedPath = output + ".pcm.wav";
-        if (Run({"sox", output, "-e", "signed-integer", "-b", "16", decodedPath}) == 0)
-            snr = Snr16(pcm, ReadWav16(decodedPath));
+        if (RunProgram({"sox", output, "-e", "signed-integer", "-b", "16", decodedPath}, true) == 0)
+            snr = Snr16(pcm, cz::bench::ReadMonoWav16(decodedPath));
         rows.push_back({name + " (whole run)", t * 1e9 / samples, snr});
         // Start-up taken off: (60 s run - 0.1 s run) over the sample difference.
         rows.push_back({name + " (start-up off)", (t - ts) * 1e9 / (samples - shortSamples), snr});

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "api/C_WavFileFormat.h"
 #include "formats/mdm/C_MdmFile.h"
 #include "foundation/ByteReader.h"
@@ -37,16 +38,12 @@ int main(int argc, char** argv) {
     const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
     if (input.empty()) {
         input = dir + "mdm_bench_speech.wav";
-        const std::string one = dir + "mdm_bench_one.wav";
-        const std::string cmd =
-            "espeak-ng -s 150 -w '" + one +
-            "' 'The quick brown fox jumps over the lazy dog while the chip keeps talking about the weather.' && "
-            "sox '" + one + "' -r 16000 -c 1 -b 16 '" + input + "' repeat 30 trim 0 60";
-        if (std::system(cmd.c_str()) != 0) {
+        if (!bench::MakeSpeechWav(
+                "The quick brown fox jumps over the lazy dog while the chip keeps talking about the weather.", input,
+                {"repeat", "30", "trim", "0", "60"}, {"-s", "150"})) {
             std::fprintf(stderr, "could not make the speech with espeak-ng and sox\n");
             return 2;
         }
-        platform::DeleteFile(one);
     }
     C_WavFileFormat factory;  // installs the writers
     C_WavFile wav;

@@ -1,14 +1,13 @@
 // MDPCM coding speed and quality on 60 s of 16 kHz speech.
 //
 // The speech is made here: espeak-ng speaks a few sentences, sox turns them
-// into 16 kHz mono 16-bit raw samples, and the clip is repeated to 60 s, then
+// into 16 kHz mono 16-bit samples, and the clip is repeated to 60 s, then
 // brought to the chip form (12-bit offset-binary). Both coders run with the
 // chip file's settings (long 65, short 17, first-sample bits 9, end marker
 // 255, padding toward mid-scale). Times are process CPU time, best of
 // several runs; SNR is decoded against the 12-bit source.
 //
 //   mdpcm_bench [runs]
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,12 +15,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "codecs/mdpcm/C_MDPCMEncDec.h"
 #include "codecs/mdpcm/C_WNMDPCMEncDec.h"
 
@@ -36,39 +33,20 @@ const char* const kText =
     "The quick brown fox jumps over the lazy dog. Speech chips play short phrases from a small memory, "
     "so every byte counts. Seven silver swans swam silently seaward. Please press the green button twice.";
 
-double CpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
 bool MakeSpeech(std::vector<uint16_t>& chip) {
     char dirTemplate[] = "/tmp/mdpcm_bench_XXXXXX";
     if (mkdtemp(dirTemplate) == nullptr) return false;
     const std::string dir = dirTemplate;
     const std::string wav = dir + "/speech.wav";
-    const std::string raw = dir + "/speech.raw";
-    const std::string speak = "espeak-ng -w '" + wav + "' \"" + kText + "\"";
-    const std::string convert = "sox '" + wav + "' -r 16000 -c 1 -b 16 -e signed-integer -t raw '" + raw + "'";
-    const bool made = std::system(speak.c_str()) == 0 && std::system(convert.c_str()) == 0;
-    std::vector<char> bytes;
-    if (made) {
-        std::ifstream in(raw, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    const std::vector<int16_t> clip =
+        cz::bench::MakeSpeechWav(kText, wav, {}) ? cz::bench::ReadMonoWav16(wav) : std::vector<int16_t>{};
     std::remove(wav.c_str());
-    std::remove(raw.c_str());
     rmdir(dir.c_str());
-    const size_t clip = bytes.size() / 2;
-    if (clip == 0) return false;
+    if (clip.empty()) return false;
     chip.resize(size_t{kRate} * kSeconds);
-    for (size_t i = 0; i < chip.size(); ++i) {
-        const size_t j = (i % clip) * 2;
-        const auto s = static_cast<int16_t>(static_cast<uint8_t>(bytes[j]) | static_cast<uint8_t>(bytes[j + 1]) << 8);
-        chip[i] = static_cast<uint16_t>((s >> 4) + 2048);
-    }
+    for (size_t i = 0; i < chip.size(); ++i) chip[i] = cz::bench::ChipSample(clip[i % clip.size()]);
     std::printf("speech: %.2f s clip from espeak-ng, repeated to %u s at %u Hz\n",
-                static_cast<double>(clip) / kRate, kSeconds, kRate);
+                static_cast<double>(clip.size()) / kRate, kSeconds, kRate);
     return true;
 }
 
@@ -92,12 +70,12 @@ void Run(const char* name, cz::C_MDPCMEncDec& coder, const std::vector<uint16_t>
     std::vector<uint16_t> decoded(count + kLong + kShort);
     uint32_t samples = 0;
     for (int r = 0; r < runs; ++r) {
-        double t0 = CpuSeconds();
+        double t0 = cz::bench::ProcessCpuSeconds();
         bytes = coder.Encode(stream.data(), stream.size(), count, x.data(), 2048, kLong, kShort, 0, nullptr);
-        bestEncode = std::min(bestEncode, CpuSeconds() - t0);
-        t0 = CpuSeconds();
+        bestEncode = std::min(bestEncode, cz::bench::ProcessCpuSeconds() - t0);
+        t0 = cz::bench::ProcessCpuSeconds();
         samples = coder.Decode(decoded.data(), decoded.size(), stream.data(), bytes, 2048, kLong, kShort, nullptr);
-        bestDecode = std::min(bestDecode, CpuSeconds() - t0);
+        bestDecode = std::min(bestDecode, cz::bench::ProcessCpuSeconds() - t0);
     }
     if (bytes == 0 || samples < count) {
         std::printf("%s: coding failed\n", name);

@@ -15,10 +15,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
 #include "decoders/mp3/Mp3Decoder.h"
 
@@ -30,10 +30,6 @@ using cz::mp3::Mp3FindSync;
 
 bool Run(const std::string& command) {
     return std::system(command.c_str()) == 0;
-}
-
-bool Have(const char* tool) {
-    return Run(std::string("command -v ") + tool + " >/dev/null 2>&1");
 }
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
@@ -51,24 +47,11 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
     return bytes;
 }
 
-double ProcessSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
-double ChildrenSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
-
 // CPU seconds of our decoder over the whole file; out receives the samples.
 double DecodeOurs(const std::vector<uint8_t>& mp3, size_t* samples) {
     auto decoder = Mp3DecoderCreate();
     int16_t pcm[cz::mp3::kMp3MaxFrameSamples];
-    const double start = ProcessSeconds();
+    const double start = cz::bench::ProcessCpuSeconds();
     const uint8_t* p = mp3.data();
     int32_t left = int32_t(mp3.size());
     size_t total = 0;
@@ -92,25 +75,16 @@ double DecodeOurs(const std::vector<uint8_t>& mp3, size_t* samples) {
         }
     }
     *samples = total;
-    return ProcessSeconds() - start;
+    return cz::bench::ProcessCpuSeconds() - start;
 }
 
-double BestOf(int runs, double (*once)(const void*), const void* arg) {
-    double best = 1e30;
-    for (int i = 0; i < runs; ++i) {
-        const double t = once(arg);
-        best = t < best ? t : best;
-    }
-    return best;
-}
-
-double PeerOnce(const void* arg) {
-    const std::string& command = *static_cast<const std::string*>(arg);
-    const double before = ChildrenSeconds();
+// Child CPU seconds of a shell command; -1 when it fails.
+double TimeShell(const std::string& command) {
+    const double before = cz::bench::ChildrenCpuSeconds();
     if (!Run(command)) {
-        return 1e30;
+        return -1;
     }
-    return ChildrenSeconds() - before;
+    return cz::bench::ChildrenCpuSeconds() - before;
 }
 
 // Peak resident set of a child running the driver on in, in KiB.
@@ -143,7 +117,7 @@ int main(int argc, char** argv) {
         cz::mp3::C_Mp3ToWavConverter converter;
         return converter.Convert(argv[2], argv[3], nullptr, 0) == 1 ? 0 : 1;
     }
-    if (!Have("sox") || !Have("lame")) {
+    if (!cz::bench::HaveProgram("sox") || !cz::bench::HaveProgram("lame")) {
         std::printf("sox and lame are needed to make the test files\n");
         return 0;
     }
@@ -176,11 +150,7 @@ int main(int argc, char** argv) {
         }
         const std::vector<uint8_t> bytes = ReadAll(mp3);
         size_t samples = 0;
-        double ours = 1e30;
-        for (int i = 0; i < runs; ++i) {
-            const double t = DecodeOurs(bytes, &samples);
-            ours = t < ours ? t : ours;
-        }
+        const double ours = cz::bench::BestOf(runs, [&] { return DecodeOurs(bytes, &samples); });
         std::printf("%-34s %-22s %9.3f %9.0fx %12s\n", clip.name, "cadenzor (fixed)", ours, clip.seconds / ours, "1.00");
         struct Peer {
             const char* name;
@@ -196,12 +166,12 @@ int main(int argc, char** argv) {
             {"madplay (libmad fixed)", "madplay", "madplay -Q -o raw:/dev/null " + mp3 + " 2>/dev/null"},
         };
         for (const Peer& peer : peers) {
-            if (!Have(peer.tool)) {
+            if (!cz::bench::HaveProgram(peer.tool)) {
                 std::printf("%-34s %-22s %9s\n", clip.name, peer.name, "absent");
                 continue;
             }
-            const double t = BestOf(runs, PeerOnce, &peer.command);
-            if (t >= 1e29) {
+            const double t = cz::bench::BestOf(runs, [&] { return TimeShell(peer.command); });
+            if (t < 0) {
                 std::printf("%-34s %-22s %9s\n", clip.name, peer.name, "failed");
                 continue;
             }

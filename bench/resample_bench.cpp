@@ -14,9 +14,6 @@
 //
 // Usage: resample_bench [--quick]
 #include <dlfcn.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,7 +22,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -34,12 +30,16 @@
 #include <vector>
 
 #include "../tests/dsp_resample/ReferenceResample.h"
+#include "BenchSupport.h"
 #include "dsp/resample/C_PCMResample.h"
 #include "dsp/resample/ResampleKernels.h"
 
-extern char** environ;
-
 namespace {
+
+using cz::bench::BestOf;
+using cz::bench::HaveProgram;
+using cz::bench::ProcessCpuSeconds;
+using cz::bench::TimeProgram;
 
 struct Sound {
     uint32_t rate = 0;
@@ -174,55 +174,10 @@ double Db(double ratio) { return ratio > 0 ? 20.0 * std::log10(ratio) : -999.0; 
 
 // ---- the resamplers -------------------------------------------------------------
 
-double CpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
-
-double ChildrenSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_CHILDREN, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec * 1e-6;
-}
-
-// Runs a program; returns the CPU seconds of the child, or a negative value.
-double RunChild(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const double before = ChildrenSeconds();
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-    return ChildrenSeconds() - before;
-}
-
-bool HaveProgram(const char* name) {
-    const std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
-}
-
-Sound Ours(const Sound& in, uint32_t target, int mode = 2) {
-    cz::C_PCMResample resampler;
-    Sound out;
-    out.rate = target;
-    out.channels = in.channels;
-    const uint32_t frames = static_cast<uint32_t>(in.Frames());
-    const uint32_t count = cz::C_PCMResample::DestinationCount(in.rate, target, frames);
-    out.samples.resize(static_cast<size_t>(count) * in.channels);
-    std::vector<int16_t> channel(frames), result(count);
-    for (uint16_t c = 0; c < in.channels; ++c) {
-        for (uint32_t i = 0; i < frames; ++i) channel[i] = in.samples[static_cast<size_t>(i) * in.channels + c];
-        resampler.ResampleSamples(mode, in.rate, target, frames, count, channel.data(), result.data(), 1.0, nullptr);
-        for (uint32_t i = 0; i < count; ++i) out.samples[static_cast<size_t>(i) * in.channels + c] = result[i];
-    }
-    return out;
-}
-
-// The literal formulas, for the scalar baseline.
-Sound Literal(const Sound& in, uint32_t target) {
+// Runs convert (mono samples and their destination count to the result) on
+// each channel of in and interleaves the results at the target rate.
+template <typename Convert>
+Sound PerChannel(const Sound& in, uint32_t target, Convert&& convert) {
     Sound out;
     out.rate = target;
     out.channels = in.channels;
@@ -232,10 +187,32 @@ Sound Literal(const Sound& in, uint32_t target) {
     std::vector<int16_t> channel(frames);
     for (uint16_t c = 0; c < in.channels; ++c) {
         for (uint32_t i = 0; i < frames; ++i) channel[i] = in.samples[static_cast<size_t>(i) * in.channels + c];
-        const auto result = cz::test::reference::Sinc(static_cast<double>(target) / in.rate, channel, count);
+        const std::vector<int16_t>& result = convert(channel, count);
         for (uint32_t i = 0; i < count; ++i) out.samples[static_cast<size_t>(i) * in.channels + c] = result[i];
     }
     return out;
+}
+
+Sound Ours(const Sound& in, uint32_t target, int mode = 2) {
+    cz::C_PCMResample resampler;
+    std::vector<int16_t> result;
+    auto convert = [&](const std::vector<int16_t>& channel, uint32_t count) -> const std::vector<int16_t>& {
+        result.resize(count);
+        resampler.ResampleSamples(mode, in.rate, target, static_cast<uint32_t>(channel.size()), count, channel.data(),
+                                  result.data(), 1.0, nullptr);
+        return result;
+    };
+    return PerChannel(in, target, convert);
+}
+
+// The literal formulas, for the scalar baseline.
+Sound Literal(const Sound& in, uint32_t target) {
+    std::vector<int16_t> result;
+    auto convert = [&](const std::vector<int16_t>& channel, uint32_t count) -> const std::vector<int16_t>& {
+        result = cz::test::reference::Sinc(static_cast<double>(target) / in.rate, channel, count);
+        return result;
+    };
+    return PerChannel(in, target, convert);
 }
 
 // libsamplerate's src_simple through dlopen.
@@ -281,17 +258,6 @@ struct Peer {
     std::function<double(const Sound&, const std::string&, const std::string&, uint32_t)> run;
 };
 
-template <typename F>
-double Best(int runs, F&& f) {
-    double best = 1e30;
-    for (int i = 0; i < runs; ++i) {
-        const double t = f();
-        if (t < 0) return -1;
-        best = std::min(best, t);
-    }
-    return best;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -305,22 +271,22 @@ int main(int argc, char** argv) {
     const SrcSimple simple = LoadLibsamplerate();
     const bool haveSox = HaveProgram("sox"), haveFfmpeg = HaveProgram("ffmpeg");
     auto soxRun = [](const Sound&, const std::string& in, const std::string& out, uint32_t target) {
-        return RunChild({"sox", "-D", "-V1", in, out, "rate", "-h", std::to_string(target)});
+        return TimeProgram({"sox", "-D", "-V1", in, out, "rate", "-h", std::to_string(target)});
     };
     auto ffmpegRun = [](const Sound&, const std::string& in, const std::string& out, uint32_t target) {
-        return RunChild({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", in, "-ar", std::to_string(target), out});
+        return TimeProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", in, "-ar", std::to_string(target), out});
     };
     auto srcRun = [simple](const Sound& s, const std::string&, const std::string& out, uint32_t target) {
-        const double t0 = CpuSeconds();
+        const double t0 = ProcessCpuSeconds();
         auto r = Libsamplerate(simple, s, target);
-        const double t = CpuSeconds() - t0;
+        const double t = ProcessCpuSeconds() - t0;
         if (!r || !WriteWav(out, *r)) return -1.0;
         return t;
     };
     auto oursRun = [](const Sound& s, const std::string&, const std::string& out, uint32_t target) {
-        const double t0 = CpuSeconds();
+        const double t0 = ProcessCpuSeconds();
         Sound r = Ours(s, target);
-        const double t = CpuSeconds() - t0;
+        const double t = ProcessCpuSeconds() - t0;
         return WriteWav(out, r) ? t : -1.0;
     };
     const Peer peers[] = {{"ours (sinc, mode 2)", true, oursRun},
@@ -351,7 +317,7 @@ int main(int argc, char** argv) {
                 std::printf("%-34s %-28s %10s\n", job.name, peer.name, "missing");
                 continue;
             }
-            const double t = Best(runs, [&] { return peer.run(input, in, out, job.to); });
+            const double t = BestOf(runs, [&] { return peer.run(input, in, out, job.to); });
             if (oursTime < 0) oursTime = t;
             if (t < 0) {
                 std::printf("%-34s %-28s %10s\n", job.name, peer.name, "failed");
@@ -362,19 +328,19 @@ int main(int argc, char** argv) {
         // Baselines: our portable loops, and the literal formulas (shifting
         // windows, one sum per tap) on a tenth of the job, scaled up.
         cz::resample::SetVectorKernelsAllowed(false);
-        const double portable = Best(quick ? 1 : 2, [&] {
-            const double t0 = CpuSeconds();
+        const double portable = BestOf(quick ? 1 : 2, [&] {
+            const double t0 = ProcessCpuSeconds();
             Ours(input, job.to);
-            return CpuSeconds() - t0;
+            return ProcessCpuSeconds() - t0;
         });
         cz::resample::SetVectorKernelsAllowed(true);
         std::printf("%-34s %-28s %10.3f %12.0f %14.2f\n", job.name, "ours, portable loops", portable, job.seconds / portable,
                     portable / oursTime);
         Sound tenth = input;
         tenth.samples.resize(input.samples.size() / 10);
-        const double t0 = CpuSeconds();
+        const double t0 = ProcessCpuSeconds();
         Literal(tenth, job.to);
-        const double literal = (CpuSeconds() - t0) * 10.0;
+        const double literal = (ProcessCpuSeconds() - t0) * 10.0;
         std::printf("%-34s %-28s %10.3f %12.0f %14.2f\n\n", job.name, "literal formulas (est.)", literal,
                     job.seconds / literal, literal / oursTime);
     }

@@ -13,25 +13,18 @@
 //           measured the same way on a 50 ms file (best of 5).
 // CPU time, not wall time, because the machine is shared. ffmpeg's figure
 // includes reading the file; ours starts from memory.
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "codecs/wavadpcm/WavAdpcmDecode.h"
-
-extern char** environ;
 
 namespace {
 
@@ -55,31 +48,6 @@ bool LoadWav(const std::string& path, Chunks& c) {
     return c.fmtSize && c.dataSize;
 }
 
-double CpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
-
-double ChildrenCpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_CHILDREN, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec * 1e-6;
-}
-
-// Runs a program and returns the CPU time it used, or -1.
-double RunTimed(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const double before = ChildrenCpuSeconds();
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-    return ChildrenCpuSeconds() - before;
-}
-
 bool Shell(const std::string& cmd) {
     if (std::system(cmd.c_str()) == 0) return true;
     std::fprintf(stderr, "failed: %s\n", cmd.c_str());
@@ -87,14 +55,10 @@ bool Shell(const std::string& cmd) {
 }
 
 double FfmpegDecodeSeconds(const std::string& wav, int repeats) {
-    double best = 1e30;
-    for (int i = 0; i < repeats; ++i) {
-        const double t = RunTimed({"ffmpeg", "-nostdin", "-v", "error", "-threads", "1", "-i", wav, "-f", "s16le",
-                                   "-y", "/dev/null"});
-        if (t < 0) return -1;
-        best = std::min(best, t);
-    }
-    return best;
+    return cz::bench::BestOf(repeats, [&] {
+        return cz::bench::TimeProgram(
+            {"ffmpeg", "-nostdin", "-v", "error", "-threads", "1", "-i", wav, "-f", "s16le", "-y", "/dev/null"});
+    });
 }
 
 }  // namespace
@@ -141,13 +105,13 @@ int main() {
             cz::WavAdpcmStreamInfo info;
             for (int i = 0; i < 5; ++i) {
                 std::vector<int16_t> out;
-                const double t0 = CpuSeconds();
+                const double t0 = cz::bench::ProcessCpuSeconds();
                 if (!cz::DecodeWavAdpcm(&c.file[c.fmtAt], c.fmtSize, &c.file[c.dataAt], c.dataSize, out, &info,
                                         arithmetic)) {
                     std::fprintf(stderr, "decode failed: %s\n", cz::WavAdpcmErrorText(info.error));
                     return 1;
                 }
-                best = std::min(best, CpuSeconds() - t0);
+                best = std::min(best, cz::bench::ProcessCpuSeconds() - t0);
             }
             cz::C_WavFileCodecInfo codecInfo;
             codecInfo.Read(&c.file[c.fmtAt], c.fmtSize);
@@ -156,11 +120,11 @@ int main() {
             decoder->SetArithmetic(arithmetic);
             double bestDecode = 1e30;
             for (int i = 0; i < 5; ++i) {
-                const double t0 = CpuSeconds();
+                const double t0 = cz::bench::ProcessCpuSeconds();
                 if (decoder->DecodeBlocks(&c.file[c.dataAt], c.dataSize, reused.data(),
                                           reused.size() * sizeof(int16_t), codecInfo) < 0)
                     return 1;
-                bestDecode = std::min(bestDecode, CpuSeconds() - t0);
+                bestDecode = std::min(bestDecode, cz::bench::ProcessCpuSeconds() - t0);
             }
             const double seconds = static_cast<double>(info.frames) / info.sampleRate;
             std::printf("%-27s %-10s %6.1f %9zu | %9.4f %9.4f | %10.4f | %6.2fx %6.2fx | %7.0f\n", r.name,
