@@ -71,7 +71,24 @@ TEST_F(ChainTest, Mp3ToWavWithAndWithoutResampling) {
     std::string low = dir_.File("low.wav");
     ASSERT_EQ(ConvertMP3ToWAVWithResample(mp3.c_str(), low.c_str(), 8000), 1);
     EXPECT_EQ(Soxi("-r", low), "8000");
+    // On into the chip formats: APM and MDM with their binaries and headers.
+    struct Chip {
+        int32_t (*convert)(const char*, const char*, const char*, uint32_t);
+        const char* out;
+    } chips[] = {{ConvertMP3ToAPMWithResample, "mp3.apm"}, {ConvertMP3ToMDMWithResample, "mp3.mdm"}};
+    for (const auto& c : chips) {
+        std::string out = dir_.File(c.out);
+        std::string bin = out + ".bin";
+        ASSERT_EQ(c.convert(mp3.c_str(), out.c_str(), bin.c_str(), 16000), 1) << c.out;
+        EXPECT_EQ(CheckSupportWavFile(out.c_str()), 1) << c.out;
+        EXPECT_GT(cz::test::ReadFileBytes(bin).size(), 6u) << c.out;
+        EXPECT_TRUE(cz::test::FileExists(bin + ".h")) << c.out;
+    }
+    std::string back = dir_.File("back.wav");
+    ASSERT_EQ(ConvertMDMToWAV(dir_.File("mp3.mdm").c_str(), back.c_str()), 1);
+    EXPECT_EQ(Soxi("-r", back), "16000");
     EXPECT_EQ(ConvertMP3ToWAV(wav.c_str(), dir_.File("notmp3.wav").c_str()), 0);
+    EXPECT_FALSE(cz::test::FileExists(dir_.File("notmp3.wav")));
     EXPECT_EQ(ConvertMP3ToWAVWithResample(dir_.File("none.mp3").c_str(), dir_.File("x.wav").c_str(), 8000), 0);
     EXPECT_EQ(ScratchFiles(), 0u);
 }
