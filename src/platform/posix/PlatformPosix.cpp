@@ -153,7 +153,8 @@ std::optional<File> File::Open(const std::string& path, uint32_t flags, uint32_t
         fd = ::open(path.c_str(), oflags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        SetFromErrno();
+        // Creating a file fails with ENOENT only when its folder is missing.
+        t_lastError = (errno == ENOENT && (flags & open_flags::kCreate)) ? kErrorPathNotFound : FromErrno(errno);
         if (error) *error = t_lastError;
         return std::nullopt;
     }
