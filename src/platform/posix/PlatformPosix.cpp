@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/PlatformInternal.h"
 #include "platform/Win32ErrorText.h"
 
 namespace cz::platform {
@@ -48,15 +49,6 @@ uint32_t FromErrno(int err) {
 }
 
 void SetFromErrno() { t_lastError = FromErrno(errno); }
-
-std::mutex& SinkMutex() {
-    static std::mutex m;
-    return m;
-}
-MessageSink& Sink() {
-    static MessageSink sink;
-    return sink;
-}
 
 std::string DirName(const std::string& path) {
     auto pos = path.find_last_of('/');
@@ -197,16 +189,6 @@ bool File::Read(void* buffer, size_t size, size_t* got) {
     return true;
 }
 
-bool File::ReadExact(void* buffer, size_t size) {
-    size_t got = 0;
-    if (!Read(buffer, size, &got)) return false;
-    if (got != size) {
-        t_lastError = kErrorHandleEof;
-        return false;
-    }
-    return true;
-}
-
 bool File::Write(const void* buffer, size_t size) {
     if (handle_ < 0) {
         t_lastError = kErrorInvalidHandle;
@@ -243,12 +225,6 @@ bool File::Seek(int64_t offset, SeekOrigin origin, uint64_t* position) {
     }
     if (position) *position = static_cast<uint64_t>(result);
     return true;
-}
-
-std::optional<uint64_t> File::Position() {
-    uint64_t pos = 0;
-    if (!Seek(0, SeekOrigin::kCurrent, &pos)) return std::nullopt;
-    return pos;
 }
 
 std::optional<uint64_t> File::Size() {
@@ -413,22 +389,6 @@ void SetModuleHandle(void*) {}
 
 // ---- libraries ----
 
-Library::~Library() { Free(); }
-
-Library::Library(Library&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
-    other.handle_ = nullptr;
-}
-
-Library& Library::operator=(Library&& other) noexcept {
-    if (this != &other) {
-        Free();
-        handle_ = other.handle_;
-        path_ = std::move(other.path_);
-        other.handle_ = nullptr;
-    }
-    return *this;
-}
-
 std::optional<Library> Library::LoadPath(const std::string& path, uint32_t* error) {
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
@@ -473,27 +433,12 @@ void Library::Free() {
 
 // ---- messages ----
 
-void SetMessageSink(MessageSink sink) {
-    std::lock_guard<std::mutex> lock(SinkMutex());
-    Sink() = std::move(sink);
-}
-
-void ResetMessageSink() { SetMessageSink(nullptr); }
-
 void ShowMessage(const std::string& title, const std::string& text) {
-    MessageSink sink;
-    {
-        std::lock_guard<std::mutex> lock(SinkMutex());
-        sink = Sink();
-    }
-    if (sink) {
+    if (MessageSink sink = detail::CurrentMessageSink()) {
         sink(title, text);
         return;
     }
-    std::string line = text;
-    for (auto& c : line)
-        if (c == '\r' || c == '\n') c = ' ';
-    std::fprintf(stderr, "%s: %s\n", title.c_str(), line.c_str());
+    detail::WriteMessageLine(title, text);
 }
 
 // ---- threads ----

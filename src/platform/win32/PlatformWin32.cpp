@@ -21,6 +21,7 @@
 #undef DeleteFile
 
 #include "platform/Platform.h"
+#include "platform/PlatformInternal.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -50,11 +51,6 @@ HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 intptr_t FromHandle(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
 constexpr intptr_t kNoHandle = -1;  // INVALID_HANDLE_VALUE
 
-SRWLOCK g_sinkLock = SRWLOCK_INIT;
-MessageSink& Sink() {
-    static MessageSink sink;
-    return sink;
-}
 
 // The module holding this code: the library when the entry point ran, else
 // the module that contains this function (a program linking the modules).
@@ -214,16 +210,6 @@ bool File::Read(void* buffer, size_t size, size_t* got) {
     return true;
 }
 
-bool File::ReadExact(void* buffer, size_t size) {
-    size_t got = 0;
-    if (!Read(buffer, size, &got)) return false;
-    if (got != size) {
-        Fail(kErrorHandleEof);
-        return false;
-    }
-    return true;
-}
-
 bool File::Write(const void* buffer, size_t size) {
     if (handle_ == kNoHandle) {
         Fail(kErrorInvalidHandle);
@@ -263,12 +249,6 @@ bool File::Seek(int64_t offset, SeekOrigin origin, uint64_t* position) {
     }
     if (position) *position = static_cast<uint64_t>(result.QuadPart);
     return true;
-}
-
-std::optional<uint64_t> File::Position() {
-    uint64_t pos = 0;
-    if (!Seek(0, SeekOrigin::kCurrent, &pos)) return std::nullopt;
-    return pos;
 }
 
 std::optional<uint64_t> File::Size() {
@@ -427,22 +407,6 @@ void SetModuleHandle(void* module) { g_module = static_cast<HMODULE>(module); }
 
 // ---- libraries ----
 
-Library::~Library() { Free(); }
-
-Library::Library(Library&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
-    other.handle_ = nullptr;
-}
-
-Library& Library::operator=(Library&& other) noexcept {
-    if (this != &other) {
-        Free();
-        handle_ = other.handle_;
-        path_ = std::move(other.path_);
-        other.handle_ = nullptr;
-    }
-    return *this;
-}
-
 std::optional<Library> Library::LoadPath(const std::string& path, uint32_t* error) {
     // No system error boxes for a missing or broken file: the caller reports.
     DWORD oldMode = 0;
@@ -500,20 +464,8 @@ void Library::Free() {
 
 // ---- messages ----
 
-void SetMessageSink(MessageSink sink) {
-    ::AcquireSRWLockExclusive(&g_sinkLock);
-    Sink() = std::move(sink);
-    ::ReleaseSRWLockExclusive(&g_sinkLock);
-}
-
-void ResetMessageSink() { SetMessageSink(nullptr); }
-
 void ShowMessage(const std::string& title, const std::string& text) {
-    MessageSink sink;
-    ::AcquireSRWLockShared(&g_sinkLock);
-    sink = Sink();
-    ::ReleaseSRWLockShared(&g_sinkLock);
-    if (sink) {
+    if (MessageSink sink = detail::CurrentMessageSink()) {
         sink(title, text);
         return;
     }
@@ -521,11 +473,7 @@ void ShowMessage(const std::string& title, const std::string& text) {
         ::MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_OK);
         return;
     }
-    std::string line = text;
-    for (auto& c : line)
-        if (c == '\r' || c == '\n') c = ' ';
-    std::fprintf(stderr, "%s: %s\n", title.c_str(), line.c_str());
-    std::fflush(stderr);
+    detail::WriteMessageLine(title, text);
 }
 
 // ---- threads ----

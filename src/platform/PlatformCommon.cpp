@@ -1,0 +1,77 @@
+// The parts of the platform layer that are the same on every system.
+#include <cstdio>
+#include <mutex>
+
+#include "platform/Platform.h"
+#include "platform/PlatformInternal.h"
+
+namespace cz::platform {
+
+namespace {
+std::mutex& SinkMutex() {
+    static std::mutex m;
+    return m;
+}
+MessageSink& Sink() {
+    static MessageSink sink;
+    return sink;
+}
+}  // namespace
+
+bool File::ReadExact(void* buffer, size_t size) {
+    size_t got = 0;
+    if (!Read(buffer, size, &got)) return false;
+    if (got != size) {
+        SetLastError(kErrorHandleEof);
+        return false;
+    }
+    return true;
+}
+
+std::optional<uint64_t> File::Position() {
+    uint64_t pos = 0;
+    if (!Seek(0, SeekOrigin::kCurrent, &pos)) return std::nullopt;
+    return pos;
+}
+
+Library::~Library() { Free(); }
+
+Library::Library(Library&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
+    other.handle_ = nullptr;
+}
+
+Library& Library::operator=(Library&& other) noexcept {
+    if (this != &other) {
+        Free();
+        handle_ = other.handle_;
+        path_ = std::move(other.path_);
+        other.handle_ = nullptr;
+    }
+    return *this;
+}
+
+void SetMessageSink(MessageSink sink) {
+    std::lock_guard<std::mutex> lock(SinkMutex());
+    Sink() = std::move(sink);
+}
+
+void ResetMessageSink() { SetMessageSink(nullptr); }
+
+namespace detail {
+
+MessageSink CurrentMessageSink() {
+    std::lock_guard<std::mutex> lock(SinkMutex());
+    return Sink();
+}
+
+void WriteMessageLine(const std::string& title, const std::string& text) {
+    std::string line = text;
+    for (auto& c : line)
+        if (c == '\r' || c == '\n') c = ' ';
+    std::fprintf(stderr, "%s: %s\n", title.c_str(), line.c_str());
+    std::fflush(stderr);
+}
+
+}  // namespace detail
+
+}  // namespace cz::platform
