@@ -35,14 +35,38 @@ if ! install_pkgs cmake ninja-build g++ python3 g++-mingw-w64-i686 g++-mingw-w64
     echo "skipped: cannot install MinGW-w64 and Wine"
     exit 0
 fi
-# 32-bit Wine needs the i386 architecture; installing it is worth a try only
-# where the kernel runs 32-bit programs at all.
-if ! have_pkg wine32:i386 && ! grep -q '32-bit emulation disabled' <(dmesg 2>/dev/null || true); then
-    SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-    $SUDO dpkg --add-architecture i386 2>/dev/null && install_pkgs wine32:i386 || say "no 32-bit Wine package"
+# 32-bit Wine needs the i386 architecture, and a kernel that runs 32-bit
+# programs. Ask the kernel by running one: a 93-byte i386 ELF that exits 0.
+runs_32bit() {
+    local probe="$1/probe-i386"
+    python3 - "$probe" <<'EOF' || return 1
+import struct, sys
+code = bytes([0xB8, 1, 0, 0, 0, 0x31, 0xDB, 0xCD, 0x80])  # exit(0) through int 0x80
+base, ehsize, phsize = 0x08048000, 52, 32
+size = ehsize + phsize + len(code)
+elf = b"\x7fELF" + bytes([1, 1, 1, 0]) + bytes(8)
+elf += struct.pack("<HHIIIIIHHHHHH", 2, 3, 1, base + ehsize + phsize, ehsize, 0, 0, ehsize, phsize, 1, 0, 0, 0)
+elf += struct.pack("<IIIIIIII", 1, 0, base, base, size, size, 5, 0x1000)
+open(sys.argv[1], "wb").write(elf + code)
+EOF
+    chmod +x "$probe"
+    "$probe" 2>/dev/null
+}
+probe_dir=$(mktemp -d /tmp/cz-probe.XXXXXX)
+kernel32=0
+runs_32bit "$probe_dir" && kernel32=1
+rm -rf "$probe_dir"
+if [ "$kernel32" -eq 1 ]; then
+    say "this kernel runs 32-bit programs"
+    if ! have_pkg wine32:i386; then
+        SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+        $SUDO dpkg --add-architecture i386 2>/dev/null && install_pkgs wine32:i386 || say "no 32-bit Wine package"
+    fi
+else
+    say "this kernel runs no 32-bit programs (a 32-bit probe did not start)"
 fi
 wine32_ok=0
-if [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
+if [ "$kernel32" -eq 1 ] && [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
     wine32_ok=1
 fi
 if [ "$wine32_ok" -eq 0 ] && [ ! -x /usr/lib/wine/wine64 ]; then
@@ -59,8 +83,10 @@ cmake --no-warn-unused-cli -S . -B build-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=c
 ninja -C build-mingw -j "$jobs" $cross_targets >/dev/null
 run_dir=build-mingw
 wine_loader=/usr/lib/wine/wine
-if [ "$wine32_ok" -eq 0 ]; then
-    say "this kernel runs no 32-bit programs: running the x86_64 build under 64-bit Wine"
+if [ "$wine32_ok" -eq 1 ]; then
+    say "running the 32-bit Cadenzor.dll ($run_dir, i686) under 32-bit Wine"
+else
+    say "running the 64-bit stand-in DLL (build-mingw64, x86_64) under 64-bit Wine; the 32-bit DLL is built and checked statically"
     cmake --no-warn-unused-cli -S . -B build-mingw64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
         -DCMAKE_BUILD_TYPE=Release >/dev/null
     ninja -C build-mingw64 -j "$jobs" $cross_targets >/dev/null
@@ -196,9 +222,10 @@ for f in $( (cd "$work/out-linux" && ls -A; cd "$work/out-win" && ls -A) | sort 
         status=1
     else
         compared=$((compared + 1))
+        compared_names="${compared_names:-}${compared_names:+ }$f"
     fi
 done
-say "$compared output files identical on Linux and Windows"
+say "$compared output files identical on Linux and Windows ($run_dir): ${compared_names:-none}"
 say "Wine runs took ${wine_secs}s; whole script $(elapsed)"
 if [ "$status" -ne 0 ]; then
     [ -s "$work/win.err" ] && { echo "--- Windows stderr"; head -20 "$work/win.err"; }

@@ -75,6 +75,20 @@ TEST(SrcFile, HeaderFieldsAndWordsAsWritten) {
     EXPECT_EQ(loaded->Sample(0, 0), -2048);
 }
 
+// The header's cut-off frequency is (rate / 2) x 0.85 truncated, as 64-bit
+// doubles compute it, for every rate a header can hold: the integer form used
+// in the file classes may not drift from it on any unit (an 80-bit x87 unit
+// gives 6799 for 16000 Hz).
+TEST(SrcFile, CutOffFrequencyEqualsTheDoubleFormulaAtEveryRate) {
+    for (uint32_t rate = 4000; rate <= 65535; ++rate) {
+        volatile double half = static_cast<double>(rate / 2);
+        volatile double product = half * 0.85;
+        ASSERT_EQ(C_SrcFile::CutOffFrequency(rate), static_cast<uint16_t>(product)) << rate;
+    }
+    EXPECT_EQ(C_SrcFile::CutOffFrequency(16000), 6800);
+    EXPECT_EQ(C_SrcFile::CutOffFrequency(8000), 3400);
+}
+
 TEST(SrcFile, ScrambledRoundTripAndByteMap) {
     // The byte map is a bijection and its inverse follows the reading rule.
     for (int b = 0; b < 256; ++b) {

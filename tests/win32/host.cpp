@@ -16,6 +16,7 @@
 // Output: "N passed, N failed"; exit status 1 when a row failed.
 #include "cadenzor/cadenzor.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +24,8 @@
 #include <string>
 #include <type_traits>
 #include <vector>
+
+#include "../dsp_resample/ReferenceResample.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -34,6 +37,11 @@
 #include <dlfcn.h>
 #define CZ_HOST_CALL
 #endif
+
+// The numeric checks below compute their expectations in this program; they
+// mean something only when it does its double arithmetic in 64 bits, as the
+// library must (on 32-bit x86: SSE2, not the x87 unit).
+static_assert(FLT_EVAL_METHOD == 0, "doubles must be evaluated in 64 bits (SSE2 on 32-bit x86)");
 
 namespace {
 
@@ -251,6 +259,126 @@ int32_t Call(const Row& row, void* entry, const std::string& in, const std::vect
     return kAny;
 }
 
+
+// PCM WAV of noise from a fixed linear congruential generator.
+std::vector<uint8_t> MakeNoiseWav(uint32_t rate, uint32_t frames, std::vector<int16_t>* samples) {
+    std::vector<uint8_t> b;
+    PutTag(b, "RIFF");
+    Put32(b, 36 + frames * 2);
+    PutTag(b, "WAVE");
+    PutTag(b, "fmt ");
+    Put32(b, 16);
+    Put16(b, 1);
+    Put16(b, 1);
+    Put32(b, rate);
+    Put32(b, rate * 2);
+    Put16(b, 2);
+    Put16(b, 16);
+    PutTag(b, "data");
+    Put32(b, frames * 2);
+    uint32_t state = rate;
+    samples->clear();
+    for (uint32_t i = 0; i < frames; ++i) {
+        state = state * 1664525u + 1013904223u;
+        const auto v = static_cast<int16_t>(static_cast<int32_t>(state >> 16) - 32768);
+        samples->push_back(v);
+        Put16(b, static_cast<uint16_t>(v));
+    }
+    return b;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return bytes;
+    uint8_t buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+    std::fclose(f);
+    return bytes;
+}
+
+uint32_t Get16(const std::vector<uint8_t>& b, size_t at) { return b[at] | b[at + 1] << 8; }
+uint32_t Get32(const std::vector<uint8_t>& b, size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
+
+// The 16-bit samples of a WAV file's data chunk; empty when there is none.
+std::vector<int16_t> WavSamples(const std::vector<uint8_t>& b) {
+    std::vector<int16_t> samples;
+    for (size_t at = 12; at + 8 <= b.size();) {
+        const uint32_t size = Get32(b, at + 4);
+        if (std::memcmp(&b[at], "data", 4) == 0) {
+            for (size_t k = at + 8; k + 2 <= b.size() && k < at + 8 + size; k += 2)
+                samples.push_back(static_cast<int16_t>(Get16(b, k)));
+            break;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return samples;
+}
+
+// Results where an extended-precision unit or a fused multiply-add would
+// change the bytes, each checked here against the 64-bit double formula:
+// the cut-off frequency of the chip headers, (rate / 2) x 0.85 truncated (an
+// x87 unit makes 6800 into 6799), and resampling between rates whose output
+// positions fall on whole source samples (there a position one ulp short
+// takes the neighbouring sample's kernel row).
+struct Tally {
+    int passed = 0, failed = 0;
+    void Check(bool ok, const std::string& what) {
+        if (ok) {
+            ++passed;
+        } else {
+            ++failed;
+            std::printf("FAIL %s\n", what.c_str());
+        }
+    }
+};
+
+void CheckFloatingPointHazards(const Loaded& lib, const std::string& inDir, const std::string& outDir, Tally& tally) {
+    auto apm = As<Fn3>(lib.Find("ConvertWAVToAPM"));
+    auto mdm = As<Fn3>(lib.Find("ConvertWAVToMDM"));
+    auto resample = As<Fn2R>(lib.Find("WAVResample"));
+    if (!apm || !mdm || !resample) {
+        tally.Check(false, "hazard checks: exports missing");
+        return;
+    }
+    for (uint32_t rate : {8000u, 11025u, 16000u, 20000u, 22050u, 32000u, 44100u, 48000u}) {
+        const std::string in = inDir + "cutoff-" + std::to_string(rate) + ".wav";
+        WriteFileBytes(in, MakeWav(rate, 16, 1200));
+        const uint32_t expected = static_cast<uint32_t>(static_cast<double>(rate / 2) * 0.85);
+        const std::pair<const char*, Fn3> writers[] = {{"apm", apm}, {"mdm", mdm}};
+        for (const auto& [ext, fn] : writers) {
+            const std::string out = outDir + "cutoff-" + std::to_string(rate) + "." + ext;
+            const std::string bin = outDir + "cutoff-" + std::to_string(rate) + "-" + ext + ".bin";
+            const int32_t result = fn(in.c_str(), out.c_str(), bin.c_str());
+            const std::vector<uint8_t> bytes = ReadFileBytes(out);
+            const uint32_t got = bytes.size() >= 16 ? Get16(bytes, 14) : 0;
+            std::printf("cutoff-%s-%u %u\n", ext, rate, got);
+            tally.Check(result == 1 && got == expected,
+                        std::string("cut-off of ") + ext + " at " + std::to_string(rate) + " Hz: " + std::to_string(got) +
+                            ", expected " + std::to_string(expected));
+        }
+    }
+    const std::pair<uint32_t, uint32_t> pairs[] = {{16000, 22050}, {8000, 16000}, {22050, 11025}, {48000, 16000}};
+    for (const auto& [from, to] : pairs) {
+        const std::string name = "whole-" + std::to_string(from) + "-" + std::to_string(to);
+        std::vector<int16_t> x;
+        WriteFileBytes(inDir + name + ".wav", MakeNoiseWav(from, from / 2, &x));
+        const int32_t result = resample((inDir + name + ".wav").c_str(), (outDir + name + ".wav").c_str(), to);
+        const std::vector<int16_t> y = WavSamples(ReadFileBytes(outDir + name + ".wav"));
+        const auto count = static_cast<size_t>(std::trunc(static_cast<double>(to) / from * x.size() + 0.5));
+        const std::vector<int16_t> want = cz::test::reference::Sinc(static_cast<double>(to) / from, x, count);
+        int worst = y.size() == want.size() ? 0 : 65536;
+        for (size_t j = 0; j < std::min(y.size(), want.size()); ++j) worst = std::max(worst, std::abs(y[j] - want[j]));
+        std::printf("%s %d\n", name.c_str(), worst);
+        // Sums landing within rounding of a whole number may differ by 1
+        // from the left-to-right evaluation; a wrong position gives hundreds.
+        tally.Check(result == 1 && worst <= 1, name + ": " + std::to_string(y.size()) + " samples of " +
+                                                   std::to_string(want.size()) + ", worst difference " +
+                                                   std::to_string(worst));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -312,6 +440,10 @@ int main(int argc, char** argv) {
             ++passed;
         }
     }
+    Tally hazards;
+    CheckFloatingPointHazards(lib, inDir, outDir, hazards);
+    passed += hazards.passed;
+    failed += hazards.failed;
     std::fflush(stdout);
     std::printf("%d passed, %d failed, %d skipped\n", passed, failed, skipped);
     return failed ? 1 : 0;

@@ -1,6 +1,6 @@
 // Kernel table, pre-filter design and the two filter loops, each in a portable
-// form and, on x86 processors with AVX2 and FMA, a vector form chosen at run
-// time.
+// form and, on x86 processors with AVX2, a vector form chosen at run time that
+// gives the same bits as the portable one.
 #include "dsp/resample/ResampleKernels.h"
 
 #include <algorithm>
@@ -27,7 +27,7 @@ std::atomic<bool> g_vectorAllowed{true};
 
 bool CpuHasVectorKernels() {
 #if CZ_RESAMPLE_X86
-    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    static const bool has = __builtin_cpu_supports("avx2");
     return has;
 #else
     return false;
@@ -44,93 +44,92 @@ inline double WindowSample(const int16_t* in, size_t inCount, size_t k) {
 
 // ---- portable loops ----------------------------------------------------------
 
+// One output of the interpolation: the 104 stored taps (the last three zero)
+// summed in eight interleaved accumulators, accumulator L taking taps L,
+// L + 8, L + 16, ...; then (a0 + a4) + (a1 + a5) and (a2 + a6) + (a3 + a7),
+// and those two. The vector loops compute exactly these sums in exactly this
+// order (two 4-lane chains, no fused multiply-adds), so every path gives the
+// same bits.
 double DotPortable(const double* row, const double* window) {
-    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-    int i = 0;
-    for (; i + 4 <= kTaps; i += 4) {
-        s0 += row[i] * window[i];
-        s1 += row[i + 1] * window[i + 1];
-        s2 += row[i + 2] * window[i + 2];
-        s3 += row[i + 3] * window[i + 3];
+    double a[8] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+    for (int i = 0; i < kRowStride; i += 8) {
+        for (int lane = 0; lane < 8; ++lane) a[lane] += row[i + lane] * window[i + lane];
     }
-    for (; i < kTaps; ++i) s0 += row[i] * window[i];
-    return (s0 + s1) + (s2 + s3);
+    const double b0 = a[0] + a[4], b1 = a[1] + a[5], b2 = a[2] + a[6], b3 = a[3] + a[7];
+    return (b0 + b1) + (b2 + b3);
 }
 
 // Filters history[N + u] for u in [0, count) where history[0..N) holds the N
-// samples before the block.
-void FilterBlockPortable(const double* h, size_t order, const double* history, size_t count, int16_t* out) {
+// samples before the block. A symmetric filter of even length (h[k] ==
+// h[N - k], N odd) adds the two samples of a tap pair first and multiplies
+// once, as the vector loop does, so both give the same bits.
+void FilterBlockPortable(const double* h, size_t order, const double* history, size_t count, int16_t* out,
+                         bool folded) {
+    const size_t pairs = (order + 1) / 2;
     for (size_t u = 0; u < count; ++u) {
         const double* x = history + u + order;
         double acc = 0.0;
-        for (size_t k = 0; k <= order; ++k) acc += h[k] * x[-static_cast<ptrdiff_t>(k)];
+        if (folded) {
+            for (size_t k = 0; k < pairs; ++k) acc += h[k] * (x[-static_cast<ptrdiff_t>(k)] + x[-static_cast<ptrdiff_t>(order - k)]);
+        } else {
+            for (size_t k = 0; k <= order; ++k) acc += h[k] * x[-static_cast<ptrdiff_t>(k)];
+        }
         out[u] = SaturateSample(acc);
     }
 }
 
 #if CZ_RESAMPLE_X86
 
-// ---- AVX2 + FMA loops --------------------------------------------------------
+// ---- AVX2 loops (multiply, then add: never fused) --------------------------------------------------------
 
-__attribute__((target("avx2,fma"))) inline double HorizontalSum(__m256d v) {
+__attribute__((target("avx2"))) inline double HorizontalSum(__m256d v) {
     const __m128d lo = _mm256_castpd256_pd128(v);
     const __m128d hi = _mm256_extractf128_pd(v, 1);
     const __m128d pair = _mm_add_pd(lo, hi);
     return _mm_cvtsd_f64(_mm_add_sd(pair, _mm_unpackhi_pd(pair, pair)));
 }
 
-// One output: 104 taps (the last three zero) in four chains.
-__attribute__((target("avx2,fma"))) double DotAvx2(const double* row, const double* window) {
-    __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
-    __m256d a2 = _mm256_setzero_pd(), a3 = _mm256_setzero_pd();
-    for (int i = 0; i < 96; i += 16) {
-        a0 = _mm256_fmadd_pd(_mm256_loadu_pd(row + i), _mm256_loadu_pd(window + i), a0);
-        a1 = _mm256_fmadd_pd(_mm256_loadu_pd(row + i + 4), _mm256_loadu_pd(window + i + 4), a1);
-        a2 = _mm256_fmadd_pd(_mm256_loadu_pd(row + i + 8), _mm256_loadu_pd(window + i + 8), a2);
-        a3 = _mm256_fmadd_pd(_mm256_loadu_pd(row + i + 12), _mm256_loadu_pd(window + i + 12), a3);
+// Accumulates one output's 104 taps into two 4-lane chains: lanes 0..3 of
+// `lo` and `hi` are the portable loop's accumulators 0..3 and 4..7.
+__attribute__((target("avx2"))) inline void AccumulateRow(const double* row, const double* window, __m256d& lo,
+                                                          __m256d& hi) {
+    for (int i = 0; i < kRowStride; i += 8) {
+        lo = _mm256_add_pd(lo, _mm256_mul_pd(_mm256_loadu_pd(row + i), _mm256_loadu_pd(window + i)));
+        hi = _mm256_add_pd(hi, _mm256_mul_pd(_mm256_loadu_pd(row + i + 4), _mm256_loadu_pd(window + i + 4)));
     }
-    a0 = _mm256_fmadd_pd(_mm256_loadu_pd(row + 96), _mm256_loadu_pd(window + 96), a0);
-    a1 = _mm256_fmadd_pd(_mm256_loadu_pd(row + 100), _mm256_loadu_pd(window + 100), a1);
-    return HorizontalSum(_mm256_add_pd(_mm256_add_pd(a0, a1), _mm256_add_pd(a2, a3)));
+}
+
+// One output, summed as DotPortable sums it.
+__attribute__((target("avx2"))) double DotAvx2(const double* row, const double* window) {
+    __m256d lo = _mm256_setzero_pd(), hi = _mm256_setzero_pd();
+    AccumulateRow(row, window, lo, hi);
+    alignas(32) double b[4];
+    _mm256_store_pd(b, _mm256_add_pd(lo, hi));
+    return (b[0] + b[1]) + (b[2] + b[3]);
 }
 
 // Saturates four sums and stores them as 16-bit samples.
-__attribute__((target("avx2,fma"))) inline void StoreSaturated4(__m256d v, int16_t* out) {
+__attribute__((target("avx2"))) inline void StoreSaturated4(__m256d v, int16_t* out) {
     v = _mm256_min_pd(v, _mm256_set1_pd(32767.0));
     v = _mm256_max_pd(v, _mm256_set1_pd(-32767.0));
     const __m128i ints = _mm256_cvttpd_epi32(v);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(ints, ints));
 }
 
-// Four outputs at once, two chains each, stored saturated.
-__attribute__((target("avx2,fma"))) void InterpolateQuadAvx2(const double* const rows[4],
-                                                             const double* const windows[4], int16_t* out) {
-    __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
-    __m256d b0 = _mm256_setzero_pd(), b1 = _mm256_setzero_pd();
-    __m256d c0 = _mm256_setzero_pd(), c1 = _mm256_setzero_pd();
-    __m256d d0 = _mm256_setzero_pd(), d1 = _mm256_setzero_pd();
-    const double *ra = rows[0], *rb = rows[1], *rc = rows[2], *rd = rows[3];
-    const double *wa = windows[0], *wb = windows[1], *wc = windows[2], *wd = windows[3];
-    for (int i = 0; i < 96; i += 8) {
-        a0 = _mm256_fmadd_pd(_mm256_loadu_pd(ra + i), _mm256_loadu_pd(wa + i), a0);
-        b0 = _mm256_fmadd_pd(_mm256_loadu_pd(rb + i), _mm256_loadu_pd(wb + i), b0);
-        c0 = _mm256_fmadd_pd(_mm256_loadu_pd(rc + i), _mm256_loadu_pd(wc + i), c0);
-        d0 = _mm256_fmadd_pd(_mm256_loadu_pd(rd + i), _mm256_loadu_pd(wd + i), d0);
-        a1 = _mm256_fmadd_pd(_mm256_loadu_pd(ra + i + 4), _mm256_loadu_pd(wa + i + 4), a1);
-        b1 = _mm256_fmadd_pd(_mm256_loadu_pd(rb + i + 4), _mm256_loadu_pd(wb + i + 4), b1);
-        c1 = _mm256_fmadd_pd(_mm256_loadu_pd(rc + i + 4), _mm256_loadu_pd(wc + i + 4), c1);
-        d1 = _mm256_fmadd_pd(_mm256_loadu_pd(rd + i + 4), _mm256_loadu_pd(wd + i + 4), d1);
+// Four outputs at once, each summed as DotPortable sums it, stored saturated.
+__attribute__((target("avx2"))) void InterpolateQuadAvx2(const double* const rows[4],
+                                                         const double* const windows[4], int16_t* out) {
+    __m256d lo[4], hi[4];
+    for (int k = 0; k < 4; ++k) lo[k] = hi[k] = _mm256_setzero_pd();
+    for (int i = 0; i < kRowStride; i += 8) {
+        for (int k = 0; k < 4; ++k) {
+            lo[k] = _mm256_add_pd(lo[k], _mm256_mul_pd(_mm256_loadu_pd(rows[k] + i), _mm256_loadu_pd(windows[k] + i)));
+            hi[k] = _mm256_add_pd(hi[k],
+                                  _mm256_mul_pd(_mm256_loadu_pd(rows[k] + i + 4), _mm256_loadu_pd(windows[k] + i + 4)));
+        }
     }
-    a0 = _mm256_fmadd_pd(_mm256_loadu_pd(ra + 96), _mm256_loadu_pd(wa + 96), a0);
-    b0 = _mm256_fmadd_pd(_mm256_loadu_pd(rb + 96), _mm256_loadu_pd(wb + 96), b0);
-    c0 = _mm256_fmadd_pd(_mm256_loadu_pd(rc + 96), _mm256_loadu_pd(wc + 96), c0);
-    d0 = _mm256_fmadd_pd(_mm256_loadu_pd(rd + 96), _mm256_loadu_pd(wd + 96), d0);
-    a1 = _mm256_fmadd_pd(_mm256_loadu_pd(ra + 100), _mm256_loadu_pd(wa + 100), a1);
-    b1 = _mm256_fmadd_pd(_mm256_loadu_pd(rb + 100), _mm256_loadu_pd(wb + 100), b1);
-    c1 = _mm256_fmadd_pd(_mm256_loadu_pd(rc + 100), _mm256_loadu_pd(wc + 100), c1);
-    d1 = _mm256_fmadd_pd(_mm256_loadu_pd(rd + 100), _mm256_loadu_pd(wd + 100), d1);
-    const __m256d a = _mm256_add_pd(a0, a1), b = _mm256_add_pd(b0, b1);
-    const __m256d c = _mm256_add_pd(c0, c1), d = _mm256_add_pd(d0, d1);
+    const __m256d a = _mm256_add_pd(lo[0], hi[0]), b = _mm256_add_pd(lo[1], hi[1]);
+    const __m256d c = _mm256_add_pd(lo[2], hi[2]), d = _mm256_add_pd(lo[3], hi[3]);
     // [a0+a1, b0+b1, a2+a3, b2+b3] and the same for c, d.
     const __m256d ab = _mm256_hadd_pd(a, b);
     const __m256d cd = _mm256_hadd_pd(c, d);
@@ -139,10 +138,9 @@ __attribute__((target("avx2,fma"))) void InterpolateQuadAvx2(const double* const
     StoreSaturated4(_mm256_add_pd(low, high), out);
 }
 
-// The pre-filter block with eight vectors (32 outputs) per pass over the taps.
-// The filter is symmetric (h[k] == h[N - k], N odd), so the two samples of a
-// tap pair are added first and multiplied once.
-__attribute__((target("avx2,fma"))) void FilterBlockAvx2(const double* h, size_t order, const double* history,
+// The pre-filter block with eight vectors (32 outputs) per pass over the taps,
+// each lane one output summed as the folded portable loop sums it.
+__attribute__((target("avx2"))) void FilterBlockAvx2(const double* h, size_t order, const double* history,
                                                          size_t count, int16_t* out) {
     const size_t pairs = (order + 1) / 2;
     size_t u = 0;
@@ -155,14 +153,14 @@ __attribute__((target("avx2,fma"))) void FilterBlockAvx2(const double* h, size_t
             const __m256d hk = _mm256_broadcast_sd(h + k);
             const double* p = x - k;
             const double* q = x - (order - k);
-            a0 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p), _mm256_loadu_pd(q)), a0);
-            a1 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 4), _mm256_loadu_pd(q + 4)), a1);
-            a2 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 8), _mm256_loadu_pd(q + 8)), a2);
-            a3 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 12), _mm256_loadu_pd(q + 12)), a3);
-            a4 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 16), _mm256_loadu_pd(q + 16)), a4);
-            a5 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 20), _mm256_loadu_pd(q + 20)), a5);
-            a6 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 24), _mm256_loadu_pd(q + 24)), a6);
-            a7 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 28), _mm256_loadu_pd(q + 28)), a7);
+            a0 = _mm256_add_pd(a0, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p), _mm256_loadu_pd(q))));
+            a1 = _mm256_add_pd(a1, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 4), _mm256_loadu_pd(q + 4))));
+            a2 = _mm256_add_pd(a2, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 8), _mm256_loadu_pd(q + 8))));
+            a3 = _mm256_add_pd(a3, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 12), _mm256_loadu_pd(q + 12))));
+            a4 = _mm256_add_pd(a4, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 16), _mm256_loadu_pd(q + 16))));
+            a5 = _mm256_add_pd(a5, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 20), _mm256_loadu_pd(q + 20))));
+            a6 = _mm256_add_pd(a6, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 24), _mm256_loadu_pd(q + 24))));
+            a7 = _mm256_add_pd(a7, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(p + 28), _mm256_loadu_pd(q + 28))));
         }
         StoreSaturated4(a0, out + u);
         StoreSaturated4(a1, out + u + 4);
@@ -178,11 +176,11 @@ __attribute__((target("avx2,fma"))) void FilterBlockAvx2(const double* h, size_t
         __m256d a = _mm256_setzero_pd();
         for (size_t k = 0; k < pairs; ++k) {
             const __m256d sum = _mm256_add_pd(_mm256_loadu_pd(x - k), _mm256_loadu_pd(x - (order - k)));
-            a = _mm256_fmadd_pd(_mm256_broadcast_sd(h + k), sum, a);
+            a = _mm256_add_pd(a, _mm256_mul_pd(_mm256_broadcast_sd(h + k), sum));
         }
         StoreSaturated4(a, out + u);
     }
-    if (u < count) FilterBlockPortable(h, order, history + u, count - u, out + u);
+    if (u < count) FilterBlockPortable(h, order, history + u, count - u, out + u, true);
 }
 
 #endif  // CZ_RESAMPLE_X86
@@ -249,8 +247,9 @@ void ApplyPreFilter(const std::vector<double>& h, const int16_t* in, size_t coun
                     const ProgressSink& progress) {
     if (h.empty() || count == 0) return;
     const size_t order = h.size() - 1;
-    bool foldable = UseVector() && order % 2 == 1;
+    bool foldable = order % 2 == 1;
     for (size_t k = 0; foldable && k <= order; ++k) foldable = h[k] == h[order - k];
+    const bool vector = foldable && UseVector();
     // history[0..order) = the samples before the block, then the block itself.
     std::vector<double> history(order + kFilterBlock, 0.0);
     for (size_t start = 0; start < count; start += kFilterBlock) {
@@ -260,14 +259,14 @@ void ApplyPreFilter(const std::vector<double>& h, const int16_t* in, size_t coun
         }
         for (size_t u = 0; u < n; ++u) history[order + u] = in[start + u];
 #if CZ_RESAMPLE_X86
-        if (foldable) {
+        if (vector) {
             FilterBlockAvx2(h.data(), order, history.data(), n, out + start);
         } else {
-            FilterBlockPortable(h.data(), order, history.data(), n, out + start);
+            FilterBlockPortable(h.data(), order, history.data(), n, out + start, foldable);
         }
 #else
-        (void)foldable;
-        FilterBlockPortable(h.data(), order, history.data(), n, out + start);
+        (void)vector;
+        FilterBlockPortable(h.data(), order, history.data(), n, out + start, foldable);
 #endif
         if (progress) progress(start + n);
     }

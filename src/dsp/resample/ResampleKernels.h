@@ -2,10 +2,11 @@
 // kernel table, the Kaiser-windowed low-pass that runs before a rate goes down,
 // and the loops that apply them. No threads, no progress, no sound objects.
 //
-// The loops are free to order their sums as the hardware likes (several
-// accumulators, fused multiply-adds); the results agree with a plain
-// left-to-right evaluation of the same sums on all but a vanishing share of
-// samples and never by more than 1.
+// Every loop fixes the order of its sums (interleaved accumulators, tap pairs
+// of the symmetric filter added first) and never fuses a multiply with an add,
+// so the vector forms chosen at run time give exactly the portable forms'
+// samples on every machine. Against a plain left-to-right evaluation of the
+// same sums they differ on a vanishing share of samples, never by more than 1.
 #pragma once
 
 #include <cstddef>

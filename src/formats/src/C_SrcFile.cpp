@@ -31,7 +31,10 @@ C_SrcFile::C_SrcFile() = default;
 C_SrcFile::~C_SrcFile() = default;
 
 uint16_t C_SrcFile::CutOffFrequency(uint32_t rate) {
-    return static_cast<uint16_t>(static_cast<double>(rate / 2) * 0.85);
+    // (rate / 2) x 0.85 truncated, in integers: the double product lands on
+    // a whole number exactly when (rate / 2) x 85 is a multiple of 100, and an
+    // extended-precision unit would truncate it one lower there.
+    return static_cast<uint16_t>(static_cast<uint64_t>(rate / 2) * 85u / 100u);
 }
 
 uint8_t C_SrcFile::UnscrambleByte(uint8_t b) {
