@@ -28,6 +28,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# Double arithmetic goes through SSE2, not the x87 unit, so that the DLL
+# writes the bytes the Linux build writes: the flags are set for every 32-bit
+# x86 build in the top CMakeLists.txt.
+
 # Static runtime: libgcc, libstdc++ and winpthread go into each binary.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
