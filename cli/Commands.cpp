@@ -7,8 +7,8 @@
 #include "api/C_ResourceConverter.h"
 #include "formats/src/C_SrcFile.h"
 #include "api/C_WavFileFormat.h"
-#include "api/FormatClasses.h"
-#include "api/FormatRegistry.h"
+#include "formats/registry/FormatTable.h"
+#include "formats/registry/FormatRegistry.h"
 #include "api/TempName.h"
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
 #include "dsp/resample/C_PCMResample.h"
@@ -21,18 +21,6 @@ namespace cz::cli {
 
 namespace {
 
-// Holds a file object from the factory and releases it.
-struct FileRef {
-    I_WavFile* file = nullptr;
-    explicit FileRef(I_WavFile* f) : file(f) {}
-    ~FileRef() {
-        if (file) file->Release();
-    }
-    FileRef(const FileRef&) = delete;
-    FileRef& operator=(const FileRef&) = delete;
-    C_WavFile* operator->() const { return static_cast<C_WavFile*>(file); }
-    explicit operator bool() const { return file != nullptr; }
-};
 
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
@@ -187,7 +175,7 @@ int RunCheck(const Options& options) {
     int status = kExitOk;
     for (const auto& path : options.inputs) {
         C_WavFileFormat factory;
-        FileRef file(factory.OpenWavFile(path.c_str(), 1, 1));
+        RefPtr<C_WavFile> file = factory.Open(path.c_str());
         if (file) {
             std::printf("%s: supported, format id %u (%s)\n", path.c_str(), file->GetFormatId(),
                         factory.LastClassName());
@@ -203,13 +191,13 @@ int RunInfo(const Options& options) {
     int status = kExitOk;
     for (const auto& path : options.inputs) {
         C_WavFileFormat factory;
-        FileRef file(factory.OpenWavFile(path.c_str(), 1, 1));
+        RefPtr<C_WavFile> file = factory.Open(path.c_str());
         if (!file || !file->Sound()) {
             Fail(path, factory.LastFailure());
             status = kExitFailed;
             continue;
         }
-        PrintInfo(path, *file.operator->(), factory.LastClassName(), options.json);
+        PrintInfo(path, *file, factory.LastClassName(), options.json);
     }
     return status;
 }
@@ -230,10 +218,10 @@ bool DecodeMp3(const Options& options, const std::string& input, const std::stri
 bool Resample(const Options& options, const std::string& input, const std::string& output) {
     ProgressBar bar("resampling", options.quiet);
     C_PCMResample resampler;
-    if (resampler.ResampleFile(2, input.c_str(), output.c_str(), 2, static_cast<uint32_t>(options.rate), 1.0, &bar))
+    if (resampler.ResampleFile(kResampleSinc2, input.c_str(), output.c_str(), kFormatWav, static_cast<uint32_t>(options.rate), kResampleSpare, &bar))
         return true;
     C_WavFileFormat factory;
-    FileRef probe(factory.OpenWavFile(input.c_str(), 1, 1));
+    RefPtr<C_WavFile> probe = factory.Open(input.c_str());
     Fail(input, probe ? "cannot resample this sound or write " + output : factory.LastFailure());
     return false;
 }
@@ -244,11 +232,11 @@ int RunConvert(const Options& options) {
     const std::string& input = options.inputs.front();
     const std::string& output = options.output;
     uint32_t outId = GetFormatIdFromExtension(Extension(output).c_str());
-    if (outId == 0) {
+    if (outId == kFormatNone) {
         Fail(output, "unknown output format '" + Extension(output) + "' (use .wav, .apm, .mdm, ...)");
         return kExitUsage;
     }
-    if (outId != 2 && !CreateFormatWriter(outId)) {
+    if (outId != kFormatWav && !CreateFormatWriter(outId)) {
         Fail(output, std::string("writing ") + Extension(output) + " files is not available in this build yet");
         return kExitFailed;
     }
@@ -257,7 +245,7 @@ int RunConvert(const Options& options) {
     // The chain: MP3 decoding, then resampling, then the output format.
     TempNames temp;
     std::string current = input;
-    const bool lastIsWav = outId == 2;
+    const bool lastIsWav = outId == kFormatWav;
     if (IsMp3(input)) {
         std::string target = (lastIsWav && !options.haveRate) ? output : temp.Derived(temp.Placeholder(), ".wav");
         if (!DecodeMp3(options, input, target)) {
@@ -276,7 +264,7 @@ int RunConvert(const Options& options) {
     }
     if (current != output) {
         C_WavFileFormat factory;
-        FileRef file(factory.OpenWavFile(current.c_str(), 1, 1));
+        RefPtr<C_WavFile> file = factory.Open(current.c_str());
         if (!file) {
             Fail(input, factory.LastFailure());
             return kExitFailed;

@@ -8,10 +8,18 @@
 #include <vector>
 
 #include "foundation/InputStream.h"
+#include "foundation/RefPtr.h"
 
 namespace cz {
 
+class C_WavFile;
 class I_WavFile;
+
+// OpenWavFile's modes.
+enum : uint32_t {
+    kOpenHeaderOnly = 0,   // format and metadata
+    kOpenWithSamples = 1,  // format, metadata and samples
+};
 
 class I_WavFileFormat {
 public:
@@ -33,10 +41,12 @@ public:
     // A new file object (reference count 0: one Release deletes it), or none.
     // Mode 0 reads format and metadata only; mode 1 loads the samples too.
     I_WavFile* OpenWavFile(const char* path, uint32_t mode, uint32_t loadFlag) override;
-    I_WavFile* OpenWavFileNoData(const char* path) override { return OpenWavFile(path, 0, 1); }
+    I_WavFile* OpenWavFileNoData(const char* path) override { return OpenWavFile(path, kOpenHeaderOnly, 1); }
 
     // The same over bytes in memory.
     I_WavFile* OpenWavFileFromMemory(std::shared_ptr<InputStream> stream, uint32_t mode, uint32_t loadFlag);
+    // OpenWavFile with the object owned by the result.
+    RefPtr<C_WavFile> Open(const char* path, uint32_t mode = kOpenWithSamples);
     // Why the last open found no class, in words for a person.
     const std::string& LastFailure() const { return lastFailure_; }
     // The class that accepted the last opened file.
@@ -45,7 +55,7 @@ public:
     void SetOwnerWindow(uintptr_t window) { ownerWindow_ = window; }
 
 private:
-    I_WavFile* Open(const char* path, std::shared_ptr<InputStream> memory, uint32_t mode, uint32_t loadFlag);
+    I_WavFile* OpenStream(const char* path, std::shared_ptr<InputStream> memory, uint32_t mode, uint32_t loadFlag);
 
     uintptr_t ownerWindow_ = 0;
     std::string lastFailure_;

@@ -8,6 +8,7 @@
 #include "codecs/wavadpcm/WavAdpcmDecode.h"
 #include "foundation/ByteReader.h"
 #include "foundation/C_CUString.h"
+#include "foundation/RefPtr.h"
 #include "foundation/C_FileAttributes.h"
 
 namespace cz {
@@ -53,21 +54,34 @@ bool IsMarkerLabel(const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+struct ErrorText {
+    WavFileError code;
+    const char* text;
+};
+
+// What each refusal means, in words for a person.
+constexpr ErrorText kErrorTexts[] = {
+    {WavFileError::kNone, "no error"},
+    {WavFileError::kCannotOpen, "the file cannot be opened"},
+    {WavFileError::kNotRiffWave, "not a RIFF/WAVE file"},
+    {WavFileError::kTruncated, "the file is cut short"},
+    {WavFileError::kNoFormatChunk, "no format chunk"},
+    {WavFileError::kNoDataChunk, "no data chunk"},
+    {WavFileError::kUnsupportedFormat, "unsupported sample format"},
+    {WavFileError::kBadFormat, "invalid format record"},
+    {WavFileError::kBadMetadata, "damaged cue, sampler or list chunk"},
+    {WavFileError::kBadSampleData, "damaged sample data"},
+    {WavFileError::kNotThisFormat, "not a file of this format"},
+    {WavFileError::kNoSound, "no sound"},
+};
+
+}  // namespace
+
 const char* WavFileErrorText(WavFileError error) {
-    switch (error) {
-        case WavFileError::kNone: return "no error";
-        case WavFileError::kCannotOpen: return "the file cannot be opened";
-        case WavFileError::kNotRiffWave: return "not a RIFF/WAVE file";
-        case WavFileError::kTruncated: return "the file is cut short";
-        case WavFileError::kNoFormatChunk: return "no format chunk";
-        case WavFileError::kNoDataChunk: return "no data chunk";
-        case WavFileError::kUnsupportedFormat: return "unsupported sample format";
-        case WavFileError::kBadFormat: return "invalid format record";
-        case WavFileError::kBadMetadata: return "damaged cue, sampler or list chunk";
-        case WavFileError::kBadSampleData: return "damaged sample data";
-        case WavFileError::kNotThisFormat: return "not a file of this format";
-        case WavFileError::kNoSound: return "no sound";
-    }
+    for (const auto& entry : kErrorTexts)
+        if (entry.code == error) return entry.text;
     return "unknown error";
 }
 
@@ -147,8 +161,7 @@ int32_t C_WavFile::ReadHeader(const char* path, uint32_t loadFlag, uint32_t* out
     SetPath(path);
     auto stream = path ? InputStream::OpenFile(path) : nullptr;
     if (!stream) {
-        error_ = WavFileError::kCannotOpen;
-        return 0;
+        return Fail(WavFileError::kCannotOpen);
     }
     return ReadHeaderStream(std::move(stream), loadFlag, outFlags);
 }
@@ -158,8 +171,7 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     stream_ = stream;
     C_RiffFile riff;
     if (!riff.Open(stream, "WAVE")) {
-        error_ = WavFileError::kNotRiffWave;
-        return 0;
+        return Fail(WavFileError::kNotRiffWave);
     }
     C_RiffChunk* fmt = nullptr;
     C_RiffChunk* data = nullptr;
@@ -168,13 +180,11 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
         if (!data && chunk->IdIs("data")) data = chunk;
     }
     if (!fmt) {
-        error_ = WavFileError::kNoFormatChunk;
-        return 0;
+        return Fail(WavFileError::kNoFormatChunk);
     }
     const auto* fmtData = fmt->Data();
     if (!fmtData || fmtData->size() < 16 || fmt->GetSize() < 16) {
-        error_ = fmtData && fmtData->size() < fmt->GetSize() ? WavFileError::kTruncated : WavFileError::kBadFormat;
-        return 0;
+        return Fail(fmtData && fmtData->size() < fmt->GetSize() ? WavFileError::kTruncated : WavFileError::kBadFormat);
     }
     fmtBytes_ = *fmtData;
     ByteReader r(fmtBytes_.data(), fmtBytes_.size());
@@ -193,40 +203,34 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
         uint8_t tail[14];
         if (!r.U16(cbSize) || cbSize < 22 || !r.U16(validBits) || !r.U32(channelMask) || !r.U16(subTag) ||
             !r.Bytes(tail, sizeof tail) || subTag != kTagPcm || std::memcmp(tail, kSubformatTail, 14) != 0) {
-            error_ = WavFileError::kUnsupportedFormat;
-            return 0;
+            return Fail(WavFileError::kUnsupportedFormat);
         }
         if (validBits != 0 && validBits < wf.bitsPerSample) wf.bitsPerSample = validBits;
         tag = kTagPcm;
     }
     if (tag != kTagPcm && tag != kTagMsAdpcm && tag != kTagImaAdpcm) {
-        error_ = WavFileError::kUnsupportedFormat;
-        return 0;
+        return Fail(WavFileError::kUnsupportedFormat);
     }
     // A record that would make later arithmetic divide by zero, or that
     // describes no storable sample, is refused here.
     if (wf.channels == 0 || wf.sampleRate == 0 || wf.blockAlign == 0 ||
         (tag == kTagPcm && (wf.bitsPerSample == 0 || wf.bitsPerSample > 32))) {
-        error_ = WavFileError::kBadFormat;
-        return 0;
+        return Fail(WavFileError::kBadFormat);
     }
     if (tag == kTagPcm) {
         uint32_t container = static_cast<uint32_t>(wf.blockAlign) * 8u / wf.channels;
         if (wf.blockAlign % wf.channels != 0 ||
             (container != 8 && container != 16 && container != 24 && container != 32) ||
             container < wf.bitsPerSample) {
-            error_ = WavFileError::kBadFormat;
-            return 0;
+            return Fail(WavFileError::kBadFormat);
         }
         storedContainerBits_ = static_cast<uint16_t>(container);
     }
     if (!data) {
-        error_ = WavFileError::kNoDataChunk;
-        return 0;
+        return Fail(WavFileError::kNoDataChunk);
     }
     if (data->GetAvailableSize() < data->GetSize()) {
-        error_ = WavFileError::kTruncated;
-        return 0;
+        return Fail(WavFileError::kTruncated);
     }
     waveFormat_ = wf;
     formatTag_ = tag;
@@ -244,12 +248,11 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
             size = frames * wf.channels * (container / 8u);
         }
         if (size > 0xFFFFFFFFull) {
-            error_ = WavFileError::kBadSampleData;
-            return 0;
+            return Fail(WavFileError::kBadSampleData);
         }
         sound->SetFormat(wf.sampleRate, static_cast<uint32_t>(size), wf.channels, valid, container,
                          valid > 8 ? 1 : 0);
-        formatId_ = 2;
+        formatId_ = kFormatWav;
         for (C_RiffChunk* chunk : riff.GetChunks()) {
             int32_t ok = 1;
             if (chunk->IdIs("cue "))
@@ -261,8 +264,7 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
             else if (chunk->IdIs("WIOD") || chunk->IdIs("UIOW"))
                 ok = sound->ExtraChunks().AddFromChunk(chunk->GetId(), *chunk);
             if (!ok) {
-                error_ = WavFileError::kBadMetadata;
-                return 0;
+                return Fail(WavFileError::kBadMetadata);
             }
         }
     }
@@ -272,8 +274,7 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
 
 int32_t C_WavFile::LoadSamples(uint32_t) {
     if (!sound_ || !stream_) {
-        error_ = WavFileError::kNoSound;
-        return 0;
+        return Fail(WavFileError::kNoSound);
     }
     int32_t ok = formatTag_ == kTagPcm ? LoadPcm() : LoadAdpcm();
     if (!ok) return 0;
@@ -287,8 +288,7 @@ int32_t C_WavFile::LoadPcm() {
     const uint32_t stored = static_cast<uint32_t>(frames) * waveFormat_.blockAlign;
     std::vector<uint8_t> raw;
     if (!stream_->ReadBytes(dataOffset_, stored, raw)) {
-        error_ = WavFileError::kTruncated;
-        return 0;
+        return Fail(WavFileError::kTruncated);
     }
     if (storedContainerBits_ != 24) {
         sound->SetSampleData(raw.data(), stored);
@@ -310,19 +310,16 @@ int32_t C_WavFile::LoadAdpcm() {
     C_WavData* sound = Sound();
     std::vector<uint8_t> raw;
     if (!stream_->ReadBytes(dataOffset_, dataSize_, raw)) {
-        error_ = WavFileError::kTruncated;
-        return 0;
+        return Fail(WavFileError::kTruncated);
     }
     std::vector<int16_t> pcm;
     WavAdpcmStreamInfo info;
     if (!DecodeWavAdpcm(fmtBytes_.data(), fmtBytes_.size(), raw.data(), raw.size(), pcm, &info)) {
-        error_ = WavFileError::kBadSampleData;
-        return 0;
+        return Fail(WavFileError::kBadSampleData);
     }
     uint64_t bytes = static_cast<uint64_t>(pcm.size()) * 2;
     if (bytes > 0xFFFFFFFFull) {
-        error_ = WavFileError::kBadSampleData;
-        return 0;
+        return Fail(WavFileError::kBadSampleData);
     }
     std::vector<uint8_t> le(static_cast<size_t>(bytes));
     for (size_t i = 0; i < pcm.size(); ++i) StoreU16(&le[2 * i], static_cast<uint16_t>(pcm[i]));
@@ -383,7 +380,7 @@ int32_t C_WavFile::Save(const char* path) {
     if (!sound_ || !path) return 0;
     C_WavData* source = static_cast<C_WavData*>(sound_);
     // The sample format to write.
-    std::unique_ptr<I_WavData, void (*)(I_WavData*)> converted(nullptr, [](I_WavData* d) { d->Release(); });
+    RefPtr<I_WavData> converted;
     I_WavData* chosen = source;
     C_WriteWavParam* param = source->GetWriteParam();
     I_WavInfo* info = source->GetWavInfo();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/registry/FormatId.h"
 #include "foundation/C_CUTime.h"
 #include "foundation/InputStream.h"
 #include "wave/C_RiffFile.h"
@@ -95,6 +96,11 @@ protected:
     void SetFormatId(uint32_t id) { formatId_ = id; }
     void SetCodecType(uint32_t type) { codecType_ = type; }
     void SetError(WavFileError error) { error_ = error; }
+    // Records why the file is refused and gives the failure result, 0.
+    int32_t Fail(WavFileError error) {
+        error_ = error;
+        return 0;
+    }
     void SetDataOffset(uint64_t offset) { dataOffset_ = offset; }
     // The stream the header was read from.
     InputStream* Stream() const { return stream_.get(); }

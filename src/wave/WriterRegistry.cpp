@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "formats/registry/FormatId.h"
 #include "wave/C_WavFile.h"
 #include "wave/SoundFileOpener.h"
 
@@ -16,7 +17,7 @@ void SetWriterCreator(WriterCreator creator) { g_writerCreator.store(creator); }
 
 std::unique_ptr<C_WavFile> CreateWriter(uint32_t formatId) {
     if (WriterCreator creator = g_writerCreator.load()) return creator(formatId);
-    if (formatId == 2) return std::make_unique<C_WavFile>();
+    if (formatId == kFormatWav) return std::make_unique<C_WavFile>();
     return nullptr;
 }
 

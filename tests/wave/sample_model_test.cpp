@@ -3,15 +3,13 @@
 #include <memory>
 #include <vector>
 
+#include "foundation/RefPtr.h"
 #include "wave/C_WavData.h"
 
 namespace cz {
 namespace {
 
-struct SoundDeleter {
-    void operator()(I_WavData* d) const { d->Release(); }
-};
-using SoundPtr = std::unique_ptr<I_WavData, SoundDeleter>;
+using SoundPtr = RefPtr<I_WavData>;
 
 // A sound from signed sample values in the given format.
 std::unique_ptr<C_WavData> MakeSound(const std::vector<int32_t>& values, uint16_t channels, uint16_t valid,

@@ -183,13 +183,6 @@ void C_PCMResample::OnEnd() {
 
 namespace {
 
-struct ReleaseSound {
-    void operator()(I_WavData* sound) const { sound->Release(); }
-};
-struct ReleaseFile {
-    void operator()(I_WavFile* file) const { file->Release(); }
-};
-
 // A sample position of the source at the target rate.
 uint32_t ScalePosition(uint32_t position, double ratio) {
     const double scaled = std::trunc(static_cast<double>(position) * ratio);
@@ -251,7 +244,7 @@ void CopyMarkers(I_WavData& source, I_WavData& destination, uint32_t sourceRate,
 int32_t C_PCMResample::ResampleFile(int32_t mode, const char* source, const char* destination, int32_t formatId,
                                     uint32_t targetRate, double spare, I_ProgressCallback* callback) {
     if (source == nullptr || destination == nullptr || *source == '\0' || *destination == '\0') return 0;
-    std::unique_ptr<I_WavFile, ReleaseFile> input(OpenSoundFile(source));
+    RefPtr<I_WavFile> input(OpenSoundFile(source));
     if (!input) return 0;
     auto output = std::make_unique<C_WavFile>();
     const int32_t result = ResampleWavFile(mode, input.get(), output.get(), targetRate, spare, callback);
@@ -278,7 +271,7 @@ uint32_t C_PCMResample::ResampleWavData(int32_t mode, I_WavData* source, I_WavDa
     if (format == nullptr) return 0;
 
     // Work on 16-bit signed samples.
-    std::unique_ptr<I_WavData, ReleaseSound> converted;
+    RefPtr<I_WavData> converted;
     I_WavData* work = source;
     if (format->GetValidBits() != 16 || format->GetContainerBits() != 16 || format->GetSignedFlag() == 0) {
         converted.reset(source->ConvertFormat(16, 16, 1, nullptr));

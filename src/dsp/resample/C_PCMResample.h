@@ -11,6 +11,7 @@
 
 #include "dsp/resample/I_PCMResample.h"
 #include "foundation/I_ProgressCallback.h"
+#include "foundation/RefPtr.h"
 
 namespace cz {
 
@@ -19,10 +20,7 @@ public:
     // Highest sample rate accepted on either side.
     static constexpr uint32_t kMaxRate = 384000;
 
-    struct Deleter {
-        void operator()(C_PCMResample* object) const { object->Release(); }
-    };
-    using Pointer = std::unique_ptr<C_PCMResample, Deleter>;
+    using Pointer = RefPtr<C_PCMResample>;
 
     // An object that Release destroys. Objects may as well live on the stack;
     // Release is then a no-op.

@@ -11,6 +11,15 @@ namespace cz {
 class I_WavData;
 class I_WavFile;
 
+// The `mode` argument of every entry.
+enum : int32_t {
+    kResampleLinear = 0,  // linear interpolation (any mode other than 1 and 2)
+    kResampleSinc = 1,    // band-limited interpolation, low-pass first when going down
+    kResampleSinc2 = 2,   // the same as 1; the value the conversion chains pass
+};
+// The `spare` argument every entry takes and none reads; callers pass this.
+constexpr double kResampleSpare = 1.0;
+
 class I_PCMResample {
 public:
     // Destroys an object made by C_PCMResample::Create.

@@ -28,7 +28,7 @@ namespace cz {
 
 class C_MdmFile : public C_MpmFile {
 public:
-    static constexpr uint32_t kFormatId = 15;
+    static constexpr uint32_t kFormatId = kFormatMdm;
     static constexpr uint8_t kEndMarker = 255;
     static constexpr uint16_t kSilenceValue = 2048;
 

@@ -51,28 +51,28 @@ public:
         this->SetStream(stream);
         if (outFlags) *outFlags = 0;
         uint8_t raw[kMpmHeaderSize];
-        if (!stream || !stream->ReadExactAt(0, raw, sizeof raw)) return Refuse(WavFileError::kNotThisFormat);
+        if (!stream || !stream->ReadExactAt(0, raw, sizeof raw)) return this->Fail(WavFileError::kNotThisFormat);
         const uint64_t fileSize = stream->Size();
         S_MpmHeader h;
         const MpmHeaderError e = CheckMpmHeader(raw, sizeof raw, fileSize, code_, AlternativeCode(), h);
         if (e == MpmHeaderError::kWrongCode || e == MpmHeaderError::kTooShort)
-            return Refuse(WavFileError::kNotThisFormat);
-        if (e != MpmHeaderError::kNone) return Refuse(WavFileError::kBadFormat);
+            return this->Fail(WavFileError::kNotThisFormat);
+        if (e != MpmHeaderError::kNone) return this->Fail(WavFileError::kBadFormat);
         uint8_t mcmd[kMpmMcmdHeaderSize];
         uint8_t wsil[kMpmWsilHeaderSize];
         uint32_t eventCount = 0, silenceCount = 0;
         if (!stream->ReadExactAt(h.mcmdOffset, mcmd, sizeof mcmd) ||
             !stream->ReadExactAt(h.wsilOffset, wsil, sizeof wsil))
-            return Refuse(WavFileError::kTruncated);
+            return this->Fail(WavFileError::kTruncated);
         if (CheckMpmBlocks(h, fileSize, mcmd, wsil, &eventCount, &silenceCount) != MpmHeaderError::kNone)
-            return Refuse(WavFileError::kBadMetadata);
+            return this->Fail(WavFileError::kBadMetadata);
         header_ = h;
         this->SetDataOffset(h.sourceOffset);
         if (loadFlag) {
             C_WavData* sound = this->EnsureSound();
             sound->SetFormat(h.rate, 2 * h.sourceCount, h.channels, h.decodedBits, 16, 0);
             this->SetFormatId(formatType_);
-            if (!LoadMarkers(*sound, eventCount, silenceCount)) return Refuse(WavFileError::kBadMetadata);
+            if (!LoadMarkers(*sound, eventCount, silenceCount)) return this->Fail(WavFileError::kBadMetadata);
         }
         return 1;
     }
@@ -166,10 +166,6 @@ protected:
     }
 
 private:
-    int32_t Refuse(WavFileError error) {
-        this->SetError(error);
-        return 0;
-    }
     bool LoadMarkers(C_WavData& sound, uint32_t eventCount, uint32_t silenceCount);
 
     char code_[4];
@@ -181,7 +177,7 @@ private:
     uint32_t commandFrame_ = 1;
     uint32_t voiceAlign_ = 1;
     uint32_t maxSilence_ = 65535;
-    uint32_t formatType_ = 6;
+    uint32_t formatType_ = kFormatMpm;
     S_MpmHeader header_;
 };
 

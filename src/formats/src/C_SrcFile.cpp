@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "foundation/ByteReader.h"
+#include "foundation/RefPtr.h"
 #include "foundation/ByteWriter.h"
 #include "foundation/C_CUString.h"
 #include "platform/Platform.h"
@@ -16,13 +17,8 @@ constexpr char kMagic[4] = {'W', 'P', 'C', 'M'};
 // 7 x 183 = 1281 = 1 (mod 256): multiplying by 183 undoes the factor 7.
 constexpr uint8_t kInverseOfSeven = 183;
 
-// Releases a sound made by a conversion (reference count 0: one Release deletes).
-struct SoundRelease {
-    void operator()(I_WavData* sound) const {
-        if (sound) sound->Release();
-    }
-};
-using SoundCopy = std::unique_ptr<I_WavData, SoundRelease>;
+// A sound made by a conversion (reference count 0: one Release deletes it).
+using SoundCopy = RefPtr<I_WavData>;
 
 }  // namespace
 
@@ -60,8 +56,7 @@ int32_t C_SrcFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     SetStream(stream);
     uint8_t raw[kHeaderSize];
     if (!stream || !stream->ReadExactAt(0, raw, sizeof raw)) {
-        SetError(WavFileError::kNotThisFormat);
-        return 0;
+        return Fail(WavFileError::kNotThisFormat);
     }
     ByteReader r(raw, sizeof raw);
     char magic[4];
@@ -76,19 +71,16 @@ int32_t C_SrcFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     r.U16(h.cutOff);
     r.U32(h.count);
     if (std::memcmp(magic, kMagic, 4) != 0 || h.headerSize != kHeaderSize) {
-        SetError(WavFileError::kNotThisFormat);
-        return 0;
+        return Fail(WavFileError::kNotThisFormat);
     }
     // The length must match the count exactly; a file cut short or with
     // trailing bytes is not a source file.
     if (stream->Size() != kHeaderSize + 2ull * h.count) {
-        SetError(WavFileError::kTruncated);
-        return 0;
+        return Fail(WavFileError::kTruncated);
     }
     // No channels or no rate would describe no playable sound.
     if (h.channels == 0 || h.rate == 0) {
-        SetError(WavFileError::kBadFormat);
-        return 0;
+        return Fail(WavFileError::kBadFormat);
     }
     const bool scrambled = h.format == kFormatScrambled;
     if (outFlags) *outFlags = scrambled ? 1 : 0;
@@ -105,13 +97,11 @@ int32_t C_SrcFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
 int32_t C_SrcFile::LoadSampleWords(uint32_t count, bool unscramble) {
     C_WavData* sound = Sound();
     if (!sound || !Stream()) {
-        SetError(WavFileError::kNoSound);
-        return 0;
+        return Fail(WavFileError::kNoSound);
     }
     std::vector<uint8_t> bytes;
     if (!Stream()->ReadBytes(GetDataOffset(), 2ull * count, bytes)) {
-        SetError(WavFileError::kTruncated);
-        return 0;
+        return Fail(WavFileError::kTruncated);
     }
     if (unscramble)
         for (uint8_t& b : bytes) b = UnscrambleByte(b);
@@ -122,8 +112,7 @@ int32_t C_SrcFile::LoadSampleWords(uint32_t count, bool unscramble) {
 int32_t C_SrcFile::LoadSamples(uint32_t) {
     C_WavData* sound = Sound();
     if (!sound) {
-        SetError(WavFileError::kNoSound);
-        return 0;
+        return Fail(WavFileError::kNoSound);
     }
     return LoadSampleWords(sound->GetDataSize() / 2, GetFormatId() == kTypeScrambled);
 }

@@ -24,8 +24,8 @@ public:
     static constexpr uint32_t kHeaderSize = 22;
     static constexpr uint16_t kFormatPlain = 4;
     static constexpr uint16_t kFormatScrambled = 0x84;
-    static constexpr uint32_t kTypePlain = 1;
-    static constexpr uint32_t kTypeScrambled = 13;
+    static constexpr uint32_t kTypePlain = kFormatSrc;
+    static constexpr uint32_t kTypeScrambled = kFormatEnSrc;
 
     C_SrcFile();
     // 1.

@@ -1,0 +1,15 @@
+// The MPM container's row of the format table.
+#include "formats/mpm/C_MpmFile.h"
+#include "formats/registry/FormatDescriptor.h"
+
+namespace cz {
+
+namespace {
+constexpr FormatDescriptor kRows[] = {
+    {kFormatMpm, "C_MpmFile", &MakeFormat<C_MpmFile>, ProbeVariant::kAny, true, true},
+};
+}  // namespace
+
+std::span<const FormatDescriptor> MpmFormatRows() { return kRows; }
+
+}  // namespace cz

@@ -1,0 +1,43 @@
+// Format classes the tables name that are not built yet. Each keeps its place
+// in the open order and the probe table and refuses everything (no create);
+// when a class lands, its row moves to its family's file with its create.
+#include "formats/registry/FormatDescriptor.h"
+
+namespace cz {
+
+namespace {
+constexpr FormatDescriptor kRows[] = {
+    {kFormatWam, "C_WamFile", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatWmd, "C_WmdFile", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatQ310Wmd, "C_Q310WmdFile", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatPc8, "C_Pc8File", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatLp8, "C_Lp8File", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatP10, "C_P10File", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatMdm6Bit, "C_Mdm6BitFile", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatClp1, "C_Clp1File", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatClp2, "C_Clp2File", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatClp3, "C_Clp3File", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatEam, "C_EamFile", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatEmm, "C_EmmFile", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatE2a, "C_E2aFile", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatPam, "C_PamFile", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatMcp, "C_MclpFile", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatSbd, "C_SbdFile", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatWlp, "C_WlpcFile", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatP16, "C_P16File", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatQ420Mpm, "C_Q420MpmFile", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatQ420Pcm, "C_Q420PcmFile", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatEsb, "C_EsbFile", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatS08, "C_S08File", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatS16, "C_S16File", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatSam, "C_SamFile", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatSmm, "C_SmmFile", nullptr, ProbeVariant::kAny, true, true},
+    {kFormatMvclp, "C_MvclpFile", nullptr, ProbeVariant::kAny, true, true},
+    // RBF resources: opened by the factory, no id, no probe, no writer.
+    {kFormatNone, "C_RBFFile", nullptr, ProbeVariant::kNone, true, false},
+};
+}  // namespace
+
+std::span<const FormatDescriptor> PendingFormatRows() { return kRows; }
+
+}  // namespace cz
