@@ -15,10 +15,6 @@ namespace cz {
 
 namespace {
 
-constexpr uint16_t kTagPcm = 1;
-constexpr uint16_t kTagMsAdpcm = 2;
-constexpr uint16_t kTagImaAdpcm = 17;
-constexpr uint16_t kTagExtensible = 0xFFFE;
 
 // The tail of every standard subformat identifier (KSDATAFORMAT_SUBTYPE_*).
 constexpr uint8_t kSubformatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
@@ -196,28 +192,28 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     r.U16(wf.blockAlign);
     r.U16(wf.bitsPerSample);
     uint16_t tag = wf.formatTag;
-    if (tag == kTagExtensible) {
+    if (tag == kWaveTagExtensible) {
         // WAVE_FORMAT_EXTENSIBLE: accepted when its subformat is PCM.
         uint16_t cbSize = 0, validBits = 0, subTag = 0;
         uint32_t channelMask = 0;
         uint8_t tail[14];
         if (!r.U16(cbSize) || cbSize < 22 || !r.U16(validBits) || !r.U32(channelMask) || !r.U16(subTag) ||
-            !r.Bytes(tail, sizeof tail) || subTag != kTagPcm || std::memcmp(tail, kSubformatTail, 14) != 0) {
+            !r.Bytes(tail, sizeof tail) || subTag != kWaveTagPcm || std::memcmp(tail, kSubformatTail, 14) != 0) {
             return Fail(WavFileError::kUnsupportedFormat);
         }
         if (validBits != 0 && validBits < wf.bitsPerSample) wf.bitsPerSample = validBits;
-        tag = kTagPcm;
+        tag = kWaveTagPcm;
     }
-    if (tag != kTagPcm && tag != kTagMsAdpcm && tag != kTagImaAdpcm) {
+    if (tag != kWaveTagPcm && tag != kWaveTagMsAdpcm && tag != kWaveTagImaAdpcm) {
         return Fail(WavFileError::kUnsupportedFormat);
     }
     // A record that would make later arithmetic divide by zero, or that
     // describes no storable sample, is refused here.
     if (wf.channels == 0 || wf.sampleRate == 0 || wf.blockAlign == 0 ||
-        (tag == kTagPcm && (wf.bitsPerSample == 0 || wf.bitsPerSample > 32))) {
+        (tag == kWaveTagPcm && (wf.bitsPerSample == 0 || wf.bitsPerSample > 32))) {
         return Fail(WavFileError::kBadFormat);
     }
-    if (tag == kTagPcm) {
+    if (tag == kWaveTagPcm) {
         uint32_t container = static_cast<uint32_t>(wf.blockAlign) * 8u / wf.channels;
         if (wf.blockAlign % wf.channels != 0 ||
             (container != 8 && container != 16 && container != 24 && container != 32) ||
@@ -240,10 +236,10 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
 
     if (loadFlag) {
         C_WavData* sound = EnsureSound();
-        uint16_t container = tag == kTagPcm ? (storedContainerBits_ == 24 ? 32 : storedContainerBits_) : 16;
-        uint16_t valid = tag == kTagPcm ? wf.bitsPerSample : 16;
+        uint16_t container = tag == kWaveTagPcm ? (storedContainerBits_ == 24 ? 32 : storedContainerBits_) : 16;
+        uint16_t valid = tag == kWaveTagPcm ? wf.bitsPerSample : 16;
         uint64_t size = dataSize_;
-        if (tag == kTagPcm) {
+        if (tag == kWaveTagPcm) {
             uint64_t frames = dataSize_ / wf.blockAlign;
             size = frames * wf.channels * (container / 8u);
         }
@@ -268,7 +264,7 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
             }
         }
     }
-    codecType_ = tag == kTagMsAdpcm ? 3 : tag == kTagImaAdpcm ? 6 : 0;
+    codecType_ = tag == kWaveTagMsAdpcm ? 3 : tag == kWaveTagImaAdpcm ? 6 : 0;
     return 1;
 }
 
@@ -276,7 +272,7 @@ int32_t C_WavFile::LoadSamples(uint32_t) {
     if (!sound_ || !stream_) {
         return Fail(WavFileError::kNoSound);
     }
-    int32_t ok = formatTag_ == kTagPcm ? LoadPcm() : LoadAdpcm();
+    int32_t ok = formatTag_ == kWaveTagPcm ? LoadPcm() : LoadAdpcm();
     if (!ok) return 0;
     RebuildMarkersFromLabels();
     return 1;

@@ -4,17 +4,9 @@
 
 #include <cstdint>
 
-namespace cz {
+#include "foundation/WaveFormat.h"
 
-// The 16-byte WAVE format record.
-struct S_WaveFormat {
-    uint16_t formatTag = 0;
-    uint16_t channels = 0;
-    uint32_t sampleRate = 0;
-    uint32_t bytesPerSecond = 0;
-    uint16_t blockAlign = 0;
-    uint16_t bitsPerSample = 0;
-};
+namespace cz {
 
 class I_WavInfo {
 public:

@@ -75,7 +75,7 @@ C_DVIADPCMCodec::~C_DVIADPCMCodec() = default;
 
 int64_t C_DVIADPCMCodec::DecodeBlocks(const uint8_t* in, size_t inSize, int16_t* out, size_t outSize,
                                       const C_WavFileCodecInfo& codecInfo) {
-    return DecodeAllBlocks(in, inSize, out, outSize, codecInfo, C_WavFileCodecInfo::kTagImaAdpcm, &ExpandBlock);
+    return DecodeAllBlocks(in, inSize, out, outSize, codecInfo, kWaveTagImaAdpcm, &ExpandBlock);
 }
 
 // Block layout: per channel a header of first sample (int16), step index

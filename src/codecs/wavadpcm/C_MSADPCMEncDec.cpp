@@ -61,7 +61,7 @@ C_MSADPCMEncDec::~C_MSADPCMEncDec() = default;
 
 int64_t C_MSADPCMEncDec::DecodeBlocks(const uint8_t* in, size_t inSize, int16_t* out, size_t outSize,
                                       const C_WavFileCodecInfo& codecInfo) {
-    return DecodeAllBlocks(in, inSize, out, outSize, codecInfo, C_WavFileCodecInfo::kTagMsAdpcm, &ExpandBlock);
+    return DecodeAllBlocks(in, inSize, out, outSize, codecInfo, kWaveTagMsAdpcm, &ExpandBlock);
 }
 
 int64_t C_MSADPCMEncDec::DecodeAllBlocks(const uint8_t* in, size_t inSize, int16_t* out, size_t outSize,

@@ -39,9 +39,9 @@ WavAdpcmError C_WavFileCodecInfo::Read(const uint8_t* fmt, size_t fmtSize) {
     if (!fmt || fmtSize < 2) return WavAdpcmError::kShortFormat;
     const uint16_t tag = Le16(fmt);
     size_t length = 0;
-    if (tag == kTagImaAdpcm) {
+    if (tag == kWaveTagImaAdpcm) {
         length = kImaRecordSize;
-    } else if (tag == kTagMsAdpcm) {
+    } else if (tag == kWaveTagMsAdpcm) {
         if (fmtSize < kMsRecordSize) return WavAdpcmError::kShortFormat;
         const size_t count = Le16(fmt + 20);
         length = kMsRecordSize + 4 * count;
@@ -56,10 +56,10 @@ WavAdpcmError C_WavFileCodecInfo::Read(const uint8_t* fmt, size_t fmtSize) {
         if (BitsPerSample() != 4) return WavAdpcmError::kUnsupportedBits;
         if (Channels() < 1 || Channels() > 2) return WavAdpcmError::kBadChannels;
         if (BlockAlign() < HeaderBytesPerChannel() * Channels()) return WavAdpcmError::kBadBlockAlign;
-        const size_t minimum = FormatTag() == kTagMsAdpcm ? 2 : 1;
+        const size_t minimum = FormatTag() == kWaveTagMsAdpcm ? 2 : 1;
         if (SamplesPerBlock() < minimum || SamplesPerBlock() > Capacity(BlockAlign()))
             return WavAdpcmError::kBadSamplesPerBlock;
-        if (FormatTag() == kTagMsAdpcm &&
+        if (FormatTag() == kWaveTagMsAdpcm &&
             (CoefficientCount() == 0 || CoefficientCount() > kMaxCoefficientPairs))
             return WavAdpcmError::kBadCoefficients;
         return WavAdpcmError::kNone;
@@ -68,7 +68,7 @@ WavAdpcmError C_WavFileCodecInfo::Read(const uint8_t* fmt, size_t fmtSize) {
     return check;
 }
 
-size_t C_WavFileCodecInfo::HeaderBytesPerChannel() const { return FormatTag() == kTagMsAdpcm ? 7 : 4; }
+size_t C_WavFileCodecInfo::HeaderBytesPerChannel() const { return FormatTag() == kWaveTagMsAdpcm ? 7 : 4; }
 
 // Samples per channel the bytes of one block can carry, ignoring the stated
 // samples per block. IMA: one sample in the header, then groups of 4 bytes
@@ -79,7 +79,7 @@ size_t C_WavFileCodecInfo::Capacity(size_t blockBytes) const {
     const size_t header = HeaderBytesPerChannel() * channels;
     if (channels == 0 || blockBytes < header) return 0;
     const size_t body = blockBytes - header;
-    if (FormatTag() == kTagMsAdpcm) return 2 + body * 2 / channels;
+    if (FormatTag() == kWaveTagMsAdpcm) return 2 + body * 2 / channels;
     return 1 + body / (4 * channels) * 8;
 }
 

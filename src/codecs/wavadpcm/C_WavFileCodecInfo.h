@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "foundation/WaveFormat.h"
+
 namespace cz {
 
 enum class WavAdpcmError {
@@ -28,8 +30,6 @@ const char* WavAdpcmErrorText(WavAdpcmError error);
 
 class C_WavFileCodecInfo {
 public:
-    static constexpr uint16_t kTagMsAdpcm = 0x0002;
-    static constexpr uint16_t kTagImaAdpcm = 0x0011;
 
     // fmt points at the body of the "fmt " chunk (after its 8-byte header).
     // On failure the object is left empty.
@@ -46,7 +46,7 @@ public:
     uint16_t BitsPerSample() const { return U16(14); }
     uint16_t SamplesPerBlock() const { return U16(18); }
     // Microsoft ADPCM only (0 otherwise).
-    uint16_t CoefficientCount() const { return FormatTag() == kTagMsAdpcm ? U16(20) : 0; }
+    uint16_t CoefficientCount() const { return FormatTag() == kWaveTagMsAdpcm ? U16(20) : 0; }
     int16_t Coefficient1(size_t index) const { return static_cast<int16_t>(U16(22 + 4 * index)); }
     int16_t Coefficient2(size_t index) const { return static_cast<int16_t>(U16(24 + 4 * index)); }
 

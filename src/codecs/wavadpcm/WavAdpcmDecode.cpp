@@ -7,8 +7,8 @@
 namespace cz {
 
 std::unique_ptr<C_MSADPCMEncDec> CreateWavAdpcmDecoder(uint16_t formatTag) {
-    if (formatTag == C_WavFileCodecInfo::kTagMsAdpcm) return std::make_unique<C_MSADPCMEncDec>();
-    if (formatTag == C_WavFileCodecInfo::kTagImaAdpcm) return std::make_unique<C_DVIADPCMCodec>();
+    if (formatTag == kWaveTagMsAdpcm) return std::make_unique<C_MSADPCMEncDec>();
+    if (formatTag == kWaveTagImaAdpcm) return std::make_unique<C_DVIADPCMCodec>();
     return nullptr;
 }
 

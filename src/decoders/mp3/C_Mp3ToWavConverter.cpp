@@ -96,6 +96,7 @@ int32_t C_Mp3ToWavConverter::Run(C_Mp3WavWriter& writer, I_ProgressCallback* pro
         if (first) {
             first = false;
             C_Mp3WavWriter::FormatRecord format;
+            format.formatTag = kWaveTagPcm;
             format.channels = uint16_t(frameFormat_.channels);
             format.sampleRate = uint32_t(frameFormat_.sampleRate);
             format.bytesPerSecond =

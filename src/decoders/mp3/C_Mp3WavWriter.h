@@ -7,21 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "foundation/WaveFormat.h"
 #include "platform/Platform.h"
 
 namespace cz::mp3 {
 
 class C_Mp3WavWriter {
 public:
-    // The 16-byte PCM format record.
-    struct FormatRecord {
-        uint16_t formatTag = 1;
-        uint16_t channels = 0;
-        uint32_t sampleRate = 0;
-        uint32_t bytesPerSecond = 0;
-        uint16_t blockAlign = 0;
-        uint16_t bitsPerSample = 0;
-    };
+    using FormatRecord = S_WaveFormat;
 
     C_Mp3WavWriter() = default;
     virtual ~C_Mp3WavWriter();
