@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "api/C_WavFileFormat.h"
+#include "formats/registry/C_WavFileFormat.h"
 #include "formats/mdm/C_MdmFile.h"
 #include "foundation/ByteReader.h"
 #include "platform/Platform.h"

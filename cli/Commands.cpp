@@ -5,8 +5,8 @@
 
 #include "ProgressBar.h"
 #include "api/C_ResourceConverter.h"
-#include "formats/src/C_SrcFile.h"
-#include "api/C_WavFileFormat.h"
+#include "formats/wpcm/C_SrcFile.h"
+#include "formats/registry/C_WavFileFormat.h"
 #include "formats/registry/FormatTable.h"
 #include "formats/registry/FormatRegistry.h"
 #include "api/TempName.h"

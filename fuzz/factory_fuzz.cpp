@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "api/C_WavFileFormat.h"
+#include "formats/registry/C_WavFileFormat.h"
 #include "wave/C_WavFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

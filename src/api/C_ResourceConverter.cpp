@@ -4,7 +4,7 @@
 #include <string>
 
 #include "api/C_ModuleStatInfoMgr.h"
-#include "api/C_WavFileFormat.h"
+#include "formats/registry/C_WavFileFormat.h"
 #include "foundation/LibraryLoader.h"
 #include "platform/Platform.h"
 #include "wave/I_WavFile.h"

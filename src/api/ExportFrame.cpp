@@ -1,7 +1,7 @@
 #include "api/ExportFrame.h"
 
 #include "api/C_ResourceConverter.h"
-#include "api/C_WavFileFormat.h"
+#include "formats/registry/C_WavFileFormat.h"
 #include "formats/mdm/C_MdmFile.h"
 #include "foundation/C_CUFilePath.h"
 #include "api/TempName.h"

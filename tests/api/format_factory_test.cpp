@@ -3,7 +3,7 @@
 #include <set>
 #include <string>
 
-#include "api/C_WavFileFormat.h"
+#include "formats/registry/C_WavFileFormat.h"
 #include "formats/apm/C_NewApmFile.h"
 #include "formats/registry/FormatRegistry.h"
 #include "formats/registry/FormatTable.h"

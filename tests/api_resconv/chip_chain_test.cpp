@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "api/C_ResourceConverter.h"
-#include "api/C_WavFileFormat.h"
+#include "formats/registry/C_WavFileFormat.h"
 #include "wave/C_SilenceSegment.h"
 #include "wave/C_WavData.h"
 #include "siblings_ombry/ResourceDecoder.h"

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "api/C_WavFileFormat.h"
+#include "formats/registry/C_WavFileFormat.h"
 #include "codecs/adpcm/C_ADPCMEncDec.h"
 #include "codecs/adpcm/C_ADPCMEncDec6Bit.h"
 #include "codecs/adpcm/C_NewADPCMEncDec.h"

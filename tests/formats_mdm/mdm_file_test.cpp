@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "api/C_WavFileFormat.h"
+#include "formats/registry/C_WavFileFormat.h"
 #include "formats/mdm/C_MdmFile.h"
 #include "formats_mdm/MdmTestDecoder.h"
 #include "formats/mpm/C_MpmFile.h"

@@ -9,11 +9,11 @@
 #include <memory>
 #include <vector>
 
-#include "api/C_WavFileFormat.h"
+#include "formats/registry/C_WavFileFormat.h"
 #include "codecs/mdpcm/C_MDPCMEncDec.h"
 #include "formats/mpm/C_MpmFile.h"
 #include "formats/mpm/T_MpmFormatBase.h"
-#include "formats/src/C_SrcFile.h"
+#include "formats/wpcm/C_SrcFile.h"
 #include "foundation/ByteReader.h"
 #include "support/TestSupport.h"
 #include "wave/C_WavData.h"

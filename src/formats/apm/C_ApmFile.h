@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "codecs/adpcm/C_ADPCMEncDec.h"
-#include "formats/src/C_SrcFile.h"
+#include "formats/wpcm/C_SrcFile.h"
 
 namespace cz {
 

@@ -35,7 +35,7 @@
 
 #include "codecs/mdpcm/C_MDPCMEncDec.h"
 #include "formats/mpm/T_MpmFormatBase.h"
-#include "formats/src/C_SrcFile.h"
+#include "formats/wpcm/C_SrcFile.h"
 
 namespace cz {
 

@@ -1,7 +1,7 @@
 // The speech source family's rows of the format table.
 #include "formats/registry/FormatDescriptor.h"
-#include "formats/src/C_EnSrcFile.h"
-#include "formats/src/C_SrcFile.h"
+#include "formats/wpcm/C_EnSrcFile.h"
+#include "formats/wpcm/C_SrcFile.h"
 
 namespace cz {
 

@@ -1,4 +1,4 @@
-#include "formats/src/C_EnSrcFile.h"
+#include "formats/wpcm/C_EnSrcFile.h"
 
 namespace cz {
 

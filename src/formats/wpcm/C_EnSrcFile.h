@@ -3,7 +3,7 @@
 // recognises the scrambled form by itself; this class is the writer.
 #pragma once
 
-#include "formats/src/C_SrcFile.h"
+#include "formats/wpcm/C_SrcFile.h"
 
 namespace cz {
 

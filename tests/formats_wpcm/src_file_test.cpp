@@ -5,11 +5,11 @@
 #include <memory>
 #include <vector>
 
-#include "api/C_WavFileFormat.h"
+#include "formats/registry/C_WavFileFormat.h"
 #include "foundation/ByteReader.h"
 #include "foundation/InputStream.h"
-#include "formats/src/C_EnSrcFile.h"
-#include "formats/src/C_SrcFile.h"
+#include "formats/wpcm/C_EnSrcFile.h"
+#include "formats/wpcm/C_SrcFile.h"
 #include "support/TestSupport.h"
 #include "wave/C_WavData.h"
 

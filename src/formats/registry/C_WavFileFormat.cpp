@@ -1,4 +1,4 @@
-#include "api/C_WavFileFormat.h"
+#include "formats/registry/C_WavFileFormat.h"
 
 #include <cstring>
 

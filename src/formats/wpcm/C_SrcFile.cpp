@@ -1,4 +1,4 @@
-#include "formats/src/C_SrcFile.h"
+#include "formats/wpcm/C_SrcFile.h"
 
 #include <algorithm>
 #include <cstring>
