@@ -113,7 +113,8 @@ python3 - "$root" <<'EOF'
 import re, sys
 root = sys.argv[1]
 dump = open(f"{root}/build-mingw/Cadenzor.exports.txt").read()
-want = sorted(l.strip() for l in open(f"{root}/src/api/exports/Cadenzor.def")
+# The build writes the .def from the export list (cmake/CadenzorExports.cmake).
+want = sorted(l.strip() for l in open(f"{root}/build-mingw/generated/exports/Cadenzor.def")
               if l.strip() and not l.strip().startswith(("LIBRARY", "EXPORTS", ";")))
 names = re.search(r"\[Ordinal/Name Pointer\] Table\n((?:\s+\[\s*\d+\] \S+\n)+)", dump)
 got = sorted(re.findall(r"\] (\S+)", names.group(1))) if names else []

@@ -9,51 +9,25 @@
 #include "OmbryResource.h"
 #include "api/I_ResourceStatInfo.h"
 #include "cadenzor/cadenzor.h"
-#include "platform/Platform.h"
-
-#if defined(_WIN32)
-#define OMBRY_EXPORT extern "C" __declspec(dllexport)
-#else
-#define OMBRY_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+#include "common/SiblingCommon.h"
 
 namespace {
 
 // Chip files are small; anything larger is not one.
 constexpr uint64_t kMaxChipFileSize = 512ull << 20;
 
-bool ReadWhole(const std::string& path, std::vector<uint8_t>& bytes) {
-    auto file = cz::platform::File::Open(path, cz::platform::open_flags::kRead |
-                                                   cz::platform::open_flags::kShareDenyWrite);
-    if (!file) return false;
-    auto size = file->Size();
-    if (!size || *size > kMaxChipFileSize) return false;
-    bytes.resize(static_cast<size_t>(*size));
-    return bytes.empty() || file->ReadExact(bytes.data(), bytes.size());
-}
-
-bool WriteWhole(const std::string& path, const std::vector<uint8_t>& bytes) {
-    auto file = cz::platform::File::Open(path, cz::platform::open_flags::kWrite | cz::platform::open_flags::kCreate |
-                                                   cz::platform::open_flags::kShareExclusive);
-    if (!file) return false;
-    bool ok = file->Write(bytes.data(), bytes.size());
-    ok = file->Close() && ok;
-    if (!ok) cz::platform::DeleteFile(path);
-    return ok;
-}
-
 }  // namespace
 
-OMBRY_EXPORT uint32_t CZ_CALL ConvertResourceToBinary(uint32_t, const char* chipPath, const char* binaryPath,
-                                                      cz::I_ResourceStatInfo* record) {
+CZ_SIBLING_EXPORT uint32_t CZ_CALL ConvertResourceToBinary(uint32_t, const char* chipPath, const char* binaryPath,
+                                                           cz::I_ResourceStatInfo* record) {
     try {
         if (chipPath == nullptr || binaryPath == nullptr || *chipPath == '\0' || *binaryPath == '\0') return 0;
         std::vector<uint8_t> chipFile;
-        if (!ReadWhole(chipPath, chipFile)) return 0;
+        if (!cz::sibling::ReadWholeFile(chipPath, kMaxChipFileSize, chipFile)) return 0;
         std::vector<uint8_t> resource;
         ombry::ResourceFigures figures;
         if (!ombry::BuildResource(chipFile, resource, figures)) return 0;
-        if (!WriteWhole(binaryPath, resource)) return 0;
+        if (!cz::sibling::WriteWholeFile(binaryPath, resource)) return 0;
         if (record != nullptr) {
             record->SetBinarySize(static_cast<uint32_t>(resource.size()));
             record->SetSampleRate(figures.sampleRate);

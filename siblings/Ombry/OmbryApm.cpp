@@ -16,6 +16,8 @@
 //   2  marker    4 bytes   identifier b1, type b0 >> 2, one sample (b2 >> 4 | b3 << 4)
 //   3  long      259 bytes first sample (b1 >> 4 | b2 << 4), index b0 >> 2, 512 codes
 // and the end mark 00 00. Codes are taken high nibble first.
+//
+// Its own parser, apart from src/formats/apm/ApmLayout.h on purpose: an independent check of that layout.
 #include <algorithm>
 #include <cstring>
 
@@ -286,8 +288,7 @@ private:
 bool BuildWadmResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures) {
     ApmContent apm;
     if (!ParseApm(file, apm)) return false;
-    std::vector<uint8_t> resource = {'W', 'A', 'D', 'M', static_cast<uint8_t>(apm.rate),
-                                     static_cast<uint8_t>(apm.rate >> 8)};
+    std::vector<uint8_t> resource = ResourceHeader("WADM", apm.rate);
     WadmWriter writer(apm, resource);
     const uint32_t markers = writer.Run();
     figures.sampleRate = apm.rate;

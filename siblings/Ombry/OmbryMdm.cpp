@@ -107,9 +107,8 @@ bool BuildWmdmResource(std::span<const uint8_t> file, std::vector<uint8_t>& out,
     // A section without its end record is cut short: nothing the chip could play safely.
     if (!ended) return false;
 
-    std::vector<uint8_t> resource;
+    std::vector<uint8_t> resource = ResourceHeader("WMdM", rate);
     resource.reserve(6 + pos);
-    resource = {'W', 'M', 'd', 'M', static_cast<uint8_t>(rate), static_cast<uint8_t>(rate >> 8)};
     resource.insert(resource.end(), records.begin(), records.begin() + static_cast<std::ptrdiff_t>(pos));
     figures.sampleRate = rate;
     figures.sampleCount = static_cast<uint32_t>(std::min<uint64_t>(samples, UINT32_MAX));

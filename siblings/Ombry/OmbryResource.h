@@ -15,7 +15,11 @@
 #include <span>
 #include <vector>
 
+#include "common/SiblingCommon.h"
+
 namespace ombry {
+
+using cz::sibling::Inside;
 
 enum class ChipFormat { kUnknown, kApm, kMdm };
 
@@ -37,9 +41,10 @@ bool BuildWadmResource(std::span<const uint8_t> file, std::vector<uint8_t>& out,
 // bytes are not a well-formed MDM file.
 bool BuildWmdmResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures);
 
-// The byte range [offset, offset + size) lies inside the file.
-inline bool Inside(std::span<const uint8_t> file, uint64_t offset, uint64_t size) {
-    return offset <= file.size() && size <= file.size() - offset;
+// The 6-byte resource header: the coding code and the sample rate (u16).
+inline std::vector<uint8_t> ResourceHeader(const char (&code)[5], uint16_t rate) {
+    return {static_cast<uint8_t>(code[0]), static_cast<uint8_t>(code[1]), static_cast<uint8_t>(code[2]),
+            static_cast<uint8_t>(code[3]), static_cast<uint8_t>(rate), static_cast<uint8_t>(rate >> 8)};
 }
 
 // Either of the above, chosen by the file's format; false for other formats.

@@ -4,39 +4,11 @@
 #include <cstring>
 
 #include "foundation/ByteReader.h"
-#include "foundation/ByteWriter.h"
 #include "foundation/C_CUString.h"
 
 namespace cz {
 
 namespace {
-
-constexpr uint32_t kWcmdHeaderSize = 24;
-constexpr uint32_t kSilenceHeaderSize = 16;
-constexpr uint32_t kEventHeaderSize = 28;
-constexpr uint32_t kEntrySize = 8;
-// Fixed bytes of the metadata: "WCMD" header, silence and event block headers.
-constexpr uint32_t kMetadataFixed = kWcmdHeaderSize + kSilenceHeaderSize + kEventHeaderSize;
-constexpr uint32_t kWcmdValue = 0x816;
-constexpr uint16_t kWcmdVersion = 0x100;
-constexpr uint16_t kTailValue = 3;
-constexpr uint16_t kDecodedBits = 12;
-constexpr uint16_t kTraceBits = 6;
-constexpr uint16_t kSourceBits = 12;
-
-void PutSection(ByteWriter& w, const C_ApmFile::S_Section& s) {
-    w.U16(s.bits);
-    w.U32(s.offset);
-    w.U32(s.count);
-}
-
-C_ApmFile::S_Section TakeSection(ByteReader& r) {
-    C_ApmFile::S_Section s;
-    r.U16(s.bits);
-    r.U32(s.offset);
-    r.U32(s.count);
-    return s;
-}
 
 // Silence length in milliseconds as a detection length in samples.
 uint32_t MsToSamples(uint32_t ms, uint32_t rate) {
@@ -46,6 +18,74 @@ uint32_t MsToSamples(uint32_t ms, uint32_t rate) {
 void CopyDetected(C_SilenceSegmentList* detected, C_SilenceSegmentList& to) {
     if (!detected) return;
     for (const C_SilenceSegment* s : *detected) to.Add(std::make_unique<C_SilenceSegment>(s->GetStart(), s->GetEnd()));
+}
+
+struct S_SilenceSettings {
+    uint32_t level = C_ApmFile::kDefaultSilenceLevel;
+    uint32_t lengthMs = C_ApmFile::kDefaultSilenceMs;
+};
+
+// The sound's silence segments as the file keeps them, and the settings that
+// go into the header. The write parameters may replace the default level
+// and length. A sound without segments gets those the detection finds; one
+// that had some, or settings outside the defaults, also gets those found
+// with the defaults, merged in.
+S_SilenceSettings SettleSilenceSegments(C_WavData& sound, uint32_t rate) {
+    S_SilenceSettings settings;
+    C_WriteWavParam* param = sound.GetWriteParam();
+    if (param->HasRange()) param->GetRange(&settings.lengthMs, &settings.level);
+    C_SilenceSegmentList& segments = sound.SilenceSegments();
+    if (segments.GetCount() == 0) sound.BuildSilenceSegments();
+    const bool existed = segments.GetCount() > 0;
+    if (!existed) CopyDetected(sound.DetectSilenceAll(settings.level, MsToSamples(settings.lengthMs, rate)), segments);
+    if (existed || settings.level == 0 || settings.lengthMs > C_ApmFile::kDefaultSilenceMs) {
+        C_SilenceSegmentList kept, found, merged;
+        sound.CopySegments(segments, kept);
+        CopyDetected(sound.DetectSilenceAll(C_ApmFile::kDefaultSilenceLevel,
+                                            MsToSamples(C_ApmFile::kDefaultSilenceMs, rate)),
+                     found);
+        sound.MergeSegments(kept, found, merged);
+        segments.Clear();
+        sound.CopySegments(merged, segments);
+    }
+    return settings;
+}
+
+std::vector<S_ApmSilence> SilenceEntries(const C_SilenceSegmentList& segments) {
+    std::vector<S_ApmSilence> entries;
+    for (const C_SilenceSegment* s : segments) entries.push_back({s->GetStart(), s->GetEnd()});
+    return entries;
+}
+
+std::vector<S_ApmEvent> EventEntries(const C_ActionEventList& events) {
+    std::vector<S_ApmEvent> entries;
+    for (const C_ActionEvent* e : events) {
+        entries.push_back(
+            {e->GetSamplePos(), static_cast<uint16_t>(e->GetType()), static_cast<uint16_t>(e->GetParam())});
+    }
+    return entries;
+}
+
+// The whole file: header, the four sections, and the metadata when the
+// header's flag says so.
+std::vector<uint8_t> SerializeApmFile(const S_ApmHeader& h, const std::vector<uint8_t>& codes,
+                                      const std::vector<uint16_t>& decoded, const std::vector<uint8_t>& trace,
+                                      const std::vector<uint16_t>& samples, const std::vector<S_ApmSilence>& silences,
+                                      const std::vector<S_ApmEvent>& events) {
+    ByteWriter w;
+    w.Data().reserve(h.fileSize);
+    BuildApmHeader(w, h);
+    w.Bytes(codes.data(), codes.size());
+    for (uint16_t v : decoded) w.U16(v);
+    w.Bytes(trace.data(), trace.size());
+    for (uint16_t v : samples) w.U16(v);
+    if (h.metadataFlag) {
+        const S_ApmMetadataPlaces at = PlaceApmMetadata(h.metadataOffset, silences.size(), events.size());
+        BuildApmWcmd(w, at.wcmd, silences.size());
+        BuildApmSilenceBlock(w, at.silenceBlock, silences);
+        BuildApmEventBlock(w, at.eventBlock, events);
+    }
+    return std::move(w.Data());
 }
 
 }  // namespace
@@ -71,56 +111,32 @@ bool C_ApmFile::AcceptsHeader(const S_ApmHeader& header) const {
     return std::memcmp(header.code, code_, 4) == 0 && header.coderId == coderId_;
 }
 
-C_ApmFile::S_ApmHeader C_ApmFile::ParseHeader(const uint8_t* bytes) {
-    ByteReader r(bytes, kApmHeaderSize);
-    S_ApmHeader h;
-    r.FourCC(h.code);
-    r.U16(h.version);
-    r.U16(h.headerSize);
-    r.U16(h.channels);
-    r.U8(h.codeWidth);
-    r.U8(h.reserved);
-    r.U16(h.rate);
-    r.U16(h.cutOff);
-    r.U32(h.fileSize);
-    r.U16(h.coderId);
-    r.U16(h.initialValue);
-    h.codes = TakeSection(r);
-    h.decoded = TakeSection(r);
-    h.trace = TakeSection(r);
-    h.source = TakeSection(r);
-    r.U16(h.metadataFlag);
-    r.U32(h.metadataOffset);
-    r.U16(h.silenceLevel);
-    r.U16(h.silenceMs);
-    r.U16(h.tail);
-    return h;
-}
-
 bool C_ApmFile::CheckMetadataLayout(InputStream& stream, const S_ApmHeader& h, uint64_t fileSize) {
     const uint64_t p = h.metadataOffset;
-    uint8_t wcmd[kWcmdHeaderSize];
-    uint8_t sil[kSilenceHeaderSize];
-    uint8_t ev[kEventHeaderSize];
-    if (p + kMetadataFixed > fileSize || !stream.ReadExactAt(p, wcmd, sizeof wcmd) ||
-        !stream.ReadExactAt(p + kWcmdHeaderSize, sil, sizeof sil))
+    uint8_t wcmdBytes[kApmWcmdHeaderSize];
+    uint8_t silenceBytes[kApmSilenceHeaderSize];
+    uint8_t eventBytes[kApmEventHeaderSize];
+    if (p + kApmMetadataFixed > fileSize || !stream.ReadExactAt(p, wcmdBytes, sizeof wcmdBytes) ||
+        !stream.ReadExactAt(p + kApmWcmdHeaderSize, silenceBytes, sizeof silenceBytes))
         return false;
-    if (std::memcmp(wcmd, "WCMD", 4) != 0 || LoadU16(wcmd + 6) != kWcmdHeaderSize ||
-        LoadU32(wcmd + 12) != p + kWcmdHeaderSize)
+    // Every block sits where the writer puts it, the last entry ending the file.
+    const S_ApmWcmd wcmd = ParseApmWcmd(wcmdBytes);
+    const S_ApmTableHeader silence = ParseApmSilenceHeader(silenceBytes);
+    const S_ApmMetadataPlaces at = PlaceApmMetadata(p, silence.count, 0);
+    if (std::memcmp(wcmd.code, "WCMD", 4) != 0 || wcmd.headerSize != kApmWcmdHeaderSize ||
+        wcmd.silenceOffset != at.silenceBlock)
         return false;
-    if (std::memcmp(sil, "WSIL", 4) != 0 || LoadU16(sil + 4) != kSilenceHeaderSize || LoadU16(sil + 6) != kEntrySize ||
-        LoadU32(sil + 8) != p + kWcmdHeaderSize + kSilenceHeaderSize)
+    if (std::memcmp(silence.code, "WSIL", 4) != 0 || silence.headerSize != kApmSilenceHeaderSize ||
+        silence.entrySize != kApmEntrySize || silence.firstEntry != at.silenceEntries)
         return false;
-    const uint64_t silenceCount = LoadU32(sil + 12);
-    const uint64_t eventOffset = p + kWcmdHeaderSize + kSilenceHeaderSize + kEntrySize * silenceCount;
-    if (LoadU32(wcmd + 18) != eventOffset || eventOffset + kEventHeaderSize > fileSize ||
-        !stream.ReadExactAt(eventOffset, ev, sizeof ev))
+    if (wcmd.eventOffset != at.eventBlock || at.eventEntries > fileSize ||
+        !stream.ReadExactAt(at.eventBlock, eventBytes, sizeof eventBytes))
         return false;
-    if (LoadU16(ev + 16) != kEventHeaderSize || LoadU16(ev + 18) != kEntrySize ||
-        LoadU32(ev + 20) != eventOffset + kEventHeaderSize)
+    const S_ApmTableHeader events = ParseApmEventHeader(eventBytes);
+    if (events.headerSize != kApmEventHeaderSize || events.entrySize != kApmEntrySize ||
+        events.firstEntry != at.eventEntries)
         return false;
-    const uint64_t eventCount = LoadU32(ev + 24);
-    return eventOffset + kEventHeaderSize + kEntrySize * eventCount == fileSize;
+    return PlaceApmMetadata(p, silence.count, events.count).end == fileSize;
 }
 
 int32_t C_ApmFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_t loadFlag, uint32_t* outFlags) {
@@ -132,7 +148,7 @@ int32_t C_ApmFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
         SetError(WavFileError::kNotThisFormat);
         return 0;
     }
-    const S_ApmHeader h = ParseHeader(raw.data());
+    const S_ApmHeader h = ParseApmHeader(raw.data());
     if (!AcceptsHeader(h)) {
         SetError(WavFileError::kNotThisFormat);
         return 0;
@@ -148,18 +164,15 @@ int32_t C_ApmFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     // nothing is read or allocated beyond what the file holds.
     const uint64_t n = h.codes.count;
     const uint64_t m = h.source.count;
-    const uint64_t codesEnd = kApmHeaderSize + static_cast<uint64_t>(CodeBytes(h.codes.count));
-    const uint64_t decodedEnd = codesEnd + 2 * n;
-    const uint64_t traceEnd = decodedEnd + n;
-    const uint64_t sourceEnd = traceEnd + 2 * m;
-    if (n == 0 || m == 0 || h.codes.bits != codeWidth_ || h.codes.offset != kApmHeaderSize ||
-        h.decoded.bits != kDecodedBits || h.decoded.offset != codesEnd || h.decoded.count != n ||
-        h.trace.bits != kTraceBits || h.trace.offset != decodedEnd || h.trace.count != n ||
-        h.source.bits != kSourceBits || h.source.offset != traceEnd || h.metadataOffset != sourceEnd)
+    const S_ApmSectionPlaces at = PlaceApmSections(CodeBytes(h.codes.count), n, m);
+    if (n == 0 || m == 0 || h.codes.bits != codeWidth_ || h.codes.offset != at.codes ||
+        h.decoded.bits != kApmDecodedBits || h.decoded.offset != at.decoded || h.decoded.count != n ||
+        h.trace.bits != kApmTraceBits || h.trace.offset != at.trace || h.trace.count != n ||
+        h.source.bits != kApmSourceBits || h.source.offset != at.source || h.metadataOffset != at.metadata)
         return bad(WavFileError::kBadFormat);
     const uint64_t fileSize = h.fileSize;
     if (fileSize > stream->Size()) return bad(WavFileError::kTruncated);
-    if (h.metadataFlag == 0 ? fileSize != sourceEnd : !CheckMetadataLayout(*stream, h, fileSize))
+    if (h.metadataFlag == 0 ? fileSize != at.metadata : !CheckMetadataLayout(*stream, h, fileSize))
         return bad(WavFileError::kBadMetadata);
 
     apm_ = h;
@@ -214,180 +227,115 @@ int32_t C_ApmFile::ReadMetadata() {
     C_WavData* sound = Sound();
     InputStream* stream = Stream();
     const uint64_t p = apm_.metadataOffset;
-    uint8_t sil[kSilenceHeaderSize];
-    if (!stream->ReadExactAt(p + kWcmdHeaderSize, sil, sizeof sil)) {
+    uint8_t silenceBytes[kApmSilenceHeaderSize];
+    if (!stream->ReadExactAt(p + kApmWcmdHeaderSize, silenceBytes, sizeof silenceBytes)) {
         SetError(WavFileError::kBadMetadata);
         return 0;
     }
-    const uint32_t silenceCount = LoadU32(sil + 12);
-    const uint64_t silenceEntries = p + kWcmdHeaderSize + kSilenceHeaderSize;
-    const uint64_t eventHeader = silenceEntries + static_cast<uint64_t>(kEntrySize) * silenceCount;
-    uint8_t ev[kEventHeaderSize];
+    const uint32_t silenceCount = ParseApmSilenceHeader(silenceBytes).count;
+    const S_ApmMetadataPlaces at = PlaceApmMetadata(p, silenceCount, 0);
+    uint8_t eventBytes[kApmEventHeaderSize];
     std::vector<uint8_t> silence, events;
-    if (!stream->ReadBytes(silenceEntries, static_cast<size_t>(kEntrySize) * silenceCount, silence) ||
-        !stream->ReadExactAt(eventHeader, ev, sizeof ev) ||
-        !stream->ReadBytes(eventHeader + kEventHeaderSize, static_cast<size_t>(kEntrySize) * LoadU32(ev + 24),
-                           events)) {
+    if (!stream->ReadBytes(at.silenceEntries, static_cast<size_t>(kApmEntrySize) * silenceCount, silence) ||
+        !stream->ReadExactAt(at.eventBlock, eventBytes, sizeof eventBytes) ||
+        !stream->ReadBytes(at.eventEntries,
+                           static_cast<size_t>(kApmEntrySize) * ParseApmEventHeader(eventBytes).count, events)) {
         SetError(WavFileError::kBadMetadata);
         return 0;
     }
     C_SilenceSegmentList& segments = sound->SilenceSegments();
     segments.Clear();
-    for (size_t i = 0; i < silence.size(); i += kEntrySize) {
-        uint32_t first = LoadU32(&silence[i]);
-        uint32_t last = LoadU32(&silence[i + 4]);
-        if (last < first) {
+    for (size_t i = 0; i < silence.size(); i += kApmEntrySize) {
+        const S_ApmSilence entry = ParseApmSilenceEntry(&silence[i]);
+        if (entry.last < entry.first) {
             segments.Clear();
             SetError(WavFileError::kBadMetadata);
             return 0;
         }
-        segments.Add(std::make_unique<C_SilenceSegment>(first, last));
+        segments.Add(std::make_unique<C_SilenceSegment>(entry.first, entry.last));
     }
     C_ActionEventMgr* manager = sound->GetActionEventMgr();
     manager->SetSampleRate(sound->GetWavInfo()->GetSampleRate());
-    for (size_t i = 0; i < events.size(); i += kEntrySize)
-        manager->AddEventAtSample(LoadU16(&events[i + 4]), LoadU32(&events[i]), nullptr, LoadU16(&events[i + 6]));
+    for (size_t i = 0; i < events.size(); i += kApmEntrySize) {
+        const S_ApmEvent entry = ParseApmEventEntry(&events[i]);
+        manager->AddEventAtSample(entry.type, entry.sample, nullptr, entry.param);
+    }
     return 1;
 }
 
+// Save, step by step: code the sound, settle its silence segments, lay out
+// the header, serialize the file, write it. Everything that can fail happens
+// before the file is created.
 int32_t C_ApmFile::Save(const char* path) {
     C_WavData* sound = Sound();
     if (!sound || !path) return 0;
-    C_WriteWavParam* param = sound->GetWriteParam();
-    const uint32_t mode = param->GetCodecParam();
+    const uint32_t mode = sound->GetWriteParam()->GetCodecParam();
     const uint32_t rate = sound->GetWavInfo()->GetSampleRate();
     if (rate == 0 || rate > 0xFFFF) return 0;
 
-    // Prepare and code: everything that can fail happens before the file is
-    // created.
-    std::vector<uint16_t> samples;
-    if (!PrepareSamples(*sound, samples)) return 0;
-    const uint32_t m = static_cast<uint32_t>(samples.size());
+    S_CodedSound coded;
+    if (!CodeSound(*sound, mode, coded)) return 0;
+    const S_SilenceSettings silence = SettleSilenceSegments(*sound, rate);
+    const std::vector<S_ApmSilence> silences = SilenceEntries(sound->SilenceSegments());
+    const std::vector<S_ApmEvent> events = EventEntries(sound->GetActionEventMgr()->Events());
+    S_ApmHeader h;
+    if (!LayOutHeader(coded, rate, mode, silence.level, silence.lengthMs, silences.size(), events.size(), h)) return 0;
+    const std::vector<uint8_t> bytes = SerializeApmFile(h, coded.codes, coded.decoded, coded.trace, coded.samples,
+                                                        silences, events);
+    if (bytes.size() != h.fileSize) return 0;
+    return WriteNewFile(path, bytes) ? 1 : 0;
+}
+
+bool C_ApmFile::CodeSound(C_WavData& sound, uint32_t mode, S_CodedSound& coded) const {
+    if (!PrepareSamples(sound, coded.samples)) return false;
+    const uint32_t m = static_cast<uint32_t>(coded.samples.size());
     std::unique_ptr<C_ADPCMEncDec> coder = CreateCoder();
     const uint32_t capacity = coder->GetMaxEncodedSize(m, mode);
-    if (capacity == 0) return 0;
-    std::vector<uint8_t> codes(capacity);
-    const uint32_t k = coder->Encode(m, samples.data(), codes.data(), capacity, mode, nullptr);
-    if (k == 0 || k > capacity) return 0;
-    codes.resize(k);
+    if (capacity == 0) return false;
+    coded.codes.resize(capacity);
+    const uint32_t k = coder->Encode(m, coded.samples.data(), coded.codes.data(), capacity, mode, nullptr);
+    if (k == 0 || k > capacity) return false;
+    coded.codes.resize(k);
     // The trace holds one step index per code: its length is the code count.
     const uint32_t n = coder->GetStepIndexTraceSize();
     const uint8_t* trace = coder->GetStepIndexTrace();
-    if (n == 0 || !trace || CodeBytes(n) != k) return 0;
-    std::vector<uint8_t> traceCopy(trace, trace + n);
-    std::vector<uint16_t> decoded(n);
-    if (coder->Decode(codes.data(), k, decoded.data(), 2 * n, nullptr) != 2 * n) return 0;
+    if (n == 0 || !trace || CodeBytes(n) != k) return false;
+    coded.trace.assign(trace, trace + n);
+    coded.decoded.resize(n);
+    return coder->Decode(coded.codes.data(), k, coded.decoded.data(), 2 * n, nullptr) == 2 * n;
+}
 
-    // Silence: detect when the sound has none; widen with the default
-    // settings when it had some or when the settings are outside the defaults.
-    uint32_t level = kDefaultSilenceLevel, lengthMs = kDefaultSilenceMs;
-    if (param->HasRange()) param->GetRange(&lengthMs, &level);
-    C_SilenceSegmentList& segments = sound->SilenceSegments();
-    if (segments.GetCount() == 0) sound->BuildSilenceSegments();
-    const bool existed = segments.GetCount() > 0;
-    if (!existed) {
-        C_SilenceSegmentList* found = sound->DetectSilenceAll(level, MsToSamples(lengthMs, rate));
-        CopyDetected(found, segments);
-    }
-    if (existed || level == 0 || lengthMs > kDefaultSilenceMs) {
-        C_SilenceSegmentList kept, found, merged;
-        sound->CopySegments(segments, kept);
-        CopyDetected(sound->DetectSilenceAll(kDefaultSilenceLevel, MsToSamples(kDefaultSilenceMs, rate)), found);
-        sound->MergeSegments(kept, found, merged);
-        segments.Clear();
-        sound->CopySegments(merged, segments);
-    }
-    const C_ActionEventList& events = sound->GetActionEventMgr()->Events();
-    const uint64_t silenceCount = static_cast<uint64_t>(segments.GetCount());
-    const uint64_t eventCount = static_cast<uint64_t>(events.GetCount());
+bool C_ApmFile::LayOutHeader(const S_CodedSound& coded, uint32_t rate, uint32_t mode, uint32_t silenceLevel,
+                             uint32_t silenceMs, uint64_t silenceCount, uint64_t eventCount, S_ApmHeader& h) const {
+    const uint32_t k = static_cast<uint32_t>(coded.codes.size());
+    const uint32_t n = static_cast<uint32_t>(coded.decoded.size());
+    const uint32_t m = static_cast<uint32_t>(coded.samples.size());
     const bool metadata = silenceCount > 0 || eventCount > 0;
-
-    // Layout.
-    S_ApmHeader h;
+    const S_ApmSectionPlaces at = PlaceApmSections(k, n, m);
+    const uint64_t total = metadata ? PlaceApmMetadata(at.metadata, silenceCount, eventCount).end : at.metadata;
+    if (total > 0xFFFFFFFFull) return false;
     std::memcpy(h.code, code_, 4);
-    h.version = kVersion;
+    h.version = kApmVersion;
     h.headerSize = kApmHeaderSize;
     h.channels = 1;
     h.codeWidth = codeWidth_;
     h.rate = static_cast<uint16_t>(rate);
     h.cutOff = CutOffFrequency(rate);
     h.coderId = coderId_;
+    // Coding modes 1 and 3 start the code stream with a lead-in.
     const bool leadIn = mode != 4 && (mode & 1u) != 0;
     h.initialValue = leadIn ? 0 : 0x800;
-    const uint64_t codesEnd = kApmHeaderSize + static_cast<uint64_t>(k);
-    const uint64_t sourceOffset = codesEnd + 3ull * n;
-    const uint64_t p = sourceOffset + 2ull * m;
-    const uint64_t total = metadata ? p + kMetadataFixed + kEntrySize * (silenceCount + eventCount) : p;
-    if (total > 0xFFFFFFFFull) return 0;
-    h.codes = {codeWidth_, kApmHeaderSize, n};
-    h.decoded = {kDecodedBits, static_cast<uint32_t>(codesEnd), n};
-    h.trace = {kTraceBits, static_cast<uint32_t>(codesEnd + 2ull * n), n};
-    h.source = {kSourceBits, static_cast<uint32_t>(sourceOffset), m};
+    h.codes = {codeWidth_, static_cast<uint32_t>(at.codes), n};
+    h.decoded = {kApmDecodedBits, static_cast<uint32_t>(at.decoded), n};
+    h.trace = {kApmTraceBits, static_cast<uint32_t>(at.trace), n};
+    h.source = {kApmSourceBits, static_cast<uint32_t>(at.source), m};
     h.fileSize = static_cast<uint32_t>(total);
     h.metadataFlag = metadata ? 1 : 0;
-    h.metadataOffset = static_cast<uint32_t>(p);
-    h.silenceLevel = static_cast<uint16_t>(std::min<uint32_t>(level, 0xFFFF));
-    h.silenceMs = static_cast<uint16_t>(std::min<uint32_t>(lengthMs, 0xFFFF));
-    h.tail = kTailValue;
-
-    ByteWriter w;
-    w.Data().reserve(static_cast<size_t>(total));
-    w.Bytes(h.code, 4);
-    w.U16(h.version);
-    w.U16(h.headerSize);
-    w.U16(h.channels);
-    w.U8(h.codeWidth);
-    w.U8(0);
-    w.U16(h.rate);
-    w.U16(h.cutOff);
-    w.U32(h.fileSize);
-    w.U16(h.coderId);
-    w.U16(h.initialValue);
-    PutSection(w, h.codes);
-    PutSection(w, h.decoded);
-    PutSection(w, h.trace);
-    PutSection(w, h.source);
-    w.U16(h.metadataFlag);
-    w.U32(h.metadataOffset);
-    w.U16(h.silenceLevel);
-    w.U16(h.silenceMs);
-    w.U16(h.tail);
-    w.Bytes(codes.data(), k);
-    for (uint16_t v : decoded) w.U16(v);
-    w.Bytes(traceCopy.data(), n);
-    for (uint16_t v : samples) w.U16(v);
-    if (metadata) {
-        const uint64_t eventOffset = p + kWcmdHeaderSize + kSilenceHeaderSize + kEntrySize * silenceCount;
-        w.FourCC("WCMD");
-        w.U16(kWcmdVersion);
-        w.U16(kWcmdHeaderSize);
-        w.U32(kWcmdValue);
-        w.U32(static_cast<uint32_t>(p + kWcmdHeaderSize));
-        w.U16(1);
-        w.U32(static_cast<uint32_t>(eventOffset));
-        w.U16(1);
-        w.FourCC("WSIL");
-        w.U16(kSilenceHeaderSize);
-        w.U16(kEntrySize);
-        w.U32(static_cast<uint32_t>(p + kWcmdHeaderSize + kSilenceHeaderSize));
-        w.U32(static_cast<uint32_t>(silenceCount));
-        for (const C_SilenceSegment* s : segments) {
-            w.U32(s->GetStart());
-            w.U32(s->GetEnd());
-        }
-        w.Zeros(16);
-        w.U16(kEventHeaderSize);
-        w.U16(kEntrySize);
-        w.U32(static_cast<uint32_t>(eventOffset + kEventHeaderSize));
-        w.U32(static_cast<uint32_t>(eventCount));
-        for (const C_ActionEvent* e : events) {
-            w.U32(e->GetSamplePos());
-            w.U16(static_cast<uint16_t>(e->GetType()));
-            w.U16(static_cast<uint16_t>(e->GetParam()));
-        }
-    }
-    if (w.Size() != total) return 0;
-    return WriteNewFile(path, w.Data()) ? 1 : 0;
+    h.metadataOffset = static_cast<uint32_t>(at.metadata);
+    h.silenceLevel = static_cast<uint16_t>(std::min<uint32_t>(silenceLevel, 0xFFFF));
+    h.silenceMs = static_cast<uint16_t>(std::min<uint32_t>(silenceMs, 0xFFFF));
+    h.tail = kApmTailValue;
+    return true;
 }
 
 std::string C_ApmFile::HeaderSummary() const {
