@@ -4,7 +4,7 @@
 
 namespace cz {
 
-C_Apm6BitFile::C_Apm6BitFile() : C_ApmFile("WAP6", 14, 6, 0) {}
+C_Apm6BitFile::C_Apm6BitFile() : C_ApmFile("WAP6", kFormatApm6Bit, 6, 0) {}
 
 C_Apm6BitFile::~C_Apm6BitFile() = default;
 

@@ -90,7 +90,7 @@ std::vector<uint8_t> SerializeApmFile(const S_ApmHeader& h, const std::vector<ui
 
 }  // namespace
 
-C_ApmFile::C_ApmFile() : C_ApmFile("WAPM", 5, 4, 0) {}
+C_ApmFile::C_ApmFile() : C_ApmFile("WAPM", kFormatApm, 4, 0) {}
 
 C_ApmFile::C_ApmFile(const char* code, uint32_t typeCode, uint8_t codeWidth, uint16_t coderId)
     : typeCode_(typeCode), codeWidth_(codeWidth), coderId_(coderId) {
@@ -145,20 +145,18 @@ int32_t C_ApmFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     if (outFlags) *outFlags = 0;
     std::array<uint8_t, kApmHeaderSize> raw{};
     if (!stream || !stream->ReadExactAt(0, raw.data(), raw.size())) {
-        SetError(WavFileError::kNotThisFormat);
-        return 0;
+        // A file that starts with our code but ends inside the header is
+        // ours, cut short.
+        uint8_t code[4];
+        const bool ours = stream && stream->ReadExactAt(0, code, sizeof code) && std::memcmp(code, code_, 4) == 0;
+        return Fail(ours ? WavFileError::kTruncated : WavFileError::kNotThisFormat);
     }
     const S_ApmHeader h = ParseApmHeader(raw.data());
     if (!AcceptsHeader(h)) {
-        SetError(WavFileError::kNotThisFormat);
-        return 0;
+        return Fail(WavFileError::kNotThisFormat);
     }
-    auto bad = [this](WavFileError error) {
-        SetError(error);
-        return 0;
-    };
     if (h.headerSize != kApmHeaderSize || h.channels != 1 || h.rate == 0 || h.codeWidth != codeWidth_)
-        return bad(WavFileError::kBadFormat);
+        return Fail(WavFileError::kBadFormat);
     // The sections must follow one another exactly as the writer lays them
     // out, and end inside the file: every size below comes from the file, so
     // nothing is read or allocated beyond what the file holds.
@@ -169,11 +167,11 @@ int32_t C_ApmFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
         h.decoded.bits != kApmDecodedBits || h.decoded.offset != at.decoded || h.decoded.count != n ||
         h.trace.bits != kApmTraceBits || h.trace.offset != at.trace || h.trace.count != n ||
         h.source.bits != kApmSourceBits || h.source.offset != at.source || h.metadataOffset != at.metadata)
-        return bad(WavFileError::kBadFormat);
+        return Fail(WavFileError::kBadFormat);
     const uint64_t fileSize = h.fileSize;
-    if (fileSize > stream->Size()) return bad(WavFileError::kTruncated);
+    if (fileSize > stream->Size()) return Fail(WavFileError::kTruncated);
     if (h.metadataFlag == 0 ? fileSize != at.metadata : !CheckMetadataLayout(*stream, h, fileSize))
-        return bad(WavFileError::kBadMetadata);
+        return Fail(WavFileError::kBadMetadata);
 
     apm_ = h;
     rawHeader_ = raw;
@@ -189,14 +187,12 @@ int32_t C_ApmFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
 int32_t C_ApmFile::DecodeCodes() {
     C_WavData* sound = Sound();
     if (!sound || !Stream()) {
-        SetError(WavFileError::kNoSound);
-        return 0;
+        return Fail(WavFileError::kNoSound);
     }
     const uint32_t n = apm_.codes.count;
     std::vector<uint8_t> codes;
     if (!Stream()->ReadBytes(apm_.codes.offset, CodeBytes(n), codes)) {
-        SetError(WavFileError::kTruncated);
-        return 0;
+        return Fail(WavFileError::kTruncated);
     }
     // One decoded sample per code.
     std::vector<uint16_t> decoded(n);
@@ -204,8 +200,7 @@ int32_t C_ApmFile::DecodeCodes() {
     const uint32_t bytes = coder->Decode(codes.data(), static_cast<uint32_t>(codes.size()), decoded.data(),
                                          static_cast<uint32_t>(2ull * n), nullptr);
     if (bytes == 0) {
-        SetError(WavFileError::kBadSampleData);
-        return 0;
+        return Fail(WavFileError::kBadSampleData);
     }
     std::vector<uint8_t> le(bytes);
     for (uint32_t i = 0; i < bytes / 2; ++i) StoreU16(&le[2 * i], decoded[i]);
@@ -216,8 +211,7 @@ int32_t C_ApmFile::DecodeCodes() {
 
 int32_t C_ApmFile::LoadSamples(uint32_t flag) {
     if (!Sound()) {
-        SetError(WavFileError::kNoSound);
-        return 0;
+        return Fail(WavFileError::kNoSound);
     }
     if (!(flag == 0 ? DecodeCodes() : LoadSampleWords(apm_.source.count, false))) return 0;
     return apm_.metadataFlag ? ReadMetadata() : 1;
@@ -229,8 +223,7 @@ int32_t C_ApmFile::ReadMetadata() {
     const uint64_t p = apm_.metadataOffset;
     uint8_t silenceBytes[kApmSilenceHeaderSize];
     if (!stream->ReadExactAt(p + kApmWcmdHeaderSize, silenceBytes, sizeof silenceBytes)) {
-        SetError(WavFileError::kBadMetadata);
-        return 0;
+        return Fail(WavFileError::kBadMetadata);
     }
     const uint32_t silenceCount = ParseApmSilenceHeader(silenceBytes).count;
     const S_ApmMetadataPlaces at = PlaceApmMetadata(p, silenceCount, 0);
@@ -240,8 +233,7 @@ int32_t C_ApmFile::ReadMetadata() {
         !stream->ReadExactAt(at.eventBlock, eventBytes, sizeof eventBytes) ||
         !stream->ReadBytes(at.eventEntries,
                            static_cast<size_t>(kApmEntrySize) * ParseApmEventHeader(eventBytes).count, events)) {
-        SetError(WavFileError::kBadMetadata);
-        return 0;
+        return Fail(WavFileError::kBadMetadata);
     }
     C_SilenceSegmentList& segments = sound->SilenceSegments();
     segments.Clear();
@@ -249,8 +241,7 @@ int32_t C_ApmFile::ReadMetadata() {
         const S_ApmSilence entry = ParseApmSilenceEntry(&silence[i]);
         if (entry.last < entry.first) {
             segments.Clear();
-            SetError(WavFileError::kBadMetadata);
-            return 0;
+            return Fail(WavFileError::kBadMetadata);
         }
         segments.Add(std::make_unique<C_SilenceSegment>(entry.first, entry.last));
     }

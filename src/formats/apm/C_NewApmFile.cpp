@@ -6,7 +6,7 @@
 
 namespace cz {
 
-C_NewApmFile::C_NewApmFile() : C_ApmFile("WAPM", 5, 4, kNewCoderId) {}
+C_NewApmFile::C_NewApmFile() : C_ApmFile("WAPM", kFormatApm, 4, kNewCoderId) {}
 
 C_NewApmFile::~C_NewApmFile() = default;
 
