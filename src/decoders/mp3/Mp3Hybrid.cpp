@@ -132,7 +132,9 @@ int32_t HybridFilter(Mp3Decoder& d, int gr, int ch) {
             }
         } else {
             if (sb < longSubbands) {
-                const int type = shortBlock ? 0 : g.blockType;
+                // With the mixed flag, whatever the block type, the two
+                // lowest subbands take the normal window.
+                const int type = shortBlock || (g.mixedBlock && sb < 2) ? 0 : g.blockType;
                 ImdctLong(t, type, lines + sb * 18, y);
             } else {
                 ImdctShort(t, lines + sb * 18, y);
