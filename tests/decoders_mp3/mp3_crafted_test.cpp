@@ -363,6 +363,7 @@ std::vector<uint8_t> BuildBlockTypeStream(const Format& f, uint32_t seed) {
         }
     }
     order.push_back(order.front());
+    // Tables of every size, two with linbits; values stay within 20.
     static constexpr uint32_t kTables[15] = {1, 2, 3, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 16, 24};
     Random rnd(seed);
     std::vector<uint8_t> stream;
@@ -391,10 +392,10 @@ std::vector<uint8_t> BuildBlockTypeStream(const Format& f, uint32_t seed) {
                 x.table1 = x.table2 = x.table0;
             }
             // Window switching: region 0 ends at line 36 for block type 2, mixed
-            // or not, and at the ninth long band (line 36, or 54 at the MPEG-2
+            // or not, and after eight long bands (line 36, or 54 at the MPEG-2
             // rates) for block types 1 and 3; region 1 takes the rest.
-            const int ninthBand = f.mpeg1 ? 36 : 54;
-            const int regionEnd[2] = {x.blockType == 2 ? 36 : x.ws ? ninthBand : 576, 576};
+            const int eightBands = f.mpeg1 ? 36 : 54;
+            const int regionEnd[2] = {x.blockType == 2 ? 36 : x.ws ? eightBands : 576, 576};
             x.bigValues = 20 + rnd.Next(130);
             WriteScaleFactors(rnd, f, x, gr, scfsi[0], false);
             x.gain = GainFor(20, 6);
