@@ -94,9 +94,8 @@ bool ParseSideInfo(Mp3Decoder& d, const uint8_t* bytes) {
                 if (g.blockType == 0) {
                     return false;  // window switching needs a block type
                 }
-                if (g.blockType != 2) {
-                    g.mixedBlock = 0;
-                }
+                // The mixed flag stays with block types 1 and 3 too: it gives
+                // the two lowest subbands the normal window.
             } else {
                 g.blockType = 0;
                 g.mixedBlock = 0;

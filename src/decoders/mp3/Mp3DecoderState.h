@@ -17,6 +17,14 @@ constexpr int kMainDataBytes = 1940;
 // checked against part2_3_length.
 constexpr int kMainDataPadding = 64;
 constexpr int kGranuleLines = 576;
+// Fixed-point formats: the requantised lines and the IMDCT input have 26
+// fraction bits, the subband samples 25 and the V vector of the synthesis 24.
+// Their integer parts leave room for granules far louder than full scale
+// (subband samples up to 32 times it), which only the final output clips, as
+// the standard's decoder does.
+constexpr int kLineFractionBits = 26;
+constexpr int kSampleFractionBits = 25;
+constexpr int kSynthesisFractionBits = 24;
 
 struct Mp3FrameHeader {
     int version = 0;  // 0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5

@@ -8,9 +8,11 @@
 namespace cz::mp3 {
 namespace {
 
-// Subband samples are kept within +-4.0 (Q28) so that the synthesis sums
-// cannot overflow whatever the input.
+// Subband samples are kept within +-32.0 (2^30 - 1 with 25 fraction bits)
+// so that the synthesis sums cannot overflow whatever the input.
 constexpr int32_t kSampleLimit = (1 << 30) - 1;
+// The IMDCT sums (lines times Q27 cosines) to the subband sample format.
+constexpr int kImdctShift = 27 + kLineFractionBits - kSampleFractionBits;
 
 inline int32_t Clamp(int64_t v, int32_t limit) {
     return v > limit ? limit : v < -limit ? -limit : int32_t(v);
@@ -44,8 +46,8 @@ CZ_MP3_HOT void ImdctLong(const Mp3Tables& t, int type, const int32_t* in, int32
     }
     int32_t y[36];
     for (int u = 0; u < 9; ++u) {
-        const int32_t a = Clamp((acc[u] + (int64_t(1) << 26)) >> 27, 0x7FFFFFFF);
-        const int32_t b = Clamp((acc[9 + u] + (int64_t(1) << 26)) >> 27, 0x7FFFFFFF);
+        const int32_t a = Clamp((acc[u] + (int64_t(1) << (kImdctShift - 1))) >> kImdctShift, 0x7FFFFFFF);
+        const int32_t b = Clamp((acc[9 + u] + (int64_t(1) << (kImdctShift - 1))) >> kImdctShift, 0x7FFFFFFF);
         y[u] = a;
         y[17 - u] = -a;
         y[18 + u] = b;
@@ -71,8 +73,8 @@ CZ_MP3_HOT void ImdctShort(const Mp3Tables& t, const int32_t* in, int32_t* out) 
         }
         int32_t y[12];
         for (int u = 0; u < 3; ++u) {
-            const int32_t a = Clamp((acc[u] + (int64_t(1) << 26)) >> 27, 0x7FFFFFFF);
-            const int32_t b = Clamp((acc[3 + u] + (int64_t(1) << 26)) >> 27, 0x7FFFFFFF);
+            const int32_t a = Clamp((acc[u] + (int64_t(1) << (kImdctShift - 1))) >> kImdctShift, 0x7FFFFFFF);
+            const int32_t b = Clamp((acc[3 + u] + (int64_t(1) << (kImdctShift - 1))) >> kImdctShift, 0x7FFFFFFF);
             y[u] = a;
             y[5 - u] = -a;
             y[6 + u] = b;
@@ -132,7 +134,9 @@ int32_t HybridFilter(Mp3Decoder& d, int gr, int ch) {
             }
         } else {
             if (sb < longSubbands) {
-                const int type = shortBlock ? 0 : g.blockType;
+                // With the mixed flag, whatever the block type, the two
+                // lowest subbands take the normal window.
+                const int type = shortBlock || (g.mixedBlock && sb < 2) ? 0 : g.blockType;
                 ImdctLong(t, type, lines + sb * 18, y);
             } else {
                 ImdctShort(t, lines + sb * 18, y);

@@ -192,7 +192,10 @@ int32_t DecodeHuffman(Mp3Decoder& d, Mp3BitReader& r, uint32_t endBit, int granu
     const int bigEnd = int(g.bigValues) * 2;
     int regionEnd[3];
     if (g.windowSwitching) {
-        regionEnd[0] = (g.blockType == 2 && !g.mixedBlock) ? 3 * bands.shortBounds[3] : bands.longBounds[8];
+        // Region 0 of a block of type 2, mixed or not, ends after three short
+        // bands (line 36 at every rate but 8000 Hz); that of types 1 and 3
+        // after eight long bands (line 36 for MPEG-1, 54 for MPEG-2).
+        regionEnd[0] = g.blockType == 2 ? 3 * bands.shortBounds[3] : bands.longBounds[8];
         regionEnd[1] = kGranuleLines;
     } else {
         int r1 = g.region0Count + 1;

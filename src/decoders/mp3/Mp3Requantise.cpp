@@ -17,7 +17,8 @@ int32_t Saturate(int64_t v) {
 }
 
 // Requantises the lines [begin, end) with the quarter-power exponent e:
-// |x|^(4/3) * 2^(e/4), as Q28.
+// |x|^(4/3) * 2^(e/4) with kLineFractionBits fraction bits (values up to
+// 32 times full scale).
 inline uint64_t Scale(uint64_t product, int32_t shift) {
     if (shift >= 64) {
         return 0;
@@ -32,7 +33,7 @@ inline uint64_t Scale(uint64_t product, int32_t shift) {
 void RequantiseRange(const Mp3Tables& t, int32_t* lines, int begin, int end, int32_t e) {
     const int32_t q = e >> 2;
     const uint64_t quarter = t.quarterPower[e & 3];
-    const int32_t base = 32 - q;
+    const int32_t base = 60 - kLineFractionBits - q;
     if (end - begin < 16) {
         for (int i = begin; i < end; ++i) {
             const int32_t v = lines[i];
@@ -43,11 +44,11 @@ void RequantiseRange(const Mp3Tables& t, int32_t* lines, int begin, int end, int
         return;
     }
     // Values below 16 (nearly all of them) are looked up in a table made for
-    // the band from the Q25 powers: Q25 x Q30 -> Q28.
+    // the band from the Q25 powers: Q25 x Q30 -> the line format.
     int32_t small[16];
     small[0] = 0;
     for (int a = 1; a < 16; ++a) {
-        small[a] = int32_t(Scale(uint64_t(t.pow43Small[a]) * quarter, 27 - q));
+        small[a] = int32_t(Scale(uint64_t(t.pow43Small[a]) * quarter, 55 - kLineFractionBits - q));
     }
     for (int i = begin; i < end; ++i) {
         const int32_t v = lines[i];

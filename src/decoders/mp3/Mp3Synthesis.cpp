@@ -6,15 +6,22 @@
 namespace cz::mp3 {
 namespace {
 
+// Subband samples times the Q28 cosines to the V format (the even half from
+// halved sums), and V times the window (2^17 units) to 16-bit samples.
+constexpr int kOddShift = kSampleFractionBits + 28 - kSynthesisFractionBits;
+constexpr int kEvenShift = kOddShift - 1;
+constexpr int kOutputShift = kSynthesisFractionBits + 17 - 15;
+
 inline int32_t ClampV(int64_t v) {
     return v > 0x7FFFFFFF ? 0x7FFFFFFF : v < -0x7FFFFFFF ? -0x7FFFFFFF : int32_t(v);
 }
 
-// X[i] = sum S[k] cos((2k + 1) i pi / 64), i = 0..31, as Q24. With
-// S[31 - k] the cosine only changes sign for odd i, so even outputs take the
-// sums S[k] + S[31 - k] and odd ones the differences; the even half splits
-// once more the same way (its sums halved to stay within 32 bits). |S| < 4.0
-// keeps every sum within 64 bits.
+// X[i] = sum S[k] cos((2k + 1) i pi / 64), i = 0..31, from subband samples
+// into the V format. With S[31 - k] the cosine only changes sign for odd i, so
+// even outputs take the sums S[k] + S[31 - k] and odd ones the differences;
+// the even half splits once more the same way (its sums halved to stay within
+// 32 bits). |S| < 2^30 (the subband sample limit) keeps every sum within 64
+// bits.
 CZ_MP3_HOT void Matrix(const Mp3Tables& t, const int32_t* s, int32_t* x) {
     int32_t sum[16];
     int32_t diff[16];
@@ -49,11 +56,11 @@ CZ_MP3_HOT void Matrix(const Mp3Tables& t, const int32_t* s, int32_t* x) {
         }
     }
     for (int m = 0; m < 16; ++m) {
-        x[2 * m + 1] = ClampV((odd[m] + (int64_t(1) << 31)) >> 32);
+        x[2 * m + 1] = ClampV((odd[m] + (int64_t(1) << (kOddShift - 1))) >> kOddShift);
     }
     for (int p = 0; p < 8; ++p) {
-        x[4 * p] = ClampV((quarter[p] + (int64_t(1) << 30)) >> 31);
-        x[4 * p + 2] = ClampV((half[p] + (int64_t(1) << 30)) >> 31);
+        x[4 * p] = ClampV((quarter[p] + (int64_t(1) << (kEvenShift - 1))) >> kEvenShift);
+        x[4 * p + 2] = ClampV((half[p] + (int64_t(1) << (kEvenShift - 1))) >> kEvenShift);
     }
 }
 
@@ -82,7 +89,7 @@ CZ_MP3_HOT void Synthesise(Mp3Decoder& d, int channel, int32_t startIndex, int16
         }
         int64_t acc[32];
         for (int j = 0; j < 32; ++j) {
-            acc[j] = int64_t(1) << 25;
+            acc[j] = int64_t(1) << (kOutputShift - 1);
         }
         const int32_t* base = v + index;
         for (int i = 0; i < 8; ++i) {
@@ -96,7 +103,7 @@ CZ_MP3_HOT void Synthesise(Mp3Decoder& d, int channel, int32_t startIndex, int16
         }
         int16_t* o = out + size_t(ts) * 32 * size_t(channels);
         for (int j = 0; j < 32; ++j) {
-            int64_t sample = acc[j] >> 26;
+            int64_t sample = acc[j] >> kOutputShift;
             sample = sample > 32767 ? 32767 : sample < -32768 ? -32768 : sample;
             o[size_t(j) * size_t(channels)] = int16_t(sample);
         }

@@ -50,11 +50,6 @@ constexpr int32_t kBitratesKbps[2][15] = {
     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
 };
 
-struct HuffCode {
-    uint32_t code;
-    uint8_t length;
-};
-
 // Huffman code tables of ISO/IEC 11172-3 Annex B, Table B.7: for each pair
 // table the code word and its length, listed by x * size + y; for the two
 // quadruple tables by v * 8 + w * 4 + x * 2 + y.
@@ -312,14 +307,8 @@ constexpr int32_t kSynthesisWindow[512] = {
 // Alias-reduction coefficients c_i of ISO/IEC 11172-3 Table B.9.
 constexpr double kAliasC[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
 
-struct PairTableInfo {
-    const HuffCode* codes;
-    uint8_t size;
-    uint8_t linbits;
-};
-
 // Table number -> codes, x/y size and linbits (ISO/IEC 11172-3 Table B.7).
-constexpr PairTableInfo kPairTables[32] = {
+constexpr PairCodeTable kPairTables[32] = {
     {nullptr, 0, 0},     {kCodes1, 2, 0},      {kCodes2, 3, 0},      {kCodes3, 3, 0},
     {nullptr, 0, 0},     {kCodes5, 4, 0},      {kCodes6, 4, 0},      {kCodes7, 6, 0},
     {kCodes8, 6, 0},     {kCodes9, 6, 0},      {kCodes10, 8, 0},     {kCodes11, 8, 0},
@@ -494,7 +483,7 @@ struct TableStore {
         t.invSqrt2 = ToFixed(1.0 / std::sqrt(2.0), 31);
 
         for (int n = 0; n < 32; ++n) {
-            const PairTableInfo& info = kPairTables[n];
+            const PairCodeTable& info = kPairTables[n];
             t.pairTables[n].linbits = info.linbits;
             if (info.codes != nullptr) {
                 BuildTable(pairLookup[n], t.pairTables[n], info.codes, info.size * info.size, info.size);
@@ -517,6 +506,14 @@ int32_t SampleRateFor(int version, int rateIndex) {
 
 int32_t BitrateKbpsFor(int version, int bitrateIndex) {
     return kBitratesKbps[version == 0 ? 0 : 1][bitrateIndex];
+}
+
+const PairCodeTable& PairCodesFor(int table) {
+    return kPairTables[table & 31];
+}
+
+const HuffCode* QuadCodesFor(int table) {
+    return table == 0 ? kQuadCodesA : kQuadCodesB;
 }
 
 const Mp3Tables& GetMp3Tables() {

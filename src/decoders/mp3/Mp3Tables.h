@@ -21,6 +21,26 @@ int32_t SampleRateFor(int version, int rateIndex);
 // kbit/s of Layer III, 0 for the free format.
 int32_t BitrateKbpsFor(int version, int bitrateIndex);
 
+// A code word of ISO/IEC 11172-3 Table B.7 and its length in bits.
+struct HuffCode {
+    uint32_t code;
+    uint8_t length;
+};
+
+// The code words of a pair table, listed by x * size + y, with its x/y size
+// and linbits; codes is none for table 0 (no code words) and the unused
+// tables 4 and 14.
+struct PairCodeTable {
+    const HuffCode* codes;
+    uint8_t size;
+    uint8_t linbits;
+};
+
+// Pair table 0..31 and count1 table 0 (A) or 1 (B); the 16 code words of a
+// count1 table are listed by v * 8 + w * 4 + x * 2 + y.
+const PairCodeTable& PairCodesFor(int table);
+const HuffCode* QuadCodesFor(int table);
+
 // A Huffman decoding table: a first-level lookup of firstBits bits whose
 // entries are either a leaf (bit 15 clear: bits 8..12 the code bits used at
 // this level, bits 0..7 the symbol) or a link (bit 15 set: bits 12..14 the
