@@ -1,6 +1,8 @@
 // What the resource converter library may learn about one resource while it
 // builds the resource binary. The library receives a pointer to this
-// interface and fills what it knows; the caller owns the record.
+// interface and fills what it knows; the caller owns the record. The
+// numbers in the comments are the virtual slots: the library calls through
+// them, so their order is part of the contract with it.
 #pragma once
 
 #include <cstdint>

@@ -95,14 +95,14 @@ void C_ADPCMEncDec::ResetEncoder(uint32_t /*sampleCount*/, uint32_t mode) {
     patternState_ = 0;
     codeWidth_ = 4;
     codeMask_ = 15;
-    if (mode == 4) {
+    if (mode == kAdpcmFlushMode4) {
         modeFour_ = 1;
         flushToSilence_ = 1;
         leadIn_ = 0;
     } else {
         modeFour_ = 0;
-        flushToSilence_ = (mode & 2) == 0 ? 1 : 0;
-        leadIn_ = (mode & 1) != 0 ? 1 : 0;
+        flushToSilence_ = (mode & kAdpcmPadOnlyBit) == 0 ? 1 : 0;
+        leadIn_ = (mode & kAdpcmLeadInBit) != 0 ? 1 : 0;
     }
 }
 

@@ -22,6 +22,19 @@
 
 namespace cz {
 
+// Coding modes (the write parameter's codec value for APM files). Bit 0 asks
+// for the lead-in, bit 1 for padding only instead of the flush to silence;
+// mode 4 is a flush to silence that sets the mode-4 flag.
+enum AdpcmMode : uint32_t {
+    kAdpcmFlush = 0,
+    kAdpcmFlushLeadIn = 1,
+    kAdpcmPad = 2,
+    kAdpcmPadLeadIn = 3,
+    kAdpcmFlushMode4 = 4,
+};
+constexpr uint32_t kAdpcmLeadInBit = 1;
+constexpr uint32_t kAdpcmPadOnlyBit = 2;
+
 class C_ADPCMEncDec {
 public:
     // Most tail codes Flush produces.
@@ -35,44 +48,43 @@ public:
     C_ADPCMEncDec(const C_ADPCMEncDec&) = delete;
     C_ADPCMEncDec& operator=(const C_ADPCMEncDec&) = delete;
 
-    // 1.
     virtual ~C_ADPCMEncDec();
-    // 2. Resets the encoder for the mode; returns the code buffer size in bytes.
+    // Resets the encoder for the mode; returns the code buffer size in bytes.
     virtual uint32_t GetMaxEncodedSize(uint32_t sampleCount, uint32_t mode);
-    // 3. Four times GetMaxEncodedSize(byteCount, mode). This bounds the decoded
+    // Four times GetMaxEncodedSize(byteCount, mode). This bounds the decoded
     // bytes of a stream of byteCount *codes*; for a stream of byteCount bytes
     // use GetDecodedBufferSize.
     virtual uint32_t GetMaxDecodedSize(uint32_t byteCount, uint32_t mode);
-    // 4. Codes the samples; returns the code bytes written, 0 on failure.
+    // Codes the samples; returns the code bytes written, 0 on failure.
     virtual uint32_t Encode(uint32_t sampleCount, const uint16_t* samples, uint8_t* out, uint32_t outSize,
                             uint32_t mode, I_ProgressCallback* progress);
-    // 5. Encode(count, samples + first, ...).
+    // Encode(count, samples + first, ...).
     virtual uint32_t EncodeRange(const uint16_t* samples, uint32_t ignored, uint32_t first, uint32_t count,
                                  uint8_t* out, uint32_t outSize, uint32_t mode, I_ProgressCallback* progress);
-    // 6. Decodes until the input or the output (outBytes / 2 samples) runs out;
+    // Decodes until the input or the output (outBytes / 2 samples) runs out;
     // returns the bytes of samples written.
     virtual uint32_t Decode(const uint8_t* in, uint32_t inSize, uint16_t* out, uint32_t outBytes,
                             I_ProgressCallback* progress);
-    // 7. Step index after each code of the last encode (lead-in and tail
+    // Step index after each code of the last encode (lead-in and tail
     // included); GetStepIndexTraceSize() entries are valid.
     virtual const uint8_t* GetStepIndexTrace();
-    // 8.
+    // Starts a new encode for the mode.
     virtual void ResetEncoder(uint32_t sampleCount, uint32_t mode);
-    // 9.
+    // Starts a new decode.
     virtual void ResetDecoder();
-    // 10. Stores a code; 0 when its byte lies outside the buffer.
+    // Stores a code; 0 when its byte lies outside the buffer.
     virtual int PutCode(uint8_t* out, uint32_t outSize, uint32_t codeIndex, uint8_t code);
-    // 11. Fetches a code; 0 at the end of the input.
+    // Fetches a code; 0 at the end of the input.
     virtual int GetCode(const uint8_t* in, uint32_t inSize, uint32_t codeIndex, uint8_t& code);
-    // 12. Writes the tail codes (at most kMaxTailCodes) for a stream of
+    // Writes the tail codes (at most kMaxTailCodes) for a stream of
     // codeCount codes so far into tailCodes; returns their number.
     virtual uint32_t Flush(uint8_t* tailCodes, uint32_t codeCount);
-    // 13. Difference to code at the step index.
+    // Difference to code at the step index.
     virtual uint8_t Quantize(int32_t difference, uint16_t stepIndex);
-    // 14. Code to new sample (signed, centred on zero, clamped to the range);
+    // Code to new sample (signed, centred on zero, clamped to the range);
     // updates the step index.
     virtual int32_t Reconstruct(int32_t previous, uint8_t code, uint16_t& stepIndex);
-    // 15. Bytes of decoded samples a stream of byteCount code bytes yields
+    // Bytes of decoded samples a stream of byteCount code bytes yields
     // when decoded to its end: the size of the decode buffer for a whole stream.
     virtual uint32_t GetDecodedBufferSize(uint32_t byteCount);
 

@@ -314,7 +314,7 @@ bool C_ApmFile::LayOutHeader(const S_CodedSound& coded, uint32_t rate, uint32_t 
     h.cutOff = CutOffFrequency(rate);
     h.coderId = coderId_;
     // Coding modes 1 and 3 start the code stream with a lead-in.
-    const bool leadIn = mode != 4 && (mode & 1u) != 0;
+    const bool leadIn = mode != kAdpcmFlushMode4 && (mode & kAdpcmLeadInBit) != 0;
     h.initialValue = leadIn ? 0 : 0x800;
     h.codes = {codeWidth_, static_cast<uint32_t>(at.codes), n};
     h.decoded = {kApmDecodedBits, static_cast<uint32_t>(at.decoded), n};
