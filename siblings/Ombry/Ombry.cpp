@@ -10,6 +10,7 @@
 #include "api/I_ResourceStatInfo.h"
 #include "cadenzor/cadenzor.h"
 #include "platform/Platform.h"
+#include "platform/SafeFiles.h"
 
 #if defined(_WIN32)
 #define OMBRY_EXPORT extern "C" __declspec(dllexport)
@@ -32,14 +33,13 @@ bool ReadWhole(const std::string& path, std::vector<uint8_t>& bytes) {
     return bytes.empty() || file->ReadExact(bytes.data(), bytes.size());
 }
 
+// Written beside its name and put in place when complete: a failed write
+// leaves an existing binary of that name as it was.
 bool WriteWhole(const std::string& path, const std::vector<uint8_t>& bytes) {
-    auto file = cz::platform::File::Open(path, cz::platform::open_flags::kWrite | cz::platform::open_flags::kCreate |
-                                                   cz::platform::open_flags::kShareExclusive);
-    if (!file) return false;
-    bool ok = file->Write(bytes.data(), bytes.size());
-    ok = file->Close() && ok;
-    if (!ok) cz::platform::DeleteFile(path);
-    return ok;
+    auto output = cz::platform::AtomicOutput::Begin(path);
+    if (!output) return false;
+    if (!bytes.empty() && !output->Out().Write(bytes.data(), bytes.size())) return false;
+    return output->Commit();
 }
 
 }  // namespace

@@ -43,12 +43,10 @@ protected:
     void SetUp() override {
         fs::permissions(scratch_.Path(), fs::perms::all);  // reachable after a change of user
         fs::permissions(dir_.Path(), fs::perms::all);
-        setenv("TMPDIR", scratch_.Path().c_str(), 1);
         input_ = dir_.File("in.wav");
         ASSERT_TRUE(MakeInput(input_));
         fs::permissions(input_, fs::perms::all);
     }
-    void TearDown() override { unsetenv("TMPDIR"); }
 
     static bool MakeInput(const std::string& path) {
         // 1 s of a 16 kHz tone, written by hand: the test needs no tool.
@@ -71,8 +69,8 @@ protected:
         return std::string(bytes.begin(), bytes.end());
     }
 
-    cz::test::TempDir scratch_;
     cz::test::TempDir dir_;
+    cz::test::PrivateTmpDir scratch_;  // TMPDIR of the case; after dir_, which must not be inside it
     std::string input_;
 };
 
