@@ -5,8 +5,9 @@
 
 namespace cz::mp3 {
 
+// A file not finished with Close is dropped: its name stays as it was.
 C_Mp3WavWriter::~C_Mp3WavWriter() {
-    Close();
+    Abandon();
 }
 
 bool C_Mp3WavWriter::Open(const std::string& path) {
@@ -21,6 +22,7 @@ bool C_Mp3WavWriter::Open(const std::string& path) {
     bool ok = Write("RIFF", 4);
     riffSizePosition_ = 4;
     ok = ok && WriteU32(0) && Write("WAVE", 4);
+    if (!ok) Abandon();
     return ok;
 }
 

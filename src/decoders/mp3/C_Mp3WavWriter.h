@@ -30,7 +30,8 @@ public:
     C_Mp3WavWriter& operator=(const C_Mp3WavWriter&) = delete;
 
     // Starts the file for path and writes "RIFF", a zero size and "WAVE".
-    // The bytes go to a temporary file beside path until Close.
+    // The bytes go to a temporary file beside path until Close; a writer
+    // destroyed without Close drops them.
     bool Open(const std::string& path);
     // The same into memory: target receives the file's bytes.
     bool OpenMemory(std::vector<uint8_t>* target);
