@@ -149,7 +149,10 @@ int64_t GetFileLength(const std::string& path);
 // The system temporary folder, with a trailing separator.
 std::string TempDirectory();
 // Creates a new empty file with a unique, unpredictable name in dir (which
-// ends in a separator or not) and returns its path.
+// ends in a separator or not) and returns its path: the placeholder of the
+// temporary-name service. Intermediate files of a conversion belong in a
+// TempFolder, files to write now come from CreateUniqueFile, and files the
+// user names are written through AtomicOutput (platform/SafeFiles.h).
 std::optional<std::string> CreateTempFile(const std::string& dir, const std::string& prefix);
 
 char PathSeparator();
