@@ -135,14 +135,14 @@ int main() {
         std::string root = folder ? folder->Path() : dir;
         const std::string a = folder ? folder->File("a.mp3") : dir + "a.mp3";
         Check(WriteText(a, f::kWrite | f::kCreate, "input"), "write a file in the folder");
-        const std::string hard = root + "\hard.mp3";
+        const std::string hard = root + "\\hard.mp3";
         const bool linked = ::CreateHardLinkA(hard.c_str(), a.c_str(), nullptr) != FALSE;
-        Check(p::SameFile(a, a) && p::SameFile(a, root + "\.\a.mp3") && p::SameFile(a, root + "\A.MP3"),
+        Check(p::SameFile(a, a) && p::SameFile(a, root + "\\.\\a.mp3") && p::SameFile(a, root + "\\A.MP3"),
               "same file by other spellings");
         Check(!linked || p::SameFile(a, hard), "same file by a hard link");
-        Check(!p::SameFile(a, root + "\b.mp3"), "a missing file is not an existing one");
-        Check(p::SameFile(root + "\new.wav", root + "\.\NEW.wav"), "one new name by two spellings");
-        Check(!p::SameFile(root + "\new.wav", root + "\new.bin"), "two new names");
+        Check(!p::SameFile(a, root + "\\b.mp3"), "a missing file is not an existing one");
+        Check(p::SameFile(root + "\\new.wav", root + "\\.\\NEW.wav"), "one new name by two spellings");
+        Check(!p::SameFile(root + "\\new.wav", root + "\\new.bin"), "two new names");
         uint32_t error = 0;
         Check(!p::File::Open(a, f::kWrite | f::kCreate | f::kCreateNew, &error) && error == p::kErrorFileExists,
               "exclusive creation refuses an existing file", std::to_string(error));
@@ -167,9 +167,9 @@ int main() {
         }
         Check(ReadAll(a) == "new", "the open target kept its bytes", ReadAll(a));
         Check(!p::AtomicOutput::Begin(root).has_value(), "a folder is no output");
-        std::string sub = root + "\sub";
+        std::string sub = root + "\\sub";
         ::CreateDirectoryA(sub.c_str(), nullptr);
-        Check(WriteText(sub + "\c.wav", f::kWrite | f::kCreate, "c"), "file in a subfolder");
+        Check(WriteText(sub + "\\c.wav", f::kWrite | f::kCreate, "c"), "file in a subfolder");
         Check(folder && folder->Remove() && !p::DirectoryExists(root), "folder removed with its contents");
     }
 
