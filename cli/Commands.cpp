@@ -9,12 +9,13 @@
 #include "formats/registry/C_WavFileFormat.h"
 #include "formats/registry/FormatTable.h"
 #include "formats/registry/FormatRegistry.h"
-#include "api/TempName.h"
+#include "api/ExportFrame.h"
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
 #include "dsp/resample/C_PCMResample.h"
 #include "foundation/C_CUString.h"
 #include "foundation/C_CUFilePath.h"
 #include "platform/Platform.h"
+#include "platform/SafeFiles.h"
 #include "wave/C_WavFile.h"
 
 namespace cz::cli {
@@ -152,8 +153,9 @@ bool WriteBinary(const Options& options, const std::string& chipFile) {
                                           options.binary.c_str());
         return true;
     }
-    Fail(options.binary, "the resource converter could not make a binary of " + chipFile);
-    platform::DeleteFile(options.binary);
+    // The converter writes nothing under the binary's name unless it
+    // completes; a binary without its header stays, as the chip file does.
+    Fail(options.binary, "the resource converter could not make a binary of " + chipFile + " with its header");
     return false;
 }
 
@@ -163,6 +165,19 @@ bool CheckOutput(const Options& options, const std::string& path) {
         return false;
     }
     return true;
+}
+
+// The outputs of a command (output, then binary and header when asked for)
+// must be files of their own: never an input (the output may be when the
+// input is read whole before the output is written) and never each other.
+bool CheckDistinct(const Options& options, const std::string& input, api::InPlace inPlace) {
+    const std::string& output = options.output;
+    const std::string header = options.binary.empty() ? std::string() : api::HeaderPath(options.binary.c_str());
+    bool ok = options.binary.empty()
+                  ? api::DistinctFiles({input.c_str()}, {output}, inPlace)
+                  : api::DistinctFiles({input.c_str()}, {output, options.binary, header}, inPlace);
+    if (!ok) Fail(output, "an output is the same file as " + input + " or as another output; nothing was written");
+    return ok;
 }
 
 }  // namespace
@@ -241,25 +256,29 @@ int RunConvert(const Options& options) {
         return kExitFailed;
     }
     if (!CheckOutput(options, output)) return kExitFailed;
-
-    // The chain: MP3 decoding, then resampling, then the output format.
-    TempNames temp;
-    std::string current = input;
     const bool lastIsWav = outId == kFormatWav;
+    // Decoding an MP3 straight into the output streams the input: never in place.
+    const bool streamed = IsMp3(input) && lastIsWav && !options.haveRate;
+    if (!CheckDistinct(options, input, streamed ? api::InPlace::kRefused : api::InPlace::kAllowed))
+        return kExitFailed;
+
+    // The chain: MP3 decoding, then resampling, then the output format. The
+    // writers leave the output's name as it was when they fail; the
+    // intermediate files live in a private folder removed on every path.
+    auto temp = platform::TempFolder::Create();
+    if (!temp) {
+        Fail(platform::TempDirectory(), "cannot make a temporary folder: " + platform::ErrorText(platform::LastError()));
+        return kExitFailed;
+    }
+    std::string current = input;
     if (IsMp3(input)) {
-        std::string target = (lastIsWav && !options.haveRate) ? output : temp.Derived(temp.Placeholder(), ".wav");
-        if (!DecodeMp3(options, input, target)) {
-            platform::DeleteFile(target);
-            return kExitFailed;
-        }
+        std::string target = streamed ? output : temp->File("decoded.wav");
+        if (!DecodeMp3(options, input, target)) return kExitFailed;
         current = target;
     }
     if (options.haveRate) {
-        std::string target = lastIsWav ? output : temp.Derived(temp.Placeholder(), ".wav");
-        if (!Resample(options, current, target)) {
-            platform::DeleteFile(target);
-            return kExitFailed;
-        }
+        std::string target = lastIsWav ? output : temp->File("resampled.wav");
+        if (!Resample(options, current, target)) return kExitFailed;
         current = target;
     }
     if (current != output) {
@@ -270,11 +289,12 @@ int RunConvert(const Options& options) {
             return kExitFailed;
         }
         if (options.mode >= 0 && file->GetWriteParam()) file->GetWriteParam()->SetCodecParam(static_cast<uint32_t>(options.mode));
+        file->ReleaseSource();  // loaded whole: the output may replace the input
+        platform::SetLastError(0);
         if (!file->SaveAs(outId, output.c_str())) {
             uint32_t error = platform::LastError();
             Fail(output, error ? "cannot write the file: " + platform::ErrorText(error)
                                : "the sound cannot be written in this format");
-            platform::DeleteFile(output);
             return kExitFailed;
         }
     }
@@ -293,17 +313,21 @@ int RunResample(const Options& options) {
         Fail(output, "resample writes WAV files; use convert --rate for other formats");
         return kExitUsage;
     }
-    TempNames temp;
     std::string current = options.inputs.front();
+    // Resampling loads the sound whole (an MP3 is decoded into a temporary
+    // file first), so the output may be the input.
+    if (!CheckDistinct(options, current, api::InPlace::kAllowed)) return kExitFailed;
+    auto temp = platform::TempFolder::Create();
+    if (!temp) {
+        Fail(platform::TempDirectory(), "cannot make a temporary folder: " + platform::ErrorText(platform::LastError()));
+        return kExitFailed;
+    }
     if (IsMp3(current)) {
-        std::string decoded = temp.Derived(temp.Placeholder(), ".wav");
+        std::string decoded = temp->File("decoded.wav");
         if (!DecodeMp3(options, current, decoded)) return kExitFailed;
         current = decoded;
     }
-    if (!Resample(options, current, output)) {
-        platform::DeleteFile(output);
-        return kExitFailed;
-    }
+    if (!Resample(options, current, output)) return kExitFailed;
     return kExitOk;
 }
 

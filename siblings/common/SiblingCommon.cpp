@@ -1,6 +1,7 @@
 #include "SiblingCommon.h"
 
 #include "platform/Platform.h"
+#include "platform/SafeFiles.h"
 
 namespace cz::sibling {
 
@@ -14,13 +15,10 @@ bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_
 }
 
 bool WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes) {
-    auto file = platform::File::Open(path, platform::open_flags::kWrite | platform::open_flags::kCreate |
-                                               platform::open_flags::kShareExclusive);
-    if (!file) return false;
-    bool ok = file->Write(bytes.data(), bytes.size());
-    ok = file->Close() && ok;
-    if (!ok) platform::DeleteFile(path);
-    return ok;
+    auto output = platform::AtomicOutput::Begin(path);
+    if (!output) return false;
+    if (!bytes.empty() && !output->Out().Write(bytes.data(), bytes.size())) return false;
+    return output->Commit();
 }
 
 }  // namespace cz::sibling

@@ -23,8 +23,9 @@ namespace cz::sibling {
 // cannot be opened or read, or is larger than maxSize bytes.
 bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>& bytes);
 
-// Creates (or replaces) the file with exactly these bytes, opened exclusively.
-// A failed write deletes the file, so no partial file is left.
+// Creates (or replaces) the file with exactly these bytes: written beside its
+// name and put in place when complete, so a failed write leaves an existing
+// file of that name as it was and no partial file.
 bool WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes);
 
 // The byte range [offset, offset + size) lies inside the file.

@@ -7,6 +7,8 @@
 #include "formats/registry/C_WavFileFormat.h"
 #include "foundation/LibraryLoader.h"
 #include "platform/Platform.h"
+#include "platform/SafeFiles.h"
+#include "wave/C_WavFile.h"
 #include "wave/I_WavFile.h"
 
 namespace cz {
@@ -18,6 +20,10 @@ constexpr const char* kLibraryName = "Ombry.dll";
 constexpr const char* kEntryName = "ConvertResourceToBinary";
 
 bool Usable(const char* path) { return path != nullptr && path[0] != '\0'; }
+
+void ReleaseSource(I_WavFile* file) {
+    if (auto* loaded = dynamic_cast<C_WavFile*>(file)) loaded->ReleaseSource();
+}
 
 // Header text; line ends are written as CR LF on every platform.
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -52,6 +58,10 @@ int32_t C_ResourceConverter::ConvertFormat(const char* source, const char* desti
     if (!file) return 0;
     int32_t result = 0;
     try {
+        // The sound is in memory: the source is let go before the output is
+        // written, so that the output may replace it (Windows refuses to
+        // replace a file that is open).
+        ReleaseSource(file);
         result = file->SaveAs(formatId, destination) ? 1 : 0;
     } catch (...) {
         file->Release();
@@ -68,15 +78,19 @@ uint32_t C_ResourceConverter::ConvertToBinary(const char* chipPath, const char* 
 int32_t C_ResourceConverter::ConvertToXmf(const char*, const char*) { return 0; }
 int32_t C_ResourceConverter::ConvertApmToXmf(const char*, const char*) { return 0; }
 
-void C_ResourceConverter::WriteByteArrayHeader(const char* binaryPath) {
-    if (!Usable(binaryPath)) return;
+bool C_ResourceConverter::WriteByteArrayHeader(const char* binaryPath) {
+    if (!Usable(binaryPath)) {
+        platform::SetLastError(platform::kErrorInvalidName);
+        return false;
+    }
     const std::string path = binaryPath;
     const std::string headerPath = path + ".h";
     auto binary = platform::File::Open(path, platform::open_flags::kRead | platform::open_flags::kShareDenyWrite);
-    if (!binary) return;
-    auto header = platform::File::Open(headerPath, platform::open_flags::kWrite | platform::open_flags::kCreate |
-                                                       platform::open_flags::kShareExclusive);
-    if (!header) return;
+    if (!binary) return false;
+    // Written beside its name and put in place only when complete.
+    auto output = platform::AtomicOutput::Begin(headerPath);
+    if (!output) return false;
+    platform::File* header = &output->Out();
 
     std::string text = "const unsigned char g_aby" + resource_converter::ArrayName(path) + "[] = \r\n{\r\n";
     bool ok = true;
@@ -110,8 +124,8 @@ void C_ResourceConverter::WriteByteArrayHeader(const char* binaryPath) {
         ok = header->Write(text.data(), text.size());
     }
     binary->Close();
-    ok = header->Close() && ok;
-    if (!ok) platform::DeleteFile(headerPath);
+    if (!ok) return false;  // the temporary file goes with output
+    return output->Commit();
 }
 
 namespace resource_converter {
@@ -140,7 +154,15 @@ uint32_t ConvertWithLibrary(const char* libraryName, const char* entryName, cons
     if (!entry) return 0;
 
     uint32_t result = entry(0, chipPath, binaryPath, record);
-    if (result != 0) C_ResourceConverter().WriteByteArrayHeader(binaryPath);
+    if (result != 0 && !C_ResourceConverter().WriteByteArrayHeader(binaryPath)) {
+        // A conversion without its header has failed. The binary is complete
+        // and stays, as the chip file stays when the binary cannot be made.
+        const uint32_t error = platform::LastError();
+        platform::ShowMessage(kTitle, std::string("The header '") + binaryPath + ".h' could not be written" +
+                                (error ? ": " + platform::ErrorText(error) : std::string(".")) +
+                                " The binary '" + binaryPath + "' was written without it.");
+        return 0;
+    }
     return result;
 }
 

@@ -30,14 +30,17 @@ public:
     int32_t ConvertFormat(const char* source, const char* destination, uint32_t formatId);
     // Has the converter library turn the chip-format file into the resource
     // binary; on success writes binaryPath + ".h" as well. Returns the
-    // library's result (nonzero on success) or 0.
+    // library's result (nonzero on success) or 0; 0 as well when the header
+    // cannot be written (the binary then stays, and a message says why).
     uint32_t ConvertToBinary(const char* chipPath, const char* binaryPath);
     // Pack a sound or an APM file into an XMF container: not available yet, 0.
     int32_t ConvertToXmf(const char* source, const char* xmfPath);
     int32_t ConvertApmToXmf(const char* apmPath, const char* xmfPath);
-    // Writes the binary's bytes as a C array to binaryPath + ".h". Silent on
-    // failure (no half-written header is left behind).
-    void WriteByteArrayHeader(const char* binaryPath);
+    // Writes the binary's bytes as a C array to binaryPath + ".h". False on
+    // failure, with LastError set; a failed write leaves the header's name as
+    // it was. ConvertToBinary reports a missing header through the message
+    // sink and fails.
+    bool WriteByteArrayHeader(const char* binaryPath);
 };
 
 namespace resource_converter {

@@ -4,15 +4,31 @@
 #include "formats/registry/C_WavFileFormat.h"
 #include "formats/mdm/C_MdmFile.h"
 #include "foundation/C_CUFilePath.h"
-#include "api/TempName.h"
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
 #include "dsp/resample/C_PCMResample.h"
 #include "foundation/C_CUString.h"
+#include "platform/Platform.h"
+#include "platform/SafeFiles.h"
 #include "wave/I_WavFile.h"
 
 namespace cz::api {
 
 bool ValidPath(const char* path) { return path != nullptr && path[0] != '\0'; }
+
+bool DistinctFiles(std::initializer_list<const char*> inputs, std::initializer_list<std::string> outputs,
+                   InPlace inPlace) {
+    size_t i = 0;
+    for (auto out = outputs.begin(); out != outputs.end(); ++out, ++i) {
+        for (auto other = out + 1; other != outputs.end(); ++other)
+            if (platform::SameFile(*out, *other)) return false;
+        if (i == 0 && inPlace == InPlace::kAllowed) continue;
+        for (const char* in : inputs)
+            if (in && platform::SameFile(in, *out)) return false;
+    }
+    return true;
+}
+
+std::string HeaderPath(const char* binary) { return std::string(binary ? binary : "") + ".h"; }
 
 int32_t CheckSupport(const char* path) {
     if (!ValidPath(path)) return 0;
@@ -24,6 +40,7 @@ int32_t CheckSupport(const char* path) {
 }
 int32_t ConvertWavToChip(const char* source, const char* output, const char* binary, uint32_t formatId) {
     if (!ValidPath(source) || !ValidPath(output) || !ValidPath(binary)) return 0;
+    if (!DistinctFiles({source}, {output, binary, HeaderPath(binary)}, InPlace::kAllowed)) return 0;
     C_ResourceConverter converter;
     if (!converter.ConvertFormat(source, output, formatId)) return 0;
     return converter.ConvertToBinary(output, binary) ? 1 : 0;
@@ -32,12 +49,12 @@ int32_t ConvertWavToChip(const char* source, const char* output, const char* bin
 int32_t ConvertWavToChipWithResample(const char* source, const char* output, const char* binary, uint32_t rate,
                                      uint32_t formatId) {
     if (!ValidPath(source) || !ValidPath(output) || !ValidPath(binary)) return 0;
+    if (!DistinctFiles({source}, {output, binary, HeaderPath(binary)}, InPlace::kAllowed)) return 0;
     C_ResourceConverter converter;
     C_PCMResample resampler;
-    TempNames temp;
-    std::string placeholder = temp.Placeholder();
-    if (placeholder.empty()) return 0;
-    std::string resampled = temp.Derived(placeholder, FormatString("_%u.wav", rate));
+    auto temp = platform::TempFolder::Create();
+    if (!temp) return 0;
+    std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
     if (!resampler.ResampleFile(2, source, resampled.c_str(), 2, rate, 1.0, nullptr)) return 0;
     if (!converter.ConvertFormat(resampled.c_str(), output, formatId)) return 0;
     return converter.ConvertToBinary(output, binary) ? 1 : 0;
@@ -55,17 +72,21 @@ int32_t ConvertWavToXmf(const char*, const char*) { return 0; }
 int32_t ConvertWavToXmfWithResample(const char*, const char*, uint32_t) { return 0; }
 int32_t ResampleWav(const char* source, const char* output, uint32_t rate) {
     if (!ValidPath(source) || !ValidPath(output)) return 0;
+    if (!DistinctFiles({source}, {output}, InPlace::kAllowed)) return 0;
     C_PCMResample resampler;
     return resampler.ResampleFile(2, source, output, 2, rate, 1.0, nullptr) ? 1 : 0;
 }
 int32_t ConvertMdmToWav(const char* source, const char* output) {
     if (!ValidPath(source) || !ValidPath(output)) return 0;
+    if (!DistinctFiles({source}, {output}, InPlace::kAllowed)) return 0;
     C_CUFilePath split(source);
     if (split.GetExtension().EqualsNoCase(".MDM")) return ConvertMdmFileToWav(source, output);
     return 0;  // RBF resources are not read yet
 }
 int32_t ConvertCompressedToWav(Compressed kind, const char* input, const char* output) {
     if (!ValidPath(input) || !ValidPath(output)) return 0;
+    // The decoder reads the input while it writes the output: never in place.
+    if (!DistinctFiles({input}, {output}, InPlace::kRefused)) return 0;
     if (kind == Compressed::kMp3) {
         mp3::C_Mp3ToWavConverter converter;
         return converter.Convert(input, output, nullptr, 0) ? 1 : 0;
@@ -75,10 +96,10 @@ int32_t ConvertCompressedToWav(Compressed kind, const char* input, const char* o
 
 int32_t ConvertCompressedToWavWithResample(Compressed kind, const char* input, const char* output, uint32_t rate) {
     if (!ValidPath(input) || !ValidPath(output)) return 0;
-    TempNames temp;
-    std::string placeholder = temp.Placeholder();
-    if (placeholder.empty()) return 0;
-    std::string decoded = temp.Derived(placeholder, ".wav");
+    if (!DistinctFiles({input}, {output}, InPlace::kAllowed)) return 0;
+    auto temp = platform::TempFolder::Create();
+    if (!temp) return 0;
+    std::string decoded = temp->File("decoded.wav");
     if (!ConvertCompressedToWav(kind, input, decoded.c_str())) return 0;
     C_PCMResample resampler;
     return resampler.ResampleFile(2, decoded.c_str(), output, 2, rate, 1.0, nullptr) ? 1 : 0;
@@ -86,12 +107,11 @@ int32_t ConvertCompressedToWavWithResample(Compressed kind, const char* input, c
 int32_t ConvertCompressedToChip(Compressed kind, const char* input, const char* output, const char* binary,
                                 uint32_t rate, uint32_t formatId) {
     if (!ValidPath(input) || !ValidPath(output) || !ValidPath(binary)) return 0;
-    TempNames temp;
-    std::string first = temp.Placeholder();
-    std::string second = temp.Placeholder();
-    if (first.empty() || second.empty()) return 0;
-    std::string decoded = temp.Derived(first, ".wav");
-    std::string resampled = temp.Derived(second, ".wav");
+    if (!DistinctFiles({input}, {output, binary, HeaderPath(binary)}, InPlace::kAllowed)) return 0;
+    auto temp = platform::TempFolder::Create();
+    if (!temp) return 0;
+    std::string decoded = temp->File("decoded.wav");
+    std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
     if (!ConvertCompressedToWav(kind, input, decoded.c_str())) return 0;
     C_PCMResample resampler;
     if (!resampler.ResampleFile(2, decoded.c_str(), resampled.c_str(), 2, rate, 1.0, nullptr)) return 0;

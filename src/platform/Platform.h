@@ -51,7 +51,8 @@ void SetLastError(uint32_t code);
 std::string ErrorText(uint32_t code);
 
 // Open flags of the file class: access in bits 0-1, sharing in bits 4-6,
-// 0x1000 create, 0x2000 with create: keep an existing file.
+// 0x1000 create, 0x2000 with create: keep an existing file, 0x4000 with
+// create: a new file only.
 namespace open_flags {
 constexpr uint32_t kRead = 0x0000;
 constexpr uint32_t kWrite = 0x0001;
@@ -62,6 +63,10 @@ constexpr uint32_t kShareDenyRead = 0x0030;
 constexpr uint32_t kShareDenyNone = 0x0040;
 constexpr uint32_t kCreate = 0x1000;
 constexpr uint32_t kNoTruncate = 0x2000;
+// With kCreate: create the file only when nothing of that name exists; an
+// existing file, folder or link (even one pointing nowhere) is an error
+// (kErrorFileExists) and a link is never followed.
+constexpr uint32_t kCreateNew = 0x4000;
 }  // namespace open_flags
 
 enum class SeekOrigin { kBegin = 0, kCurrent = 1, kEnd = 2 };
@@ -96,6 +101,10 @@ public:
     bool Close();
     // A second handle on the same open file.
     std::optional<File> Duplicate() const;
+    // Gives this file the access rights of the file at path (POSIX mode
+    // bits); true when there is nothing to copy (no such file, or Windows,
+    // where a new file takes the rights of its folder).
+    bool CopyAccessFrom(const std::string& path);
 
 private:
     intptr_t handle_ = -1;
@@ -106,6 +115,28 @@ bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
 // The full form of a path; the path itself when that cannot be found.
 std::string FullPath(const std::string& path);
+// The folder part of a path ("." for a bare name), without a separator.
+std::string DirectoryOf(const std::string& path);
+
+// What a path names, links followed.
+enum class PathKind { kMissing, kFile, kDirectory, kOther };
+PathKind GetPathKind(const std::string& path);
+// True when a and b name one file: either both reach the same existing file
+// (device and inode on POSIX, volume serial and file index on Windows; links
+// and other spellings of the path followed), or neither exists yet and both
+// name the same entry of the same folder. False when the files differ or
+// cannot be examined.
+bool SameFile(const std::string& a, const std::string& b);
+// Renames from to to, replacing an existing file at to in one step (a link
+// at to is replaced, not followed). Both must be on the same volume.
+bool RenameOver(const std::string& from, const std::string& to);
+// Creates a new folder with a unique name (prefix + random characters) in
+// parent, readable by its owner only where the system allows. Returns its
+// path without a trailing separator.
+std::optional<std::string> CreateTempDirectory(const std::string& parent, const std::string& prefix);
+// Removes a folder with everything in it. Links inside are removed, never
+// followed. False when something could not be removed.
+bool RemoveTree(const std::string& path);
 
 // 100-ns intervals since 1601-01-01, as Windows file times count.
 struct FileTime {
@@ -118,7 +149,10 @@ int64_t GetFileLength(const std::string& path);
 // The system temporary folder, with a trailing separator.
 std::string TempDirectory();
 // Creates a new empty file with a unique, unpredictable name in dir (which
-// ends in a separator or not) and returns its path.
+// ends in a separator or not) and returns its path: the placeholder of the
+// temporary-name service. Intermediate files of a conversion belong in a
+// TempFolder, files to write now come from CreateUniqueFile, and files the
+// user names are written through AtomicOutput (platform/SafeFiles.h).
 std::optional<std::string> CreateTempFile(const std::string& dir, const std::string& prefix);
 
 char PathSeparator();

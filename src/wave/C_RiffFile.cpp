@@ -4,6 +4,7 @@
 
 #include "foundation/ByteReader.h"
 #include "platform/Platform.h"
+#include "platform/SafeFiles.h"
 
 namespace cz {
 
@@ -128,9 +129,11 @@ int32_t C_RiffFile::Save(const std::string& path, const char formType[4]) {
         const auto* data = chunk->Data();
         if (chunk->GetSize() != 0 && (!data || data->size() < chunk->GetSize())) return 0;
     }
-    auto file = platform::File::Open(path, platform::open_flags::kWrite | platform::open_flags::kCreate |
-                                               platform::open_flags::kShareExclusive);
-    if (!file) return 0;
+    // Written beside the target and put in place only when complete: a failed
+    // save leaves whatever the name held before.
+    auto output = platform::AtomicOutput::Begin(path);
+    if (!output) return 0;
+    platform::File* file = &output->Out();
     uint8_t header[12];
     std::memcpy(header, "RIFF", 4);
     StoreU32(header + 4, static_cast<uint32_t>(total));
@@ -153,8 +156,8 @@ int32_t C_RiffFile::Save(const std::string& path, const char formType[4]) {
             ++pos;
         }
     }
-    if (!file->Close()) ok = false;
-    return ok ? 1 : 0;
+    if (!ok) return 0;  // the temporary file goes with output
+    return output->Commit() ? 1 : 0;
 }
 
 }  // namespace cz

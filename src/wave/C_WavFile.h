@@ -80,6 +80,11 @@ public:
     int32_t Probe(const char* path, uint32_t* outFlags);
     int32_t ProbeStream(std::shared_ptr<InputStream> stream, uint32_t* outFlags);
 
+    // Lets go of the file the header and samples were read from, once they
+    // are loaded, so that the file can be replaced or removed while this
+    // object lives. LoadSamples fails afterwards.
+    void ReleaseSource() { stream_.reset(); }
+
     void SetOwnerWindow(uintptr_t window) { ownerWindow_ = window; }
     void RecordPathTimeAndLength(const char* path);
     void SetPath(const char* path) { path_ = path ? path : ""; }

@@ -2,7 +2,10 @@
 // its failure messages, saving in chip formats, and the project records.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -55,13 +58,13 @@ TEST(ResourceConverterHeader, WritesTheBytesAsACArrayWithCrLfLines) {
     }
 }
 
-TEST(ResourceConverterHeader, LargeBinaryAndSilentFailures) {
+TEST(ResourceConverterHeader, LargeBinaryLongPathAndFailures) {
     TempDir dir;
     std::vector<uint8_t> big(100000);
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7);
     const std::string path = dir.File("big.bin");
     ASSERT_TRUE(WriteFileBytes(path, big));
-    C_ResourceConverter().WriteByteArrayHeader(path.c_str());
+    EXPECT_TRUE(C_ResourceConverter().WriteByteArrayHeader(path.c_str()));
     const std::string text = AsText(ReadFileBytes(path + ".h"));
     // 12500 full lines of 8 values; every line ends in CR LF and no LF stands alone.
     size_t lf = 0, crlf = 0;
@@ -82,14 +85,24 @@ TEST(ResourceConverterHeader, LargeBinaryAndSilentFailures) {
     const std::string longPath = deep + "/" + longName + ".bin";
     ASSERT_GT(longPath.size(), 300u);
     ASSERT_TRUE(WriteFileBytes(longPath, {0x42}));
-    C_ResourceConverter().WriteByteArrayHeader(longPath.c_str());
+    EXPECT_TRUE(C_ResourceConverter().WriteByteArrayHeader(longPath.c_str()));
     EXPECT_EQ(AsText(ReadFileBytes(longPath + ".h")),
               "const unsigned char g_aby" + longName + "_bin[] = \r\n{\r\n0x42\r\n};\r\n");
 
     // A missing binary writes nothing.
-    C_ResourceConverter().WriteByteArrayHeader(dir.File("none.bin").c_str());
+    EXPECT_FALSE(C_ResourceConverter().WriteByteArrayHeader(dir.File("none.bin").c_str()));
     EXPECT_FALSE(FileExists(dir.File("none.bin.h")));
-    C_ResourceConverter().WriteByteArrayHeader(nullptr);
+    EXPECT_FALSE(C_ResourceConverter().WriteByteArrayHeader(nullptr));
+    // A header that cannot be rewritten keeps the old one whole.
+    const std::string old = "old header\r\n";
+    ASSERT_TRUE(WriteFileBytes(path + ".h", std::vector<uint8_t>(old.begin(), old.end())));
+    ASSERT_EQ(RunCommand("chmod a-w '" + dir.Path() + "'"), 0);
+    const bool wrote = C_ResourceConverter().WriteByteArrayHeader(path.c_str());
+    RunCommand("chmod u+w '" + dir.Path() + "'");
+    if (geteuid() != 0) {  // root writes anyway
+        EXPECT_FALSE(wrote);
+        EXPECT_EQ(AsText(ReadFileBytes(path + ".h")), old);
+    }
 }
 
 TEST(ResourceConverterArrayName, TakesTheFileNameAfterEitherSeparator) {
@@ -127,14 +140,41 @@ TEST_F(ResourceConverterChain, ApmToBinaryAndHeader) {
     EXPECT_EQ(values, binary.size());
 }
 
-TEST_F(ResourceConverterChain, HeaderFailureKeepsTheResult) {
+// A binary whose header cannot be written is a failed conversion: 0, and the
+// message sink says why. The complete binary stays (as the chip file stays
+// when the binary fails); nothing else is left in its folder.
+TEST_F(ResourceConverterChain, HeaderFailureFailsWithAMessage) {
     ChipFixture apm = BuildApm(VoiceSamples(400), 0, 8000, {}, {});
     const std::string chip = dir_.File("h.apm");
-    const std::string bin = dir_.File("h.bin");
     ASSERT_TRUE(WriteFileBytes(chip, apm.file));
-    ASSERT_EQ(RunCommand("mkdir '" + bin + ".h'"), 0);  // the header cannot be created
-    EXPECT_NE(C_ResourceConverter().ConvertToBinary(chip.c_str(), bin.c_str()), 0u);
-    EXPECT_TRUE(DecodeResource(ReadFileBytes(bin)).ok);
+    // A folder in the header's place.
+    const std::string blocked = dir_.File("blocked");
+    const std::string blockedBin = blocked + "/h.bin";
+    ASSERT_EQ(RunCommand("mkdir -p '" + blockedBin + ".h'"), 0);
+    // A binary path of 4094 characters: the binary fits the system's limit,
+    // binary + ".h" does not.
+    std::string deep = dir_.File("deep");
+    while (deep.size() < 4094 - 220) deep += "/" + std::string(200, 'd');
+    ASSERT_EQ(RunCommand("mkdir -p '" + deep + "'"), 0);
+    const std::string longBin = deep + "/" + std::string(4094 - deep.size() - 5, 'b') + ".bin";
+    ASSERT_EQ(longBin.size(), 4094u);
+    for (const std::string& bin : {blockedBin, longBin}) {
+        SCOPED_TRACE(bin.size());
+        MessageCapture messages;
+        EXPECT_EQ(C_ResourceConverter().ConvertToBinary(chip.c_str(), bin.c_str()), 0u);
+        ASSERT_EQ(messages.texts.size(), 1u);
+        EXPECT_EQ(messages.titles[0], "Resource converter");
+        EXPECT_NE(messages.texts[0].find(bin + ".h' could not be written"), std::string::npos) << messages.texts[0];
+        EXPECT_TRUE(DecodeResource(ReadFileBytes(bin)).ok);
+        // Only the binary (and the folder in the way) are in the folder.
+        size_t entries = 0;
+        for (const auto& e : std::filesystem::directory_iterator(platform::DirectoryOf(bin))) {
+            (void)e;
+            ++entries;
+        }
+        EXPECT_EQ(entries, bin == blockedBin ? 2u : 1u);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(blockedBin + ".h"));
 }
 
 TEST_F(ResourceConverterChain, FailureOfTheLibraryWritesNoHeader) {

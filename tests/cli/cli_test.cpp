@@ -70,4 +70,32 @@ TEST(Cli, CheckInfoAndConvert) {
     EXPECT_FALSE(cz::test::FileExists(dir.File("x.wav")));
 }
 
+// An output that is the input by another name is refused before anything
+// is written; a failed conversion over an existing file (-y) leaves it whole.
+TEST(Cli, SameFileAndFailedOverwrite) {
+    cz::test::TempDir dir;
+    std::string wav = dir.File("in.wav");
+    const auto bytes = cz::test::RiffBuilder().Fmt(1, 1, 8000, 16).Chunk("data", {1, 0, 2, 0, 3, 0, 4, 0}).Bytes();
+    ASSERT_TRUE(cz::test::WriteFileBytes(wav, bytes));
+    auto bin = Cadenzor("convert -y '" + wav + "' '" + dir.File("o.apm") + "' --bin '" + dir.Path() + "/./in.wav'", dir);
+    EXPECT_EQ(bin.status, 2);
+    EXPECT_NE(bin.out.find("same file as"), std::string::npos) << bin.out;
+    EXPECT_FALSE(cz::test::FileExists(dir.File("o.apm")));
+    EXPECT_EQ(cz::test::ReadFileBytes(wav), bytes);
+    // In place is allowed where the sound is loaded whole first.
+    EXPECT_EQ(Cadenzor("resample -y --rate 16000 '" + wav + "' '" + dir.Path() + "/./in.wav'", dir).status, 0);
+    EXPECT_NE(cz::test::ReadFileBytes(wav), bytes);
+    // A sound that cannot be written in the chip format: the old file stays.
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("keep.apm"), old));
+    std::string junk = dir.File("junk.wav");
+    cz::test::WriteFileBytes(junk, {'R', 'I', 'F', 'F', 1, 2});
+    EXPECT_EQ(Cadenzor("convert -y '" + junk + "' '" + dir.File("keep.apm") + "'", dir).status, 2);
+    EXPECT_EQ(cz::test::ReadFileBytes(dir.File("keep.apm")), old);
+    const auto fast = cz::test::RiffBuilder().Fmt(1, 1, 96000, 16).Chunk("data", {1, 0, 2, 0}).Bytes();
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("fast.wav"), fast));
+    EXPECT_EQ(Cadenzor("convert -y '" + dir.File("fast.wav") + "' '" + dir.File("keep.apm") + "'", dir).status, 2);
+    EXPECT_EQ(cz::test::ReadFileBytes(dir.File("keep.apm")), old);
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,9 +16,24 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "cadenzor/cadenzor.h"
+#include "decoders_mp3/Mp3FrameBuilder.h"
 #include "support/TestSupport.h"
+
+// Every private temporary folder the library makes comes from mkdtemp: this
+// definition in the test program stands in front of the C library's, so a
+// test can see each folder as it is made and put things into it.
+std::function<void(const std::string&)>* g_onTempFolder = nullptr;
+
+extern "C" __attribute__((visibility("default"))) char* mkdtemp(char* pattern) {
+    using Fn = char* (*)(char*);
+    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "mkdtemp"));
+    char* made = real ? real(pattern) : nullptr;
+    if (made && g_onTempFolder) (*g_onTempFolder)(made);
+    return made;
+}
 
 namespace {
 
@@ -43,12 +59,10 @@ protected:
     void SetUp() override {
         fs::permissions(scratch_.Path(), fs::perms::all);  // reachable after a change of user
         fs::permissions(dir_.Path(), fs::perms::all);
-        setenv("TMPDIR", scratch_.Path().c_str(), 1);
         input_ = dir_.File("in.wav");
         ASSERT_TRUE(MakeInput(input_));
         fs::permissions(input_, fs::perms::all);
     }
-    void TearDown() override { unsetenv("TMPDIR"); }
 
     static bool MakeInput(const std::string& path) {
         // 1 s of a 16 kHz tone, written by hand: the test needs no tool.
@@ -65,14 +79,24 @@ protected:
         for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
         return cz::test::WriteFileBytes(path, b);
     }
+    // 40 frames of silence: an MP3 file of about a second, built in code.
+    static bool MakeMp3(const std::string& path) {
+        return cz::test::WriteFileBytes(path, cz::mp3::test::Repeat(cz::mp3::test::BuildFrame(9, true, 0), 40));
+    }
     bool ScratchEmpty() const { return fs::is_empty(scratch_.Path()); }
+    // Files the library left beside outputs in a folder: temporary names.
+    static size_t Leftovers(const std::string& folder) {
+        size_t n = 0;
+        for (const auto& e : fs::directory_iterator(folder)) n += e.path().filename().string().rfind(".cz", 0) == 0;
+        return n;
+    }
     std::string Text(const std::string& path) const {
         auto bytes = cz::test::ReadFileBytes(path);
         return std::string(bytes.begin(), bytes.end());
     }
 
-    cz::test::TempDir scratch_;
     cz::test::TempDir dir_;
+    cz::test::PrivateTmpDir scratch_;  // TMPDIR of the case; after dir_, which must not be inside it
     std::string input_;
 };
 
@@ -117,6 +141,117 @@ TEST_F(FaultTest, DiskFullLeavesNoPartialFiles) {
     EXPECT_FALSE(cz::test::FileExists(mdm));
     EXPECT_FALSE(cz::test::FileExists(dir_.File("full_apm.bin")));
     EXPECT_TRUE(ScratchEmpty());
+}
+
+// Writes that fail part way (the file-size limit of the process stands for a
+// full disk) at several points: at the first byte, inside the RIFF header,
+// inside the samples. Every conversion fails, an existing file of the
+// output's name keeps its bytes, a new name stays absent, and no temporary
+// file is left beside the outputs or in the temporary folder.
+TEST_F(FaultTest, WritesFailingPartWayLeaveTheNamedFilesAsTheyWere) {
+    const std::string mdm = dir_.File("in.mdm");
+    const std::string mp3 = dir_.File("in.mp3");
+    ASSERT_EQ(ConvertWAVToMDM(input_.c_str(), mdm.c_str(), dir_.File("in_mdm.bin").c_str()), 1);
+    ASSERT_TRUE(MakeMp3(mp3));
+    const std::string out = dir_.File("out");
+    fs::create_directory(out);
+    struct Call {
+        const char* name;
+        std::function<int32_t(const std::string& output)> run;
+    } calls[] = {
+        {"WAVResample", [&](const std::string& o) { return WAVResample(input_.c_str(), o.c_str(), 44100); }},
+        {"ConvertMDMToWAV", [&](const std::string& o) { return ConvertMDMToWAV(mdm.c_str(), o.c_str()); }},
+        {"ConvertMP3ToWAV", [&](const std::string& o) { return ConvertMP3ToWAV(mp3.c_str(), o.c_str()); }},
+        {"ConvertMP3ToWAVWithResample",
+         [&](const std::string& o) { return ConvertMP3ToWAVWithResample(mp3.c_str(), o.c_str(), 22050); }},
+        {"ConvertWAVToAPMWithResample",
+         [&](const std::string& o) {
+             return ConvertWAVToAPMWithResample(input_.c_str(), o.c_str(), (o + ".bin").c_str(), 44100);
+         }},
+        {"ConvertMP3ToMDMWithResample",
+         [&](const std::string& o) {
+             return ConvertMP3ToMDMWithResample(mp3.c_str(), o.c_str(), (o + ".bin").c_str(), 22050);
+         }},
+    };
+    for (rlim_t limit : {rlim_t{0}, rlim_t{12}, rlim_t{44}, rlim_t{1000}, rlim_t{8000}}) {
+        for (const auto& call : calls) {
+            SCOPED_TRACE(std::string(call.name) + " with writes cut at " + std::to_string(limit));
+            const std::string existing = out + "/" + call.name + "_old.wav";
+            const std::string fresh = out + "/" + call.name + "_new.wav";
+            const std::vector<uint8_t> old = {'k', 'e', 'e', 'p', ' ', 'm', 'e'};
+            ASSERT_TRUE(cz::test::WriteFileBytes(existing, old));
+            int rc = InChild([&] {
+                signal(SIGXFSZ, SIG_IGN);
+                struct rlimit cut {limit, limit};
+                if (setrlimit(RLIMIT_FSIZE, &cut) != 0) return 98;
+                return (call.run(existing) == 0 ? 0 : 1) | (call.run(fresh) == 0 ? 0 : 2);
+            });
+            EXPECT_EQ(rc, 0) << "bit 1: over an existing file, 2: a new name: reported success";
+            EXPECT_EQ(cz::test::ReadFileBytes(existing), old);
+            EXPECT_FALSE(cz::test::FileExists(fresh));
+            EXPECT_FALSE(cz::test::FileExists(fresh + ".bin"));
+            EXPECT_EQ(Leftovers(out), 0u);
+            EXPECT_TRUE(ScratchEmpty());
+        }
+    }
+    // Without the limit the same calls succeed.
+    for (const auto& call : calls) EXPECT_EQ(call.run(out + "/" + call.name + "_ok.wav"), 1) << call.name;
+    EXPECT_EQ(Leftovers(out), 0u);
+    EXPECT_TRUE(ScratchEmpty());
+}
+
+// The intermediate files of the chains live in a private folder made for
+// the call. Links to a file outside, planted in that folder under every
+// name the chains use before they write there, are replaced and never
+// written through; the folder is gone when the call returns.
+TEST_F(FaultTest, LinksPlantedAtTheTemporaryNamesAreNotFollowed) {
+    const std::string victim = dir_.File("victim.wav");
+    const std::vector<uint8_t> precious = {'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'};
+    ASSERT_TRUE(cz::test::WriteFileBytes(victim, precious));
+    const std::string mp3 = dir_.File("in.mp3");
+    ASSERT_TRUE(MakeMp3(mp3));
+    std::vector<std::string> folders;
+    std::function<void(const std::string&)> plant = [&](const std::string& folder) {
+        folders.push_back(folder);
+        struct stat st {};
+        EXPECT_EQ(::stat(folder.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << folder;
+        EXPECT_EQ(fs::path(folder).parent_path(), fs::path(scratch_.Path()));
+        for (const char* name : {"decoded.wav", "resampled_8000.wav"})
+            EXPECT_EQ(::symlink(victim.c_str(), (folder + "/" + name).c_str()), 0) << name;
+    };
+    g_onTempFolder = &plant;
+    struct Call {
+        const char* name;
+        std::function<int32_t()> run;
+    } calls[] = {
+        {"ConvertWAVToAPMWithResample",
+         [&] {
+             return ConvertWAVToAPMWithResample(input_.c_str(), dir_.File("a.apm").c_str(), dir_.File("a.bin").c_str(),
+                                                8000);
+         }},
+        {"ConvertWAVToMDMWithResample",
+         [&] {
+             return ConvertWAVToMDMWithResample(input_.c_str(), dir_.File("m.mdm").c_str(), dir_.File("m.bin").c_str(),
+                                                8000);
+         }},
+        {"ConvertMP3ToWAVWithResample",
+         [&] { return ConvertMP3ToWAVWithResample(mp3.c_str(), dir_.File("w.wav").c_str(), 8000); }},
+        {"ConvertMP3ToAPMWithResample",
+         [&] {
+             return ConvertMP3ToAPMWithResample(mp3.c_str(), dir_.File("b.apm").c_str(), dir_.File("b.bin").c_str(),
+                                                8000);
+         }},
+    };
+    for (const auto& call : calls) {
+        SCOPED_TRACE(call.name);
+        folders.clear();
+        EXPECT_EQ(call.run(), 1);
+        EXPECT_EQ(folders.size(), 1u);  // one private folder per call, seen by the hook
+        EXPECT_EQ(cz::test::ReadFileBytes(victim), precious);
+        EXPECT_TRUE(ScratchEmpty());
+    }
+    g_onTempFolder = nullptr;
 }
 
 TEST_F(FaultTest, MissingInput) {

@@ -28,6 +28,21 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
+PrivateTmpDir::PrivateTmpDir() {
+    if (const char* old = std::getenv("TMPDIR")) {
+        hadOld_ = true;
+        old_ = old;
+    }
+    setenv("TMPDIR", dir_.Path().c_str(), 1);
+}
+
+PrivateTmpDir::~PrivateTmpDir() {
+    if (hadOld_)
+        setenv("TMPDIR", old_.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+}
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

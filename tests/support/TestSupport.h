@@ -22,6 +22,27 @@ private:
     std::string path_;
 };
 
+// Points TMPDIR (where the platform layer and the system put temporary
+// files) at a new folder of its own while it lives; then restores the
+// previous value and removes the folder with its contents. The test main
+// gives every test one, so that nothing outside a test can add to or take
+// from the temporary files it sees; a fixture that counts temporary files
+// makes its own to know the folder.
+class PrivateTmpDir {
+public:
+    PrivateTmpDir();
+    ~PrivateTmpDir();
+    PrivateTmpDir(const PrivateTmpDir&) = delete;
+    PrivateTmpDir& operator=(const PrivateTmpDir&) = delete;
+    const std::string& Path() const { return dir_.Path(); }
+    std::string File(const std::string& name) const { return dir_.File(name); }
+
+private:
+    TempDir dir_;
+    bool hadOld_ = false;
+    std::string old_;
+};
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);

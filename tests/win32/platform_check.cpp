@@ -1,6 +1,8 @@
 // Checks of the Win32 platform layer that the export table cannot see:
 // sharing and creation flags, temporary names, the program's own folder,
-// sibling loading refusing paths, error texts, file times and full paths.
+// sibling loading refusing paths, error texts, file times and full paths,
+// the same-file query, exclusive creation, private temporary folders and
+// outputs put in place by rename.
 // Runs under Wine; prints "N passed, N failed".
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -13,6 +15,7 @@
 #include <string>
 
 #include "platform/Platform.h"
+#include "platform/SafeFiles.h"
 
 namespace p = cz::platform;
 namespace f = cz::platform::open_flags;
@@ -123,6 +126,52 @@ int main() {
     Check(!p::DeleteFile(path) && p::LastError() == p::kErrorFileNotFound, "delete twice fails with 2");
     if (t2) p::DeleteFile(*t2);
     Check(p::DirectoryExists(dir) && !p::FileExists(dir), "temp folder is a folder");
+
+    // Safe files: a private folder, the same-file query, exclusive creation,
+    // an output put in place by rename.
+    {
+        auto folder = p::TempFolder::Create("czc");
+        Check(folder.has_value() && p::DirectoryExists(folder->Path()), "private temporary folder");
+        std::string root = folder ? folder->Path() : dir;
+        const std::string a = folder ? folder->File("a.mp3") : dir + "a.mp3";
+        Check(WriteText(a, f::kWrite | f::kCreate, "input"), "write a file in the folder");
+        const std::string hard = root + "\\hard.mp3";
+        const bool linked = ::CreateHardLinkA(hard.c_str(), a.c_str(), nullptr) != FALSE;
+        Check(p::SameFile(a, a) && p::SameFile(a, root + "\\.\\a.mp3") && p::SameFile(a, root + "\\A.MP3"),
+              "same file by other spellings");
+        Check(!linked || p::SameFile(a, hard), "same file by a hard link");
+        Check(!p::SameFile(a, root + "\\b.mp3"), "a missing file is not an existing one");
+        Check(p::SameFile(root + "\\new.wav", root + "\\.\\NEW.wav"), "one new name by two spellings");
+        Check(!p::SameFile(root + "\\new.wav", root + "\\new.bin"), "two new names");
+        uint32_t error = 0;
+        Check(!p::File::Open(a, f::kWrite | f::kCreate | f::kCreateNew, &error) && error == p::kErrorFileExists,
+              "exclusive creation refuses an existing file", std::to_string(error));
+        Check(ReadAll(a) == "input", "exclusive creation left the file alone");
+        {
+            auto out = p::AtomicOutput::Begin(a);
+            Check(out && out->Out().Write("partial", 7), "output started beside the target");
+        }
+        Check(ReadAll(a) == "input", "an abandoned output leaves the target");
+        {
+            auto out = p::AtomicOutput::Begin(a);
+            Check(out && out->Out().Write("new", 3) && out->Commit(), "output put in place");
+        }
+        Check(ReadAll(a) == "new", "the target holds the new bytes", ReadAll(a));
+        {
+            // A file open for reading (deny write, as the loaders open) cannot
+            // be replaced; the commit fails and leaves it.
+            auto reader = p::File::Open(a, f::kRead | f::kShareDenyWrite);
+            auto out = p::AtomicOutput::Begin(a);
+            const bool committed = out && out->Out().Write("x", 1) && out->Commit();
+            Check(reader && !committed, "an open target is not replaced");
+        }
+        Check(ReadAll(a) == "new", "the open target kept its bytes", ReadAll(a));
+        Check(!p::AtomicOutput::Begin(root).has_value(), "a folder is no output");
+        std::string sub = root + "\\sub";
+        ::CreateDirectoryA(sub.c_str(), nullptr);
+        Check(WriteText(sub + "\\c.wav", f::kWrite | f::kCreate, "c"), "file in a subfolder");
+        Check(folder && folder->Remove() && !p::DirectoryExists(root), "folder removed with its contents");
+    }
 
     // Paths: the program's folder, and siblings beside it.
     char exe[MAX_PATH] = {};

@@ -38,25 +38,23 @@ int32_t C_Mp3ToWavConverter::Convert(const char* inputPath, const char* outputPa
     if (!input_.file) {
         return 0;
     }
-    C_Mp3WavWriter writer;
-    if (!writer.Open(outputPath)) {
-        writer.Close();
-        input_.file.reset();
-        return 0;
-    }
     uint64_t size = 0;
     if (!input_.file->Seek(0, platform::SeekOrigin::kEnd, &size) ||
         !input_.file->Seek(0, platform::SeekOrigin::kBegin)) {
-        writer.Close();
+        input_.file.reset();
+        return 0;
+    }
+    // The WAV is written beside its name and put in place only on success,
+    // so a failure leaves no half-written or empty WAV and an existing file
+    // of that name untouched.
+    C_Mp3WavWriter writer;
+    if (!writer.Open(outputPath)) {
         input_.file.reset();
         return 0;
     }
     const int32_t result = Run(writer, progress, durationLimit, size);
     input_.file.reset();
-    if (!result) {
-        writer.Close();
-        platform::DeleteFile(outputPath);  // no half-written or empty WAV is left behind
-    }
+    if (!result) writer.Abandon();
     return result;
 }
 
@@ -81,7 +79,7 @@ int32_t C_Mp3ToWavConverter::Run(C_Mp3WavWriter& writer, I_ProgressCallback* pro
         progress->OnProgress(0);
     }
     if (!BeginDecoding()) {
-        writer.Close();
+        writer.Abandon();
         return 0;
     }
     bool first = true;
@@ -104,7 +102,7 @@ int32_t C_Mp3ToWavConverter::Run(C_Mp3WavWriter& writer, I_ProgressCallback* pro
             format.blockAlign = uint16_t(frameFormat_.channels * frameFormat_.bitsPerSample / 8);
             format.bitsPerSample = uint16_t(frameFormat_.bitsPerSample);
             if (!writer.WriteFormat(format)) {
-                writer.Close();
+                writer.Abandon();
                 return 0;
             }
             if (limited) {
@@ -131,7 +129,7 @@ int32_t C_Mp3ToWavConverter::Run(C_Mp3WavWriter& writer, I_ProgressCallback* pro
             n = remaining;
         }
         if (!writer.WriteSamples(pcm, uint32_t(n * 2))) {
-            writer.Close();
+            writer.Abandon();
             return 0;
         }
         if (limited) {
@@ -142,12 +140,12 @@ int32_t C_Mp3ToWavConverter::Run(C_Mp3WavWriter& writer, I_ProgressCallback* pro
         }
     }
     decoder_.reset();
-    const bool closed = writer.Close();
-    if (!closed) {
-        return 0;  // the sizes could not be patched or the data did not reach the file
-    }
     if (first) {
+        writer.Abandon();
         return 0;  // not a single frame decoded: not an MP3 stream
+    }
+    if (!writer.Close()) {
+        return 0;  // the sizes could not be patched or the data did not reach the file
     }
     if (progress != nullptr) {
         progress->OnProgress(100);

@@ -5,20 +5,24 @@
 
 namespace cz::mp3 {
 
+// A file not finished with Close is dropped: its name stays as it was.
 C_Mp3WavWriter::~C_Mp3WavWriter() {
-    Close();
+    Abandon();
 }
 
 bool C_Mp3WavWriter::Open(const std::string& path) {
     Close();
-    file_ = platform::File::Open(path, platform::open_flags::kWrite | platform::open_flags::kCreate |
-                                           platform::open_flags::kShareDenyWrite);
-    if (!file_) {
+    // Written beside the name and put in place by Close: a failed or
+    // abandoned conversion leaves the name as it was.
+    output_ = platform::AtomicOutput::Begin(path);
+    if (!output_) {
         return false;
     }
+    file_ = &output_->Out();
     bool ok = Write("RIFF", 4);
     riffSizePosition_ = 4;
     ok = ok && WriteU32(0) && Write("WAVE", 4);
+    if (!ok) Abandon();
     return ok;
 }
 
@@ -79,14 +83,26 @@ bool C_Mp3WavWriter::Close() {
             ok = SeekTo(dataSizePosition_) && WriteU32(p - dataSizePosition_ - 4);
         }
     }
-    if (file_) {
-        ok = file_->Close() && ok;
-        file_.reset();
+    if (output_) {
+        ok = ok ? output_->Commit() : false;
+        output_.reset();  // an uncommitted temporary file is removed here
+        file_ = nullptr;
     }
     memory_ = nullptr;
     riffSizePosition_ = 0;
     dataSizePosition_ = 0;
     return ok;
+}
+
+void C_Mp3WavWriter::Abandon() {
+    if (output_) {
+        output_.reset();
+        file_ = nullptr;
+        riffSizePosition_ = 0;
+        dataSizePosition_ = 0;
+        return;
+    }
+    Close();
 }
 
 bool C_Mp3WavWriter::Write(const void* bytes, size_t count) {

@@ -9,6 +9,7 @@
 
 #include "foundation/WaveFormat.h"
 #include "platform/Platform.h"
+#include "platform/SafeFiles.h"
 
 namespace cz::mp3 {
 
@@ -21,7 +22,9 @@ public:
     C_Mp3WavWriter(const C_Mp3WavWriter&) = delete;
     C_Mp3WavWriter& operator=(const C_Mp3WavWriter&) = delete;
 
-    // Creates or truncates path and writes "RIFF", a zero size and "WAVE".
+    // Starts the file for path and writes "RIFF", a zero size and "WAVE".
+    // The bytes go to a temporary file beside path until Close; a writer
+    // destroyed without Close drops them.
     bool Open(const std::string& path);
     // The same into memory: target receives the file's bytes.
     bool OpenMemory(std::vector<uint8_t>* target);
@@ -29,17 +32,22 @@ public:
     bool WriteFormat(const FormatRecord& format);
     // Appends count bytes; a block of zero bytes counts as a failed write.
     bool WriteSamples(const void* bytes, uint32_t count);
-    // Patches the RIFF and data sizes and closes.
+    // Patches the RIFF and data sizes, closes and puts the file in place
+    // under its name; false (nothing changed under the name) on failure.
     bool Close();
+    // Ends a failed conversion: the file is dropped and the name left as it
+    // was. In memory the target keeps what was written.
+    void Abandon();
 
 private:
     bool Write(const void* bytes, size_t count);
     bool WriteU32(uint32_t value);
     std::optional<uint64_t> Position();
     bool SeekTo(uint64_t position);
-    bool IsOpen() const { return file_.has_value() || memory_ != nullptr; }
+    bool IsOpen() const { return file_ != nullptr || memory_ != nullptr; }
 
-    std::optional<platform::File> file_;
+    std::optional<platform::AtomicOutput> output_;
+    platform::File* file_ = nullptr;
     std::vector<uint8_t>* memory_ = nullptr;
     uint64_t memoryPosition_ = 0;
     uint32_t riffSizePosition_ = 0;

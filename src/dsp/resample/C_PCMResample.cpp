@@ -248,10 +248,15 @@ int32_t C_PCMResample::ResampleFile(int32_t mode, const char* source, const char
     if (!input) return 0;
     auto output = std::make_unique<C_WavFile>();
     const int32_t result = ResampleWavFile(mode, input.get(), output.get(), targetRate, spare, callback);
-    // The destination is written in any case; a result whose file could not
-    // be written is a failure.
+    // A failed run writes nothing: no file of unresampled or missing samples
+    // appears under the destination's name, and an existing file there stays.
+    if (!result) return 0;
+    // The resampled sound is independent of the source, which is let go
+    // before the destination is written so that the destination may replace
+    // it (resampling a file in place).
+    input.reset();
     const int32_t saved = output->SaveAs(static_cast<uint32_t>(formatId), destination);
-    return result && saved ? result : 0;
+    return saved ? result : 0;
 }
 
 int32_t C_PCMResample::ResampleWavFile(int32_t mode, I_WavFile* source, I_WavFile* destination,

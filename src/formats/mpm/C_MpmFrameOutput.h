@@ -76,7 +76,9 @@ bool CopyFileRange(platform::File& from, uint64_t offset, uint64_t size, platfor
 // it before the File objects on that path so that they are closed first.
 class C_FileRemover {
 public:
+    C_FileRemover() = default;
     explicit C_FileRemover(std::string path) : path_(std::move(path)) {}
+    void Set(std::string path) { path_ = std::move(path); }
     ~C_FileRemover() {
         if (!keep_ && !path_.empty()) platform::DeleteFile(path_);
     }

@@ -25,6 +25,7 @@
 #include "foundation/ByteReader.h"
 #include "foundation/C_CUString.h"
 #include "platform/Platform.h"
+#include "platform/SafeFiles.h"
 #include "wave/C_WavFile.h"
 
 namespace cz {
@@ -231,21 +232,20 @@ int32_t T_MpmFormatBase<Base>::Save(const char* path) {
     const uint8_t voiceType = CodingMode() == 1 ? kMpmSegmentVoiceRaw : kMpmSegmentVoice;
     const std::vector<S_MpmSegment> segments = BuildMpmSegmentTable(count, silences, events, voiceType);
 
-    // The removers are declared before the files so that the files are
-    // closed before they are removed.
-    const std::optional<std::string> tempPath = platform::CreateTempFile(platform::TempDirectory(), "xxxx");
-    if (!tempPath) return 0;
-    C_FileRemover tempRemover(*tempPath);
-    C_FileRemover outputRemover(path);
-    namespace of = platform::open_flags;
+    // The decoded-PCM section is built in a temporary file of its own,
+    // created exclusively; its remover is declared before the file so that
+    // the file is closed before it is removed. The output is written beside
+    // its name and put in place only when complete.
+    std::string tempPath;
+    C_FileRemover tempRemover;
     std::optional<platform::File> temp =
-        platform::File::Open(*tempPath, of::kReadWrite | of::kCreate | of::kShareExclusive);
-    if (!temp || !WriteSourceHeader(*temp, rate, 0)) return 0;
-    std::optional<platform::File> out = platform::File::Open(path, of::kReadWrite | of::kCreate | of::kShareExclusive);
-    if (!out) {
-        outputRemover.Keep();  // not ours to remove
-        return 0;
-    }
+        platform::CreateUniqueFile(platform::TempDirectory(), "xxxx", "", &tempPath, platform::open_flags::kReadWrite);
+    if (!temp) return 0;
+    tempRemover.Set(tempPath);
+    if (!WriteSourceHeader(*temp, rate, 0)) return 0;
+    std::optional<platform::AtomicOutput> output = platform::AtomicOutput::Begin(path);
+    if (!output) return 0;
+    platform::File* out = &output->Out();
 
     S_MpmHeader header;
     BuildHeader(header, rate, count, static_cast<uint32_t>(events.size()));
@@ -285,11 +285,8 @@ int32_t T_MpmFormatBase<Base>::Save(const char* path) {
     tail.insert(tail.end(), mcmd.begin(), mcmd.end());
     tail.insert(tail.end(), wsil.begin(), wsil.end());
     if (!out->Write(tail.data(), tail.size())) return 0;
-    const bool closed = out->Close();
     temp->Close();
-    if (!closed) return 0;
-    outputRemover.Keep();
-    return 1;
+    return output->Commit() ? 1 : 0;
 }
 
 }  // namespace cz

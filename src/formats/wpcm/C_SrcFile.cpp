@@ -8,6 +8,7 @@
 #include "foundation/ByteWriter.h"
 #include "foundation/C_CUString.h"
 #include "platform/Platform.h"
+#include "platform/SafeFiles.h"
 
 namespace cz {
 
@@ -146,13 +147,10 @@ bool C_SrcFile::ChipSampleWords(C_WavData& sound, std::vector<uint16_t>& words, 
 
 bool C_SrcFile::WriteNewFile(const char* path, const std::vector<uint8_t>& bytes) {
     if (!path || !*path) return false;
-    auto file = platform::File::Open(path, platform::open_flags::kWrite | platform::open_flags::kCreate |
-                                               platform::open_flags::kShareExclusive);
-    if (!file) return false;
-    bool ok = bytes.empty() || file->Write(bytes.data(), bytes.size());
-    ok = file->Close() && ok;
-    if (!ok) platform::DeleteFile(path);
-    return ok;
+    auto output = platform::AtomicOutput::Begin(path);
+    if (!output) return false;
+    if (!bytes.empty() && !output->Out().Write(bytes.data(), bytes.size())) return false;
+    return output->Commit();
 }
 
 int32_t C_SrcFile::Save(const char* path) {

@@ -53,7 +53,8 @@ public:
     // validBits-bit offset-binary values in 16-bit words. The sound is not
     // changed. False when the sound has no samples or cannot be converted.
     static bool ChipSampleWords(C_WavData& sound, std::vector<uint16_t>& words, uint16_t validBits = 12);
-    // Writes bytes as a new file; a failed write or close removes the file.
+    // Writes bytes to path through a temporary file put in place at the end:
+    // a failed write leaves path as it was.
     static bool WriteNewFile(const char* path, const std::vector<uint8_t>& bytes);
 
 protected:

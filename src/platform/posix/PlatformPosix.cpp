@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -133,7 +134,10 @@ std::optional<File> File::Open(const std::string& path, uint32_t flags, uint32_t
     }
     if (flags & open_flags::kCreate) {
         oflags |= O_CREAT;
-        if (!(flags & open_flags::kNoTruncate)) oflags |= O_TRUNC;
+        if (flags & open_flags::kCreateNew)
+            oflags |= O_EXCL | O_NOFOLLOW;
+        else if (!(flags & open_flags::kNoTruncate))
+            oflags |= O_TRUNC;
     }
     if (path.empty() || path.find('\0') != std::string::npos) {
         t_lastError = kErrorInvalidName;
@@ -284,6 +288,20 @@ std::optional<File> File::Duplicate() const {
     return copy;
 }
 
+bool File::CopyAccessFrom(const std::string& path) {
+    if (handle_ < 0) {
+        t_lastError = kErrorInvalidHandle;
+        return false;
+    }
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) return true;
+    if (::fchmod(static_cast<int>(handle_), st.st_mode & 07777) != 0) {
+        SetFromErrno();
+        return false;
+    }
+    return true;
+}
+
 // ---- paths and files ----
 
 bool DeleteFile(const std::string& path) {
@@ -313,6 +331,69 @@ std::string FullPath(const std::string& path) {
     std::free(cwd);
     if (out.empty() || out.back() != '/') out += '/';
     return out + path;
+}
+
+std::string DirectoryOf(const std::string& path) { return DirName(path); }
+
+PathKind GetPathKind(const std::string& path) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) return PathKind::kMissing;
+    if (S_ISREG(st.st_mode)) return PathKind::kFile;
+    if (S_ISDIR(st.st_mode)) return PathKind::kDirectory;
+    return PathKind::kOther;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    struct stat sa{}, sb{};
+    const bool haveA = ::stat(a.c_str(), &sa) == 0;
+    const bool haveB = ::stat(b.c_str(), &sb) == 0;
+    if (haveA && haveB) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    // A name that exists only as a link pointing nowhere is not new: the
+    // file would be created at the link's target.
+    struct stat la{}, lb{};
+    if (haveA || haveB || ::lstat(a.c_str(), &la) == 0 || ::lstat(b.c_str(), &lb) == 0) return false;
+    auto leaf = [](const std::string& p) {
+        auto pos = p.find_last_of('/');
+        return pos == std::string::npos ? p : p.substr(pos + 1);
+    };
+    return leaf(a) == leaf(b) && SameFile(DirName(a), DirName(b));
+}
+
+bool RenameOver(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        SetFromErrno();
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::string> CreateTempDirectory(const std::string& parent, const std::string& prefix) {
+    std::string base = parent.empty() ? TempDirectory() : parent;
+    if (base.back() != '/') base += '/';
+    std::string pattern = base + prefix + "XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (::mkdtemp(buffer.data()) == nullptr) {  // mode 0700
+        SetFromErrno();
+        return std::nullopt;
+    }
+    return std::string(buffer.data());
+}
+
+namespace {
+int RemoveEntry(const char* path, const struct stat*, int type, struct FTW*) {
+    int rc = (type == FTW_DP) ? ::rmdir(path) : ::unlink(path);
+    if (rc != 0) SetFromErrno();
+    return 0;  // go on with the rest; the caller checks what is left
+}
+}  // namespace
+
+bool RemoveTree(const std::string& path) {
+    if (path.empty()) return false;
+    ::nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+    struct stat st{};
+    return ::lstat(path.c_str(), &st) != 0;
 }
 
 bool GetFileTimes(const std::string& path, FileTime* creation, FileTime* lastAccess, FileTime* lastWrite) {

@@ -165,7 +165,12 @@ std::optional<File> File::Open(const std::string& path, uint32_t flags, uint32_t
         default: share = 0; break;  // 0x10 and every other value: exclusive
     }
     DWORD disposition = OPEN_EXISTING;
-    if (flags & open_flags::kCreate) disposition = (flags & open_flags::kNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
+    if (flags & open_flags::kCreate) {
+        if (flags & open_flags::kCreateNew)
+            disposition = CREATE_NEW;  // fails on any existing name, a link included
+        else
+            disposition = (flags & open_flags::kNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
+    }
 
     if (path.empty() || path.find('\0') != std::string::npos) {
         Fail(kErrorInvalidName);
@@ -313,6 +318,14 @@ std::optional<File> File::Duplicate() const {
     return file;
 }
 
+bool File::CopyAccessFrom(const std::string&) {
+    if (handle_ == kNoHandle) {
+        Fail(kErrorInvalidHandle);
+        return false;
+    }
+    return true;  // a new file takes the rights of its folder
+}
+
 // ---- paths and files ----
 
 bool DeleteFile(const std::string& path) {
@@ -341,6 +354,125 @@ std::string FullPath(const std::string& path) {
     DWORD n = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
     if (n == 0 || n >= buffer.size()) return path;
     return std::string(buffer.data(), n);
+}
+
+std::string DirectoryOf(const std::string& path) {
+    auto pos = path.find_last_of("\\/");
+    if (pos == std::string::npos) return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : ".";
+    return DirName(path);
+}
+
+PathKind GetPathKind(const std::string& path) {
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kDirectory;
+    if (attributes & FILE_ATTRIBUTE_DEVICE) return PathKind::kOther;
+    return PathKind::kFile;
+}
+
+namespace {
+
+// Volume serial number and file index of an existing file or folder.
+bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
+    // No access rights are needed to read the identity; every sharing mode
+    // is allowed so that an open file can be examined too.
+    HANDLE h = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BOOL ok = ::GetFileInformationByHandle(h, info);
+    ::CloseHandle(h);
+    return ok != FALSE;
+}
+
+std::string Leaf(const std::string& path) {
+    auto pos = path.find_last_of("\\/:");
+    return pos == std::string::npos ? path : path.substr(pos + 1);
+}
+
+}  // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+    const bool haveA = FileIdentity(a, &ia);
+    const bool haveB = FileIdentity(b, &ib);
+    if (haveA && haveB)
+        return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+               ia.nFileIndexLow == ib.nFileIndexLow;
+    if (haveA || haveB) return false;
+    if (::GetFileAttributesA(a.c_str()) != INVALID_FILE_ATTRIBUTES ||
+        ::GetFileAttributesA(b.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return false;  // present but not to be examined (a dangling link): not a new name
+    // Neither exists: the same name (without regard to case) in one folder.
+    const std::string la = Leaf(a), lb = Leaf(b);
+    if (la.empty() || la.size() != lb.size() || ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, la.c_str(),
+                                                                 static_cast<int>(la.size()), lb.c_str(),
+                                                                 static_cast<int>(lb.size())) != CSTR_EQUAL)
+        return false;
+    return SameFile(DirectoryOf(a), DirectoryOf(b));
+}
+
+bool RenameOver(const std::string& from, const std::string& to) {
+    if (!::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        SetFromSystem();
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::string> CreateTempDirectory(const std::string& parent, const std::string& prefix) {
+    std::string base = WithSeparator(parent.empty() ? TempDirectory() : parent);
+    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    LARGE_INTEGER counter{};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        ::QueryPerformanceCounter(&counter);
+        uint64_t seed = static_cast<uint64_t>(counter.QuadPart) * 6364136223846793005ULL +
+                        (static_cast<uint64_t>(::GetCurrentProcessId()) << 20) + static_cast<uint64_t>(attempt);
+        std::string name = base + prefix;
+        for (int i = 0; i < 8; ++i) {
+            seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+            name += kDigits[(seed >> 33) % 36];
+        }
+        if (::CreateDirectoryA(name.c_str(), nullptr)) return name;
+        DWORD code = ::GetLastError();
+        if (code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) {
+            Fail(static_cast<uint32_t>(code));
+            return std::nullopt;
+        }
+    }
+    Fail(kErrorAlreadyExists);
+    return std::nullopt;
+}
+
+bool RemoveTree(const std::string& path) {
+    if (path.empty()) return false;
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    // A link to a folder is removed as an entry; its target is left alone.
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAA entry{};
+        HANDLE find = ::FindFirstFileA((WithSeparator(path) + "*").c_str(), &entry);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                const std::string name = entry.cFileName;
+                if (name == "." || name == "..") continue;
+                const std::string child = WithSeparator(path) + name;
+                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    RemoveTree(child);
+                } else {
+                    if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                        ::SetFileAttributesA(child.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+                    ::DeleteFileA(child.c_str());
+                }
+            } while (::FindNextFileA(find, &entry));
+            ::FindClose(find);
+        }
+    }
+    if (!::RemoveDirectoryA(path.c_str())) {
+        SetFromSystem();
+        return false;
+    }
+    return true;
 }
 
 bool GetFileTimes(const std::string& path, FileTime* creation, FileTime* lastAccess, FileTime* lastWrite) {
