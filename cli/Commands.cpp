@@ -4,12 +4,12 @@
 #include <string>
 
 #include "ProgressBar.h"
-#include "api/C_ResourceConverter.h"
+#include "api/resconv/C_ResourceConverter.h"
 #include "formats/wpcm/C_SrcFile.h"
 #include "formats/registry/C_WavFileFormat.h"
 #include "formats/registry/FormatTable.h"
 #include "formats/registry/FormatRegistry.h"
-#include "api/ExportFrame.h"
+#include "api/chains/Chains.h"
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
 #include "dsp/resample/C_PCMResample.h"
 #include "foundation/C_CUString.h"

@@ -2,12 +2,16 @@
 # modules link to lower layers only, so the linker checks the layering.
 
 function(cz_add_module name dir)
-  cmake_parse_arguments(ARG "RECURSE" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "RECURSE" "" "DEPS;EXCLUDE" ${ARGN})
   if(ARG_RECURSE)
     file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
   else()
     file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
   endif()
+  # Subfolders that belong to another target.
+  foreach(excluded ${ARG_EXCLUDE})
+    list(FILTER srcs EXCLUDE REGEX "^${CMAKE_SOURCE_DIR}/${dir}/${excluded}/")
+  endforeach()
   # Platform implementations live in posix/ and win32/ below the platform folder.
   if(name STREQUAL "platform")
     if(WIN32)

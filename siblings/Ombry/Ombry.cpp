@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "OmbryResource.h"
-#include "api/I_ResourceStatInfo.h"
+#include "api/resconv/I_ResourceStatInfo.h"
 #include "cadenzor/cadenzor.h"
 #include "common/SiblingCommon.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "api/C_ResourceConverter.h"
+#include "api/resconv/C_ResourceConverter.h"
 #include "formats/registry/C_WavFileFormat.h"
 #include "wave/C_SilenceSegment.h"
 #include "wave/C_WavData.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "api/C_ModuleStatInfoMgr.h"
-#include "api/C_ResourceConverter.h"
+#include "api/resconv/C_ModuleStatInfoMgr.h"
+#include "api/resconv/C_ResourceConverter.h"
 #include "platform/Platform.h"
 #include "siblings_ombry/ChipFixtures.h"
 #include "siblings_ombry/ResourceDecoder.h"

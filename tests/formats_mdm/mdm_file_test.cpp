@@ -433,14 +433,18 @@ TEST(MdmFile, ConvertsToWav) {
     const std::vector<uint16_t> words = Voice(1234);
     auto sound = ChipSound(words);
     ASSERT_EQ(sound->SaveAs(15, dir.File("a.mdm").c_str()), 1);
-    ASSERT_EQ(ConvertMdmFileToWav(dir.File("a.mdm").c_str(), dir.File("a.wav").c_str()), 1);
+    auto toWav = [&](const char* in, const char* out) {
+        C_MdmFile file;
+        return file.Load(dir.File(in).c_str(), 0) && file.SaveAs(kFormatWav, dir.File(out).c_str());
+    };
+    ASSERT_TRUE(toWav("a.mdm", "a.wav"));
     C_WavFile wav;
     ASSERT_EQ(wav.Load(dir.File("a.wav").c_str(), 0), 1);
     ASSERT_EQ(wav.Sound()->GetWavInfo()->GetValidBits(), 16);
     ASSERT_EQ(wav.Sound()->SampleCount(), 1234u);
     for (uint32_t i = 0; i < 1234; ++i) ASSERT_EQ(wav.Sound()->Sample(i, 0), (words[i] - 2048) * 16);
-    EXPECT_EQ(ConvertMdmFileToWav(dir.File("a.wav").c_str(), dir.File("b.wav").c_str()), 0);
-    EXPECT_EQ(ConvertMdmFileToWav(dir.File("none.mdm").c_str(), dir.File("c.wav").c_str()), 0);
+    EXPECT_FALSE(toWav("a.wav", "b.wav"));
+    EXPECT_FALSE(toWav("none.mdm", "c.wav"));
 }
 
 // Speech from espeak-ng through sox, with cue markers added and saved by the

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "api/I_ResourceStatInfo.h"
+#include "api/resconv/I_ResourceStatInfo.h"
 #include "cadenzor/cadenzor.h"
 #include "platform/Platform.h"
 

@@ -5,7 +5,7 @@
 #include "ChipFixtures.h"
 #include "ResourceDecoder.h"
 #include "support/TestSupport.h"
-#include "api/C_ResourceStatInfo.h"
+#include "api/resconv/C_ResourceStatInfo.h"
 
 namespace cz::test {
 namespace {

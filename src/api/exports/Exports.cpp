@@ -3,48 +3,50 @@
 // C boundary.
 #include "cadenzor/cadenzor.h"
 
-#include "api/ExportFrame.h"
+#include "api/chains/Chains.h"
+#include "api/exports/ExportGuard.h"
+#include "formats/registry/FormatId.h"
 
 using cz::api::ExportGuard;
 
 extern "C" {
 
 CZ_API int32_t CZ_CALL ConvertWAVToAPM(const char* source, const char* apmPath, const char* binaryPath) {
-    return ExportGuard(0, [&] { return cz::api::ConvertWavToChip(source, apmPath, binaryPath, 5); });
+    return ExportGuard(0, [&] { return cz::api::ConvertWavToChip(source, apmPath, binaryPath, cz::kFormatApm); });
 }
 CZ_API int32_t CZ_CALL ConvertWAVToMDM(const char* source, const char* mdmPath, const char* binaryPath) {
-    return ExportGuard(0, [&] { return cz::api::ConvertWavToChip(source, mdmPath, binaryPath, 15); });
+    return ExportGuard(0, [&] { return cz::api::ConvertWavToChip(source, mdmPath, binaryPath, cz::kFormatMdm); });
 }
 CZ_API int32_t CZ_CALL ConvertWAVToAPMWithResample(const char* source, const char* apmPath, const char* binaryPath,
                                                    uint32_t targetRate) {
     return ExportGuard(0, [&] {
-        return cz::api::ConvertWavToChipWithResample(source, apmPath, binaryPath, targetRate, 5);
+        return cz::api::ConvertWavToChipWithResample(source, apmPath, binaryPath, targetRate, cz::kFormatApm);
     });
 }
 CZ_API int32_t CZ_CALL ConvertWAVToMDMWithResample(const char* source, const char* mdmPath, const char* binaryPath,
                                                    uint32_t targetRate) {
     return ExportGuard(0, [&] {
-        return cz::api::ConvertWavToChipWithResample(source, mdmPath, binaryPath, targetRate, 15);
+        return cz::api::ConvertWavToChipWithResample(source, mdmPath, binaryPath, targetRate, cz::kFormatMdm);
     });
 }
 CZ_API int32_t CZ_CALL ConvertWAVToESB(const char* source, const char* esbPath, const char* binaryPath,
                                        uint32_t targetRate, uint32_t coderValue, uint32_t bitRate,
                                        uint32_t coderFlag) {
     return ExportGuard(0, [&] {
-        return cz::api::ConvertWavToCodecFormat(source, esbPath, binaryPath, targetRate, 37,
+        return cz::api::ConvertWavToCodecFormat(source, esbPath, binaryPath, targetRate, cz::kFormatEsb,
                                                 cz::api::EsbCodecParam(coderValue, bitRate, coderFlag));
     });
 }
 CZ_API int32_t CZ_CALL ConvertWAVToMCP(const char* source, const char* mcpPath, const char* binaryPath,
                                        uint32_t targetRate, uint32_t coderSetting) {
     return ExportGuard(0, [&] {
-        return cz::api::ConvertWavToCodecFormat(source, mcpPath, binaryPath, targetRate, 27, coderSetting & 0xFFu);
+        return cz::api::ConvertWavToCodecFormat(source, mcpPath, binaryPath, targetRate, cz::kFormatMcp, coderSetting & 0xFFu);
     });
 }
 CZ_API int32_t CZ_CALL ConvertWAVToWLP(const char* source, const char* wlpPath, const char* binaryPath,
                                        uint32_t targetRate, uint32_t coderSetting) {
     return ExportGuard(0, [&] {
-        return cz::api::ConvertWavToCodecFormat(source, wlpPath, binaryPath, targetRate, 29, coderSetting & 0xFFu);
+        return cz::api::ConvertWavToCodecFormat(source, wlpPath, binaryPath, targetRate, cz::kFormatWlp, coderSetting & 0xFFu);
     });
 }
 CZ_API int32_t CZ_CALL ConvertWAVToXMF(const char* source, const char* xmfPath) {
@@ -73,14 +75,14 @@ CZ_API int32_t CZ_CALL ConvertMP3ToWAVWithResample(const char* mp3Path, const ch
 CZ_API int32_t CZ_CALL ConvertMP3ToAPMWithResample(const char* mp3Path, const char* apmPath, const char* binaryPath,
                                                    uint32_t targetRate) {
     return ExportGuard(0, [&] {
-        return cz::api::ConvertCompressedToChip(cz::api::Compressed::kMp3, mp3Path, apmPath, binaryPath, targetRate, 5);
+        return cz::api::ConvertCompressedToChip(cz::api::Compressed::kMp3, mp3Path, apmPath, binaryPath, targetRate, cz::kFormatApm);
     });
 }
 CZ_API int32_t CZ_CALL ConvertMP3ToMDMWithResample(const char* mp3Path, const char* mdmPath, const char* binaryPath,
                                                    uint32_t targetRate) {
     return ExportGuard(0, [&] {
         return cz::api::ConvertCompressedToChip(cz::api::Compressed::kMp3, mp3Path, mdmPath, binaryPath, targetRate,
-                                                15);
+                                                cz::kFormatMdm);
     });
 }
 CZ_API int32_t CZ_CALL ConvertWMAToWAV(const char* wmaPath, const char* wavPath) {
@@ -94,14 +96,14 @@ CZ_API int32_t CZ_CALL ConvertWMAToWAVWithResample(const char* wmaPath, const ch
 CZ_API int32_t CZ_CALL ConvertWMAToAPMWithResample(const char* wmaPath, const char* apmPath, const char* binaryPath,
                                                    uint32_t targetRate) {
     return ExportGuard(0, [&] {
-        return cz::api::ConvertCompressedToChip(cz::api::Compressed::kWma, wmaPath, apmPath, binaryPath, targetRate, 5);
+        return cz::api::ConvertCompressedToChip(cz::api::Compressed::kWma, wmaPath, apmPath, binaryPath, targetRate, cz::kFormatApm);
     });
 }
 CZ_API int32_t CZ_CALL ConvertWMAToMDMWithResample(const char* wmaPath, const char* mdmPath, const char* binaryPath,
                                                    uint32_t targetRate) {
     return ExportGuard(0, [&] {
         return cz::api::ConvertCompressedToChip(cz::api::Compressed::kWma, wmaPath, mdmPath, binaryPath, targetRate,
-                                                15);
+                                                cz::kFormatMdm);
     });
 }
 CZ_API int32_t CZ_CALL ConvertMIDToIMF(const char* midiPath, const char* imfPath) {

@@ -97,12 +97,4 @@ bool C_MdmFile::WriteSilenceRecord(C_MpmFrameOutput& out, uint32_t type, uint32_
     return out.Ok();
 }
 
-int32_t ConvertMdmFileToWav(const char* mdmPath, const char* wavPath) {
-    if (!mdmPath || !wavPath) return 0;
-    C_MdmFile file;
-    if (!file.Load(mdmPath, 0)) return 0;
-    file.ReleaseSource();  // loaded: the WAV may replace the MDM file
-    return file.SaveAs(2, wavPath);
-}
-
 }  // namespace cz

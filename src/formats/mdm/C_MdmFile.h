@@ -68,8 +68,4 @@ private:
     uint32_t headerAlias_ = 0;
 };
 
-// Loads an MDM file with its samples and saves its source PCM as a 16-bit
-// PCM WAV file (with its events as cue points). 1 on success, 0 otherwise.
-int32_t ConvertMdmFileToWav(const char* mdmPath, const char* wavPath);
-
 }  // namespace cz

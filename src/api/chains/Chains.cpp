@@ -1,6 +1,6 @@
-#include "api/ExportFrame.h"
+#include "api/chains/Chains.h"
 
-#include "api/C_ResourceConverter.h"
+#include "api/resconv/C_ResourceConverter.h"
 #include "formats/registry/C_WavFileFormat.h"
 #include "formats/mdm/C_MdmFile.h"
 #include "foundation/C_CUFilePath.h"
@@ -33,10 +33,7 @@ std::string HeaderPath(const char* binary) { return std::string(binary ? binary 
 int32_t CheckSupport(const char* path) {
     if (!ValidPath(path)) return 0;
     C_WavFileFormat factory;
-    I_WavFile* file = factory.OpenWavFile(path, 1, 1);
-    if (!file) return 0;
-    file->Release();
-    return 1;
+    return factory.Open(path) ? 1 : 0;
 }
 int32_t ConvertWavToChip(const char* source, const char* output, const char* binary, uint32_t formatId) {
     if (!ValidPath(source) || !ValidPath(output) || !ValidPath(binary)) return 0;
@@ -55,7 +52,7 @@ int32_t ConvertWavToChipWithResample(const char* source, const char* output, con
     auto temp = platform::TempFolder::Create();
     if (!temp) return 0;
     std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
-    if (!resampler.ResampleFile(2, source, resampled.c_str(), 2, rate, 1.0, nullptr)) return 0;
+    if (!resampler.ResampleFile(kResampleSinc2, source, resampled.c_str(), kFormatWav, rate, kResampleSpare, nullptr)) return 0;
     if (!converter.ConvertFormat(resampled.c_str(), output, formatId)) return 0;
     return converter.ConvertToBinary(output, binary) ? 1 : 0;
 }
@@ -74,13 +71,18 @@ int32_t ResampleWav(const char* source, const char* output, uint32_t rate) {
     if (!ValidPath(source) || !ValidPath(output)) return 0;
     if (!DistinctFiles({source}, {output}, InPlace::kAllowed)) return 0;
     C_PCMResample resampler;
-    return resampler.ResampleFile(2, source, output, 2, rate, 1.0, nullptr) ? 1 : 0;
+    return resampler.ResampleFile(kResampleSinc2, source, output, kFormatWav, rate, kResampleSpare, nullptr) ? 1 : 0;
 }
 int32_t ConvertMdmToWav(const char* source, const char* output) {
     if (!ValidPath(source) || !ValidPath(output)) return 0;
     if (!DistinctFiles({source}, {output}, InPlace::kAllowed)) return 0;
     C_CUFilePath split(source);
-    if (split.GetExtension().EqualsNoCase(".MDM")) return ConvertMdmFileToWav(source, output);
+    if (split.GetExtension().EqualsNoCase(".MDM")) {
+        C_MdmFile file;
+        if (!file.Load(source, 0)) return 0;
+        file.ReleaseSource();  // loaded whole: the WAV may replace the MDM file
+        return file.SaveAs(kFormatWav, output);
+    }
     return 0;  // RBF resources are not read yet
 }
 int32_t ConvertCompressedToWav(Compressed kind, const char* input, const char* output) {
@@ -102,7 +104,7 @@ int32_t ConvertCompressedToWavWithResample(Compressed kind, const char* input, c
     std::string decoded = temp->File("decoded.wav");
     if (!ConvertCompressedToWav(kind, input, decoded.c_str())) return 0;
     C_PCMResample resampler;
-    return resampler.ResampleFile(2, decoded.c_str(), output, 2, rate, 1.0, nullptr) ? 1 : 0;
+    return resampler.ResampleFile(kResampleSinc2, decoded.c_str(), output, kFormatWav, rate, kResampleSpare, nullptr) ? 1 : 0;
 }
 int32_t ConvertCompressedToChip(Compressed kind, const char* input, const char* output, const char* binary,
                                 uint32_t rate, uint32_t formatId) {
@@ -114,7 +116,7 @@ int32_t ConvertCompressedToChip(Compressed kind, const char* input, const char* 
     std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
     if (!ConvertCompressedToWav(kind, input, decoded.c_str())) return 0;
     C_PCMResample resampler;
-    if (!resampler.ResampleFile(2, decoded.c_str(), resampled.c_str(), 2, rate, 1.0, nullptr)) return 0;
+    if (!resampler.ResampleFile(kResampleSinc2, decoded.c_str(), resampled.c_str(), kFormatWav, rate, kResampleSpare, nullptr)) return 0;
     return ConvertWavToChip(resampled.c_str(), output, binary, formatId);
 }
 int32_t ConvertMidToImfByChipItem(uintptr_t, uintptr_t, uintptr_t) { return 0; }

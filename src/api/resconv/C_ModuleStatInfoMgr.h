@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "api/C_ResourceStatInfo.h"
+#include "api/resconv/C_ResourceStatInfo.h"
 
 namespace cz {
 

@@ -1,4 +1,4 @@
-#include "api/C_ModuleStatInfoMgr.h"
+#include "api/resconv/C_ModuleStatInfoMgr.h"
 
 #include <algorithm>
 #include <new>

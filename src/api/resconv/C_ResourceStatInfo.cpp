@@ -1,4 +1,4 @@
-#include "api/C_ResourceStatInfo.h"
+#include "api/resconv/C_ResourceStatInfo.h"
 
 #include <utility>
 

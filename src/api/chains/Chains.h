@@ -1,6 +1,6 @@
-// The frame every export runs in, and the conversion chains behind the
-// exports. The chains return 1 (or another documented value) for success and
-// 0 for failure; they may throw, ExportGuard turns that into the failure value.
+// The conversion chains behind the exports. The chains return 1 (or another
+// documented value) for success and 0 for failure; they may throw, and the
+// export's ExportGuard turns that into the failure value.
 //
 // Files the caller names:
 // - Before anything is opened for writing, every chain checks its files with
@@ -31,21 +31,10 @@
 #pragma once
 
 #include <cstdint>
-#include <exception>
 #include <initializer_list>
-#include <new>
 #include <string>
 
 namespace cz::api {
-
-template <typename Body>
-int32_t ExportGuard(int32_t failure, Body&& body) noexcept {
-    try {
-        return static_cast<int32_t>(body());
-    } catch (...) {
-        return failure;
-    }
-}
 
 enum class Compressed { kMp3, kWma };
 

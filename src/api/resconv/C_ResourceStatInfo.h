@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "api/I_ResourceStatInfo.h"
+#include "api/resconv/I_ResourceStatInfo.h"
 
 namespace cz {
 

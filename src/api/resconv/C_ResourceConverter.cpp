@@ -1,9 +1,9 @@
-#include "api/C_ResourceConverter.h"
+#include "api/resconv/C_ResourceConverter.h"
 
 #include <array>
 #include <string>
 
-#include "api/C_ModuleStatInfoMgr.h"
+#include "api/resconv/C_ModuleStatInfoMgr.h"
 #include "formats/registry/C_WavFileFormat.h"
 #include "foundation/LibraryLoader.h"
 #include "platform/Platform.h"
