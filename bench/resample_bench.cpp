@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "../tests/dsp_resample/ReferenceResample.h"
+#include "../tests/dsp/resample/ReferenceResample.h"
 #include "BenchSupport.h"
 #include "dsp/resample/C_PCMResample.h"
 #include "dsp/resample/ResampleKernels.h"

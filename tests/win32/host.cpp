@@ -25,7 +25,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "../dsp_resample/ReferenceResample.h"
+#include "../dsp/resample/ReferenceResample.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN

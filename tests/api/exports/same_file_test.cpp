@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cadenzor/cadenzor.h"
-#include "decoders_mp3/Mp3FrameBuilder.h"
+#include "decoders/mp3/Mp3FrameBuilder.h"
 #include "support/RiffBuilder.h"
 #include "support/TestSupport.h"
 

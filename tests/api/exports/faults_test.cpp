@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "cadenzor/cadenzor.h"
-#include "decoders_mp3/Mp3FrameBuilder.h"
+#include "decoders/mp3/Mp3FrameBuilder.h"
 #include "support/TestSupport.h"
 
 // Every private temporary folder the library makes comes from mkdtemp: this

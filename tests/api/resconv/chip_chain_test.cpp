@@ -13,7 +13,7 @@
 #include "formats/registry/C_WavFileFormat.h"
 #include "wave/C_SilenceSegment.h"
 #include "wave/C_WavData.h"
-#include "siblings_ombry/ResourceDecoder.h"
+#include "siblings/ombry/ResourceDecoder.h"
 #include "support/TestSupport.h"
 
 namespace cz::test {

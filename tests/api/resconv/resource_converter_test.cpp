@@ -12,8 +12,8 @@
 #include "api/resconv/C_ModuleStatInfoMgr.h"
 #include "api/resconv/C_ResourceConverter.h"
 #include "platform/Platform.h"
-#include "siblings_ombry/ChipFixtures.h"
-#include "siblings_ombry/ResourceDecoder.h"
+#include "siblings/ombry/ChipFixtures.h"
+#include "siblings/ombry/ResourceDecoder.h"
 #include "support/TestSupport.h"
 
 namespace cz::test {

@@ -12,7 +12,7 @@
 
 #include "formats/registry/C_WavFileFormat.h"
 #include "formats/mdm/C_MdmFile.h"
-#include "formats_mdm/MdmTestDecoder.h"
+#include "formats/mdm/MdmTestDecoder.h"
 #include "formats/mpm/C_MpmFile.h"
 #include "foundation/ByteReader.h"
 #include "foundation/InputStream.h"
