@@ -99,3 +99,22 @@ TEST(Cli, SameFileAndFailedOverwrite) {
 }
 
 }  // namespace
+
+namespace {
+
+// Started by its bare name from PATH, in a folder of its own, the tool still
+// finds the stand-in libraries beside it (../lib from its bin folder).
+TEST(Cli, FindsItsSiblingsWhenStartedFromPath) {
+    cz::test::TempDir dir;
+    cz::test::WriteFileBytes(dir.File("in.wav"), cz::test::RiffBuilder().Fmt(1, 1, 8000, 16).Chunk(
+                                                     "data", std::vector<uint8_t>(4000, 0x10)).Bytes());
+    const std::string out = dir.File("out.txt");
+    const int status = cz::test::RunCommand("cd '" + dir.Path() + "' && PATH='" + cz::test::BinDir() +
+                                            "':\"$PATH\" cadenzor convert in.wav out.apm --bin out.bin >'" + out +
+                                            "' 2>&1");
+    auto bytes = cz::test::ReadFileBytes(out);
+    EXPECT_EQ(status, 0) << std::string(bytes.begin(), bytes.end());
+    EXPECT_TRUE(cz::test::FileExists(dir.File("out.bin")));
+}
+
+}  // namespace

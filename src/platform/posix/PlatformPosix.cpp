@@ -2,6 +2,7 @@
 #include "platform/Platform.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
@@ -76,24 +77,43 @@ std::string ExecutablePath() {
     }
 }
 
-// Path of the file holding this code, and whether that file is the program.
-std::string ThisModulePath(bool* isProgram) {
-    Dl_info info{};
-    std::string exe = ExecutablePath();
-    if (::dladdr(reinterpret_cast<void*>(&ThisModulePath), &info) && info.dli_fname && info.dli_fname[0]) {
-        std::string module = RealPath(info.dli_fname);
-        bool program = !exe.empty() && RealPath(exe) == module;
-        // The main program may be reported by the name it was started with.
-        if (!program) {
-            struct stat a{}, b{};
-            if (::stat(module.c_str(), &a) == 0 && ::stat(exe.c_str(), &b) == 0)
-                program = a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+// The loaded object (program or shared library) whose segments hold an
+// address: its name as the loader knows it, empty for the main program.
+struct LoadedObject {
+    uintptr_t address = 0;
+    bool found = false;
+    std::string name;
+};
+
+int FindLoadedObject(struct dl_phdr_info* info, size_t, void* data) {
+    auto* search = static_cast<LoadedObject*>(data);
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const auto& segment = info->dlpi_phdr[i];
+        if (segment.p_type != PT_LOAD) continue;
+        const uintptr_t start = info->dlpi_addr + segment.p_vaddr;
+        if (search->address >= start && search->address - start < segment.p_memsz) {
+            search->found = true;
+            search->name = info->dlpi_name ? info->dlpi_name : "";
+            return 1;
         }
-        if (isProgram) *isProgram = program;
-        return program ? RealPath(exe) : module;
+    }
+    return 0;
+}
+
+// Path of the file holding this code, and whether that file is the program.
+// The loader's list tells the main program apart (it has no name there) however
+// the program was started: by a path, or by a bare name found on PATH, which
+// dladdr would hand back as given.
+std::string ThisModulePath(bool* isProgram) {
+    LoadedObject search;
+    search.address = reinterpret_cast<uintptr_t>(&ThisModulePath);
+    ::dl_iterate_phdr(&FindLoadedObject, &search);
+    if (search.found && !search.name.empty()) {
+        if (isProgram) *isProgram = false;
+        return RealPath(search.name);
     }
     if (isProgram) *isProgram = true;
-    return RealPath(exe);
+    return RealPath(ExecutablePath());
 }
 
 uint64_t ToFileTime(const struct timespec& ts) {
