@@ -1,6 +1,7 @@
 #include "wave/C_WavFile.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -372,14 +373,15 @@ int32_t C_WavFile::ProbeStream(std::shared_ptr<InputStream> stream, uint32_t* ou
     return ReadHeaderStream(std::move(stream), 0, outFlags);
 }
 
-int32_t C_WavFile::Save(const char* path) {
-    if (!sound_ || !path) return 0;
-    C_WavData* source = static_cast<C_WavData*>(sound_);
-    // The sample format to write.
-    RefPtr<I_WavData> converted;
-    I_WavData* chosen = source;
-    C_WriteWavParam* param = source->GetWriteParam();
-    I_WavInfo* info = source->GetWavInfo();
+namespace {
+
+// The sound in the sample format to write: the output format of the write
+// parameters, or 16-bit signed for a sound in the 12-bit chip form. Sets
+// *chosen to the sound to write (the source itself when nothing changes);
+// the result owns a converted copy. False when the conversion fails.
+bool SampleFormatToWrite(C_WavData& source, I_WavData** chosen, RefPtr<I_WavData>& converted) {
+    C_WriteWavParam* param = source.GetWriteParam();
+    I_WavInfo* info = source.GetWavInfo();
     bool convert = false;
     uint16_t valid = 16, container = 16;
     uint32_t sign = 1;
@@ -390,21 +392,20 @@ int32_t C_WavFile::Save(const char* path) {
         convert = valid != info->GetValidBits() || container != info->GetContainerBits() ||
                   sign != info->GetSignedFlag();
     }
-    if (convert) {
-        converted.reset(source->ConvertFormat(valid, container, sign, nullptr));
-        if (!converted) return 0;
-        chosen = converted.get();
-    }
-    I_WavInfo* outInfo = chosen->GetWavInfo();
-    if (outInfo->GetChannels() == 0 || outInfo->GetSampleRate() == 0 || outInfo->GetContainerBits() == 0) return 0;
+    *chosen = &source;
+    if (!convert) return true;
+    converted.reset(source.ConvertFormat(valid, container, sign, nullptr));
+    if (!converted) return false;
+    *chosen = converted.get();
+    return true;
+}
 
-    // Markers: the events and silence regions become cue points with labels.
-    // Cue points and labels of other tools are kept; those that carried
-    // markers are rebuilt from the events.
-    C_WavDataCueInfo cues(outInfo);
-    C_WavDataListInfo labels;
-    const C_WavDataCueInfo& srcCues = source->CueInfo();
-    const C_WavDataListInfo& srcList = source->ListInfo();
+// Markers: the events and silence regions become cue points with labels.
+// Cue points and labels of other tools are kept; those that carried markers
+// are rebuilt from the events, with ids that avoid the kept ones.
+void MarkerChunks(C_WavData& source, C_WavDataCueInfo& cues, C_WavDataListInfo& labels) {
+    const C_WavDataCueInfo& srcCues = source.CueInfo();
+    const C_WavDataListInfo& srcList = source.ListInfo();
     std::set<uint32_t> markerCues;
     for (int32_t i = 0; i < srcList.GetLabelCount(); ++i) {
         uint32_t id = 0;
@@ -433,51 +434,82 @@ int32_t C_WavFile::Save(const char* path) {
         usedIds.insert(nextId);
         return nextId++;
     };
-    for (const C_ActionEvent* event : source->GetActionEventMgr()->Events()) {
+    for (const C_ActionEvent* event : source.GetActionEventMgr()->Events()) {
         uint32_t id = newId();
         uint32_t pos = event->GetSamplePos();
         cues.AddCuePoint(id, pos, "data", 0, 0, pos);
         labels.SetLabel(id, FormatString("(%d,%d)", static_cast<int>(event->GetType()),
                                          static_cast<int>(event->GetParam())).c_str());
     }
-    for (const C_ActionSilenceRegion* region : source->GetActionEventMgr()->Regions()) {
+    for (const C_ActionSilenceRegion* region : source.GetActionEventMgr()->Regions()) {
         uint32_t id = newId();
         cues.AddCuePoint(id, region->GetStart(), "data", 0, 0, region->GetStart());
         labels.SetLabel(id, "SILENCE");
         labels.AddText(id, region->GetEnd());
     }
+}
 
-    // The data chunk: 24-bit sounds are written packed in three bytes.
-    const bool packed24 = outInfo->GetValidBits() == 24 && outInfo->GetContainerBits() == 32;
-    const uint32_t count = outInfo->GetSampleCount();
-    const uint16_t channels = outInfo->GetChannels();
-    const uint32_t available = std::min(chosen->GetDataSize(), chosen->GetBuffer()->Capacity());
+// The body of the data chunk: 24-bit sounds (held in 32-bit containers) are
+// written packed in three bytes; never more than the buffer holds.
+std::vector<uint8_t> DataChunkBody(I_WavData& sound, bool packed24) {
+    I_WavInfo* info = sound.GetWavInfo();
+    const uint32_t count = info->GetSampleCount();
+    const uint16_t channels = info->GetChannels();
+    const uint32_t available = std::min(sound.GetDataSize(), sound.GetBuffer()->Capacity());
     std::vector<uint8_t> samples;
     if (packed24) {
         samples.resize(static_cast<size_t>(count) * channels * 3);
-        const uint8_t* src = chosen->GetSampleBuffer();
+        const uint8_t* src = sound.GetSampleBuffer();
         for (size_t i = 0, j = 0; j + 3 <= samples.size() && i + 4 <= available; i += 4, j += 3)
             std::memcpy(&samples[j], src + i, 3);
     } else {
-        uint32_t bytes = count * channels * outInfo->GetBytesPerSample();
+        uint32_t bytes = count * channels * info->GetBytesPerSample();
         if (bytes > available) bytes = available;
-        samples.assign(chosen->GetSampleBuffer(), chosen->GetSampleBuffer() + bytes);
+        samples.assign(sound.GetSampleBuffer(), sound.GetSampleBuffer() + bytes);
     }
+    return samples;
+}
+
+// The 16-byte PCM format record of the written file.
+std::array<uint8_t, 16> FormatChunkBody(const I_WavInfo& info, bool packed24) {
     S_WaveFormat wf;
-    outInfo->ToWaveFormat(wf);
+    info.ToWaveFormat(wf);
     if (packed24) {
-        wf.blockAlign = static_cast<uint16_t>(3 * channels);
+        wf.blockAlign = static_cast<uint16_t>(3 * wf.channels);
         wf.bytesPerSecond = wf.blockAlign * wf.sampleRate;
     }
+    std::array<uint8_t, 16> bytes{};
+    StoreU16(&bytes[0], kWaveTagPcm);
+    StoreU16(&bytes[2], wf.channels);
+    StoreU32(&bytes[4], wf.sampleRate);
+    StoreU32(&bytes[8], wf.bytesPerSecond);
+    StoreU16(&bytes[12], wf.blockAlign);
+    StoreU16(&bytes[14], wf.bitsPerSample);
+    return bytes;
+}
+
+}  // namespace
+
+int32_t C_WavFile::Save(const char* path) {
+    if (!sound_ || !path) return 0;
+    C_WavData* source = static_cast<C_WavData*>(sound_);
+    I_WavData* chosen = nullptr;
+    RefPtr<I_WavData> converted;
+    if (!SampleFormatToWrite(*source, &chosen, converted)) return 0;
+    I_WavInfo* outInfo = chosen->GetWavInfo();
+    if (outInfo->GetChannels() == 0 || outInfo->GetSampleRate() == 0 || outInfo->GetContainerBits() == 0) return 0;
+
+    C_WavDataCueInfo cues(outInfo);
+    C_WavDataListInfo labels;
+    MarkerChunks(*source, cues, labels);
+
+    const bool packed24 = outInfo->GetValidBits() == 24 && outInfo->GetContainerBits() == 32;
+    const std::vector<uint8_t> samples = DataChunkBody(*chosen, packed24);
+    const std::array<uint8_t, 16> fmt = FormatChunkBody(*outInfo, packed24);
+
+    // fmt, data, then the metadata chunks and the chunks of other tools.
     C_RiffFile riff;
-    uint8_t fmtBytes[16];
-    StoreU16(fmtBytes, 1);
-    StoreU16(fmtBytes + 2, wf.channels);
-    StoreU32(fmtBytes + 4, wf.sampleRate);
-    StoreU32(fmtBytes + 8, wf.bytesPerSecond);
-    StoreU16(fmtBytes + 12, wf.blockAlign);
-    StoreU16(fmtBytes + 14, wf.bitsPerSample);
-    riff.AddChunk("fmt ", 16)->SetData(fmtBytes);
+    riff.AddChunk("fmt ", static_cast<uint32_t>(fmt.size()))->SetData(fmt.data());
     static const uint8_t kNothing = 0;
     riff.AddChunk("data", static_cast<uint32_t>(samples.size()))->SetData(samples.empty() ? &kNothing : samples.data());
     if (cues.HasPoints() && !cues.WriteToChunk(*riff.AddChunk("cue ", cues.GetChunkSize()))) return 0;
