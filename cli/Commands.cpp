@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "ProgressBar.h"
@@ -186,17 +187,60 @@ void Fail(const std::string& file, const std::string& reason) {
     std::fprintf(stderr, "cadenzor: %s: %s\n", file.c_str(), reason.c_str());
 }
 
+namespace {
+
+// Whether a file holds MPEG audio, whatever its name: its first bytes are an
+// ID3v2 tag or a frame sync, and its start decodes.
+bool IsMp3(const std::string& path) {
+    if (CompareNoCase(Extension(path), ".mp3") == 0) return true;
+    auto file = platform::File::Open(path, platform::open_flags::kRead);
+    uint8_t head[3] = {};
+    if (!file || !file->ReadExact(head, sizeof head)) return false;
+    const bool tagged = std::memcmp(head, "ID3", 3) == 0;
+    const bool synced = head[0] == 0xFF && (head[1] & 0xE0) == 0xE0;
+    if (!tagged && !synced) return false;
+    auto temp = platform::TempFolder::Create();
+    if (!temp) return false;
+    mp3::C_Mp3ToWavConverter converter;
+    return converter.Convert(path.c_str(), temp->File("probe.wav").c_str(), nullptr, 100) != 0;
+}
+
+// Opens any input the tool reads: a sound file the factory knows, or MPEG
+// audio, decoded into `folder` first. className names what was found.
+RefPtr<C_WavFile> OpenInput(const std::string& path, const platform::TempFolder& folder, std::string& className,
+                            std::string& failure) {
+    C_WavFileFormat factory;
+    RefPtr<C_WavFile> file = factory.Open(path.c_str());
+    if (file) {
+        className = factory.LastClassName() ? factory.LastClassName() : "";
+        return file;
+    }
+    failure = factory.LastFailure();
+    if (!IsMp3(path)) return nullptr;
+    const std::string decoded = folder.File("decoded.wav");
+    mp3::C_Mp3ToWavConverter converter;
+    if (!converter.Convert(path.c_str(), decoded.c_str(), nullptr, 0)) {
+        failure = "MPEG audio that does not decode";
+        return nullptr;
+    }
+    file = factory.Open(decoded.c_str());
+    if (file) className = "MPEG audio Layer III, decoded";
+    return file;
+}
+
+}  // namespace
+
 int RunCheck(const Options& options) {
     int status = kExitOk;
     for (const auto& path : options.inputs) {
-        C_WavFileFormat factory;
-        RefPtr<C_WavFile> file = factory.Open(path.c_str());
+        auto temp = platform::TempFolder::Create();
+        std::string className, failure = "cannot make a temporary folder";
+        RefPtr<C_WavFile> file = temp ? OpenInput(path, *temp, className, failure) : nullptr;
         if (file) {
-            std::printf("%s: supported, format id %u (%s)\n", path.c_str(), file->GetFormatId(),
-                        factory.LastClassName());
+            std::printf("%s: supported, format id %u (%s)\n", path.c_str(), file->GetFormatId(), className.c_str());
         } else {
-            std::printf("%s: not supported: %s\n", path.c_str(), factory.LastFailure().c_str());
-            status = kExitUsage;
+            std::printf("%s: not supported: %s\n", path.c_str(), failure.c_str());
+            status = kExitFailed;
         }
     }
     return status;
@@ -205,21 +249,20 @@ int RunCheck(const Options& options) {
 int RunInfo(const Options& options) {
     int status = kExitOk;
     for (const auto& path : options.inputs) {
-        C_WavFileFormat factory;
-        RefPtr<C_WavFile> file = factory.Open(path.c_str());
+        auto temp = platform::TempFolder::Create();
+        std::string className, failure = "cannot make a temporary folder";
+        RefPtr<C_WavFile> file = temp ? OpenInput(path, *temp, className, failure) : nullptr;
         if (!file || !file->Sound()) {
-            Fail(path, factory.LastFailure());
+            Fail(path, failure);
             status = kExitFailed;
             continue;
         }
-        PrintInfo(path, *file, factory.LastClassName(), options.json);
+        PrintInfo(path, *file, className.c_str(), options.json);
     }
     return status;
 }
 
 namespace {
-
-bool IsMp3(const std::string& path) { return CompareNoCase(Extension(path), ".mp3") == 0; }
 
 // Decodes an MP3 file to a WAV file, with a progress bar.
 bool DecodeMp3(const Options& options, const std::string& input, const std::string& wav) {

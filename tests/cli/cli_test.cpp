@@ -47,7 +47,7 @@ TEST(Cli, CheckInfoAndConvert) {
     EXPECT_EQ(check.status, 0);
     EXPECT_NE(check.out.find("supported, format id 2 (C_WavFile)"), std::string::npos);
     auto bad = Cadenzor("check '" + junk + "'", dir);
-    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.out.find("not supported"), std::string::npos);
 
     auto info = Cadenzor("info --json '" + wav + "'", dir);
@@ -115,6 +115,30 @@ TEST(Cli, FindsItsSiblingsWhenStartedFromPath) {
     auto bytes = cz::test::ReadFileBytes(out);
     EXPECT_EQ(status, 0) << std::string(bytes.begin(), bytes.end());
     EXPECT_TRUE(cz::test::FileExists(dir.File("out.bin")));
+}
+
+}  // namespace
+
+namespace {
+
+// MPEG audio is known by its content, whatever its name: check, info and
+// convert take an MP3 named .wav.
+TEST(Cli, Mp3IsKnownByItsContent) {
+    if (!cz::test::HaveTool("sox") || !cz::test::HaveTool("lame")) GTEST_SKIP() << "sox and lame are needed";
+    cz::test::TempDir dir;
+    ASSERT_EQ(cz::test::RunCommand("sox -n -r 16000 -c 1 -b 16 '" + dir.File("tone.wav") +
+                                   "' synth 0.5 sine 440 vol 0.5 2>/dev/null && lame --quiet -b 32 '" +
+                                   dir.File("tone.wav") + "' '" + dir.File("song.wav") + "'"),
+              0);
+    auto check = Cadenzor("check '" + dir.File("song.wav") + "'", dir);
+    EXPECT_EQ(check.status, 0) << check.out;
+    EXPECT_NE(check.out.find("MPEG audio"), std::string::npos) << check.out;
+    auto info = Cadenzor("info '" + dir.File("song.wav") + "'", dir);
+    EXPECT_EQ(info.status, 0) << info.out;
+    EXPECT_NE(info.out.find("16000"), std::string::npos) << info.out;
+    auto convert = Cadenzor("convert '" + dir.File("song.wav") + "' '" + dir.File("out.apm") + "'", dir);
+    EXPECT_EQ(convert.status, 0) << convert.out;
+    EXPECT_TRUE(cz::test::FileExists(dir.File("out.apm")));
 }
 
 }  // namespace
