@@ -3,6 +3,7 @@
 #include "api/C_ResourceConverter.h"
 #include "formats/registry/C_WavFileFormat.h"
 #include "formats/mdm/C_MdmFile.h"
+#include "formats/rbf/RbfFile.h"
 #include "foundation/C_CUFilePath.h"
 #include "api/TempName.h"
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
@@ -62,7 +63,8 @@ int32_t ConvertMdmToWav(const char* source, const char* output) {
     if (!ValidPath(source) || !ValidPath(output)) return 0;
     C_CUFilePath split(source);
     if (split.GetExtension().EqualsNoCase(".MDM")) return ConvertMdmFileToWav(source, output);
-    return 0;  // RBF resources are not read yet
+    if (split.GetExtension().EqualsNoCase(".RBF")) return ConvertRbfToWav(source, output);
+    return 0;
 }
 int32_t ConvertCompressedToWav(Compressed kind, const char* input, const char* output) {
     if (!ValidPath(input) || !ValidPath(output)) return 0;
@@ -98,6 +100,10 @@ int32_t ConvertCompressedToChip(Compressed kind, const char* input, const char* 
     return ConvertWavToChip(resampled.c_str(), output, binary, formatId);
 }
 int32_t ConvertMidToImfByChipItem(uintptr_t, uintptr_t, uintptr_t) { return 0; }
+int32_t CutRbfToFitSize(const char* source, const char* output, uint32_t limit) {
+    if (!ValidPath(source) || !ValidPath(output)) return 0;
+    return CutRbf(source, output, limit) ? 1 : 0;
+}
 int32_t NotAvailable(const char*, const char*) { return 0; }
 
 }  // namespace cz::api

@@ -418,8 +418,9 @@ int32_t C_WavFile::Save(const char* path) {
         auto* cp = static_cast<C_WavDataCueInfo::C_CuePoint*>(p);
         char id[5] = {};
         std::memcpy(id, cp->ChunkId(), 4);
-        cues.AddCuePoint(p->GetCueId(), p->GetPosition(), id, p->GetChunkStart(), p->GetBlockStart(),
-                         p->GetSampleOffset());
+        // Every point is kept, also several with one identifier.
+        cues.AppendCuePoint(p->GetCueId(), p->GetPosition(), id, p->GetChunkStart(), p->GetBlockStart(),
+                            p->GetSampleOffset());
         usedIds.insert(p->GetCueId());
     }
     for (int32_t i = 0; i < srcList.GetLabelCount(); ++i) {
