@@ -384,7 +384,9 @@ int32_t C_WavFile::Save(const char* path) {
     uint16_t valid = 16, container = 16;
     uint32_t sign = 1;
     if (!param->HasOutputFormat()) {
-        convert = info->GetValidBits() == 12;
+        // 12-bit chip samples, and unsigned samples wider than a byte (which
+        // a WAV file stores signed), are written as 16-bit signed.
+        convert = info->GetValidBits() == 12 || (info->GetSignedFlag() == 0 && info->GetContainerBits() > 8);
     } else {
         param->GetOutputFormat(&valid, &container, &sign);
         convert = valid != info->GetValidBits() || container != info->GetContainerBits() ||

@@ -63,7 +63,8 @@ protected:
         std::vector<uint8_t> pcm;
         for (size_t i = 0; i < count; ++i) {
             const double t = static_cast<double>(i);
-            const auto v = static_cast<int16_t>(std::lround(12000.0 * std::sin(t * 0.07) * (0.5 + 0.5 * std::sin(t / 500.0))));
+            const double swell = 0.5 + 0.5 * std::sin(t / 500.0);
+            const auto v = static_cast<int16_t>(std::lround(12000.0 * std::sin(t * 0.07) * swell));
             pcm.push_back(static_cast<uint8_t>(v));
             pcm.push_back(static_cast<uint8_t>(v >> 8));
         }
