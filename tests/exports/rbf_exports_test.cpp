@@ -117,7 +117,9 @@ TEST_F(RbfExports, MdmBinaryDecodesAndCutsToFit) {
         ASSERT_EQ(RbfCutToFitSize(bin.c_str(), cut.c_str(), limit), 1) << limit;
         const auto bytes = cz::test::ReadFileBytes(cut);
         EXPECT_LE(bytes.size(), limit);
-        if (limit >= size) EXPECT_EQ(bytes, cz::test::ReadFileBytes(bin));
+        if (limit >= size) {
+            EXPECT_EQ(bytes, cz::test::ReadFileBytes(bin));
+        }
         if (limit == 7) {
             // Header and end mark: no samples, and the sound model saves no empty sound.
             EXPECT_EQ(bytes.size(), 7u);

@@ -349,7 +349,9 @@ TEST_F(RbfClosedLoop, MdmBinary) {
         EXPECT_GE(d.samples.size(), previous);
         previous = d.samples.size();
         // At most one block (44 bytes, 65 samples) is lost to the limit.
-        if (limit >= 6 + 1 + 44) EXPECT_GT(d.samples.size(), 0u);
+        if (limit >= 6 + 1 + 44) {
+            EXPECT_GT(d.samples.size(), 0u);
+        }
     }
 }
 
