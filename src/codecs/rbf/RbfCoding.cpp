@@ -287,14 +287,15 @@ protected:
     bool DecodeBlock(const uint8_t* b, State& st, CappedSink& sink, RbfDecodeResult& r) const override {
         const auto start = static_cast<uint32_t>(r.samples);
         const uint32_t n = (b[0] >> 2) + 1u;
-        const auto first = static_cast<uint16_t>((b[2] << 8) | (b[1] & 0xC0));
+        // Only the audio blocks have a third byte: a silence block may end the payload.
+        auto first = [b] { return static_cast<uint16_t>((b[2] << 8) | (b[1] & 0xC0)); };
         const int startIndex = b[1] != 0 ? 1 : 0;
         switch (b[0] & 3) {
         case 0:
             st.s1 = st.s2 = 32768;
             return sink.Put(32768, (static_cast<uint32_t>(b[1] >> 2) << 6) | (b[0] >> 2), r);
         case 1: {
-            if (!Shift(first, st, sink, r)) return false;
+            if (!Shift(first(), st, sink, r)) return false;
             int index = startIndex;
             return Codes(b[3], b[4], b + 5, n - 1, index, st, sink, r);
         }
@@ -302,7 +303,7 @@ protected:
             r.markers.push_back({start, b[1], static_cast<uint8_t>(b[0] >> 2)});
             return Shift(Le16(b + 2), st, sink, r);
         default: {
-            if (!Shift(first, st, sink, r)) return false;
+            if (!Shift(first(), st, sink, r)) return false;
             int index = startIndex;
             for (uint32_t sub = 0; sub < n; ++sub) {
                 const uint8_t* s = b + 3 + 34 * size_t{sub};

@@ -47,6 +47,14 @@ std::vector<uint8_t> WadmResource() {
                     {0x04, 0x04, 0x16, 0x2A, 0x30, 0x80, 0x01, 0x02, 0x00, 0x80, 0x7F, 0x08, 0x00, 0x00});
 }
 
+std::vector<uint8_t> We2aResource() {
+    std::vector<uint8_t> p = {0x09, 0x40, 0x90, 0x10, 0x24, 0x3C, 0x0E, 0x11, 0x34, 0x12, 0x08, 0x04,
+                              0x03, 0x00, 0x80, 0x00, 0x04};
+    p.insert(p.end(), 32, 0x11);
+    p.insert(p.end(), {0x08, 0x04, 0x00, 0x00});
+    return Resource("WE2A", 8000, p);
+}
+
 std::vector<uint16_t> Samples(C_WavData& sound) {
     const uint32_t n = sound.GetDataSize() / 2;
     std::vector<uint16_t> s(n);
@@ -163,11 +171,13 @@ TEST(RbfFile, RefusesWhatIsNotAResource) {
 }
 
 TEST(RbfFile, EveryTruncationDecodesAPrefixOrFailsClearly) {
-    for (const auto& file : {WmdmResource(), Q42mResource(), WadmResource()}) {
+    for (const auto& file : {WmdmResource(), Q42mResource(), WadmResource(), We2aResource()}) {
         const DecodedFile whole = Decode(file);
         ASSERT_EQ(whole.error, RbfError::kNone);
         for (size_t n = 0; n < file.size(); ++n) {
-            const DecodedFile part = Decode(std::span<const uint8_t>(file.data(), n));
+            // A buffer of exactly n bytes, so that a read past it is seen.
+            const std::vector<uint8_t> prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n));
+            const DecodedFile part = Decode(prefix);
             if (part.error != RbfError::kNone) {
                 EXPECT_TRUE(part.error == RbfError::kUnknownMagic || part.error == RbfError::kNoPayload ||
                             part.error == RbfError::kBadPayload)
