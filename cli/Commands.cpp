@@ -6,6 +6,7 @@
 
 #include "ProgressBar.h"
 #include "api/resconv/C_ResourceConverter.h"
+#include "formats/rbf/C_RBFFile.h"
 #include "formats/wpcm/C_SrcFile.h"
 #include "formats/registry/C_WavFileFormat.h"
 #include "formats/registry/FormatTable.h"
@@ -127,6 +128,14 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
         std::printf("  silence segments: %d\n", sound->SilenceSegments().GetCount());
         for (const C_SilenceSegment* s : sound->SilenceSegments())
             std::printf("    samples %u to %u\n", s->GetStart(), s->GetEnd());
+    }
+    if (auto* rbf = dynamic_cast<C_RBFFile*>(&file)) {
+        const RbfSummary& r = rbf->Summary();
+        std::printf("  resource:    coding \"%s\", %s\n", r.magic.c_str(),
+                    r.endMark ? "ends in its end mark" : "no end mark");
+        std::printf("  markers:     %zu\n", r.markers.size());
+        for (const RbfMarker& m : r.markers)
+            std::printf("    sample %u: identifier %u, type %u\n", m.position, m.identifier, m.type);
     }
     if (auto* chip = dynamic_cast<C_SrcFile*>(&file)) {
         std::string summary = chip->HeaderSummary();
@@ -346,6 +355,18 @@ int RunConvert(const Options& options) {
         if (!CheckOutput(options, options.binary)) return kExitFailed;
         if (!WriteBinary(options, output)) return kExitFailed;
     }
+    return kExitOk;
+}
+
+int RunCut(const Options& options) {
+    const std::string& output = options.output;
+    if (!CheckOutput(options, output)) return kExitFailed;
+    RbfError error = RbfError::kNone;
+    if (!CutRbf(options.inputs.front().c_str(), output.c_str(), options.maxBytes, &error)) {
+        Fail(error == RbfError::kCannotWrite ? output : options.inputs.front(), RbfErrorText(error));
+        return error == RbfError::kLimitTooSmall ? kExitUsage : kExitFailed;
+    }
+    if (options.verbose) std::fprintf(stderr, "cadenzor: wrote %s\n", output.c_str());
     return kExitOk;
 }
 

@@ -18,6 +18,8 @@ struct Options {
     std::string binary;
     std::string output;
     long mode = -1;
+    unsigned long maxBytes = 0;
+    bool haveMaxBytes = false;
     std::vector<std::string> inputs;
 };
 
@@ -25,6 +27,8 @@ int RunCheck(const Options& options);
 int RunInfo(const Options& options);
 int RunConvert(const Options& options);
 int RunResample(const Options& options);
+// Cuts an RBF resource to at most --max-bytes bytes (whole blocks, end mark).
+int RunCut(const Options& options);
 
 // "cadenzor: <file>: <reason>" on standard error.
 void Fail(const std::string& file, const std::string& reason);

@@ -27,6 +27,8 @@ const char kUsage[] =
     "        --bin FILE          also write the chip resource binary FILE and FILE.h\n"
     "        --mode N            coding mode of the APM coder\n"
     "  resample IN OUT --rate HZ resample a sound to a WAV file\n"
+    "  cut IN OUT --max-bytes N  cut an RBF resource to at most N bytes, keeping\n"
+    "                            whole blocks and its end mark\n"
     "\n"
     "options:\n"
     "  -o FILE        output file (instead of the second file name)\n"
@@ -110,6 +112,13 @@ int main(int argc, char** argv) {
             if (!v) return Usage(nullptr);
             if (!ParseNumber(v, &mode) || mode > 255) return Usage("--mode takes a number from 0 to 255");
             options.mode = static_cast<long>(mode);
+        } else if (a == "--max-bytes") {
+            const char* v = value("--max-bytes");
+            unsigned long bytes = 0;
+            if (!v) return Usage(nullptr);
+            if (!ParseNumber(v, &bytes) || bytes > 0xFFFFFFFFul) return Usage("--max-bytes takes a byte count");
+            options.maxBytes = bytes;
+            options.haveMaxBytes = true;
         } else if (a.size() > 1 && a[0] == '-' ) {
             std::string m = "unknown option '" + a + "'";
             return Usage(m.c_str());
@@ -125,13 +134,17 @@ int main(int argc, char** argv) {
         if (options.inputs.empty()) return Usage("info needs at least one file");
         return cz::cli::RunInfo(options);
     }
-    if (command == "convert" || command == "resample") {
+    if (command == "convert" || command == "resample" || command == "cut") {
         if (options.output.empty() && options.inputs.size() == 2) {
             options.output = options.inputs.back();
             options.inputs.pop_back();
         }
         if (options.inputs.size() != 1 || options.output.empty())
             return Usage((command + " needs one input and one output file").c_str());
+        if (command == "cut") {
+            if (!options.haveMaxBytes) return Usage("cut needs --max-bytes N");
+            return cz::cli::RunCut(options);
+        }
         if (command == "resample") {
             if (!options.haveRate) return Usage("resample needs --rate HZ");
             return cz::cli::RunResample(options);

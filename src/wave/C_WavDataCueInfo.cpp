@@ -30,18 +30,31 @@ I_WavDataCuePoint* C_WavDataCueInfo::FindByCueId(uint32_t cueId) const {
     return nullptr;
 }
 
-uint32_t C_WavDataCueInfo::AddCuePoint(uint32_t cueId, uint32_t position, const char* chunkId, uint32_t chunkStart,
-                                       uint32_t blockStart, uint32_t sampleOffset) {
-    char id[4] = {' ', ' ', ' ', ' '};
+namespace {
+void ChunkIdBytes(const char* chunkId, char (&id)[4]) {
     if (chunkId) {
         size_t n = std::strlen(chunkId);
         std::memcpy(id, chunkId, n < 4 ? n : 4);
     }
+}
+}  // namespace
+
+uint32_t C_WavDataCueInfo::AddCuePoint(uint32_t cueId, uint32_t position, const char* chunkId, uint32_t chunkStart,
+                                       uint32_t blockStart, uint32_t sampleOffset) {
+    char id[4] = {' ', ' ', ' ', ' '};
+    ChunkIdBytes(chunkId, id);
     for (C_CuePoint* p : points_)
         if (p->GetCueId() == cueId) {
             p->Set(position, id, chunkStart, blockStart, sampleOffset);
             return p->GetItemId();
         }
+    return AppendCuePoint(cueId, position, chunkId, chunkStart, blockStart, sampleOffset);
+}
+
+uint32_t C_WavDataCueInfo::AppendCuePoint(uint32_t cueId, uint32_t position, const char* chunkId,
+                                          uint32_t chunkStart, uint32_t blockStart, uint32_t sampleOffset) {
+    char id[4] = {' ', ' ', ' ', ' '};
+    ChunkIdBytes(chunkId, id);
     C_CuePoint* p = points_.Add(std::make_unique<C_CuePoint>(cueId, position, id, chunkStart, blockStart, sampleOffset,
                                                              format_));
     return p->GetItemId();

@@ -73,6 +73,10 @@ public:
     I_WavDataCuePoint* FindByCueId(uint32_t cueId) const override;
     uint32_t AddCuePoint(uint32_t cueId, uint32_t position, const char* chunkId, uint32_t chunkStart,
                          uint32_t blockStart, uint32_t sampleOffset) override;
+    // Appends a point even when one with that cue identifier exists (as a
+    // file's cue chunk may hold them); returns its list identifier.
+    uint32_t AppendCuePoint(uint32_t cueId, uint32_t position, const char* chunkId, uint32_t chunkStart,
+                            uint32_t blockStart, uint32_t sampleOffset);
     int32_t RemoveAt(int32_t index) override { return points_.RemoveAt(index) ? 1 : 0; }
     int32_t RemoveByCueId(uint32_t cueId) override;
     uint32_t GetChunkSize() const override { return 4u + 24u * static_cast<uint32_t>(points_.GetCount()); }

@@ -386,7 +386,9 @@ bool SampleFormatToWrite(C_WavData& source, I_WavData** chosen, RefPtr<I_WavData
     uint16_t valid = 16, container = 16;
     uint32_t sign = 1;
     if (!param->HasOutputFormat()) {
-        convert = info->GetValidBits() == 12;
+        // 12-bit chip samples, and unsigned samples wider than a byte (which
+        // a WAV file stores signed), are written as 16-bit signed.
+        convert = info->GetValidBits() == 12 || (info->GetSignedFlag() == 0 && info->GetContainerBits() > 8);
     } else {
         param->GetOutputFormat(&valid, &container, &sign);
         convert = valid != info->GetValidBits() || container != info->GetContainerBits() ||
@@ -419,8 +421,9 @@ void MarkerChunks(C_WavData& source, C_WavDataCueInfo& cues, C_WavDataListInfo& 
         auto* cp = static_cast<C_WavDataCueInfo::C_CuePoint*>(p);
         char id[5] = {};
         std::memcpy(id, cp->ChunkId(), 4);
-        cues.AddCuePoint(p->GetCueId(), p->GetPosition(), id, p->GetChunkStart(), p->GetBlockStart(),
-                         p->GetSampleOffset());
+        // Every point is kept, also several with one identifier.
+        cues.AppendCuePoint(p->GetCueId(), p->GetPosition(), id, p->GetChunkStart(), p->GetBlockStart(),
+                            p->GetSampleOffset());
         usedIds.insert(p->GetCueId());
     }
     for (int32_t i = 0; i < srcList.GetLabelCount(); ++i) {

@@ -142,3 +142,43 @@ TEST(Cli, Mp3IsKnownByItsContent) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Cli, RbfResources) {
+    cz::test::TempDir dir;
+    // "WE2A" (16-bit offset binary): a marker block with 0x1234, a one-sample
+    // block of 0x9000, two samples of silence; then the end mark.
+    const std::string rbf = dir.File("e.rbf");
+    cz::test::WriteFileBytes(rbf, {'W', 'E', '2', 'A', 0x40, 0x1F, 0x06, 0x01, 0x34, 0x12, 0x01, 0x00, 0x90, 0x00,
+                                   0x00, 0x08, 0x00, 0x00, 0x00});
+    auto info = Cadenzor("info '" + rbf + "'", dir);
+    EXPECT_EQ(info.status, 0) << info.out;
+    EXPECT_NE(info.out.find("coding \"WE2A\""), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("sample 0: identifier 1, type 1"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("samples:     4"), std::string::npos) << info.out;
+
+    // To WAV through the factory: signed samples, checked by sox.
+    const std::string wav = dir.File("e.wav");
+    EXPECT_EQ(Cadenzor("convert '" + rbf + "' '" + wav + "'", dir).status, 0);
+    if (cz::test::HaveTool("sox")) {
+        const std::string raw = dir.File("e.raw");
+        ASSERT_EQ(cz::test::RunCommand("sox '" + wav + "' -t s16 '" + raw + "'"), 0);
+        const auto bytes = cz::test::ReadFileBytes(raw);
+        ASSERT_EQ(bytes.size(), 8u);
+        EXPECT_EQ(static_cast<int16_t>(bytes[0] | (bytes[1] << 8)), 0x1234 - 32768);
+        EXPECT_EQ(static_cast<int16_t>(bytes[2] | (bytes[3] << 8)), 0x1000);
+    }
+
+    const std::string cut = dir.File("cut.rbf");
+    auto ok = Cadenzor("cut '" + rbf + "' '" + cut + "' --max-bytes 10", dir);
+    EXPECT_EQ(ok.status, 0) << ok.out;
+    EXPECT_EQ(cz::test::ReadFileBytes(cut).size(), 8u);  // header and end mark
+    auto small = Cadenzor("cut '" + rbf + "' '" + dir.File("s.rbf") + "' --max-bytes 7", dir);
+    EXPECT_EQ(small.status, 1);
+    EXPECT_NE(small.out.find("smaller than the header and the end mark"), std::string::npos) << small.out;
+    EXPECT_EQ(Cadenzor("cut '" + rbf + "' '" + dir.File("n.rbf") + "'", dir).status, 1);  // no --max-bytes
+    EXPECT_EQ(Cadenzor("cut '" + rbf + "' '" + cut + "' --max-bytes 100", dir).status, 2);  // exists, no -y
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #include "api/resconv/C_ResourceConverter.h"
 #include "formats/registry/C_WavFileFormat.h"
 #include "formats/mdm/C_MdmFile.h"
+#include "formats/rbf/RbfFile.h"
 #include "foundation/C_CUFilePath.h"
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
 #include "dsp/resample/C_PCMResample.h"
@@ -83,7 +84,8 @@ int32_t ConvertMdmToWav(const char* source, const char* output) {
         file.ReleaseSource();  // loaded whole: the WAV may replace the MDM file
         return file.SaveAs(kFormatWav, output);
     }
-    return 0;  // RBF resources are not read yet
+    if (split.GetExtension().EqualsNoCase(".RBF")) return ConvertRbfToWav(source, output);
+    return 0;
 }
 int32_t ConvertCompressedToWav(Compressed kind, const char* input, const char* output) {
     if (!ValidPath(input) || !ValidPath(output)) return 0;
@@ -120,6 +122,12 @@ int32_t ConvertCompressedToChip(Compressed kind, const char* input, const char* 
     return ConvertWavToChip(resampled.c_str(), output, binary, formatId);
 }
 int32_t ConvertMidToImfByChipItem(uintptr_t, uintptr_t, uintptr_t) { return 0; }
+int32_t CutRbfToFitSize(const char* source, const char* output, uint32_t limit) {
+    if (!ValidPath(source) || !ValidPath(output)) return 0;
+    // The resource is read whole before the copy is written: in place is safe.
+    if (!DistinctFiles({source}, {output}, InPlace::kAllowed)) return 0;
+    return CutRbf(source, output, limit) ? 1 : 0;
+}
 int32_t NotAvailable(const char*, const char*) { return 0; }
 
 }  // namespace cz::api

@@ -62,6 +62,9 @@ int32_t ConvertWavToXmf(const char* source, const char* xmf);
 int32_t ConvertWavToXmfWithResample(const char* source, const char* xmf, uint32_t rate);
 int32_t ResampleWav(const char* source, const char* output, uint32_t rate);
 int32_t ConvertMdmToWav(const char* source, const char* output);
+// RbfCutToFitSize: a copy of the resource that fits the limit (whole blocks
+// and the end mark).
+int32_t CutRbfToFitSize(const char* source, const char* output, uint32_t limit);
 int32_t ConvertCompressedToWav(Compressed kind, const char* input, const char* output);
 int32_t ConvertCompressedToWavWithResample(Compressed kind, const char* input, const char* output, uint32_t rate);
 int32_t ConvertCompressedToChip(Compressed kind, const char* input, const char* output, const char* binary,

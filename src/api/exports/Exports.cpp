@@ -132,7 +132,7 @@ CZ_API int32_t CZ_CALL GetXMFResourceType(const char* xmfPath) {
     return ExportGuard(-1, [&] { return cz::api::NotAvailable(xmfPath, nullptr) ? 0 : -1; });
 }
 CZ_API int32_t CZ_CALL RbfCutToFitSize(const char* rbfPath, const char* outPath, uint32_t sizeLimit) {
-    return ExportGuard(0, [&] { return cz::api::NotAvailable(rbfPath, outPath); });
+    return ExportGuard(0, [&] { return cz::api::CutRbfToFitSize(rbfPath, outPath, sizeLimit); });
 }
 
 }  // extern "C"

@@ -58,7 +58,11 @@ bool RecognisedButRefused(WavFileError error) {
 std::string FormatName(const FormatDescriptor& row) {
     const char* extension = GetExtensionOfFormat(row.id);
     if (extension && extension[0] == '.') return std::string(extension + 1) + " file";
-    return row.className;
+    // A class outside the registry: "C_RBFFile" gives "RBF file".
+    const std::string name = row.className;
+    if (name.size() > 6 && name.starts_with("C_") && name.ends_with("File"))
+        return name.substr(2, name.size() - 6) + " file";
+    return name;
 }
 
 }  // namespace

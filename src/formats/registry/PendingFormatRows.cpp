@@ -33,8 +33,6 @@ constexpr FormatDescriptor kRows[] = {
     {kFormatSam, "C_SamFile", nullptr, ProbeVariant::kAny, true, true},
     {kFormatSmm, "C_SmmFile", nullptr, ProbeVariant::kAny, true, true},
     {kFormatMvclp, "C_MvclpFile", nullptr, ProbeVariant::kAny, true, true},
-    // RBF resources: opened by the factory, no id, no probe, no writer.
-    {kFormatNone, "C_RBFFile", nullptr, ProbeVariant::kNone, true, false},
 };
 }  // namespace
 

@@ -98,6 +98,13 @@ TEST(FormatFactory, DetectsEveryBuiltClass) {
         EXPECT_EQ(factory.GetFileFormat(path.c_str()), static_cast<uint32_t>(row.expectedProbe));
     }
 
+    // RBF resources have no id: opened by their class, no probe takes them.
+    const std::string rbf = dir.File("a.rbf");
+    ASSERT_TRUE(test::WriteFileBytes(rbf, {'W', 'M', 'd', 'M', 0x40, 0x1F, 0x04, 0x10, 0x00, 0xFF}));
+    EXPECT_TRUE(factory.Open(rbf.c_str()));
+    EXPECT_STREQ(factory.LastClassName(), "C_RBFFile");
+    EXPECT_EQ(factory.GetFileFormat(rbf.c_str()), static_cast<uint32_t>(kFormatNone));
+
     // Not detected: a RIFF file of another form (AVI), an empty file, text.
     // Each says why, and a file that a class knows as its own says what is
     // wrong with it rather than that it is not supported.
@@ -114,6 +121,8 @@ TEST(FormatFactory, DetectsEveryBuiltClass) {
         {"text.txt", {'h', 'e', 'l', 'l', 'o', '\n'}, "not a supported sound file"},
         {"nodata.wav", test::RiffBuilder().Fmt(1, 1, 8000, 16).Bytes(), "WAV file: no data chunk"},
         {"cut.apm", apm, "APM file: the file is cut short"},
+        {"cut.rbf", {'W', 'A', 'D', 'M', 0x40, 0x1F}, "RBF file: the file is cut short"},
+        {"block.rbf", {'Q', '4', '2', 'M', 0x40, 0x1F, 0x01, 0x02}, "RBF file: damaged sample data"},
     };
     for (const Refused& r : refused) {
         SCOPED_TRACE(r.name);
