@@ -21,19 +21,6 @@ namespace {
 
 std::string AsText(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-// Collects what the system shows the user while alive.
-class MessageCapture {
-public:
-    MessageCapture() {
-        platform::SetMessageSink([this](const std::string& title, const std::string& text) {
-            titles.push_back(title);
-            texts.push_back(text);
-        });
-    }
-    ~MessageCapture() { platform::ResetMessageSink(); }
-    std::vector<std::string> titles, texts;
-};
-
 TEST(ResourceConverterHeader, WritesTheBytesAsACArrayWithCrLfLines) {
     TempDir dir;
     const struct {

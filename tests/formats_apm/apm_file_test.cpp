@@ -483,6 +483,8 @@ TEST(ApmFile, MalformedHeadersAreRefused) {
         {"channels 0", 8, 0, 2},
         {"channels 2", 8, 2, 2},
         {"rate 0", 12, 0, 2},
+        {"rate 1", 12, 1, 2},
+        {"rate 999", 12, 999, 2},
         {"code width", 10, 6, 1},
         {"code bits", 24, 6, 2},
         {"source bits", 54, 16, 2},

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -75,7 +76,7 @@ void C_PCMResample::Release() {
 }
 
 uint32_t C_PCMResample::DestinationCount(uint32_t sourceRate, uint32_t targetRate, uint32_t sourceCount) {
-    if (!ValidRate(sourceRate) || !ValidRate(targetRate)) return 0;
+    if (!ValidRatePair(sourceRate, targetRate)) return 0;
     const double count = std::trunc(static_cast<double>(targetRate) / static_cast<double>(sourceRate) *
                                         static_cast<double>(sourceCount) +
                                     0.5);
@@ -89,7 +90,7 @@ uint32_t C_PCMResample::ResampleSamples(int32_t mode, uint32_t sourceRate, uint3
     // The callback serves this run only; a later run without one reports
     // nowhere rather than to an object that may be gone.
     callback_ = callback;
-    if (!ValidRate(sourceRate) || !ValidRate(targetRate)) return 0;
+    if (!ValidRatePair(sourceRate, targetRate)) return 0;
     if (sourceCount == 0 || destinationCount == 0 || source == nullptr || destination == nullptr) return 0;
     ratio_ = static_cast<double>(targetRate) / static_cast<double>(sourceRate);
     try {
@@ -241,6 +242,19 @@ void CopyMarkers(I_WavData& source, I_WavData& destination, uint32_t sourceRate,
 
 }  // namespace
 
+bool C_PCMResample::CheckRates(uint32_t sourceRate, uint32_t targetRate) {
+    if (!AcceptSoundRate(sourceRate, "The source sound") || !AcceptSoundRate(targetRate, "The target")) return false;
+    if (!ValidRatePair(sourceRate, targetRate)) {
+        platform::ShowMessage("Sample Rate", "Resampling from " + std::to_string(sourceRate) + " Hz to " +
+                                                 std::to_string(targetRate) + " Hz is refused: rates from " +
+                                                 std::to_string(kMinRate) + " to " + std::to_string(kMaxRate) +
+                                                 " Hz, changed by at most " + std::to_string(kMaxRatio) +
+                                                 " times either way, are accepted");
+        return false;
+    }
+    return true;
+}
+
 int32_t C_PCMResample::ResampleFile(int32_t mode, const char* source, const char* destination, int32_t formatId,
                                     uint32_t targetRate, double spare, I_ProgressCallback* callback) {
     if (source == nullptr || destination == nullptr || *source == '\0' || *destination == '\0') return 0;
@@ -275,6 +289,10 @@ uint32_t C_PCMResample::ResampleWavData(int32_t mode, I_WavData* source, I_WavDa
     const I_WavInfo* format = source->GetWavInfo();
     if (format == nullptr) return 0;
 
+    // The rates and the size of the output are settled before anything is
+    // converted or allocated: the source's rate comes from a file.
+    if (!CheckRates(format->GetSampleRate(), targetRate)) return 0;
+
     // Work on 16-bit signed samples.
     RefPtr<I_WavData> converted;
     I_WavData* work = source;
@@ -286,7 +304,7 @@ uint32_t C_PCMResample::ResampleWavData(int32_t mode, I_WavData* source, I_WavDa
     const I_WavInfo* info = work->GetWavInfo();
     const uint32_t sourceRate = info->GetSampleRate();
     const uint16_t channels = info->GetChannels();
-    if (!ValidRate(sourceRate) || !ValidRate(targetRate) || channels == 0) return 0;
+    if (!ValidRatePair(sourceRate, targetRate) || channels == 0) return 0;
     // Never trust the count beyond the bytes that are there.
     const C_WavDataBuffer* buffer = work->GetBuffer();
     const uint32_t available = std::min(work->GetDataSize(), buffer ? buffer->Capacity() : 0u);
@@ -295,7 +313,14 @@ uint32_t C_PCMResample::ResampleWavData(int32_t mode, I_WavData* source, I_WavDa
     if (sourceCount == 0 || bytes == nullptr) return 0;
     const uint32_t destinationCount = DestinationCount(sourceRate, targetRate, sourceCount);
     const uint64_t destinationBytes = static_cast<uint64_t>(destinationCount) * channels * 2u;
-    if (destinationCount == 0 || destinationBytes > 0xFFFFFFFFu) return 0;
+    if (destinationCount == 0) return 0;
+    if (destinationBytes > kMaxOutputBytes) {
+        platform::ShowMessage("Sample Rate", "Resampling from " + std::to_string(sourceRate) + " Hz to " +
+                                                 std::to_string(targetRate) + " Hz would make " +
+                                                 std::to_string(destinationBytes) +
+                                                 " bytes of samples, more than a WAV file can hold");
+        return 0;
+    }
 
     try {
         std::vector<int16_t> input(sourceCount);

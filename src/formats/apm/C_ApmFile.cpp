@@ -5,6 +5,7 @@
 
 #include "foundation/ByteReader.h"
 #include "foundation/C_CUString.h"
+#include "foundation/SoundRate.h"
 
 namespace cz {
 
@@ -157,6 +158,7 @@ int32_t C_ApmFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     }
     if (h.headerSize != kApmHeaderSize || h.channels != 1 || h.rate == 0 || h.codeWidth != codeWidth_)
         return Fail(WavFileError::kBadFormat);
+    if (!AcceptSoundRate(h.rate, "The APM file")) return Fail(WavFileError::kBadFormat);
     // The sections must follow one another exactly as the writer lays them
     // out, and end inside the file: every size below comes from the file, so
     // nothing is read or allocated beyond what the file holds.

@@ -24,6 +24,7 @@
 #include "formats/mpm/MpmLayout.h"
 #include "foundation/ByteReader.h"
 #include "foundation/C_CUString.h"
+#include "foundation/SoundRate.h"
 #include "platform/Platform.h"
 #include "platform/SafeFiles.h"
 #include "wave/C_WavFile.h"
@@ -59,6 +60,7 @@ public:
         if (e == MpmHeaderError::kWrongCode || e == MpmHeaderError::kTooShort)
             return this->Fail(WavFileError::kNotThisFormat);
         if (e != MpmHeaderError::kNone) return this->Fail(WavFileError::kBadFormat);
+        if (!AcceptSoundRate(h.rate, "The MPM file")) return this->Fail(WavFileError::kBadFormat);
         uint8_t mcmd[kMpmMcmdHeaderSize];
         uint8_t wsil[kMpmWsilHeaderSize];
         uint32_t eventCount = 0, silenceCount = 0;
