@@ -106,32 +106,38 @@ uint32_t C_PCMResample::RunSinc(uint32_t sourceCount, uint32_t destinationCount,
     ProgressRun run(*this);
     const std::vector<double> table = resample::BuildSincTable();
 
+    // Output sample j sits at source position j x sourceCount / destinationCount.
     const int16_t* input = source;
-    size_t start = 0;
+    size_t inputCount = sourceCount;
+    double offset = 0.0;
     double base = 0.0;
     double share = 100.0;
     std::unique_ptr<int16_t[]> filtered;
     if (ratio_ < 1.0) {
         const std::vector<double> h = resample::DesignPreFilter(ratio_);
+        // The low-pass delays the sound by half its order (N / 2, N odd: a
+        // whole and a half sample): its output is read from that far on, and
+        // runs on past the source's end by its order, so that the last source
+        // samples are heard through the whole filter, as the first are.
+        const size_t order = h.size() - 1;
+        inputCount = static_cast<size_t>(sourceCount) + order;
+        std::vector<int16_t> padded(inputCount, 0);
+        std::copy(source, source + sourceCount, padded.begin());
         // Every sample is written by the filter: no need to clear it first.
-        filtered = std::make_unique_for_overwrite<int16_t[]>(sourceCount);
-        const double perInput = 50.0 / sourceCount;
-        resample::ApplyPreFilter(h, source, sourceCount, filtered.get(),
+        filtered = std::make_unique_for_overwrite<int16_t[]>(inputCount);
+        const double perInput = 50.0 / static_cast<double>(inputCount);
+        resample::ApplyPreFilter(h, padded.data(), inputCount, filtered.get(),
                                  [&](size_t done) { run.Set(static_cast<double>(done) * perInput); });
         input = filtered.get();
-        // The filter's order: its output is read from there on.
-        start = h.size() - 1;
+        offset = static_cast<double>(order) / 2.0;
         base = 50.0;
         share = 50.0;
     }
-    // An input no longer than the filter leaves nothing to read: the window
-    // sees zeros only.
-    const size_t remaining = sourceCount > start ? sourceCount - start : 0;
-    const double step = static_cast<double>(remaining) / static_cast<double>(destinationCount);
+    const double step = static_cast<double>(sourceCount) / static_cast<double>(destinationCount);
     const double perOutput = share / destinationCount;
-    resample::ApplySincInterpolation(table, input + (remaining ? start : 0), remaining, step, destination,
-                                     destinationCount,
-                                     [&](size_t done) { run.Set(base + static_cast<double>(done) * perOutput); });
+    resample::ApplySincInterpolation(
+        table, input, inputCount, step, destination, destinationCount,
+        [&](size_t done) { run.Set(base + static_cast<double>(done) * perOutput); }, offset);
     run.Set(100.0);
     return destinationCount;
 }
