@@ -18,6 +18,9 @@ struct Options {
     std::string binary;
     std::string output;
     long mode = -1;
+    // convert: a chip file's stored source samples instead of the sound the
+    // chip plays.
+    bool source = false;
     std::vector<std::string> inputs;
 };
 

@@ -84,6 +84,11 @@ public:
     // are loaded, so that the file can be replaced or removed while this
     // object lives. LoadSamples fails afterwards.
     void ReleaseSource() { stream_.reset(); }
+    // Replaces the loaded samples by the sound the chip plays, for files that
+    // keep it beside their source samples (decoded from the codes, or their
+    // decoded section); 0 when the file keeps no such sound or it cannot be
+    // read. Call before ReleaseSource.
+    virtual int32_t LoadPlayedSound() { return 0; }
 
     void SetOwnerWindow(uintptr_t window) { ownerWindow_ = window; }
     void RecordPathTimeAndLength(const char* path);
