@@ -236,6 +236,11 @@ TEST(ApmFile, EachCoderDecodesOneSamplePerCodeAndReopensWithItsClass) {
         ASSERT_NE(opened, nullptr);
         EXPECT_STREQ(factory.LastClassName(), c.cls);
         EXPECT_EQ(opened->GetWavInfo()->GetSampleCount(), n);
+        // Opened with decoding asked for, the file is decoded by the decoder
+        // its offset 20 names: 0 the classic one, 1 the search coder's.
+        C_WavData* decoded = static_cast<C_WavFile*>(opened)->Sound();
+        ASSERT_NE(decoded, nullptr);
+        for (uint32_t i = 0; i < n; ++i) ASSERT_EQ(decoded->Sample(i, 0) + 2048, expect[i]) << i;
         opened->Release();
     }
     EXPECT_EQ(0, std::memcmp(test::ReadFileBytes(dir.File("six.apm")).data(), "WAP6", 4));

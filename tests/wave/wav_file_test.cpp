@@ -144,6 +144,20 @@ TEST(WavFile, DamagedMetadataChunksAreDropped) {
     auto f = LoadBytes(cases[1].bytes);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->Sound()->CueInfo().GetCount(), 1);
+
+    // A LIST chunk that is not "adtl" after an "adtl" one leaves the labels.
+    auto info = LoadBytes(RiffBuilder()
+                              .Fmt(1, 1, 8000, 16)
+                              .Chunk("data", RiffBuilder::Pcm16({5, 6, 7}))
+                              .Chunk("cue ", cue)
+                              .Chunk("LIST", adtl)
+                              .Chunk("LIST", {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 2, 0, 0, 0, 'x', 0})
+                              .Bytes());
+    ASSERT_NE(info, nullptr);
+    ASSERT_EQ(info->Sound()->ListInfo().GetLabelCount(), 1);
+    uint32_t cueId = 0;
+    EXPECT_STREQ(info->Sound()->ListInfo().GetLabelAt(0, &cueId), "h");
+    EXPECT_EQ(cueId, 1u);
 }
 
 TEST(WavFile, LoadsPcmWidthsAndExtensible) {

@@ -11,7 +11,9 @@ namespace cz {
 
 namespace {
 
-// Silence length in milliseconds as a detection length in samples.
+// Silence length in milliseconds as a detection length in samples. The
+// save-time silence length T is in milliseconds, as the header field that
+// keeps it says; the detection counts samples, so T is converted here.
 uint32_t MsToSamples(uint32_t ms, uint32_t rate) {
     return static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(ms) * rate / 1000, 0xFFFFFFFFull));
 }
