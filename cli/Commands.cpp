@@ -323,6 +323,21 @@ int RunConvert(const Options& options) {
         return kExitFailed;
     }
     std::string current = input;
+    // A chip file converted to WAV gives the sound the chip plays unless
+    // --source asks for the samples it was coded from.
+    if (!options.source && lastIsWav && !IsMp3(input)) {
+        C_WavFileFormat factory;
+        RefPtr<C_WavFile> file = factory.Open(input.c_str());
+        if (file && file->LoadPlayedSound()) {
+            file->ReleaseSource();
+            const std::string target = temp->File("played.wav");
+            if (!file->SaveAs(kFormatWav, target.c_str())) {
+                Fail(input, "cannot write the decoded sound to " + target);
+                return kExitFailed;
+            }
+            current = target;
+        }
+    }
     if (IsMp3(input)) {
         std::string target = streamed ? output : temp->File("decoded.wav");
         if (!DecodeMp3(options, input, target)) return kExitFailed;

@@ -20,6 +20,9 @@ struct Options {
     long mode = -1;
     unsigned long maxBytes = 0;
     bool haveMaxBytes = false;
+    // convert: a chip file's stored source samples instead of the sound the
+    // chip plays.
+    bool source = false;
     std::vector<std::string> inputs;
 };
 

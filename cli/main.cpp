@@ -26,6 +26,8 @@ const char kUsage[] =
     "        --rate HZ           resample to HZ first\n"
     "        --bin FILE          also write the chip resource binary FILE and FILE.h\n"
     "        --mode N            coding mode of the APM coder\n"
+    "        --source            from a chip file, its stored source samples\n"
+    "                            (by default: the sound the chip plays)\n"
     "  resample IN OUT --rate HZ resample a sound to a WAV file\n"
     "  cut IN OUT --max-bytes N  cut an RBF resource to at most N bytes, keeping\n"
     "                            whole blocks and its end mark\n"
@@ -88,6 +90,8 @@ int main(int argc, char** argv) {
             options.quiet = true;
         } else if (a == "-v") {
             options.verbose = true;
+        } else if (a == "--source") {
+            options.source = true;
         } else if (a == "--json") {
             options.json = true;
         } else if (a == "-o") {

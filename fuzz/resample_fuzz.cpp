@@ -3,12 +3,17 @@
 // Input: byte 0 mode, bytes 1-4 source rate, 5-8 target rate (little-endian,
 // taken as they are: zero and out-of-range rates must fail cleanly), bytes
 // 9-10 a destination count adjustment, the rest the 16-bit source samples.
+// With bit 6 of byte 0 set, the samples become a sound whose rate field is
+// bytes 1-4 as they are (as a WAV or chip header would give it), resampled
+// to bytes 5-8 through the sound path, which must refuse what it cannot do
+// before allocating for it.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "dsp/resample/C_PCMResample.h"
+#include "wave/C_WavData.h"
 
 namespace {
 
@@ -24,6 +29,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!(data[0] & 0x80)) {
         from = 1 + from % cz::C_PCMResample::kMaxRate;
         to = 1 + to % cz::C_PCMResample::kMaxRate;
+    }
+    if (data[0] & 0x40) {
+        const uint32_t fileRate = U32(data + 1), target = U32(data + 5) % (2 * cz::C_PCMResample::kMaxRate);
+        const uint16_t channels = 1 + (data[10] & 1);
+        const size_t frames = (size - 11) / (2u * channels);
+        if (frames == 0) return 0;
+        // Keep a run short: an accepted output is bounded by the ratio limit.
+        if (static_cast<uint64_t>(frames) * cz::C_PCMResample::kMaxRatio > (1u << 20)) return 0;
+        cz::C_WavData sound, result;
+        const uint32_t bytes = static_cast<uint32_t>(frames * 2u * channels);
+        sound.SetFormat(fileRate, bytes, channels, 16, 16, 1);
+        sound.SetSampleData(data + 11, bytes);
+        cz::C_PCMResample resampler;
+        const uint32_t made = resampler.ResampleWavData(mode, &sound, &result, target, 1.0, nullptr);
+        const uint32_t want = cz::C_PCMResample::DestinationCount(fileRate, target, static_cast<uint32_t>(frames));
+        if (made != 0 && (!cz::C_PCMResample::ValidRatePair(fileRate, target) || made != want)) std::abort();
+        return 0;
     }
     const int adjust = static_cast<int8_t>(data[9]);
     std::vector<int16_t> source((size - 11) / 2);

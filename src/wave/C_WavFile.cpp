@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -11,11 +13,75 @@
 #include "foundation/C_CUString.h"
 #include "foundation/RefPtr.h"
 #include "foundation/C_FileAttributes.h"
+#include "platform/Platform.h"
 
 namespace cz {
 
 namespace {
 
+// What a refusal of the sample format adds after the format's name.
+constexpr const char* kAcceptedFormats =
+    " is not read; accepted are PCM of 8 to 32 bits, 32- and 64-bit IEEE float, A-law, mu-law, Microsoft ADPCM, "
+    "IMA ADPCM, and WAVE_FORMAT_EXTENSIBLE with PCM or float samples";
+
+// The name of a format tag in messages: the registered name where it is a
+// common one, the number always.
+std::string FormatTagName(uint16_t tag) {
+    static const struct {
+        uint16_t tag;
+        const char* name;
+    } kNames[] = {{0x0001, "PCM"},        {0x0002, "Microsoft ADPCM"}, {0x0003, "IEEE float"},
+                  {0x0006, "A-law"},      {0x0007, "mu-law"},          {0x0011, "IMA ADPCM"},
+                  {0x0031, "GSM 6.10"},   {0x0050, "MPEG audio"},      {0x0055, "MPEG Layer 3"},
+                  {0x0161, "WMA"},        {0x2000, "AC-3"},            {0xFFFE, "WAVE_FORMAT_EXTENSIBLE"}};
+    char number[16];
+    std::snprintf(number, sizeof number, "0x%04X", static_cast<unsigned>(tag));
+    for (const auto& entry : kNames)
+        if (entry.tag == tag) return std::string(entry.name) + " (format tag " + number + ")";
+    return std::string("format tag ") + number;
+}
+
+// Sample formats that load as 16-bit PCM.
+bool ConvertedOnLoad(uint16_t tag) { return tag == kWaveTagFloat || tag == kWaveTagALaw || tag == kWaveTagMuLaw; }
+
+// A float sample (full scale +-1.0) as 16-bit PCM: scaled by 32768, rounded
+// to nearest (halves away from zero) and clipped; NaN gives 0.
+int16_t FloatToPcm16(double x) {
+    if (!(x == x)) return 0;
+    const double v = std::round(x * 32768.0);
+    if (v >= 32767.0) return 32767;
+    if (v <= -32768.0) return -32768;
+    return static_cast<int16_t>(v);
+}
+
+// G.711 expansion to 16-bit PCM by the decoder output values of ITU-T
+// Recommendation G.711 (tables 1 and 2): each segment's values are evenly
+// spaced; the 13-bit A-law values are scaled by 8, the 14-bit mu-law values
+// by 4, to full scale.
+// A-law: even bits inverted (XOR 0x55), bit 7 set is positive, 3 segment and
+// 4 step bits; segment 0 gives 2 x step + 1, segment s > 0 gives
+// (2 x step + 33) x 2^(s - 1), in 13-bit units.
+int16_t ExpandALaw(uint8_t code) {
+    const uint8_t a = code ^ 0x55;
+    const int segment = (a >> 4) & 7;
+    const int step = a & 0x0F;
+    int magnitude = (step << 4) + 8;
+    if (segment > 0) magnitude = ((step << 4) + 0x108) << (segment - 1);
+    return static_cast<int16_t>((a & 0x80) ? magnitude : -magnitude);
+}
+
+// mu-law: all bits inverted, then bit 7 set is negative; segment s gives
+// (2 x step + 33) x 2^s - 33, in 14-bit units.
+int16_t ExpandMuLaw(uint8_t code) {
+    const uint8_t u = static_cast<uint8_t>(~code);
+    const int segment = (u >> 4) & 7;
+    const int step = u & 0x0F;
+    const int magnitude = (((step << 3) + 0x84) << segment) - 0x84;
+    return static_cast<int16_t>((u & 0x80) ? -magnitude : magnitude);
+}
+
+// The title of what a load reports through the message sink.
+constexpr const char* kMessageTitle = "WAV File";
 
 // The tail of every standard subformat identifier (KSDATAFORMAT_SUBTYPE_*).
 constexpr uint8_t kSubformatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
@@ -165,6 +231,7 @@ int32_t C_WavFile::ReadHeader(const char* path, uint32_t loadFlag, uint32_t* out
 
 int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_t loadFlag, uint32_t*) {
     error_ = WavFileError::kNone;
+    errorDetail_.clear();
     stream_ = stream;
     C_RiffFile riff;
     if (!riff.Open(stream, "WAVE")) {
@@ -194,19 +261,25 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     r.U16(wf.bitsPerSample);
     uint16_t tag = wf.formatTag;
     if (tag == kWaveTagExtensible) {
-        // WAVE_FORMAT_EXTENSIBLE: accepted when its subformat is PCM.
+        // WAVE_FORMAT_EXTENSIBLE: accepted when its subformat is PCM or
+        // IEEE float.
         uint16_t cbSize = 0, validBits = 0, subTag = 0;
         uint32_t channelMask = 0;
         uint8_t tail[14];
         if (!r.U16(cbSize) || cbSize < 22 || !r.U16(validBits) || !r.U32(channelMask) || !r.U16(subTag) ||
-            !r.Bytes(tail, sizeof tail) || subTag != kWaveTagPcm || std::memcmp(tail, kSubformatTail, 14) != 0) {
-            return Fail(WavFileError::kUnsupportedFormat);
+            !r.Bytes(tail, sizeof tail) || std::memcmp(tail, kSubformatTail, 14) != 0) {
+            return Fail(WavFileError::kUnsupportedFormat, "WAVE_FORMAT_EXTENSIBLE without a standard subformat" +
+                                                              std::string(kAcceptedFormats));
         }
-        if (validBits != 0 && validBits < wf.bitsPerSample) wf.bitsPerSample = validBits;
-        tag = kWaveTagPcm;
+        if (subTag != kWaveTagPcm && subTag != kWaveTagFloat) {
+            return Fail(WavFileError::kUnsupportedFormat,
+                        "WAVE_FORMAT_EXTENSIBLE with subformat " + FormatTagName(subTag) + kAcceptedFormats);
+        }
+        if (subTag == kWaveTagPcm && validBits != 0 && validBits < wf.bitsPerSample) wf.bitsPerSample = validBits;
+        tag = subTag;
     }
-    if (tag != kWaveTagPcm && tag != kWaveTagMsAdpcm && tag != kWaveTagImaAdpcm) {
-        return Fail(WavFileError::kUnsupportedFormat);
+    if (tag != kWaveTagPcm && tag != kWaveTagMsAdpcm && tag != kWaveTagImaAdpcm && !ConvertedOnLoad(tag)) {
+        return Fail(WavFileError::kUnsupportedFormat, FormatTagName(tag) + kAcceptedFormats);
     }
     // A record that would make later arithmetic divide by zero, or that
     // describes no storable sample, is refused here.
@@ -223,24 +296,38 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
         }
         storedContainerBits_ = static_cast<uint16_t>(container);
     }
+    // Float samples of 4 or 8 bytes, G.711 samples of one byte, each frame
+    // exactly one sample per channel.
+    if (ConvertedOnLoad(tag)) {
+        const uint16_t width = tag == kWaveTagFloat ? wf.bitsPerSample : 8;
+        if ((tag == kWaveTagFloat && width != 32 && width != 64) || (tag != kWaveTagFloat && wf.bitsPerSample != 8)) {
+            return Fail(WavFileError::kUnsupportedFormat, std::to_string(wf.bitsPerSample) + "-bit " +
+                                                              FormatTagName(tag) + kAcceptedFormats);
+        }
+        if (wf.blockAlign != static_cast<uint32_t>(wf.channels) * (width / 8u)) {
+            return Fail(WavFileError::kBadFormat);
+        }
+    }
     if (!data) {
         return Fail(WavFileError::kNoDataChunk);
-    }
-    if (data->GetAvailableSize() < data->GetSize()) {
-        return Fail(WavFileError::kTruncated);
     }
     waveFormat_ = wf;
     formatTag_ = tag;
     fmtOffset_ = fmt->GetDataOffset();
     dataOffset_ = data->GetDataOffset();
     dataSize_ = data->GetSize();
+    // A file cut short (an interrupted recording) gives the whole frames it
+    // holds, as other tools do; a partial last frame or block is dropped.
+    const uint32_t held = data->GetAvailableSize();
+    const bool cutShort = held < dataSize_;
+    if (cutShort) dataSize_ = held / wf.blockAlign * wf.blockAlign;
 
     if (loadFlag) {
         C_WavData* sound = EnsureSound();
         uint16_t container = tag == kWaveTagPcm ? (storedContainerBits_ == 24 ? 32 : storedContainerBits_) : 16;
         uint16_t valid = tag == kWaveTagPcm ? wf.bitsPerSample : 16;
         uint64_t size = dataSize_;
-        if (tag == kWaveTagPcm) {
+        if (tag == kWaveTagPcm || ConvertedOnLoad(tag)) {
             uint64_t frames = dataSize_ / wf.blockAlign;
             size = frames * wf.channels * (container / 8u);
         }
@@ -250,18 +337,38 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
         sound->SetFormat(wf.sampleRate, static_cast<uint32_t>(size), wf.channels, valid, container,
                          valid > 8 ? 1 : 0);
         formatId_ = kFormatWav;
+        const std::string name = path_.empty() ? std::string("The sound") : "The file '" + path_ + "'";
+        if (cutShort) {
+            platform::ShowMessage(kMessageTitle, name + " is shorter than its header says: " + std::to_string(held) +
+                                                     " of " + std::to_string(data->GetSize()) +
+                                                     " bytes of samples are present; those are loaded");
+        }
         for (C_RiffChunk* chunk : riff.GetChunks()) {
-            int32_t ok = 1;
-            if (chunk->IdIs("cue "))
-                ok = sound->CueInfo().LoadFromChunk(*chunk);
-            else if (chunk->IdIs("smpl"))
-                ok = sound->SamplerInfo().LoadFromChunk(*chunk);
-            else if (chunk->IdIs("LIST"))
-                ok = sound->ListInfo().LoadFromChunk(*chunk);
-            else if (chunk->IdIs("WIOD") || chunk->IdIs("UIOW"))
-                ok = sound->ExtraChunks().AddFromChunk(chunk->GetId(), *chunk);
-            if (!ok) {
-                return Fail(WavFileError::kBadMetadata);
+            // A cue, sampler or label chunk whose counts run past its end is
+            // dropped: the sound is still worth having without its markers.
+            const char* dropped = nullptr;
+            if (chunk->IdIs("cue ")) {
+                if (!sound->CueInfo().LoadFromChunk(*chunk)) {
+                    sound->CueInfo().Clear();
+                    dropped = "cue";
+                }
+            } else if (chunk->IdIs("smpl")) {
+                if (!sound->SamplerInfo().LoadFromChunk(*chunk)) {
+                    sound->SamplerInfo().Clear();
+                    dropped = "smpl";
+                }
+            } else if (chunk->IdIs("LIST")) {
+                if (!sound->ListInfo().LoadFromChunk(*chunk)) {
+                    sound->ListInfo().ClearLabels();
+                    sound->ListInfo().ClearTexts();
+                    dropped = "LIST";
+                }
+            } else if (chunk->IdIs("WIOD") || chunk->IdIs("UIOW")) {
+                if (!sound->ExtraChunks().AddFromChunk(chunk->GetId(), *chunk)) return Fail(WavFileError::kBadMetadata);
+            }
+            if (dropped) {
+                platform::ShowMessage(kMessageTitle, name + ": its damaged " + dropped +
+                                                         " chunk is left out; the sound is loaded without it");
             }
         }
     }
@@ -273,7 +380,7 @@ int32_t C_WavFile::LoadSamples(uint32_t) {
     if (!sound_ || !stream_) {
         return Fail(WavFileError::kNoSound);
     }
-    int32_t ok = formatTag_ == kWaveTagPcm ? LoadPcm() : LoadAdpcm();
+    int32_t ok = formatTag_ == kWaveTagPcm ? LoadPcm() : ConvertedOnLoad(formatTag_) ? LoadConverted() : LoadAdpcm();
     if (!ok) return 0;
     RebuildMarkersFromLabels();
     return 1;
@@ -300,6 +407,40 @@ int32_t C_WavFile::LoadPcm() {
         }
         sound->SetSampleData(wide.data(), static_cast<uint32_t>(wide.size()));
     }
+    return 1;
+}
+
+int32_t C_WavFile::LoadConverted() {
+    C_WavData* sound = Sound();
+    const uint32_t width = formatTag_ == kWaveTagFloat ? waveFormat_.bitsPerSample / 8u : 1u;
+    const uint32_t frames = dataSize_ / waveFormat_.blockAlign;
+    const size_t count = static_cast<size_t>(frames) * waveFormat_.channels;
+    std::vector<uint8_t> raw;
+    if (!stream_->ReadBytes(dataOffset_, static_cast<uint32_t>(count * width), raw) || raw.size() < count * width) {
+        return Fail(WavFileError::kTruncated);
+    }
+    std::vector<uint8_t> le(count * 2);
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* at = raw.data() + i * width;
+        int16_t v = 0;
+        if (formatTag_ == kWaveTagALaw) {
+            v = ExpandALaw(at[0]);
+        } else if (formatTag_ == kWaveTagMuLaw) {
+            v = ExpandMuLaw(at[0]);
+        } else if (width == 4) {
+            float f;
+            const uint32_t bits = LoadU32(at);
+            std::memcpy(&f, &bits, 4);
+            v = FloatToPcm16(f);
+        } else {
+            double d;
+            const uint64_t bits = LoadU32(at) | static_cast<uint64_t>(LoadU32(at + 4)) << 32;
+            std::memcpy(&d, &bits, 8);
+            v = FloatToPcm16(d);
+        }
+        StoreU16(&le[2 * i], static_cast<uint16_t>(v));
+    }
+    sound->SetSampleData(le.data(), static_cast<uint32_t>(le.size()));
     return 1;
 }
 

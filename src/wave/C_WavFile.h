@@ -84,6 +84,11 @@ public:
     // are loaded, so that the file can be replaced or removed while this
     // object lives. LoadSamples fails afterwards.
     void ReleaseSource() { stream_.reset(); }
+    // Replaces the loaded samples by the sound the chip plays, for files that
+    // keep it beside their source samples (decoded from the codes, or their
+    // decoded section); 0 when the file keeps no such sound or it cannot be
+    // read. Call before ReleaseSource.
+    virtual int32_t LoadPlayedSound() { return 0; }
 
     void SetOwnerWindow(uintptr_t window) { ownerWindow_ = window; }
     void RecordPathTimeAndLength(const char* path);
@@ -93,6 +98,8 @@ public:
     C_WavData* Sound() { return static_cast<C_WavData*>(sound_); }
     uint16_t GetFormatTag() const { return formatTag_; }
     WavFileError LastError() const { return error_; }
+    // What the last refusal named beyond its error (the sample format), or "".
+    const std::string& LastErrorDetail() const { return errorDetail_; }
     const S_WaveFormat& WaveFormat() const { return waveFormat_; }
 
 protected:
@@ -106,6 +113,12 @@ protected:
         error_ = error;
         return 0;
     }
+    // The same, with what the file holds that could not be taken (shown
+    // after the error's text).
+    int32_t Fail(WavFileError error, std::string detail) {
+        errorDetail_ = std::move(detail);
+        return Fail(error);
+    }
     void SetDataOffset(uint64_t offset) { dataOffset_ = offset; }
     // The stream the header was read from.
     InputStream* Stream() const { return stream_.get(); }
@@ -116,12 +129,15 @@ protected:
 private:
     int32_t LoadPcm();
     int32_t LoadAdpcm();
+    // Float and G.711 samples as 16-bit PCM.
+    int32_t LoadConverted();
 
     uintptr_t ownerWindow_ = 0;
     uint32_t formatId_ = 0;
     uint32_t codecType_ = 0;
     uint16_t formatTag_ = 0;
     std::string path_;
+    std::string errorDetail_;
     uint64_t fmtOffset_ = 0;
     uint64_t dataOffset_ = 0;
     uint32_t dataSize_ = 0;

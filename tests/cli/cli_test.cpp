@@ -1,7 +1,9 @@
 // The cadenzor tool as a user runs it: exit codes and messages.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
+#include <vector>
 
 #include "support/RiffBuilder.h"
 #include "support/TestSupport.h"
@@ -68,6 +70,33 @@ TEST(Cli, CheckInfoAndConvert) {
     EXPECT_EQ(failed.status, 2);
     EXPECT_NE(failed.out.find("junk.wav:"), std::string::npos);
     EXPECT_FALSE(cz::test::FileExists(dir.File("x.wav")));
+}
+
+// A chip file back to WAV gives the sound the chip plays (its codes decoded,
+// or its decoded section), not a copy of the samples it was coded from;
+// --source gives those.
+TEST(Cli, ChipFilesToWavGiveWhatTheChipPlays) {
+    cz::test::TempDir dir;
+    std::vector<int16_t> samples(4000);
+    uint32_t seed = 1;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        seed = seed * 1103515245u + 12345u;
+        samples[i] = static_cast<int16_t>(8000.0 * std::sin(i * 0.3) + static_cast<int>((seed >> 16) % 4000) - 2000);
+    }
+    const std::string wav = dir.File("in.wav");
+    ASSERT_TRUE(cz::test::WriteFileBytes(
+        wav, cz::test::RiffBuilder().Fmt(1, 1, 16000, 16).Chunk("data", cz::test::RiffBuilder::Pcm16(samples)).Bytes()));
+    for (const char* chip : {"c.apm", "c.mdm"}) {
+        SCOPED_TRACE(chip);
+        const std::string coded = dir.File(chip), played = dir.File("played.wav"), source = dir.File("source.wav");
+        ASSERT_EQ(Cadenzor("convert -y -q '" + wav + "' '" + coded + "'", dir).status, 0);
+        ASSERT_EQ(Cadenzor("convert -y -q '" + coded + "' '" + played + "'", dir).status, 0);
+        ASSERT_EQ(Cadenzor("convert -y -q --source '" + coded + "' '" + source + "'", dir).status, 0);
+        const auto a = cz::test::ReadFileBytes(played), b = cz::test::ReadFileBytes(source);
+        ASSERT_GT(a.size(), 44u);
+        ASSERT_GT(b.size(), 44u);
+        EXPECT_NE(a, b);
+    }
 }
 
 // An output that is the input by another name is refused before anything

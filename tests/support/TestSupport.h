@@ -5,7 +5,31 @@
 #include <string>
 #include <vector>
 
+#include "platform/Platform.h"
+
 namespace cz::test {
+
+// Catches what the library shows through the platform message sink while it
+// lives, instead of printing it.
+class MessageCapture {
+public:
+    MessageCapture() {
+        platform::SetMessageSink([this](const std::string& title, const std::string& text) {
+            titles.push_back(title);
+            texts.push_back(text);
+        });
+    }
+    ~MessageCapture() { platform::ResetMessageSink(); }
+    MessageCapture(const MessageCapture&) = delete;
+    MessageCapture& operator=(const MessageCapture&) = delete;
+    // True when some message text contains `part`.
+    bool Saw(const std::string& part) const {
+        for (const std::string& text : texts)
+            if (text.find(part) != std::string::npos) return true;
+        return false;
+    }
+    std::vector<std::string> titles, texts;
+};
 
 // A fresh folder below the system temporary directory, removed with its
 // contents when the object goes away.

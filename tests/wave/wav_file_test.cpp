@@ -64,7 +64,7 @@ TEST(WavFile, RefusesWhatItCannotHold) {
         const char* what;
         std::vector<uint8_t> bytes;
     } cases[] = {
-        {"float", RiffBuilder().Fmt(3, 1, 8000, 32).Chunk("data", {0, 0, 0, 0}).Bytes()},
+        {"24-bit float", RiffBuilder().Fmt(3, 1, 8000, 24).Chunk("data", {0, 0, 0}).Bytes()},
         {"tag 85", RiffBuilder().Fmt(85, 1, 8000, 16).Chunk("data", {0, 0}).Bytes()},
         {"0 channels", RiffBuilder().Fmt(1, 0, 8000, 16, 2).Chunk("data", {0, 0}).Bytes()},
         {"0 rate", RiffBuilder().Fmt(1, 1, 0, 16).Chunk("data", {0, 0}).Bytes()},
@@ -73,22 +73,91 @@ TEST(WavFile, RefusesWhatItCannotHold) {
         {"short fmt", RiffBuilder().Chunk("fmt ", {1, 0, 1, 0}).Chunk("data", {0, 0}).Bytes()},
         {"no fmt", RiffBuilder().Chunk("data", {0, 0}).Bytes()},
         {"no data", RiffBuilder().Fmt(1, 1, 8000, 16).Bytes()},
-        {"data cut short", RiffBuilder().Fmt(1, 1, 8000, 16).Raw({'d', 'a', 't', 'a', 8, 0, 0, 0, 1, 2}).Bytes()},
-        {"cue count past the chunk", RiffBuilder().Fmt(1, 1, 8000, 16).Chunk("data", {0, 0})
-                                         .Chunk("cue ", {0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0}).Bytes()},
-        {"smpl loops past the chunk", RiffBuilder().Fmt(1, 1, 8000, 16).Chunk("data", {0, 0})
-                                          .Chunk("smpl", std::vector<uint8_t>(36, 0xFF)).Bytes()},
         {"not WAVE", RiffBuilder("AVI ").Fmt(1, 1, 8000, 16).Chunk("data", {0, 0}).Bytes()},
         {"empty", {}},
     };
     for (const auto& c : cases) EXPECT_EQ(LoadBytes(c.bytes), nullptr) << c.what;
-    // Every truncation of a valid file is refused or loads what it announced; none reads out of bounds.
-    auto valid = SimpleWav({1, 2, 3, 4});
+    // Every truncation of a valid file loads safely: refused while the format
+    // or the data chunk's header is incomplete, then with the whole samples
+    // present and a message that the file is shorter than its header says.
+    const std::vector<int16_t> samples = {1, 2, 3, 4};
+    auto valid = SimpleWav(samples);
+    const size_t dataStart = valid.size() - 2 * samples.size();
     for (size_t n = 0; n < valid.size(); ++n) {
         std::vector<uint8_t> cut(valid.begin(), valid.begin() + static_cast<long>(n));
-        EXPECT_EQ(LoadBytes(cut), nullptr) << "cut at " << n;
+        test::MessageCapture messages;
+        auto f = LoadBytes(cut);
+        if (n < dataStart) {
+            EXPECT_EQ(f, nullptr) << "cut at " << n;
+            continue;
+        }
+        ASSERT_NE(f, nullptr) << "cut at " << n;
+        const uint32_t whole = static_cast<uint32_t>((n - dataStart) / 2);
+        ASSERT_EQ(f->Sound()->SampleCount(), whole) << "cut at " << n;
+        for (uint32_t i = 0; i < whole; ++i) EXPECT_EQ(f->Sound()->Sample(i, 0), samples[i]) << n;
+        EXPECT_TRUE(messages.Saw("shorter than its header says")) << "cut at " << n;
     }
+    test::MessageCapture none;
     EXPECT_NE(LoadBytes(valid), nullptr);
+    EXPECT_TRUE(none.texts.empty());
+}
+
+// Damaged metadata costs the metadata, not the sound: a chunk whose counts run
+// past its end is dropped with a message, the samples and other chunks load.
+TEST(WavFile, DamagedMetadataChunksAreDropped) {
+    std::vector<uint8_t> label = {'l', 'a', 'b', 'l', 6, 0, 0, 0, 1, 0, 0, 0, 'h', 0};
+    std::vector<uint8_t> adtl = {'a', 'd', 't', 'l'};
+    adtl.insert(adtl.end(), label.begin(), label.end());
+    std::vector<uint8_t> cue;
+    RiffBuilder::U32(cue, 1);
+    for (uint32_t v : {1u, 2u}) RiffBuilder::U32(cue, v);
+    cue.insert(cue.end(), {'d', 'a', 't', 'a'});
+    for (uint32_t v : {0u, 0u, 2u}) RiffBuilder::U32(cue, v);
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        const char* chunk;
+    } cases[] = {
+        {"cue count past the chunk",
+         RiffBuilder().Fmt(1, 1, 8000, 16).Chunk("data", RiffBuilder::Pcm16({5, 6, 7}))
+             .Chunk("cue ", {0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0}).Chunk("LIST", adtl).Bytes(),
+         "cue"},
+        {"smpl loops past the chunk",
+         RiffBuilder().Fmt(1, 1, 8000, 16).Chunk("data", RiffBuilder::Pcm16({5, 6, 7}))
+             .Chunk("smpl", std::vector<uint8_t>(36, 0xFF)).Chunk("cue ", cue).Bytes(),
+         "smpl"},
+        {"label size past the LIST",
+         RiffBuilder().Fmt(1, 1, 8000, 16).Chunk("data", RiffBuilder::Pcm16({5, 6, 7})).Chunk("cue ", cue)
+             .Chunk("LIST", {'a', 'd', 't', 'l', 'l', 'a', 'b', 'l', 0xFF, 0, 0, 0, 1, 0}).Bytes(),
+         "LIST"},
+    };
+    for (const auto& c : cases) {
+        test::MessageCapture messages;
+        auto f = LoadBytes(c.bytes);
+        ASSERT_NE(f, nullptr) << c.what;
+        ASSERT_EQ(f->Sound()->SampleCount(), 3u) << c.what;
+        EXPECT_EQ(f->Sound()->Sample(2, 0), 7) << c.what;
+        EXPECT_TRUE(messages.Saw(std::string("damaged ") + c.chunk + " chunk")) << c.what;
+    }
+    // The cue of the smpl case, after the dropped chunk, is kept.
+    test::MessageCapture messages;
+    auto f = LoadBytes(cases[1].bytes);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->Sound()->CueInfo().GetCount(), 1);
+
+    // A LIST chunk that is not "adtl" after an "adtl" one leaves the labels.
+    auto info = LoadBytes(RiffBuilder()
+                              .Fmt(1, 1, 8000, 16)
+                              .Chunk("data", RiffBuilder::Pcm16({5, 6, 7}))
+                              .Chunk("cue ", cue)
+                              .Chunk("LIST", adtl)
+                              .Chunk("LIST", {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 2, 0, 0, 0, 'x', 0})
+                              .Bytes());
+    ASSERT_NE(info, nullptr);
+    ASSERT_EQ(info->Sound()->ListInfo().GetLabelCount(), 1);
+    uint32_t cueId = 0;
+    EXPECT_STREQ(info->Sound()->ListInfo().GetLabelAt(0, &cueId), "h");
+    EXPECT_EQ(cueId, 1u);
 }
 
 TEST(WavFile, LoadsPcmWidthsAndExtensible) {

@@ -80,7 +80,9 @@ int32_t ConvertMdmToWav(const char* source, const char* output) {
     C_CUFilePath split(source);
     if (split.GetExtension().EqualsNoCase(".MDM")) {
         C_MdmFile file;
-        if (!file.Load(source, 0)) return 0;
+        // The decoded section: the sound the chip plays, as the RBF half of
+        // this export gives it.
+        if (!file.Load(source, 0) || !file.LoadPlayedSound()) return 0;
         file.ReleaseSource();  // loaded whole: the WAV may replace the MDM file
         return file.SaveAs(kFormatWav, output);
     }

@@ -133,8 +133,15 @@ namespace resource_converter {
 std::string ArrayName(const std::string& binaryPath) {
     size_t slash = binaryPath.find_last_of("\\/");
     std::string name = slash == std::string::npos ? binaryPath : binaryPath.substr(slash + 1);
+    // Every character that cannot stand in a C identifier ("." as before, and
+    // "-", spaces, other bytes) becomes "_", so that the header compiles;
+    // names that were valid stay as they were. No prefix is added for a
+    // leading digit: the name always follows "g_aby", which starts the
+    // identifier with a letter.
     for (char& c : name) {
-        if (c == '.') c = '_';
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        const bool digit = c >= '0' && c <= '9';
+        if (!letter && !digit && c != '_') c = '_';
     }
     return name;
 }

@@ -50,7 +50,8 @@ namespace resource_converter {
 uint32_t ConvertWithLibrary(const char* libraryName, const char* entryName, const char* chipPath,
                             const char* binaryPath);
 
-// The array name of a binary: its file name with every "." replaced by "_".
+// The array name of a binary: its file name with every character that
+// cannot stand in a C identifier replaced by "_".
 std::string ArrayName(const std::string& binaryPath);
 
 }  // namespace resource_converter

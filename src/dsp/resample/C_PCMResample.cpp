@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -75,7 +76,7 @@ void C_PCMResample::Release() {
 }
 
 uint32_t C_PCMResample::DestinationCount(uint32_t sourceRate, uint32_t targetRate, uint32_t sourceCount) {
-    if (!ValidRate(sourceRate) || !ValidRate(targetRate)) return 0;
+    if (!ValidRatePair(sourceRate, targetRate)) return 0;
     const double count = std::trunc(static_cast<double>(targetRate) / static_cast<double>(sourceRate) *
                                         static_cast<double>(sourceCount) +
                                     0.5);
@@ -89,7 +90,7 @@ uint32_t C_PCMResample::ResampleSamples(int32_t mode, uint32_t sourceRate, uint3
     // The callback serves this run only; a later run without one reports
     // nowhere rather than to an object that may be gone.
     callback_ = callback;
-    if (!ValidRate(sourceRate) || !ValidRate(targetRate)) return 0;
+    if (!ValidRatePair(sourceRate, targetRate)) return 0;
     if (sourceCount == 0 || destinationCount == 0 || source == nullptr || destination == nullptr) return 0;
     ratio_ = static_cast<double>(targetRate) / static_cast<double>(sourceRate);
     try {
@@ -105,32 +106,38 @@ uint32_t C_PCMResample::RunSinc(uint32_t sourceCount, uint32_t destinationCount,
     ProgressRun run(*this);
     const std::vector<double> table = resample::BuildSincTable();
 
+    // Output sample j sits at source position j x sourceCount / destinationCount.
     const int16_t* input = source;
-    size_t start = 0;
+    size_t inputCount = sourceCount;
+    double offset = 0.0;
     double base = 0.0;
     double share = 100.0;
     std::unique_ptr<int16_t[]> filtered;
     if (ratio_ < 1.0) {
         const std::vector<double> h = resample::DesignPreFilter(ratio_);
+        // The low-pass delays the sound by half its order (N / 2, N odd: a
+        // whole and a half sample): its output is read from that far on, and
+        // runs on past the source's end by its order, so that the last source
+        // samples are heard through the whole filter, as the first are.
+        const size_t order = h.size() - 1;
+        inputCount = static_cast<size_t>(sourceCount) + order;
+        std::vector<int16_t> padded(inputCount, 0);
+        std::copy(source, source + sourceCount, padded.begin());
         // Every sample is written by the filter: no need to clear it first.
-        filtered = std::make_unique_for_overwrite<int16_t[]>(sourceCount);
-        const double perInput = 50.0 / sourceCount;
-        resample::ApplyPreFilter(h, source, sourceCount, filtered.get(),
+        filtered = std::make_unique_for_overwrite<int16_t[]>(inputCount);
+        const double perInput = 50.0 / static_cast<double>(inputCount);
+        resample::ApplyPreFilter(h, padded.data(), inputCount, filtered.get(),
                                  [&](size_t done) { run.Set(static_cast<double>(done) * perInput); });
         input = filtered.get();
-        // The filter's order: its output is read from there on.
-        start = h.size() - 1;
+        offset = static_cast<double>(order) / 2.0;
         base = 50.0;
         share = 50.0;
     }
-    // An input no longer than the filter leaves nothing to read: the window
-    // sees zeros only.
-    const size_t remaining = sourceCount > start ? sourceCount - start : 0;
-    const double step = static_cast<double>(remaining) / static_cast<double>(destinationCount);
+    const double step = static_cast<double>(sourceCount) / static_cast<double>(destinationCount);
     const double perOutput = share / destinationCount;
-    resample::ApplySincInterpolation(table, input + (remaining ? start : 0), remaining, step, destination,
-                                     destinationCount,
-                                     [&](size_t done) { run.Set(base + static_cast<double>(done) * perOutput); });
+    resample::ApplySincInterpolation(
+        table, input, inputCount, step, destination, destinationCount,
+        [&](size_t done) { run.Set(base + static_cast<double>(done) * perOutput); }, offset);
     run.Set(100.0);
     return destinationCount;
 }
@@ -241,6 +248,19 @@ void CopyMarkers(I_WavData& source, I_WavData& destination, uint32_t sourceRate,
 
 }  // namespace
 
+bool C_PCMResample::CheckRates(uint32_t sourceRate, uint32_t targetRate) {
+    if (!AcceptSoundRate(sourceRate, "The source sound") || !AcceptSoundRate(targetRate, "The target")) return false;
+    if (!ValidRatePair(sourceRate, targetRate)) {
+        platform::ShowMessage("Sample Rate", "Resampling from " + std::to_string(sourceRate) + " Hz to " +
+                                                 std::to_string(targetRate) + " Hz is refused: rates from " +
+                                                 std::to_string(kMinRate) + " to " + std::to_string(kMaxRate) +
+                                                 " Hz, changed by at most " + std::to_string(kMaxRatio) +
+                                                 " times either way, are accepted");
+        return false;
+    }
+    return true;
+}
+
 int32_t C_PCMResample::ResampleFile(int32_t mode, const char* source, const char* destination, int32_t formatId,
                                     uint32_t targetRate, double spare, I_ProgressCallback* callback) {
     if (source == nullptr || destination == nullptr || *source == '\0' || *destination == '\0') return 0;
@@ -275,6 +295,10 @@ uint32_t C_PCMResample::ResampleWavData(int32_t mode, I_WavData* source, I_WavDa
     const I_WavInfo* format = source->GetWavInfo();
     if (format == nullptr) return 0;
 
+    // The rates and the size of the output are settled before anything is
+    // converted or allocated: the source's rate comes from a file.
+    if (!CheckRates(format->GetSampleRate(), targetRate)) return 0;
+
     // Work on 16-bit signed samples.
     RefPtr<I_WavData> converted;
     I_WavData* work = source;
@@ -286,7 +310,7 @@ uint32_t C_PCMResample::ResampleWavData(int32_t mode, I_WavData* source, I_WavDa
     const I_WavInfo* info = work->GetWavInfo();
     const uint32_t sourceRate = info->GetSampleRate();
     const uint16_t channels = info->GetChannels();
-    if (!ValidRate(sourceRate) || !ValidRate(targetRate) || channels == 0) return 0;
+    if (!ValidRatePair(sourceRate, targetRate) || channels == 0) return 0;
     // Never trust the count beyond the bytes that are there.
     const C_WavDataBuffer* buffer = work->GetBuffer();
     const uint32_t available = std::min(work->GetDataSize(), buffer ? buffer->Capacity() : 0u);
@@ -295,7 +319,14 @@ uint32_t C_PCMResample::ResampleWavData(int32_t mode, I_WavData* source, I_WavDa
     if (sourceCount == 0 || bytes == nullptr) return 0;
     const uint32_t destinationCount = DestinationCount(sourceRate, targetRate, sourceCount);
     const uint64_t destinationBytes = static_cast<uint64_t>(destinationCount) * channels * 2u;
-    if (destinationCount == 0 || destinationBytes > 0xFFFFFFFFu) return 0;
+    if (destinationCount == 0) return 0;
+    if (destinationBytes > kMaxOutputBytes) {
+        platform::ShowMessage("Sample Rate", "Resampling from " + std::to_string(sourceRate) + " Hz to " +
+                                                 std::to_string(targetRate) + " Hz would make " +
+                                                 std::to_string(destinationBytes) +
+                                                 " bytes of samples, more than a WAV file can hold");
+        return 0;
+    }
 
     try {
         std::vector<int16_t> input(sourceCount);

@@ -12,13 +12,20 @@
 #include "dsp/resample/I_PCMResample.h"
 #include "foundation/I_ProgressCallback.h"
 #include "foundation/RefPtr.h"
+#include "foundation/SoundRate.h"
 
 namespace cz {
 
 class C_PCMResample : public I_PCMResample, public I_ProgressCallback {
 public:
-    // Highest sample rate accepted on either side.
+    // Lowest and highest sample rate accepted on either side.
+    static constexpr uint32_t kMinRate = kMinSoundRate;
     static constexpr uint32_t kMaxRate = 384000;
+    // The rate goes up or down by at most this factor in one run.
+    static constexpr uint32_t kMaxRatio = 256;
+    // Most sample bytes one output may hold: what a RIFF file can carry with
+    // its header, format and data chunk headers.
+    static constexpr uint64_t kMaxOutputBytes = 0xFFFFFFFFull - 44;
 
     using Pointer = RefPtr<C_PCMResample>;
 
@@ -47,11 +54,23 @@ public:
 
     // Destination sample count for a source of `sourceCount` samples: the
     // nearest whole number to sourceCount * target / source. 0 when either
-    // rate is out of range or the count does not fit 32 bits.
+    // rate is out of range, the two are further apart than kMaxRatio, or the
+    // count does not fit 32 bits.
     static uint32_t DestinationCount(uint32_t sourceRate, uint32_t targetRate, uint32_t sourceCount);
-    static bool ValidRate(uint32_t rate) { return rate != 0 && rate <= kMaxRate; }
+    static bool ValidRate(uint32_t rate) { return rate >= kMinRate && rate <= kMaxRate; }
+    // Both rates valid and within kMaxRatio of each other.
+    static bool ValidRatePair(uint32_t sourceRate, uint32_t targetRate) {
+        if (!ValidRate(sourceRate) || !ValidRate(targetRate)) return false;
+        const uint64_t low = sourceRate < targetRate ? sourceRate : targetRate;
+        const uint64_t high = sourceRate < targetRate ? targetRate : sourceRate;
+        return high <= low * kMaxRatio;
+    }
 
 private:
+    // The rates of a sound run: both valid and close enough, or a message
+    // naming them and false.
+    static bool CheckRates(uint32_t sourceRate, uint32_t targetRate);
+
     // I_ProgressCallback, used in runs over several channels: one OnBegin,
     // percents rising over all channels, one OnEnd.
     void OnBegin() override;

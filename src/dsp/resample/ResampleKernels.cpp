@@ -272,8 +272,8 @@ void ApplyPreFilter(const std::vector<double>& h, const int16_t* in, size_t coun
     }
 }
 
-KernelPosition PositionOf(size_t j, double step) {
-    const double pos = static_cast<double>(j) * step;
+KernelPosition PositionOf(size_t j, double step, double offset) {
+    const double pos = offset + static_cast<double>(j) * step;
     // pos is never negative, so truncation is the floor (and cheaper).
     const auto index = static_cast<int64_t>(pos);
     const double fraction = pos - static_cast<double>(index);
@@ -285,8 +285,9 @@ KernelPosition PositionOf(size_t j, double step) {
 }
 
 void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in, size_t inCount, double step,
-                            int16_t* out, size_t outCount, const ProgressSink& progress) {
+                            int16_t* out, size_t outCount, const ProgressSink& progress, double offset) {
     if (!(step >= 0.0)) step = 0.0;
+    if (!(offset >= 0.0)) offset = 0.0;
     const bool vector = UseVector();
     // The kernel rows on a 32-byte boundary (a row is 26 vectors long).
     AlignedDoubles rows(table.size());
@@ -321,11 +322,12 @@ void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in,
     size_t nextReport = kProgressEvery;
     size_t j = 0;
     while (j < outCount) {
-        const KernelPosition p0 = PositionOf(j, step);
+        const KernelPosition p0 = PositionOf(j, step, offset);
         if (!covers(p0.index)) refill(p0.index);
 #if CZ_RESAMPLE_X86
         if (vector && j + 3 < outCount) {
-            const KernelPosition p[4] = {p0, PositionOf(j + 1, step), PositionOf(j + 2, step), PositionOf(j + 3, step)};
+            const KernelPosition p[4] = {p0, PositionOf(j + 1, step, offset), PositionOf(j + 2, step, offset),
+                                         PositionOf(j + 3, step, offset)};
             if (covers(p[3].index)) {
                 const double* rowPointers[4];
                 const double* windows[4];

@@ -64,18 +64,19 @@ void ApplyPreFilter(const std::vector<double>& h, const int16_t* in, size_t coun
                     const ProgressSink& progress);
 
 // Band-limited interpolation of `in` (inCount samples) into outCount samples
-// spaced `step` input samples apart, starting at in[0]. The window reads zeros
-// before in[0] and after in[inCount - 1].
+// spaced `step` input samples apart, starting at input position `offset`
+// (>= 0). The window reads zeros before in[0] and after in[inCount - 1].
 void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in, size_t inCount, double step,
-                            int16_t* out, size_t outCount, const ProgressSink& progress);
+                            int16_t* out, size_t outCount, const ProgressSink& progress, double offset = 0.0);
 
-// The input position and kernel phase of output sample j: pos = j * step,
-// whole part `index`, phase = truncate(fraction * 50) in 0..49.
+// The input position and kernel phase of output sample j:
+// pos = offset + j * step, whole part `index`, phase = truncate(fraction * 50)
+// in 0..49.
 struct KernelPosition {
     size_t index;
     int phase;
 };
-KernelPosition PositionOf(size_t j, double step);
+KernelPosition PositionOf(size_t j, double step, double offset = 0.0);
 
 // Linear interpolation in fixed point with seven fraction bits; the sample
 // after the last one repeats the last. Returns the number of samples written.

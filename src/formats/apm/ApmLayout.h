@@ -86,6 +86,8 @@ struct S_ApmHeader {
     uint16_t rate = 0;
     uint16_t cutOff = 0;
     uint32_t fileSize = 0;
+    // Offset 20: tells the search coder's files (1) from the classic ones
+    // (0); the class that opens and decodes a file is chosen by it.
     uint16_t coderId = 0;
     uint16_t initialValue = 0;
     S_ApmSection codes, decoded, trace, source;

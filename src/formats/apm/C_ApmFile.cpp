@@ -5,12 +5,15 @@
 
 #include "foundation/ByteReader.h"
 #include "foundation/C_CUString.h"
+#include "foundation/SoundRate.h"
 
 namespace cz {
 
 namespace {
 
-// Silence length in milliseconds as a detection length in samples.
+// Silence length in milliseconds as a detection length in samples. The
+// save-time silence length T is in milliseconds, as the header field that
+// keeps it says; the detection counts samples, so T is converted here.
 uint32_t MsToSamples(uint32_t ms, uint32_t rate) {
     return static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(ms) * rate / 1000, 0xFFFFFFFFull));
 }
@@ -157,6 +160,7 @@ int32_t C_ApmFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     }
     if (h.headerSize != kApmHeaderSize || h.channels != 1 || h.rate == 0 || h.codeWidth != codeWidth_)
         return Fail(WavFileError::kBadFormat);
+    if (!AcceptSoundRate(h.rate, "The APM file")) return Fail(WavFileError::kBadFormat);
     // The sections must follow one another exactly as the writer lays them
     // out, and end inside the file: every size below comes from the file, so
     // nothing is read or allocated beyond what the file holds.

@@ -37,6 +37,8 @@ public:
     // flag 0: the decoded code section; otherwise the source samples. Then
     // the silence and event tables when the file has them.
     int32_t LoadSamples(uint32_t flag) override;
+    // The codes decoded: what the chip plays.
+    int32_t LoadPlayedSound() override { return LoadSamples(0); }
     // Codes the sound (mixed to mono on a copy) and writes the file. A sound
     // that cannot be coded fails before the file is created; a failed write
     // removes the partial file.

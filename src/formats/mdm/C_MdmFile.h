@@ -19,7 +19,10 @@
 //     each further sample; 7: the same with the command word after the
 //     first sample's byte
 //   end: 255
-// The decoded PCM section holds exactly what these records play.
+// The decoded PCM section holds exactly what these records play, which is
+// what the chip plays: 2048 for each silence sample, the kept 8 bits (bits
+// 11..4, the low bits zero) of each raw record's samples, each frame's
+// reconstruction. MDM to WAV gives this section, not the source samples.
 #pragma once
 
 #include "formats/mpm/C_MpmFile.h"

@@ -85,7 +85,9 @@ bool C_MpmFile::WriteRawRecord(C_MpmFrameOutput& out, uint32_t type, const uint1
 }
 
 bool C_MpmFile::WriteSilenceRun(C_MpmFrameOutput& out, uint32_t length, bool hasCommand, uint16_t command) {
-    // Silence records hold an even length of at most the longest record.
+    // Silence records hold an even length of at most the longest record:
+    // 65534 samples by default, the 16-bit field's limit made even so that
+    // every record of a long run stays even.
     const uint32_t most = std::max<uint32_t>(2, std::min<uint32_t>(MaxSilenceRecord(), 0xFFFF) & ~1u);
     do {
         const uint32_t n = std::min(length, most);

@@ -24,6 +24,7 @@
 #include "formats/mpm/MpmLayout.h"
 #include "foundation/ByteReader.h"
 #include "foundation/C_CUString.h"
+#include "foundation/SoundRate.h"
 #include "platform/Platform.h"
 #include "platform/SafeFiles.h"
 #include "wave/C_WavFile.h"
@@ -59,6 +60,7 @@ public:
         if (e == MpmHeaderError::kWrongCode || e == MpmHeaderError::kTooShort)
             return this->Fail(WavFileError::kNotThisFormat);
         if (e != MpmHeaderError::kNone) return this->Fail(WavFileError::kBadFormat);
+        if (!AcceptSoundRate(h.rate, "The MPM file")) return this->Fail(WavFileError::kBadFormat);
         uint8_t mcmd[kMpmMcmdHeaderSize];
         uint8_t wsil[kMpmWsilHeaderSize];
         uint32_t eventCount = 0, silenceCount = 0;
@@ -79,6 +81,16 @@ public:
     }
     // 3. Reads the source PCM words.
     int32_t LoadSamples(uint32_t) override { return this->LoadSampleWords(header_.sourceCount, false); }
+    // The decoded section in place of the source words: what the chip plays.
+    int32_t LoadPlayedSound() override {
+        C_WavData* sound = this->Sound();
+        if (!sound || !this->Stream()) return this->Fail(WavFileError::kNoSound);
+        this->SetDataOffset(header_.decodedOffset);
+        sound->SetFormat(header_.rate, 2 * header_.decodedCount, header_.channels, header_.decodedBits, 16, 0);
+        const int32_t ok = this->LoadSampleWords(header_.decodedCount, false);
+        this->SetDataOffset(header_.sourceOffset);
+        return ok;
+    }
     // 4. Writes the container; the frame section comes from WriteFrames.
     // A failure removes the partly written file and returns 0.
     int32_t Save(const char* path) override;
@@ -126,6 +138,8 @@ public:
             uint32_t minimumMs = 0, level = 0;
             param->GetRange(&minimumMs, &level);
             header.silenceLevel = static_cast<uint16_t>(std::min<uint32_t>(level, 0xFFFF));
+            // The silence length T comes in milliseconds; this field, like
+            // the detection, counts samples.
             const uint64_t samples = static_cast<uint64_t>(minimumMs) * rate / 1000;
             header.minimumSilence = static_cast<uint16_t>(std::min<uint64_t>(samples, 0xFFFF));
         }

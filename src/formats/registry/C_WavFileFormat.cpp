@@ -142,8 +142,10 @@ I_WavFile* C_WavFileFormat::OpenStream(const char* path, std::shared_ptr<InputSt
             return file.release();
         }
         // The first class that knew the file as its own says what is wrong.
-        if (lastFailure_.empty() && RecognisedButRefused(file->LastError()))
+        if (lastFailure_.empty() && RecognisedButRefused(file->LastError())) {
             lastFailure_ = FormatName(*row) + ": " + WavFileErrorText(file->LastError());
+            if (!file->LastErrorDetail().empty()) lastFailure_ += ": " + file->LastErrorDetail();
+        }
     }
     if (lastFailure_.empty()) lastFailure_ = stream->Size() == 0 ? "the file is empty" : "not a supported sound file";
     return nullptr;

@@ -7,6 +7,7 @@
 #include "foundation/RefPtr.h"
 #include "foundation/ByteWriter.h"
 #include "foundation/C_CUString.h"
+#include "foundation/SoundRate.h"
 #include "platform/Platform.h"
 #include "platform/SafeFiles.h"
 
@@ -83,6 +84,7 @@ int32_t C_SrcFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     if (h.channels == 0 || h.rate == 0) {
         return Fail(WavFileError::kBadFormat);
     }
+    if (!AcceptSoundRate(h.rate, "The source file")) return Fail(WavFileError::kBadFormat);
     const bool scrambled = h.format == kFormatScrambled;
     if (outFlags) *outFlags = scrambled ? 1 : 0;
     header_ = h;

@@ -465,6 +465,8 @@ std::string ModuleDirectory(bool withSeparator) {
     return dir;
 }
 
+// Siblings are loaded from the library's own folder only (or the lib folder
+// beside a program), never from the search path or the working folder.
 std::string SiblingDirectory() {
     bool program = false;
     std::string dir = DirName(ThisModulePath(&program));

@@ -531,6 +531,8 @@ std::string ModuleDirectory(bool withSeparator) {
 
 // Siblings sit beside the library, and beside the program for code linked
 // into one: the Windows build puts every DLL and program in one folder.
+// Siblings are loaded from the library's own folder only, never from the
+// search path or the working folder.
 std::string SiblingDirectory() { return ModuleDirectory(true); }
 
 std::string LibraryFileName(const std::string& windowsName) { return windowsName; }

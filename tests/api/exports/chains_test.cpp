@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cadenzor/cadenzor.h"
+#include "support/RiffBuilder.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -47,6 +48,35 @@ TEST_F(ChainTest, WavResample) {
     EXPECT_EQ(WAVResample(in.c_str(), dir_.File("zero.wav").c_str(), 0), 0);
     EXPECT_EQ(WAVResample(in.c_str(), dir_.File("huge.wav").c_str(), 384001), 0);
     EXPECT_EQ(WAVResample(dir_.File("missing.wav").c_str(), dir_.File("m.wav").c_str(), 8000), 0);
+    EXPECT_EQ(ScratchFiles(), 0u);
+}
+
+// A rate field is untrusted: a few kilobytes that say 1 Hz (or a change of
+// rate beyond 256 times) are refused at once by every resampling chain,
+// instead of sizing an output of billions of samples; nothing is written.
+TEST_F(ChainTest, UntrustedRatesAreRefusedByTheResamplingChains) {
+    std::vector<int16_t> samples(4000);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(static_cast<int>(i * 37 % 2000) - 1000);
+    for (uint32_t rate : {1u, 999u, 400000u}) {
+        const std::string in = dir_.File("in" + std::to_string(rate) + ".wav");
+        cz::test::RiffBuilder wav;
+        wav.Fmt(1, 1, rate, 16).Chunk("data", cz::test::RiffBuilder::Pcm16(samples));
+        ASSERT_TRUE(cz::test::WriteFileBytes(in, wav.Bytes()));
+        const std::string mdm = dir_.File("o.mdm"), mbin = dir_.File("m.bin");
+        const std::string apm = dir_.File("o.apm"), abin = dir_.File("a.bin");
+        EXPECT_EQ(WAVResample(in.c_str(), dir_.File("o.wav").c_str(), 16000), 0) << rate;
+        EXPECT_EQ(ConvertWAVToMDMWithResample(in.c_str(), mdm.c_str(), mbin.c_str(), 16000), 0) << rate;
+        EXPECT_EQ(ConvertWAVToAPMWithResample(in.c_str(), apm.c_str(), abin.c_str(), 16000), 0) << rate;
+    }
+    // 1000 Hz up to 256000 Hz is the widest change taken.
+    const std::string low = dir_.File("low.wav");
+    cz::test::RiffBuilder wav;
+    wav.Fmt(1, 1, 1000, 16).Chunk("data", cz::test::RiffBuilder::Pcm16(samples));
+    ASSERT_TRUE(cz::test::WriteFileBytes(low, wav.Bytes()));
+    EXPECT_EQ(WAVResample(low.c_str(), dir_.File("wide.wav").c_str(), 256000), 1);
+    for (const char* name : {"o.wav", "o.mdm", "m.bin", "o.apm", "a.bin"}) {
+        EXPECT_FALSE(cz::test::FileExists(dir_.File(name))) << name;
+    }
     EXPECT_EQ(ScratchFiles(), 0u);
 }
 

@@ -37,12 +37,16 @@ TEST(Exports, CheckSupportWavFile) {
     cz::test::WriteFileBytes(wav, cz::test::RiffBuilder().Fmt(1, 2, 22050, 16).Chunk("data", {1, 0, 2, 0}).Bytes());
     std::string notWave = dir.File("b.wav");
     cz::test::WriteFileBytes(notWave, cz::test::RiffBuilder("RMID").Chunk("data", {1, 0}).Bytes());
+    // Float samples load (as 16-bit PCM); MP3 data inside a WAV file does not.
     std::string floatWav = dir.File("f.wav");
     cz::test::WriteFileBytes(floatWav,
                              cz::test::RiffBuilder().Fmt(3, 1, 8000, 32).Chunk("data", {0, 0, 0, 0}).Bytes());
+    std::string mp3Wav = dir.File("m.wav");
+    cz::test::WriteFileBytes(mp3Wav, cz::test::RiffBuilder().Fmt(0x55, 1, 8000, 0, 1).Chunk("data", {0, 0}).Bytes());
     EXPECT_EQ(CheckSupportWavFile(wav.c_str()), 1);
     EXPECT_EQ(CheckSupportWavFile(notWave.c_str()), 0);
-    EXPECT_EQ(CheckSupportWavFile(floatWav.c_str()), 0);
+    EXPECT_EQ(CheckSupportWavFile(floatWav.c_str()), 1);
+    EXPECT_EQ(CheckSupportWavFile(mp3Wav.c_str()), 0);
     EXPECT_EQ(CheckSupportWavFile(dir.File("missing.wav").c_str()), 0);
     EXPECT_EQ(CheckSupportWavFile(""), 0);
     EXPECT_EQ(CheckSupportWavFile(nullptr), 0);

@@ -21,19 +21,6 @@ namespace {
 
 std::string AsText(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-// Collects what the system shows the user while alive.
-class MessageCapture {
-public:
-    MessageCapture() {
-        platform::SetMessageSink([this](const std::string& title, const std::string& text) {
-            titles.push_back(title);
-            texts.push_back(text);
-        });
-    }
-    ~MessageCapture() { platform::ResetMessageSink(); }
-    std::vector<std::string> titles, texts;
-};
-
 TEST(ResourceConverterHeader, WritesTheBytesAsACArrayWithCrLfLines) {
     TempDir dir;
     const struct {
@@ -109,6 +96,32 @@ TEST(ResourceConverterArrayName, TakesTheFileNameAfterEitherSeparator) {
     EXPECT_EQ(resource_converter::ArrayName("out/dir.x/a.b.bin"), "a_b_bin");
     EXPECT_EQ(resource_converter::ArrayName("C:\\res\\voice.bin"), "voice_bin");
     EXPECT_EQ(resource_converter::ArrayName("plain"), "plain");
+    EXPECT_EQ(resource_converter::ArrayName("dir/my-prompt 1.bin"), "my_prompt_1_bin");
+    EXPECT_EQ(resource_converter::ArrayName("1st.bin"), "1st_bin");
+    EXPECT_EQ(resource_converter::ArrayName("Voice_2.bin"), "Voice_2_bin");
+    EXPECT_EQ(resource_converter::ArrayName("st\xc3\xa9r+(x).bin"), "st__r__x__bin");
+}
+
+// The headers of awkward file names compile as C and as C++, and their array
+// holds the bytes.
+TEST(ResourceConverterHeader, HeadersOfAwkwardNamesCompile) {
+    const std::string compiler = HaveTool("cc") ? "cc" : HaveTool("gcc") ? "gcc" : "";
+    if (compiler.empty() || !HaveTool("c++")) GTEST_SKIP() << "a C compiler is needed";
+    TempDir dir;
+    for (const char* name : {"my-prompt 1.bin", "1.bin", "a+b (2).res", "plain"}) {
+        SCOPED_TRACE(name);
+        const std::string path = dir.File(name);
+        ASSERT_TRUE(WriteFileBytes(path, {7, 8, 9}));
+        ASSERT_TRUE(C_ResourceConverter().WriteByteArrayHeader(path.c_str()));
+        const std::string array = "g_aby" + resource_converter::ArrayName(path);
+        const std::string main = dir.File("main.c");
+        const std::string text = "#include \"" + path + ".h\"\nint main(void) { return sizeof " + array +
+                                 " == 3 && " + array + "[2] == 9 ? 0 : 1; }\n";
+        ASSERT_TRUE(WriteFileBytes(main, std::vector<uint8_t>(text.begin(), text.end())));
+        EXPECT_EQ(RunCommand(compiler + " -std=c11 -Wall -Werror -o '" + dir.File("c.out") + "' '" + main + "'"), 0);
+        EXPECT_EQ(RunCommand("'" + dir.File("c.out") + "'"), 0);
+        EXPECT_EQ(RunCommand("c++ -x c++ -fsyntax-only -Wall -Werror '" + main + "'"), 0);
+    }
 }
 
 class ResourceConverterChain : public ::testing::Test {

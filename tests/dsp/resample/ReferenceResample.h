@@ -54,31 +54,35 @@ inline std::vector<int16_t> Sinc(double ratio, const std::vector<int16_t>& x, si
             table[p][i] = v == 0.0 ? 1.0 : std::sin(v) / v;
         }
     }
+    // Output sample j sits at source position j * x.size() / count.
     std::vector<int16_t> input = x;
-    long start = 0;
+    double offset = 0.0;
     if (ratio < 1.0) {
+        // The whole convolution (x.size() + n samples), read from the
+        // filter's delay n / 2 on.
         const std::vector<double> h = PreFilter(ratio);
         const long n = static_cast<long>(h.size()) - 1;
-        for (size_t m = 0; m < x.size(); ++m) {
+        input.assign(x.size() + n, 0);
+        for (size_t m = 0; m < input.size(); ++m) {
             double y = 0.0;
             for (long k = 0; k <= n; ++k) {
                 const long at = static_cast<long>(m) - k;
-                y += h[k] * (at >= 0 ? x[at] : 0.0);
+                y += h[k] * (at >= 0 && at < static_cast<long>(x.size()) ? x[at] : 0.0);
             }
             input[m] = Saturate(y);
         }
-        start = n;
+        offset = n / 2.0;
     }
-    const long available = static_cast<long>(input.size()) - start;
-    auto sample = [&](long k) { return k < available ? static_cast<double>(input[start + k]) : 0.0; };
-    const double step = static_cast<double>(std::max(0L, available)) / static_cast<double>(count);
+    const long available = static_cast<long>(input.size());
+    auto sample = [&](long k) { return k < available ? static_cast<double>(input[k]) : 0.0; };
+    const double step = static_cast<double>(x.size()) / static_cast<double>(count);
     std::vector<double> window(101, 0.0);
     for (int i = 0; i <= 50; ++i) window[50 + i] = sample(i);
     long next = 51;
     double cursor = 0.0;
     std::vector<int16_t> out(count);
     for (size_t j = 0; j < count; ++j) {
-        const double pos = j * step;
+        const double pos = offset + j * step;
         while (pos - cursor >= 1) {
             std::rotate(window.begin(), window.begin() + 1, window.end());
             window[100] = sample(next++);

@@ -131,6 +131,56 @@ TEST(Resample, VectorAndPortableLoopsGiveTheSameBits) {
     }
 }
 
+// Time alignment: output sample j sits at source position j x count /
+// destination count, going down (through the low-pass, whose delay is made
+// up for) as going up. A 1 kHz tone keeps its level and phase against the
+// exact 1 kHz at the new rate over 2 s (within 0.005 dB at 44.1 to 16 kHz;
+// elsewhere the low-pass's pass band and the kernel's 50 truncated phases
+// cost up to 0.02 dB and 0.02 rad), and clicks near the start, the middle and
+// the end come out where their times fall.
+TEST(Resample, OutputIsAlignedWithTheSourceInTime) {
+    struct Pair {
+        uint32_t from, to;
+        double dB;
+    };
+    const Pair pairs[] = {{44100, 16000, 0.005}, {16000, 8000, 0.02}, {48000, 44100, 0.02}, {8000, 22050, 0.02}};
+    for (const auto& [from, to, dB] : pairs) {
+        SCOPED_TRACE(::testing::Message() << from << "->" << to);
+        const size_t n = 2 * from;
+        const auto tone = Tone(n, from, 1000.0, 16000.0);
+        const auto y = Resample(2, from, to, tone);
+        // The 1 kHz component of the middle (0.1 s off either end), by
+        // least squares against sine and cosine.
+        auto level = [](const std::vector<int16_t>& v, double rate) {
+            double a = 0, b = 0;
+            size_t m = 0;
+            const size_t edge = static_cast<size_t>(rate / 10);
+            for (size_t j = edge; j + edge < v.size(); ++j) {
+                const double t = 2 * M_PI * 1000.0 * static_cast<double>(j) / rate;
+                a += v[j] * std::sin(t);
+                b += v[j] * std::cos(t);
+                ++m;
+            }
+            return std::pair<double, double>{2 * std::sqrt(a * a + b * b) / m, std::atan2(b, a)};
+        };
+        const auto [outLevel, outPhase] = level(y, to);
+        const auto [inLevel, inPhase] = level(tone, from);
+        EXPECT_NEAR(20 * std::log10(outLevel / inLevel), 0.0, dB);
+        EXPECT_NEAR(outPhase, inPhase, 0.02);
+
+        for (size_t at : {size_t{300}, n / 2 + 17, n - 300}) {
+            std::vector<int16_t> click(n, 0);
+            click[at] = 30000;
+            const auto c = Resample(2, from, to, click);
+            size_t peak = 0;
+            for (size_t j = 0; j < c.size(); ++j)
+                if (std::abs(c[j]) > std::abs(c[peak])) peak = j;
+            const double want = static_cast<double>(at) * static_cast<double>(c.size()) / static_cast<double>(n);
+            EXPECT_NEAR(static_cast<double>(peak), want, 0.51) << "click at " << at;
+        }
+    }
+}
+
 TEST(Resample, SameRateKeepsTheSamplesWithinOne) {
     const auto x = Noise(8000, 7);
     const auto y = Resample(1, 8000, 8000, x);

@@ -4,11 +4,13 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <mutex>
 #include <random>
 #include <vector>
 
 #include "ResampleTestSupport.h"
+#include "support/RiffBuilder.h"
 #include "support/TestSupport.h"
 #include "dsp/resample/C_PCMResample.h"
 #include "wave/C_WavData.h"
@@ -220,6 +222,41 @@ TEST(ResampleWav, UnopenableSourceWritesNothing) {
     EXPECT_EQ(r.ResampleFile(2, junk.c_str(), out.c_str(), 2, 8000, 1.0, nullptr), 0);
     EXPECT_EQ(r.ResampleFile(2, dir.File("missing.wav").c_str(), out.c_str(), 2, 8000, 1.0, nullptr), 0);
     EXPECT_FALSE(test::FileExists(out));
+}
+
+// A file's rate is untrusted: a rate below 1000 Hz on either side, or a
+// change of more than 256 times either way, is refused before anything is
+// allocated, with a message naming the rate; nothing is written.
+TEST(ResampleWav, UntrustedRatesAreRefusedUpFront) {
+    struct Case {
+        uint32_t fileRate, target;
+        bool ok;
+        const char* message;
+    };
+    const Case cases[] = {
+        {1, 16000, false, "1 Hz"},          {999, 8000, false, "999 Hz"},       {1000, 16000, true, ""},
+        {8000, 500, false, "500 Hz"},       {8000, 0, false, "0 Hz"},           {1000, 256000, true, ""},
+        {1000, 256001, false, "256001 Hz"}, {384000, 1500, true, ""},           {384000, 1499, false, "1499 Hz"},
+        {400000, 8000, false, "400000 Hz"},
+    };
+    test::TempDir dir;
+    const std::vector<uint8_t> samples = test::RiffBuilder::Pcm16(Noise(3000, 7));
+    for (const Case& c : cases) {
+        const std::string in = dir.File("in.wav"), out = dir.File("out.wav");
+        test::RiffBuilder wav;
+        wav.Fmt(1, 1, c.fileRate, 16).Chunk("data", samples);
+        ASSERT_TRUE(test::WriteFileBytes(in, wav.Bytes()));
+        test::MessageCapture messages;
+        C_PCMResample r;
+        EXPECT_EQ(r.ResampleFile(2, in.c_str(), out.c_str(), 2, c.target, 1.0, nullptr), c.ok ? 1 : 0)
+            << c.fileRate << "->" << c.target;
+        EXPECT_EQ(test::FileExists(out), c.ok) << c.fileRate << "->" << c.target;
+        if (!c.ok) {
+            EXPECT_TRUE(messages.Saw(c.message)) << c.fileRate << "->" << c.target;
+        }
+        EXPECT_EQ(C_PCMResample::DestinationCount(c.fileRate, c.target, 3000) != 0, c.ok);
+        std::remove(out.c_str());
+    }
 }
 
 }  // namespace

@@ -236,6 +236,11 @@ TEST(ApmFile, EachCoderDecodesOneSamplePerCodeAndReopensWithItsClass) {
         ASSERT_NE(opened, nullptr);
         EXPECT_STREQ(factory.LastClassName(), c.cls);
         EXPECT_EQ(opened->GetWavInfo()->GetSampleCount(), n);
+        // Opened with decoding asked for, the file is decoded by the decoder
+        // its offset 20 names: 0 the classic one, 1 the search coder's.
+        C_WavData* decoded = static_cast<C_WavFile*>(opened)->Sound();
+        ASSERT_NE(decoded, nullptr);
+        for (uint32_t i = 0; i < n; ++i) ASSERT_EQ(decoded->Sample(i, 0) + 2048, expect[i]) << i;
         opened->Release();
     }
     EXPECT_EQ(0, std::memcmp(test::ReadFileBytes(dir.File("six.apm")).data(), "WAP6", 4));
@@ -483,6 +488,8 @@ TEST(ApmFile, MalformedHeadersAreRefused) {
         {"channels 0", 8, 0, 2},
         {"channels 2", 8, 2, 2},
         {"rate 0", 12, 0, 2},
+        {"rate 1", 12, 1, 2},
+        {"rate 999", 12, 999, 2},
         {"code width", 10, 6, 1},
         {"code bits", 24, 6, 2},
         {"source bits", 54, 16, 2},
