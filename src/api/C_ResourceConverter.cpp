@@ -4,6 +4,10 @@
 #include <string>
 
 #include "api/C_ModuleStatInfoMgr.h"
+#include "api/TempName.h"
+#include "formats/registry/FormatId.h"
+#include "formats/registry/FormatRegistry.h"
+#include "midi/xmf/XmfWriter.h"
 #include "formats/registry/C_WavFileFormat.h"
 #include "foundation/LibraryLoader.h"
 #include "platform/Platform.h"
@@ -18,6 +22,14 @@ constexpr const char* kLibraryName = "Ombry.dll";
 constexpr const char* kEntryName = "ConvertResourceToBinary";
 
 bool Usable(const char* path) { return path != nullptr && path[0] != '\0'; }
+
+// The extension of a path's file name, with its dot; empty when it has none.
+std::string ExtensionOf(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/:");
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string();
+    return path.substr(dot);
+}
 
 // Header text; line ends are written as CR LF on every platform.
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -65,8 +77,33 @@ uint32_t C_ResourceConverter::ConvertToBinary(const char* chipPath, const char* 
     return resource_converter::ConvertWithLibrary(kLibraryName, kEntryName, chipPath, binaryPath);
 }
 
-int32_t C_ResourceConverter::ConvertToXmf(const char*, const char*) { return 0; }
-int32_t C_ResourceConverter::ConvertApmToXmf(const char*, const char*) { return 0; }
+int32_t C_ResourceConverter::ConvertToXmf(const char* source, const char* xmfPath) {
+    if (!Usable(source) || !Usable(xmfPath)) return 0;
+    const FormatId id = GetFormatIdFromExtension(ExtensionOf(source).c_str());
+    if (id == kFormatApm) return ConvertApmToXmf(source, xmfPath);
+    if (id != kFormatWav) return 0;
+    // The sound is coded to a temporary APM file first; every temporary name
+    // goes with the TempNames object, the placeholder included.
+    TempNames temp;
+    const std::string placeholder = temp.Placeholder("tmp");
+    if (placeholder.empty()) return 0;
+    const std::string apm = temp.Derived(placeholder, ".apm");
+    if (!ConvertFormat(source, apm.c_str(), kFormatApm)) return 0;
+    return ConvertApmToXmf(apm.c_str(), xmfPath);
+}
+
+int32_t C_ResourceConverter::ConvertApmToXmf(const char* apmPath, const char* xmfPath) {
+    if (!Usable(apmPath) || !Usable(xmfPath)) return 0;
+    if (GetFormatIdFromExtension(ExtensionOf(apmPath).c_str()) != kFormatApm) return 0;
+    // The binary and the byte-array header written beside it are both
+    // temporary.
+    TempNames temp;
+    const std::string binary = temp.Placeholder("tmp");
+    if (binary.empty()) return 0;
+    temp.Derived(binary, ".h");
+    if (!ConvertToBinary(apmPath, binary.c_str())) return 0;
+    return xmf::WriteXmf(binary.c_str(), xmfPath, xmf::kXmfSpeech) ? 1 : 0;
+}
 
 void C_ResourceConverter::WriteByteArrayHeader(const char* binaryPath) {
     if (!Usable(binaryPath)) return;

@@ -32,7 +32,9 @@ public:
     // binary; on success writes binaryPath + ".h" as well. Returns the
     // library's result (nonzero on success) or 0.
     uint32_t ConvertToBinary(const char* chipPath, const char* binaryPath);
-    // Pack a sound or an APM file into an XMF container: not available yet, 0.
+    // Packs a WAV or APM file into an XMF container around its resource
+    // binary (a WAV file is coded to APM first). Temporary files are removed
+    // on every path.
     int32_t ConvertToXmf(const char* source, const char* xmfPath);
     int32_t ConvertApmToXmf(const char* apmPath, const char* xmfPath);
     // Writes the binary's bytes as a C array to binaryPath + ".h". Silent on

@@ -51,8 +51,22 @@ uint32_t EsbCodecParam(uint32_t coderValue, uint32_t bitRate, uint32_t coderFlag
 }
 
 int32_t ConvertWavToCodecFormat(const char*, const char*, const char*, uint32_t, uint32_t, uint32_t) { return 0; }
-int32_t ConvertWavToXmf(const char*, const char*) { return 0; }
-int32_t ConvertWavToXmfWithResample(const char*, const char*, uint32_t) { return 0; }
+int32_t ConvertWavToXmf(const char* source, const char* xmf) {
+    if (!ValidPath(source) || !ValidPath(xmf)) return 0;
+    C_ResourceConverter converter;
+    return converter.ConvertToXmf(source, xmf);
+}
+int32_t ConvertWavToXmfWithResample(const char* source, const char* xmf, uint32_t rate) {
+    if (!ValidPath(source) || !ValidPath(xmf)) return 0;
+    C_ResourceConverter converter;
+    C_PCMResample resampler;
+    TempNames temp;  // the resampled sound is removed on every path
+    std::string placeholder = temp.Placeholder();
+    if (placeholder.empty()) return 0;
+    std::string resampled = temp.Derived(placeholder, ".wav");
+    if (!resampler.ResampleFile(2, source, resampled.c_str(), 2, rate, 1.0, nullptr)) return 0;
+    return converter.ConvertToXmf(resampled.c_str(), xmf);
+}
 int32_t ResampleWav(const char* source, const char* output, uint32_t rate) {
     if (!ValidPath(source) || !ValidPath(output)) return 0;
     C_PCMResample resampler;

@@ -1,6 +1,7 @@
 #include "midi/smf/C_MidiFile.h"
 
 #include <cstring>
+#include <filesystem>
 #include <limits>
 
 #include "midi/smf/C_MidiEvent.h"
@@ -84,7 +85,9 @@ int32_t C_MidiFile::Save(const char* path) {
     const bool ok = file->Write(image->data(), image->size()) && file->Close();
     if (!ok) {
         file.reset();
-        platform::DeleteFile(path);
+        // Only a plain file of ours is removed, never a device at that path.
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(path, ec)) platform::DeleteFile(path);
         return 0;
     }
     return 1;
