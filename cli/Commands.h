@@ -26,6 +26,11 @@ int RunInfo(const Options& options);
 int RunConvert(const Options& options);
 int RunResample(const Options& options);
 
+// MIDI files and XMF containers (MidiCommands.cpp).
+bool IsMidiFile(const std::string& path);
+int RunMidiInfo(const std::string& path, bool json);
+int RunConvertToXmf(const Options& options);
+
 // "cadenzor: <file>: <reason>" on standard error.
 void Fail(const std::string& file, const std::string& reason);
 
