@@ -258,6 +258,10 @@ int RunCheck(const Options& options) {
 int RunInfo(const Options& options) {
     int status = kExitOk;
     for (const auto& path : options.inputs) {
+        if (IsMidiFile(path)) {
+            if (RunMidiInfo(path, options.json) != kExitOk) status = kExitFailed;
+            continue;
+        }
         auto temp = platform::TempFolder::Create();
         std::string className, failure = "cannot make a temporary folder";
         RefPtr<C_WavFile> file = temp ? OpenInput(path, *temp, className, failure) : nullptr;
@@ -298,6 +302,7 @@ bool Resample(const Options& options, const std::string& input, const std::strin
 int RunConvert(const Options& options) {
     const std::string& input = options.inputs.front();
     const std::string& output = options.output;
+    if (CompareNoCase(Extension(output), ".xmf") == 0) return RunConvertToXmf(options);
     uint32_t outId = GetFormatIdFromExtension(Extension(output).c_str());
     if (outId == kFormatNone) {
         Fail(output, "unknown output format '" + Extension(output) + "' (use .wav, .apm, .mdm, ...)");

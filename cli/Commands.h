@@ -33,6 +33,11 @@ int RunResample(const Options& options);
 // Cuts an RBF resource to at most --max-bytes bytes (whole blocks, end mark).
 int RunCut(const Options& options);
 
+// MIDI files and XMF containers (MidiCommands.cpp).
+bool IsMidiFile(const std::string& path);
+int RunMidiInfo(const std::string& path, bool json);
+int RunConvertToXmf(const Options& options);
+
 // "cadenzor: <file>: <reason>" on standard error.
 void Fail(const std::string& file, const std::string& reason);
 

@@ -66,8 +66,25 @@ uint32_t EsbCodecParam(uint32_t coderValue, uint32_t bitRate, uint32_t coderFlag
 }
 
 int32_t ConvertWavToCodecFormat(const char*, const char*, const char*, uint32_t, uint32_t, uint32_t) { return 0; }
-int32_t ConvertWavToXmf(const char*, const char*) { return 0; }
-int32_t ConvertWavToXmfWithResample(const char*, const char*, uint32_t) { return 0; }
+int32_t ConvertWavToXmf(const char* source, const char* xmf) {
+    if (!ValidPath(source) || !ValidPath(xmf)) return 0;
+    // The sound is coded through temporary files before the XMF is written.
+    if (!DistinctFiles({source}, {xmf}, InPlace::kAllowed)) return 0;
+    C_ResourceConverter converter;
+    return converter.ConvertToXmf(source, xmf);
+}
+int32_t ConvertWavToXmfWithResample(const char* source, const char* xmf, uint32_t rate) {
+    if (!ValidPath(source) || !ValidPath(xmf)) return 0;
+    if (!DistinctFiles({source}, {xmf}, InPlace::kAllowed)) return 0;
+    auto temp = platform::TempFolder::Create();
+    if (!temp) return 0;
+    std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
+    C_PCMResample resampler;
+    if (!resampler.ResampleFile(kResampleSinc2, source, resampled.c_str(), kFormatWav, rate, kResampleSpare, nullptr))
+        return 0;
+    C_ResourceConverter converter;
+    return converter.ConvertToXmf(resampled.c_str(), xmf);
+}
 int32_t ResampleWav(const char* source, const char* output, uint32_t rate) {
     if (!ValidPath(source) || !ValidPath(output)) return 0;
     if (!DistinctFiles({source}, {output}, InPlace::kAllowed)) return 0;

@@ -4,6 +4,10 @@
 #include <string>
 
 #include "api/resconv/C_ModuleStatInfoMgr.h"
+#include "formats/registry/FormatId.h"
+#include "formats/registry/FormatRegistry.h"
+#include "midi/xmf/XmfWriter.h"
+#include "platform/SafeFiles.h"
 #include "formats/registry/C_WavFileFormat.h"
 #include "foundation/LibraryLoader.h"
 #include "platform/Platform.h"
@@ -23,6 +27,14 @@ bool Usable(const char* path) { return path != nullptr && path[0] != '\0'; }
 
 void ReleaseSource(I_WavFile* file) {
     if (auto* loaded = dynamic_cast<C_WavFile*>(file)) loaded->ReleaseSource();
+}
+
+// The extension of a path's file name, with its dot; empty when it has none.
+std::string ExtensionOf(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/:");
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string();
+    return path.substr(dot);
 }
 
 // Header text; line ends are written as CR LF on every platform.
@@ -75,8 +87,31 @@ uint32_t C_ResourceConverter::ConvertToBinary(const char* chipPath, const char* 
     return resource_converter::ConvertWithLibrary(kLibraryName, kEntryName, chipPath, binaryPath);
 }
 
-int32_t C_ResourceConverter::ConvertToXmf(const char*, const char*) { return 0; }
-int32_t C_ResourceConverter::ConvertApmToXmf(const char*, const char*) { return 0; }
+int32_t C_ResourceConverter::ConvertToXmf(const char* source, const char* xmfPath) {
+    if (!Usable(source) || !Usable(xmfPath)) return 0;
+    const FormatId id = GetFormatIdFromExtension(ExtensionOf(source).c_str());
+    if (id == kFormatApm) return ConvertApmToXmf(source, xmfPath);
+    if (id != kFormatWav) return 0;
+    // The sound is coded to a temporary APM file first, in a private folder
+    // removed on every path.
+    auto temp = platform::TempFolder::Create();
+    if (!temp) return 0;
+    const std::string apm = temp->File("sound.apm");
+    if (!ConvertFormat(source, apm.c_str(), kFormatApm)) return 0;
+    return ConvertApmToXmf(apm.c_str(), xmfPath);
+}
+
+int32_t C_ResourceConverter::ConvertApmToXmf(const char* apmPath, const char* xmfPath) {
+    if (!Usable(apmPath) || !Usable(xmfPath)) return 0;
+    if (GetFormatIdFromExtension(ExtensionOf(apmPath).c_str()) != kFormatApm) return 0;
+    // The binary and the byte-array header written beside it are both
+    // temporary: a private folder removed on every path.
+    auto temp = platform::TempFolder::Create();
+    if (!temp) return 0;
+    const std::string binary = temp->File("resource.bin");
+    if (!ConvertToBinary(apmPath, binary.c_str())) return 0;
+    return xmf::WriteXmf(binary.c_str(), xmfPath, xmf::kXmfSpeech) ? 1 : 0;
+}
 
 bool C_ResourceConverter::WriteByteArrayHeader(const char* binaryPath) {
     if (!Usable(binaryPath)) {

@@ -33,7 +33,9 @@ public:
     // library's result (nonzero on success) or 0; 0 as well when the header
     // cannot be written (the binary then stays, and a message says why).
     uint32_t ConvertToBinary(const char* chipPath, const char* binaryPath);
-    // Pack a sound or an APM file into an XMF container: not available yet, 0.
+    // Packs a WAV or APM file into an XMF container around its resource
+    // binary (a WAV file is coded to APM first). Temporary files are removed
+    // on every path.
     int32_t ConvertToXmf(const char* source, const char* xmfPath);
     int32_t ConvertApmToXmf(const char* apmPath, const char* xmfPath);
     // Writes the binary's bytes as a C array to binaryPath + ".h". False on
