@@ -34,6 +34,13 @@ std::optional<uint64_t> File::Position() {
     return pos;
 }
 
+int64_t GetFileLength(const std::string& path) {
+    auto file = File::Open(path, open_flags::kRead | open_flags::kShareDenyWrite);
+    if (!file) return -1;
+    auto size = file->Size();
+    return size ? static_cast<int64_t>(*size) : -1;
+}
+
 Library::~Library() { Free(); }
 
 Library::Library(Library&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {

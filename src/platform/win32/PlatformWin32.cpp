@@ -493,13 +493,6 @@ bool GetFileTimes(const std::string& path, FileTime* creation, FileTime* lastAcc
     return true;
 }
 
-int64_t GetFileLength(const std::string& path) {
-    auto file = File::Open(path, open_flags::kRead | open_flags::kShareDenyWrite);
-    if (!file) return -1;
-    auto size = file->Size();
-    return size ? static_cast<int64_t>(*size) : -1;
-}
-
 std::string TempDirectory() {
     char buffer[MAX_PATH + 1] = {};
     DWORD n = ::GetTempPathA(MAX_PATH, buffer);
