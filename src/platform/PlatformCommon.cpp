@@ -34,6 +34,13 @@ std::optional<uint64_t> File::Position() {
     return pos;
 }
 
+int64_t GetFileLength(const std::string& path) {
+    auto file = File::Open(path, open_flags::kRead | open_flags::kShareDenyWrite);
+    if (!file) return -1;
+    auto size = file->Size();
+    return size ? static_cast<int64_t>(*size) : -1;
+}
+
 Library::~Library() { Free(); }
 
 Library::Library(Library&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
@@ -48,6 +55,44 @@ Library& Library::operator=(Library&& other) noexcept {
         other.handle_ = nullptr;
     }
     return *this;
+}
+
+std::optional<Library> Library::LoadPath(const std::string& path, uint32_t* error) {
+    uint32_t code = 0;
+    void* handle = detail::OpenLibraryFile(path, &code);
+    if (!handle) {
+        SetLastError(code);
+        if (error) *error = code;
+        return std::nullopt;
+    }
+    Library lib;
+    lib.handle_ = handle;
+    lib.path_ = path;
+    if (error) *error = 0;
+    return lib;
+}
+
+std::optional<Library> Library::LoadSibling(const std::string& windowsName, uint32_t* error) {
+    if (!detail::IsBareFileName(windowsName)) {
+        SetLastError(kErrorModNotFound);
+        if (error) *error = kErrorModNotFound;
+        return std::nullopt;
+    }
+    return LoadPath(SiblingDirectory() + LibraryFileName(windowsName), error);
+}
+
+void Library::Free() {
+    if (handle_) detail::CloseLibraryFile(handle_);
+    handle_ = nullptr;
+}
+
+void ShowMessage(const std::string& title, const std::string& text) {
+    if (MessageSink sink = detail::CurrentMessageSink()) {
+        sink(title, text);
+        return;
+    }
+    if (detail::ShowSystemMessageBox(title, text)) return;
+    detail::WriteMessageLine(title, text);
 }
 
 void SetMessageSink(MessageSink sink) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "../dsp/resample/ReferenceResample.h"
+#include "../support/RiffBuilder.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -44,6 +45,15 @@
 static_assert(FLT_EVAL_METHOD == 0, "doubles must be evaluated in 64 bits (SSE2 on 32-bit x86)");
 
 namespace {
+
+using cz::test::Le16At;
+using cz::test::Put16;
+using cz::test::Put32;
+using cz::test::PutTag;
+using cz::test::RiffBuilder;
+using cz::test::Samples16;
+using cz::test::SplitWav;
+using cz::test::WavChunks;
 
 // The call shapes of the exports, written out here rather than taken from
 // the header so that a header whose calling convention or arguments drift
@@ -126,16 +136,6 @@ const std::vector<Row> kRows = {
 
 // ---- input files ----
 
-void Put16(std::vector<uint8_t>& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Put32(std::vector<uint8_t>& b, uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-void PutTag(std::vector<uint8_t>& b, const char* tag) { b.insert(b.end(), tag, tag + 4); }
-
 // PCM WAV of a tone sweep. Integer arithmetic on a fixed table, so both
 // systems write the same bytes whatever their libm.
 std::vector<uint8_t> MakeWav(uint32_t rate, uint16_t bits, uint32_t frames) {
@@ -152,23 +152,7 @@ std::vector<uint8_t> MakeWav(uint32_t rate, uint16_t bits, uint32_t frames) {
         else
             Put16(data, static_cast<uint16_t>(static_cast<int16_t>(sample)));
     }
-    std::vector<uint8_t> b;
-    uint16_t align = bits / 8;
-    PutTag(b, "RIFF");
-    Put32(b, static_cast<uint32_t>(36 + data.size()));
-    PutTag(b, "WAVE");
-    PutTag(b, "fmt ");
-    Put32(b, 16);
-    Put16(b, 1);
-    Put16(b, 1);
-    Put32(b, rate);
-    Put32(b, rate * align);
-    Put16(b, align);
-    Put16(b, bits);
-    PutTag(b, "data");
-    Put32(b, static_cast<uint32_t>(data.size()));
-    b.insert(b.end(), data.begin(), data.end());
-    return b;
+    return RiffBuilder().Fmt(1, 1, rate, bits).Chunk("data", data, false).Bytes();
 }
 
 std::vector<uint8_t> MakeNotWave() {
@@ -262,29 +246,16 @@ int32_t Call(const Row& row, void* entry, const std::string& in, const std::vect
 
 // PCM WAV of noise from a fixed linear congruential generator.
 std::vector<uint8_t> MakeNoiseWav(uint32_t rate, uint32_t frames, std::vector<int16_t>* samples) {
-    std::vector<uint8_t> b;
-    PutTag(b, "RIFF");
-    Put32(b, 36 + frames * 2);
-    PutTag(b, "WAVE");
-    PutTag(b, "fmt ");
-    Put32(b, 16);
-    Put16(b, 1);
-    Put16(b, 1);
-    Put32(b, rate);
-    Put32(b, rate * 2);
-    Put16(b, 2);
-    Put16(b, 16);
-    PutTag(b, "data");
-    Put32(b, frames * 2);
+    std::vector<uint8_t> data;
     uint32_t state = rate;
     samples->clear();
     for (uint32_t i = 0; i < frames; ++i) {
         state = state * 1664525u + 1013904223u;
         const auto v = static_cast<int16_t>(static_cast<int32_t>(state >> 16) - 32768);
         samples->push_back(v);
-        Put16(b, static_cast<uint16_t>(v));
+        Put16(data, static_cast<uint16_t>(v));
     }
-    return b;
+    return RiffBuilder().Fmt(1, 1, rate, 16).Chunk("data", data).Bytes();
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
@@ -298,22 +269,10 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
     return bytes;
 }
 
-uint32_t Get16(const std::vector<uint8_t>& b, size_t at) { return b[at] | b[at + 1] << 8; }
-uint32_t Get32(const std::vector<uint8_t>& b, size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
-
 // The 16-bit samples of a WAV file's data chunk; empty when there is none.
 std::vector<int16_t> WavSamples(const std::vector<uint8_t>& b) {
-    std::vector<int16_t> samples;
-    for (size_t at = 12; at + 8 <= b.size();) {
-        const uint32_t size = Get32(b, at + 4);
-        if (std::memcmp(&b[at], "data", 4) == 0) {
-            for (size_t k = at + 8; k + 2 <= b.size() && k < at + 8 + size; k += 2)
-                samples.push_back(static_cast<int16_t>(Get16(b, k)));
-            break;
-        }
-        at += 8 + size + (size & 1);
-    }
-    return samples;
+    WavChunks chunks;
+    return SplitWav(b, chunks) ? Samples16(chunks.data) : std::vector<int16_t>{};
 }
 
 // Results where an extended-precision unit or a fused multiply-add would
@@ -352,7 +311,7 @@ void CheckFloatingPointHazards(const Loaded& lib, const std::string& inDir, cons
             const std::string bin = outDir + "cutoff-" + std::to_string(rate) + "-" + ext + ".bin";
             const int32_t result = fn(in.c_str(), out.c_str(), bin.c_str());
             const std::vector<uint8_t> bytes = ReadFileBytes(out);
-            const uint32_t got = bytes.size() >= 16 ? Get16(bytes, 14) : 0;
+            const uint32_t got = bytes.size() >= 16 ? Le16At(bytes, 14) : 0;
             std::printf("cutoff-%s-%u %u\n", ext, rate, got);
             tally.Check(result == 1 && got == expected,
                         std::string("cut-off of ") + ext + " at " + std::to_string(rate) + " Hz: " + std::to_string(got) +

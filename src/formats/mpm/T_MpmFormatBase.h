@@ -40,10 +40,9 @@ public:
         std::memcpy(code_, code, 4);
         std::memcpy(secondCode_, secondCode, 4);
     }
-    // 1.
     ~T_MpmFormatBase() override = default;
 
-    // 2. Reads the 62-byte header, requires the format code (or the accepted
+    // Reads the 62-byte header, requires the format code (or the accepted
     // alternative), checks every section against the file size, requires the
     // "MCMD" and "WSIL" block headers, and with loadFlag describes the sound
     // as the source PCM section (rate, count x 2 bytes, channels, the decoded
@@ -79,7 +78,7 @@ public:
         }
         return 1;
     }
-    // 3. Reads the source PCM words.
+    // Reads the source PCM words.
     int32_t LoadSamples(uint32_t) override { return this->LoadSampleWords(header_.sourceCount, false); }
     // The decoded section in place of the source words: what the chip plays.
     int32_t LoadPlayedSound() override {
@@ -91,10 +90,10 @@ public:
         this->SetDataOffset(header_.sourceOffset);
         return ok;
     }
-    // 4. Writes the container; the frame section comes from WriteFrames.
-    // A failure removes the partly written file and returns 0.
+    // Writes the container; the frame section comes from WriteFrames.
+    // A failure leaves nothing under the path and returns 0.
     int32_t Save(const char* path) override;
-    // 5.
+    // The container is never scrambled.
     bool IsScrambled() const override { return false; }
     std::string HeaderSummary() const override {
         const S_MpmHeader& h = header_;

@@ -28,17 +28,17 @@ public:
     static constexpr uint32_t kTypeScrambled = kFormatEnSrc;
 
     C_SrcFile();
-    // 1.
     ~C_SrcFile() override;
-    // 2. Checks the header; *outFlags (when given) receives 1 for a scrambled
+    // Checks the header; *outFlags (when given) receives 1 for a scrambled
     // file and 0 otherwise. With loadFlag, attaches the sound's format.
     int32_t ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_t loadFlag, uint32_t* outFlags) override;
-    // 3. Reads the sample words at the data offset (unscrambled for type 13).
+    // Reads the sample words at the data offset (unscrambled for type 13).
     int32_t LoadSamples(uint32_t flag) override;
-    // 4. Writes the header and the sound's samples in chip form. The sound is
+    // Writes the header and the sound's samples in chip form. The sound is
     // never changed: conversion, mixdown and scrambling work on copies.
     int32_t Save(const char* path) override;
-    // 5.
+    // True for the scrambled variant (type 13), whose sample words are
+    // stored scrambled.
     virtual bool IsScrambled() const { return false; }
     // A few "name: value" lines describing the header as read, for tools.
     virtual std::string HeaderSummary() const;

@@ -428,13 +428,6 @@ bool GetFileTimes(const std::string& path, FileTime* creation, FileTime* lastAcc
     return true;
 }
 
-int64_t GetFileLength(const std::string& path) {
-    auto file = File::Open(path, open_flags::kRead | open_flags::kShareDenyWrite);
-    if (!file) return -1;
-    auto size = file->Size();
-    return size ? static_cast<int64_t>(*size) : -1;
-}
-
 std::string TempDirectory() {
     const char* env = std::getenv("TMPDIR");
     std::string dir = (env && *env && DirectoryExists(env)) ? env : "/tmp";
@@ -492,28 +485,21 @@ void SetModuleHandle(void*) {}
 
 // ---- libraries ----
 
-std::optional<Library> Library::LoadPath(const std::string& path, uint32_t* error) {
+namespace detail {
+
+void* OpenLibraryFile(const std::string& path, uint32_t* code) {
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        t_lastError = FileExists(path) ? kErrorBadExeFormat : kErrorModNotFound;
-        if (error) *error = t_lastError;
-        return std::nullopt;
-    }
-    Library lib;
-    lib.handle_ = handle;
-    lib.path_ = path;
-    if (error) *error = 0;
-    return lib;
+    if (!handle) *code = FileExists(path) ? kErrorBadExeFormat : kErrorModNotFound;
+    return handle;
 }
 
-std::optional<Library> Library::LoadSibling(const std::string& windowsName, uint32_t* error) {
-    if (windowsName.empty() || windowsName.find('/') != std::string::npos) {
-        t_lastError = kErrorModNotFound;
-        if (error) *error = t_lastError;
-        return std::nullopt;
-    }
-    return LoadPath(SiblingDirectory() + LibraryFileName(windowsName), error);
-}
+void CloseLibraryFile(void* handle) { ::dlclose(handle); }
+
+bool IsBareFileName(const std::string& name) { return !name.empty() && name.find('/') == std::string::npos; }
+
+bool ShowSystemMessageBox(const std::string&, const std::string&) { return false; }
+
+}  // namespace detail
 
 void* Library::Entry(const char* name, uint32_t* error) const {
     if (!handle_ || !name) {
@@ -527,21 +513,6 @@ void* Library::Entry(const char* name, uint32_t* error) const {
         if (error) *error = t_lastError;
     }
     return entry;
-}
-
-void Library::Free() {
-    if (handle_) ::dlclose(handle_);
-    handle_ = nullptr;
-}
-
-// ---- messages ----
-
-void ShowMessage(const std::string& title, const std::string& text) {
-    if (MessageSink sink = detail::CurrentMessageSink()) {
-        sink(title, text);
-        return;
-    }
-    detail::WriteMessageLine(title, text);
 }
 
 // ---- threads ----

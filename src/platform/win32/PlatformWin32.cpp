@@ -493,13 +493,6 @@ bool GetFileTimes(const std::string& path, FileTime* creation, FileTime* lastAcc
     return true;
 }
 
-int64_t GetFileLength(const std::string& path) {
-    auto file = File::Open(path, open_flags::kRead | open_flags::kShareDenyWrite);
-    if (!file) return -1;
-    auto size = file->Size();
-    return size ? static_cast<int64_t>(*size) : -1;
-}
-
 std::string TempDirectory() {
     char buffer[MAX_PATH + 1] = {};
     DWORD n = ::GetTempPathA(MAX_PATH, buffer);
@@ -541,35 +534,34 @@ void SetModuleHandle(void* module) { g_module = static_cast<HMODULE>(module); }
 
 // ---- libraries ----
 
-std::optional<Library> Library::LoadPath(const std::string& path, uint32_t* error) {
+namespace detail {
+
+void* OpenLibraryFile(const std::string& path, uint32_t* code) {
     // No system error boxes for a missing or broken file: the caller reports.
     DWORD oldMode = 0;
     BOOL modeSet = ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
     HMODULE module = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    DWORD code = module ? 0 : ::GetLastError();
+    DWORD lastError = module ? 0 : ::GetLastError();
     if (modeSet) ::SetThreadErrorMode(oldMode, nullptr);
-    if (!module) {
-        Fail(code ? static_cast<uint32_t>(code) : kErrorModNotFound);
-        if (error) *error = t_lastError;
-        return std::nullopt;
-    }
-    Library lib;
-    lib.handle_ = module;
-    lib.path_ = path;
-    if (error) *error = 0;
-    return lib;
+    if (!module) *code = lastError ? static_cast<uint32_t>(lastError) : kErrorModNotFound;
+    return module;
 }
 
-std::optional<Library> Library::LoadSibling(const std::string& windowsName, uint32_t* error) {
-    // A bare file name only: never a path, so nothing outside our folder and
-    // never the current directory.
-    if (windowsName.empty() || windowsName.find_first_of("\\/:") != std::string::npos) {
-        Fail(kErrorModNotFound);
-        if (error) *error = t_lastError;
-        return std::nullopt;
-    }
-    return LoadPath(SiblingDirectory() + LibraryFileName(windowsName), error);
+void CloseLibraryFile(void* handle) { ::FreeLibrary(static_cast<HMODULE>(handle)); }
+
+// A bare file name only: never a path, so nothing outside our folder and
+// never the current directory.
+bool IsBareFileName(const std::string& name) {
+    return !name.empty() && name.find_first_of("\\/:") == std::string::npos;
 }
+
+bool ShowSystemMessageBox(const std::string& title, const std::string& text) {
+    if (!WantMessageBox()) return false;
+    ::MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_OK);
+    return true;
+}
+
+}  // namespace detail
 
 void* Library::Entry(const char* name, uint32_t* error) const {
     if (!handle_ || !name) {
@@ -589,25 +581,6 @@ void* Library::Entry(const char* name, uint32_t* error) const {
     static_assert(sizeof entry == sizeof proc);
     std::memcpy(&entry, &proc, sizeof entry);
     return entry;
-}
-
-void Library::Free() {
-    if (handle_) ::FreeLibrary(static_cast<HMODULE>(handle_));
-    handle_ = nullptr;
-}
-
-// ---- messages ----
-
-void ShowMessage(const std::string& title, const std::string& text) {
-    if (MessageSink sink = detail::CurrentMessageSink()) {
-        sink(title, text);
-        return;
-    }
-    if (WantMessageBox()) {
-        ::MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_OK);
-        return;
-    }
-    detail::WriteMessageLine(title, text);
 }
 
 // ---- threads ----

@@ -20,6 +20,8 @@
 
 #include "cadenzor/cadenzor.h"
 #include "decoders/mp3/Mp3FrameBuilder.h"
+#include "support/RiffBuilder.h"
+#include "support/Signals.h"
 #include "support/TestSupport.h"
 
 // Every private temporary folder the library makes comes from mkdtemp: this
@@ -65,18 +67,10 @@ protected:
     }
 
     static bool MakeInput(const std::string& path) {
-        // 1 s of a 16 kHz tone, written by hand: the test needs no tool.
+        // 1 s of a 16 kHz square tone, built in code: the test needs no tool.
         const uint32_t count = 16000;
-        std::vector<uint8_t> b = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
-                                  1, 0, 1, 0, 0x80, 0x3E, 0, 0, 0, 0x7D, 0, 0, 2, 0, 16, 0, 'd', 'a', 't', 'a'};
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>((count * 2) >> (8 * i)));
-        for (uint32_t i = 0; i < count; ++i) {
-            int16_t v = static_cast<int16_t>(((i / 8) % 2 ? 1 : -1) * 8000);
-            b.push_back(static_cast<uint8_t>(v));
-            b.push_back(static_cast<uint8_t>(v >> 8));
-        }
-        uint32_t riff = static_cast<uint32_t>(b.size() - 8);
-        for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
+        const auto pcm = cz::test::Square(count, 8, 8000, false);
+        const auto b = cz::test::RiffBuilder().Fmt(1, 1, 16000, 16).Chunk("data", cz::test::WordBytes(pcm)).Bytes();
         return cz::test::WriteFileBytes(path, b);
     }
     // 40 frames of silence: an MP3 file of about a second, built in code.

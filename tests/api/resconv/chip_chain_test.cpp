@@ -14,13 +14,11 @@
 #include "wave/C_SilenceSegment.h"
 #include "wave/C_WavData.h"
 #include "siblings/ombry/ResourceDecoder.h"
+#include "support/RiffBuilder.h"
 #include "support/TestSupport.h"
 
 namespace cz::test {
 namespace {
-
-uint16_t U16At(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
-uint32_t U32At(const std::vector<uint8_t>& b, size_t at) { return U16At(b, at) | (uint32_t{U16At(b, at + 2)} << 16); }
 
 // Speech-like 16-bit mono: voiced bursts with digital silence between them.
 std::vector<uint8_t> SpeechWav(uint32_t rate) {
@@ -32,35 +30,22 @@ std::vector<uint8_t> SpeechWav(uint32_t rate) {
         }
         pcm.insert(pcm.end(), 3000, int16_t{0});
     }
-    // A plain 44-byte PCM header and the samples.
-    const auto dataSize = static_cast<uint32_t>(pcm.size() * 2);
-    std::vector<uint8_t> wav;
-    wav.reserve(44 + dataSize);
-    auto text = [&](const char* s) {
-        for (int i = 0; i < 4; ++i) wav.push_back(static_cast<uint8_t>(s[i]));
-    };
-    auto u16 = [&](uint32_t v) { wav.push_back(static_cast<uint8_t>(v)), wav.push_back(static_cast<uint8_t>(v >> 8)); };
-    auto u32 = [&](uint32_t v) { u16(v), u16(v >> 16); };
-    text("RIFF"), u32(36 + dataSize), text("WAVE");
-    text("fmt "), u32(16), u16(1), u16(1), u32(rate), u32(rate * 2), u16(2), u16(16);
-    text("data"), u32(dataSize);
-    for (int16_t v : pcm) u16(static_cast<uint16_t>(v));
-    return wav;
+    return RiffBuilder().Fmt(1, 1, rate, 16).Chunk("data", WordBytes(pcm)).Bytes();
 }
 
 // The decoded section of an APM file, silence segments as mid-scale.
 std::vector<uint16_t> ApmPlayback(const std::vector<uint8_t>& apm, size_t* silenceCount) {
-    const uint32_t offset = U32At(apm, 36), count = U32At(apm, 40);
+    const uint32_t offset = Le32At(apm, 36), count = Le32At(apm, 40);
     std::vector<uint16_t> out(count);
-    for (uint32_t i = 0; i < count; ++i) out[i] = U16At(apm, offset + 2 * size_t{i});
+    for (uint32_t i = 0; i < count; ++i) out[i] = Le16At(apm, offset + 2 * size_t{i});
     *silenceCount = 0;
-    if (U16At(apm, 64) != 0) {
-        const uint32_t p = U32At(apm, 66);
-        const uint32_t sil = U32At(apm, p + 12);
-        const uint32_t first = U32At(apm, sil + 8), n = U32At(apm, sil + 12);
+    if (Le16At(apm, 64) != 0) {
+        const uint32_t p = Le32At(apm, 66);
+        const uint32_t sil = Le32At(apm, p + 12);
+        const uint32_t first = Le32At(apm, sil + 8), n = Le32At(apm, sil + 12);
         *silenceCount = n;
         for (uint32_t k = 0; k < n; ++k) {
-            const uint32_t a = U32At(apm, first + 8 * size_t{k}), b = U32At(apm, first + 8 * size_t{k} + 4);
+            const uint32_t a = Le32At(apm, first + 8 * size_t{k}), b = Le32At(apm, first + 8 * size_t{k} + 4);
             for (uint32_t i = a; i <= b && i < count; ++i) out[i] = 2048;
         }
     }
@@ -107,10 +92,10 @@ TEST(ChipChain, WavToMdmToBinary) {
     const DecodedResource r = DecodeResource(ReadFileBytes(bin));
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.rate, 12000);
-    const uint32_t offset = U32At(mdmBytes, 48), count = U32At(mdmBytes, 52);
+    const uint32_t offset = Le32At(mdmBytes, 48), count = Le32At(mdmBytes, 52);
     ASSERT_LE(offset + 2 * size_t{count}, mdmBytes.size());
     std::vector<uint16_t> expected(count);
-    for (uint32_t i = 0; i < count; ++i) expected[i] = U16At(mdmBytes, offset + 2 * size_t{i});
+    for (uint32_t i = 0; i < count; ++i) expected[i] = Le16At(mdmBytes, offset + 2 * size_t{i});
     ASSERT_EQ(r.samples.size(), expected.size());
     EXPECT_EQ(r.samples, expected);
 }
@@ -124,8 +109,7 @@ TEST(ChipChain, SilenceAndEventsReachTheBinary) {
         const bool quiet = i >= 3000 && i < 5500;
         words[i] = quiet ? 2048 : static_cast<uint16_t>(2048 + 800 * std::sin(i * 0.05) + 200 * std::sin(i * 0.31));
     }
-    std::vector<uint8_t> bytes(words.size() * 2);
-    for (size_t i = 0; i < words.size(); ++i) bytes[2 * i] = static_cast<uint8_t>(words[i]), bytes[2 * i + 1] = static_cast<uint8_t>(words[i] >> 8);
+    const std::vector<uint8_t> bytes = WordBytes(words);
     C_WavData sound;
     sound.SetFormat(16000, static_cast<uint32_t>(bytes.size()), 1, 12, 16, 0);
     sound.SetSampleData(bytes.data(), static_cast<uint32_t>(bytes.size()));
@@ -150,8 +134,8 @@ TEST(ChipChain, SilenceAndEventsReachTheBinary) {
             size_t silences = 0;
             expected = ApmPlayback(file, &silences);
         } else {
-            const uint32_t offset = U32At(file, 48), count = U32At(file, 52);
-            for (uint32_t i = 0; i < count; ++i) expected.push_back(U16At(file, offset + 2 * size_t{i}));
+            const uint32_t offset = Le32At(file, 48), count = Le32At(file, 52);
+            for (uint32_t i = 0; i < count; ++i) expected.push_back(Le16At(file, offset + 2 * size_t{i}));
         }
         const DecodedResource r = DecodeResource(ReadFileBytes(bin));
         ASSERT_TRUE(r.ok);

@@ -130,7 +130,7 @@ protected:
 };
 
 TEST_F(ResourceConverterChain, ApmToBinaryAndHeader) {
-    ChipFixture apm = BuildApm(VoiceSamples(2500), 0, 16000, {{900, 1200}}, {{300, 9, 4}});
+    ChipFixture apm = BuildApm(SwellingVoice12(2500), 0, 16000, {{900, 1200}}, {{300, 9, 4}});
     const std::string chip = dir_.File("voice.apm");
     const std::string bin = dir_.File("voice.bin");
     ASSERT_TRUE(WriteFileBytes(chip, apm.file));
@@ -157,7 +157,7 @@ TEST_F(ResourceConverterChain, ApmToBinaryAndHeader) {
 // message sink says why. The complete binary stays (as the chip file stays
 // when the binary fails); nothing else is left in its folder.
 TEST_F(ResourceConverterChain, HeaderFailureFailsWithAMessage) {
-    ChipFixture apm = BuildApm(VoiceSamples(400), 0, 8000, {}, {});
+    ChipFixture apm = BuildApm(SwellingVoice12(400), 0, 8000, {}, {});
     const std::string chip = dir_.File("h.apm");
     ASSERT_TRUE(WriteFileBytes(chip, apm.file));
     // A folder in the header's place.
@@ -203,7 +203,7 @@ TEST_F(ResourceConverterChain, FailureOfTheLibraryWritesNoHeader) {
 }
 
 TEST_F(ResourceConverterChain, MissingLibraryOrEntryShowsTheLoaderMessage) {
-    ChipFixture apm = BuildApm(VoiceSamples(500), 0, 8000, {}, {});
+    ChipFixture apm = BuildApm(SwellingVoice12(500), 0, 8000, {}, {});
     const std::string chip = dir_.File("v.apm");
     const std::string bin = dir_.File("v.bin");
     ASSERT_TRUE(WriteFileBytes(chip, apm.file));

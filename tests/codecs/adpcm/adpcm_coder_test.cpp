@@ -97,7 +97,7 @@ TEST(AdpcmCoder, LeadInWritesSixFullScaleCodes) {
 
 TEST(AdpcmCoder, FiveSamplesInModeTwoMakeEightCodes) {
     C_ADPCMEncDec coder(12, 64);
-    auto bytes = EncodeAll(coder, test::SpeechLike(5, 3), 2);
+    auto bytes = EncodeAll(coder, test::SpeechLike12(5, 3), 2);
     EXPECT_EQ(bytes.size(), 4u);
     EXPECT_EQ(coder.GetStepIndexTraceSize(), 8u);
 }
@@ -164,7 +164,7 @@ TEST(AdpcmCoder, FullScaleSquareWaveStaysInRange) {
 
 TEST(AdpcmCoder, FlushToSilenceEndsAtZeroOnAFourCodeBoundary) {
     for (uint32_t seed = 1; seed <= 40; ++seed) {
-        auto samples = test::SpeechLike(37 + seed * 101, seed, 300.0 * (seed % 7));
+        auto samples = test::SpeechLike12(37 + seed * 101, seed, 300.0 * (seed % 7));
         for (uint32_t mode : {0u, 1u, 4u}) {
             C_ADPCMEncDec coder(12, 64);
             auto bytes = EncodeAll(coder, samples, mode);
@@ -253,7 +253,7 @@ public:
 };
 
 TEST(AdpcmCoder, InlinedAndGeneralPathsAgree) {
-    std::vector<uint16_t> samples = test::SpeechLike(20000, 12, 2000.0);
+    std::vector<uint16_t> samples = test::SpeechLike12(20000, 12, 2000.0);
     std::mt19937 rng(13);
     for (int i = 0; i < 5000; ++i) samples.push_back(static_cast<uint16_t>(rng() % 2 ? 4095 : 0));
     for (int i = 0; i < 5000; ++i) samples.push_back(static_cast<uint16_t>(rng() % 4096));
@@ -268,7 +268,7 @@ TEST(AdpcmCoder, InlinedAndGeneralPathsAgree) {
 }
 
 TEST(AdpcmCoder, RoundTripKeepsSpeechLikeSignals) {
-    auto samples = test::SpeechLike(32000, 5);
+    auto samples = test::SpeechLike12(32000, 5);
     C_ADPCMEncDec coder(12, 64);
     auto bytes = EncodeAll(coder, samples, 2);
     auto decoded = DecodeAll(coder, bytes);
@@ -291,7 +291,7 @@ TEST(AdpcmCoder, EveryInputCodesAndOutOfRangeValuesAreClamped) {
 }
 
 TEST(AdpcmCoder, EncodeRangeCodesTheSlice) {
-    auto samples = test::SpeechLike(1000, 9);
+    auto samples = test::SpeechLike12(1000, 9);
     C_ADPCMEncDec coder(12, 64);
     std::vector<uint8_t> whole(coder.GetMaxEncodedSize(300, 1));
     uint32_t used = coder.EncodeRange(samples.data(), 0, 200, 300, whole.data(), static_cast<uint32_t>(whole.size()), 1,
@@ -302,7 +302,7 @@ TEST(AdpcmCoder, EncodeRangeCodesTheSlice) {
 }
 
 TEST(AdpcmCoder, EncodeFailsWhenTheBufferIsShortOrEmpty) {
-    auto samples = test::SpeechLike(100, 2);
+    auto samples = test::SpeechLike12(100, 2);
     C_ADPCMEncDec coder(12, 64);
     std::vector<uint8_t> small(20);
     EXPECT_EQ(coder.Encode(100, samples.data(), small.data(), 20, 2, nullptr), 0u);
@@ -322,7 +322,7 @@ TEST(AdpcmCoder, SizeBoundsCoverEveryMode) {
     EXPECT_EQ(coder.GetMaxEncodedSize(1000, 4), 632u);
     EXPECT_EQ(coder.GetMaxDecodedSize(1000, 0), 4u * 632u);
     EXPECT_EQ(coder.GetDecodedBufferSize(1000), 4000u);
-    auto samples = test::SpeechLike(3001, 4, 2000.0);
+    auto samples = test::SpeechLike12(3001, 4, 2000.0);
     for (uint32_t mode = 0; mode <= 4; ++mode) {
         auto bytes = EncodeAll(coder, samples, mode);
         EXPECT_GT(bytes.size(), 0u);
@@ -333,7 +333,7 @@ TEST(AdpcmCoder, SizeBoundsCoverEveryMode) {
 // A stream of K bytes holds 2K codes; GetMaxDecodedSize(K, mode) only covers
 // about K + 264 samples, GetDecodedBufferSize(K) covers them all.
 TEST(AdpcmCoder, DecodedBufferSizeHoldsEveryCode) {
-    auto samples = test::SpeechLike(4000, 6);
+    auto samples = test::SpeechLike12(4000, 6);
     C_ADPCMEncDec coder(12, 64);
     auto bytes = EncodeAll(coder, samples, 0);
     const auto k = static_cast<uint32_t>(bytes.size());
@@ -388,7 +388,7 @@ public:
 };
 
 TEST(AdpcmCoder, ProgressRunsFromBeginToOneHundredAndEnd) {
-    auto samples = test::SpeechLike(333, 8);
+    auto samples = test::SpeechLike12(333, 8);
     C_ADPCMEncDec coder(12, 64);
     std::vector<uint8_t> out(coder.GetMaxEncodedSize(333, 0));
     for (int pass = 0; pass < 2; ++pass) {

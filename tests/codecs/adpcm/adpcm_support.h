@@ -1,4 +1,4 @@
-// Helpers shared by the chip ADPCM tests: signals, an independent reference
+// Helpers shared by the chip ADPCM tests: an independent reference
 // decoder and small stream utilities.
 #pragma once
 
@@ -9,38 +9,9 @@
 #include <vector>
 
 #include "codecs/adpcm/C_ADPCMEncDec.h"
+#include "support/Signals.h"
 
 namespace cz::test {
-
-// A speech-like 12-bit signal: a few harmonics under a slow envelope plus a
-// little noise, centred on 2048.
-inline std::vector<uint16_t> SpeechLike(size_t count, uint32_t seed = 1, double level = 1200.0) {
-    std::mt19937 rng(seed);
-    std::normal_distribution<double> noise(0.0, 20.0);
-    std::vector<uint16_t> out(count);
-    for (size_t i = 0; i < count; ++i) {
-        double t = static_cast<double>(i) / 16000.0;
-        double envelope = 0.5 + 0.5 * std::sin(2 * M_PI * 3.0 * t);
-        double v = level * envelope *
-                   (0.6 * std::sin(2 * M_PI * 180 * t) + 0.3 * std::sin(2 * M_PI * 360 * t + 0.5) +
-                    0.1 * std::sin(2 * M_PI * 1100 * t + 1.0));
-        v += noise(rng);
-        out[i] = static_cast<uint16_t>(std::clamp(2048.0 + std::round(v), 0.0, 4095.0));
-    }
-    return out;
-}
-
-// Signal-to-noise ratio in dB of decoded against source (both offset-binary).
-inline double SnrDb(const std::vector<uint16_t>& source, const uint16_t* decoded, size_t count) {
-    double signal = 0, noise = 0;
-    for (size_t i = 0; i < count; ++i) {
-        double s = static_cast<double>(source[i]) - 2048.0;
-        double e = static_cast<double>(decoded[i]) - static_cast<double>(source[i]);
-        signal += s * s;
-        noise += e * e;
-    }
-    return noise == 0 ? 200.0 : 10.0 * std::log10(signal / noise);
-}
 
 // Unpacks 4-bit codes, high nibble first.
 inline std::vector<uint8_t> Nibbles(const std::vector<uint8_t>& bytes, size_t byteCount) {

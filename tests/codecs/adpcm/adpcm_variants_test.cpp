@@ -53,7 +53,7 @@ TEST(Adpcm6Bit, HandComputedVectorOneCodePerByte) {
 }
 
 TEST(Adpcm6Bit, RoundTripGuardsAndSilence) {
-    auto samples = test::SpeechLike(16000, 21);
+    auto samples = test::SpeechLike12(16000, 21);
     std::vector<uint16_t> square;
     for (int i = 0; i < 3000; ++i) square.push_back((i / 5) % 2 ? 4095 : 0);
     for (uint32_t mode = 0; mode <= 4; ++mode) {
@@ -85,7 +85,7 @@ TEST(Adpcm6Bit, DecodeMasksForeignBits) {
 }
 
 TEST(AdpcmNew, RoundTripBeatsThePlainEncoder) {
-    auto samples = test::SpeechLike(48000, 31);
+    auto samples = test::SpeechLike12(48000, 31);
     C_ADPCMEncDec plain(12, 64);
     C_NewADPCMEncDec coder;
     auto plainBytes = EncodeAll(plain, samples, 2);
@@ -108,7 +108,7 @@ TEST(AdpcmNew, RoundTripBeatsThePlainEncoder) {
 }
 
 TEST(AdpcmNew, ModesLeadInAndFlush) {
-    auto samples = test::SpeechLike(2000, 32, 1900.0);
+    auto samples = test::SpeechLike12(2000, 32, 1900.0);
     for (uint32_t mode = 0; mode <= 4; ++mode) {
         C_NewADPCMEncDec coder;
         auto bytes = EncodeAll(coder, samples, mode);
@@ -158,7 +158,7 @@ TEST(AdpcmNew, DecoderWrapsIn16BitsAndStartsFromTheGivenState) {
 }
 
 TEST(AdpcmNew, StartStateRoundTrips) {
-    auto samples = test::SpeechLike(5000, 33);
+    auto samples = test::SpeechLike12(5000, 33);
     C_NewADPCMEncDec coder;
     coder.SetStartState(0x800, 30);  // -2048
     auto bytes = EncodeAll(coder, samples, 2);

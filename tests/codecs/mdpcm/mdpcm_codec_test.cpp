@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "MdpcmTestSignals.h"
+#include "MdpcmRoundTrip.h"
 #include "codecs/mdpcm/C_MDPCMEncDec.h"
 #include "foundation/I_ProgressCallback.h"
 
@@ -14,7 +14,7 @@ namespace cz {
 namespace {
 
 using test::RoundTrip;
-using test::SpeechLike;
+using test::GlidingVoice12;
 
 TEST(MdpcmPlan, FewestPaddingSamples) {
     struct Case {
@@ -44,7 +44,7 @@ TEST(MdpcmPlan, FewestPaddingSamples) {
 TEST(MdpcmPlan, SizeBoundAndTooSmallOutput) {
     C_MDPCMEncDec coder;
     EXPECT_EQ(coder.GetMaxEncodedSize(100, 65, 17), 100u + 102u + 2u * (16u + 4u));
-    const std::vector<uint16_t> x = SpeechLike(100);
+    const std::vector<uint16_t> x = GlidingVoice12(100);
     std::vector<uint8_t> out(242);
     EXPECT_EQ(coder.Encode(out.data(), 241, 100, x.data(), 2048, 65, 17, 0, nullptr), 0u);
     // 4 headers + 116 differences + end marker
@@ -141,7 +141,7 @@ TEST(MdpcmEncode, PaddingDriftsTowardMidScaleOrZero) {
 TEST(MdpcmEncode, FirstSampleOfEveryFrameRoundedTo9Bits) {
     C_MDPCMEncDec coder(0, 9);
     coder.SetEndMarker(255);
-    const std::vector<uint16_t> x = SpeechLike(3000);
+    const std::vector<uint16_t> x = GlidingVoice12(3000);
     const auto c = RoundTrip(coder, x, 2048, 65, 17, 0);
     ASSERT_TRUE(c.endSeen);
     size_t start = 0;
@@ -169,7 +169,7 @@ TEST(MdpcmRoundTrip, DecoderFollowsEncoderInEveryConfiguration) {
         {0, 12, 0, 1, 0, 15.0},     {0, 0, 255, 0, 2048, -1000.0},  // first samples forced to 0 or 2048
         {1, 9, 0, 2, 60000, 15.0},  // start far outside 12 bits
     };
-    const std::vector<uint16_t> x = SpeechLike(5000);
+    const std::vector<uint16_t> x = GlidingVoice12(5000);
     for (const Case& tc : cases) {
         C_MDPCMEncDec coder(tc.alias, tc.bits);
         coder.SetEndMarker(tc.marker);
@@ -195,7 +195,7 @@ TEST(MdpcmRoundTrip, DecoderFollowsEncoderInEveryConfiguration) {
 TEST(MdpcmDecode, StopsAtTheEndOfTheBytesGiven) {
     C_MDPCMEncDec coder(0, 9);
     coder.SetEndMarker(255);
-    const std::vector<uint16_t> x = SpeechLike(200);
+    const std::vector<uint16_t> x = GlidingVoice12(200);
     const auto c = RoundTrip(coder, x, 2048, 65, 17, 0);
     ASSERT_EQ(c.decoded.size(), 200u + coder.Padding());
     std::vector<size_t> headers;
@@ -247,7 +247,7 @@ public:
 
 TEST(MdpcmEncode, ReportsProgressAfterEachFrame) {
     C_MDPCMEncDec coder(0, 9);
-    const std::vector<uint16_t> x = SpeechLike(1000);
+    const std::vector<uint16_t> x = GlidingVoice12(1000);
     std::vector<uint8_t> out(static_cast<size_t>(coder.GetMaxEncodedSize(1000, 65, 17)));
     RecordingProgress progress;
     ASSERT_GT(coder.Encode(out.data(), out.size(), 1000, x.data(), 2048, 65, 17, 0, &progress), 0u);

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "MdpcmTestSignals.h"
+#include "MdpcmRoundTrip.h"
 #include "codecs/mdpcm/C_MDPCMEncDec.h"
 #include "codecs/mdpcm/C_WNMDPCMEncDec.h"
 
@@ -16,7 +16,7 @@ namespace {
 
 using test::RoundTrip;
 using test::SnrDb;
-using test::SpeechLike;
+using test::GlidingVoice12;
 
 constexpr uint32_t kLong = 65;
 constexpr uint32_t kShort = 17;
@@ -112,7 +112,7 @@ std::vector<uint8_t> RecordsFromWn(const std::vector<uint8_t>& s) {
 }
 
 TEST(ChipDeltaBlocks, FramesOfBothCodersDecodeAsRecords) {
-    const std::vector<uint16_t> x = SpeechLike(4000, 7);
+    const std::vector<uint16_t> x = GlidingVoice12(4000, 7);
     for (uint32_t alias : {0u, 1u}) {
         C_MDPCMEncDec coder(alias, 9);
         coder.SetEndMarker(255);
@@ -128,7 +128,7 @@ TEST(ChipDeltaBlocks, FramesOfBothCodersDecodeAsRecords) {
 }
 
 TEST(WnMdpcm, RoundTripBeatsTheSlopeRule) {
-    const std::vector<uint16_t> x = SpeechLike(16000, 3);
+    const std::vector<uint16_t> x = GlidingVoice12(16000, 3);
     C_MDPCMEncDec plain(0, 9);
     plain.SetEndMarker(255);
     C_WNMDPCMEncDec wn(9);
@@ -171,7 +171,7 @@ TEST(WnMdpcm, FrameLayoutAndSizeBound) {
 TEST(WnMdpcm, DecoderStopsAtTheEndOfTheBytesGiven) {
     C_WNMDPCMEncDec wn(9);
     wn.SetEndMarker(255);
-    const auto c = RoundTrip(wn, SpeechLike(150), 2048, kLong, kShort, 0);
+    const auto c = RoundTrip(wn, GlidingVoice12(150), 2048, kLong, kShort, 0);
     ASSERT_TRUE(c.endSeen);
     std::vector<uint16_t> out(c.decoded.size());
     // Cuts: before the end marker, inside a first-value word, right after one,

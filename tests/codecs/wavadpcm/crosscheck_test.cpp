@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "RiffChunks.h"
+#include "support/RiffBuilder.h"
 #include "support/TestSupport.h"
 #include "codecs/wavadpcm/WavAdpcmDecode.h"
 
@@ -16,12 +16,13 @@ namespace cz {
 namespace {
 
 using test::BuildWav;
-using test::PutLe16;
+using test::Le16;
+using test::Put16At;
 using test::ReadFileBytes;
 using test::RunCommand;
 using test::SplitWav;
 using test::TempDir;
-using test::ToSamples;
+using test::Samples16;
 using test::WavChunks;
 using test::WriteFileBytes;
 
@@ -55,14 +56,14 @@ std::vector<int16_t> DecodeWithSox(const TempDir& dir, const std::string& wav) {
     const std::string raw = dir.File("sox.raw");
     const std::string cmd = "sox -q " + wav + " -t raw -e signed -b 16 " + raw + " 2>/dev/null";
     EXPECT_EQ(RunCommand(cmd), 0) << cmd;
-    return ToSamples(ReadFileBytes(raw));
+    return Samples16(ReadFileBytes(raw));
 }
 
 std::vector<int16_t> DecodeWithFfmpeg(const TempDir& dir, const std::string& wav) {
     const std::string raw = dir.File("ff.raw");
     const std::string cmd = "ffmpeg -nostdin -v quiet -y -i " + wav + " -f s16le " + raw;
     EXPECT_EQ(RunCommand(cmd), 0) << cmd;
-    return ToSamples(ReadFileBytes(raw));
+    return Samples16(ReadFileBytes(raw));
 }
 
 size_t CountDifferences(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
@@ -199,23 +200,23 @@ TEST(WavAdpcmCrossCheck, HonoursFormatRecordLikeSox) {
          [](std::vector<uint8_t>& fmt) {
              // Every pair nudged off the standard values (coefficients not
              // multiples of 4, so no divided-by-4 table can hold them).
-             const int count = fmt[20] | (fmt[21] << 8);
+             const int count = Le16(&fmt[20]);
              for (int i = 0; i < count; ++i) {
                  for (int k = 0; k < 2; ++k) {
                      const size_t at = 22 + 4 * i + 2 * k;
-                     const auto v = static_cast<int16_t>(fmt[at] | (fmt[at + 1] << 8));
-                     PutLe16(fmt, at, static_cast<uint16_t>(v - 7 + 3 * i));
+                     const auto v = static_cast<int16_t>(Le16(&fmt[at]));
+                     Put16At(fmt, at, static_cast<uint16_t>(v - 7 + 3 * i));
                  }
              }
          }},
         {"ms fewer samples per block", Kind::kMs, 1,
-         [](std::vector<uint8_t>& fmt) { PutLe16(fmt, 18, static_cast<uint16_t>((fmt[18] | (fmt[19] << 8)) - 13)); }},
+         [](std::vector<uint8_t>& fmt) { Put16At(fmt, 18, static_cast<uint16_t>(Le16(&fmt[18]) - 13)); }},
         // sox takes only 1 + 8k samples per IMA block; values in between
         // are covered by the in-code fixtures.
         {"ima fewer samples per block", Kind::kIma, 1,
-         [](std::vector<uint8_t>& fmt) { PutLe16(fmt, 18, static_cast<uint16_t>((fmt[18] | (fmt[19] << 8)) - 8)); }},
+         [](std::vector<uint8_t>& fmt) { Put16At(fmt, 18, static_cast<uint16_t>(Le16(&fmt[18]) - 8)); }},
         {"ima stereo fewer samples per block", Kind::kIma, 2,
-         [](std::vector<uint8_t>& fmt) { PutLe16(fmt, 18, static_cast<uint16_t>((fmt[18] | (fmt[19] << 8)) - 40)); }},
+         [](std::vector<uint8_t>& fmt) { Put16At(fmt, 18, static_cast<uint16_t>(Le16(&fmt[18]) - 40)); }},
     };
     for (const Patch& p : patches) {
         SCOPED_TRACE(p.name);

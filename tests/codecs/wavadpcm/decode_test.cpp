@@ -11,23 +11,17 @@
 #include "codecs/wavadpcm/C_Buffer.h"
 #include "codecs/wavadpcm/C_DVIADPCMCodec.h"
 #include "codecs/wavadpcm/WavAdpcmDecode.h"
+#include "support/LittleEndian.h"
 
 namespace cz {
 namespace {
 
+using test::Put16;
+using test::Put32;
 using Bytes = std::vector<uint8_t>;
 using Pairs = std::vector<std::pair<int16_t, int16_t>>;
 
 const Pairs kStandardPairs = {{256, 0}, {512, -256}, {0, 0}, {192, 64}, {240, 0}, {460, -208}, {392, -232}};
-
-void Put16(Bytes& v, uint16_t x) {
-    v.push_back(static_cast<uint8_t>(x));
-    v.push_back(static_cast<uint8_t>(x >> 8));
-}
-void Put32(Bytes& v, uint32_t x) {
-    Put16(v, static_cast<uint16_t>(x));
-    Put16(v, static_cast<uint16_t>(x >> 16));
-}
 
 Bytes Record(uint16_t tag, uint16_t channels, uint16_t blockAlign, uint16_t bits) {
     Bytes v;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
+#include "support/LittleEndian.h"
 #include "support/TestSupport.h"
 
 namespace cz::mp3::test {
@@ -28,12 +29,10 @@ inline bool MakeMp3(const std::string& wav, const std::string& mp3, const std::s
     return cz::test::RunCommand("lame --quiet " + lameArgs + " '" + wav + "' '" + mp3 + "' 2>/dev/null") == 0;
 }
 
+// The 16-bit samples of bytes from the offset on.
 inline std::vector<int16_t> Samples(const std::vector<uint8_t>& bytes, size_t from) {
-    std::vector<int16_t> out;
-    for (size_t i = from; i + 1 < bytes.size(); i += 2) {
-        out.push_back(int16_t(bytes[i] | (bytes[i + 1] << 8)));
-    }
-    return out;
+    return from < bytes.size() ? cz::test::Samples16({bytes.begin() + static_cast<long>(from), bytes.end()})
+                               : std::vector<int16_t>{};
 }
 
 // PCM of a WAV file written by the driver (44-byte header).
@@ -41,13 +40,8 @@ inline std::vector<int16_t> WavSamples(const std::vector<uint8_t>& wav) {
     return wav.size() > 44 ? Samples(wav, 44) : std::vector<int16_t>{};
 }
 
-inline uint32_t U32At(const std::vector<uint8_t>& b, size_t at) {
-    return uint32_t(b[at]) | (uint32_t(b[at + 1]) << 8) | (uint32_t(b[at + 2]) << 16) | (uint32_t(b[at + 3]) << 24);
-}
-
-inline uint16_t U16At(const std::vector<uint8_t>& b, size_t at) {
-    return uint16_t(b[at] | (b[at + 1] << 8));
-}
+using cz::test::Le16At;
+using cz::test::Le32At;
 
 struct Difference {
     double rms = 1e9;

@@ -63,8 +63,8 @@ TEST(Mp3Accuracy, MatchesMpg123WithinIsoLimits) {
         ASSERT_EQ(converter.ConvertMemory(bytes.data(), bytes.size(), &out, nullptr, 0), 1);
         const std::vector<int16_t> ours = WavSamples(out);
         const std::vector<int16_t> reference = Samples(cz::test::ReadFileBytes(ref), 0);
-        const size_t channels = U16At(out, 22);
-        const size_t frame = (U32At(out, 24) >= 32000 ? 1152 : 576) * channels;
+        const size_t channels = Le16At(out, 22);
+        const size_t frame = (Le32At(out, 24) >= 32000 ? 1152 : 576) * channels;
         // mpg123 leaves out lame's Info frame, which this decoder plays as a
         // silent frame: align on the first audio frame.
         const Difference diff = Compare(ours, reference, {0, frame});

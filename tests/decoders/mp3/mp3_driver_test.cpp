@@ -58,17 +58,17 @@ TEST(Mp3Driver, WritesPlainPcmWavWithPatchedSizes) {
         const uint32_t dataBytes = 20u * 1152u * c.channels * 2u;
         ASSERT_EQ(wav.size(), 44u + dataBytes);
         EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
-        EXPECT_EQ(U32At(wav, 4), 36u + dataBytes);
+        EXPECT_EQ(Le32At(wav, 4), 36u + dataBytes);
         EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 16), "WAVEfmt ");
-        EXPECT_EQ(U32At(wav, 16), 16u);
-        EXPECT_EQ(U16At(wav, 20), 1u);
-        EXPECT_EQ(U16At(wav, 22), c.channels);
-        EXPECT_EQ(U32At(wav, 24), 44100u);
-        EXPECT_EQ(U32At(wav, 28), 44100u * 2u * c.channels);
-        EXPECT_EQ(U16At(wav, 32), 2u * c.channels);
-        EXPECT_EQ(U16At(wav, 34), 16u);
+        EXPECT_EQ(Le32At(wav, 16), 16u);
+        EXPECT_EQ(Le16At(wav, 20), 1u);
+        EXPECT_EQ(Le16At(wav, 22), c.channels);
+        EXPECT_EQ(Le32At(wav, 24), 44100u);
+        EXPECT_EQ(Le32At(wav, 28), 44100u * 2u * c.channels);
+        EXPECT_EQ(Le16At(wav, 32), 2u * c.channels);
+        EXPECT_EQ(Le16At(wav, 34), 16u);
         EXPECT_EQ(std::string(wav.begin() + 36, wav.begin() + 40), "data");
-        EXPECT_EQ(U32At(wav, 40), dataBytes);
+        EXPECT_EQ(Le32At(wav, 40), dataBytes);
     }
 }
 
@@ -127,7 +127,7 @@ TEST(Mp3Driver, DurationLimitCutsTheLastFrame) {
         int32_t result = 0;
         const std::vector<uint8_t> wav = Convert(Repeat(BuildFrame(9, false, 0), 15), &result, c.limitMs);
         EXPECT_EQ(result, 1);
-        EXPECT_EQ(U32At(wav, 40), c.samples * 2) << c.limitMs;
+        EXPECT_EQ(Le32At(wav, 40), c.samples * 2) << c.limitMs;
         EXPECT_EQ(wav.size(), 44u + c.samples * 2);
     }
 }

@@ -1,25 +1,16 @@
-// Helpers shared by the resampler tests: test signals and a progress
+// Helpers shared by the resampler tests: the test signals and a progress
 // recorder.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <random>
 #include <vector>
 
 #include "foundation/I_ProgressCallback.h"
+#include "support/Signals.h"
 
 namespace cz::test {
-
-// n samples of uniform noise within +-amplitude, repeatable by seed.
-inline std::vector<int16_t> Noise(size_t n, uint32_t seed, int amplitude = 20000) {
-    std::mt19937 gen(seed);
-    std::uniform_int_distribution<int> dist(-amplitude, amplitude);
-    std::vector<int16_t> x(n);
-    for (auto& v : x) v = static_cast<int16_t>(dist(gen));
-    return x;
-}
 
 // Counts OnBegin and OnEnd and keeps every percent reported (from any thread).
 struct Recorder : I_ProgressCallback {

@@ -21,12 +21,7 @@ namespace {
 
 using test::Noise;
 using test::Recorder;
-
-std::vector<int16_t> Tone(size_t n, double rate, double freq, double amplitude) {
-    std::vector<int16_t> x(n);
-    for (size_t i = 0; i < n; ++i) x[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * M_PI * freq * i / rate)));
-    return x;
-}
+using test::Tone;
 
 std::vector<int16_t> Resample(int mode, uint32_t from, uint32_t to, const std::vector<int16_t>& x, size_t count = 0) {
     if (count == 0) count = C_PCMResample::DestinationCount(from, to, static_cast<uint32_t>(x.size()));

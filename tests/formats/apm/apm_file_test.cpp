@@ -19,37 +19,17 @@
 #include "formats/apm/C_Apm6BitFile.h"
 #include "formats/apm/C_ApmFile.h"
 #include "formats/apm/C_NewApmFile.h"
+#include "support/HeaderFields.h"
+#include "support/Signals.h"
+#include "support/SoundFixtures.h"
 #include "support/TestSupport.h"
 #include "wave/C_WavData.h"
 
 namespace cz {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
-// A 16-bit signed sound from per-frame values (channels interleaved).
-std::unique_ptr<C_WavData> Sound16(const std::vector<int16_t>& values, uint16_t channels, uint32_t rate) {
-    auto sound = std::make_unique<C_WavData>();
-    std::vector<uint8_t> bytes(values.size() * 2);
-    for (size_t i = 0; i < values.size(); ++i) StoreU16(&bytes[2 * i], static_cast<uint16_t>(values[i]));
-    sound->SetFormat(rate, static_cast<uint32_t>(bytes.size()), channels, 16, 16, 1);
-    sound->SetSampleData(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    return sound;
-}
-
-std::vector<int16_t> Sine(uint32_t count, uint32_t rate, double hz, double amplitude) {
-    std::vector<int16_t> v(count);
-    for (uint32_t i = 0; i < count; ++i)
-        v[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * kPi * hz * i / rate)));
-    return v;
-}
-
-int32_t SaveWith(C_WavFile& writer, C_WavData& sound, const std::string& path) {
-    writer.AttachWavData(&sound);
-    int32_t ok = writer.Save(path.c_str());
-    writer.DetachWavData();
-    return ok;
-}
+using test::SaveWith;
+using test::Sound16;
 
 struct Section {
     uint16_t bits;
@@ -92,16 +72,18 @@ TEST_F(ApmSox, HeaderAndSectionsFollowTheLayout) {
     auto f = test::ReadFileBytes(dir_.File("x.apm"));
     ASSERT_GE(f.size(), 76u);
     EXPECT_EQ(0, std::memcmp(f.data(), "WAPM", 4));
-    EXPECT_EQ(LoadU16(&f[4]), 0x110);
-    EXPECT_EQ(LoadU16(&f[6]), 76);
-    EXPECT_EQ(LoadU16(&f[8]), 1);
-    EXPECT_EQ(f[10], 4);
-    EXPECT_EQ(f[11], 0);
-    EXPECT_EQ(LoadU16(&f[12]), 16000);
-    EXPECT_EQ(LoadU16(&f[14]), 6800);
-    EXPECT_EQ(LoadU32(&f[16]), f.size());
-    EXPECT_EQ(LoadU16(&f[20]), 0);  // classic coder
-    EXPECT_EQ(LoadU16(&f[22]), 0x800);
+    test::ExpectFields(f, {
+                              {4, 2, 0x110},
+                              {6, 2, 76},
+                              {8, 2, 1},
+                              {10, 1, 4},
+                              {11, 1, 0},
+                              {12, 2, 16000},
+                              {14, 2, 6800},
+                              {16, 4, f.size()},
+                              {20, 2, 0},  // classic coder
+                              {22, 2, 0x800},
+                          });
     Section codes = SectionAt(f, 24), decoded = SectionAt(f, 34), trace = SectionAt(f, 44), src = SectionAt(f, 54);
     const uint32_t n = codes.count;
     const uint32_t k = n / 2;
@@ -120,12 +102,14 @@ TEST_F(ApmSox, HeaderAndSectionsFollowTheLayout) {
     EXPECT_EQ(src.count, m);
     // A steady sine holds no 64 ms of quiet: no metadata, the file ends with
     // the source samples.
-    EXPECT_EQ(LoadU16(&f[64]), 0);
-    EXPECT_EQ(LoadU32(&f[66]), src.offset + 2 * m);
     EXPECT_EQ(f.size(), src.offset + 2ull * m);
-    EXPECT_EQ(LoadU16(&f[70]), 1);
-    EXPECT_EQ(LoadU16(&f[72]), 64);
-    EXPECT_EQ(LoadU16(&f[74]), 3);
+    test::ExpectFields(f, {
+                              {64, 2, 0},
+                              {66, 4, src.offset + 2 * m},
+                              {70, 2, 1},
+                              {72, 2, 64},
+                              {74, 2, 3},
+                          });
 
     // Source words: the 16-bit samples shifted to 12 bits, offset-binary.
     auto srcWords = Words(f, src.offset, m);
@@ -200,7 +184,7 @@ TEST_F(ApmSox, LeadInModeWritesZeroInitialValueAndSixExtraCodes) {
 // file back through the factory picks the class that wrote it.
 TEST(ApmFile, EachCoderDecodesOneSamplePerCodeAndReopensWithItsClass) {
     test::TempDir dir;
-    auto sound = Sound16(Sine(3001, 8000, 300, 12000), 1, 8000);
+    auto sound = Sound16(test::Tone(3001, 8000, 300, 12000), 1, 8000);
     struct Case {
         const char* name;
         std::unique_ptr<C_ApmFile> writer;
@@ -265,7 +249,7 @@ TEST(ApmFile, StereoIsMixedToMonoOnACopy) {
     // Left: a sine; right: the same sine at a third of the amplitude and
     // inverted. The mix is the sine at a third.
     const uint32_t frames = 2000;
-    auto left = Sine(frames, 8000, 250, 12000);
+    auto left = test::Tone(frames, 8000, 250, 12000);
     std::vector<int16_t> inter(2 * frames);
     for (uint32_t i = 0; i < frames; ++i) {
         inter[2 * i] = left[i];
@@ -289,7 +273,7 @@ TEST(ApmFile, StereoIsMixedToMonoOnACopy) {
 
 // Sine, a quiet gap, sine.
 std::unique_ptr<C_WavData> GapSound(uint32_t rate, uint32_t gapMs) {
-    auto a = Sine(rate / 10, rate, 400, 10000);
+    auto a = test::Tone(rate / 10, rate, 400, 10000);
     std::vector<int16_t> v = a;
     v.insert(v.end(), static_cast<size_t>(rate) * gapMs / 1000, 0);
     v.insert(v.end(), a.begin(), a.end());
@@ -369,32 +353,41 @@ TEST(ApmFile, MetadataRoundTripAndLayout) {
     const uint32_t p = LoadU32(&f[66]);
     EXPECT_EQ(p, SectionAt(f, 54).offset + 2 * SectionAt(f, 54).count);
     EXPECT_EQ(0, std::memcmp(&f[p], "WCMD", 4));
-    EXPECT_EQ(LoadU16(&f[p + 4]), 0x100);
-    EXPECT_EQ(LoadU16(&f[p + 6]), 24);
-    EXPECT_EQ(LoadU32(&f[p + 8]), 0x816u);
-    EXPECT_EQ(LoadU32(&f[p + 12]), p + 24);
-    EXPECT_EQ(LoadU16(&f[p + 16]), 1);
-    EXPECT_EQ(LoadU32(&f[p + 18]), p + 40 + 8 * 2);
-    EXPECT_EQ(LoadU16(&f[p + 22]), 1);
     EXPECT_EQ(0, std::memcmp(&f[p + 24], "WSIL", 4));
-    EXPECT_EQ(LoadU16(&f[p + 28]), 16);
-    EXPECT_EQ(LoadU16(&f[p + 30]), 8);
-    EXPECT_EQ(LoadU32(&f[p + 32]), p + 40);
-    EXPECT_EQ(LoadU32(&f[p + 36]), 2u);
-    EXPECT_EQ(LoadU32(&f[p + 40]), 100u);
-    EXPECT_EQ(LoadU32(&f[p + 44]), 119u);
+    // From the "WCMD" block on.
+    test::ExpectFields(f,
+                       {
+                           {4, 2, 0x100},
+                           {6, 2, 24},
+                           {8, 4, 0x816},
+                           {12, 4, p + 24},
+                           {16, 2, 1},
+                           {18, 4, p + 40 + 8 * 2},
+                           {22, 2, 1},
+                           {28, 2, 16},  // "WSIL"
+                           {30, 2, 8},
+                           {32, 4, p + 40},
+                           {36, 4, 2},
+                           {40, 4, 100},
+                           {44, 4, 119},
+                       },
+                       p);
     const uint32_t e = p + 56;
     for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(f[e + i], 0);
-    EXPECT_EQ(LoadU16(&f[e + 16]), 28);
-    EXPECT_EQ(LoadU16(&f[e + 18]), 8);
-    EXPECT_EQ(LoadU32(&f[e + 20]), e + 28);
-    EXPECT_EQ(LoadU32(&f[e + 24]), 2u);
-    EXPECT_EQ(LoadU32(&f[e + 28]), 50u);
-    EXPECT_EQ(LoadU16(&f[e + 32]), 2);
-    EXPECT_EQ(LoadU16(&f[e + 34]), 7);
-    EXPECT_EQ(LoadU32(&f[e + 36]), 1200u);
-    EXPECT_EQ(LoadU16(&f[e + 40]), 300);
-    EXPECT_EQ(LoadU16(&f[e + 42]), 65535);
+    test::ExpectFields(f,
+                       {
+                           {16, 2, 28},
+                           {18, 2, 8},
+                           {20, 4, e + 28},
+                           {24, 4, 2},
+                           {28, 4, 50},
+                           {32, 2, 2},
+                           {34, 2, 7},
+                           {36, 4, 1200},
+                           {40, 2, 300},
+                           {42, 2, 65535},
+                       },
+                       e);
     EXPECT_EQ(f.size(), e + 44ull);
     EXPECT_EQ(LoadU32(&f[16]), f.size());
 
@@ -418,11 +411,11 @@ TEST(ApmFile, SoundsThatCannotBeCodedCreateNoFile) {
     EXPECT_EQ(writer.Save(dir.File("none.apm").c_str()), 0);
     C_WavData empty;
     EXPECT_EQ(SaveWith(writer, empty, dir.File("empty.apm")), 0);
-    auto fast = Sound16(Sine(500, 96000, 1000, 5000), 1, 96000);
+    auto fast = Sound16(test::Tone(500, 96000, 1000, 5000), 1, 96000);
     EXPECT_EQ(SaveWith(writer, *fast, dir.File("fast.apm")), 0);
     EXPECT_FALSE(test::FileExists(dir.File("empty.apm")));
     EXPECT_FALSE(test::FileExists(dir.File("fast.apm")));
-    auto ok = Sound16(Sine(100, 8000, 1000, 5000), 1, 8000);
+    auto ok = Sound16(test::Tone(100, 8000, 1000, 5000), 1, 8000);
     EXPECT_EQ(SaveWith(writer, *ok, dir.File("no/such/dir/x.apm")), 0);
 }
 
@@ -552,7 +545,7 @@ TEST(ApmFile, WritesFuzzSeedsWhenAsked) {
     auto sound = GapSound(1000, 100);
     sound->GetActionEventMgr()->SetSampleRate(1000);
     sound->GetActionEventMgr()->AddEventAtSample(1, 5, nullptr, 2);
-    auto tiny = Sound16(Sine(40, 1000, 100, 8000), 1, 1000);
+    auto tiny = Sound16(test::Tone(40, 1000, 100, 8000), 1, 1000);
     const std::string dir = folder;
     C_ApmFile classic;
     C_Apm6BitFile six;

@@ -17,6 +17,9 @@
 #include "foundation/ByteReader.h"
 #include "foundation/InputStream.h"
 #include "platform/Platform.h"
+#include "support/HeaderFields.h"
+#include "support/Signals.h"
+#include "support/SoundFixtures.h"
 #include "support/TestSupport.h"
 #include "wave/C_WavData.h"
 
@@ -27,25 +30,9 @@ using test::DecodeMdmFrames;
 using test::MdmDecoded;
 
 std::unique_ptr<C_WavData> ChipSound(const std::vector<uint16_t>& words, uint32_t rate = 16000) {
-    auto sound = std::make_unique<C_WavData>();
-    std::vector<uint8_t> bytes(words.size() * 2);
-    for (size_t i = 0; i < words.size(); ++i) StoreU16(&bytes[2 * i], words[i]);
-    sound->SetFormat(rate, static_cast<uint32_t>(bytes.size()), 1, 12, 16, 0);
-    sound->SetSampleData(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    auto sound = test::ChipSoundOf(words, rate);
     sound->GetActionEventMgr()->SetSampleRate(rate);
     return sound;
-}
-
-// A voiced-sounding 12-bit signal: two partials and a slow envelope.
-std::vector<uint16_t> Voice(uint32_t count, double f = 180.0, uint32_t rate = 16000) {
-    std::vector<uint16_t> w(count);
-    for (uint32_t i = 0; i < count; ++i) {
-        const double t = static_cast<double>(i) / rate;
-        const double env = 0.5 + 0.5 * std::sin(2 * M_PI * 3 * t);
-        const double v = env * (900 * std::sin(2 * M_PI * f * t) + 300 * std::sin(2 * M_PI * 3.1 * f * t));
-        w[i] = static_cast<uint16_t>(std::lround(2048 + v));
-    }
-    return w;
 }
 
 struct Sections {
@@ -66,9 +53,7 @@ struct Sections {
 Sections SaveMdm(C_WavData& sound, const std::string& path, bool alternative = false) {
     C_MdmFile writer;
     writer.SetAlternativeCoder(alternative);
-    writer.AttachWavData(&sound);
-    EXPECT_EQ(writer.Save(path.c_str()), 1);
-    writer.DetachWavData();
+    EXPECT_EQ(test::SaveWith(writer, sound, path), 1);
     return {test::ReadFileBytes(path)};
 }
 
@@ -152,9 +137,9 @@ TEST(MdmFile, SavedFileMatchesIndependentDecoder) {
     for (bool alternative : {false, true}) {
         SCOPED_TRACE(alternative ? "alternative coder" : "MDPCM coder");
         test::TempDir dir;
-        std::vector<uint16_t> words = Voice(4000);
+        std::vector<uint16_t> words = test::TwoPartialVoice12(4000);
         words.resize(4000 + 70001, 2048);  // a silence longer than one record
-        std::vector<uint16_t> tail = Voice(1000, 240);
+        std::vector<uint16_t> tail = test::TwoPartialVoice12(1000, 240);
         words.insert(words.end(), tail.begin(), tail.end());
         auto sound = ChipSound(words);
         sound->SilenceSegments().Add(std::make_unique<C_SilenceSegment>(4000, 4000 + 70000));
@@ -168,19 +153,22 @@ TEST(MdmFile, SavedFileMatchesIndependentDecoder) {
 
         // Header and section chain.
         EXPECT_EQ(std::memcmp(s.file.data(), "WMDM", 4), 0);
-        EXPECT_EQ(s.u16(4), 0x110);
-        EXPECT_EQ(s.u16(6), 62);
-        EXPECT_EQ(s.u16(12), 16000);
-        EXPECT_EQ(s.u16(14), 6800);
-        EXPECT_EQ(s.u32(28), 62u);
         EXPECT_EQ(std::memcmp(&s.file[62], "MFRM", 4), 0);
-        EXPECT_EQ(s.u32(62 + 6), 76u);
-        EXPECT_EQ(s.u32(62 + 10), s.u32(32) - 14);
-        EXPECT_EQ(s.u32(48), 62 + s.u32(32));
-        EXPECT_EQ(s.u32(38), s.u32(48) + 2 * s.u32(52));
-        EXPECT_EQ(s.u32(20), s.u32(38) + 2 * s.u32(42));
-        EXPECT_EQ(s.u32(24), 14u + 6 * 5);
-        EXPECT_EQ(s.u32(16), s.u32(20) + s.u32(24));
+        ASSERT_GE(s.file.size(), 76u);
+        test::ExpectFields(s.file, {
+                                       {4, 2, 0x110},
+                                       {6, 2, 62},
+                                       {12, 2, 16000},
+                                       {14, 2, 6800},
+                                       {28, 4, 62},
+                                       {62 + 6, 4, 76},  // "MFRM"
+                                       {62 + 10, 4, s.u32(32) - 14},
+                                       {48, 4, 62 + s.u32(32)},
+                                       {38, 4, s.u32(48) + 2 * s.u32(52)},
+                                       {20, 4, s.u32(38) + 2 * s.u32(42)},
+                                       {24, 4, 14 + 6 * 5},
+                                       {16, 4, s.u32(20) + s.u32(24)},
+                                   });
         EXPECT_EQ(s.file.size(), s.u32(16) + 16 + 8u);
         EXPECT_EQ(s.source(), words);
 
@@ -196,12 +184,16 @@ TEST(MdmFile, SavedFileMatchesIndependentDecoder) {
         // "WSIL": the sound's silence segment.
         const uint32_t ws = s.u32(16);
         EXPECT_EQ(std::memcmp(&s.file[ws], "WSIL", 4), 0);
-        EXPECT_EQ(s.u16(ws + 4), 16);
-        EXPECT_EQ(s.u16(ws + 6), 8);
-        EXPECT_EQ(s.u32(ws + 8), ws + 16);
-        EXPECT_EQ(s.u32(ws + 12), 1u);
-        EXPECT_EQ(s.u32(ws + 16), 4000u);
-        EXPECT_EQ(s.u32(ws + 20), 74000u);
+        test::ExpectFields(s.file,
+                           {
+                               {4, 2, 16},
+                               {6, 2, 8},
+                               {8, 4, ws + 16},
+                               {12, 4, 1},
+                               {16, 4, 4000},
+                               {20, 4, 74000},
+                           },
+                           ws);
 
         // The frame section decodes to the decoded section, end record last.
         const MdmDecoded d = DecodeMdmFrames(s.frames(), s.frameBytes());
@@ -260,7 +252,7 @@ TEST(MdmFile, SavedFileMatchesIndependentDecoder) {
 
 TEST(MdmFile, DecodedSectionFollowsTheSource) {
     test::TempDir dir;
-    const std::vector<uint16_t> words = Voice(16000);
+    const std::vector<uint16_t> words = test::TwoPartialVoice12(16000);
     auto sound = ChipSound(words);
     const Sections s = SaveMdm(*sound, dir.File("a.mdm"));
     const std::vector<uint16_t> dec = s.decoded();
@@ -279,7 +271,7 @@ TEST(MdmFile, DecodedSectionFollowsTheSource) {
 
 TEST(MdmFile, CodingModeOneWritesRawRecords) {
     test::TempDir dir;
-    auto sound = ChipSound(Voice(600));
+    auto sound = ChipSound(test::TwoPartialVoice12(600));
     sound->GetWriteParam()->SetCodecParam(1);
     const Sections s = SaveMdm(*sound, dir.File("a.mdm"));
     EXPECT_EQ(s.u16(60), 5);
@@ -292,7 +284,7 @@ TEST(MdmFile, CodingModeOneWritesRawRecords) {
 
 TEST(MdmFile, SingleSampleChunkIsWidened) {
     test::TempDir dir;
-    std::vector<uint16_t> words = Voice(200);
+    std::vector<uint16_t> words = test::TwoPartialVoice12(200);
     words[199] = 0x9A0;
     auto sound = ChipSound(words);
     sound->GetActionEventMgr()->AddEventAtSample(1, 199, "", 0);  // last sample alone
@@ -307,7 +299,7 @@ TEST(MdmFile, SingleSampleChunkIsWidened) {
 
 TEST(MdmFile, LoadYieldsSourceEventsAndSilence) {
     test::TempDir dir;
-    const std::vector<uint16_t> words = Voice(3000);
+    const std::vector<uint16_t> words = test::TwoPartialVoice12(3000);
     auto sound = ChipSound(words);
     sound->SilenceSegments().Add(std::make_unique<C_SilenceSegment>(1000, 1999));
     sound->GetActionEventMgr()->AddEventAtSample(7, 500, "", 33);
@@ -335,7 +327,7 @@ TEST(MdmFile, LoadYieldsSourceEventsAndSilence) {
 // Every byte count short of the whole file, and fields pointing nowhere.
 TEST(MdmFile, MalformedHeadersAreRefused) {
     test::TempDir dir;
-    auto sound = ChipSound(Voice(300));
+    auto sound = ChipSound(test::TwoPartialVoice12(300));
     sound->GetActionEventMgr()->AddEventAtSample(1, 10, "", 1);
     sound->SilenceSegments().Add(std::make_unique<C_SilenceSegment>(100, 149));
     const Sections s = SaveMdm(*sound, dir.File("a.mdm"));
@@ -399,7 +391,7 @@ TEST(MdmFile, MalformedHeadersAreRefused) {
 
 TEST(MdmFile, FactoryTellsMdmFromMpm) {
     test::TempDir dir;
-    auto sound = ChipSound(Voice(500));
+    auto sound = ChipSound(test::TwoPartialVoice12(500));
     ASSERT_EQ(sound->SaveAs(15, dir.File("a.mdm").c_str()), 1);
     ASSERT_EQ(sound->SaveAs(6, dir.File("a.mpm").c_str()), 1);
     C_WavFileFormat factory;
@@ -414,7 +406,7 @@ TEST(MdmFile, FactoryTellsMdmFromMpm) {
 
 TEST(MdmFile, TemporaryFileIsRemovedOnEveryPath) {
     test::TempDir dir;
-    auto sound = ChipSound(Voice(500));
+    auto sound = ChipSound(test::TwoPartialVoice12(500));
     const int before = CountContainerTempFiles();
     EXPECT_EQ(sound->SaveAs(15, dir.File("a.mdm").c_str()), 1);
     EXPECT_EQ(CountContainerTempFiles(), before);
@@ -422,7 +414,7 @@ TEST(MdmFile, TemporaryFileIsRemovedOnEveryPath) {
     EXPECT_EQ(sound->SaveAs(15, dir.File("missing/a.mdm").c_str()), 0);
     EXPECT_EQ(CountContainerTempFiles(), before);
     // The rate does not fit its field.
-    auto fast = ChipSound(Voice(500), 96000);
+    auto fast = ChipSound(test::TwoPartialVoice12(500), 96000);
     EXPECT_EQ(fast->SaveAs(15, dir.File("b.mdm").c_str()), 0);
     EXPECT_FALSE(test::FileExists(dir.File("b.mdm")));
     EXPECT_EQ(CountContainerTempFiles(), before);
@@ -430,7 +422,7 @@ TEST(MdmFile, TemporaryFileIsRemovedOnEveryPath) {
 
 TEST(MdmFile, ConvertsToWav) {
     test::TempDir dir;
-    const std::vector<uint16_t> words = Voice(1234);
+    const std::vector<uint16_t> words = test::TwoPartialVoice12(1234);
     auto sound = ChipSound(words);
     ASSERT_EQ(sound->SaveAs(15, dir.File("a.mdm").c_str()), 1);
     auto toWav = [&](const char* in, const char* out) {

@@ -15,6 +15,8 @@
 #include "formats/mpm/T_MpmFormatBase.h"
 #include "formats/wpcm/C_SrcFile.h"
 #include "foundation/ByteReader.h"
+#include "support/HeaderFields.h"
+#include "support/SoundFixtures.h"
 #include "support/TestSupport.h"
 #include "wave/C_WavData.h"
 
@@ -53,21 +55,16 @@ public:
 };
 
 std::unique_ptr<C_WavData> ChipSound(uint32_t count, uint32_t rate = 8000) {
-    auto sound = std::make_unique<C_WavData>();
-    std::vector<uint8_t> bytes(count * 2);
+    std::vector<uint16_t> words(count);
     for (uint32_t i = 0; i < count; ++i)
-        StoreU16(&bytes[2 * i], static_cast<uint16_t>(2048 + 700 * std::sin(i * 0.07) + 200 * std::sin(i * 0.9)));
-    sound->SetFormat(rate, static_cast<uint32_t>(bytes.size()), 1, 12, 16, 0);
-    sound->SetSampleData(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        words[i] = static_cast<uint16_t>(2048 + 700 * std::sin(i * 0.07) + 200 * std::sin(i * 0.9));
+    auto sound = test::ChipSoundOf(words, rate);
     sound->GetActionEventMgr()->SetSampleRate(rate);
     return sound;
 }
 
 std::vector<uint8_t> Save(T_MpmFormatBase<C_SrcFile>& writer, C_WavData& sound, const std::string& path) {
-    writer.AttachWavData(&sound);
-    const int32_t ok = writer.Save(path.c_str());
-    writer.DetachWavData();
-    return ok ? test::ReadFileBytes(path) : std::vector<uint8_t>{};
+    return test::SaveWith(writer, sound, path) ? test::ReadFileBytes(path) : std::vector<uint8_t>{};
 }
 
 std::vector<S_MpmSegment> Rows(const std::vector<uint8_t>& f) {
@@ -86,23 +83,25 @@ TEST(MpmContainer, LayoutWithoutSilence) {
     const std::vector<uint8_t> head(f.begin(), f.begin() + 14);
     const uint8_t want[14] = {'T', 'E', 'S', 'T', 0x10, 0x01, 62, 0, 1, 0, 5, 0, 0x40, 0x1F};
     EXPECT_EQ(std::memcmp(head.data(), want, 14), 0);
-    EXPECT_EQ(LoadU16(&f[14]), 3400);  // (8000 / 2) x 0.85
-    EXPECT_EQ(LoadU32(&f[28]), 62u);
-    EXPECT_EQ(LoadU32(&f[32]), 14u + 9);
     EXPECT_EQ(std::memcmp(&f[62], "MFRM", 4), 0);
-    EXPECT_EQ(LoadU16(&f[66]), 14);
-    EXPECT_EQ(LoadU32(&f[68]), 76u);
-    EXPECT_EQ(LoadU32(&f[72]), 9u);
+    test::ExpectFields(f, {
+                              {14, 2, 3400},  // (8000 / 2) x 0.85
+                              {28, 4, 62},
+                              {32, 4, 14 + 9},
+                              {66, 2, 14},  // "MFRM"
+                              {68, 4, 76},
+                              {72, 4, 9},
+                              {36, 2, 12},
+                              {46, 2, 12},
+                              {48, 4, 62 + 23},  // decoded right after the frames
+                              {52, 4, 200},
+                              {38, 4, 85 + 400},
+                              {42, 4, 100},
+                              {56, 2, 0},
+                              {58, 2, 0},
+                              {60, 2, 4},
+                          });
     EXPECT_EQ(Rows(f), (std::vector<S_MpmSegment>{{1, 0, 100}}));
-    EXPECT_EQ(LoadU16(&f[36]), 12);
-    EXPECT_EQ(LoadU16(&f[46]), 12);
-    EXPECT_EQ(LoadU32(&f[48]), 62u + 23);  // decoded right after the frames
-    EXPECT_EQ(LoadU32(&f[52]), 200u);
-    EXPECT_EQ(LoadU32(&f[38]), 85u + 400);
-    EXPECT_EQ(LoadU32(&f[42]), 100u);
-    EXPECT_EQ(LoadU16(&f[56]), 0);
-    EXPECT_EQ(LoadU16(&f[58]), 0);
-    EXPECT_EQ(LoadU16(&f[60]), 4);
     // Blocks with their headers only.
     const uint32_t mc = LoadU32(&f[20]);
     EXPECT_EQ(mc, 485u + 200);

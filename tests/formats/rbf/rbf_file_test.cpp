@@ -314,7 +314,7 @@ protected:
 
 TEST_F(RbfClosedLoop, ApmBinary) {
     using namespace test;
-    const ChipFixture apm = BuildApm(VoiceSamples(5000), 0, 16000, {{1203, 1203 + 16 * 70 + 6}, {4990, 5100}},
+    const ChipFixture apm = BuildApm(SwellingVoice12(5000), 0, 16000, {{1203, 1203 + 16 * 70 + 6}, {4990, 5100}},
                                      {{0, 1, 5}, {1500, 2, 100}, {2600, 2, 63}});
     const auto binary = Binary(apm.file);
     ASSERT_GE(binary.size(), 6u);
@@ -334,13 +334,13 @@ TEST_F(RbfClosedLoop, ApmBinary) {
 TEST_F(RbfClosedLoop, MdmBinary) {
     using namespace test;
     std::vector<MdmPiece> pieces;
-    pieces.push_back({MdmPiece::kVoice, VoiceSamples(1000), 0, false});
-    pieces.push_back({MdmPiece::kVoice, VoiceSamples(300, 1200.0, 1000.0), 0, true, 2, 100});
+    pieces.push_back({MdmPiece::kVoice, SwellingVoice12(1000), 0, false});
+    pieces.push_back({MdmPiece::kVoice, SwellingVoice12(300, 1200.0, 1000.0), 0, true, 2, 100});
     pieces.push_back({MdmPiece::kSilence, {}, 400, false});
     pieces.push_back({MdmPiece::kSilence, {}, 66, true, 7, 255});
     pieces.push_back({MdmPiece::kRaw, {0x800, 0x810, 0x7F0}, 0, false});
     pieces.push_back({MdmPiece::kRaw, {0x123, 0x456, 0x789, 0xABC, 0xFFF}, 0, true, 1, 0});
-    pieces.push_back({MdmPiece::kVoice, VoiceSamples(17, 600.0, 50.0), 0, false});
+    pieces.push_back({MdmPiece::kVoice, SwellingVoice12(17, 600.0, 50.0), 0, false});
     const ChipFixture mdm = BuildMdm(pieces, 12000);
     const auto binary = Binary(mdm.file);
     EXPECT_EQ(std::string(binary.begin(), binary.begin() + 4), "WMdM");

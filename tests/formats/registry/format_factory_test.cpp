@@ -8,6 +8,8 @@
 #include "formats/registry/FormatRegistry.h"
 #include "formats/registry/FormatTable.h"
 #include "support/RiffBuilder.h"
+#include "support/LittleEndian.h"
+#include "support/Signals.h"
 #include "support/TestSupport.h"
 #include "wave/C_WavFile.h"
 
@@ -56,12 +58,7 @@ TEST(FormatFactory, DetectsEveryBuiltClass) {
     test::TempDir dir;
     C_WavFileFormat factory;  // installs the writer table
     C_WavFile tone;
-    std::vector<uint8_t> pcm;
-    for (int i = 0; i < 1600; ++i) {
-        const auto v = static_cast<int16_t>((i % 16 < 8 ? 1 : -1) * 6000);
-        pcm.push_back(static_cast<uint8_t>(v));
-        pcm.push_back(static_cast<uint8_t>(v >> 8));
-    }
+    std::vector<uint8_t> pcm = test::WordBytes(test::Square(1600, 8, 6000));
     tone.SetFormat(8000, static_cast<uint32_t>(pcm.size()), 1, 16, 16, 1);
     tone.SetSampleData(pcm.data(), static_cast<uint32_t>(pcm.size()));
 
@@ -186,12 +183,7 @@ TEST(FormatFactory, SaveAsUsesTheWriterTable) {
     // Id 5 is written by the classic APM class, and every id-5 probe answers.
     std::string apm = dir.File("tone.apm");
     C_WavFile tone;
-    std::vector<uint8_t> pcm;
-    for (int i = 0; i < 800; ++i) {
-        int16_t v = static_cast<int16_t>((i % 16 < 8 ? 1 : -1) * 6000);
-        pcm.push_back(static_cast<uint8_t>(v));
-        pcm.push_back(static_cast<uint8_t>(v >> 8));
-    }
+    std::vector<uint8_t> pcm = test::WordBytes(test::Square(800, 8, 6000));
     tone.SetFormat(8000, static_cast<uint32_t>(pcm.size()), 1, 16, 16, 1);
     tone.SetSampleData(pcm.data(), static_cast<uint32_t>(pcm.size()));
     ASSERT_EQ(tone.SaveAs(5, apm.c_str()), 1);

@@ -10,6 +10,8 @@
 #include "foundation/InputStream.h"
 #include "formats/wpcm/C_EnSrcFile.h"
 #include "formats/wpcm/C_SrcFile.h"
+#include "support/HeaderFields.h"
+#include "support/SoundFixtures.h"
 #include "support/TestSupport.h"
 #include "wave/C_WavData.h"
 
@@ -18,19 +20,7 @@ namespace {
 
 // A mono 12-bit offset-binary sound holding the given words.
 std::unique_ptr<C_WavData> ChipSound(const std::vector<uint16_t>& words, uint32_t rate = 8000) {
-    auto sound = std::make_unique<C_WavData>();
-    std::vector<uint8_t> bytes(words.size() * 2);
-    for (size_t i = 0; i < words.size(); ++i) StoreU16(&bytes[2 * i], words[i]);
-    sound->SetFormat(rate, static_cast<uint32_t>(bytes.size()), 1, 12, 16, 0);
-    sound->SetSampleData(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    return sound;
-}
-
-int32_t SaveSound(C_WavFile& writer, C_WavData& sound, const std::string& path) {
-    writer.AttachWavData(&sound);
-    int32_t ok = writer.Save(path.c_str());
-    writer.DetachWavData();
-    return ok;
+    return test::ChipSoundOf(words, rate);
 }
 
 std::vector<uint8_t> ValidFile(uint32_t count, uint16_t format = C_SrcFile::kFormatPlain) {
@@ -48,21 +38,23 @@ TEST(SrcFile, HeaderFieldsAndWordsAsWritten) {
     test::TempDir dir;
     auto sound = ChipSound({0, 1, 2048, 4095, 300}, 22050);
     C_SrcFile writer;
-    ASSERT_EQ(SaveSound(writer, *sound, dir.File("a.src")), 1);
+    ASSERT_EQ(test::SaveWith(writer, *sound, dir.File("a.src")), 1);
     auto bytes = test::ReadFileBytes(dir.File("a.src"));
     ASSERT_EQ(bytes.size(), 22u + 10u);
     EXPECT_EQ(0, std::memcmp(bytes.data(), "WPCM", 4));
-    EXPECT_EQ(LoadU16(&bytes[4]), 1);
-    EXPECT_EQ(LoadU16(&bytes[6]), 22);
-    EXPECT_EQ(LoadU16(&bytes[8]), 1);
-    EXPECT_EQ(LoadU16(&bytes[10]), 12);
-    EXPECT_EQ(LoadU16(&bytes[12]), 4);
-    EXPECT_EQ(LoadU16(&bytes[14]), 22050);
-    EXPECT_EQ(LoadU16(&bytes[16]), 9371);  // 11025 x 0.85 = 9371.25, truncated
-    EXPECT_EQ(LoadU32(&bytes[18]), 5u);
-    EXPECT_EQ(LoadU16(&bytes[22]), 0);
-    EXPECT_EQ(LoadU16(&bytes[28]), 4095);
-    EXPECT_EQ(LoadU16(&bytes[30]), 300);
+    test::ExpectFields(bytes, {
+                                  {4, 2, 1},
+                                  {6, 2, 22},
+                                  {8, 2, 1},
+                                  {10, 2, 12},
+                                  {12, 2, 4},
+                                  {14, 2, 22050},
+                                  {16, 2, 9371},  // 11025 x 0.85 = 9371.25, truncated
+                                  {18, 4, 5},
+                                  {22, 2, 0},
+                                  {28, 2, 4095},
+                                  {30, 2, 300},
+                              });
 
     C_SrcFile reader;
     ASSERT_EQ(reader.Load(dir.File("a.src").c_str(), 1), 1);
@@ -106,7 +98,7 @@ TEST(SrcFile, ScrambledRoundTripAndByteMap) {
     std::vector<uint16_t> words = {0x0000, 0x0FFF, 0x0800, 0x01FF, 0x0A55};
     auto sound = ChipSound(words);
     C_EnSrcFile writer;
-    ASSERT_EQ(SaveSound(writer, *sound, dir.File("s.src")), 1);
+    ASSERT_EQ(test::SaveWith(writer, *sound, dir.File("s.src")), 1);
     // The caller's samples are not scrambled by the save.
     for (size_t i = 0; i < words.size(); ++i) EXPECT_EQ(sound->Sample(static_cast<uint32_t>(i), 0) + 2048, words[i]);
     auto bytes = test::ReadFileBytes(dir.File("s.src"));
@@ -131,8 +123,8 @@ TEST(SrcFile, FactoryTellsPlainFromScrambled) {
     auto sound = ChipSound({1, 2, 3, 4});
     C_SrcFile plain;
     C_EnSrcFile scrambled;
-    ASSERT_EQ(SaveSound(plain, *sound, dir.File("p.src")), 1);
-    ASSERT_EQ(SaveSound(scrambled, *sound, dir.File("e.src")), 1);
+    ASSERT_EQ(test::SaveWith(plain, *sound, dir.File("p.src")), 1);
+    ASSERT_EQ(test::SaveWith(scrambled, *sound, dir.File("e.src")), 1);
     C_WavFileFormat factory;
     EXPECT_EQ(factory.GetFileFormat(dir.File("p.src").c_str()), 1u);
     EXPECT_EQ(factory.GetFileFormat(dir.File("e.src").c_str()), 13u);
@@ -199,7 +191,7 @@ TEST(SrcFile, StereoSixteenBitIsMixedAndConvertedOnACopy) {
     sound->SetSampleData(bytes.data(), 8);
     test::TempDir dir;
     C_SrcFile writer;
-    ASSERT_EQ(SaveSound(writer, *sound, dir.File("m.src")), 1);
+    ASSERT_EQ(test::SaveWith(writer, *sound, dir.File("m.src")), 1);
     auto out = test::ReadFileBytes(dir.File("m.src"));
     ASSERT_EQ(out.size(), 26u);
     EXPECT_EQ(LoadU16(&out[22]), 2048);
@@ -214,10 +206,10 @@ TEST(SrcFile, SaveRefusesWhatItCannotStore) {
     C_SrcFile writer;
     EXPECT_EQ(writer.Save(dir.File("none.src").c_str()), 0);  // no sound
     auto fast = ChipSound({1, 2}, 96000);                      // rate beyond the 16-bit field
-    EXPECT_EQ(SaveSound(writer, *fast, dir.File("fast.src")), 0);
+    EXPECT_EQ(test::SaveWith(writer, *fast, dir.File("fast.src")), 0);
     EXPECT_FALSE(test::FileExists(dir.File("fast.src")));
     C_WavData empty;
-    EXPECT_EQ(SaveSound(writer, empty, dir.File("empty.src")), 0);
+    EXPECT_EQ(test::SaveWith(writer, empty, dir.File("empty.src")), 0);
     EXPECT_FALSE(test::FileExists(dir.File("empty.src")));
 }
 

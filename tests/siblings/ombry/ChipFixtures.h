@@ -12,6 +12,8 @@
 #include "ResourceDecoder.h"
 #include "codecs/adpcm/C_ADPCMEncDec.h"
 #include "codecs/mdpcm/C_MDPCMEncDec.h"
+#include "support/LittleEndian.h"
+#include "support/Signals.h"
 
 namespace cz::test {
 
@@ -21,42 +23,17 @@ struct ChipFixture {
     std::vector<ResourceMarker> markers;
 };
 
+// A byte vector written front to back, little-endian.
 class LeBytes {
 public:
     std::vector<uint8_t> bytes;
     void U8(uint32_t v) { bytes.push_back(static_cast<uint8_t>(v)); }
-    void U16(uint32_t v) {
-        U8(v);
-        U8(v >> 8);
-    }
-    void U32(uint32_t v) {
-        U16(v);
-        U16(v >> 16);
-    }
-    void Text(const char* s) {
-        for (int i = 0; i < 4; ++i) U8(static_cast<uint8_t>(s[i]));
-    }
-    void Put16At(size_t at, uint32_t v) {
-        bytes[at] = static_cast<uint8_t>(v);
-        bytes[at + 1] = static_cast<uint8_t>(v >> 8);
-    }
-    void Put32At(size_t at, uint32_t v) {
-        Put16At(at, v);
-        Put16At(at + 2, v >> 16);
-    }
+    void U16(uint32_t v) { Put16(bytes, v); }
+    void U32(uint32_t v) { Put32(bytes, v); }
+    void Text(const char* s) { PutTag(bytes, s); }
+    void Put16At(size_t at, uint32_t v) { test::Put16At(bytes, at, v); }
+    void Put32At(size_t at, uint32_t v) { test::Put32At(bytes, at, v); }
 };
-
-// A voiced test signal: two tones with a slow swell, 12-bit offset binary.
-inline std::vector<uint16_t> VoiceSamples(size_t count, double amplitude = 1400.0, double phase = 0.0) {
-    std::vector<uint16_t> s(count);
-    for (size_t i = 0; i < count; ++i) {
-        const double t = static_cast<double>(i) + phase;
-        const double swell = 0.5 + 0.5 * std::sin(t / 700.0);
-        const double v = amplitude * swell * (0.7 * std::sin(t * 0.09) + 0.3 * std::sin(t * 0.41));
-        s[i] = static_cast<uint16_t>(std::lround(2048.0 + v));
-    }
-    return s;
-}
 
 struct ApmSilence {
     uint32_t first, last;
@@ -176,9 +153,8 @@ inline ChipFixture BuildMdm(const std::vector<MdmPiece>& pieces, uint16_t rate) 
         if (piece.command) fixture.markers.push_back({start, piece.eventType, piece.eventParameter});
         if (piece.kind == MdmPiece::kSilence) {
             records.push_back(piece.command ? 5 : 4);
-            if (piece.command) records.push_back(static_cast<uint8_t>(word)), records.push_back(word >> 8);
-            records.push_back(static_cast<uint8_t>(piece.length));
-            records.push_back(static_cast<uint8_t>(piece.length >> 8));
+            if (piece.command) Put16(records, word);
+            Put16(records, piece.length);
             decodedPcm.insert(decodedPcm.end(), piece.length, uint16_t{2048});
             continue;
         }
@@ -186,7 +162,7 @@ inline ChipFixture BuildMdm(const std::vector<MdmPiece>& pieces, uint16_t rate) 
         if (piece.kind == MdmPiece::kRaw) {
             records.push_back(piece.command ? 7 : 6);
             records.push_back(static_cast<uint8_t>(piece.samples[0] >> 4));
-            if (piece.command) records.push_back(static_cast<uint8_t>(word)), records.push_back(word >> 8);
+            if (piece.command) Put16(records, word);
             records.push_back(static_cast<uint8_t>(piece.samples.size() - 1));
             for (size_t i = 1; i < piece.samples.size(); ++i) records.push_back(static_cast<uint8_t>(piece.samples[i] >> 4));
             for (uint16_t s : piece.samples) decodedPcm.push_back(static_cast<uint16_t>((s >> 4) << 4));
@@ -212,7 +188,7 @@ inline ChipFixture BuildMdm(const std::vector<MdmPiece>& pieces, uint16_t rate) 
             records.push_back(static_cast<uint8_t>(((startValue & 8) << 4) | (index << 3) |
                                                    ((isLong ? 0 : 2) | (withWord ? 1 : 0))));
             records.push_back(static_cast<uint8_t>(startValue >> 4));
-            if (withWord) records.push_back(static_cast<uint8_t>(word)), records.push_back(word >> 8);
+            if (withWord) Put16(records, word);
             for (size_t g = 1; g < n; g += 8) {
                 uint8_t sign = 0;
                 uint8_t mags[4] = {};

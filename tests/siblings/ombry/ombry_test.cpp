@@ -33,7 +33,7 @@ protected:
 TEST_F(OmbryTest, ApmPlaysDecodedSamplesWithSilenceAndMarkers) {
     // Voice, a silence segment whose length is not a multiple of 16, a marker
     // inside the silence and two on voice (one on the very first sample).
-    auto samples = VoiceSamples(5000);
+    auto samples = SwellingVoice12(5000);
     const std::vector<ApmSilence> silences = {{1203, 1203 + 16 * 70 + 6}, {4990, 5100}};
     const std::vector<ApmEvent> events = {{0, 1, 5}, {1500, 2, 100}, {2600, 0x1FF, 63}};
     ChipFixture apm = BuildApm(samples, 0, 16000, silences, events);
@@ -60,7 +60,7 @@ TEST_F(OmbryTest, ApmEveryCodingModeRoundTrips) {
     // Lead-in and tail codes are part of the decoded samples and must play too.
     for (uint32_t mode : {0u, 1u, 2u, 3u}) {
         SCOPED_TRACE(mode);
-        ChipFixture apm = BuildApm(VoiceSamples(1777, 1900.0, mode * 100.0), mode, 8000, {}, {});
+        ChipFixture apm = BuildApm(SwellingVoice12(1777, 1900.0, mode * 100.0), mode, 8000, {}, {});
         DecodedResource r = Convert(apm.file);
         ASSERT_TRUE(r.ok);
         EXPECT_EQ(r.samples, apm.expected);
@@ -70,7 +70,7 @@ TEST_F(OmbryTest, ApmEveryCodingModeRoundTrips) {
 
 TEST_F(OmbryTest, ApmWithDamagedTraceStillPlaysExactly) {
     // Trace entries that do not match the codes force new blocks, never wrong samples.
-    ChipFixture apm = BuildApm(VoiceSamples(3000), 0, 11025, {}, {}, 37);
+    ChipFixture apm = BuildApm(SwellingVoice12(3000), 0, 11025, {}, {}, 37);
     DecodedResource r = Convert(apm.file);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.samples, apm.expected);
@@ -89,7 +89,7 @@ TEST_F(OmbryTest, ApmEdgeLayouts) {
     EXPECT_EQ(r.samples, apm.expected);
     EXPECT_EQ(r.markers, apm.markers);
 
-    auto quiet = VoiceSamples(70000, 30.0);
+    auto quiet = SwellingVoice12(70000, 30.0);
     ChipFixture longSilence = BuildApm(quiet, 0, 8000, {{100, 69000}}, {});
     r = Convert(longSilence.file);
     ASSERT_TRUE(r.ok);
@@ -98,13 +98,13 @@ TEST_F(OmbryTest, ApmEdgeLayouts) {
 
 TEST_F(OmbryTest, MdmPlaysDecodedPcmWithCommandWordsAsMarkers) {
     std::vector<MdmPiece> pieces;
-    pieces.push_back({MdmPiece::kVoice, VoiceSamples(1000), 0, false});
-    pieces.push_back({MdmPiece::kVoice, VoiceSamples(300, 1200.0, 1000.0), 0, true, 2, 100});
+    pieces.push_back({MdmPiece::kVoice, SwellingVoice12(1000), 0, false});
+    pieces.push_back({MdmPiece::kVoice, SwellingVoice12(300, 1200.0, 1000.0), 0, true, 2, 100});
     pieces.push_back({MdmPiece::kSilence, {}, 400, false});
     pieces.push_back({MdmPiece::kSilence, {}, 66, true, 7, 255});
     pieces.push_back({MdmPiece::kRaw, {0x800, 0x810, 0x7F0}, 0, false});
     pieces.push_back({MdmPiece::kRaw, {0x123, 0x456, 0x789, 0xABC, 0xFFF}, 0, true, 1, 0});
-    pieces.push_back({MdmPiece::kVoice, VoiceSamples(17, 600.0, 50.0), 0, false});
+    pieces.push_back({MdmPiece::kVoice, SwellingVoice12(17, 600.0, 50.0), 0, false});
     ChipFixture mdm = BuildMdm(pieces, 12000);
     std::vector<uint8_t> binary;
     C_ResourceStatInfo record("in.chip");
@@ -130,8 +130,8 @@ TEST_F(OmbryTest, MdmWithOnlyTheEndRecord) {
 }
 
 TEST_F(OmbryTest, RefusesWhatItCannotConvertAndLeavesNoFile) {
-    const ChipFixture apm = BuildApm(VoiceSamples(600), 0, 8000, {{100, 200}}, {{50, 1, 1}});
-    const ChipFixture mdm = BuildMdm({{MdmPiece::kVoice, VoiceSamples(200), 0, false}}, 8000);
+    const ChipFixture apm = BuildApm(SwellingVoice12(600), 0, 8000, {{100, 200}}, {{50, 1, 1}});
+    const ChipFixture mdm = BuildMdm({{MdmPiece::kVoice, SwellingVoice12(200), 0, false}}, 8000);
     auto cut = [](std::vector<uint8_t> bytes, size_t size) {
         bytes.resize(size);
         return bytes;
