@@ -15,26 +15,16 @@
 #include "common/SiblingCommon.h"
 #include "common/SpeechCoder.h"
 
-CZ_SIBLING_EXPORT int32_t CZ_CALL EncodeByBitRate(const char *wavPath,
-                                                  const char *codedPath,
-                                                  int32_t bitRate, int32_t,
+CZ_SIBLING_EXPORT int32_t CZ_CALL EncodeByBitRate(const char* wavPath, const char* codedPath, int32_t bitRate, int32_t,
                                                   int32_t) {
-  if (!wavPath || !codedPath || bitRate <= 0)
-    return -1;
-  uint32_t rate = 0;
-  std::vector<int16_t> samples;
-  if (!cz::sibling::ReadPcmWav(wavPath, &rate, samples) || rate == 0 ||
-      samples.empty())
-    return -1;
-  const auto settings = cz::sibling::SettingsForBitRate(
-      rate, static_cast<uint32_t>(bitRate), 128);
-  return cz::sibling::WriteWholeFile(
-             codedPath, cz::sibling::EncodeSpeech(samples, settings))
-             ? 0
-             : -1;
+    if (!wavPath || !codedPath || bitRate <= 0) return -1;
+    uint32_t rate = 0;
+    std::vector<int16_t> samples;
+    if (!cz::sibling::ReadPcmWav(wavPath, &rate, samples) || rate == 0 || samples.empty()) return -1;
+    const auto settings = cz::sibling::SettingsForBitRate(rate, static_cast<uint32_t>(bitRate), 128);
+    return cz::sibling::WriteWholeFile(codedPath, cz::sibling::EncodeSpeech(samples, settings)) ? 0 : -1;
 }
 
-CZ_SIBLING_EXPORT int32_t CZ_CALL Decode(const char *codedPath, int16_t *out,
-                                         int32_t capacity) {
-  return cz::sibling::DecodeFileInto(codedPath, out, capacity) ? 1 : 0;
+CZ_SIBLING_EXPORT int32_t CZ_CALL Decode(const char* codedPath, int16_t* out, int32_t capacity) {
+    return cz::sibling::DecodeFileInto(codedPath, out, capacity) ? 1 : 0;
 }

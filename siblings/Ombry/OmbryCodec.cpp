@@ -7,35 +7,27 @@
 namespace ombry {
 
 namespace {
-uint32_t U32(const uint8_t *p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-uint16_t U16(const uint8_t *p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-} // namespace
+uint32_t U32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+}  // namespace
 
-bool BuildCodecResource(std::span<const uint8_t> file,
-                        std::vector<uint8_t> &out, ResourceFigures &figures) {
-  if (file.size() < 62)
-    return false;
-  const uint16_t rate = U16(&file[12]);
-  const uint32_t frameOffset = U32(&file[28]), frameSize = U32(&file[32]);
-  if (rate == 0 || frameSize < 14 || !Inside(file, frameOffset, frameSize) ||
-      std::memcmp(&file[frameOffset], "MFRM", 4) != 0)
-    return false;
-  char code[5] = {};
-  std::memcpy(code, file.data(), 4);
-  if (std::memcmp(code, "WSBD", 4) == 0)
-    std::memcpy(code, "OSBC", 4);
-  std::vector<uint8_t> resource = ResourceHeader(code, rate);
-  resource.insert(resource.end(), file.begin() + frameOffset + 14,
-                  file.begin() + frameOffset + frameSize);
-  figures.sampleRate = rate;
-  figures.sampleCount = U32(&file[52]);
-  figures.markerCount = 0;
-  out.swap(resource);
-  return true;
+bool BuildCodecResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures) {
+    if (file.size() < 62) return false;
+    const uint16_t rate = U16(&file[12]);
+    const uint32_t frameOffset = U32(&file[28]), frameSize = U32(&file[32]);
+    if (rate == 0 || frameSize < 14 || !Inside(file, frameOffset, frameSize) ||
+        std::memcmp(&file[frameOffset], "MFRM", 4) != 0)
+        return false;
+    char code[5] = {};
+    std::memcpy(code, file.data(), 4);
+    if (std::memcmp(code, "WSBD", 4) == 0) std::memcpy(code, "OSBC", 4);
+    std::vector<uint8_t> resource = ResourceHeader(code, rate);
+    resource.insert(resource.end(), file.begin() + frameOffset + 14, file.begin() + frameOffset + frameSize);
+    figures.sampleRate = rate;
+    figures.sampleCount = U32(&file[52]);
+    figures.markerCount = 0;
+    out.swap(resource);
+    return true;
 }
 
-} // namespace ombry
+}  // namespace ombry

@@ -17,36 +17,28 @@
 
 namespace {
 cz::sibling::S_CoderSettings ModeSettings(int32_t mode) {
-  cz::sibling::S_CoderSettings s;
-  s.block = mode == 0 ? 320 : 160;
-  s.bits = mode == 0 ? 4 : 2;
-  return s;
+    cz::sibling::S_CoderSettings s;
+    s.block = mode == 0 ? 320 : 160;
+    s.bits = mode == 0 ? 4 : 2;
+    return s;
 }
-} // namespace
+}  // namespace
 
-CZ_SIBLING_EXPORT int32_t CZ_CALL MVP_GetFrameSize(int32_t mode,
-                                                   int32_t *bytesPerFrame,
-                                                   int32_t *frameSize) {
-  const cz::sibling::S_CoderSettings s = ModeSettings(mode);
-  if (bytesPerFrame)
-    *bytesPerFrame = static_cast<int32_t>(1 + (s.block * s.bits + 7) / 8);
-  if (frameSize)
-    *frameSize = static_cast<int32_t>(s.block);
-  return 1;
+CZ_SIBLING_EXPORT int32_t CZ_CALL MVP_GetFrameSize(int32_t mode, int32_t* bytesPerFrame, int32_t* frameSize) {
+    const cz::sibling::S_CoderSettings s = ModeSettings(mode);
+    if (bytesPerFrame) *bytesPerFrame = static_cast<int32_t>(1 + (s.block * s.bits + 7) / 8);
+    if (frameSize) *frameSize = static_cast<int32_t>(s.block);
+    return 1;
 }
 
-CZ_SIBLING_EXPORT int32_t CZ_CALL MVP_Encode(const int16_t *samples,
-                                             int32_t count, int32_t mode,
-                                             const char *codedPath) {
-  if (!samples || count <= 0 || !codedPath)
-    return 0;
-  const auto bytes = cz::sibling::EncodeSpeech(
-      std::span<const int16_t>(samples, static_cast<size_t>(count)),
-      ModeSettings(mode));
-  return cz::sibling::WriteWholeFile(codedPath, bytes) ? 1 : 0;
+CZ_SIBLING_EXPORT int32_t CZ_CALL MVP_Encode(const int16_t* samples, int32_t count, int32_t mode,
+                                             const char* codedPath) {
+    if (!samples || count <= 0 || !codedPath) return 0;
+    const auto bytes =
+        cz::sibling::EncodeSpeech(std::span<const int16_t>(samples, static_cast<size_t>(count)), ModeSettings(mode));
+    return cz::sibling::WriteWholeFile(codedPath, bytes) ? 1 : 0;
 }
 
-CZ_SIBLING_EXPORT int32_t CZ_CALL MVP_Decode(const char *codedPath, int32_t,
-                                             int16_t *out, int32_t capacity) {
-  return cz::sibling::DecodeFileInto(codedPath, out, capacity) ? 1 : 0;
+CZ_SIBLING_EXPORT int32_t CZ_CALL MVP_Decode(const char* codedPath, int32_t, int16_t* out, int32_t capacity) {
+    return cz::sibling::DecodeFileInto(codedPath, out, capacity) ? 1 : 0;
 }

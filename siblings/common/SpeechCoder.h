@@ -27,29 +27,26 @@
 namespace cz::sibling {
 
 struct S_CoderSettings {
-  uint32_t bits = 4;
-  uint32_t decimation = 1;
-  uint32_t block = 160;
-  uint32_t rate = 0;
+    uint32_t bits = 4;
+    uint32_t decimation = 1;
+    uint32_t block = 160;
+    uint32_t rate = 0;
 };
 
 inline constexpr size_t kCodedHeaderSize = 16;
 int32_t StepOf(uint32_t index);
 
 // Codes samples into the bytes of a coded file.
-std::vector<uint8_t> EncodeSpeech(std::span<const int16_t> samples,
-                                  const S_CoderSettings &settings);
+std::vector<uint8_t> EncodeSpeech(std::span<const int16_t> samples, const S_CoderSettings& settings);
 // Decodes a coded file; false for anything malformed. out gets the file's
 // sample count.
-bool DecodeSpeech(std::span<const uint8_t> coded, std::vector<int16_t> &out);
+bool DecodeSpeech(std::span<const uint8_t> coded, std::vector<int16_t>& out);
 // Bits and decimation whose bit rate at sampleRate is nearest bitRate.
-S_CoderSettings SettingsForBitRate(uint32_t sampleRate, uint32_t bitRate,
-                                   uint32_t block);
+S_CoderSettings SettingsForBitRate(uint32_t sampleRate, uint32_t bitRate, uint32_t block);
 // Reads a 16-bit mono PCM WAV file (rate and samples); false otherwise.
-bool ReadPcmWav(const std::string &path, uint32_t *rate,
-                std::vector<int16_t> &samples);
+bool ReadPcmWav(const std::string& path, uint32_t* rate, std::vector<int16_t>& samples);
 // Decodes a coded file into out (exactly capacity samples): false when the
 // file is unreadable or malformed or holds fewer samples than capacity.
-bool DecodeFileInto(const char *path, int16_t *out, int32_t capacity);
+bool DecodeFileInto(const char* path, int16_t* out, int32_t capacity);
 
-} // namespace cz::sibling
+}  // namespace cz::sibling

@@ -1,223 +1,158 @@
 #include "api/chains/Chains.h"
 
 #include "api/resconv/C_ResourceConverter.h"
+#include "formats/registry/C_WavFileFormat.h"
+#include "formats/mdm/C_MdmFile.h"
+#include "foundation/C_CUFilePath.h"
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
 #include "dsp/resample/C_PCMResample.h"
-#include "formats/mdm/C_MdmFile.h"
-#include "formats/registry/C_WavFileFormat.h"
-#include "foundation/C_CUFilePath.h"
 #include "foundation/C_CUString.h"
 #include "foundation/RefPtr.h"
+#include "wave/C_WavFile.h"
 #include "platform/Platform.h"
 #include "platform/SafeFiles.h"
-#include "wave/C_WavFile.h"
 #include "wave/I_WavFile.h"
 
 namespace cz::api {
 
-bool ValidPath(const char *path) { return path != nullptr && path[0] != '\0'; }
+bool ValidPath(const char* path) { return path != nullptr && path[0] != '\0'; }
 
-bool DistinctFiles(std::initializer_list<const char *> inputs,
-                   std::initializer_list<std::string> outputs,
+bool DistinctFiles(std::initializer_list<const char*> inputs, std::initializer_list<std::string> outputs,
                    InPlace inPlace) {
-  size_t i = 0;
-  for (auto out = outputs.begin(); out != outputs.end(); ++out, ++i) {
-    for (auto other = out + 1; other != outputs.end(); ++other)
-      if (platform::SameFile(*out, *other))
-        return false;
-    if (i == 0 && inPlace == InPlace::kAllowed)
-      continue;
-    for (const char *in : inputs)
-      if (in && platform::SameFile(in, *out))
-        return false;
-  }
-  return true;
+    size_t i = 0;
+    for (auto out = outputs.begin(); out != outputs.end(); ++out, ++i) {
+        for (auto other = out + 1; other != outputs.end(); ++other)
+            if (platform::SameFile(*out, *other)) return false;
+        if (i == 0 && inPlace == InPlace::kAllowed) continue;
+        for (const char* in : inputs)
+            if (in && platform::SameFile(in, *out)) return false;
+    }
+    return true;
 }
 
-std::string HeaderPath(const char *binary) {
-  return std::string(binary ? binary : "") + ".h";
+std::string HeaderPath(const char* binary) { return std::string(binary ? binary : "") + ".h"; }
+
+int32_t CheckSupport(const char* path) {
+    if (!ValidPath(path)) return 0;
+    C_WavFileFormat factory;
+    return factory.Open(path) ? 1 : 0;
+}
+int32_t ConvertWavToChip(const char* source, const char* output, const char* binary, uint32_t formatId) {
+    if (!ValidPath(source) || !ValidPath(output) || !ValidPath(binary)) return 0;
+    if (!DistinctFiles({source}, {output, binary, HeaderPath(binary)}, InPlace::kAllowed)) return 0;
+    C_ResourceConverter converter;
+    if (!converter.ConvertFormat(source, output, formatId)) return 0;
+    return converter.ConvertToBinary(output, binary) ? 1 : 0;
 }
 
-int32_t CheckSupport(const char *path) {
-  if (!ValidPath(path))
-    return 0;
-  C_WavFileFormat factory;
-  return factory.Open(path) ? 1 : 0;
-}
-int32_t ConvertWavToChip(const char *source, const char *output,
-                         const char *binary, uint32_t formatId) {
-  if (!ValidPath(source) || !ValidPath(output) || !ValidPath(binary))
-    return 0;
-  if (!DistinctFiles({source}, {output, binary, HeaderPath(binary)},
-                     InPlace::kAllowed))
-    return 0;
-  C_ResourceConverter converter;
-  if (!converter.ConvertFormat(source, output, formatId))
-    return 0;
-  return converter.ConvertToBinary(output, binary) ? 1 : 0;
-}
-
-int32_t ConvertWavToChipWithResample(const char *source, const char *output,
-                                     const char *binary, uint32_t rate,
+int32_t ConvertWavToChipWithResample(const char* source, const char* output, const char* binary, uint32_t rate,
                                      uint32_t formatId) {
-  if (!ValidPath(source) || !ValidPath(output) || !ValidPath(binary))
-    return 0;
-  if (!DistinctFiles({source}, {output, binary, HeaderPath(binary)},
-                     InPlace::kAllowed))
-    return 0;
-  C_ResourceConverter converter;
-  C_PCMResample resampler;
-  auto temp = platform::TempFolder::Create();
-  if (!temp)
-    return 0;
-  std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
-  if (!resampler.ResampleFile(kResampleSinc2, source, resampled.c_str(),
-                              kFormatWav, rate, kResampleSpare, nullptr))
-    return 0;
-  if (!converter.ConvertFormat(resampled.c_str(), output, formatId))
-    return 0;
-  return converter.ConvertToBinary(output, binary) ? 1 : 0;
-}
-
-uint32_t EsbCodecParam(uint32_t coderValue, uint32_t bitRate,
-                       uint32_t coderFlag) {
-  uint32_t param = (bitRate / 100u) & 0xFFFFu;
-  param |= (coderValue & 0x7FFFu) << 16;
-  if (coderFlag != 0)
-    param |= 0x80000000u;
-  return param;
-}
-
-int32_t ConvertWavToCodecFormat(const char *source, const char *output,
-                                const char *binary, uint32_t rate,
-                                uint32_t formatId, uint32_t codecParam) {
-  // The binary is optional here: without one only the chip file is made.
-  const bool withBinary = binary && *binary;
-  if (!ValidPath(source) || !ValidPath(output))
-    return 0;
-  if (!DistinctFiles(
-          {source},
-          withBinary ? std::initializer_list<std::string>{output, binary,
-                                                          HeaderPath(binary)}
-                     : std::initializer_list<std::string>{output},
-          InPlace::kAllowed))
-    return 0;
-  auto temp = platform::TempFolder::Create();
-  if (!temp)
-    return 0;
-  C_WavFileFormat factory;
-  RefPtr<C_WavFile> file = factory.Open(source);
-  if (!file)
-    return 0;
-  std::string input = source;
-  const uint32_t sourceRate =
-      file->GetWavInfo() ? file->GetWavInfo()->GetSampleRate() : 0;
-  if (rate != 0 && rate != sourceRate) {
-    file.reset();
-    input = temp->File(FormatString("resampled_%u.wav", rate));
+    if (!ValidPath(source) || !ValidPath(output) || !ValidPath(binary)) return 0;
+    if (!DistinctFiles({source}, {output, binary, HeaderPath(binary)}, InPlace::kAllowed)) return 0;
+    C_ResourceConverter converter;
     C_PCMResample resampler;
-    if (!resampler.ResampleFile(kResampleSinc2, source, input.c_str(),
-                                kFormatWav, rate, kResampleSpare, nullptr))
-      return 0;
-    file = factory.Open(input.c_str());
-    if (!file)
-      return 0;
-  }
-  // Loaded whole: the output may replace the source.
-  file->ReleaseSource();
-  file->GetWavData()->GetWriteParam()->SetCodecParam(codecParam);
-  if (!file->SaveAs(formatId, output))
-    return 0;
-  file.reset();
-  if (!withBinary)
-    return 1;
-  return C_ResourceConverter().ConvertToBinary(output, binary) ? 1 : 0;
-}
-int32_t ConvertWavToXmf(const char *, const char *) { return 0; }
-int32_t ConvertWavToXmfWithResample(const char *, const char *, uint32_t) {
-  return 0;
-}
-int32_t ResampleWav(const char *source, const char *output, uint32_t rate) {
-  if (!ValidPath(source) || !ValidPath(output))
-    return 0;
-  if (!DistinctFiles({source}, {output}, InPlace::kAllowed))
-    return 0;
-  C_PCMResample resampler;
-  return resampler.ResampleFile(kResampleSinc2, source, output, kFormatWav,
-                                rate, kResampleSpare, nullptr)
-             ? 1
-             : 0;
-}
-int32_t ConvertMdmToWav(const char *source, const char *output) {
-  if (!ValidPath(source) || !ValidPath(output))
-    return 0;
-  if (!DistinctFiles({source}, {output}, InPlace::kAllowed))
-    return 0;
-  C_CUFilePath split(source);
-  if (split.GetExtension().EqualsNoCase(".MDM")) {
-    C_MdmFile file;
-    if (!file.Load(source, 0))
-      return 0;
-    file.ReleaseSource(); // loaded whole: the WAV may replace the MDM file
-    return file.SaveAs(kFormatWav, output);
-  }
-  return 0; // RBF resources are not read yet
-}
-int32_t ConvertCompressedToWav(Compressed kind, const char *input,
-                               const char *output) {
-  if (!ValidPath(input) || !ValidPath(output))
-    return 0;
-  // The decoder reads the input while it writes the output: never in place.
-  if (!DistinctFiles({input}, {output}, InPlace::kRefused))
-    return 0;
-  if (kind == Compressed::kMp3) {
-    mp3::C_Mp3ToWavConverter converter;
-    return converter.Convert(input, output, nullptr, 0) ? 1 : 0;
-  }
-  return 0; // WMA input is not built yet
+    auto temp = platform::TempFolder::Create();
+    if (!temp) return 0;
+    std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
+    if (!resampler.ResampleFile(kResampleSinc2, source, resampled.c_str(), kFormatWav, rate, kResampleSpare, nullptr)) return 0;
+    if (!converter.ConvertFormat(resampled.c_str(), output, formatId)) return 0;
+    return converter.ConvertToBinary(output, binary) ? 1 : 0;
 }
 
-int32_t ConvertCompressedToWavWithResample(Compressed kind, const char *input,
-                                           const char *output, uint32_t rate) {
-  if (!ValidPath(input) || !ValidPath(output))
-    return 0;
-  if (!DistinctFiles({input}, {output}, InPlace::kAllowed))
-    return 0;
-  auto temp = platform::TempFolder::Create();
-  if (!temp)
-    return 0;
-  std::string decoded = temp->File("decoded.wav");
-  if (!ConvertCompressedToWav(kind, input, decoded.c_str()))
-    return 0;
-  C_PCMResample resampler;
-  return resampler.ResampleFile(kResampleSinc2, decoded.c_str(), output,
-                                kFormatWav, rate, kResampleSpare, nullptr)
-             ? 1
-             : 0;
+uint32_t EsbCodecParam(uint32_t coderValue, uint32_t bitRate, uint32_t coderFlag) {
+    uint32_t param = (bitRate / 100u) & 0xFFFFu;
+    param |= (coderValue & 0x7FFFu) << 16;
+    if (coderFlag != 0) param |= 0x80000000u;
+    return param;
 }
-int32_t ConvertCompressedToChip(Compressed kind, const char *input,
-                                const char *output, const char *binary,
+
+int32_t ConvertWavToCodecFormat(const char* source, const char* output, const char* binary, uint32_t rate,
+                                uint32_t formatId, uint32_t codecParam) {
+    // The binary is optional here: without one only the chip file is made.
+    const bool withBinary = binary && *binary;
+    if (!ValidPath(source) || !ValidPath(output)) return 0;
+    if (withBinary ? !DistinctFiles({source}, {output, binary, HeaderPath(binary)}, InPlace::kAllowed)
+                   : !DistinctFiles({source}, {output}, InPlace::kAllowed))
+        return 0;
+    auto temp = platform::TempFolder::Create();
+    if (!temp) return 0;
+    C_WavFileFormat factory;
+    RefPtr<C_WavFile> file = factory.Open(source);
+    if (!file) return 0;
+    const uint32_t sourceRate = file->GetWavInfo() ? file->GetWavInfo()->GetSampleRate() : 0;
+    if (rate != 0 && rate != sourceRate) {
+        file.reset();
+        const std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
+        C_PCMResample resampler;
+        if (!resampler.ResampleFile(kResampleSinc2, source, resampled.c_str(), kFormatWav, rate, kResampleSpare,
+                                    nullptr))
+            return 0;
+        file = factory.Open(resampled.c_str());
+        if (!file) return 0;
+    }
+    // Loaded whole: the output may replace the source.
+    file->ReleaseSource();
+    file->GetWavData()->GetWriteParam()->SetCodecParam(codecParam);
+    if (!file->SaveAs(formatId, output)) return 0;
+    file.reset();
+    if (!withBinary) return 1;
+    return C_ResourceConverter().ConvertToBinary(output, binary) ? 1 : 0;
+}
+int32_t ConvertWavToXmf(const char*, const char*) { return 0; }
+int32_t ConvertWavToXmfWithResample(const char*, const char*, uint32_t) { return 0; }
+int32_t ResampleWav(const char* source, const char* output, uint32_t rate) {
+    if (!ValidPath(source) || !ValidPath(output)) return 0;
+    if (!DistinctFiles({source}, {output}, InPlace::kAllowed)) return 0;
+    C_PCMResample resampler;
+    return resampler.ResampleFile(kResampleSinc2, source, output, kFormatWav, rate, kResampleSpare, nullptr) ? 1 : 0;
+}
+int32_t ConvertMdmToWav(const char* source, const char* output) {
+    if (!ValidPath(source) || !ValidPath(output)) return 0;
+    if (!DistinctFiles({source}, {output}, InPlace::kAllowed)) return 0;
+    C_CUFilePath split(source);
+    if (split.GetExtension().EqualsNoCase(".MDM")) {
+        C_MdmFile file;
+        if (!file.Load(source, 0)) return 0;
+        file.ReleaseSource();  // loaded whole: the WAV may replace the MDM file
+        return file.SaveAs(kFormatWav, output);
+    }
+    return 0;  // RBF resources are not read yet
+}
+int32_t ConvertCompressedToWav(Compressed kind, const char* input, const char* output) {
+    if (!ValidPath(input) || !ValidPath(output)) return 0;
+    // The decoder reads the input while it writes the output: never in place.
+    if (!DistinctFiles({input}, {output}, InPlace::kRefused)) return 0;
+    if (kind == Compressed::kMp3) {
+        mp3::C_Mp3ToWavConverter converter;
+        return converter.Convert(input, output, nullptr, 0) ? 1 : 0;
+    }
+    return 0;  // WMA input is not built yet
+}
+
+int32_t ConvertCompressedToWavWithResample(Compressed kind, const char* input, const char* output, uint32_t rate) {
+    if (!ValidPath(input) || !ValidPath(output)) return 0;
+    if (!DistinctFiles({input}, {output}, InPlace::kAllowed)) return 0;
+    auto temp = platform::TempFolder::Create();
+    if (!temp) return 0;
+    std::string decoded = temp->File("decoded.wav");
+    if (!ConvertCompressedToWav(kind, input, decoded.c_str())) return 0;
+    C_PCMResample resampler;
+    return resampler.ResampleFile(kResampleSinc2, decoded.c_str(), output, kFormatWav, rate, kResampleSpare, nullptr) ? 1 : 0;
+}
+int32_t ConvertCompressedToChip(Compressed kind, const char* input, const char* output, const char* binary,
                                 uint32_t rate, uint32_t formatId) {
-  if (!ValidPath(input) || !ValidPath(output) || !ValidPath(binary))
-    return 0;
-  if (!DistinctFiles({input}, {output, binary, HeaderPath(binary)},
-                     InPlace::kAllowed))
-    return 0;
-  auto temp = platform::TempFolder::Create();
-  if (!temp)
-    return 0;
-  std::string decoded = temp->File("decoded.wav");
-  std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
-  if (!ConvertCompressedToWav(kind, input, decoded.c_str()))
-    return 0;
-  C_PCMResample resampler;
-  if (!resampler.ResampleFile(kResampleSinc2, decoded.c_str(),
-                              resampled.c_str(), kFormatWav, rate,
-                              kResampleSpare, nullptr))
-    return 0;
-  return ConvertWavToChip(resampled.c_str(), output, binary, formatId);
+    if (!ValidPath(input) || !ValidPath(output) || !ValidPath(binary)) return 0;
+    if (!DistinctFiles({input}, {output, binary, HeaderPath(binary)}, InPlace::kAllowed)) return 0;
+    auto temp = platform::TempFolder::Create();
+    if (!temp) return 0;
+    std::string decoded = temp->File("decoded.wav");
+    std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
+    if (!ConvertCompressedToWav(kind, input, decoded.c_str())) return 0;
+    C_PCMResample resampler;
+    if (!resampler.ResampleFile(kResampleSinc2, decoded.c_str(), resampled.c_str(), kFormatWav, rate, kResampleSpare, nullptr)) return 0;
+    return ConvertWavToChip(resampled.c_str(), output, binary, formatId);
 }
 int32_t ConvertMidToImfByChipItem(uintptr_t, uintptr_t, uintptr_t) { return 0; }
-int32_t NotAvailable(const char *, const char *) { return 0; }
+int32_t NotAvailable(const char*, const char*) { return 0; }
 
-} // namespace cz::api
+}  // namespace cz::api

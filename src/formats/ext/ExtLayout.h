@@ -32,17 +32,14 @@ inline constexpr uint8_t kExtPendingRecord = 0x13;
 inline constexpr uint32_t kExtLongestWordRun = 0xFFF;
 
 // The silence word for a run.
-inline uint16_t ExtSilenceWord(uint32_t run) {
-  return static_cast<uint16_t>(((run & 0xFFF) << 4) | 1);
-}
+inline uint16_t ExtSilenceWord(uint32_t run) { return static_cast<uint16_t>(((run & 0xFFF) << 4) | 1); }
 
 // 8-bit PCM coding of one 16-bit sample: toward zero, never -128.
 inline int8_t Pc8Code(int16_t s) {
-  int32_t v = s / 256;
-  if (v == -128)
-    v = -127;
-  return static_cast<int8_t>(v);
+    int32_t v = s / 256;
+    if (v == -128) v = -127;
+    return static_cast<int8_t>(v);
 }
 inline int16_t Pc8Decode(int8_t c) { return static_cast<int16_t>(c * 256); }
 
-} // namespace cz
+}  // namespace cz

@@ -60,69 +60,55 @@ constexpr std::array kOpenOrder{
 // and tell plain from scrambled files by its variant flag; the two id 5
 // entries probe the search coder's class first.
 constexpr std::array kProbeOrder{
-    kFormatSrc,     kFormatEnSrc,   kFormatWav,   kFormatWam,     kFormatWmd,
-    kFormatQ310Wmd, kFormatApm,     kFormatMpm,   kFormatPc8,     kFormatLp8,
-    kFormatP10,     kFormatApm6Bit, kFormatMdm,   kFormatMdm6Bit, kFormatClp1,
-    kFormatClp2,    kFormatClp3,    kFormatEam,   kFormatEmm,     kFormatE2a,
-    kFormatPam,     kFormatMcp,     kFormatSbd,   kFormatWlp,     kFormatP16,
-    kFormatEsb,     kFormatS08,     kFormatS16,   kFormatSam,     kFormatSmm,
-    kFormatQ420Mpm, kFormatQ420Pcm, kFormatMvclp,
+    kFormatSrc, kFormatEnSrc, kFormatWav,   kFormatWam,  kFormatWmd,     kFormatQ310Wmd, kFormatApm,
+    kFormatMpm, kFormatPc8,   kFormatLp8,   kFormatP10,  kFormatApm6Bit, kFormatMdm,     kFormatMdm6Bit,
+    kFormatClp1, kFormatClp2, kFormatClp3,  kFormatEam,  kFormatEmm,     kFormatE2a,     kFormatPam,
+    kFormatMcp, kFormatSbd,   kFormatWlp,   kFormatP16,  kFormatEsb,     kFormatS08,     kFormatS16,
+    kFormatSam, kFormatSmm,   kFormatQ420Mpm, kFormatQ420Pcm, kFormatMvclp,
 };
 
 struct Tables {
-  std::vector<const FormatDescriptor *> rows, open, probes;
+    std::vector<const FormatDescriptor*> rows, open, probes;
 
-  Tables() {
-    for (auto family :
-         {WpcmFormatRows(), WaveFormatRows(), ApmFormatRows(), MpmFormatRows(),
-          MdmFormatRows(), ExtFormatRows(), PendingFormatRows()})
-      for (const auto &row : family)
-        rows.push_back(&row);
-    for (FormatId id : kOpenOrder)
-      for (const auto *row : rows)
-        if (row->id == id && row->opens)
-          open.push_back(row);
-    for (FormatId id : kProbeOrder)
-      for (const auto *row : rows)
-        if (row->id == id && row->probe != ProbeVariant::kNone)
-          probes.push_back(row);
-  }
+    Tables() {
+        for (auto family : {WpcmFormatRows(), WaveFormatRows(), ApmFormatRows(), MpmFormatRows(), MdmFormatRows(),
+                            ExtFormatRows(), PendingFormatRows()})
+            for (const auto& row : family) rows.push_back(&row);
+        for (FormatId id : kOpenOrder)
+            for (const auto* row : rows)
+                if (row->id == id && row->opens) open.push_back(row);
+        for (FormatId id : kProbeOrder)
+            for (const auto* row : rows)
+                if (row->id == id && row->probe != ProbeVariant::kNone) probes.push_back(row);
+    }
 };
 
-const Tables &GetTables() {
-  static const Tables tables;
-  return tables;
+const Tables& GetTables() {
+    static const Tables tables;
+    return tables;
 }
 
-const FormatDescriptor *WriterRow(uint32_t formatId) {
-  if (formatId == kFormatNone)
+const FormatDescriptor* WriterRow(uint32_t formatId) {
+    if (formatId == kFormatNone) return nullptr;
+    for (const auto* row : GetTables().rows)
+        if (row->id == formatId && row->writes) return row;
     return nullptr;
-  for (const auto *row : GetTables().rows)
-    if (row->id == formatId && row->writes)
-      return row;
-  return nullptr;
 }
 
-} // namespace
+}  // namespace
 
-const std::vector<const FormatDescriptor *> &FormatOpenOrder() {
-  return GetTables().open;
-}
-const std::vector<const FormatDescriptor *> &FormatProbes() {
-  return GetTables().probes;
-}
-const std::vector<const FormatDescriptor *> &FormatRows() {
-  return GetTables().rows;
-}
+const std::vector<const FormatDescriptor*>& FormatOpenOrder() { return GetTables().open; }
+const std::vector<const FormatDescriptor*>& FormatProbes() { return GetTables().probes; }
+const std::vector<const FormatDescriptor*>& FormatRows() { return GetTables().rows; }
 
 std::unique_ptr<C_WavFile> CreateFormatWriter(uint32_t formatId) {
-  const FormatDescriptor *row = WriterRow(formatId);
-  return row && row->create ? row->create() : nullptr;
+    const FormatDescriptor* row = WriterRow(formatId);
+    return row && row->create ? row->create() : nullptr;
 }
 
-const char *FormatWriterName(uint32_t formatId) {
-  const FormatDescriptor *row = WriterRow(formatId);
-  return row ? row->className : nullptr;
+const char* FormatWriterName(uint32_t formatId) {
+    const FormatDescriptor* row = WriterRow(formatId);
+    return row ? row->className : nullptr;
 }
 
-} // namespace cz
+}  // namespace cz
