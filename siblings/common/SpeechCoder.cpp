@@ -171,8 +171,11 @@ S_CoderSettings SettingsForBitRate(uint32_t sampleRate, uint32_t bitRate, uint32
     S_CoderSettings best;
     best.block = block;
     best.rate = sampleRate;
+    // The least decimation that comes within 4 % of the rate keeps the most
+    // bandwidth; failing that, the nearest rate.
     double bestMiss = 1e300;
-    for (uint32_t d = 1; d <= 8; ++d)
+    bool close = false;
+    for (uint32_t d = 1; d <= 8 && !close; ++d)
         for (uint32_t b = 2; b <= 8; ++b) {
             // Bits per second with the step byte of each block.
             const double rate = static_cast<double>(sampleRate) / d * (b + 8.0 / block);
@@ -182,6 +185,7 @@ S_CoderSettings SettingsForBitRate(uint32_t sampleRate, uint32_t bitRate, uint32
                 best.bits = b;
                 best.decimation = d;
             }
+            if (miss <= 0.04 * bitRate) close = true;
         }
     return best;
 }
