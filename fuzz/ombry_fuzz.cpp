@@ -11,6 +11,7 @@
 
 #include "../siblings/Ombry/OmbryApm.cpp"
 #include "../siblings/Ombry/OmbryMdm.cpp"
+#include "../siblings/Ombry/OmbryCodec.cpp"
 
 namespace {
 

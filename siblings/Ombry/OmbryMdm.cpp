@@ -121,6 +121,8 @@ ChipFormat DetectChipFormat(std::span<const uint8_t> file) {
     if (file.size() < 4) return ChipFormat::kUnknown;
     if (std::memcmp(file.data(), "WAPM", 4) == 0 || std::memcmp(file.data(), "WNAP", 4) == 0) return ChipFormat::kApm;
     if (std::memcmp(file.data(), "WMDM", 4) == 0) return ChipFormat::kMdm;
+    for (const char* code : {"WPC8", "WMCP", "WMVP", "WLPC", "WSBD", "WESB"})
+        if (std::memcmp(file.data(), code, 4) == 0) return ChipFormat::kCodec;
     return ChipFormat::kUnknown;
 }
 
@@ -130,6 +132,8 @@ bool BuildResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, Res
         return BuildWadmResource(file, out, figures);
     case ChipFormat::kMdm:
         return BuildWmdmResource(file, out, figures);
+    case ChipFormat::kCodec:
+        return BuildCodecResource(file, out, figures);
     default:
         return false;
     }

@@ -5,6 +5,11 @@
 //   APM file -> "WADM": 4-bit ADPCM blocks, silence runs and markers
 //   MDM file -> "WMdM": the MDM frame records (8-sample delta groups, silence
 //               and raw records, command words as markers), ending in FF
+//   PC8, MCP, MVP, WLP, SBD and ESB files -> their resource code ("WPC8",
+//               "WMCP", "WMVP", "WLPC", "OSBC", "WESB"), then the frame
+//               section after its 14-byte "MFRM" header exactly as the file
+//               holds it (voice blocks of coded frames, silence words,
+//               the 0xFFFF end mark; 8-bit samples for PC8)
 //
 // The builders work on the file's bytes in memory and check every offset and
 // count against them; they never read outside the span they are given.
@@ -21,7 +26,7 @@ namespace ombry {
 
 using cz::sibling::Inside;
 
-enum class ChipFormat { kUnknown, kApm, kMdm };
+enum class ChipFormat { kUnknown, kApm, kMdm, kCodec };
 
 // Figures of a built resource.
 struct ResourceFigures {
@@ -46,6 +51,9 @@ inline std::vector<uint8_t> ResourceHeader(const char (&code)[5], uint16_t rate)
     return {static_cast<uint8_t>(code[0]), static_cast<uint8_t>(code[1]), static_cast<uint8_t>(code[2]),
             static_cast<uint8_t>(code[3]), static_cast<uint8_t>(rate), static_cast<uint8_t>(rate >> 8)};
 }
+
+// Builds the resource of a speech-coder file (PC8, MCP, MVP, WLP, SBD, ESB).
+bool BuildCodecResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures);
 
 // Either of the above, chosen by the file's format; false for other formats.
 bool BuildResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures);

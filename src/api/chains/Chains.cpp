@@ -8,6 +8,8 @@
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
 #include "dsp/resample/C_PCMResample.h"
 #include "foundation/C_CUString.h"
+#include "foundation/RefPtr.h"
+#include "wave/C_WavFile.h"
 #include "platform/Platform.h"
 #include "platform/SafeFiles.h"
 #include "wave/I_WavFile.h"
@@ -65,7 +67,38 @@ uint32_t EsbCodecParam(uint32_t coderValue, uint32_t bitRate, uint32_t coderFlag
     return param;
 }
 
-int32_t ConvertWavToCodecFormat(const char*, const char*, const char*, uint32_t, uint32_t, uint32_t) { return 0; }
+int32_t ConvertWavToCodecFormat(const char* source, const char* output, const char* binary, uint32_t rate,
+                                uint32_t formatId, uint32_t codecParam) {
+    // The binary is optional here: without one only the chip file is made.
+    const bool withBinary = binary && *binary;
+    if (!ValidPath(source) || !ValidPath(output)) return 0;
+    if (withBinary ? !DistinctFiles({source}, {output, binary, HeaderPath(binary)}, InPlace::kAllowed)
+                   : !DistinctFiles({source}, {output}, InPlace::kAllowed))
+        return 0;
+    auto temp = platform::TempFolder::Create();
+    if (!temp) return 0;
+    C_WavFileFormat factory;
+    RefPtr<C_WavFile> file = factory.Open(source);
+    if (!file) return 0;
+    const uint32_t sourceRate = file->GetWavInfo() ? file->GetWavInfo()->GetSampleRate() : 0;
+    if (rate != 0 && rate != sourceRate) {
+        file.reset();
+        const std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
+        C_PCMResample resampler;
+        if (!resampler.ResampleFile(kResampleSinc2, source, resampled.c_str(), kFormatWav, rate, kResampleSpare,
+                                    nullptr))
+            return 0;
+        file = factory.Open(resampled.c_str());
+        if (!file) return 0;
+    }
+    // Loaded whole: the output may replace the source.
+    file->ReleaseSource();
+    file->GetWavData()->GetWriteParam()->SetCodecParam(codecParam);
+    if (!file->SaveAs(formatId, output)) return 0;
+    file.reset();
+    if (!withBinary) return 1;
+    return C_ResourceConverter().ConvertToBinary(output, binary) ? 1 : 0;
+}
 int32_t ConvertWavToXmf(const char* source, const char* xmf) {
     if (!ValidPath(source) || !ValidPath(xmf)) return 0;
     // The sound is coded through temporary files before the XMF is written.

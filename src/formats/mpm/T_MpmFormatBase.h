@@ -167,6 +167,8 @@ public:
     void SetFormatType(uint32_t type) { formatType_ = type; }
 
 protected:
+    // The bits of the offset-binary sample words handed to WriteFrames.
+    virtual uint16_t SampleBits() const { return 12; }
     // A second header code accepted on reading (none by default).
     virtual const char* AlternativeCode() const { return nullptr; }
     // The coding mode of the write parameters (the codec parameter).
@@ -231,7 +233,7 @@ int32_t T_MpmFormatBase<Base>::Save(const char* path) {
     const uint32_t rate = sound->GetWavInfo()->GetSampleRate();
     if (rate == 0 || rate > 0xFFFF) return 0;  // the rate field has 16 bits
     std::vector<uint16_t> samples;
-    if (!Base::ChipSampleWords(*sound, samples, 12)) return 0;
+    if (!Base::ChipSampleWords(*sound, samples, SampleBits())) return 0;
     const uint32_t count = static_cast<uint32_t>(samples.size());
 
     std::vector<S_MpmEventEntry> events;

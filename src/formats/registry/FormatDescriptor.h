@@ -45,6 +45,7 @@ std::span<const FormatDescriptor> ApmFormatRows();
 std::span<const FormatDescriptor> MpmFormatRows();
 std::span<const FormatDescriptor> MdmFormatRows();
 std::span<const FormatDescriptor> RbfFormatRows();
+std::span<const FormatDescriptor> ExtFormatRows();
 // Classes that are named by the tables but not built yet; each moves to its
 // family's rows when it lands.
 std::span<const FormatDescriptor> PendingFormatRows();

@@ -77,6 +77,12 @@ TEST(FormatFactory, DetectsEveryBuiltClass) {
         {kFormatApm6Bit, "a.ap6", "C_Apm6BitFile", kFormatApm6Bit},
         {kFormatMpm, "a.mpm", "C_MpmFile", kFormatMpm},
         {kFormatMdm, "a.mdm", "C_MdmFile", kFormatMdm},
+        {kFormatPc8, "a.pc8", "C_Pc8File", kFormatPc8},
+        {kFormatMcp, "a.mcp", "C_MclpFile", kFormatMcp},
+        {kFormatMvclp, "a.mvc", "C_MvclpFile", kFormatMvclp},
+        {kFormatWlp, "a.wlp", "C_WlpcFile", kFormatWlp},
+        {kFormatSbd, "a.sbd", "C_SbdFile", kFormatSbd},
+        {kFormatEsb, "a.esb", "C_EsbFile", kFormatEsb},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
