@@ -100,15 +100,14 @@ double ProcessCpuSecondsOf(F&& work) {
 // speed) and turns it with sox into a 16 kHz mono 16-bit WAV at path, sox
 // effects appended (e.g. repeat and trim). Both programs run quietly; the
 // spoken file lies next to path while it is needed. True when both ran.
-inline bool MakeSpeechWav(const std::string& text, const std::string& path,
-                          const std::vector<std::string>& effects,
+inline bool MakeSpeechWav(const std::string& text, const std::string& path, const std::vector<std::string>& effects,
                           const std::vector<std::string>& voiceOptions = {}) {
     const std::string voice = path + ".voice.wav";
     std::vector<std::string> speak = {"espeak-ng"};
     speak.insert(speak.end(), voiceOptions.begin(), voiceOptions.end());
     speak.insert(speak.end(), {"-w", voice, text});
-    std::vector<std::string> convert = {"sox", voice, "-r", "16000", "-c", "1", "-b", "16", "-e", "signed-integer",
-                                        path};
+    std::vector<std::string> convert = {"sox", voice, "-r", "16000",          "-c", "1",
+                                        "-b",  "16",  "-e", "signed-integer", path};
     convert.insert(convert.end(), effects.begin(), effects.end());
     const bool made = RunProgram(speak, true) == 0 && RunProgram(convert, true) == 0;
     std::remove(voice.c_str());

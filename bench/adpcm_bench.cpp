@@ -116,8 +116,8 @@ int main(int argc, char** argv) {
         uint32_t used = 0;
         double t = BestOf(repeats, [&] {
             return ProcessCpuSecondsOf([&] {
-                used = coder.Encode(count, chip.data(), codes.data(), static_cast<uint32_t>(codes.size()), mode,
-                                    nullptr);
+                used =
+                    coder.Encode(count, chip.data(), codes.data(), static_cast<uint32_t>(codes.size()), mode, nullptr);
             });
         });
         if (used == 0) {
@@ -128,8 +128,8 @@ int main(int argc, char** argv) {
         uint32_t written = 0;
         double td = BestOf(repeats, [&] {
             return ProcessCpuSecondsOf([&] {
-                written = coder.Decode(codes.data(), used, decoded.data(),
-                                       static_cast<uint32_t>(decoded.size() * 2), nullptr);
+                written = coder.Decode(codes.data(), used, decoded.data(), static_cast<uint32_t>(decoded.size() * 2),
+                                       nullptr);
             });
         });
         decoded.resize(written / 2);

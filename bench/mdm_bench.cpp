@@ -82,10 +82,11 @@ int main(int argc, char** argv) {
             noise += (x - y) * (x - y);
         }
         const double frameBytes = LoadU32(&f[32]) - 14.0;
-        std::printf("%-12s save %.1f ms (%.0fx real time, %.2f Msamples/s), frame section %.0f bytes (%.1f kbit/s), "
-                    "SNR %.2f dB\n",
-                    alternative ? "alternative" : "MDPCM", best * 1000, seconds / best, count / best / 1e6, frameBytes,
-                    frameBytes * 8 / seconds / 1000, 10 * std::log10(signal / noise));
+        std::printf(
+            "%-12s save %.1f ms (%.0fx real time, %.2f Msamples/s), frame section %.0f bytes (%.1f kbit/s), "
+            "SNR %.2f dB\n",
+            alternative ? "alternative" : "MDPCM", best * 1000, seconds / best, count / best / 1e6, frameBytes,
+            frameBytes * 8 / seconds / 1000, 10 * std::log10(signal / noise));
     }
     platform::DeleteFile(out);
     return 0;

@@ -82,14 +82,15 @@ void Run(const char* name, cz::C_MDPCMEncDec& coder, const std::vector<uint16_t>
         return;
     }
     decoded.resize(count);
-    std::printf("%-14s encode %7.2f ns/sample  decode %6.2f ns/sample  stream %u bytes (%.2f bits/sample as 5-bit "
-                "records)  SNR %.2f dB\n",
-                name, bestEncode * 1e9 / count, bestDecode * 1e9 / count, bytes,
-                // chip records: 2 bytes per frame head + 5 bits per further sample
-                (2.0 * (coder.LongFrameCount() + coder.ShortFrameCount()) * 8 +
-                 5.0 * (count + coder.Padding() - coder.LongFrameCount() - coder.ShortFrameCount())) /
-                    count,
-                SnrDb(x, decoded));
+    std::printf(
+        "%-14s encode %7.2f ns/sample  decode %6.2f ns/sample  stream %u bytes (%.2f bits/sample as 5-bit "
+        "records)  SNR %.2f dB\n",
+        name, bestEncode * 1e9 / count, bestDecode * 1e9 / count, bytes,
+        // chip records: 2 bytes per frame head + 5 bits per further sample
+        (2.0 * (coder.LongFrameCount() + coder.ShortFrameCount()) * 8 +
+         5.0 * (count + coder.Padding() - coder.LongFrameCount() - coder.ShortFrameCount())) /
+            count,
+        SnrDb(x, decoded));
 }
 
 }  // namespace

@@ -28,9 +28,7 @@ using cz::mp3::Mp3DecodeFrame;
 using cz::mp3::Mp3DecoderCreate;
 using cz::mp3::Mp3FindSync;
 
-bool Run(const std::string& command) {
-    return std::system(command.c_str()) == 0;
-}
+bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
     std::vector<uint8_t> bytes;
@@ -151,7 +149,8 @@ int main(int argc, char** argv) {
         const std::vector<uint8_t> bytes = ReadAll(mp3);
         size_t samples = 0;
         const double ours = cz::bench::BestOf(runs, [&] { return DecodeOurs(bytes, &samples); });
-        std::printf("%-34s %-22s %9.3f %9.0fx %12s\n", clip.name, "cadenzor (fixed)", ours, clip.seconds / ours, "1.00");
+        std::printf("%-34s %-22s %9.3f %9.0fx %12s\n", clip.name, "cadenzor (fixed)", ours, clip.seconds / ours,
+                    "1.00");
         struct Peer {
             const char* name;
             const char* tool;

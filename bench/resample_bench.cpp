@@ -84,9 +84,12 @@ bool WriteWav(const std::string& path, const Sound& s) {
 std::optional<Sound> ReadWav(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto u32 = [&](size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24; };
+    auto u32 = [&](size_t at) {
+        return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+    };
     auto u16 = [&](size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); };
-    if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(b.data() + 8, "WAVE", 4) != 0) return std::nullopt;
+    if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(b.data() + 8, "WAVE", 4) != 0)
+        return std::nullopt;
     Sound s;
     bool haveFormat = false;
     for (size_t at = 12; at + 8 <= b.size();) {
@@ -121,7 +124,8 @@ Sound Material(uint32_t rate, uint16_t channels, double seconds) {
     for (size_t i = 0; i < frames; ++i) {
         const double t = static_cast<double>(i) / rate;
         for (uint16_t c = 0; c < channels; ++c) {
-            const double v = 4000 * std::sin(2 * M_PI * (220 + 30 * c) * t) + 2500 * std::sin(2 * M_PI * 1375.5 * t + c) +
+            const double v = 4000 * std::sin(2 * M_PI * (220 + 30 * c) * t) +
+                             2500 * std::sin(2 * M_PI * 1375.5 * t + c) +
                              1200 * std::sin(2 * M_PI * (3000 + 400 * std::sin(0.5 * t)) * t) + noise(gen);
             s.samples[i * channels + c] = static_cast<int16_t>(std::lround(std::clamp(v, -32767.0, 32767.0)));
         }
@@ -134,7 +138,8 @@ Sound Tone(uint32_t rate, double freq, double amplitude, double seconds) {
     s.rate = rate;
     const size_t frames = static_cast<size_t>(rate * seconds);
     s.samples.resize(frames);
-    for (size_t i = 0; i < frames; ++i) s.samples[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * M_PI * freq * i / rate)));
+    for (size_t i = 0; i < frames; ++i)
+        s.samples[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * M_PI * freq * i / rate)));
     return s;
 }
 
@@ -334,8 +339,8 @@ int main(int argc, char** argv) {
             return ProcessCpuSeconds() - t0;
         });
         cz::resample::SetVectorKernelsAllowed(true);
-        std::printf("%-34s %-28s %10.3f %12.0f %14.2f\n", job.name, "ours, portable loops", portable, job.seconds / portable,
-                    portable / oursTime);
+        std::printf("%-34s %-28s %10.3f %12.0f %14.2f\n", job.name, "ours, portable loops", portable,
+                    job.seconds / portable, portable / oursTime);
         Sound tenth = input;
         tenth.samples.resize(input.samples.size() / 10);
         const double t0 = ProcessCpuSeconds();
@@ -378,7 +383,9 @@ int main(int argc, char** argv) {
             }
         }
         // -999 means every output sample is 0: the leak is below one step.
-        auto show = [](double db) { return db <= -999.0 ? std::string("silent") : std::to_string(std::lround(db * 10) / 10.0).substr(0, 6); };
+        auto show = [](double db) {
+            return db <= -999.0 ? std::string("silent") : std::to_string(std::lround(db * 10) / 10.0).substr(0, 6);
+        };
         std::printf("%-28s %16s %16s\n", peer.name, show(alias).c_str(), show(total).c_str());
     }
 

@@ -121,8 +121,8 @@ int main() {
             double bestDecode = 1e30;
             for (int i = 0; i < 5; ++i) {
                 const double t0 = cz::bench::ProcessCpuSeconds();
-                if (decoder->DecodeBlocks(&c.file[c.dataAt], c.dataSize, reused.data(),
-                                          reused.size() * sizeof(int16_t), codecInfo) < 0)
+                if (decoder->DecodeBlocks(&c.file[c.dataAt], c.dataSize, reused.data(), reused.size() * sizeof(int16_t),
+                                          codecInfo) < 0)
                     return 1;
                 bestDecode = std::min(bestDecode, cz::bench::ProcessCpuSeconds() - t0);
             }
@@ -135,8 +135,9 @@ int main() {
         std::printf("%-27s ffmpeg start-up %.4f s subtracted (block %u bytes)\n", "", startup,
                     static_cast<unsigned>(c.file[c.fmtAt + 12] | (c.file[c.fmtAt + 13] << 8)));
     }
-    std::printf("\nCPU seconds. ratio = ffmpeg / ours (above 1: ours is faster), E for the entry, D for decode only;\n"
-                "x real = audio seconds decoded per CPU second (decode only)\n");
+    std::printf(
+        "\nCPU seconds. ratio = ffmpeg / ours (above 1: ours is faster), E for the entry, D for decode only;\n"
+        "x real = audio seconds decoded per CPU second (decode only)\n");
     fs::remove_all(dir);
     return 0;
 }

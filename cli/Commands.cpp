@@ -24,7 +24,6 @@ namespace cz::cli {
 
 namespace {
 
-
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
@@ -69,16 +68,17 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
     const auto& labels = sound->ListInfo();
     const auto& sampler = sound->SamplerInfo();
     auto& extra = sound->ExtraChunks();
-    const double seconds = info->GetSampleRate() ? static_cast<double>(info->GetSampleCount()) / info->GetSampleRate()
-                                                 : 0.0;
+    const double seconds =
+        info->GetSampleRate() ? static_cast<double>(info->GetSampleCount()) / info->GetSampleRate() : 0.0;
     if (json) {
         std::printf("{\"file\": %s, \"format_id\": %u, \"class\": %s, \"codec_type\": %u, ", JsonString(path).c_str(),
                     file.GetFormatId(), JsonString(className ? className : "").c_str(), file.GetCodecType());
-        std::printf("\"sample_rate\": %u, \"channels\": %u, \"valid_bits\": %u, \"container_bits\": %u, "
-                    "\"signed\": %s, \"samples\": %u, \"duration_ms\": %llu, \"duration_s\": %.3f, ",
-                    info->GetSampleRate(), info->GetChannels(), info->GetValidBits(), info->GetContainerBits(),
-                    info->GetSignedFlag() ? "true" : "false", info->GetSampleCount(),
-                    static_cast<unsigned long long>(info->GetDuration()), seconds);
+        std::printf(
+            "\"sample_rate\": %u, \"channels\": %u, \"valid_bits\": %u, \"container_bits\": %u, "
+            "\"signed\": %s, \"samples\": %u, \"duration_ms\": %llu, \"duration_s\": %.3f, ",
+            info->GetSampleRate(), info->GetChannels(), info->GetValidBits(), info->GetContainerBits(),
+            info->GetSignedFlag() ? "true" : "false", info->GetSampleCount(),
+            static_cast<unsigned long long>(info->GetDuration()), seconds);
         std::printf("\"events\": [");
         bool first = true;
         for (const C_ActionEvent* e : events->Events()) {
@@ -98,9 +98,10 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
             std::printf("%s{\"first\": %u, \"last\": %u}", first ? "" : ", ", s->GetStart(), s->GetEnd());
             first = false;
         }
-        std::printf("], \"cue_points\": %d, \"labels\": %d, \"labelled_texts\": %d, \"sampler_loops\": %u, "
-                    "\"extra_chunks\": [",
-                    cues.GetCount(), labels.GetLabelCount(), labels.GetTextCount(), sampler.GetLoopCount());
+        std::printf(
+            "], \"cue_points\": %d, \"labels\": %d, \"labelled_texts\": %d, \"sampler_loops\": %u, "
+            "\"extra_chunks\": [",
+            cues.GetCount(), labels.GetLabelCount(), labels.GetTextCount(), sampler.GetLoopCount());
         first = true;
         for (const C_WavDataExtraChunk* c : extra) {
             std::printf("%s{\"id\": %s, \"size\": %u}", first ? "" : ", ", JsonString(FourCC(c->GetChunkId())).c_str(),
@@ -112,7 +113,9 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
     }
     std::printf("%s\n", path.c_str());
     std::printf("  format:      id %u (%s)%s\n", file.GetFormatId(), className ? className : "?",
-                file.GetCodecType() == 3 ? ", Microsoft ADPCM data" : file.GetCodecType() == 6 ? ", IMA ADPCM data" : "");
+                file.GetCodecType() == 3   ? ", Microsoft ADPCM data"
+                : file.GetCodecType() == 6 ? ", IMA ADPCM data"
+                                           : "");
     std::printf("  sample rate: %u Hz\n", info->GetSampleRate());
     std::printf("  channels:    %u\n", info->GetChannels());
     std::printf("  bits:        %u valid in %u-bit containers, %s\n", info->GetValidBits(), info->GetContainerBits(),
@@ -150,8 +153,8 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
     }
     std::printf("  metadata:    %d cue points, %d labels, %d labelled texts, %u sampler loops", cues.GetCount(),
                 labels.GetLabelCount(), labels.GetTextCount(), sampler.GetLoopCount());
-    for (const C_WavDataExtraChunk* c : extra) std::printf(", chunk '%s' (%u bytes)", FourCC(c->GetChunkId()).c_str(),
-                                                           c->GetData(nullptr));
+    for (const C_WavDataExtraChunk* c : extra)
+        std::printf(", chunk '%s' (%u bytes)", FourCC(c->GetChunkId()).c_str(), c->GetData(nullptr));
     std::printf("\n");
 }
 
@@ -159,8 +162,8 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
 bool WriteBinary(const Options& options, const std::string& chipFile) {
     C_ResourceConverter converter;
     if (converter.ConvertToBinary(chipFile.c_str(), options.binary.c_str())) {
-        if (options.verbose) std::fprintf(stderr, "cadenzor: wrote %s and %s.h\n", options.binary.c_str(),
-                                          options.binary.c_str());
+        if (options.verbose)
+            std::fprintf(stderr, "cadenzor: wrote %s and %s.h\n", options.binary.c_str(), options.binary.c_str());
         return true;
     }
     // The converter writes nothing under the binary's name unless it
@@ -183,9 +186,8 @@ bool CheckOutput(const Options& options, const std::string& path) {
 bool CheckDistinct(const Options& options, const std::string& input, api::InPlace inPlace) {
     const std::string& output = options.output;
     const std::string header = options.binary.empty() ? std::string() : api::HeaderPath(options.binary.c_str());
-    bool ok = options.binary.empty()
-                  ? api::DistinctFiles({input.c_str()}, {output}, inPlace)
-                  : api::DistinctFiles({input.c_str()}, {output, options.binary, header}, inPlace);
+    bool ok = options.binary.empty() ? api::DistinctFiles({input.c_str()}, {output}, inPlace)
+                                     : api::DistinctFiles({input.c_str()}, {output, options.binary, header}, inPlace);
     if (!ok) Fail(output, "an output is the same file as " + input + " or as another output; nothing was written");
     return ok;
 }
@@ -289,7 +291,8 @@ bool DecodeMp3(const Options& options, const std::string& input, const std::stri
 bool Resample(const Options& options, const std::string& input, const std::string& output) {
     ProgressBar bar("resampling", options.quiet);
     C_PCMResample resampler;
-    if (resampler.ResampleFile(kResampleSinc2, input.c_str(), output.c_str(), kFormatWav, static_cast<uint32_t>(options.rate), kResampleSpare, &bar))
+    if (resampler.ResampleFile(kResampleSinc2, input.c_str(), output.c_str(), kFormatWav,
+                               static_cast<uint32_t>(options.rate), kResampleSpare, &bar))
         return true;
     C_WavFileFormat factory;
     RefPtr<C_WavFile> probe = factory.Open(input.c_str());
@@ -316,15 +319,15 @@ int RunConvert(const Options& options) {
     const bool lastIsWav = outId == kFormatWav;
     // Decoding an MP3 straight into the output streams the input: never in place.
     const bool streamed = IsMp3(input) && lastIsWav && !options.haveRate;
-    if (!CheckDistinct(options, input, streamed ? api::InPlace::kRefused : api::InPlace::kAllowed))
-        return kExitFailed;
+    if (!CheckDistinct(options, input, streamed ? api::InPlace::kRefused : api::InPlace::kAllowed)) return kExitFailed;
 
     // The chain: MP3 decoding, then resampling, then the output format. The
     // writers leave the output's name as it was when they fail; the
     // intermediate files live in a private folder removed on every path.
     auto temp = platform::TempFolder::Create();
     if (!temp) {
-        Fail(platform::TempDirectory(), "cannot make a temporary folder: " + platform::ErrorText(platform::LastError()));
+        Fail(platform::TempDirectory(),
+             "cannot make a temporary folder: " + platform::ErrorText(platform::LastError()));
         return kExitFailed;
     }
     std::string current = input;
@@ -360,7 +363,8 @@ int RunConvert(const Options& options) {
             Fail(input, factory.LastFailure());
             return kExitFailed;
         }
-        if (options.mode >= 0 && file->GetWriteParam()) file->GetWriteParam()->SetCodecParam(static_cast<uint32_t>(options.mode));
+        if (options.mode >= 0 && file->GetWriteParam())
+            file->GetWriteParam()->SetCodecParam(static_cast<uint32_t>(options.mode));
         file->ReleaseSource();  // loaded whole: the output may replace the input
         platform::SetLastError(0);
         if (!file->SaveAs(outId, output.c_str())) {
@@ -403,7 +407,8 @@ int RunResample(const Options& options) {
     if (!CheckDistinct(options, current, api::InPlace::kAllowed)) return kExitFailed;
     auto temp = platform::TempFolder::Create();
     if (!temp) {
-        Fail(platform::TempDirectory(), "cannot make a temporary folder: " + platform::ErrorText(platform::LastError()));
+        Fail(platform::TempDirectory(),
+             "cannot make a temporary folder: " + platform::ErrorText(platform::LastError()));
         return kExitFailed;
     }
     if (IsMp3(current)) {

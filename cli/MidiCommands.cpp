@@ -65,10 +65,11 @@ int RunMidiInfo(const std::string& path, bool json) {
     }
     const double bpm = midi.GetTempo() ? 60e6 / midi.GetTempo() : 0;
     if (json) {
-        std::printf("{\"file\": \"%s\", \"class\": \"C_MidiFile\", \"format\": %u, \"tracks\": %u, \"division\": %u, "
-                    "\"tempo\": %u, \"notes\": %llu, \"ticks\": %llu, \"seconds\": %.3f}\n",
-                    path.c_str(), midi.GetFormat(), midi.GetTrackCount(), division, midi.GetTempo(),
-                    static_cast<unsigned long long>(notes), static_cast<unsigned long long>(lastTick), seconds);
+        std::printf(
+            "{\"file\": \"%s\", \"class\": \"C_MidiFile\", \"format\": %u, \"tracks\": %u, \"division\": %u, "
+            "\"tempo\": %u, \"notes\": %llu, \"ticks\": %llu, \"seconds\": %.3f}\n",
+            path.c_str(), midi.GetFormat(), midi.GetTrackCount(), division, midi.GetTempo(),
+            static_cast<unsigned long long>(notes), static_cast<unsigned long long>(lastTick), seconds);
         return kExitOk;
     }
     std::printf("%s: Standard MIDI File\n", path.c_str());
@@ -102,7 +103,8 @@ int RunConvertToXmf(const Options& options) {
     }
     auto temp = platform::TempFolder::Create();
     if (!temp) {
-        Fail(platform::TempDirectory(), "cannot make a temporary folder: " + platform::ErrorText(platform::LastError()));
+        Fail(platform::TempDirectory(),
+             "cannot make a temporary folder: " + platform::ErrorText(platform::LastError()));
         return kExitFailed;
     }
     std::string current = input;

@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
             if (!ParseNumber(v, &bytes) || bytes > 0xFFFFFFFFul) return Usage("--max-bytes takes a byte count");
             options.maxBytes = bytes;
             options.haveMaxBytes = true;
-        } else if (a.size() > 1 && a[0] == '-' ) {
+        } else if (a.size() > 1 && a[0] == '-') {
             std::string m = "unknown option '" + a + "'";
             return Usage(m.c_str());
         } else {

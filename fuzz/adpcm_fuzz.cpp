@@ -26,17 +26,14 @@ void Check(bool condition) {
 
 std::unique_ptr<cz::C_ADPCMEncDec> MakeCoder(uint8_t kind, const uint8_t* data) {
     switch (kind & 3) {
-    case 0:
-        return std::make_unique<cz::C_ADPCMEncDec>(12, 64);
-    case 1:
-        return std::make_unique<cz::C_ADPCMEncDec>(12, 63);
-    case 2:
-        return std::make_unique<cz::C_ADPCMEncDec6Bit>();
-    default: {
-        auto coder = std::make_unique<cz::C_NewADPCMEncDec>();
-        coder->SetStartState(static_cast<uint16_t>(data[2] | (data[3] << 8)), data[1]);
-        return coder;
-    }
+        case 0: return std::make_unique<cz::C_ADPCMEncDec>(12, 64);
+        case 1: return std::make_unique<cz::C_ADPCMEncDec>(12, 63);
+        case 2: return std::make_unique<cz::C_ADPCMEncDec6Bit>();
+        default: {
+            auto coder = std::make_unique<cz::C_NewADPCMEncDec>();
+            coder->SetStartState(static_cast<uint16_t>(data[2] | (data[3] << 8)), data[1]);
+            return coder;
+        }
     }
 }
 

@@ -47,8 +47,7 @@ void FuzzEncode(cz::C_MDPCMEncDec& coder, const uint8_t* data, size_t size, uint
     const uint16_t last = coder.CurrentValue();
     std::vector<uint16_t> decoded(expected);
     Check(coder.CountDecodedSamples(L, S, out.data(), out.size()) == expected && coder.EndMarkerSeen());
-    Check(coder.Decode(decoded.data(), decoded.size(), out.data(), out.size(), initial, L, S, nullptr) ==
-          expected);
+    Check(coder.Decode(decoded.data(), decoded.size(), out.data(), out.size(), initial, L, S, nullptr) == expected);
     Check(coder.EndMarkerSeen() && (expected == 0 || decoded.back() == last));
 }
 

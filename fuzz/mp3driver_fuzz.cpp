@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     converter.ConvertMemory(data, size, &wav, nullptr, limit);
     if (wav.size() >= 12 && wav.size() > 44) {
         // The patched RIFF size always matches what was written.
-        const uint32_t riff = uint32_t(wav[4]) | (uint32_t(wav[5]) << 8) | (uint32_t(wav[6]) << 16) | (uint32_t(wav[7]) << 24);
+        const uint32_t riff =
+            uint32_t(wav[4]) | (uint32_t(wav[5]) << 8) | (uint32_t(wav[6]) << 16) | (uint32_t(wav[7]) << 24);
         if (riff != wav.size() - 8) {
             __builtin_trap();
         }

@@ -30,10 +30,10 @@ void CheckWadm(const std::vector<uint8_t>& r, const ombry::ResourceFigures& figu
         const uint8_t b0 = r[pos], b1 = r[pos + 1];
         if (b0 == 0 && b1 == 0) break;
         switch (b0 & 3) {
-        case 0: samples += 16u * (((b1 >> 2) << 6) | (b0 >> 2)), pos += 2; break;
-        case 1: samples += 1u + 2u * b1, pos += 4u + b1; break;
-        case 2: samples += 1, ++markers, pos += 4; break;
-        default: samples += 513, pos += 259; break;
+            case 0: samples += 16u * (((b1 >> 2) << 6) | (b0 >> 2)), pos += 2; break;
+            case 1: samples += 1u + 2u * b1, pos += 4u + b1; break;
+            case 2: samples += 1, ++markers, pos += 4; break;
+            default: samples += 513, pos += 259; break;
         }
         Check(pos <= r.size());
     }
@@ -49,22 +49,25 @@ void CheckWmdm(const std::vector<uint8_t>& r, const ombry::ResourceFigures& figu
         const bool marker = (c & 1) != 0;
         markers += marker;
         switch (c & 7) {
-        case 0: case 1: samples += 65, pos += marker ? 44 : 42; break;
-        case 2: case 3: samples += 17, pos += marker ? 14 : 12; break;
-        case 4: case 5: {
-            const size_t at = pos + (marker ? 3 : 1);
-            Check(at + 2 <= r.size());
-            samples += static_cast<uint32_t>(r[at] | (r[at + 1] << 8));
-            pos += marker ? 5 : 3;
-            break;
-        }
-        default: {
-            const size_t at = pos + (marker ? 4 : 2);
-            Check(at < r.size());
-            samples += 1u + r[at];
-            pos = at + 1 + r[at];
-            break;
-        }
+            case 0:
+            case 1: samples += 65, pos += marker ? 44 : 42; break;
+            case 2:
+            case 3: samples += 17, pos += marker ? 14 : 12; break;
+            case 4:
+            case 5: {
+                const size_t at = pos + (marker ? 3 : 1);
+                Check(at + 2 <= r.size());
+                samples += static_cast<uint32_t>(r[at] | (r[at + 1] << 8));
+                pos += marker ? 5 : 3;
+                break;
+            }
+            default: {
+                const size_t at = pos + (marker ? 4 : 2);
+                Check(at < r.size());
+                samples += 1u + r[at];
+                pos = at + 1 + r[at];
+                break;
+            }
         }
         Check(pos < r.size());
     }

@@ -58,10 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // One guard sample past the end catches writes beyond the count.
     std::vector<int16_t> destination(count + 1, 0x5A5A);
     cz::C_PCMResample resampler;
-    const uint32_t made = resampler.ResampleSamples(mode, from, to, static_cast<uint32_t>(source.size()),
-                                                    static_cast<uint32_t>(count),
-                                                    source.empty() ? nullptr : source.data(), destination.data(),
-                                                    1.0, nullptr);
+    const uint32_t made =
+        resampler.ResampleSamples(mode, from, to, static_cast<uint32_t>(source.size()), static_cast<uint32_t>(count),
+                                  source.empty() ? nullptr : source.data(), destination.data(), 1.0, nullptr);
     if (made > count || destination[count] != 0x5A5A) std::abort();
     for (size_t i = 0; (mode == 1 || mode == 2) && i < made; ++i) {
         if (destination[i] < -32767) std::abort();

@@ -12,8 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<int16_t> pcm;
     const std::span<const uint8_t> bytes(data, size);
     if (!cz::sibling::DecodeSpeech(bytes, pcm)) return 0;
-    if (pcm.size() != (static_cast<uint32_t>(data[4]) | data[5] << 8 | data[6] << 16 |
-                       static_cast<uint32_t>(data[7]) << 24))
+    if (pcm.size() !=
+        (static_cast<uint32_t>(data[4]) | data[5] << 8 | data[6] << 16 | static_cast<uint32_t>(data[7]) << 24))
         std::abort();
     if (!pcm.empty() && pcm.size() < 100000) {
         cz::sibling::S_CoderSettings s;

@@ -44,14 +44,13 @@ extern "C" {
  * and its byte-array header (binaryPath + ".h"). */
 CZ_API int32_t CZ_CALL ConvertWAVToAPM(const char* source, const char* apmPath, const char* binaryPath);
 CZ_API int32_t CZ_CALL ConvertWAVToMDM(const char* source, const char* mdmPath, const char* binaryPath);
-CZ_API int32_t CZ_CALL ConvertWAVToAPMWithResample(const char* source, const char* apmPath,
-                                                   const char* binaryPath, uint32_t targetRate);
-CZ_API int32_t CZ_CALL ConvertWAVToMDMWithResample(const char* source, const char* mdmPath,
-                                                   const char* binaryPath, uint32_t targetRate);
+CZ_API int32_t CZ_CALL ConvertWAVToAPMWithResample(const char* source, const char* apmPath, const char* binaryPath,
+                                                   uint32_t targetRate);
+CZ_API int32_t CZ_CALL ConvertWAVToMDMWithResample(const char* source, const char* mdmPath, const char* binaryPath,
+                                                   uint32_t targetRate);
 /* targetRate 0 keeps the source rate. */
 CZ_API int32_t CZ_CALL ConvertWAVToESB(const char* source, const char* esbPath, const char* binaryPath,
-                                       uint32_t targetRate, uint32_t coderValue, uint32_t bitRate,
-                                       uint32_t coderFlag);
+                                       uint32_t targetRate, uint32_t coderValue, uint32_t bitRate, uint32_t coderFlag);
 CZ_API int32_t CZ_CALL ConvertWAVToMCP(const char* source, const char* mcpPath, const char* binaryPath,
                                        uint32_t targetRate, uint32_t coderSetting);
 CZ_API int32_t CZ_CALL ConvertWAVToWLP(const char* source, const char* wlpPath, const char* binaryPath,
@@ -65,16 +64,16 @@ CZ_API int32_t CZ_CALL CheckSupportWavFile(const char* path);
 CZ_API int32_t CZ_CALL ConvertMDMToWAV(const char* source, const char* wavPath);
 CZ_API int32_t CZ_CALL ConvertMP3ToWAV(const char* mp3Path, const char* wavPath);
 CZ_API int32_t CZ_CALL ConvertMP3ToWAVWithResample(const char* mp3Path, const char* wavPath, uint32_t targetRate);
-CZ_API int32_t CZ_CALL ConvertMP3ToAPMWithResample(const char* mp3Path, const char* apmPath,
-                                                   const char* binaryPath, uint32_t targetRate);
-CZ_API int32_t CZ_CALL ConvertMP3ToMDMWithResample(const char* mp3Path, const char* mdmPath,
-                                                   const char* binaryPath, uint32_t targetRate);
+CZ_API int32_t CZ_CALL ConvertMP3ToAPMWithResample(const char* mp3Path, const char* apmPath, const char* binaryPath,
+                                                   uint32_t targetRate);
+CZ_API int32_t CZ_CALL ConvertMP3ToMDMWithResample(const char* mp3Path, const char* mdmPath, const char* binaryPath,
+                                                   uint32_t targetRate);
 CZ_API int32_t CZ_CALL ConvertWMAToWAV(const char* wmaPath, const char* wavPath);
 CZ_API int32_t CZ_CALL ConvertWMAToWAVWithResample(const char* wmaPath, const char* wavPath, uint32_t targetRate);
-CZ_API int32_t CZ_CALL ConvertWMAToAPMWithResample(const char* wmaPath, const char* apmPath,
-                                                   const char* binaryPath, uint32_t targetRate);
-CZ_API int32_t CZ_CALL ConvertWMAToMDMWithResample(const char* wmaPath, const char* mdmPath,
-                                                   const char* binaryPath, uint32_t targetRate);
+CZ_API int32_t CZ_CALL ConvertWMAToAPMWithResample(const char* wmaPath, const char* apmPath, const char* binaryPath,
+                                                   uint32_t targetRate);
+CZ_API int32_t CZ_CALL ConvertWMAToMDMWithResample(const char* wmaPath, const char* mdmPath, const char* binaryPath,
+                                                   uint32_t targetRate);
 CZ_API int32_t CZ_CALL ConvertMIDToIMF(const char* midiPath, const char* imfPath);
 /* The three values go unchanged to the melody tool library. */
 CZ_API int32_t CZ_CALL ConvertMIDToIMFByChipItem(uintptr_t first, uintptr_t second, uintptr_t third);

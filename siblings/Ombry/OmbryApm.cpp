@@ -69,10 +69,10 @@ struct Event {
 
 struct ApmContent {
     uint16_t rate = 0;
-    std::vector<uint8_t> codes;      // one code per entry
-    std::vector<uint16_t> decoded;   // as many as codes
-    std::vector<uint8_t> trace;      // as many as codes
-    std::vector<uint8_t> silent;     // per decoded sample: inside a silence segment
+    std::vector<uint8_t> codes;     // one code per entry
+    std::vector<uint16_t> decoded;  // as many as codes
+    std::vector<uint8_t> trace;     // as many as codes
+    std::vector<uint8_t> silent;    // per decoded sample: inside a silence segment
     std::vector<Event> events;
 };
 

@@ -78,28 +78,28 @@ bool BuildWmdmResource(std::span<const uint8_t> file, std::vector<uint8_t>& out,
         const bool marker = (c & 1u) != 0;
         size_t size = 0;
         switch (type) {
-        case 0:
-        case 1:
-        case 2:
-        case 3:
-            size = kFrameShapes[type].size;
-            if (left < size) return false;
-            samples += kFrameShapes[type].samples;
-            break;
-        case 4:
-        case 5:
-            size = marker ? 5 : 3;
-            if (left < size) return false;
-            samples += cz::LoadU16(r + size - 2);
-            break;
-        default: {
-            const size_t countAt = marker ? 4 : 2;
-            if (left <= countAt) return false;
-            size = countAt + 1 + r[countAt];
-            if (left < size) return false;
-            samples += 1u + r[countAt];
-            break;
-        }
+            case 0:
+            case 1:
+            case 2:
+            case 3:
+                size = kFrameShapes[type].size;
+                if (left < size) return false;
+                samples += kFrameShapes[type].samples;
+                break;
+            case 4:
+            case 5:
+                size = marker ? 5 : 3;
+                if (left < size) return false;
+                samples += cz::LoadU16(r + size - 2);
+                break;
+            default: {
+                const size_t countAt = marker ? 4 : 2;
+                if (left <= countAt) return false;
+                size = countAt + 1 + r[countAt];
+                if (left < size) return false;
+                samples += 1u + r[countAt];
+                break;
+            }
         }
         if (marker) ++markers;
         pos += size;
@@ -128,14 +128,10 @@ ChipFormat DetectChipFormat(std::span<const uint8_t> file) {
 
 bool BuildResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures) {
     switch (DetectChipFormat(file)) {
-    case ChipFormat::kApm:
-        return BuildWadmResource(file, out, figures);
-    case ChipFormat::kMdm:
-        return BuildWmdmResource(file, out, figures);
-    case ChipFormat::kCodec:
-        return BuildCodecResource(file, out, figures);
-    default:
-        return false;
+        case ChipFormat::kApm: return BuildWadmResource(file, out, figures);
+        case ChipFormat::kMdm: return BuildWmdmResource(file, out, figures);
+        case ChipFormat::kCodec: return BuildCodecResource(file, out, figures);
+        default: return false;
     }
 }
 

@@ -49,7 +49,7 @@ bool BuildWmdmResource(std::span<const uint8_t> file, std::vector<uint8_t>& out,
 // The 6-byte resource header: the coding code and the sample rate (u16).
 inline std::vector<uint8_t> ResourceHeader(const char (&code)[5], uint16_t rate) {
     return {static_cast<uint8_t>(code[0]), static_cast<uint8_t>(code[1]), static_cast<uint8_t>(code[2]),
-            static_cast<uint8_t>(code[3]), static_cast<uint8_t>(rate), static_cast<uint8_t>(rate >> 8)};
+            static_cast<uint8_t>(code[3]), static_cast<uint8_t>(rate),    static_cast<uint8_t>(rate >> 8)};
 }
 
 // Builds the resource of a speech-coder file (PC8, MCP, MVP, WLP, SBD, ESB).

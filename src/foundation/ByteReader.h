@@ -92,8 +92,6 @@ inline void StoreU32(uint8_t* p, uint32_t v) {
     p[2] = static_cast<uint8_t>(v >> 16);
     p[3] = static_cast<uint8_t>(v >> 24);
 }
-inline uint32_t FourCCValue(const char* code) {
-    return LoadU32(reinterpret_cast<const uint8_t*>(code));
-}
+inline uint32_t FourCCValue(const char* code) { return LoadU32(reinterpret_cast<const uint8_t*>(code)); }
 
 }  // namespace cz

@@ -13,7 +13,8 @@ struct CauseRow {
 // Win32 error codes by the cause the file exception reports.
 constexpr std::array<CauseRow, 13> kCauses{{
     {C_CUFileException::kFileNotFound, {2, 6, 18, 107}},
-    {C_CUFileException::kBadPath, {3, 15, 17, 34, 52, 53, 55, 67, 70, 85, 111, 123, 124, 125, 144, 154, 161, 206, 208, 267}},
+    {C_CUFileException::kBadPath,
+     {3, 15, 17, 34, 52, 53, 55, 67, 70, 85, 111, 123, 124, 125, 144, 154, 161, 206, 208, 267}},
     {C_CUFileException::kTooManyOpenFiles, {4, 36, 68, 113}},
     {C_CUFileException::kAccessDenied, {5, 12, 19, 29, 54, 58, 64, 65, 71, 80, 82, 86, 170, 183, 999}},
     {C_CUFileException::kInvalidFile, {11, 26, 60, 66, 114, 182, 191, 193}},
@@ -90,8 +91,9 @@ std::unique_ptr<C_CUFile> C_CUFile::Duplicate() const {
 
 uint64_t C_CUFile::Seek(int64_t offset, uint32_t origin) {
     uint64_t pos = 0;
-    auto o = origin == 1 ? platform::SeekOrigin::kCurrent
-                         : origin == 2 ? platform::SeekOrigin::kEnd : platform::SeekOrigin::kBegin;
+    auto o = origin == 1   ? platform::SeekOrigin::kCurrent
+             : origin == 2 ? platform::SeekOrigin::kEnd
+                           : platform::SeekOrigin::kBegin;
     if (!file_.Seek(offset, o, &pos)) Fail();
     return pos;
 }

@@ -42,8 +42,7 @@ public:
     const char* GetText() override;
 
 private:
-    uint16_t year_ = 0, month_ = 0, dayOfWeek_ = 0, day_ = 0, hour_ = 0, minute_ = 0, second_ = 0,
-             milliseconds_ = 0;
+    uint16_t year_ = 0, month_ = 0, dayOfWeek_ = 0, day_ = 0, hour_ = 0, minute_ = 0, second_ = 0, milliseconds_ = 0;
     C_CUString text_;
 };
 

@@ -27,9 +27,9 @@ void* GetProcAddressWithMessage(const platform::Library* module, const char* ent
         std::string file = module->FilePath();
         auto pos = file.find_last_of("\\/");
         if (pos != std::string::npos) file = file.substr(pos + 1);
-        std::string text = FormatString("Get '%s()' address from '%s' failed !\r\nError Code %lu: %s",
-                                        entry ? entry : "", file.c_str(), static_cast<unsigned long>(error),
-                                        platform::ErrorText(error).c_str());
+        std::string text =
+            FormatString("Get '%s()' address from '%s' failed !\r\nError Code %lu: %s", entry ? entry : "",
+                         file.c_str(), static_cast<unsigned long>(error), platform::ErrorText(error).c_str());
         platform::ShowMessage(title && *title ? title : "Get Procedure Address", text);
     }
     return address;

@@ -102,8 +102,8 @@ int32_t C_RiffFile::Open(std::shared_ptr<InputStream> stream, const char formTyp
         if (dataOffset + size > fileSize) {
             // The chunk runs past the end of the file: keep it with what the
             // file holds, and stop the walk there.
-            chunks_.Add(std::make_unique<C_RiffChunk>(reinterpret_cast<const char*>(chunkHeader), size, stream,
-                                                      dataOffset));
+            chunks_.Add(
+                std::make_unique<C_RiffChunk>(reinterpret_cast<const char*>(chunkHeader), size, stream, dataOffset));
             return 1;
         }
         chunks_.Add(

@@ -92,8 +92,8 @@ uint8_t* C_WavData::SetSampleData(const uint8_t* bytes, uint32_t size) {
 }
 
 void C_WavData::TakeSamplesFrom(C_WavData& other) {
-    std::vector<uint8_t> bytes(other.buffer_.Data(), other.buffer_.Data() + std::min(other.GetDataSize(),
-                                                                                   other.buffer_.Capacity()));
+    std::vector<uint8_t> bytes(other.buffer_.Data(),
+                               other.buffer_.Data() + std::min(other.GetDataSize(), other.buffer_.Capacity()));
     if (buffer_.IsExternal()) buffer_.Release();
     buffer_.CopyIn(bytes.data(), static_cast<uint32_t>(bytes.size()));
     SetWavInfo(other.info_);
@@ -127,8 +127,8 @@ I_WavData* C_WavData::ConvertFormat(uint16_t validBits, uint16_t containerBits, 
     const uint16_t srcContainer = info_.GetContainerBits();
     if (!ValidContainer(srcValid, srcContainer) || !ValidContainer(validBits, containerBits)) return nullptr;
     const uint16_t channels = info_.GetChannels();
-    const uint32_t count = std::min<uint64_t>(info_.GetSampleCount(),
-                                              channels ? buffer_.Capacity() * 8ull / srcContainer / channels : 0);
+    const uint32_t count =
+        std::min<uint64_t>(info_.GetSampleCount(), channels ? buffer_.Capacity() * 8ull / srcContainer / channels : 0);
     uint64_t bytes = (static_cast<uint64_t>(channels) * count * containerBits + 1) / 8;
     if (bytes > 0xFFFFFFFFull) return nullptr;
     auto out = std::make_unique<C_WavData>();
@@ -304,8 +304,7 @@ void C_WavData::ReleaseBuffer() {
 int32_t C_WavData::ApplyGainRampAll(double startGain, double endGain, I_ProgressCallback* progress) {
     uint32_t count = SampleCount();
     if (count == 0 || info_.GetChannels() == 0) return 0;
-    return ApplyGainRamp(startGain, endGain, 0, count - 1, 0, static_cast<uint16_t>(info_.GetChannels() - 1),
-                         progress);
+    return ApplyGainRamp(startGain, endGain, 0, count - 1, 0, static_cast<uint16_t>(info_.GetChannels() - 1), progress);
 }
 
 int32_t C_WavData::ApplyGainRamp(double startGain, double endGain, uint32_t firstSample, uint32_t lastSample,
@@ -313,7 +312,8 @@ int32_t C_WavData::ApplyGainRamp(double startGain, double endGain, uint32_t firs
     if (lastSample >= SampleCount() || lastChannel >= info_.GetChannels()) return 0;
     if (firstSample > lastSample || firstChannel > lastChannel) return 0;
     const double step = lastSample > firstSample ? (endGain - startGain) / (lastSample - firstSample) : 0.0;
-    ProgressMeter meter(progress, (static_cast<uint64_t>(lastSample - firstSample) + 1) * (lastChannel - firstChannel + 1));
+    ProgressMeter meter(progress,
+                        (static_cast<uint64_t>(lastSample - firstSample) + 1) * (lastChannel - firstChannel + 1));
     uint64_t done = 0;
     for (uint32_t c = firstChannel; c <= lastChannel; ++c) {
         double gain = startGain;

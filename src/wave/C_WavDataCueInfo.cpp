@@ -51,12 +51,12 @@ uint32_t C_WavDataCueInfo::AddCuePoint(uint32_t cueId, uint32_t position, const 
     return AppendCuePoint(cueId, position, chunkId, chunkStart, blockStart, sampleOffset);
 }
 
-uint32_t C_WavDataCueInfo::AppendCuePoint(uint32_t cueId, uint32_t position, const char* chunkId,
-                                          uint32_t chunkStart, uint32_t blockStart, uint32_t sampleOffset) {
+uint32_t C_WavDataCueInfo::AppendCuePoint(uint32_t cueId, uint32_t position, const char* chunkId, uint32_t chunkStart,
+                                          uint32_t blockStart, uint32_t sampleOffset) {
     char id[4] = {' ', ' ', ' ', ' '};
     ChunkIdBytes(chunkId, id);
-    C_CuePoint* p = points_.Add(std::make_unique<C_CuePoint>(cueId, position, id, chunkStart, blockStart, sampleOffset,
-                                                             format_));
+    C_CuePoint* p =
+        points_.Add(std::make_unique<C_CuePoint>(cueId, position, id, chunkStart, blockStart, sampleOffset, format_));
     return p->GetItemId();
 }
 

@@ -6,8 +6,8 @@ namespace cz {
 
 I_WavDataExtraChunk* C_WavDataExtraChunkInfo::Add(const char chunkId[4], const uint8_t* bytes, uint32_t size) {
     static const uint8_t kEmpty = 0;
-    return C_CUCustomList::Add(std::make_unique<C_WavDataExtraChunk>(FourCCValue(chunkId), bytes ? bytes : &kEmpty,
-                                                                     bytes ? size : 0));
+    return C_CUCustomList::Add(
+        std::make_unique<C_WavDataExtraChunk>(FourCCValue(chunkId), bytes ? bytes : &kEmpty, bytes ? size : 0));
 }
 
 int32_t C_WavDataExtraChunkInfo::Remove(const char chunkId[4]) {

@@ -30,10 +30,12 @@ std::string FormatTagName(uint16_t tag) {
     static const struct {
         uint16_t tag;
         const char* name;
-    } kNames[] = {{0x0001, "PCM"},        {0x0002, "Microsoft ADPCM"}, {0x0003, "IEEE float"},
-                  {0x0006, "A-law"},      {0x0007, "mu-law"},          {0x0011, "IMA ADPCM"},
-                  {0x0031, "GSM 6.10"},   {0x0050, "MPEG audio"},      {0x0055, "MPEG Layer 3"},
-                  {0x0161, "WMA"},        {0x2000, "AC-3"},            {0xFFFE, "WAVE_FORMAT_EXTENSIBLE"}};
+    } kNames[] = {{0x0001, "PCM"},          {0x0002, "Microsoft ADPCM"},
+                  {0x0003, "IEEE float"},   {0x0006, "A-law"},
+                  {0x0007, "mu-law"},       {0x0011, "IMA ADPCM"},
+                  {0x0031, "GSM 6.10"},     {0x0050, "MPEG audio"},
+                  {0x0055, "MPEG Layer 3"}, {0x0161, "WMA"},
+                  {0x2000, "AC-3"},         {0xFFFE, "WAVE_FORMAT_EXTENSIBLE"}};
     char number[16];
     std::snprintf(number, sizeof number, "0x%04X", static_cast<unsigned>(tag));
     for (const auto& entry : kNames)
@@ -215,8 +217,7 @@ int32_t C_WavFile::GetInfo(uint32_t kind, void** out) {
 void C_WavFile::RecordPathTimeAndLength(const char* path) {
     SetPath(path);
     platform::FileTime creation, access, write;
-    if (C_FileAttributes::Instance().GetFileTimes(path, &creation, &access, &write))
-        lastWrite_.SetFromFileTime(write);
+    if (C_FileAttributes::Instance().GetFileTimes(path, &creation, &access, &write)) lastWrite_.SetFromFileTime(write);
     fileLength_ = C_FileAttributes::Instance().GetFileLength(path);
 }
 
@@ -268,8 +269,8 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
         uint8_t tail[14];
         if (!r.U16(cbSize) || cbSize < 22 || !r.U16(validBits) || !r.U32(channelMask) || !r.U16(subTag) ||
             !r.Bytes(tail, sizeof tail) || std::memcmp(tail, kSubformatTail, 14) != 0) {
-            return Fail(WavFileError::kUnsupportedFormat, "WAVE_FORMAT_EXTENSIBLE without a standard subformat" +
-                                                              std::string(kAcceptedFormats));
+            return Fail(WavFileError::kUnsupportedFormat,
+                        "WAVE_FORMAT_EXTENSIBLE without a standard subformat" + std::string(kAcceptedFormats));
         }
         if (subTag != kWaveTagPcm && subTag != kWaveTagFloat) {
             return Fail(WavFileError::kUnsupportedFormat,
@@ -290,8 +291,7 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     if (tag == kWaveTagPcm) {
         uint32_t container = static_cast<uint32_t>(wf.blockAlign) * 8u / wf.channels;
         if (wf.blockAlign % wf.channels != 0 ||
-            (container != 8 && container != 16 && container != 24 && container != 32) ||
-            container < wf.bitsPerSample) {
+            (container != 8 && container != 16 && container != 24 && container != 32) || container < wf.bitsPerSample) {
             return Fail(WavFileError::kBadFormat);
         }
         storedContainerBits_ = static_cast<uint16_t>(container);
@@ -301,8 +301,8 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     if (ConvertedOnLoad(tag)) {
         const uint16_t width = tag == kWaveTagFloat ? wf.bitsPerSample : 8;
         if ((tag == kWaveTagFloat && width != 32 && width != 64) || (tag != kWaveTagFloat && wf.bitsPerSample != 8)) {
-            return Fail(WavFileError::kUnsupportedFormat, std::to_string(wf.bitsPerSample) + "-bit " +
-                                                              FormatTagName(tag) + kAcceptedFormats);
+            return Fail(WavFileError::kUnsupportedFormat,
+                        std::to_string(wf.bitsPerSample) + "-bit " + FormatTagName(tag) + kAcceptedFormats);
         }
         if (wf.blockAlign != static_cast<uint32_t>(wf.channels) * (width / 8u)) {
             return Fail(WavFileError::kBadFormat);
@@ -334,8 +334,7 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
         if (size > 0xFFFFFFFFull) {
             return Fail(WavFileError::kBadSampleData);
         }
-        sound->SetFormat(wf.sampleRate, static_cast<uint32_t>(size), wf.channels, valid, container,
-                         valid > 8 ? 1 : 0);
+        sound->SetFormat(wf.sampleRate, static_cast<uint32_t>(size), wf.channels, valid, container, valid > 8 ? 1 : 0);
         formatId_ = kFormatWav;
         const std::string name = path_.empty() ? std::string("The sound") : "The file '" + path_ + "'";
         if (cutShort) {
@@ -494,8 +493,7 @@ int32_t C_WavFile::Load(const char* path, uint32_t flag) {
     return result;
 }
 
-int32_t C_WavFile::LoadFromStream(std::shared_ptr<InputStream> stream, uint32_t flag, const char* name,
-                                  bool isFile) {
+int32_t C_WavFile::LoadFromStream(std::shared_ptr<InputStream> stream, uint32_t flag, const char* name, bool isFile) {
     SetPath(name);
     if (!ReadHeaderStream(std::move(stream), 1, nullptr)) return 0;
     if (isFile) RecordPathTimeAndLength(name);
@@ -532,8 +530,8 @@ bool SampleFormatToWrite(C_WavData& source, I_WavData** chosen, RefPtr<I_WavData
         convert = info->GetValidBits() == 12 || (info->GetSignedFlag() == 0 && info->GetContainerBits() > 8);
     } else {
         param->GetOutputFormat(&valid, &container, &sign);
-        convert = valid != info->GetValidBits() || container != info->GetContainerBits() ||
-                  sign != info->GetSignedFlag();
+        convert =
+            valid != info->GetValidBits() || container != info->GetContainerBits() || sign != info->GetSignedFlag();
     }
     *chosen = &source;
     if (!convert) return true;
@@ -582,8 +580,9 @@ void MarkerChunks(C_WavData& source, C_WavDataCueInfo& cues, C_WavDataListInfo& 
         uint32_t id = newId();
         uint32_t pos = event->GetSamplePos();
         cues.AddCuePoint(id, pos, "data", 0, 0, pos);
-        labels.SetLabel(id, FormatString("(%d,%d)", static_cast<int>(event->GetType()),
-                                         static_cast<int>(event->GetParam())).c_str());
+        labels.SetLabel(
+            id,
+            FormatString("(%d,%d)", static_cast<int>(event->GetType()), static_cast<int>(event->GetParam())).c_str());
     }
     for (const C_ActionSilenceRegion* region : source.GetActionEventMgr()->Regions()) {
         uint32_t id = newId();

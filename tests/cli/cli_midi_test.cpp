@@ -23,15 +23,16 @@ Run Cadenzor(const std::string& args, const cz::test::TempDir& dir) {
 TEST(CliMidi, InfoOnAStandardMidiFile) {
     cz::test::TempDir dir;
     // Format 0, 96 ticks a quarter, tempo 250000 us, two notes, 192 ticks.
-    const std::vector<uint8_t> song = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96, 'M', 'T', 'r', 'k', 0, 0, 0,
-                                       22, 0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90, 0x00, 0x90, 60, 100, 0x60, 62,
-                                       100, 0x60, 0x80, 60, 0, 0x00, 0xFF, 0x2F, 0x00};
+    const std::vector<uint8_t> song = {'M',  'T',  'h',  'd',  0,    0,    0,    6,    0,    0,    0,
+                                       1,    0,    96,   'M',  'T',  'r',  'k',  0,    0,    0,    22,
+                                       0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90, 0x00, 0x90, 60,   100,
+                                       0x60, 62,   100,  0x60, 0x80, 60,   0,    0x00, 0xFF, 0x2F, 0x00};
     ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("song.mid"), song));
     auto info = Cadenzor("info '" + dir.File("song.mid") + "'", dir);
     EXPECT_EQ(info.status, 0) << info.out;
-    for (const char* line : {"format:      0", "tracks:      1", "division:    96 ticks per quarter note",
-                             "tempo:       250000 us per quarter note (240.00 bpm)", "notes:       2",
-                             "length:      192 ticks (0.500 s)"})
+    for (const char* line :
+         {"format:      0", "tracks:      1", "division:    96 ticks per quarter note",
+          "tempo:       250000 us per quarter note (240.00 bpm)", "notes:       2", "length:      192 ticks (0.500 s)"})
         EXPECT_NE(info.out.find(line), std::string::npos) << line << "\n" << info.out;
 
     std::vector<uint8_t> cut(song.begin(), song.end() - 3);

@@ -33,8 +33,8 @@ TEST(Cli, HelpVersionAndUsageErrors) {
     auto unknown = Cadenzor("frobnicate", dir);
     EXPECT_EQ(unknown.status, 1);
     EXPECT_NE(unknown.out.find("unknown command 'frobnicate'"), std::string::npos);
-    EXPECT_EQ(Cadenzor("resample a.wav b.wav", dir).status, 1);           // no --rate
-    EXPECT_EQ(Cadenzor("convert a.wav b.wav --rate 0", dir).status, 1);   // absurd rate
+    EXPECT_EQ(Cadenzor("resample a.wav b.wav", dir).status, 1);          // no --rate
+    EXPECT_EQ(Cadenzor("convert a.wav b.wav --rate 0", dir).status, 1);  // absurd rate
     EXPECT_EQ(Cadenzor("convert a.wav b.wav --rate 9x", dir).status, 1);
 }
 
@@ -85,7 +85,8 @@ TEST(Cli, ChipFilesToWavGiveWhatTheChipPlays) {
     }
     const std::string wav = dir.File("in.wav");
     ASSERT_TRUE(cz::test::WriteFileBytes(
-        wav, cz::test::RiffBuilder().Fmt(1, 1, 16000, 16).Chunk("data", cz::test::RiffBuilder::Pcm16(samples)).Bytes()));
+        wav,
+        cz::test::RiffBuilder().Fmt(1, 1, 16000, 16).Chunk("data", cz::test::RiffBuilder::Pcm16(samples)).Bytes()));
     for (const char* chip : {"c.apm", "c.mdm"}) {
         SCOPED_TRACE(chip);
         const std::string coded = dir.File(chip), played = dir.File("played.wav"), source = dir.File("source.wav");
@@ -106,7 +107,8 @@ TEST(Cli, SameFileAndFailedOverwrite) {
     std::string wav = dir.File("in.wav");
     const auto bytes = cz::test::RiffBuilder().Fmt(1, 1, 8000, 16).Chunk("data", {1, 0, 2, 0, 3, 0, 4, 0}).Bytes();
     ASSERT_TRUE(cz::test::WriteFileBytes(wav, bytes));
-    auto bin = Cadenzor("convert -y '" + wav + "' '" + dir.File("o.apm") + "' --bin '" + dir.Path() + "/./in.wav'", dir);
+    auto bin =
+        Cadenzor("convert -y '" + wav + "' '" + dir.File("o.apm") + "' --bin '" + dir.Path() + "/./in.wav'", dir);
     EXPECT_EQ(bin.status, 2);
     EXPECT_NE(bin.out.find("same file as"), std::string::npos) << bin.out;
     EXPECT_FALSE(cz::test::FileExists(dir.File("o.apm")));
@@ -135,12 +137,13 @@ namespace {
 // finds the stand-in libraries beside it (../lib from its bin folder).
 TEST(Cli, FindsItsSiblingsWhenStartedFromPath) {
     cz::test::TempDir dir;
-    cz::test::WriteFileBytes(dir.File("in.wav"), cz::test::RiffBuilder().Fmt(1, 1, 8000, 16).Chunk(
-                                                     "data", std::vector<uint8_t>(4000, 0x10)).Bytes());
+    cz::test::WriteFileBytes(
+        dir.File("in.wav"),
+        cz::test::RiffBuilder().Fmt(1, 1, 8000, 16).Chunk("data", std::vector<uint8_t>(4000, 0x10)).Bytes());
     const std::string out = dir.File("out.txt");
-    const int status = cz::test::RunCommand("cd '" + dir.Path() + "' && PATH='" + cz::test::BinDir() +
-                                            "':\"$PATH\" cadenzor convert in.wav out.apm --bin out.bin >'" + out +
-                                            "' 2>&1");
+    const int status =
+        cz::test::RunCommand("cd '" + dir.Path() + "' && PATH='" + cz::test::BinDir() +
+                             "':\"$PATH\" cadenzor convert in.wav out.apm --bin out.bin >'" + out + "' 2>&1");
     auto bytes = cz::test::ReadFileBytes(out);
     EXPECT_EQ(status, 0) << std::string(bytes.begin(), bytes.end());
     EXPECT_TRUE(cz::test::FileExists(dir.File("out.bin")));
@@ -179,8 +182,8 @@ TEST(Cli, RbfResources) {
     // "WE2A" (16-bit offset binary): a marker block with 0x1234, a one-sample
     // block of 0x9000, two samples of silence; then the end mark.
     const std::string rbf = dir.File("e.rbf");
-    cz::test::WriteFileBytes(rbf, {'W', 'E', '2', 'A', 0x40, 0x1F, 0x06, 0x01, 0x34, 0x12, 0x01, 0x00, 0x90, 0x00,
-                                   0x00, 0x08, 0x00, 0x00, 0x00});
+    cz::test::WriteFileBytes(rbf, {'W', 'E', '2', 'A', 0x40, 0x1F, 0x06, 0x01, 0x34, 0x12, 0x01, 0x00, 0x90, 0x00, 0x00,
+                                   0x08, 0x00, 0x00, 0x00});
     auto info = Cadenzor("info '" + rbf + "'", dir);
     EXPECT_EQ(info.status, 0) << info.out;
     EXPECT_NE(info.out.find("coding \"WE2A\""), std::string::npos) << info.out;
@@ -206,7 +209,7 @@ TEST(Cli, RbfResources) {
     auto small = Cadenzor("cut '" + rbf + "' '" + dir.File("s.rbf") + "' --max-bytes 7", dir);
     EXPECT_EQ(small.status, 1);
     EXPECT_NE(small.out.find("smaller than the header and the end mark"), std::string::npos) << small.out;
-    EXPECT_EQ(Cadenzor("cut '" + rbf + "' '" + dir.File("n.rbf") + "'", dir).status, 1);  // no --max-bytes
+    EXPECT_EQ(Cadenzor("cut '" + rbf + "' '" + dir.File("n.rbf") + "'", dir).status, 1);    // no --max-bytes
     EXPECT_EQ(Cadenzor("cut '" + rbf + "' '" + cut + "' --max-bytes 100", dir).status, 2);  // exists, no -y
 }
 

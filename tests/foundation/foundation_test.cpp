@@ -164,7 +164,7 @@ TEST(File, OpenFlagsAndCauses) {
 
     struct CauseCase {
         uint32_t win32, cause;
-    } causes[] = {{0, 0}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {183, 5}, {193, 6}, {145, 7}, {62, 8},
+    } causes[] = {{0, 0},   {2, 2},   {3, 3},   {4, 4},   {5, 5},    {183, 5}, {193, 6}, {145, 7}, {62, 8},
                   {131, 9}, {21, 10}, {32, 11}, {33, 12}, {112, 13}, {39, 13}, {38, 14}, {9999, 1}};
     for (const auto& c : causes) EXPECT_EQ(C_CUFileException::CauseFromWin32(c.win32), c.cause) << c.win32;
 }
@@ -189,8 +189,7 @@ TEST(LibraryLoader, MessagesNameTheLibraryAndEntry) {
     EXPECT_EQ(LoadLibraryWithMessage("NoSuchLibrary.dll", "Resource converter", 0, true), nullptr);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].first, "Resource converter");
-    EXPECT_EQ(shown[0].second.rfind("Load 'NoSuchLibrary.dll' failed !\r\nError Code 126: ", 0), 0u)
-        << shown[0].second;
+    EXPECT_EQ(shown[0].second.rfind("Load 'NoSuchLibrary.dll' failed !\r\nError Code 126: ", 0), 0u) << shown[0].second;
     EXPECT_EQ(LoadLibraryWithMessage("NoSuchLibrary.dll", nullptr, 0, true), nullptr);
     EXPECT_EQ(shown.back().first, "Load Dll Library");
     // A name with a folder in it is never looked up outside our own folder.

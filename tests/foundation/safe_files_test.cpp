@@ -123,7 +123,7 @@ TEST(SafeFiles, TempFolderIsPrivateFollowsTmpdirAndGoesWithItsContents) {
         path = folder->Path();
         EXPECT_EQ(fs::path(path).parent_path(), fs::path(first.Path()));
         EXPECT_EQ(fs::path(path).filename().string().rfind("czt", 0), 0u);
-        struct stat st{};
+        struct stat st {};
         ASSERT_EQ(::stat(path.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0700u);
         ASSERT_TRUE(WriteText(folder->File("a.wav"), "a"));
@@ -166,7 +166,7 @@ TEST(SafeFiles, AtomicOutputReplacesTheNameOnlyOnCommit) {
     }
     EXPECT_EQ(Text(target), "new");
     EXPECT_EQ(Entries(dir.Path()), 1u);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);  // the replaced file's rights are kept
 

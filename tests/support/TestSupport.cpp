@@ -70,9 +70,7 @@ int RunCommand(const std::string& command) {
 #endif
 }
 
-bool HaveTool(const std::string& name) {
-    return RunCommand("command -v " + name + " >/dev/null 2>&1") == 0;
-}
+bool HaveTool(const std::string& name) { return RunCommand("command -v " + name + " >/dev/null 2>&1") == 0; }
 
 std::string TestDataDir() { return CZ_TESTDATA_DIR; }
 std::string SourceDir() { return CZ_SOURCE_DIR; }

@@ -48,14 +48,18 @@ TEST(RealWavFiles, SoxAndFfmpegOutputs) {
         {"s32.wav", "sox -n -r 8000 -e signed -b 32 -c 1 OUT synth 0.2 sine 1000", 1, 32},
         {"s24.wav", "sox -n -r 48000 -b 24 -c 2 OUT synth 0.2 sine 1000", 2, 24},
         {"odd.wav", "sox -n -r 8000 -e unsigned -b 8 -c 1 OUT synth 0.000625 sine 440", 1, 8},
-        {"info.wav", "ffmpeg -v error -f lavfi -i sine=f=440:d=0.2 -ac 1 -ar 11025 -metadata title=hello "
-                     "-metadata comment=x -c:a pcm_s16le -y OUT", 1, 16},
+        {"info.wav",
+         "ffmpeg -v error -f lavfi -i sine=f=440:d=0.2 -ac 1 -ar 11025 -metadata title=hello "
+         "-metadata comment=x -c:a pcm_s16le -y OUT",
+         1, 16},
         {"ext.wav", "ffmpeg -v error -f lavfi -i sine=f=440:d=0.2 -ac 3 -ar 8000 -c:a pcm_s16le -y OUT", 3, 16},
         // ADPCM data loads as 16-bit PCM, sample for sample as sox decodes it.
         {"ima.wav", "sox -n -r 16000 -c 1 -e ima-adpcm OUT synth 0.4 sine 300:2000", 1, 16},
         {"ms_st.wav", "sox -n -r 22050 -c 2 -e ms-adpcm OUT synth 0.4 sine 300 pinknoise", 2, 16},
-        {"ima_ff.wav", "ffmpeg -v error -f lavfi -i sine=f=440:d=0.3 -ac 2 -ar 8000 -c:a adpcm_ima_wav "
-                       "-block_size 512 -y OUT", 2, 16},
+        {"ima_ff.wav",
+         "ffmpeg -v error -f lavfi -i sine=f=440:d=0.3 -ac 2 -ar 8000 -c:a adpcm_ima_wav "
+         "-block_size 512 -y OUT",
+         2, 16},
     };
     for (const auto& c : cases) {
         std::string path = dir.File(c.name);
@@ -88,8 +92,8 @@ TEST(RealWavFiles, CuePointsAddedToAToolsFile) {
     for (uint32_t v : {5u, 1234u}) test::RiffBuilder::U32(cue, v);
     cue.insert(cue.end(), {'d', 'a', 't', 'a'});
     for (uint32_t v : {0u, 0u, 1234u}) test::RiffBuilder::U32(cue, v);
-    std::vector<uint8_t> list = {'a', 'd', 't', 'l', 'l', 'a', 'b', 'l', 10, 0, 0, 0, 5, 0, 0, 0,
-                                 '(', '4', ',', '9', ')', 0};
+    std::vector<uint8_t> list = {'a', 'd', 't', 'l', 'l', 'a', 'b', 'l', 10,  0,   0,
+                                 0,   5,   0,   0,   0,   '(', '4', ',', '9', ')', 0};
     test::RiffBuilder extra;
     extra.Chunk("cue ", cue).Chunk("LIST", list);
     auto tail = extra.Bytes();

@@ -119,16 +119,28 @@ TEST(WavFile, DamagedMetadataChunksAreDropped) {
         const char* chunk;
     } cases[] = {
         {"cue count past the chunk",
-         RiffBuilder().Fmt(1, 1, 8000, 16).Chunk("data", RiffBuilder::Pcm16({5, 6, 7}))
-             .Chunk("cue ", {0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0}).Chunk("LIST", adtl).Bytes(),
+         RiffBuilder()
+             .Fmt(1, 1, 8000, 16)
+             .Chunk("data", RiffBuilder::Pcm16({5, 6, 7}))
+             .Chunk("cue ", {0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0})
+             .Chunk("LIST", adtl)
+             .Bytes(),
          "cue"},
         {"smpl loops past the chunk",
-         RiffBuilder().Fmt(1, 1, 8000, 16).Chunk("data", RiffBuilder::Pcm16({5, 6, 7}))
-             .Chunk("smpl", std::vector<uint8_t>(36, 0xFF)).Chunk("cue ", cue).Bytes(),
+         RiffBuilder()
+             .Fmt(1, 1, 8000, 16)
+             .Chunk("data", RiffBuilder::Pcm16({5, 6, 7}))
+             .Chunk("smpl", std::vector<uint8_t>(36, 0xFF))
+             .Chunk("cue ", cue)
+             .Bytes(),
          "smpl"},
         {"label size past the LIST",
-         RiffBuilder().Fmt(1, 1, 8000, 16).Chunk("data", RiffBuilder::Pcm16({5, 6, 7})).Chunk("cue ", cue)
-             .Chunk("LIST", {'a', 'd', 't', 'l', 'l', 'a', 'b', 'l', 0xFF, 0, 0, 0, 1, 0}).Bytes(),
+         RiffBuilder()
+             .Fmt(1, 1, 8000, 16)
+             .Chunk("data", RiffBuilder::Pcm16({5, 6, 7}))
+             .Chunk("cue ", cue)
+             .Chunk("LIST", {'a', 'd', 't', 'l', 'l', 'a', 'b', 'l', 0xFF, 0, 0, 0, 1, 0})
+             .Bytes(),
          "LIST"},
     };
     for (const auto& c : cases) {
@@ -291,7 +303,7 @@ TEST(WavFile, LabelSubchunkSizesAndLongLabels) {
     C_RiffChunk chunk("LIST", list.GetChunkSize());
     ASSERT_EQ(list.WriteToChunk(chunk), 1);
     const auto& d = *chunk.Data();
-    EXPECT_EQ(d[8], 8);    // "abc" + NUL after the identifier
+    EXPECT_EQ(d[8], 8);        // "abc" + NUL after the identifier
     EXPECT_EQ(d[8 + 16], 10);  // "abcd" + NUL + pad
     // An empty label (size 5) and a label longer than the field.
     std::vector<uint8_t> bytes = {'a', 'd', 't', 'l', 'l', 'a', 'b', 'l', 5, 0, 0, 0, 9, 0, 0, 0, 0, 0};
@@ -330,7 +342,7 @@ TEST(WavFile, TwelveBitSavesAsSixteenAndOddDataIsPadded) {
     ASSERT_EQ(odd.Save(oddPath.c_str()), 1);
     auto bytes = test::ReadFileBytes(oddPath);
     EXPECT_EQ(bytes.size() % 2, 0u);
-    EXPECT_EQ(bytes[44 + 3], 0);                      // the pad byte
+    EXPECT_EQ(bytes[44 + 3], 0);                       // the pad byte
     EXPECT_EQ(std::memcmp(&bytes[48], "cue ", 4), 0);  // the next chunk after it
 }
 

@@ -136,8 +136,7 @@ TEST(WavInputFormats, RefusedFormatsAreNamed) {
         EXPECT_NE(file.LastErrorDetail().find("accepted are PCM"), std::string::npos) << file.LastErrorDetail();
     }
     // A float record whose block size does not match its samples is damaged.
-    EXPECT_EQ(LoadBytes(RiffBuilder().Fmt(3, 1, 8000, 32, 8).Chunk("data", std::vector<uint8_t>(8)).Bytes()),
-              nullptr);
+    EXPECT_EQ(LoadBytes(RiffBuilder().Fmt(3, 1, 8000, 32, 8).Chunk("data", std::vector<uint8_t>(8)).Bytes()), nullptr);
 }
 
 // sox is the witness: the same sound written by sox as float, A-law and

@@ -116,8 +116,20 @@ const std::vector<Row> kRows = {
     {"resample-missing", "WAVResample", Shape::k2R, "missing.wav", {"resample-missing.wav"}, {8000}, 0},
     {"apm", "ConvertWAVToAPM", Shape::k3, "tone16k.wav", {"apm.apm", "apm.bin"}, {}, kAny},
     {"mdm", "ConvertWAVToMDM", Shape::k3, "tone16k.wav", {"mdm.mdm", "mdm.bin"}, {}, kAny},
-    {"apm-resample", "ConvertWAVToAPMWithResample", Shape::k3R, "tone16k.wav", {"apm-r.apm", "apm-r.bin"}, {8000}, kAny},
-    {"mdm-resample", "ConvertWAVToMDMWithResample", Shape::k3R, "tone16k.wav", {"mdm-r.mdm", "mdm-r.bin"}, {8000}, kAny},
+    {"apm-resample",
+     "ConvertWAVToAPMWithResample",
+     Shape::k3R,
+     "tone16k.wav",
+     {"apm-r.apm", "apm-r.bin"},
+     {8000},
+     kAny},
+    {"mdm-resample",
+     "ConvertWAVToMDMWithResample",
+     Shape::k3R,
+     "tone16k.wav",
+     {"mdm-r.mdm", "mdm-r.bin"},
+     {8000},
+     kAny},
     {"esb", "ConvertWAVToESB", Shape::kEsb, "tone16k.wav", {"esb.esb", "esb.bin"}, {0, 1, 12345, 0}, kAny},
     {"mcp", "ConvertWAVToMCP", Shape::kCodec, "tone16k.wav", {"mcp.mcp", "mcp.bin"}, {0, 3}, kAny},
     {"wlp", "ConvertWAVToWLP", Shape::kCodec, "tone16k.wav", {"wlp.wlp", "wlp.bin"}, {0, 3}, kAny},
@@ -243,7 +255,6 @@ int32_t Call(const Row& row, void* entry, const std::string& in, const std::vect
     return kAny;
 }
 
-
 // PCM WAV of noise from a fixed linear congruential generator.
 std::vector<uint8_t> MakeNoiseWav(uint32_t rate, uint32_t frames, std::vector<int16_t>* samples) {
     std::vector<uint8_t> data;
@@ -313,9 +324,9 @@ void CheckFloatingPointHazards(const Loaded& lib, const std::string& inDir, cons
             const std::vector<uint8_t> bytes = ReadFileBytes(out);
             const uint32_t got = bytes.size() >= 16 ? Le16At(bytes, 14) : 0;
             std::printf("cutoff-%s-%u %u\n", ext, rate, got);
-            tally.Check(result == 1 && got == expected,
-                        std::string("cut-off of ") + ext + " at " + std::to_string(rate) + " Hz: " + std::to_string(got) +
-                            ", expected " + std::to_string(expected));
+            tally.Check(result == 1 && got == expected, std::string("cut-off of ") + ext + " at " +
+                                                            std::to_string(rate) + " Hz: " + std::to_string(got) +
+                                                            ", expected " + std::to_string(expected));
         }
     }
     const std::pair<uint32_t, uint32_t> pairs[] = {{16000, 22050}, {8000, 16000}, {22050, 11025}, {48000, 16000}};

@@ -67,9 +67,9 @@ int main() {
     uint32_t error = 0;
     Check(!p::File::Open(dir + "cz-no-such-file.bin", f::kRead, &error) && error == p::kErrorFileNotFound,
           "open existing of a missing file fails with 2", std::to_string(error));
-    Check(!p::File::Open(dir + "cz-no-such-dir\\x.bin", f::kWrite | f::kCreate, &error) &&
-              error == p::kErrorPathNotFound,
-          "create in a missing folder fails with 3", std::to_string(error));
+    Check(
+        !p::File::Open(dir + "cz-no-such-dir\\x.bin", f::kWrite | f::kCreate, &error) && error == p::kErrorPathNotFound,
+        "create in a missing folder fails with 3", std::to_string(error));
 
     // Sharing: bits 4-6 of the flags.
     struct Share {

@@ -55,7 +55,8 @@ int32_t ConvertWavToChipWithResample(const char* source, const char* output, con
     auto temp = platform::TempFolder::Create();
     if (!temp) return 0;
     std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
-    if (!resampler.ResampleFile(kResampleSinc2, source, resampled.c_str(), kFormatWav, rate, kResampleSpare, nullptr)) return 0;
+    if (!resampler.ResampleFile(kResampleSinc2, source, resampled.c_str(), kFormatWav, rate, kResampleSpare, nullptr))
+        return 0;
     if (!converter.ConvertFormat(resampled.c_str(), output, formatId)) return 0;
     return converter.ConvertToBinary(output, binary) ? 1 : 0;
 }
@@ -158,7 +159,9 @@ int32_t ConvertCompressedToWavWithResample(Compressed kind, const char* input, c
     std::string decoded = temp->File("decoded.wav");
     if (!ConvertCompressedToWav(kind, input, decoded.c_str())) return 0;
     C_PCMResample resampler;
-    return resampler.ResampleFile(kResampleSinc2, decoded.c_str(), output, kFormatWav, rate, kResampleSpare, nullptr) ? 1 : 0;
+    return resampler.ResampleFile(kResampleSinc2, decoded.c_str(), output, kFormatWav, rate, kResampleSpare, nullptr)
+               ? 1
+               : 0;
 }
 int32_t ConvertCompressedToChip(Compressed kind, const char* input, const char* output, const char* binary,
                                 uint32_t rate, uint32_t formatId) {
@@ -170,7 +173,9 @@ int32_t ConvertCompressedToChip(Compressed kind, const char* input, const char* 
     std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
     if (!ConvertCompressedToWav(kind, input, decoded.c_str())) return 0;
     C_PCMResample resampler;
-    if (!resampler.ResampleFile(kResampleSinc2, decoded.c_str(), resampled.c_str(), kFormatWav, rate, kResampleSpare, nullptr)) return 0;
+    if (!resampler.ResampleFile(kResampleSinc2, decoded.c_str(), resampled.c_str(), kFormatWav, rate, kResampleSpare,
+                                nullptr))
+        return 0;
     return ConvertWavToChip(resampled.c_str(), output, binary, formatId);
 }
 int32_t ConvertMidToImfByChipItem(uintptr_t, uintptr_t, uintptr_t) { return 0; }

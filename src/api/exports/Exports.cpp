@@ -30,8 +30,7 @@ CZ_API int32_t CZ_CALL ConvertWAVToMDMWithResample(const char* source, const cha
     });
 }
 CZ_API int32_t CZ_CALL ConvertWAVToESB(const char* source, const char* esbPath, const char* binaryPath,
-                                       uint32_t targetRate, uint32_t coderValue, uint32_t bitRate,
-                                       uint32_t coderFlag) {
+                                       uint32_t targetRate, uint32_t coderValue, uint32_t bitRate, uint32_t coderFlag) {
     return ExportGuard(0, [&] {
         return cz::api::ConvertWavToCodecFormat(source, esbPath, binaryPath, targetRate, cz::kFormatEsb,
                                                 cz::api::EsbCodecParam(coderValue, bitRate, coderFlag));
@@ -40,13 +39,15 @@ CZ_API int32_t CZ_CALL ConvertWAVToESB(const char* source, const char* esbPath, 
 CZ_API int32_t CZ_CALL ConvertWAVToMCP(const char* source, const char* mcpPath, const char* binaryPath,
                                        uint32_t targetRate, uint32_t coderSetting) {
     return ExportGuard(0, [&] {
-        return cz::api::ConvertWavToCodecFormat(source, mcpPath, binaryPath, targetRate, cz::kFormatMcp, coderSetting & 0xFFu);
+        return cz::api::ConvertWavToCodecFormat(source, mcpPath, binaryPath, targetRate, cz::kFormatMcp,
+                                                coderSetting & 0xFFu);
     });
 }
 CZ_API int32_t CZ_CALL ConvertWAVToWLP(const char* source, const char* wlpPath, const char* binaryPath,
                                        uint32_t targetRate, uint32_t coderSetting) {
     return ExportGuard(0, [&] {
-        return cz::api::ConvertWavToCodecFormat(source, wlpPath, binaryPath, targetRate, cz::kFormatWlp, coderSetting & 0xFFu);
+        return cz::api::ConvertWavToCodecFormat(source, wlpPath, binaryPath, targetRate, cz::kFormatWlp,
+                                                coderSetting & 0xFFu);
     });
 }
 CZ_API int32_t CZ_CALL ConvertWAVToXMF(const char* source, const char* xmfPath) {
@@ -75,7 +76,8 @@ CZ_API int32_t CZ_CALL ConvertMP3ToWAVWithResample(const char* mp3Path, const ch
 CZ_API int32_t CZ_CALL ConvertMP3ToAPMWithResample(const char* mp3Path, const char* apmPath, const char* binaryPath,
                                                    uint32_t targetRate) {
     return ExportGuard(0, [&] {
-        return cz::api::ConvertCompressedToChip(cz::api::Compressed::kMp3, mp3Path, apmPath, binaryPath, targetRate, cz::kFormatApm);
+        return cz::api::ConvertCompressedToChip(cz::api::Compressed::kMp3, mp3Path, apmPath, binaryPath, targetRate,
+                                                cz::kFormatApm);
     });
 }
 CZ_API int32_t CZ_CALL ConvertMP3ToMDMWithResample(const char* mp3Path, const char* mdmPath, const char* binaryPath,
@@ -96,7 +98,8 @@ CZ_API int32_t CZ_CALL ConvertWMAToWAVWithResample(const char* wmaPath, const ch
 CZ_API int32_t CZ_CALL ConvertWMAToAPMWithResample(const char* wmaPath, const char* apmPath, const char* binaryPath,
                                                    uint32_t targetRate) {
     return ExportGuard(0, [&] {
-        return cz::api::ConvertCompressedToChip(cz::api::Compressed::kWma, wmaPath, apmPath, binaryPath, targetRate, cz::kFormatApm);
+        return cz::api::ConvertCompressedToChip(cz::api::Compressed::kWma, wmaPath, apmPath, binaryPath, targetRate,
+                                                cz::kFormatApm);
     });
 }
 CZ_API int32_t CZ_CALL ConvertWMAToMDMWithResample(const char* wmaPath, const char* mdmPath, const char* binaryPath,

@@ -191,8 +191,8 @@ uint32_t ConvertWithLibrary(const char* libraryName, const char* entryName, cons
     C_ModuleStatInfoMgr store;
     I_ResourceStatInfo* record = store.FindOrAddResourceInfo(chipPath);
 
-    auto entry = EntryAs<ConvertResourceToBinaryFn>(
-        GetProcAddressWithMessage(library.get(), entryName, kTitle, 0, true));
+    auto entry =
+        EntryAs<ConvertResourceToBinaryFn>(GetProcAddressWithMessage(library.get(), entryName, kTitle, 0, true));
     if (!entry) return 0;
 
     uint32_t result = entry(0, chipPath, binaryPath, record);
@@ -201,8 +201,8 @@ uint32_t ConvertWithLibrary(const char* libraryName, const char* entryName, cons
         // and stays, as the chip file stays when the binary cannot be made.
         const uint32_t error = platform::LastError();
         platform::ShowMessage(kTitle, std::string("The header '") + binaryPath + ".h' could not be written" +
-                                (error ? ": " + platform::ErrorText(error) : std::string(".")) +
-                                " The binary '" + binaryPath + "' was written without it.");
+                                          (error ? ": " + platform::ErrorText(error) : std::string(".")) +
+                                          " The binary '" + binaryPath + "' was written without it.");
         return 0;
     }
     return result;

@@ -15,8 +15,8 @@ class I_ResourceStatInfo;
 
 // The converter library's entry: (always 0, chip-format path, binary path,
 // resource record) -> nonzero on success.
-using ConvertResourceToBinaryFn = uint32_t(CZ_CALL*)(uint32_t reserved, const char* chipPath,
-                                                     const char* binaryPath, I_ResourceStatInfo* record);
+using ConvertResourceToBinaryFn = uint32_t(CZ_CALL*)(uint32_t reserved, const char* chipPath, const char* binaryPath,
+                                                     I_ResourceStatInfo* record);
 
 class C_ResourceConverter {
 public:

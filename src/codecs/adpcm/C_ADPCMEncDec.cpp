@@ -84,9 +84,7 @@ uint32_t C_ADPCMEncDec::GetMaxDecodedSize(uint32_t byteCount, uint32_t mode) {
     return Saturate(4ull * GetMaxEncodedSize(byteCount, mode));
 }
 
-uint32_t C_ADPCMEncDec::GetDecodedBufferSize(uint32_t byteCount) {
-    return Saturate(2ull * CodesPerByte() * byteCount);
-}
+uint32_t C_ADPCMEncDec::GetDecodedBufferSize(uint32_t byteCount) { return Saturate(2ull * CodesPerByte() * byteCount); }
 
 void C_ADPCMEncDec::ResetEncoder(uint32_t /*sampleCount*/, uint32_t mode) {
     lastPosition_ = 0;
@@ -255,9 +253,7 @@ void C_ADPCMEncDec::RecordTrace(uint32_t codeIndex, uint16_t stepIndex) {
     traceCount_ = codeIndex + 1;
 }
 
-const uint8_t* C_ADPCMEncDec::GetStepIndexTrace() {
-    return trace_.get();
-}
+const uint8_t* C_ADPCMEncDec::GetStepIndexTrace() { return trace_.get(); }
 
 uint32_t C_ADPCMEncDec::Encode(uint32_t sampleCount, const uint16_t* samples, uint8_t* out, uint32_t outSize,
                                uint32_t mode, I_ProgressCallback* progress) {
@@ -296,8 +292,8 @@ uint32_t C_ADPCMEncDec::EncodeStream(uint32_t sampleCount, const uint16_t* sampl
     return n ? lastPosition_ + 1 : 0;
 }
 
-uint32_t C_ADPCMEncDec::EncodeSamples(uint32_t sampleCount, const uint16_t* samples, uint8_t* out,
-                                      uint32_t outSize, uint32_t n, C_Progress& report) {
+uint32_t C_ADPCMEncDec::EncodeSamples(uint32_t sampleCount, const uint16_t* samples, uint8_t* out, uint32_t outSize,
+                                      uint32_t n, C_Progress& report) {
     if (typeid(*this) == typeid(C_ADPCMEncDec) && codeWidth_ == 4)
         return EncodeSamplesFast(sampleCount, samples, out, outSize, n, report);
     for (uint32_t i = 0; i < sampleCount; ++i, ++n) {
@@ -309,8 +305,8 @@ uint32_t C_ADPCMEncDec::EncodeSamples(uint32_t sampleCount, const uint16_t* samp
     return n;
 }
 
-uint32_t C_ADPCMEncDec::EncodeSamplesFast(uint32_t sampleCount, const uint16_t* samples, uint8_t* out,
-                                          uint32_t outSize, uint32_t n, C_Progress& report) {
+uint32_t C_ADPCMEncDec::EncodeSamplesFast(uint32_t sampleCount, const uint16_t* samples, uint8_t* out, uint32_t outSize,
+                                          uint32_t n, C_Progress& report) {
     // Per step index: the signed step sum and the next index of each code.
     std::array<int16_t, 64 * 16> sums;
     std::array<uint8_t, 64 * 16> next;

@@ -11,8 +11,7 @@ namespace {
 // Index adjustment per five-bit magnitude: four sizes shrink fast, eight
 // slowly, the rest grow in steps of two every four magnitudes.
 constexpr std::array<int8_t, 32> kIndexAdjust6 = {
-    -2, -2, -2, -2, -1, -1, -1, -1, -1, -1, -1, -1, 2, 2,  2,  2,
-    4,  4,  4,  4,  6,  6,  6,  6,  8,  8,  8,  8,  10, 10, 10, 10,
+    -2, -2, -2, -2, -1, -1, -1, -1, -1, -1, -1, -1, 2, 2, 2, 2, 4, 4, 4, 4, 6, 6, 6, 6, 8, 8, 8, 8, 10, 10, 10, 10,
 };
 
 constexpr int32_t kStepCount6 = 64;
@@ -31,7 +30,8 @@ uint32_t Saturate(uint64_t value) {
 
 C_ADPCMEncDec6Bit::C_ADPCMEncDec6Bit() : C_ADPCMEncDec(12, 64) {
     auto steps = std::make_unique<int16_t[]>(kStepCount6);
-    for (int32_t i = 0; i < kStepCount6; ++i) steps[static_cast<size_t>(i)] = static_cast<int16_t>(((8 + i % 8) << (i / 8)) + 8);
+    for (int32_t i = 0; i < kStepCount6; ++i)
+        steps[static_cast<size_t>(i)] = static_cast<int16_t>(((8 + i % 8) << (i / 8)) + 8);
     SetStepTable(std::move(steps), kStepCount6);
     SetIndexTable(kIndexAdjust6.data());
     SetFlushEndings(kEndingPlusOne6.data(), kEndingMinusOne6.data());

@@ -15,9 +15,7 @@ constexpr std::array<int8_t, 8> kImaIndexAdjust = {-1, -1, -1, -1, 2, 4, 6, 8};
 
 }  // namespace
 
-C_NewADPCMEncDec::C_NewADPCMEncDec() : C_ADPCMEncDec(12, 64) {
-    SetIndexTable(kImaIndexAdjust.data());
-}
+C_NewADPCMEncDec::C_NewADPCMEncDec() : C_ADPCMEncDec(12, 64) { SetIndexTable(kImaIndexAdjust.data()); }
 
 C_NewADPCMEncDec::~C_NewADPCMEncDec() = default;
 
@@ -61,8 +59,8 @@ uint32_t C_NewADPCMEncDec::Encode(uint32_t sampleCount, const uint16_t* samples,
     return EncodeStream(sampleCount, samples, out, outSize, progress);
 }
 
-uint32_t C_NewADPCMEncDec::EncodeSamples(uint32_t sampleCount, const uint16_t* samples, uint8_t* out,
-                                         uint32_t outSize, uint32_t n, C_Progress& report) {
+uint32_t C_NewADPCMEncDec::EncodeSamples(uint32_t sampleCount, const uint16_t* samples, uint8_t* out, uint32_t outSize,
+                                         uint32_t n, C_Progress& report) {
     const S_AdpcmBlockTables tables{steps_.get(), stepCount_, indexAdjust_, minimum_, maximum_};
     std::array<int16_t, kAdpcmBlockSamples> chunk{};
     std::array<uint8_t, kAdpcmBlockSamples> codes{};
@@ -94,7 +92,8 @@ uint32_t C_NewADPCMEncDec::Decode(const uint8_t* in, uint32_t inSize, uint16_t* 
     const uint64_t capacity = out ? outBytes / 2 : 0;
     const uint64_t available = in ? 2ull * inSize : 0;
     const uint64_t total = std::min(capacity, available);
-    C_Progress report(progress, static_cast<uint32_t>(std::min<uint64_t>(available, std::numeric_limits<uint32_t>::max())));
+    C_Progress report(progress,
+                      static_cast<uint32_t>(std::min<uint64_t>(available, std::numeric_limits<uint32_t>::max())));
     std::array<uint8_t, kAdpcmBlockSamples> codes{};
     uint64_t produced = 0;
     while (produced < total) {

@@ -123,9 +123,8 @@ void C_MDPCMEncDec::EndDecode(I_ProgressCallback* progress) {
     ReportEnd(progress);
 }
 
-std::optional<C_MDPCMEncDec::S_FrameHeader> C_MDPCMEncDec::ReadFrameHeader(const uint8_t* in, size_t inSize,
-                                                                           size_t pos, uint32_t longLength,
-                                                                           uint32_t shortLength) {
+std::optional<C_MDPCMEncDec::S_FrameHeader> C_MDPCMEncDec::ReadFrameHeader(const uint8_t* in, size_t inSize, size_t pos,
+                                                                           uint32_t longLength, uint32_t shortLength) {
     if (pos >= inSize) return std::nullopt;
     const uint8_t header = in[pos];
     if (header == endMarker_) {
@@ -171,15 +170,13 @@ void C_MDPCMEncDec::PlanFrames(uint32_t sampleCount, uint32_t longLength, uint32
 
 uint64_t C_MDPCMEncDec::GetMaxEncodedSize(uint32_t sampleCount, uint32_t longLength, uint32_t shortLength) {
     PlanFrames(sampleCount, longLength, shortLength);
-    return uint64_t{sampleCount} + 102 +
-           2 * (uint64_t{padding_} + uint64_t{longFrames_} + uint64_t{shortFrames_});
+    return uint64_t{sampleCount} + 102 + 2 * (uint64_t{padding_} + uint64_t{longFrames_} + uint64_t{shortFrames_});
 }
 
 uint32_t C_MDPCMEncDec::Encode(uint8_t* out, size_t outSize, uint32_t sampleCount, const uint16_t* samples,
-                               uint16_t initialValue, uint32_t longLength, uint32_t shortLength,
-                               int32_t padMode, I_ProgressCallback* progress) {
-    if (out == nullptr || (sampleCount != 0 && samples == nullptr) || longLength == 0 || shortLength == 0)
-        return 0;
+                               uint16_t initialValue, uint32_t longLength, uint32_t shortLength, int32_t padMode,
+                               I_ProgressCallback* progress) {
+    if (out == nullptr || (sampleCount != 0 && samples == nullptr) || longLength == 0 || shortLength == 0) return 0;
     const uint64_t needed = GetMaxEncodedSize(sampleCount, longLength, shortLength);
     if (uint64_t{outSize} < needed || needed > UINT32_MAX) return 0;
     BeginStream(out, outSize, initialValue);
@@ -204,8 +201,8 @@ uint32_t C_MDPCMEncDec::Encode(uint8_t* out, size_t outSize, uint32_t sampleCoun
     return static_cast<uint32_t>(outputPos_);
 }
 
-uint32_t C_MDPCMEncDec::EncodeFrame(const uint16_t* samples, uint32_t sampleCount, uint32_t first,
-                                    uint32_t frameLength, uint32_t kind, int32_t padMode) {
+uint32_t C_MDPCMEncDec::EncodeFrame(const uint16_t* samples, uint32_t sampleCount, uint32_t first, uint32_t frameLength,
+                                    uint32_t kind, int32_t padMode) {
     if (!HaveRoom(size_t{1} + frameLength) || (samples == nullptr && sampleCount != 0)) return 0;
     auto target = [&](uint64_t pos, int v) {
         return pos < sampleCount ? static_cast<int>(samples[pos]) : v + PadDelta(v, padMode);

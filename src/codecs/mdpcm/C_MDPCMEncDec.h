@@ -47,9 +47,8 @@ public:
     // input (a cut frame yields the samples whose bytes are there), at a header
     // with an unknown scale index, or when out is full. Returns the samples
     // written; EndMarkerSeen() tells whether the stream ended properly.
-    virtual uint32_t Decode(uint16_t* out, size_t outCapacity, const uint8_t* in, size_t inSize,
-                            uint16_t initialValue, uint32_t longLength, uint32_t shortLength,
-                            I_ProgressCallback* progress);
+    virtual uint32_t Decode(uint16_t* out, size_t outCapacity, const uint8_t* in, size_t inSize, uint16_t initialValue,
+                            uint32_t longLength, uint32_t shortLength, I_ProgressCallback* progress);
 
     // Runs PlanFrames and returns a byte count that every Encode of this plan
     // fits in: sampleCount + 102 + 2 x (padding + frames).
@@ -57,8 +56,7 @@ public:
 
     // The number of samples Decode produces from the same bytes (with room
     // enough): walks the frame headers up to the end marker.
-    virtual uint32_t CountDecodedSamples(uint32_t longLength, uint32_t shortLength, const uint8_t* in,
-                                         size_t inSize);
+    virtual uint32_t CountDecodedSamples(uint32_t longLength, uint32_t shortLength, const uint8_t* in, size_t inSize);
 
     // Sets the long and short frame counts and the padding for total samples.
     virtual void PlanFrames(uint32_t sampleCount, uint32_t longLength, uint32_t shortLength);
@@ -66,8 +64,8 @@ public:
     // Codes the frame of frameLength samples starting at index first into the
     // output set up by Encode (positions at or beyond sampleCount are padding).
     // Returns the bytes written, 0 when the output has no room for the frame.
-    virtual uint32_t EncodeFrame(const uint16_t* samples, uint32_t sampleCount, uint32_t first,
-                                 uint32_t frameLength, uint32_t kind, int32_t padMode);
+    virtual uint32_t EncodeFrame(const uint16_t* samples, uint32_t sampleCount, uint32_t first, uint32_t frameLength,
+                                 uint32_t kind, int32_t padMode);
 
     void SetEndMarker(uint8_t marker) { endMarker_ = marker; }
     uint8_t EndMarker() const { return endMarker_; }

@@ -172,8 +172,7 @@ uint64_t C_WNMDPCMEncDec::GetMaxEncodedSize(uint32_t sampleCount, uint32_t longL
 
 uint32_t C_WNMDPCMEncDec::EncodeFrame(const uint16_t* samples, uint32_t sampleCount, uint32_t first,
                                       uint32_t frameLength, uint32_t kind, int32_t padMode) {
-    if (frameLength == 0 || !HaveRoom(size_t{2} + frameLength) || (samples == nullptr && sampleCount != 0))
-        return 0;
+    if (frameLength == 0 || !HaveRoom(size_t{2} + frameLength) || (samples == nullptr && sampleCount != 0)) return 0;
     std::vector<int> targets(frameLength);
     for (uint32_t k = 0; k < frameLength; ++k) {
         const uint64_t pos = uint64_t{first} + k;

@@ -74,9 +74,7 @@ public:
     const char* GetMagic() const override { return "WMdM"; }
     std::span<const uint8_t> EndMark() const override { return kEnd; }
 
-    RbfDecodeResult Decode(std::span<const uint8_t> p, RbfSampleSink& sinkIn) const override {
-        return Run(p, &sinkIn);
-    }
+    RbfDecodeResult Decode(std::span<const uint8_t> p, RbfSampleSink& sinkIn) const override { return Run(p, &sinkIn); }
 
     RbfDecodeResult Run(std::span<const uint8_t> p, RbfSampleSink* sinkIn) const {
         RbfDecodeResult r;
@@ -174,9 +172,7 @@ public:
     std::span<const uint8_t> EndMark() const override { return kZeroEnd; }
     size_t CutLength(std::span<const uint8_t>, size_t) const override { return 0; }
 
-    RbfDecodeResult Decode(std::span<const uint8_t> p, RbfSampleSink& sinkIn) const override {
-        return Run(p, &sinkIn);
-    }
+    RbfDecodeResult Decode(std::span<const uint8_t> p, RbfSampleSink& sinkIn) const override { return Run(p, &sinkIn); }
 
     // The block dispatcher: checks each block's size, then hands it over.
     RbfDecodeResult Run(std::span<const uint8_t> p, RbfSampleSink* sinkIn) const {
@@ -219,25 +215,22 @@ public:
 protected:
     size_t BlockSize(const uint8_t* b) const override {
         switch (b[0] & 3) {
-        case 0: return 2;
-        case 1: return 4 + size_t{b[1]};
-        case 2: return 4;
-        default: return 259;
+            case 0: return 2;
+            case 1: return 4 + size_t{b[1]};
+            case 2: return 4;
+            default: return 259;
         }
     }
 
     bool DecodeBlock(const uint8_t* b, State&, CappedSink& sink, RbfDecodeResult& r) const override {
         const auto start = static_cast<uint32_t>(r.samples);
         switch (b[0] & 3) {
-        case 0:
-            return sink.Put(2048, 16u * ((static_cast<uint32_t>(b[1] >> 2) << 6) | (b[0] >> 2)), r);
-        case 1:
-            return Codes(static_cast<uint16_t>((b[2] >> 4) | (b[3] << 4)), b[0] >> 2, b + 4, b[1], sink, r);
-        case 2:
-            r.markers.push_back({start, b[1], static_cast<uint8_t>(b[0] >> 2)});
-            return sink.Put(static_cast<uint16_t>((b[2] >> 4) | (b[3] << 4)), 1, r);
-        default:
-            return Codes(static_cast<uint16_t>((b[1] >> 4) | (b[2] << 4)), b[0] >> 2, b + 3, 256, sink, r);
+            case 0: return sink.Put(2048, 16u * ((static_cast<uint32_t>(b[1] >> 2) << 6) | (b[0] >> 2)), r);
+            case 1: return Codes(static_cast<uint16_t>((b[2] >> 4) | (b[3] << 4)), b[0] >> 2, b + 4, b[1], sink, r);
+            case 2:
+                r.markers.push_back({start, b[1], static_cast<uint8_t>(b[0] >> 2)});
+                return sink.Put(static_cast<uint16_t>((b[2] >> 4) | (b[3] << 4)), 1, r);
+            default: return Codes(static_cast<uint16_t>((b[1] >> 4) | (b[2] << 4)), b[0] >> 2, b + 3, 256, sink, r);
         }
     }
 
@@ -277,10 +270,10 @@ protected:
     size_t BlockSize(const uint8_t* b) const override {
         const size_t n = (b[0] >> 2) + 1u;
         switch (b[0] & 3) {
-        case 0: return 2;
-        case 1: return 5 + n / 2;
-        case 2: return 4;
-        default: return 3 + 34 * n;
+            case 0: return 2;
+            case 1: return 5 + n / 2;
+            case 2: return 4;
+            default: return 3 + 34 * n;
         }
     }
 
@@ -291,26 +284,26 @@ protected:
         auto first = [b] { return static_cast<uint16_t>((b[2] << 8) | (b[1] & 0xC0)); };
         const int startIndex = b[1] != 0 ? 1 : 0;
         switch (b[0] & 3) {
-        case 0:
-            st.s1 = st.s2 = 32768;
-            return sink.Put(32768, (static_cast<uint32_t>(b[1] >> 2) << 6) | (b[0] >> 2), r);
-        case 1: {
-            if (!Shift(first(), st, sink, r)) return false;
-            int index = startIndex;
-            return Codes(b[3], b[4], b + 5, n - 1, index, st, sink, r);
-        }
-        case 2:
-            r.markers.push_back({start, b[1], static_cast<uint8_t>(b[0] >> 2)});
-            return Shift(Le16(b + 2), st, sink, r);
-        default: {
-            if (!Shift(first(), st, sink, r)) return false;
-            int index = startIndex;
-            for (uint32_t sub = 0; sub < n; ++sub) {
-                const uint8_t* s = b + 3 + 34 * size_t{sub};
-                if (!Codes(s[0], s[1], s + 2, 64, index, st, sink, r)) return false;
+            case 0:
+                st.s1 = st.s2 = 32768;
+                return sink.Put(32768, (static_cast<uint32_t>(b[1] >> 2) << 6) | (b[0] >> 2), r);
+            case 1: {
+                if (!Shift(first(), st, sink, r)) return false;
+                int index = startIndex;
+                return Codes(b[3], b[4], b + 5, n - 1, index, st, sink, r);
             }
-            return true;
-        }
+            case 2:
+                r.markers.push_back({start, b[1], static_cast<uint8_t>(b[0] >> 2)});
+                return Shift(Le16(b + 2), st, sink, r);
+            default: {
+                if (!Shift(first(), st, sink, r)) return false;
+                int index = startIndex;
+                for (uint32_t sub = 0; sub < n; ++sub) {
+                    const uint8_t* s = b + 3 + 34 * size_t{sub};
+                    if (!Codes(s[0], s[1], s + 2, 64, index, st, sink, r)) return false;
+                }
+                return true;
+            }
         }
     }
 
@@ -345,8 +338,7 @@ private:
             const int p1 = st.s1 - 32768;
             const int p2 = st.s2 - 32768;
             const int fromB = ShiftSum(p2, coefB & 0x0F);
-            const int prediction =
-                std::clamp(ShiftSum(p1, coefA) + ((coefB & 0x80) ? -fromB : fromB), -32768, 32767);
+            const int prediction = std::clamp(ShiftSum(p1, coefA) + ((coefB & 0x80) ? -fromB : fromB), -32768, 32767);
             const int d = AdpcmDelta(16 * AdpcmStep(index), x);
             index = std::min(std::clamp(index + row[x & 7], 0, 63), highest);
             const int value = std::clamp((x & 8) ? prediction - d : prediction + d, -32768, 32767) + 32768;
@@ -396,9 +388,7 @@ public:
     const char* GetMagic() const override { return "Q42M"; }
     std::span<const uint8_t> EndMark() const override { return kQ42mEndBytes; }
 
-    RbfDecodeResult Decode(std::span<const uint8_t> p, RbfSampleSink& sinkIn) const override {
-        return Run(p, &sinkIn);
-    }
+    RbfDecodeResult Decode(std::span<const uint8_t> p, RbfSampleSink& sinkIn) const override { return Run(p, &sinkIn); }
 
     RbfDecodeResult Run(std::span<const uint8_t> p, RbfSampleSink* sinkIn) const {
         static constexpr int kScales[16] = {16, 32, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
@@ -431,8 +421,8 @@ public:
             } else if (w == kQ42mMarker) {
                 const uint16_t t = Le16(p.data() + pos + 2);
                 const uint16_t c = Le16(p.data() + pos + 4);
-                r.markers.push_back({static_cast<uint32_t>(r.samples), kMarkerNumbers[c & 0xFF],
-                                     static_cast<uint8_t>(t & 0xFF)});
+                r.markers.push_back(
+                    {static_cast<uint32_t>(r.samples), kMarkerNumbers[c & 0xFF], static_cast<uint8_t>(t & 0xFF)});
             } else if (w & 0x10) {
                 scale = kScales[w & 15];
             }
@@ -466,10 +456,10 @@ public:
 
 const char* RbfStatusText(RbfStatus status) {
     switch (status) {
-    case RbfStatus::kOk: return "decoded";
-    case RbfStatus::kBlockPastEnd: return "a block runs past the end of the payload";
-    case RbfStatus::kTooManySamples: return "the payload decodes to more samples than a resource may hold";
-    case RbfStatus::kSinkFailed: return "the decoded samples could not be written";
+        case RbfStatus::kOk: return "decoded";
+        case RbfStatus::kBlockPastEnd: return "a block runs past the end of the payload";
+        case RbfStatus::kTooManySamples: return "the payload decodes to more samples than a resource may hold";
+        case RbfStatus::kSinkFailed: return "the decoded samples could not be written";
     }
     return "unknown";
 }

@@ -59,8 +59,7 @@ WavAdpcmError C_WavFileCodecInfo::Read(const uint8_t* fmt, size_t fmtSize) {
         const size_t minimum = FormatTag() == kWaveTagMsAdpcm ? 2 : 1;
         if (SamplesPerBlock() < minimum || SamplesPerBlock() > Capacity(BlockAlign()))
             return WavAdpcmError::kBadSamplesPerBlock;
-        if (FormatTag() == kWaveTagMsAdpcm &&
-            (CoefficientCount() == 0 || CoefficientCount() > kMaxCoefficientPairs))
+        if (FormatTag() == kWaveTagMsAdpcm && (CoefficientCount() == 0 || CoefficientCount() > kMaxCoefficientPairs))
             return WavAdpcmError::kBadCoefficients;
         return WavAdpcmError::kNone;
     }();

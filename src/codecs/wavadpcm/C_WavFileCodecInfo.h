@@ -30,7 +30,6 @@ const char* WavAdpcmErrorText(WavAdpcmError error);
 
 class C_WavFileCodecInfo {
 public:
-
     // fmt points at the body of the "fmt " chunk (after its 8-byte header).
     // On failure the object is left empty.
     WavAdpcmError Read(const uint8_t* fmt, size_t fmtSize);

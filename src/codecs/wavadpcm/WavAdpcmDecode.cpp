@@ -12,8 +12,8 @@ std::unique_ptr<C_MSADPCMEncDec> CreateWavAdpcmDecoder(uint16_t formatTag) {
     return nullptr;
 }
 
-bool DecodeWavAdpcm(const uint8_t* fmt, size_t fmtSize, const uint8_t* data, size_t dataSize,
-                    std::vector<int16_t>& out, WavAdpcmStreamInfo* info, WavAdpcmArithmetic arithmetic) {
+bool DecodeWavAdpcm(const uint8_t* fmt, size_t fmtSize, const uint8_t* data, size_t dataSize, std::vector<int16_t>& out,
+                    WavAdpcmStreamInfo* info, WavAdpcmArithmetic arithmetic) {
     out.clear();
     WavAdpcmStreamInfo local;
     WavAdpcmStreamInfo& result = info ? *info : local;

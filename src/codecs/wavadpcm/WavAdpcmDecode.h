@@ -38,8 +38,7 @@ std::unique_ptr<C_MSADPCMEncDec> CreateWavAdpcmDecoder(uint16_t formatTag);
 // counted in info->ignoredTailBytes. On failure out is empty, the result is
 // false and info->error says why. info may be null. arithmetic chooses the
 // rounding (see WavAdpcmArithmetic); the loader keeps the default.
-bool DecodeWavAdpcm(const uint8_t* fmt, size_t fmtSize, const uint8_t* data, size_t dataSize,
-                    std::vector<int16_t>& out, WavAdpcmStreamInfo* info = nullptr,
-                    WavAdpcmArithmetic arithmetic = WavAdpcmArithmetic::kReference);
+bool DecodeWavAdpcm(const uint8_t* fmt, size_t fmtSize, const uint8_t* data, size_t dataSize, std::vector<int16_t>& out,
+                    WavAdpcmStreamInfo* info = nullptr, WavAdpcmArithmetic arithmetic = WavAdpcmArithmetic::kReference);
 
 }  // namespace cz

@@ -228,17 +228,14 @@ const int16_t* C_Mp3ToWavConverter::NextFrame(uint16_t* sampleCount) {
             case kMp3InvalidHuffman:
             case kMp3InvalidRequantisation:
             case kMp3InvalidImdct:
-            case kMp3InvalidSynthesis:
-                break;
+            case kMp3InvalidSynthesis: break;
             case kMp3InvalidHeader:
             case kMp3FreeFormatSyncNotFound:
                 // A free-format header without a follower is as good as a
                 // broken one: resynchronise after it rather than stop.
                 Consume(4);
                 break;
-            default:
-                stopped_ = true;
-                return nullptr;
+            default: stopped_ = true; return nullptr;
         }
     }
 }

@@ -6,9 +6,7 @@
 namespace cz::mp3 {
 
 // A file not finished with Close is dropped: its name stays as it was.
-C_Mp3WavWriter::~C_Mp3WavWriter() {
-    Abandon();
-}
+C_Mp3WavWriter::~C_Mp3WavWriter() { Abandon(); }
 
 bool C_Mp3WavWriter::Open(const std::string& path) {
     Close();

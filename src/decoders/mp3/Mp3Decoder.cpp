@@ -175,9 +175,7 @@ int32_t DecodeMainData(Mp3Decoder& d, int16_t* out) {
 
 }  // namespace
 
-void Mp3DecoderDeleter::operator()(Mp3Decoder* decoder) const {
-    std::default_delete<Mp3Decoder>()(decoder);
-}
+void Mp3DecoderDeleter::operator()(Mp3Decoder* decoder) const { std::default_delete<Mp3Decoder>()(decoder); }
 
 Mp3DecoderPtr Mp3DecoderCreate() {
     try {
@@ -189,9 +187,7 @@ Mp3DecoderPtr Mp3DecoderCreate() {
     }
 }
 
-void Mp3DecoderDestroy(Mp3DecoderPtr& decoder) {
-    decoder.reset();
-}
+void Mp3DecoderDestroy(Mp3DecoderPtr& decoder) { decoder.reset(); }
 
 int32_t Mp3FindSync(const uint8_t* bytes, int32_t count) {
     if (bytes == nullptr) {

@@ -15,13 +15,13 @@ namespace cz::mp3 {
 // Format of the last decoded frame; all zero when no Layer III header has
 // been seen.
 struct Mp3FrameFormat {
-    int32_t bitrate = 0;        // bits per second
+    int32_t bitrate = 0;  // bits per second
     int32_t channels = 0;
     int32_t sampleRate = 0;     // Hz
     int32_t bitsPerSample = 0;  // always 16
     int32_t outputSamples = 0;  // per frame, all channels together
     int32_t layer = 0;
-    int32_t version = 0;        // 0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5
+    int32_t version = 0;  // 0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5
 };
 
 // Results of Mp3DecodeFrame.

@@ -14,9 +14,7 @@ constexpr int32_t kSampleLimit = (1 << 30) - 1;
 // The IMDCT sums (lines times Q27 cosines) to the subband sample format.
 constexpr int kImdctShift = 27 + kLineFractionBits - kSampleFractionBits;
 
-inline int32_t Clamp(int64_t v, int32_t limit) {
-    return v > limit ? limit : v < -limit ? -limit : int32_t(v);
-}
+inline int32_t Clamp(int64_t v, int32_t limit) { return v > limit ? limit : v < -limit ? -limit : int32_t(v); }
 
 void AliasReduce(const Mp3Tables& t, int32_t* lines, int boundaryFrom, int boundaryTo) {
     for (int sb = boundaryFrom; sb < boundaryTo; ++sb) {
@@ -117,7 +115,7 @@ int32_t HybridFilter(Mp3Decoder& d, int gr, int ch) {
     }
     const int previous = h.previousActiveSubbands[ch];
     const int limit = active > previous ? active : previous;
-    int32_t (*samples)[32] = h.samples[ch];
+    int32_t(*samples)[32] = h.samples[ch];
     int32_t y[36];
     for (int sb = 0; sb < 32; ++sb) {
         int32_t* overlap = h.overlap[ch][sb];

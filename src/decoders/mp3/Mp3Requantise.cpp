@@ -12,9 +12,7 @@ constexpr uint8_t kPretab[22] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2,
 
 constexpr int32_t kMaxInt = 0x7FFFFFFF;
 
-int32_t Saturate(int64_t v) {
-    return v > kMaxInt ? kMaxInt : v < -kMaxInt ? -kMaxInt : int32_t(v);
-}
+int32_t Saturate(int64_t v) { return v > kMaxInt ? kMaxInt : v < -kMaxInt ? -kMaxInt : int32_t(v); }
 
 // Requantises the lines [begin, end) with the quarter-power exponent e:
 // |x|^(4/3) * 2^(e/4) with kLineFractionBits fraction bits (values up to

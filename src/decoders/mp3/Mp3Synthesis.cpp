@@ -12,9 +12,7 @@ constexpr int kOddShift = kSampleFractionBits + 28 - kSynthesisFractionBits;
 constexpr int kEvenShift = kOddShift - 1;
 constexpr int kOutputShift = kSynthesisFractionBits + 17 - 15;
 
-inline int32_t ClampV(int64_t v) {
-    return v > 0x7FFFFFFF ? 0x7FFFFFFF : v < -0x7FFFFFFF ? -0x7FFFFFFF : int32_t(v);
-}
+inline int32_t ClampV(int64_t v) { return v > 0x7FFFFFFF ? 0x7FFFFFFF : v < -0x7FFFFFFF ? -0x7FFFFFFF : int32_t(v); }
 
 // X[i] = sum S[k] cos((2k + 1) i pi / 64), i = 0..31, from subband samples
 // into the V format. With S[31 - k] the cosine only changes sign for odd i, so

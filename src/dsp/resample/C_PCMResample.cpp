@@ -40,8 +40,7 @@ public:
             I_ProgressCallback* callback = callback_;
             try {
                 thread_ = std::thread([this, callback] { owner_.ProgressLoop(callback); });
-            } catch (...) {
-            }
+            } catch (...) {}
         }
     }
     ~ProgressRun() {
@@ -77,9 +76,8 @@ void C_PCMResample::Release() {
 
 uint32_t C_PCMResample::DestinationCount(uint32_t sourceRate, uint32_t targetRate, uint32_t sourceCount) {
     if (!ValidRatePair(sourceRate, targetRate)) return 0;
-    const double count = std::trunc(static_cast<double>(targetRate) / static_cast<double>(sourceRate) *
-                                        static_cast<double>(sourceCount) +
-                                    0.5);
+    const double count = std::trunc(
+        static_cast<double>(targetRate) / static_cast<double>(sourceRate) * static_cast<double>(sourceCount) + 0.5);
     if (!(count >= 0.0) || count > 4294967295.0) return 0;
     return static_cast<uint32_t>(count);
 }
@@ -212,7 +210,8 @@ void CopyMarkers(I_WavData& source, I_WavData& destination, uint32_t sourceRate,
         I_CUList<I_ActionSilenceRegion>* regions = from->GetSilenceRegionList();
         for (int32_t i = 0; regions && i < regions->GetCount(); ++i) {
             const I_ActionSilenceRegion* region = regions->GetAt(i);
-            if (region) to->AddSilenceRegion(ScalePosition(region->GetStart(), ratio), ScalePosition(region->GetEnd(), ratio));
+            if (region)
+                to->AddSilenceRegion(ScalePosition(region->GetStart(), ratio), ScalePosition(region->GetEnd(), ratio));
         }
     }
     void* fromCues = nullptr;
@@ -279,8 +278,8 @@ int32_t C_PCMResample::ResampleFile(int32_t mode, const char* source, const char
     return saved ? result : 0;
 }
 
-int32_t C_PCMResample::ResampleWavFile(int32_t mode, I_WavFile* source, I_WavFile* destination,
-                                       uint32_t targetRate, double spare, I_ProgressCallback* callback) {
+int32_t C_PCMResample::ResampleWavFile(int32_t mode, I_WavFile* source, I_WavFile* destination, uint32_t targetRate,
+                                       double spare, I_ProgressCallback* callback) {
     if (source == nullptr || destination == nullptr || source == destination) return 0;
     destination->SetFormat(targetRate, 0, 1, 16, 16, 1);
     I_WavData* input = source->GetWavData();
@@ -289,8 +288,8 @@ int32_t C_PCMResample::ResampleWavFile(int32_t mode, I_WavFile* source, I_WavFil
     return ResampleWavData(mode, input, output, targetRate, spare, callback) != 0 ? 1 : 0;
 }
 
-uint32_t C_PCMResample::ResampleWavData(int32_t mode, I_WavData* source, I_WavData* destination,
-                                        uint32_t targetRate, double spare, I_ProgressCallback* callback) {
+uint32_t C_PCMResample::ResampleWavData(int32_t mode, I_WavData* source, I_WavData* destination, uint32_t targetRate,
+                                        double spare, I_ProgressCallback* callback) {
     if (source == nullptr || destination == nullptr || source == destination) return 0;
     const I_WavInfo* format = source->GetWavInfo();
     if (format == nullptr) return 0;

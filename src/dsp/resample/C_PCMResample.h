@@ -41,13 +41,13 @@ public:
     void Release() override;
     int32_t ResampleFile(int32_t mode, const char* source, const char* destination, int32_t formatId,
                          uint32_t targetRate, double spare, I_ProgressCallback* callback) override;
-    int32_t ResampleWavFile(int32_t mode, I_WavFile* source, I_WavFile* destination, uint32_t targetRate,
-                            double spare, I_ProgressCallback* callback) override;
+    int32_t ResampleWavFile(int32_t mode, I_WavFile* source, I_WavFile* destination, uint32_t targetRate, double spare,
+                            I_ProgressCallback* callback) override;
     uint32_t ResampleSamples(int32_t mode, uint32_t sourceRate, uint32_t targetRate, uint32_t sourceCount,
                              uint32_t destinationCount, const int16_t* source, int16_t* destination, double spare,
                              I_ProgressCallback* callback) override;
-    uint32_t ResampleWavData(int32_t mode, I_WavData* source, I_WavData* destination, uint32_t targetRate,
-                             double spare, I_ProgressCallback* callback) override;
+    uint32_t ResampleWavData(int32_t mode, I_WavData* source, I_WavData* destination, uint32_t targetRate, double spare,
+                             I_ProgressCallback* callback) override;
 
     // Target rate / source rate of the last run (1.0 before any).
     double Ratio() const { return ratio_; }
@@ -79,8 +79,7 @@ private:
 
     class ProgressRun;
     uint32_t RunSinc(uint32_t sourceCount, uint32_t destinationCount, const int16_t* source, int16_t* destination);
-    uint32_t RunLinear(uint32_t sourceCount, uint32_t destinationCount, const int16_t* source,
-                       int16_t* destination);
+    uint32_t RunLinear(uint32_t sourceCount, uint32_t destinationCount, const int16_t* source, int16_t* destination);
     void ProgressLoop(I_ProgressCallback* callback);
 
     double ratio_ = 1.0;

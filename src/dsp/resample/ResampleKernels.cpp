@@ -70,7 +70,8 @@ void FilterBlockPortable(const double* h, size_t order, const double* history, s
         const double* x = history + u + order;
         double acc = 0.0;
         if (folded) {
-            for (size_t k = 0; k < pairs; ++k) acc += h[k] * (x[-static_cast<ptrdiff_t>(k)] + x[-static_cast<ptrdiff_t>(order - k)]);
+            for (size_t k = 0; k < pairs; ++k)
+                acc += h[k] * (x[-static_cast<ptrdiff_t>(k)] + x[-static_cast<ptrdiff_t>(order - k)]);
         } else {
             for (size_t k = 0; k <= order; ++k) acc += h[k] * x[-static_cast<ptrdiff_t>(k)];
         }
@@ -117,8 +118,8 @@ __attribute__((target("avx2"))) inline void StoreSaturated4(__m256d v, int16_t* 
 }
 
 // Four outputs at once, each summed as DotPortable sums it, stored saturated.
-__attribute__((target("avx2"))) void InterpolateQuadAvx2(const double* const rows[4],
-                                                         const double* const windows[4], int16_t* out) {
+__attribute__((target("avx2"))) void InterpolateQuadAvx2(const double* const rows[4], const double* const windows[4],
+                                                         int16_t* out) {
     __m256d lo[4], hi[4];
     for (int k = 0; k < 4; ++k) lo[k] = hi[k] = _mm256_setzero_pd();
     for (int i = 0; i < kRowStride; i += 8) {
@@ -140,8 +141,8 @@ __attribute__((target("avx2"))) void InterpolateQuadAvx2(const double* const row
 
 // The pre-filter block with eight vectors (32 outputs) per pass over the taps,
 // each lane one output summed as the folded portable loop sums it.
-__attribute__((target("avx2"))) void FilterBlockAvx2(const double* h, size_t order, const double* history,
-                                                         size_t count, int16_t* out) {
+__attribute__((target("avx2"))) void FilterBlockAvx2(const double* h, size_t order, const double* history, size_t count,
+                                                     int16_t* out) {
     const size_t pairs = (order + 1) / 2;
     size_t u = 0;
     for (; u + 32 <= count; u += 32) {

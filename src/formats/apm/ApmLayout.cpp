@@ -156,9 +156,7 @@ S_ApmTableHeader ParseApmEventHeader(const uint8_t* bytes) {
     return h;
 }
 
-S_ApmEvent ParseApmEventEntry(const uint8_t* bytes) {
-    return {LoadU32(bytes), LoadU16(bytes + 4), LoadU16(bytes + 6)};
-}
+S_ApmEvent ParseApmEventEntry(const uint8_t* bytes) { return {LoadU32(bytes), LoadU16(bytes + 4), LoadU16(bytes + 6)}; }
 
 void BuildApmEventBlock(ByteWriter& w, uint64_t blockOffset, std::span<const S_ApmEvent> entries) {
     w.Zeros(16);

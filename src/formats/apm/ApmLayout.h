@@ -134,7 +134,7 @@ struct S_ApmWcmd {
     uint32_t silenceOffset = 0;
     uint16_t silenceTag = 0;  // 1 in every file
     uint32_t eventOffset = 0;
-    uint16_t eventTag = 0;    // 1 in every file
+    uint16_t eventTag = 0;  // 1 in every file
 };
 // Parses 24 bytes (no checks) / appends the header of the metadata at p
 // with silenceCount silence entries.

@@ -44,9 +44,9 @@ S_SilenceSettings SettleSilenceSegments(C_WavData& sound, uint32_t rate) {
     if (existed || settings.level == 0 || settings.lengthMs > C_ApmFile::kDefaultSilenceMs) {
         C_SilenceSegmentList kept, found, merged;
         sound.CopySegments(segments, kept);
-        CopyDetected(sound.DetectSilenceAll(C_ApmFile::kDefaultSilenceLevel,
-                                            MsToSamples(C_ApmFile::kDefaultSilenceMs, rate)),
-                     found);
+        CopyDetected(
+            sound.DetectSilenceAll(C_ApmFile::kDefaultSilenceLevel, MsToSamples(C_ApmFile::kDefaultSilenceMs, rate)),
+            found);
         sound.MergeSegments(kept, found, merged);
         segments.Clear();
         sound.CopySegments(merged, segments);
@@ -235,8 +235,8 @@ int32_t C_ApmFile::ReadMetadata() {
     std::vector<uint8_t> silence, events;
     if (!stream->ReadBytes(at.silenceEntries, static_cast<size_t>(kApmEntrySize) * silenceCount, silence) ||
         !stream->ReadExactAt(at.eventBlock, eventBytes, sizeof eventBytes) ||
-        !stream->ReadBytes(at.eventEntries,
-                           static_cast<size_t>(kApmEntrySize) * ParseApmEventHeader(eventBytes).count, events)) {
+        !stream->ReadBytes(at.eventEntries, static_cast<size_t>(kApmEntrySize) * ParseApmEventHeader(eventBytes).count,
+                           events)) {
         return Fail(WavFileError::kBadMetadata);
     }
     C_SilenceSegmentList& segments = sound->SilenceSegments();
@@ -275,8 +275,8 @@ int32_t C_ApmFile::Save(const char* path) {
     const std::vector<S_ApmEvent> events = EventEntries(sound->GetActionEventMgr()->Events());
     S_ApmHeader h;
     if (!LayOutHeader(coded, rate, mode, silence.level, silence.lengthMs, silences.size(), events.size(), h)) return 0;
-    const std::vector<uint8_t> bytes = SerializeApmFile(h, coded.codes, coded.decoded, coded.trace, coded.samples,
-                                                        silences, events);
+    const std::vector<uint8_t> bytes =
+        SerializeApmFile(h, coded.codes, coded.decoded, coded.trace, coded.samples, silences, events);
     if (bytes.size() != h.fileSize) return 0;
     return WriteNewFile(path, bytes) ? 1 : 0;
 }
@@ -335,9 +335,9 @@ bool C_ApmFile::LayOutHeader(const S_CodedSound& coded, uint32_t rate, uint32_t 
 
 std::string C_ApmFile::HeaderSummary() const {
     const S_ApmHeader& h = apm_;
-    std::string text = FormatString("format: %.4s, version 0x%X, %u-bit codes, coder %s\n", h.code,
-                                    static_cast<unsigned>(h.version), static_cast<unsigned>(h.codeWidth),
-                                    h.coderId == 1 ? "new" : "classic");
+    std::string text =
+        FormatString("format: %.4s, version 0x%X, %u-bit codes, coder %s\n", h.code, static_cast<unsigned>(h.version),
+                     static_cast<unsigned>(h.codeWidth), h.coderId == 1 ? "new" : "classic");
     text += FormatString("rate: %u Hz, cut-off %u Hz, file size %u\n", static_cast<unsigned>(h.rate),
                          static_cast<unsigned>(h.cutOff), static_cast<unsigned>(h.fileSize));
     text += FormatString("codes: %u at %u (%u bytes), lead-in: %s\n", static_cast<unsigned>(h.codes.count),
@@ -347,9 +347,9 @@ std::string C_ApmFile::HeaderSummary() const {
                          static_cast<unsigned>(h.decoded.count), static_cast<unsigned>(h.decoded.offset),
                          static_cast<unsigned>(h.trace.count), static_cast<unsigned>(h.trace.offset),
                          static_cast<unsigned>(h.source.count), static_cast<unsigned>(h.source.offset));
-    text += FormatString("silence settings: level %u, length %u ms; metadata: %s\n",
-                         static_cast<unsigned>(h.silenceLevel), static_cast<unsigned>(h.silenceMs),
-                         h.metadataFlag ? "yes" : "no");
+    text +=
+        FormatString("silence settings: level %u, length %u ms; metadata: %s\n", static_cast<unsigned>(h.silenceLevel),
+                     static_cast<unsigned>(h.silenceMs), h.metadataFlag ? "yes" : "no");
     return text;
 }
 

@@ -47,7 +47,8 @@ bool C_MdmFile::WriteFrameRecord(C_MpmFrameOutput& out, uint32_t type, const uin
     if (count < 1) return false;
     // The header alias is the coder's business: the record holds the index.
     int scale = frame[0] >> 1;
-    if (!alternative_) scale = Coder() ? Coder()->IndexFromHeader(frame[0]) : C_MDPCMEncDec(headerAlias_, 9).IndexFromHeader(frame[0]);
+    if (!alternative_)
+        scale = Coder() ? Coder()->IndexFromHeader(frame[0]) : C_MDPCMEncDec(headerAlias_, 9).IndexFromHeader(frame[0]);
     if (scale < 0 || scale > 15) return false;
     const uint16_t start = FrameStartValue(decoded, index);
     // The record keeps bits 11..3 of the start value; the coder's 9-bit

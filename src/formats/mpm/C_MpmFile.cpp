@@ -53,8 +53,8 @@ uint32_t C_MpmFile::FrameLength(uint32_t type) const {
     }
 }
 
-bool C_MpmFile::WriteFrameRecord(C_MpmFrameOutput& out, uint32_t type, const uint8_t* frame,
-                                 const uint16_t* decoded, uint32_t index, uint32_t count, uint16_t command) {
+bool C_MpmFile::WriteFrameRecord(C_MpmFrameOutput& out, uint32_t type, const uint8_t* frame, const uint16_t* decoded,
+                                 uint32_t index, uint32_t count, uint16_t command) {
     out.U8(MapRecordCode(type));
     if (type == kRecordShortFrameCommand || type == kRecordLongFrameCommand) out.U16(command);
     out.Bytes(frame, 1 + size_t{FrameLength(type)});
@@ -124,8 +124,8 @@ bool C_MpmFile::WriteCodedChunk(C_MpmFrameOutput& out, const std::vector<uint16_
     const uint64_t bound = coder.GetMaxEncodedSize(length, longLength, shortLength);
     std::vector<uint8_t> coded(static_cast<size_t>(bound));
     const uint16_t initial = ChunkInitialValue(samples, start, out);
-    const uint32_t bytes = coder.Encode(coded.data(), coded.size(), length, &samples[start], initial, longLength,
-                                        shortLength, 0, nullptr);
+    const uint32_t bytes =
+        coder.Encode(coded.data(), coded.size(), length, &samples[start], initial, longLength, shortLength, 0, nullptr);
     if (bytes == 0) return false;
     const uint32_t frames = coder.LongFrameCount() + coder.ShortFrameCount();
     const uint32_t produced = coder.CountDecodedSamples(longLength, shortLength, coded.data(), bytes);
@@ -160,8 +160,7 @@ bool C_MpmFile::WriteVoiceChunk(C_MpmFrameOutput& out, const std::vector<uint16_
 }
 
 int32_t C_MpmFile::WriteFrames(C_MpmFrameOutput& out, const std::vector<uint16_t>& samples,
-                               const std::vector<S_MpmSegment>& segments,
-                               const std::vector<S_MpmEventEntry>& events) {
+                               const std::vector<S_MpmSegment>& segments, const std::vector<S_MpmEventEntry>& events) {
     std::unique_ptr<C_MDPCMEncDec> coder = CreateCoder();
     if (!coder || LongFrameLength() == 0) return 0;
     coder_ = coder.get();

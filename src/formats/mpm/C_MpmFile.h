@@ -83,8 +83,7 @@ public:
                                 uint16_t command);
 
     int32_t WriteFrames(C_MpmFrameOutput& out, const std::vector<uint16_t>& samples,
-                        const std::vector<S_MpmSegment>& segments,
-                        const std::vector<S_MpmEventEntry>& events) override;
+                        const std::vector<S_MpmSegment>& segments, const std::vector<S_MpmEventEntry>& events) override;
 
 protected:
     // The coder's starting value for a chunk beginning at samples[start]:
@@ -97,12 +96,12 @@ protected:
     const C_MDPCMEncDec* Coder() const { return coder_; }
 
 private:
-    bool WriteVoiceChunk(C_MpmFrameOutput& out, const std::vector<uint16_t>& samples, uint32_t start,
-                         uint32_t length, bool raw, bool hasCommand, uint16_t command);
-    bool WriteCodedChunk(C_MpmFrameOutput& out, const std::vector<uint16_t>& samples, uint32_t start,
-                         uint32_t length, bool hasCommand, uint16_t command);
-    bool WriteRawChunk(C_MpmFrameOutput& out, const std::vector<uint16_t>& samples, uint32_t start,
-                       uint32_t length, bool hasCommand, uint16_t command);
+    bool WriteVoiceChunk(C_MpmFrameOutput& out, const std::vector<uint16_t>& samples, uint32_t start, uint32_t length,
+                         bool raw, bool hasCommand, uint16_t command);
+    bool WriteCodedChunk(C_MpmFrameOutput& out, const std::vector<uint16_t>& samples, uint32_t start, uint32_t length,
+                         bool hasCommand, uint16_t command);
+    bool WriteRawChunk(C_MpmFrameOutput& out, const std::vector<uint16_t>& samples, uint32_t start, uint32_t length,
+                       bool hasCommand, uint16_t command);
     bool WriteSilenceRun(C_MpmFrameOutput& out, uint32_t length, bool hasCommand, uint16_t command);
 
     C_MDPCMEncDec* coder_ = nullptr;

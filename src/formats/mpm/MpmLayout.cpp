@@ -159,7 +159,7 @@ MpmHeaderError CheckMpmBlocks(const S_MpmHeader& h, uint64_t fileSize, const uin
 }
 
 std::vector<S_MpmSegment> BuildMpmSegmentTable(uint32_t total, const std::vector<S_MpmSilence>& silences,
-                                              const std::vector<S_MpmEventEntry>& events, uint8_t voiceType) {
+                                               const std::vector<S_MpmEventEntry>& events, uint8_t voiceType) {
     std::vector<S_MpmSegment> table;
     if (total == 0) return table;
     uint32_t cursor = 0;

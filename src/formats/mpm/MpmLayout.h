@@ -110,7 +110,7 @@ enum class MpmHeaderError {
 // before are trimmed, and one that ends at an event's sample is shortened by
 // a sample so that the event starts the voice after it.
 std::vector<S_MpmSegment> BuildMpmSegmentTable(uint32_t total, const std::vector<S_MpmSilence>& silences,
-                                              const std::vector<S_MpmEventEntry>& events, uint8_t voiceType);
+                                               const std::vector<S_MpmEventEntry>& events, uint8_t voiceType);
 
 // Parses the 62 header bytes and checks every offset and count against the
 // file size: each section must lie after the header and inside the file.

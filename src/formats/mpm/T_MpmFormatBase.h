@@ -111,8 +111,7 @@ public:
     // Writes the 22-byte "WPCM" header (version 99) at the start of the
     // temporary file that collects the decoded PCM.
     virtual bool WriteSourceHeader(platform::File& file, uint32_t rate, uint32_t count) {
-        const std::vector<uint8_t> bytes =
-            Base::BuildSourceHeader(99, static_cast<uint16_t>(rate), count, false);
+        const std::vector<uint8_t> bytes = Base::BuildSourceHeader(99, static_cast<uint16_t>(rate), count, false);
         return file.Seek(0, platform::SeekOrigin::kBegin) && file.Write(bytes.data(), bytes.size());
     }
     // Writes the records of the frame section to out (and their

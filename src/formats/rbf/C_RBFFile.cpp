@@ -16,12 +16,9 @@ int32_t C_RBFFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     if (!stream->ReadBytes(0, static_cast<size_t>(stream->Size()), bytes)) return Fail(WavFileError::kTruncated);
     RbfSummary summary;
     switch (InspectRbf(bytes, summary)) {
-    case RbfError::kNone:
-        break;
-    case RbfError::kNoPayload:
-        return Fail(WavFileError::kTruncated);
-    default:
-        return Fail(WavFileError::kBadSampleData);
+        case RbfError::kNone: break;
+        case RbfError::kNoPayload: return Fail(WavFileError::kTruncated);
+        default: return Fail(WavFileError::kBadSampleData);
     }
     bytes_ = std::move(bytes);
     summary_ = std::move(summary);
@@ -29,8 +26,8 @@ int32_t C_RBFFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     SetDataOffset(kRbfHeaderSize);
     if (loadFlag) {
         SetFormatId(kFormatId);
-        EnsureSound()->SetFormat(summary_.sampleRate, static_cast<uint32_t>(summary_.samples * 2), 1, summary_.bits,
-                                 16, 0);
+        EnsureSound()->SetFormat(summary_.sampleRate, static_cast<uint32_t>(summary_.samples * 2), 1, summary_.bits, 16,
+                                 0);
     }
     return 1;
 }
@@ -39,12 +36,9 @@ int32_t C_RBFFile::LoadSamples(uint32_t) {
     C_WavData* sound = Sound();
     if (!sound || bytes_.empty()) return Fail(WavFileError::kNoSound);
     switch (DecodeRbfBytes(bytes_, *sound)) {
-    case RbfError::kNone:
-        return 1;
-    case RbfError::kBadPayload:
-        return Fail(WavFileError::kBadSampleData);
-    default:
-        return Fail(WavFileError::kCannotOpen);
+        case RbfError::kNone: return 1;
+        case RbfError::kBadPayload: return Fail(WavFileError::kBadSampleData);
+        default: return Fail(WavFileError::kCannotOpen);
     }
 }
 

@@ -56,15 +56,15 @@ RbfError OpenPayload(std::span<const uint8_t> file, std::unique_ptr<RbfDecoder>&
 
 const char* RbfErrorText(RbfError error) {
     switch (error) {
-    case RbfError::kNone: return "no error";
-    case RbfError::kCannotOpen: return "the file cannot be opened";
-    case RbfError::kTooLarge: return "the file is too large to be a resource";
-    case RbfError::kUnknownMagic: return "not an RBF resource (unknown coding magic)";
-    case RbfError::kNoPayload: return "the resource has no payload";
-    case RbfError::kBadPayload: return "the payload is damaged or cut short";
-    case RbfError::kTempFile: return "the temporary file could not be written or read";
-    case RbfError::kLimitTooSmall: return "the size limit is smaller than the header and the end mark";
-    case RbfError::kCannotWrite: return "the output cannot be written";
+        case RbfError::kNone: return "no error";
+        case RbfError::kCannotOpen: return "the file cannot be opened";
+        case RbfError::kTooLarge: return "the file is too large to be a resource";
+        case RbfError::kUnknownMagic: return "not an RBF resource (unknown coding magic)";
+        case RbfError::kNoPayload: return "the resource has no payload";
+        case RbfError::kBadPayload: return "the payload is damaged or cut short";
+        case RbfError::kTempFile: return "the temporary file could not be written or read";
+        case RbfError::kLimitTooSmall: return "the size limit is smaller than the header and the end mark";
+        case RbfError::kCannotWrite: return "the output cannot be written";
     }
     return "unknown error";
 }

@@ -32,10 +32,10 @@ enum class RbfError {
     kCannotOpen,
     kTooLarge,
     kUnknownMagic,
-    kNoPayload,       // the header alone, or less
-    kBadPayload,      // a block past the end, or too many samples
-    kTempFile,        // the temporary file could not be made, written or read
-    kLimitTooSmall,   // a cut limit below the header plus the end mark
+    kNoPayload,      // the header alone, or less
+    kBadPayload,     // a block past the end, or too many samples
+    kTempFile,       // the temporary file could not be made, written or read
+    kLimitTooSmall,  // a cut limit below the header plus the end mark
     kCannotWrite,
 };
 const char* RbfErrorText(RbfError error);

@@ -24,12 +24,12 @@ enum class ProbeVariant : uint8_t {
 };
 
 struct FormatDescriptor {
-    FormatId id;            // kFormatNone for a class outside the registry
+    FormatId id;  // kFormatNone for a class outside the registry
     const char* className;
     FormatCreateFn create;  // none while the class is not built
     ProbeVariant probe;
-    bool opens;             // tried by the factory (at its id's place in the open order)
-    bool writes;            // creates the files of its id when a sound is saved
+    bool opens;   // tried by the factory (at its id's place in the open order)
+    bool writes;  // creates the files of its id when a sound is saved
 };
 
 template <typename T>

@@ -12,20 +12,20 @@ namespace cz {
 
 enum FormatId : uint32_t {
     kFormatNone = 0,  // no format; also the id of classes outside the registry (RBF)
-    kFormatSrc = 1,         // WPCM speech source
-    kFormatWav = 2,         // RIFF/WAVE
+    kFormatSrc = 1,   // WPCM speech source
+    kFormatWav = 2,   // RIFF/WAVE
     kFormatWam = 3,
     kFormatWmd = 4,
-    kFormatApm = 5,         // chip ADPCM
-    kFormatMpm = 6,         // the MPM container
+    kFormatApm = 5,  // chip ADPCM
+    kFormatMpm = 6,  // the MPM container
     kFormatQ310Wmd = 7,
     kFormatPc8 = 8,
-    kFormatMidi = 9,        // Standard MIDI file (.MID, .KAR)
+    kFormatMidi = 9,  // Standard MIDI file (.MID, .KAR)
     kFormatIns = 10,
     kFormatP10 = 12,
-    kFormatEnSrc = 13,      // scrambled WPCM speech source
+    kFormatEnSrc = 13,  // scrambled WPCM speech source
     kFormatApm6Bit = 14,
-    kFormatMdm = 15,        // chip MDPCM
+    kFormatMdm = 15,  // chip MDPCM
     kFormatClp3 = 16,
     kFormatMdm6Bit = 17,
     kFormatEam = 18,
@@ -35,8 +35,8 @@ enum FormatId : uint32_t {
     kFormatClp1 = 22,
     kFormatClp2 = 23,
     kFormatPam = 24,
-    kFormatInsWav1 = 25,    // the second and third .WAV records, grouped
-    kFormatInsWav2 = 26,    // with the instrument formats
+    kFormatInsWav1 = 25,  // the second and third .WAV records, grouped
+    kFormatInsWav2 = 26,  // with the instrument formats
     kFormatMcp = 27,
     kFormatSbd = 28,
     kFormatWlp = 29,

@@ -10,7 +10,7 @@ namespace cz {
 
 struct S_FormatRecord {
     FormatId id;
-    char extension[8];  // with its dot, upper case, NUL-padded
+    char extension[8];    // with its dot, upper case, NUL-padded
     uint8_t classFlags;   // FormatClassFlag
     uint8_t familyFlags;  // FormatFamilyFlag
 };

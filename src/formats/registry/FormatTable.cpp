@@ -60,11 +60,11 @@ constexpr std::array kOpenOrder{
 // and tell plain from scrambled files by its variant flag; the two id 5
 // entries probe the search coder's class first.
 constexpr std::array kProbeOrder{
-    kFormatSrc, kFormatEnSrc, kFormatWav,   kFormatWam,  kFormatWmd,     kFormatQ310Wmd, kFormatApm,
-    kFormatMpm, kFormatPc8,   kFormatLp8,   kFormatP10,  kFormatApm6Bit, kFormatMdm,     kFormatMdm6Bit,
-    kFormatClp1, kFormatClp2, kFormatClp3,  kFormatEam,  kFormatEmm,     kFormatE2a,     kFormatPam,
-    kFormatMcp, kFormatSbd,   kFormatWlp,   kFormatP16,  kFormatEsb,     kFormatS08,     kFormatS16,
-    kFormatSam, kFormatSmm,   kFormatQ420Mpm, kFormatQ420Pcm, kFormatMvclp,
+    kFormatSrc,  kFormatEnSrc, kFormatWav,     kFormatWam,     kFormatWmd,     kFormatQ310Wmd, kFormatApm,
+    kFormatMpm,  kFormatPc8,   kFormatLp8,     kFormatP10,     kFormatApm6Bit, kFormatMdm,     kFormatMdm6Bit,
+    kFormatClp1, kFormatClp2,  kFormatClp3,    kFormatEam,     kFormatEmm,     kFormatE2a,     kFormatPam,
+    kFormatMcp,  kFormatSbd,   kFormatWlp,     kFormatP16,     kFormatEsb,     kFormatS08,     kFormatS16,
+    kFormatSam,  kFormatSmm,   kFormatQ420Mpm, kFormatQ420Pcm, kFormatMvclp,
 };
 
 struct Tables {

@@ -138,8 +138,7 @@ bool C_SrcFile::ChipSampleWords(C_WavData& sound, std::vector<uint16_t>& words, 
         source = static_cast<C_WavData*>(converted.get());
     }
     // Only the samples the buffer really holds.
-    const uint32_t count =
-        std::min<uint32_t>(source->SampleCount(), source->GetBuffer()->Capacity() / 2);
+    const uint32_t count = std::min<uint32_t>(source->SampleCount(), source->GetBuffer()->Capacity() / 2);
     if (count == 0) return false;
     const int32_t midpoint = 1 << (validBits - 1);
     words.resize(count);
@@ -177,7 +176,7 @@ int32_t C_SrcFile::Save(const char* path) {
 std::string C_SrcFile::HeaderSummary() const {
     const S_SourceHeader& h = header_;
     std::string text = FormatString("format: WPCM%s, version %u\n", h.format == kFormatScrambled ? " (scrambled)" : "",
-                                     static_cast<unsigned>(h.version));
+                                    static_cast<unsigned>(h.version));
     text += FormatString("samples: %u, %u-bit, %u channel(s), %u Hz, cut-off %u Hz\n", static_cast<unsigned>(h.count),
                          static_cast<unsigned>(h.bits), static_cast<unsigned>(h.channels),
                          static_cast<unsigned>(h.rate), static_cast<unsigned>(h.cutOff));

@@ -189,8 +189,7 @@ int32_t C_MidiFile::MergeTracks() {
                     c.done = true;
                     break;
                 }
-                if (!merged->Append(static_cast<uint32_t>(now - lastCopied), event->GetData(),
-                                    event->GetDataLength()))
+                if (!merged->Append(static_cast<uint32_t>(now - lastCopied), event->GetData(), event->GetDataLength()))
                     return 0;
                 lastCopied = now;
                 if (++c.next >= track.GetEventCount()) {

@@ -73,7 +73,7 @@ uint64_t C_MidiTrack::BodySize() {
 uint32_t C_MidiTrack::GetDataSize() {
     const uint64_t size = BodySize();
     return size > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
-                                                        : static_cast<uint32_t>(size);
+                                                       : static_cast<uint32_t>(size);
 }
 
 int32_t C_MidiTrack::GetData(uint8_t* buffer) {

@@ -32,10 +32,10 @@
 namespace cz::xmf {
 
 enum XmfResourceType : uint32_t {
-    kXmfMelody = 1,           // IMF without a lyric block
-    kXmfMelodyWithSpeech = 3, // the "WIBN" bundle
-    kXmfSpeech = 5,           // a coded speech resource binary
-    kXmfMelodyWithLyric = 8,  // IMF with a "WKLB" lyric block
+    kXmfMelody = 1,            // IMF without a lyric block
+    kXmfMelodyWithSpeech = 3,  // the "WIBN" bundle
+    kXmfSpeech = 5,            // a coded speech resource binary
+    kXmfMelodyWithLyric = 8,   // IMF with a "WKLB" lyric block
 };
 
 // The 19-byte format identifier of a type; none for a type without one.

@@ -31,22 +31,29 @@ uint32_t FromErrno(int err) {
     switch (err) {
         case 0: return kErrorSuccess;
         case ENOENT: return kErrorFileNotFound;
-        case ENOTDIR: case ELOOP: return kErrorPathNotFound;
-        case EMFILE: case ENFILE: return kErrorTooManyOpenFiles;
-        case EACCES: case EPERM: case EISDIR: return kErrorAccessDenied;
+        case ENOTDIR:
+        case ELOOP: return kErrorPathNotFound;
+        case EMFILE:
+        case ENFILE: return kErrorTooManyOpenFiles;
+        case EACCES:
+        case EPERM:
+        case EISDIR: return kErrorAccessDenied;
         case EROFS: return kErrorWriteProtect;
         case EBADF: return kErrorInvalidHandle;
         case ENOMEM: return kErrorNotEnoughMemory;
         case EEXIST: return kErrorFileExists;
-        case ENOSPC: case EDQUOT: case EFBIG: return kErrorDiskFull;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG: return kErrorDiskFull;
         case ENAMETOOLONG: return kErrorFilenameExcedRange;
         case ESPIPE: return kErrorSeek;
         case EINVAL: return kErrorInvalidParameter;
-        case EBUSY: case ETXTBSY: return kErrorSharingViolation;
+        case EBUSY:
+        case ETXTBSY: return kErrorSharingViolation;
         case ENOTEMPTY: return kErrorDirNotEmpty;
-        case EIO: return 21;  // ERROR_NOT_READY: a device fault
+        case EIO: return 21;    // ERROR_NOT_READY: a device fault
         case EXDEV: return 17;  // ERROR_NOT_SAME_DEVICE
-        default: return 31;  // ERROR_GEN_FAILURE
+        default: return 31;     // ERROR_GEN_FAILURE
     }
 }
 
@@ -174,7 +181,7 @@ std::optional<File> File::Open(const std::string& path, uint32_t flags, uint32_t
         if (error) *error = t_lastError;
         return std::nullopt;
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         t_lastError = kErrorAccessDenied;
@@ -256,7 +263,7 @@ std::optional<uint64_t> File::Size() {
         t_lastError = kErrorInvalidHandle;
         return std::nullopt;
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(static_cast<int>(handle_), &st) != 0) {
         SetFromErrno();
         return std::nullopt;
@@ -313,7 +320,7 @@ bool File::CopyAccessFrom(const std::string& path) {
         t_lastError = kErrorInvalidHandle;
         return false;
     }
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return true;
     if (::fchmod(static_cast<int>(handle_), st.st_mode & 07777) != 0) {
         SetFromErrno();
@@ -333,12 +340,12 @@ bool DeleteFile(const std::string& path) {
 }
 
 bool FileExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool DirectoryExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -356,7 +363,7 @@ std::string FullPath(const std::string& path) {
 std::string DirectoryOf(const std::string& path) { return DirName(path); }
 
 PathKind GetPathKind(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return PathKind::kMissing;
     if (S_ISREG(st.st_mode)) return PathKind::kFile;
     if (S_ISDIR(st.st_mode)) return PathKind::kDirectory;
@@ -365,13 +372,15 @@ PathKind GetPathKind(const std::string& path) {
 
 bool SameFile(const std::string& a, const std::string& b) {
     if (a.empty() || b.empty()) return false;
-    struct stat sa{}, sb{};
+    struct stat sa {
+    }, sb{};
     const bool haveA = ::stat(a.c_str(), &sa) == 0;
     const bool haveB = ::stat(b.c_str(), &sb) == 0;
     if (haveA && haveB) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
     // A name that exists only as a link pointing nowhere is not new: the
     // file would be created at the link's target.
-    struct stat la{}, lb{};
+    struct stat la {
+    }, lb{};
     if (haveA || haveB || ::lstat(a.c_str(), &la) == 0 || ::lstat(b.c_str(), &lb) == 0) return false;
     auto leaf = [](const std::string& p) {
         auto pos = p.find_last_of('/');
@@ -412,12 +421,12 @@ int RemoveEntry(const char* path, const struct stat*, int type, struct FTW*) {
 bool RemoveTree(const std::string& path) {
     if (path.empty()) return false;
     ::nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-    struct stat st{};
+    struct stat st {};
     return ::lstat(path.c_str(), &st) != 0;
 }
 
 bool GetFileTimes(const std::string& path, FileTime* creation, FileTime* lastAccess, FileTime* lastWrite) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         SetFromErrno();
         return false;
@@ -544,9 +553,10 @@ void Thread::Join() {
 bool Thread::Running() const { return impl_ && impl_->thread.joinable(); }
 
 void SleepMs(uint32_t milliseconds) {
-    struct timespec ts{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
+    struct timespec ts {
+        static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L
+    };
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
 }
 
 }  // namespace cz::platform

@@ -51,7 +51,6 @@ HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 intptr_t FromHandle(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
 constexpr intptr_t kNoHandle = -1;  // INVALID_HANDLE_VALUE
 
-
 // The module holding this code: the library when the entry point ran, else
 // the module that contains this function (a program linking the modules).
 HMODULE ThisModule() {
@@ -86,9 +85,7 @@ std::string WithSeparator(std::string dir) {
     return dir;
 }
 
-uint64_t Ticks(const FILETIME& ft) {
-    return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-}
+uint64_t Ticks(const FILETIME& ft) { return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
 
 bool EnvSet(const char* name) {
     const char* value = std::getenv(name);
@@ -119,10 +116,9 @@ void SetLastError(uint32_t code) { Fail(code); }
 
 std::string ErrorText(uint32_t code) {
     char* buffer = nullptr;
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                   FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                               reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    DWORD n = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
     if (n == 0 || !buffer) {
         if (buffer) ::LocalFree(buffer);
         return Win32ErrorText(code);
@@ -405,9 +401,9 @@ bool SameFile(const std::string& a, const std::string& b) {
         return false;  // present but not to be examined (a dangling link): not a new name
     // Neither exists: the same name (without regard to case) in one folder.
     const std::string la = Leaf(a), lb = Leaf(b);
-    if (la.empty() || la.size() != lb.size() || ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, la.c_str(),
-                                                                 static_cast<int>(la.size()), lb.c_str(),
-                                                                 static_cast<int>(lb.size())) != CSTR_EQUAL)
+    if (la.empty() || la.size() != lb.size() ||
+        ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, la.c_str(), static_cast<int>(la.size()), lb.c_str(),
+                         static_cast<int>(lb.size())) != CSTR_EQUAL)
         return false;
     return SameFile(DirectoryOf(a), DirectoryOf(b));
 }
@@ -476,8 +472,8 @@ bool RemoveTree(const std::string& path) {
 }
 
 bool GetFileTimes(const std::string& path, FileTime* creation, FileTime* lastAccess, FileTime* lastWrite) {
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         SetFromSystem();
         return false;

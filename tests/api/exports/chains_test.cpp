@@ -56,7 +56,8 @@ TEST_F(ChainTest, WavResample) {
 // instead of sizing an output of billions of samples; nothing is written.
 TEST_F(ChainTest, UntrustedRatesAreRefusedByTheResamplingChains) {
     std::vector<int16_t> samples(4000);
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(static_cast<int>(i * 37 % 2000) - 1000);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<int16_t>(static_cast<int>(i * 37 % 2000) - 1000);
     for (uint32_t rate : {1u, 999u, 400000u}) {
         const std::string in = dir_.File("in" + std::to_string(rate) + ".wav");
         cz::test::RiffBuilder wav;

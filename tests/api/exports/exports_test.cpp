@@ -39,8 +39,7 @@ TEST(Exports, CheckSupportWavFile) {
     cz::test::WriteFileBytes(notWave, cz::test::RiffBuilder("RMID").Chunk("data", {1, 0}).Bytes());
     // Float samples load (as 16-bit PCM); MP3 data inside a WAV file does not.
     std::string floatWav = dir.File("f.wav");
-    cz::test::WriteFileBytes(floatWav,
-                             cz::test::RiffBuilder().Fmt(3, 1, 8000, 32).Chunk("data", {0, 0, 0, 0}).Bytes());
+    cz::test::WriteFileBytes(floatWav, cz::test::RiffBuilder().Fmt(3, 1, 8000, 32).Chunk("data", {0, 0, 0, 0}).Bytes());
     std::string mp3Wav = dir.File("m.wav");
     cz::test::WriteFileBytes(mp3Wav, cz::test::RiffBuilder().Fmt(0x55, 1, 8000, 0, 1).Chunk("data", {0, 0}).Bytes());
     EXPECT_EQ(CheckSupportWavFile(wav.c_str()), 1);

@@ -106,8 +106,8 @@ TEST_F(FaultTest, OutputFolderNotWritable) {
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 98;
         int a = ConvertWAVToAPM(input_.c_str(), apm.c_str(), (locked + "/out.bin").c_str());
         int b = WAVResample(input_.c_str(), wav.c_str(), 8000);
-        int c = ConvertWAVToMDMWithResample(input_.c_str(), (locked + "/o.mdm").c_str(), (locked + "/o.bin").c_str(),
-                                            8000);
+        int c =
+            ConvertWAVToMDMWithResample(input_.c_str(), (locked + "/o.mdm").c_str(), (locked + "/o.bin").c_str(), 8000);
         return (a == 0 && b == 0 && c == 0) ? 0 : 1;
     });
     if (rc == 98) GTEST_SKIP() << "cannot change to an unprivileged user here";
@@ -122,7 +122,9 @@ TEST_F(FaultTest, DiskFullLeavesNoPartialFiles) {
     std::string wav = dir_.File("full.wav");
     int rc = InChild([&] {
         signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit {16 * 1024, 16 * 1024};
+        struct rlimit limit {
+            16 * 1024, 16 * 1024
+        };
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 98;
         int a = ConvertWAVToAPM(input_.c_str(), apm.c_str(), dir_.File("full_apm.bin").c_str());
         int b = ConvertWAVToMDM(input_.c_str(), mdm.c_str(), dir_.File("full_mdm.bin").c_str());
@@ -176,7 +178,9 @@ TEST_F(FaultTest, WritesFailingPartWayLeaveTheNamedFilesAsTheyWere) {
             ASSERT_TRUE(cz::test::WriteFileBytes(existing, old));
             int rc = InChild([&] {
                 signal(SIGXFSZ, SIG_IGN);
-                struct rlimit cut {limit, limit};
+                struct rlimit cut {
+                    limit, limit
+                };
                 if (setrlimit(RLIMIT_FSIZE, &cut) != 0) return 98;
                 return (call.run(existing) == 0 ? 0 : 1) | (call.run(fresh) == 0 ? 0 : 2);
             });

@@ -142,7 +142,7 @@ TEST_F(RbfExports, MdmBinaryDecodesAndCutsToFit) {
 TEST_F(RbfExports, SixteenBitResourcesBecomeSignedSamples) {
     // "WE2A": a marker block with the sample 0x1234, then a short block of one
     // sample 0x9000, then silence of 2 (32768).
-    const std::vector<uint8_t> file = {'W', 'E', '2', 'A', 0x40, 0x1F, 0x06, 0x01, 0x34, 0x12,
+    const std::vector<uint8_t> file = {'W',  'E',  '2',  'A',  0x40, 0x1F, 0x06, 0x01, 0x34, 0x12,
                                        0x01, 0x00, 0x90, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00};
     const std::string rbf = dir_.File("e.rbf"), out = dir_.File("e.wav");
     cz::test::WriteFileBytes(rbf, file);

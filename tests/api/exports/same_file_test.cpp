@@ -36,7 +36,10 @@ protected:
     static std::vector<uint8_t> Wav() {
         std::vector<int16_t> samples(8000);
         for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>((i / 10) % 2 ? 6000 : -6000);
-        return cz::test::RiffBuilder().Fmt(1, 1, 16000, 16).Chunk("data", cz::test::RiffBuilder::Pcm16(samples)).Bytes();
+        return cz::test::RiffBuilder()
+            .Fmt(1, 1, 16000, 16)
+            .Chunk("data", cz::test::RiffBuilder::Pcm16(samples))
+            .Bytes();
     }
     // Every other name by which the file at path can be reached.
     std::vector<std::string> OtherNames(const std::string& path) {
@@ -85,19 +88,25 @@ TEST_F(SameFileTest, BinaryOrHeaderOnAnInputOrOnTheOutputIsRefused) {
         const char* what;
         std::function<int32_t()> call;
     } cases[] = {
-        {"binary is the WAV input", [&] { return ConvertWAVToAPM(wav_.c_str(), out.c_str(), (dir_.Path() + "/./in.wav").c_str()); }},
-        {"header is the WAV input", [&] { return ConvertWAVToMDM(wav_.c_str(), out.c_str(), dir_.File("linked.bin").c_str()); }},
+        {"binary is the WAV input",
+         [&] { return ConvertWAVToAPM(wav_.c_str(), out.c_str(), (dir_.Path() + "/./in.wav").c_str()); }},
+        {"header is the WAV input",
+         [&] { return ConvertWAVToMDM(wav_.c_str(), out.c_str(), dir_.File("linked.bin").c_str()); }},
         {"binary is the output, both new",
          [&] { return ConvertWAVToAPM(wav_.c_str(), out.c_str(), (dir_.File("sub") + "/../out.apm").c_str()); }},
         {"header is the output", [&] { return ConvertWAVToAPM(wav_.c_str(), (out + ".h").c_str(), out.c_str()); }},
         {"resampling, binary is the input",
-         [&] { return ConvertWAVToAPMWithResample(wav_.c_str(), out.c_str(), dir_.File("hard_in.wav").c_str(), 8000); }},
+         [&] {
+             return ConvertWAVToAPMWithResample(wav_.c_str(), out.c_str(), dir_.File("hard_in.wav").c_str(), 8000);
+         }},
         {"MP3 chain, header is the input",
          [&] {
              return ConvertMP3ToMDMWithResample(mp3_.c_str(), out.c_str(), dir_.File("linkedmp3.bin").c_str(), 8000);
          }},
         {"MP3 chain, binary is the input",
-         [&] { return ConvertMP3ToAPMWithResample(mp3_.c_str(), out.c_str(), dir_.File("soft_in.mp3").c_str(), 8000); }},
+         [&] {
+             return ConvertMP3ToAPMWithResample(mp3_.c_str(), out.c_str(), dir_.File("soft_in.mp3").c_str(), 8000);
+         }},
     };
     OtherNames(wav_);
     OtherNames(mp3_);
@@ -124,7 +133,9 @@ TEST_F(SameFileTest, InPlaceWhereTheInputIsReadWholeFirst) {
         std::function<int32_t(const std::string& in, const std::string& out, const std::string& bin)> call;
     } cases[] = {
         {"WAVResample", wav_,
-         [](const std::string& i, const std::string& o, const std::string&) { return WAVResample(i.c_str(), o.c_str(), 8000); }},
+         [](const std::string& i, const std::string& o, const std::string&) {
+             return WAVResample(i.c_str(), o.c_str(), 8000);
+         }},
         {"ConvertWAVToAPM", wav_,
          [](const std::string& i, const std::string& o, const std::string& b) {
              return ConvertWAVToAPM(i.c_str(), o.c_str(), b.c_str());
@@ -134,7 +145,9 @@ TEST_F(SameFileTest, InPlaceWhereTheInputIsReadWholeFirst) {
              return ConvertWAVToMDMWithResample(i.c_str(), o.c_str(), b.c_str(), 8000);
          }},
         {"ConvertMDMToWAV", mdm_,
-         [](const std::string& i, const std::string& o, const std::string&) { return ConvertMDMToWAV(i.c_str(), o.c_str()); }},
+         [](const std::string& i, const std::string& o, const std::string&) {
+             return ConvertMDMToWAV(i.c_str(), o.c_str());
+         }},
         {"ConvertMP3ToWAVWithResample", mp3_,
          [](const std::string& i, const std::string& o, const std::string&) {
              return ConvertMP3ToWAVWithResample(i.c_str(), o.c_str(), 8000);

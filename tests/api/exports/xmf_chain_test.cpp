@@ -51,8 +51,8 @@ protected:
         EXPECT_EQ(length, xmf.size());
         const size_t resource = xmf.size() - binary.size();
         EXPECT_EQ(Bytes(xmf.begin() + static_cast<std::ptrdiff_t>(resource), xmf.end()), binary);
-        EXPECT_EQ(Bytes(xmf.begin() + static_cast<std::ptrdiff_t>(resource - 3), xmf.begin() +
-                                                                            static_cast<std::ptrdiff_t>(resource)),
+        EXPECT_EQ(Bytes(xmf.begin() + static_cast<std::ptrdiff_t>(resource - 3),
+                        xmf.begin() + static_cast<std::ptrdiff_t>(resource)),
                   (Bytes{0x00, 0x01, 0x01}));
         EXPECT_EQ(Bytes(xmf.begin() + static_cast<std::ptrdiff_t>(resource - 22),
                         xmf.begin() + static_cast<std::ptrdiff_t>(resource - 3)),

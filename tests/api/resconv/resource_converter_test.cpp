@@ -29,11 +29,14 @@ TEST(ResourceConverterHeader, WritesTheBytesAsACArrayWithCrLfLines) {
         const char* text;
     } cases[] = {
         {"a.bin", {1, 2, 3}, "const unsigned char g_abya_bin[] = \r\n{\r\n0x01, 0x02, 0x03\r\n};\r\n"},
-        {"a.bin", {1, 2, 3, 4, 5, 6, 7, 8, 9},
-         "const unsigned char g_abya_bin[] = \r\n{\r\n0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,\r\n0x09\r\n};\r\n"},
+        {"a.bin",
+         {1, 2, 3, 4, 5, 6, 7, 8, 9},
+         "const unsigned char g_abya_bin[] = \r\n{\r\n0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, "
+         "0x08,\r\n0x09\r\n};\r\n"},
         {"e.bin", {}, "const unsigned char g_abye_bin[] = \r\n{\r\n\r\n};\r\n"},
         // Exactly one group: the empty group after it writes nothing.
-        {"v.1.res", {0xAB, 0xCD, 0xEF, 0x00, 0x10, 0xFF, 0x7F, 0x80},
+        {"v.1.res",
+         {0xAB, 0xCD, 0xEF, 0x00, 0x10, 0xFF, 0x7F, 0x80},
          "const unsigned char g_abyv_1_res[] = \r\n{\r\n0xAB, 0xCD, 0xEF, 0x00, 0x10, 0xFF, 0x7F, 0x80\r\n};\r\n"},
     };
     for (const auto& c : cases) {
@@ -115,8 +118,8 @@ TEST(ResourceConverterHeader, HeadersOfAwkwardNamesCompile) {
         ASSERT_TRUE(C_ResourceConverter().WriteByteArrayHeader(path.c_str()));
         const std::string array = "g_aby" + resource_converter::ArrayName(path);
         const std::string main = dir.File("main.c");
-        const std::string text = "#include \"" + path + ".h\"\nint main(void) { return sizeof " + array +
-                                 " == 3 && " + array + "[2] == 9 ? 0 : 1; }\n";
+        const std::string text = "#include \"" + path + ".h\"\nint main(void) { return sizeof " + array + " == 3 && " +
+                                 array + "[2] == 9 ? 0 : 1; }\n";
         ASSERT_TRUE(WriteFileBytes(main, std::vector<uint8_t>(text.begin(), text.end())));
         EXPECT_EQ(RunCommand(compiler + " -std=c11 -Wall -Werror -o '" + dir.File("c.out") + "' '" + main + "'"), 0);
         EXPECT_EQ(RunCommand("'" + dir.File("c.out") + "'"), 0);
@@ -222,8 +225,7 @@ TEST_F(ResourceConverterChain, MissingLibraryOrEntryShowsTheLoaderMessage) {
         ASSERT_EQ(messages.titles.size(), 1u);
         EXPECT_EQ(messages.titles[0], "Resource converter");
         EXPECT_EQ(messages.texts[0].rfind("Get 'NoSuchEntry()' address from '" +
-                                              platform::LibraryFileName("Ombry.dll") +
-                                              "' failed !\r\nError Code 127: ",
+                                              platform::LibraryFileName("Ombry.dll") + "' failed !\r\nError Code 127: ",
                                           0),
                   0u);
     }

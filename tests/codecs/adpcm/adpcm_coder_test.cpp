@@ -294,8 +294,8 @@ TEST(AdpcmCoder, EncodeRangeCodesTheSlice) {
     auto samples = test::SpeechLike12(1000, 9);
     C_ADPCMEncDec coder(12, 64);
     std::vector<uint8_t> whole(coder.GetMaxEncodedSize(300, 1));
-    uint32_t used = coder.EncodeRange(samples.data(), 0, 200, 300, whole.data(), static_cast<uint32_t>(whole.size()), 1,
-                                      nullptr);
+    uint32_t used =
+        coder.EncodeRange(samples.data(), 0, 200, 300, whole.data(), static_cast<uint32_t>(whole.size()), 1, nullptr);
     whole.resize(used);
     std::vector<uint16_t> slice(samples.begin() + 200, samples.begin() + 500);
     EXPECT_EQ(whole, EncodeAll(coder, slice, 1));
@@ -394,7 +394,8 @@ TEST(AdpcmCoder, ProgressRunsFromBeginToOneHundredAndEnd) {
     for (int pass = 0; pass < 2; ++pass) {
         RecordingProgress progress;
         if (pass == 0) {
-            ASSERT_GT(coder.Encode(333, samples.data(), out.data(), static_cast<uint32_t>(out.size()), 0, &progress), 0u);
+            ASSERT_GT(coder.Encode(333, samples.data(), out.data(), static_cast<uint32_t>(out.size()), 0, &progress),
+                      0u);
         } else {
             std::vector<uint16_t> decoded(800);
             ASSERT_GT(coder.Decode(out.data(), 100, decoded.data(), 1600, &progress), 0u);

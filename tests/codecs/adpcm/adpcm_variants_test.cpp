@@ -151,8 +151,8 @@ TEST(AdpcmNew, DecoderWrapsIn16BitsAndStartsFromTheGivenState) {
     coder.SetStartState(0xFFF, 200);
     std::vector<uint8_t> zero = {0x08};
     decoded = DecodeAll(coder, zero);
-    EXPECT_EQ(decoded[0], 2048 - 1 + 240);         // step 1920: +240, index 62
-    EXPECT_EQ(decoded[1], 2048 - 1 + 240 - 224);   // step 1792: -224
+    EXPECT_EQ(decoded[0], 2048 - 1 + 240);        // step 1920: +240, index 62
+    EXPECT_EQ(decoded[1], 2048 - 1 + 240 - 224);  // step 1792: -224
     coder.ClearStartState();
     EXPECT_EQ(DecodeAll(coder, zero)[0], 2049);
 }

@@ -13,8 +13,8 @@
 namespace cz {
 namespace {
 
-using test::RoundTrip;
 using test::GlidingVoice12;
+using test::RoundTrip;
 
 TEST(MdpcmPlan, FewestPaddingSamples) {
     struct Case {
@@ -22,15 +22,11 @@ TEST(MdpcmPlan, FewestPaddingSamples) {
         uint32_t longs, shorts, padding;
     };
     const Case cases[] = {
-        {100, 65, 17, 1, 3, 16},  // search stops at once: b = 2 is not below a = 1
-        {150, 65, 17, 1, 5, 0},   // one long frame traded for five short ones
-        {1000, 65, 17, 13, 10, 15},
-        {66, 65, 17, 1, 1, 16},   // trading the only long frame would not help
-        {18, 65, 17, 0, 2, 16},
-        {17, 65, 17, 0, 1, 0},
-        {0, 65, 17, 0, 1, 17},
-        {130, 65, 17, 2, 0, 0},
-        {200, 63, 15, 3, 1, 4},
+        {100, 65, 17, 1, 3, 16},                             // search stops at once: b = 2 is not below a = 1
+        {150, 65, 17, 1, 5, 0},                              // one long frame traded for five short ones
+        {1000, 65, 17, 13, 10, 15}, {66, 65, 17, 1, 1, 16},  // trading the only long frame would not help
+        {18, 65, 17, 0, 2, 16},     {17, 65, 17, 0, 1, 0},  {0, 65, 17, 0, 1, 17},
+        {130, 65, 17, 2, 0, 0},     {200, 63, 15, 3, 1, 4},
     };
     C_MDPCMEncDec coder;
     for (const Case& c : cases) {
@@ -62,7 +58,7 @@ TEST(MdpcmEncode, ConstantMidScaleUsesSmallestScale) {
         const auto c = RoundTrip(coder, x, 2048, 65, 17, 0);
         ASSERT_EQ(c.bytes.size(), 4u + 116u + 1u);
         const uint8_t shortHeader = alias ? 28 : 0;
-        EXPECT_EQ(c.bytes[0], shortHeader | 1);                 // the long frame
+        EXPECT_EQ(c.bytes[0], shortHeader | 1);  // the long frame
         for (size_t h : {66u, 84u, 102u}) EXPECT_EQ(c.bytes[h], shortHeader) << h;
         for (size_t i = 1; i < 66; ++i) EXPECT_EQ(c.bytes[i], 0) << i;
         EXPECT_EQ(c.bytes.back(), 255);
@@ -102,8 +98,8 @@ TEST(MdpcmEncode, RoundsHalvesAwayFromZeroAndStaysInRange) {
     struct Case {
         uint16_t initial;
         std::vector<uint16_t> x;
-        std::vector<int8_t> q;        // expected differences (step 8)
-        std::vector<uint16_t> out;    // expected reconstruction
+        std::vector<int8_t> q;      // expected differences (step 8)
+        std::vector<uint16_t> out;  // expected reconstruction
     };
     const Case cases[] = {
         {2048, {2052, 2052}, {1, -1}, {2056, 2048}},  // +4 and -4 are halves
@@ -165,9 +161,9 @@ TEST(MdpcmRoundTrip, DecoderFollowsEncoderInEveryConfiguration) {
         double minSnr;
     };
     const Case cases[] = {
-        {0, 9, 255, 0, 2048, 15.0}, {1, 9, 255, 0, 2048, 15.0}, {1, 16, 0, 0, 2047, 15.0},
+        {0, 9, 255, 0, 2048, 15.0}, {1, 9, 255, 0, 2048, 15.0},    {1, 16, 0, 0, 2047, 15.0},
         {0, 12, 0, 1, 0, 15.0},     {0, 0, 255, 0, 2048, -1000.0},  // first samples forced to 0 or 2048
-        {1, 9, 0, 2, 60000, 15.0},  // start far outside 12 bits
+        {1, 9, 0, 2, 60000, 15.0},                                  // start far outside 12 bits
     };
     const std::vector<uint16_t> x = GlidingVoice12(5000);
     for (const Case& tc : cases) {

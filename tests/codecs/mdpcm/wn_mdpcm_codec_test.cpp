@@ -14,9 +14,9 @@
 namespace cz {
 namespace {
 
+using test::GlidingVoice12;
 using test::RoundTrip;
 using test::SnrDb;
-using test::GlidingVoice12;
 
 constexpr uint32_t kLong = 65;
 constexpr uint32_t kShort = 17;
@@ -53,8 +53,8 @@ std::vector<uint16_t> DecodeChipBlocks(const std::vector<uint8_t>& p) {
 struct Frame {
     int index;
     bool isLong;
-    int start;                // 12-bit first sample
-    std::vector<int> diffs;   // differences of the following samples
+    int start;               // 12-bit first sample
+    std::vector<int> diffs;  // differences of the following samples
 };
 
 void AppendRecord(const Frame& f, std::vector<uint8_t>& out) {
@@ -154,8 +154,8 @@ TEST(WnMdpcm, FrameLayoutAndSizeBound) {
         uint16_t first;
         int16_t word;
     };
-    for (const Case tc : {Case{3003, 952 * 16}, Case{3005, 960 * 16}, Case{0, -32768}, Case{4095, 2040 * 16},
-                          Case{2044, 0}}) {
+    for (const Case tc :
+         {Case{3003, 952 * 16}, Case{3005, 960 * 16}, Case{0, -32768}, Case{4095, 2040 * 16}, Case{2044, 0}}) {
         const std::vector<uint16_t> x(17, tc.first);
         const auto c = RoundTrip(wn, x, 2048, kLong, kShort, 0);
         ASSERT_EQ(c.bytes.size(), 1u + 2u + 16u + 1u);

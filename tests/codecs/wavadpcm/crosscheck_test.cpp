@@ -20,9 +20,9 @@ using test::Le16;
 using test::Put16At;
 using test::ReadFileBytes;
 using test::RunCommand;
+using test::Samples16;
 using test::SplitWav;
 using test::TempDir;
-using test::Samples16;
 using test::WavChunks;
 using test::WriteFileBytes;
 
@@ -81,8 +81,8 @@ struct Case {
     Kind kind;
     int rate;
     int channels;
-    int blockSize;    // ffmpeg -block_size; 0 = the encoder's default
-    int cutFromEnd;   // bytes removed from the data chunk: a last partial block
+    int blockSize;   // ffmpeg -block_size; 0 = the encoder's default
+    int cutFromEnd;  // bytes removed from the data chunk: a last partial block
 };
 
 constexpr Case kCases[] = {
@@ -119,8 +119,9 @@ std::string Encode(const TempDir& dir, const Case& c) {
     if (c.encoder == Encoder::kSox) {
         cmd = "sox -q " + src + " -e " + (c.kind == Kind::kIma ? "ima-adpcm " : "ms-adpcm ") + out;
     } else {
-        cmd = "ffmpeg -nostdin -v error -y -i " + src + " -c:a " + (c.kind == Kind::kIma ? "adpcm_ima_wav" : "adpcm_ms") +
-              " -block_size " + std::to_string(c.blockSize) + " " + out;
+        cmd = "ffmpeg -nostdin -v error -y -i " + src + " -c:a " +
+              (c.kind == Kind::kIma ? "adpcm_ima_wav" : "adpcm_ms") + " -block_size " + std::to_string(c.blockSize) +
+              " " + out;
     }
     EXPECT_EQ(RunCommand(cmd), 0) << cmd;
     return out;
@@ -160,7 +161,8 @@ TEST(WavAdpcmCrossCheck, MatchesSoxAndFfmpegDecoders) {
         EXPECT_EQ(reference.samples.size(), sox.size());
         EXPECT_TRUE(reference.samples == sox) << CountDifferences(reference.samples, sox) << " samples differ from sox";
         EXPECT_EQ(exact.samples.size(), ffmpeg.size());
-        EXPECT_TRUE(exact.samples == ffmpeg) << CountDifferences(exact.samples, ffmpeg) << " samples differ from ffmpeg";
+        EXPECT_TRUE(exact.samples == ffmpeg)
+            << CountDifferences(exact.samples, ffmpeg) << " samples differ from ffmpeg";
         if (c.cutFromEnd > blockAlign - static_cast<int>(reference.info.channels) * (c.kind == Kind::kIma ? 4 : 7)) {
             EXPECT_GT(reference.info.ignoredTailBytes, 0u);
         }

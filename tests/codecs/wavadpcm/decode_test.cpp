@@ -60,8 +60,7 @@ struct Decoded {
     WavAdpcmStreamInfo info;
 };
 
-Decoded Decode(const Bytes& fmt, const Bytes& data,
-               WavAdpcmArithmetic arithmetic = WavAdpcmArithmetic::kReference) {
+Decoded Decode(const Bytes& fmt, const Bytes& data, WavAdpcmArithmetic arithmetic = WavAdpcmArithmetic::kReference) {
     Decoded d;
     d.ok = DecodeWavAdpcm(fmt.data(), fmt.size(), data.data(), data.size(), d.samples, &d.info, arithmetic);
     return d;
@@ -132,8 +131,8 @@ TEST(WavAdpcmIma, StereoGroupsInterleaveAndClamp) {
     // push upward (clamped), then one large negative code.
     const Bytes fmt = ImaFmt(2, 16, 3);
     const Bytes data = {0x00, 0x00, 0x00, 0x00, 0xFF, 0x7F, 88, 0x00,  // headers
-                        0x07, 0x00, 0x00, 0x00,                      // left group
-                        0xF7, 0x00, 0x00, 0x00};                     // right group
+                        0x07, 0x00, 0x00, 0x00,                        // left group
+                        0xF7, 0x00, 0x00, 0x00};                       // right group
     const Decoded d = Decode(fmt, data);
     ASSERT_TRUE(d.ok);
     // Right: code 7 adds 4095 + 32767 + 16383 + 8191 = 61436 and clamps; code 15
@@ -155,8 +154,8 @@ TEST(WavAdpcmMs, WorkedMonoBlock) {
 // rounded down and 0 when truncated.
 TEST(WavAdpcmMs, StereoHeaderLayoutAndRounding) {
     const Bytes fmt = MsFmt(2, 15, 3);
-    const Bytes data = {3, 0,                    // pair per channel
-                        16, 0, 20, 0,            // deltas
+    const Bytes data = {3,    0,                 // pair per channel
+                        16,   0,    20,   0,     // deltas
                         0xFF, 0xFF, 0x10, 0x00,  // first samples: -1, 16
                         0x00, 0x00, 0x08, 0x00,  // earlier samples: 0, 8
                         0x01};                   // left code 0, right code 1
@@ -188,15 +187,13 @@ TEST(WavAdpcmStreams, EveryCutLengthDecodesAPrefix) {
         uint16_t blockAlign;
     };
     const Layout layouts[] = {
-        {ImaFmt(1, 36, 65), false, 1, 36},
-        {ImaFmt(2, 44, 33), false, 2, 44},  // 4 spare bytes per block
-        {ImaFmt(2, 40, 30), false, 2, 40},  // samples per block cut mid-group
-        {MsFmt(1, 23, 34), true, 1, 23},
-        {MsFmt(2, 30, 17), true, 2, 30},
-        {MsFmt(2, 30, 11), true, 2, 30},
+        {ImaFmt(1, 36, 65), false, 1, 36}, {ImaFmt(2, 44, 33), false, 2, 44},  // 4 spare bytes per block
+        {ImaFmt(2, 40, 30), false, 2, 40},                                     // samples per block cut mid-group
+        {MsFmt(1, 23, 34), true, 1, 23},   {MsFmt(2, 30, 17), true, 2, 30},   {MsFmt(2, 30, 11), true, 2, 30},
     };
     for (const Layout& l : layouts) {
-        SCOPED_TRACE(::testing::Message() << (l.ms ? "ms" : "ima") << " ch " << l.channels << " align " << l.blockAlign);
+        SCOPED_TRACE(::testing::Message()
+                     << (l.ms ? "ms" : "ima") << " ch " << l.channels << " align " << l.blockAlign);
         Bytes data(l.blockAlign * 5);
         for (auto& b : data) b = static_cast<uint8_t>(rng());
         for (size_t block = 0; block < 5; ++block) {

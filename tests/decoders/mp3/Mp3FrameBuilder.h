@@ -45,11 +45,10 @@ struct GranuleFields {
 // header and then frameBytes gives the length. Side information from the
 // given fields (same for every granule and channel), main data filled with
 // fill bytes.
-inline std::vector<uint8_t> BuildFrame(int bitrateIndex, bool mono, uint32_t mainDataBegin,
-                                       const GranuleFields& g = {}, uint8_t fill = 0, int frameBytes = 0,
-                                       uint8_t versionBits = 3) {
-    std::vector<uint8_t> frame = {0xFF, uint8_t(0xE0 | (versionBits << 3) | (1 << 1) | 1),
-                                  uint8_t(bitrateIndex << 4), uint8_t(mono ? 0xC0 : 0x00)};
+inline std::vector<uint8_t> BuildFrame(int bitrateIndex, bool mono, uint32_t mainDataBegin, const GranuleFields& g = {},
+                                       uint8_t fill = 0, int frameBytes = 0, uint8_t versionBits = 3) {
+    std::vector<uint8_t> frame = {0xFF, uint8_t(0xE0 | (versionBits << 3) | (1 << 1) | 1), uint8_t(bitrateIndex << 4),
+                                  uint8_t(mono ? 0xC0 : 0x00)};
     const int channels = mono ? 1 : 2;
     BitWriter w;
     w.Put(mainDataBegin, 9);

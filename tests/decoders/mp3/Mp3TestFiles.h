@@ -14,9 +14,7 @@
 
 namespace cz::mp3::test {
 
-inline bool HaveEncoders() {
-    return cz::test::HaveTool("sox") && cz::test::HaveTool("lame");
-}
+inline bool HaveEncoders() { return cz::test::HaveTool("sox") && cz::test::HaveTool("lame"); }
 
 // Runs sox with the given format ("-r 44100 -c 2 -b 16") and effects ("synth
 // 2 pinknoise") into wav, then lame with its arguments into mp3. False when a

@@ -14,7 +14,7 @@ struct AccuracyCase {
     const char* name;
     const char* format;   // sox output format
     const char* effects;  // sox synth and effects
-    const char* lame;  // lame arguments
+    const char* lame;     // lame arguments
 };
 
 // Short clips: noise and tones stress the Huffman tables and requantisation,

@@ -40,9 +40,9 @@ constexpr uint8_t kSlen[2][16] = {
     {0, 1, 2, 3, 0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 2, 3},
 };
 constexpr uint8_t kLsfCounts[6][3][4] = {
-    {{6, 5, 5, 5}, {9, 9, 9, 9}, {6, 9, 9, 9}},   {{6, 5, 7, 3}, {9, 9, 12, 6}, {6, 9, 12, 6}},
+    {{6, 5, 5, 5}, {9, 9, 9, 9}, {6, 9, 9, 9}},       {{6, 5, 7, 3}, {9, 9, 12, 6}, {6, 9, 12, 6}},
     {{11, 10, 0, 0}, {18, 18, 0, 0}, {15, 18, 0, 0}}, {{7, 7, 7, 0}, {12, 12, 12, 0}, {6, 15, 12, 0}},
-    {{6, 6, 6, 3}, {12, 9, 9, 6}, {6, 12, 9, 6}}, {{8, 8, 5, 0}, {15, 12, 9, 0}, {6, 18, 9, 0}},
+    {{6, 6, 6, 3}, {12, 9, 9, 6}, {6, 12, 9, 6}},     {{8, 8, 5, 0}, {15, 12, 9, 0}, {6, 18, 9, 0}},
 };
 
 struct Granule {
@@ -122,8 +122,7 @@ struct Format {
 
 // Random scale factors of a granule (part 2), after the rules of its version
 // and block type; MPEG-1 long blocks leave out the groups scfsi reuses.
-void WriteScaleFactors(Random& rnd, const Format& f, Granule& x, int gr, const uint32_t scfsi[4],
-                       bool intensityRight) {
+void WriteScaleFactors(Random& rnd, const Format& f, Granule& x, int gr, const uint32_t scfsi[4], bool intensityRight) {
     if (f.mpeg1) {
         x.preflag = rnd.Next(2);
         x.sfc = rnd.Next(16);
@@ -270,14 +269,10 @@ void PutPair(BitWriter& w, uint32_t table, int x, int y) {
 int PickValue(Random& rnd, uint32_t table, int cap) {
     cap = std::min(cap, MaxValue(table));
     switch (rnd.Next(4)) {
-        case 0:
-            return cap;
-        case 1:
-            return 0;
-        case 2:
-            return int(rnd.Next(uint32_t(std::min(cap, 15)) + 1));
-        default:
-            return int(rnd.Next(uint32_t(cap) + 1));
+        case 0: return cap;
+        case 1: return 0;
+        case 2: return int(rnd.Next(uint32_t(std::min(cap, 15)) + 1));
+        default: return int(rnd.Next(uint32_t(cap) + 1));
     }
 }
 
@@ -411,8 +406,8 @@ std::vector<uint8_t> BuildBlockTypeStream(const Format& f, uint32_t seed) {
 struct StreamKind {
     const char* name;
     bool mpeg1;
-    uint32_t mode;     // 0 stereo, 1 joint, 3 mono
-    bool allowShort;   // window switching allowed
+    uint32_t mode;    // 0 stereo, 1 joint, 3 mono
+    bool allowShort;  // window switching allowed
     uint32_t seed;
     int modeExtension = -1;  // -1: random per frame
     bool allowMixed = true;
@@ -547,8 +542,8 @@ TEST(Mp3Crafted, BlockTypeSequencesMatchMpg123) {
         Format format;
     };
     const Case cases[] = {
-        {"block types 44100", {true, 0, 14, 3}}, {"block types 48000", {true, 1, 14, 3}},
-        {"block types 32000", {true, 2, 14, 3}}, {"block types 22050", {false, 0, 14, 3}},
+        {"block types 44100", {true, 0, 14, 3}},  {"block types 48000", {true, 1, 14, 3}},
+        {"block types 32000", {true, 2, 14, 3}},  {"block types 22050", {false, 0, 14, 3}},
         {"block types 24000", {false, 1, 14, 3}}, {"block types 16000", {false, 2, 14, 3}},
     };
     for (const Case& c : cases) {

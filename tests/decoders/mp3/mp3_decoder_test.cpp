@@ -233,7 +233,8 @@ TEST(Mp3Decoder, FullScaleSaturatesWithoutWrapping) {
     cz::test::TempDir dir;
     const std::string mp3 = dir.File("loud.mp3");
     ASSERT_TRUE(MakeMp3(dir.File("loud.wav"), mp3, "-r 44100 -c 1 -b 16", "synth 1 square 100", "--scale 2 -b 128"));
-    ASSERT_EQ(cz::test::RunCommand("mpg123 -q --no-gapless -s '" + mp3 + "' > '" + dir.File("ref.pcm") + "' 2>/dev/null"), 0);
+    ASSERT_EQ(
+        cz::test::RunCommand("mpg123 -q --no-gapless -s '" + mp3 + "' > '" + dir.File("ref.pcm") + "' 2>/dev/null"), 0);
     const std::vector<uint8_t> bytes = cz::test::ReadFileBytes(mp3);
     std::vector<uint8_t> wav;
     C_Mp3ToWavConverter converter;

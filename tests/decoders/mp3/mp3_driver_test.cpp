@@ -22,8 +22,16 @@ std::vector<uint8_t> Convert(const std::vector<uint8_t>& mp3, int32_t* result, u
 
 std::vector<uint8_t> Id3Tag(uint8_t major, const std::vector<uint8_t>& body) {
     const uint32_t size = uint32_t(body.size());
-    std::vector<uint8_t> tag = {'I', 'D', '3', major, 0, 0, uint8_t((size >> 21) & 0x7F), uint8_t((size >> 14) & 0x7F),
-                                uint8_t((size >> 7) & 0x7F), uint8_t(size & 0x7F)};
+    std::vector<uint8_t> tag = {'I',
+                                'D',
+                                '3',
+                                major,
+                                0,
+                                0,
+                                uint8_t((size >> 21) & 0x7F),
+                                uint8_t((size >> 14) & 0x7F),
+                                uint8_t((size >> 7) & 0x7F),
+                                uint8_t(size & 0x7F)};
     tag.insert(tag.end(), body.begin(), body.end());
     return tag;
 }
@@ -33,8 +41,8 @@ std::vector<uint8_t> Id3Body(bool version4, uint32_t payload, uint32_t padding) 
     const uint32_t size = version4 ? (((payload >> 21) & 0x7F) << 24) | (((payload >> 14) & 0x7F) << 16) |
                                          (((payload >> 7) & 0x7F) << 8) | (payload & 0x7F)
                                    : payload;
-    std::vector<uint8_t> body = {'T', 'X', 'X', 'X', uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8),
-                                 uint8_t(size), 0, 0};
+    std::vector<uint8_t> body = {
+        'T', 'X', 'X', 'X', uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size), 0, 0};
     // The payload is full of sync-like bytes: skipping it must not resync in it.
     body.resize(body.size() + payload, 0xFF);
     body.resize(body.size() + padding, 0);
@@ -209,13 +217,15 @@ TEST(Mp3Driver, RealStreamDecodesLikeMpg123) {
     const std::string mp3 = dir.File("a.mp3");
     ASSERT_TRUE(MakeMp3(dir.File("a.wav"), mp3, "-r 44100 -c 2 -b 16", "synth 1 pluck C3 pinknoise gain -3",
                         "--id3v2-only --tt title -b 112"));
-    ASSERT_EQ(cz::test::RunCommand("mpg123 -q --no-gapless -w '" + dir.File("ref.wav") + "' '" + mp3 + "' 2>/dev/null"), 0);
+    ASSERT_EQ(cz::test::RunCommand("mpg123 -q --no-gapless -w '" + dir.File("ref.wav") + "' '" + mp3 + "' 2>/dev/null"),
+              0);
     C_Mp3ToWavConverter converter;
     ASSERT_EQ(converter.Convert(mp3.c_str(), dir.File("ours.wav").c_str(), nullptr, 0), 1);
     const std::vector<uint8_t> ours = cz::test::ReadFileBytes(dir.File("ours.wav"));
     const std::vector<uint8_t> ref = cz::test::ReadFileBytes(dir.File("ref.wav"));
     ASSERT_GT(ref.size(), 44u);
-    EXPECT_EQ(std::vector<uint8_t>(ours.begin() + 20, ours.begin() + 36), std::vector<uint8_t>(ref.begin() + 20, ref.begin() + 36));
+    EXPECT_EQ(std::vector<uint8_t>(ours.begin() + 20, ours.begin() + 36),
+              std::vector<uint8_t>(ref.begin() + 20, ref.begin() + 36));
     const Difference diff = Compare(WavSamples(ours), WavSamples(ref), {0, 2304});
     EXPECT_LT(diff.rms, 0.289);
     EXPECT_LE(diff.maxAbs, 2);

@@ -63,8 +63,8 @@ TEST_P(VectorForm, SincAgreesWithLiteralFormulas) {
     struct Pair {
         uint32_t from, to;
     };
-    const Pair pairs[] = {{44100, 16000}, {16000, 8000}, {16000, 22050}, {8000, 48000}, {11025, 16000},
-                          {16000, 16000}, {48000, 44100}, {22050, 8000}};
+    const Pair pairs[] = {{44100, 16000}, {16000, 8000},  {16000, 22050}, {8000, 48000},
+                          {11025, 16000}, {16000, 16000}, {48000, 44100}, {22050, 8000}};
     Agreement signals;
     Agreement squares;
     for (const Pair& p : pairs) {
@@ -96,7 +96,8 @@ TEST_P(VectorForm, ShortInputsGiveTheZeroPaddedResult) {
         for (const auto& r : rates) {
             SCOPED_TRACE(::testing::Message() << n << " samples " << r[0] << "->" << r[1]);
             const auto x = Noise(n, static_cast<uint32_t>(n));
-            const size_t count = std::max<size_t>(1, C_PCMResample::DestinationCount(r[0], r[1], static_cast<uint32_t>(n)));
+            const size_t count =
+                std::max<size_t>(1, C_PCMResample::DestinationCount(r[0], r[1], static_cast<uint32_t>(n)));
             const auto got = Resample(2, r[0], r[1], x, count);
             const auto want = test::reference::Sinc(static_cast<double>(r[1]) / r[0], x, count);
             for (size_t i = 0; i < count; ++i) ASSERT_LE(std::abs(got[i] - want[i]), 1) << i;
@@ -111,8 +112,8 @@ INSTANTIATE_TEST_SUITE_P(Resample, VectorForm, ::testing::Values(true, false),
 // (the output must not depend on the processor), also where sums sit on whole
 // numbers (the overdriven square) and where positions fall on whole samples.
 TEST(Resample, VectorAndPortableLoopsGiveTheSameBits) {
-    const std::pair<uint32_t, uint32_t> pairs[] = {{16000, 22050}, {8000, 16000}, {22050, 11025}, {48000, 16000},
-                                                   {44100, 16000}, {16000, 8000}};
+    const std::pair<uint32_t, uint32_t> pairs[] = {{16000, 22050}, {8000, 16000},  {22050, 11025},
+                                                   {48000, 16000}, {44100, 16000}, {16000, 8000}};
     for (const auto& [from, to] : pairs) {
         const size_t n = from / 2;
         std::vector<int16_t> square(n);
@@ -195,7 +196,8 @@ TEST(Resample, SaturationIsSymmetric) {
 
 TEST(Resample, LinearModeFollowsItsFixedPointFormula) {
     const auto x = Noise(5000, 3);
-    for (const auto& r : std::vector<std::pair<uint32_t, uint32_t>>{{16000, 8000}, {8000, 22050}, {44100, 16000}, {11025, 11025}}) {
+    for (const auto& r :
+         std::vector<std::pair<uint32_t, uint32_t>>{{16000, 8000}, {8000, 22050}, {44100, 16000}, {11025, 11025}}) {
         const size_t count = C_PCMResample::DestinationCount(r.first, r.second, 5000);
         const auto got = Resample(0, r.first, r.second, x);
         EXPECT_EQ(got, test::reference::Linear(static_cast<double>(r.second) / r.first, x, count));
@@ -209,12 +211,13 @@ TEST(Resample, DestinationCountRoundsToNearest) {
     struct Case {
         uint32_t from, to, count, want;
     };
-    const Case cases[] = {{44100, 16000, 44100, 16000}, {16000, 8000, 3, 2},      {16000, 8000, 1, 1},
-                          {44100, 8000, 1, 0},          {8000, 44100, 1, 6},      {16000, 22050, 16001, 22051},
-                          {0, 8000, 100, 0},            {8000, 0, 100, 0},        {384001, 8000, 100, 0},
-                          {8000, 384001, 100, 0},       {1, 384000, 0xFFFFFFFF, 0}};
+    const Case cases[] = {
+        {44100, 16000, 44100, 16000}, {16000, 8000, 3, 2},          {16000, 8000, 1, 1},       {44100, 8000, 1, 0},
+        {8000, 44100, 1, 6},          {16000, 22050, 16001, 22051}, {0, 8000, 100, 0},         {8000, 0, 100, 0},
+        {384001, 8000, 100, 0},       {8000, 384001, 100, 0},       {1, 384000, 0xFFFFFFFF, 0}};
     for (const Case& c : cases) {
-        EXPECT_EQ(C_PCMResample::DestinationCount(c.from, c.to, c.count), c.want) << c.from << "->" << c.to << " " << c.count;
+        EXPECT_EQ(C_PCMResample::DestinationCount(c.from, c.to, c.count), c.want)
+            << c.from << "->" << c.to << " " << c.count;
     }
 }
 
@@ -230,8 +233,8 @@ TEST(Resample, BadInputFailsWithoutTouchingTheCallback) {
     };
     const Case cases[] = {{0, 8000, 100, 50, x.data(), y.data()},      {8000, 0, 100, 50, x.data(), y.data()},
                           {400000, 8000, 100, 50, x.data(), y.data()}, {8000, 384001, 100, 50, x.data(), y.data()},
-                          {8000, 8000, 0, 50, x.data(), y.data()},      {8000, 8000, 100, 0, x.data(), y.data()},
-                          {8000, 8000, 100, 50, nullptr, y.data()},     {8000, 8000, 100, 50, x.data(), nullptr}};
+                          {8000, 8000, 0, 50, x.data(), y.data()},     {8000, 8000, 100, 0, x.data(), y.data()},
+                          {8000, 8000, 100, 50, nullptr, y.data()},    {8000, 8000, 100, 50, x.data(), nullptr}};
     for (int mode : {0, 1, 2}) {
         for (const Case& c : cases) {
             EXPECT_EQ(r.ResampleSamples(mode, c.from, c.to, c.count, c.outCount, c.in, c.out, 1.0, &recorder), 0u);
@@ -248,8 +251,8 @@ TEST(Resample, ProgressRisesToOneHundredBetweenOneBeginAndOneEnd) {
     for (int mode : {0, 2}) {
         Recorder recorder;
         C_PCMResample r;
-        ASSERT_GT(r.ResampleSamples(mode, 44100, 16000, 300000, static_cast<uint32_t>(y.size()), x.data(), y.data(), 1.0,
-                                    &recorder),
+        ASSERT_GT(r.ResampleSamples(mode, 44100, 16000, 300000, static_cast<uint32_t>(y.size()), x.data(), y.data(),
+                                    1.0, &recorder),
                   0u);
         EXPECT_EQ(recorder.begins, 1);
         EXPECT_EQ(recorder.ends, 1);
@@ -283,8 +286,8 @@ TEST(Resample, ConcurrentRunsKeepTheirOwnProgress) {
     std::vector<int16_t> bigOut(C_PCMResample::DestinationCount(44100, 16000, 2000000));
     std::thread first([&] {
         C_PCMResample r;
-        r.ResampleSamples(2, 44100, 16000, 2000000, static_cast<uint32_t>(bigOut.size()), big.data(), bigOut.data(), 1.0,
-                          &slow);
+        r.ResampleSamples(2, 44100, 16000, 2000000, static_cast<uint32_t>(bigOut.size()), big.data(), bigOut.data(),
+                          1.0, &slow);
     });
     {
         std::unique_lock<std::mutex> guard(slow.m);

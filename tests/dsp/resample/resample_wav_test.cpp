@@ -234,9 +234,9 @@ TEST(ResampleWav, UntrustedRatesAreRefusedUpFront) {
         const char* message;
     };
     const Case cases[] = {
-        {1, 16000, false, "1 Hz"},          {999, 8000, false, "999 Hz"},       {1000, 16000, true, ""},
-        {8000, 500, false, "500 Hz"},       {8000, 0, false, "0 Hz"},           {1000, 256000, true, ""},
-        {1000, 256001, false, "256001 Hz"}, {384000, 1500, true, ""},           {384000, 1499, false, "1499 Hz"},
+        {1, 16000, false, "1 Hz"},          {999, 8000, false, "999 Hz"}, {1000, 16000, true, ""},
+        {8000, 500, false, "500 Hz"},       {8000, 0, false, "0 Hz"},     {1000, 256000, true, ""},
+        {1000, 256001, false, "256001 Hz"}, {384000, 1500, true, ""},     {384000, 1499, false, "1499 Hz"},
         {400000, 8000, false, "400000 Hz"},
     };
     test::TempDir dir;

@@ -527,8 +527,7 @@ TEST(ApmFile, MalformedHeadersAreRefused) {
         for (int hits = 1 + static_cast<int>(next() % 4); hits > 0; --hits)
             bytes[next() % bytes.size()] = static_cast<uint8_t>(next());
         C_ApmFile reader;
-        if (OpenBytes(reader, bytes, round & 1) == 1)
-            EXPECT_LE(reader.Sound()->GetDataSize(), 2 * bytes.size());
+        if (OpenBytes(reader, bytes, round & 1) == 1) EXPECT_LE(reader.Sound()->GetDataSize(), 2 * bytes.size());
     }
     // A silence entry that ends before it starts.
     auto reversed = good;

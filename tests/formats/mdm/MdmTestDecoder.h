@@ -29,8 +29,8 @@ inline MdmDecoded DecodeMdmFrames(const uint8_t* p, size_t size) {
     size_t pos = 0;
     auto marker = [&](size_t at, uint8_t code) {
         const uint8_t lo = p[at];
-        d.markers.push_back({static_cast<uint32_t>(d.samples.size()),
-                             static_cast<uint8_t>((lo >> 2) | (lo << 6)), p[at + 1], code});
+        d.markers.push_back(
+            {static_cast<uint32_t>(d.samples.size()), static_cast<uint8_t>((lo >> 2) | (lo << 6)), p[at + 1], code});
     };
     while (pos < size) {
         const uint8_t c = p[pos];

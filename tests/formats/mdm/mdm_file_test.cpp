@@ -80,7 +80,8 @@ TEST(MdmFile, CommandWordPacksTypeAndParameter) {
 TEST(MdmFile, RecordLayouts) {
     test::TempDir dir;
     auto a = platform::File::Open(dir.File("frames"), platform::open_flags::kReadWrite | platform::open_flags::kCreate);
-    auto b = platform::File::Open(dir.File("decoded"), platform::open_flags::kReadWrite | platform::open_flags::kCreate);
+    auto b =
+        platform::File::Open(dir.File("decoded"), platform::open_flags::kReadWrite | platform::open_flags::kCreate);
     ASSERT_TRUE(a && b);
     C_MdmFile mdm;
     {
@@ -107,12 +108,51 @@ TEST(MdmFile, RecordLayouts) {
     ASSERT_TRUE(a->Close() && b->Close());
     const std::vector<uint8_t> got = test::ReadFileBytes(dir.File("frames"));
     const std::vector<uint8_t> want = {
-        6, 0x80, 2, 0x81, 0x7F,                            // raw, three samples
-        7, 0x80, 0x91, 0x02, 1, 0x81,                      // raw with command word
-        4, 0xE8, 0x03,                                     // silence 1000
-        5, 0x34, 0x12, 2, 0,                               // silence with command word
-        (3 << 3) | 2, 0x80, 0x02, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0,  // short frame
-        0x80 | (3 << 3) | 3, 0x80, 0xEF, 0xBE, 0x02, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0,
+        6,
+        0x80,
+        2,
+        0x81,
+        0x7F,  // raw, three samples
+        7,
+        0x80,
+        0x91,
+        0x02,
+        1,
+        0x81,  // raw with command word
+        4,
+        0xE8,
+        0x03,  // silence 1000
+        5,
+        0x34,
+        0x12,
+        2,
+        0,  // silence with command word
+        (3 << 3) | 2,
+        0x80,
+        0x02,
+        0xFF,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,  // short frame
+        0x80 | (3 << 3) | 3,
+        0x80,
+        0xEF,
+        0xBE,
+        0x02,
+        0xFF,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
     };
     EXPECT_EQ(got, want);
     // The decoded section holds what a chip plays: the raw samples' top
@@ -349,34 +389,34 @@ TEST(MdmFile, MalformedHeadersAreRefused) {
         bool accepted;
     };
     const Case cases[] = {
-        {42, 4, 0, true},                  // no source samples
-        {42, 4, 0xFFFFFFFF, false},        // source count
+        {42, 4, 0, true},                            // no source samples
+        {42, 4, 0xFFFFFFFF, false},                  // source count
         {42, 4, (size - s.u32(38)) / 2 + 1, false},  // one word past the end
-        {52, 4, 0xFFFFFFFF, false},        // decoded count
+        {52, 4, 0xFFFFFFFF, false},                  // decoded count
         {52, 4, 0, true},
-        {38, 4, 0, false},                 // source inside the header
+        {38, 4, 0, false},  // source inside the header
         {38, 4, 61, false},
         {38, 4, size, false},
         {48, 4, 0xFFFFFFF0, false},
-        {28, 4, 10, false},                // frame section inside the header
-        {32, 4, 0xFFFFFFFF, false},        // frame section size
+        {28, 4, 10, false},          // frame section inside the header
+        {32, 4, 0xFFFFFFFF, false},  // frame section size
         {32, 4, 13, false},
-        {20, 4, 0, false},                 // "MCMD" offset into the header
-        {20, 4, s.u32(20) - 2, false},     // backwards: no "MCMD" there
-        {24, 4, 0xFFFFFFFF, false},        // "MCMD" size
-        {24, 4, 14, false},                // size too small for its entry
+        {20, 4, 0, false},                       // "MCMD" offset into the header
+        {20, 4, s.u32(20) - 2, false},           // backwards: no "MCMD" there
+        {24, 4, 0xFFFFFFFF, false},              // "MCMD" size
+        {24, 4, 14, false},                      // size too small for its entry
         {s.u32(20) + 10, 4, 0xFFFFFFFF, false},  // "MCMD" entry count
         {s.u32(20) + 10, 4, 0, true},
-        {16, 4, 30, false},                // "WSIL" into the header
-        {16, 4, size - 15, false},         // "WSIL" header past the end
+        {16, 4, 30, false},                      // "WSIL" into the header
+        {16, 4, size - 15, false},               // "WSIL" header past the end
         {s.u32(16) + 12, 4, 0xFFFFFFFF, false},  // "WSIL" entry count
-        {s.u32(16) + 12, 4, 2, false},     // just past the end
+        {s.u32(16) + 12, 4, 2, false},           // just past the end
         {s.u32(16) + 12, 4, 0, true},
-        {s.u32(16) + 8, 4, 0, false},      // entries inside the header
-        {6, 2, 60, false},                 // header size
-        {8, 2, 0, false},                  // channels
-        {12, 2, 0, false},                 // rate
-        {46, 2, 0, false},                 // bits
+        {s.u32(16) + 8, 4, 0, false},  // entries inside the header
+        {6, 2, 60, false},             // header size
+        {8, 2, 0, false},              // channels
+        {12, 2, 0, false},             // rate
+        {46, 2, 0, false},             // bits
         {46, 2, 17, false},
     };
     for (const Case& c : cases) {

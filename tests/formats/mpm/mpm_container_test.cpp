@@ -139,8 +139,7 @@ TEST(MpmContainer, SegmentTable) {
         {"starting at 1", 30, {{1, 9}}, {}, 1, {{3, 0, 10}, {1, 10, 20}}},
         {"overlap trimmed", 100, {{10, 29}, {20, 39}}, {}, 1, {{1, 0, 10}, {3, 10, 20}, {3, 30, 10}, {1, 40, 60}}},
         {"inside earlier silence", 100, {{10, 49}, {20, 29}}, {}, 1, {{1, 0, 10}, {3, 10, 40}, {1, 50, 50}}},
-        {"event on the last silent sample", 100, {{20, 39}}, {{39, 1, 1}}, 1,
-         {{1, 0, 20}, {3, 20, 19}, {1, 39, 61}}},
+        {"event on the last silent sample", 100, {{20, 39}}, {{39, 1, 1}}, 1, {{1, 0, 20}, {3, 20, 19}, {1, 39, 61}}},
         {"silence past the end", 50, {{40, 80}}, {}, 1, {{1, 0, 40}, {3, 40, 10}}},
         {"silence beyond the end", 50, {{60, 80}}, {}, 1, {{1, 0, 50}}},
         {"empty", 0, {{0, 5}}, {}, 1, {}},
@@ -155,8 +154,8 @@ TEST(MpmContainer, BlocksAndHeaderFieldsFromTheSound) {
     sound->SilenceSegments().Add(std::make_unique<C_SilenceSegment>(100, 199));
     sound->SilenceSegments().Add(std::make_unique<C_SilenceSegment>(500, 599));
     C_ActionEventMgr* ev = sound->GetActionEventMgr();
-    ev->AddEventAtSample(300, 50, "", 0x1C5);  // type and parameter cut to a byte
-    ev->AddEventAtSample(2, 199, "", 9);      // shortens the first silence
+    ev->AddEventAtSample(300, 50, "", 0x1C5);   // type and parameter cut to a byte
+    ev->AddEventAtSample(2, 199, "", 9);        // shortens the first silence
     sound->GetWriteParam()->SetRange(20, 300);  // 20 ms minimum, level 300
     sound->GetWriteParam()->SetCodecParam(1);
     SegmentDumpFile writer;
@@ -165,8 +164,8 @@ TEST(MpmContainer, BlocksAndHeaderFieldsFromTheSound) {
     EXPECT_EQ(LoadU16(&f[56]), 300);
     EXPECT_EQ(LoadU16(&f[58]), 320);
     EXPECT_EQ(LoadU16(&f[60]), 5);
-    EXPECT_EQ(Rows(f), (std::vector<S_MpmSegment>{{2, 0, 100}, {3, 100, 99}, {2, 199, 301}, {3, 500, 100},
-                                                  {2, 600, 400}}));
+    EXPECT_EQ(Rows(f),
+              (std::vector<S_MpmSegment>{{2, 0, 100}, {3, 100, 99}, {2, 199, 301}, {3, 500, 100}, {2, 600, 400}}));
     const uint32_t mc = LoadU32(&f[20]);
     EXPECT_EQ(LoadU32(&f[24]), 14u + 12);
     EXPECT_EQ(LoadU32(&f[mc + 10]), 2u);

@@ -60,15 +60,75 @@ TEST(RbfCoding, MagicChoosesTheDecoder) {
 TEST(RbfCoding, WmdmBlocks) {
     const std::vector<uint8_t> payload = {
         // Long block with a marker: c = 0x91 (bit 7: +8, scale 2: step 24, type 1).
-        0x91, 0x80, 0x0C, 0x07,
-        0x02, 0x21, 0x00, 0x00, 0xF0,  // group 0: +1, -2, 0, 0, 0, 0, 0, +15 steps
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0x91,
+        0x80,
+        0x0C,
+        0x07,
+        0x02,
+        0x21,
+        0x00,
+        0x00,
+        0xF0,  // group 0: +1, -2, 0, 0, 0, 0, 0, +15 steps
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
         // Short block, scale 15 (step 128), first 4080: clamps at both ends.
-        0x7A, 0xFF, 0x00, 0x0F, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+        0x7A,
+        0xFF,
+        0x00,
+        0x0F,
+        0x00,
+        0x00,
+        0x00,
+        0xFF,
+        0xFF,
+        0xFF,
+        0xFF,
+        0xFF,
         // Silence of 3 with a marker (type byte rotated: 0x05 -> 0x41, identifier 9).
-        0x05, 0x05, 0x09, 0x03, 0x00,
+        0x05,
+        0x05,
+        0x09,
+        0x03,
+        0x00,
         // Raw: first 0x12, two more.
-        0x06, 0x12, 0x02, 0x34, 0xFF,
+        0x06,
+        0x12,
+        0x02,
+        0x34,
+        0xFF,
         0xFF,
     };
     const Decoded d = DecodePayload("WMdM", payload);
@@ -104,8 +164,8 @@ TEST(RbfCoding, WmdmOnlyEndMarkAndMissingEndMark) {
 
 TEST(RbfCoding, WadmBlocks) {
     const std::vector<uint8_t> payload = {
-        0x04, 0x04,              // silence: 16 x (1 << 6 | 1) = 1040
-        0x16, 0x2A, 0x30, 0x80,  // marker id 0x2A type 5, sample 3 | 0x80 << 4
+        0x04, 0x04,                          // silence: 16 x (1 << 6 | 1) = 1040
+        0x16, 0x2A, 0x30, 0x80,              // marker id 0x2A type 5, sample 3 | 0x80 << 4
         0x01, 0x02, 0x00, 0x80, 0x7F, 0x08,  // short, index 0, first 2048, codes 7 F 0 8
         0xFD, 0x01, 0xF0, 0xFF, 0x77,        // short, index 63, first 4095, codes 7 7: clamps high
         0xFD, 0x01, 0x00, 0x00, 0xFF,        // short, index 63, first 0, codes F F: clamps low
@@ -114,8 +174,8 @@ TEST(RbfCoding, WadmBlocks) {
     const Decoded d = DecodePayload("WADM", payload);
     ASSERT_TRUE(d.result.ok());
     EXPECT_TRUE(d.result.endMark);
-    const auto expected = Join({Repeat(2048, 1040), {2051}, {2048, 2063, 2033, 2037, 2034}, {4095, 4095, 4095},
-                                {0, 0, 0}});
+    const auto expected =
+        Join({Repeat(2048, 1040), {2051}, {2048, 2063, 2033, 2037, 2034}, {4095, 4095, 4095}, {0, 0, 0}});
     EXPECT_EQ(d.samples, expected);
     const std::vector<RbfMarker> markers = {{1040, 0x2A, 5}};
     EXPECT_EQ(d.result.markers, markers);
@@ -139,15 +199,33 @@ TEST(RbfCoding, WadmLongBlockStepIndexWalk) {
 TEST(RbfCoding, We2aBlocks) {
     std::vector<uint8_t> payload = {
         // Short block of 3: first 0x9040, index 1 (b1 nonzero), row 0 highest 4, A = 1, B = 0.
-        0x09, 0x40, 0x90, 0x10, 0x24, 0x3C,
+        0x09,
+        0x40,
+        0x90,
+        0x10,
+        0x24,
+        0x3C,
         // Marker id 0x11 type 3 with the sample 0x1234.
-        0x0E, 0x11, 0x34, 0x12,
+        0x0E,
+        0x11,
+        0x34,
+        0x12,
         // Short block of 2: first 0x8000, index 0, row 3 highest 63, A = 1.375, B = -1/2.
-        0x05, 0x00, 0x80, 0xFF, 0x07, 0x40,
+        0x05,
+        0x00,
+        0x80,
+        0xFF,
+        0x07,
+        0x40,
         // Silence of 1 << 6 | 2 = 66; the history resets.
-        0x08, 0x04,
+        0x08,
+        0x04,
         // Long block of one sub-block: first 0x8000, row 0 highest 0, A = 1, B = -1/2, codes 1.
-        0x03, 0x00, 0x80, 0x00, 0x04,
+        0x03,
+        0x00,
+        0x80,
+        0x00,
+        0x04,
     };
     payload.insert(payload.end(), 32, 0x11);
     payload.insert(payload.end(), {0x00, 0x00});
@@ -180,32 +258,31 @@ TEST(RbfCoding, We2aClampsToSixteenBits) {
 
 TEST(RbfCoding, Q42mWordsWrapModulo4096) {
     const std::vector<uint8_t> payload = {
-        0x21, 0x00,  // +1, +1 at scale 0: unchanged
-        0x10, 0x02,  // scale 16
-        0xE3, 0x03,  // +3, -1
-        0x11, 0x02,  // scale 32
-        0xEF, 0x01,  // +15, +15: wraps past 4095
-        0x30, 0x02,  // -16, -15: wraps below 0
-        0x01, 0x02, 0x03, 0x04,  // run of (0x403 AND 3FF) x 2 = 6
+        0x21, 0x00,                          // +1, +1 at scale 0: unchanged
+        0x10, 0x02,                          // scale 16
+        0xE3, 0x03,                          // +3, -1
+        0x11, 0x02,                          // scale 32
+        0xEF, 0x01,                          // +15, +15: wraps past 4095
+        0x30, 0x02,                          // -16, -15: wraps below 0
+        0x01, 0x02, 0x03, 0x04,              // run of (0x403 AND 3FF) x 2 = 6
         0x02, 0x02, 0x07, 0x01, 0x23, 0x00,  // marker: type 7, code 35 -> 11
-        0x00, 0x02,  // another command: skipped
-        0x1F, 0x02,  // scale 15
-        0x01, 0x00,  // +1, 0
+        0x00, 0x02,                          // another command: skipped
+        0x1F, 0x02,                          // scale 15
+        0x01, 0x00,                          // +1, 0
         0x08, 0x02,
     };
     const Decoded d = DecodePayload("Q42M", payload);
     ASSERT_TRUE(d.result.ok());
     EXPECT_TRUE(d.result.endMark);
-    const auto expected =
-        Join({{2048, 2048, 2432, 2304, 2048, 1792, 1792, 2048}, Repeat(2048, 6), {2168, 2168}});
+    const auto expected = Join({{2048, 2048, 2432, 2304, 2048, 1792, 1792, 2048}, Repeat(2048, 6), {2168, 2168}});
     EXPECT_EQ(d.samples, expected);
     const std::vector<RbfMarker> markers = {{14, 11, 7}};
     EXPECT_EQ(d.result.markers, markers);
 }
 
 TEST(RbfCoding, Q42mMarkerCodes) {
-    const int codes[][2] = {{0, 0}, {1, 1}, {16, 2}, {2, 3}, {17, 4}, {32, 5}, {3, 6}, {18, 7}, {33, 8},
-                            {48, 9}, {4, 10}, {35, 11}, {34, 12}, {49, 13}, {64, 14}, {5, 15}, {7, 0}, {255, 0}};
+    const int codes[][2] = {{0, 0},  {1, 1},  {16, 2},  {2, 3},   {17, 4},  {32, 5},  {3, 6},  {18, 7}, {33, 8},
+                            {48, 9}, {4, 10}, {35, 11}, {34, 12}, {49, 13}, {64, 14}, {5, 15}, {7, 0},  {255, 0}};
     for (const auto& [code, number] : codes) {
         const Decoded d = DecodePayload("Q42M", {0x02, 0x02, 0x01, 0x00, uint8_t(code), 0x00, 0x08, 0x02});
         ASSERT_EQ(d.result.markers.size(), 1u);
@@ -218,18 +295,18 @@ TEST(RbfCoding, BlocksPastTheEndAreRefused) {
         const char* magic;
         std::vector<uint8_t> payload;
     } cases[] = {
-        {"WMdM", {0x00, 0x80}},                     // long block cut short
-        {"WMdM", {0x06, 0x10}},                     // raw block without its count
-        {"WMdM", {0x06, 0x10, 0x03, 0x01}},         // raw block without its samples
-        {"WMdM", {0x05, 0x01, 0x02, 0x03}},         // silence with a marker, one byte short
-        {"WADM", {0x01}},                           // one byte
-        {"WADM", {0x01, 0x05, 0x00, 0x80, 0x11}},   // short block of 5 code bytes with one
-        {"WADM", {0x03, 0x00, 0x80}},               // long block without codes
-        {"WE2A", {0x0D, 0x00, 0x80, 0x10, 0x00}},   // short block of 4 samples without codes
-        {"WE2A", {0x02, 0x01, 0x00}},               // marker block cut short
-        {"Q42M", {0x21}},                           // half a word
-        {"Q42M", {0x01, 0x02}},                     // run without its count
-        {"Q42M", {0x02, 0x02, 0x01, 0x00}},         // marker without its code
+        {"WMdM", {0x00, 0x80}},                    // long block cut short
+        {"WMdM", {0x06, 0x10}},                    // raw block without its count
+        {"WMdM", {0x06, 0x10, 0x03, 0x01}},        // raw block without its samples
+        {"WMdM", {0x05, 0x01, 0x02, 0x03}},        // silence with a marker, one byte short
+        {"WADM", {0x01}},                          // one byte
+        {"WADM", {0x01, 0x05, 0x00, 0x80, 0x11}},  // short block of 5 code bytes with one
+        {"WADM", {0x03, 0x00, 0x80}},              // long block without codes
+        {"WE2A", {0x0D, 0x00, 0x80, 0x10, 0x00}},  // short block of 4 samples without codes
+        {"WE2A", {0x02, 0x01, 0x00}},              // marker block cut short
+        {"Q42M", {0x21}},                          // half a word
+        {"Q42M", {0x01, 0x02}},                    // run without its count
+        {"Q42M", {0x02, 0x02, 0x01, 0x00}},        // marker without its code
     };
     for (const auto& c : cases) {
         const Decoded d = DecodePayload(c.magic, c.payload);

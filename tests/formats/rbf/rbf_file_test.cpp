@@ -20,8 +20,8 @@ namespace cz {
 namespace {
 
 std::vector<uint8_t> Resource(const char* magic, uint16_t rate, std::vector<uint8_t> payload) {
-    std::vector<uint8_t> file = {uint8_t(magic[0]), uint8_t(magic[1]), uint8_t(magic[2]), uint8_t(magic[3]),
-                                 uint8_t(rate), uint8_t(rate >> 8)};
+    std::vector<uint8_t> file = {uint8_t(magic[0]), uint8_t(magic[1]), uint8_t(magic[2]),
+                                 uint8_t(magic[3]), uint8_t(rate),     uint8_t(rate >> 8)};
     file.insert(file.end(), payload.begin(), payload.end());
     return file;
 }
@@ -38,8 +38,9 @@ std::vector<uint8_t> WmdmResource() {
 }
 
 std::vector<uint8_t> Q42mResource() {
-    return Resource("Q42M", 11025, {0x10, 0x02, 0xE3, 0x03, 0x01, 0x02, 0x03, 0x00, 0x02, 0x02, 0x07, 0x01,
-                                    0x23, 0x00, 0x21, 0x00, 0x08, 0x02});
+    return Resource(
+        "Q42M", 11025,
+        {0x10, 0x02, 0xE3, 0x03, 0x01, 0x02, 0x03, 0x00, 0x02, 0x02, 0x07, 0x01, 0x23, 0x00, 0x21, 0x00, 0x08, 0x02});
 }
 
 std::vector<uint8_t> WadmResource() {
@@ -48,8 +49,8 @@ std::vector<uint8_t> WadmResource() {
 }
 
 std::vector<uint8_t> We2aResource() {
-    std::vector<uint8_t> p = {0x09, 0x40, 0x90, 0x10, 0x24, 0x3C, 0x0E, 0x11, 0x34, 0x12, 0x08, 0x04,
-                              0x03, 0x00, 0x80, 0x00, 0x04};
+    std::vector<uint8_t> p = {0x09, 0x40, 0x90, 0x10, 0x24, 0x3C, 0x0E, 0x11, 0x34,
+                              0x12, 0x08, 0x04, 0x03, 0x00, 0x80, 0x00, 0x04};
     p.insert(p.end(), 32, 0x11);
     p.insert(p.end(), {0x08, 0x04, 0x00, 0x00});
     return Resource("WE2A", 8000, p);
@@ -89,8 +90,10 @@ public:
         setenv("TMPDIR", dir_.Path().c_str(), 1);
     }
     ~PrivateTemp() {
-        if (hadOld_) setenv("TMPDIR", old_.c_str(), 1);
-        else unsetenv("TMPDIR");
+        if (hadOld_)
+            setenv("TMPDIR", old_.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
     }
     size_t Count() const {
         size_t n = 0;
@@ -198,11 +201,12 @@ TEST(RbfFile, CutKeepsWholeBlocksAndDecodesToAPrefix) {
         size_t size;  // of the cut copy
         size_t samples;
     } cases[] = {
-        {1000, 73, 88}, {73, 73, 88},          // fits: unchanged, no end mark added
-        {72, 6 + 44 + 12 + 5 + 1, 85},         // the last block goes
-        {6 + 44 + 5 + 1, 6 + 44 + 1, 65},      // ends inside the second block: the first only
-        {6 + 44, 6 + 1, 0},                    // less than the first block
-        {7, 7, 0},                             // header and end mark
+        {1000, 73, 88},
+        {73, 73, 88},                      // fits: unchanged, no end mark added
+        {72, 6 + 44 + 12 + 5 + 1, 85},     // the last block goes
+        {6 + 44 + 5 + 1, 6 + 44 + 1, 65},  // ends inside the second block: the first only
+        {6 + 44, 6 + 1, 0},                // less than the first block
+        {7, 7, 0},                         // header and end mark
     };
     for (const auto& c : cases) {
         std::vector<uint8_t> cut;

@@ -24,12 +24,12 @@ TEST(FormatRegistry, Tables) {
     struct Case {
         const char* ext;
         uint32_t id;
-    } cases[] = {{".apm", 5}, {".Wio", 2}, {".WAV", 2}, {".SRC", 1}, {".mid", 9}, {".KAR", 9},
-                 {".TXT", 0}, {"APM", 0},  {"", 0},      {".bin", 161}, {".42m", 43}};
+    } cases[] = {{".apm", 5}, {".Wio", 2}, {".WAV", 2}, {".SRC", 1},   {".mid", 9}, {".KAR", 9},
+                 {".TXT", 0}, {"APM", 0},  {"", 0},     {".bin", 161}, {".42m", 43}};
     for (const auto& c : cases) EXPECT_EQ(GetFormatIdFromExtension(c.ext), c.id) << c.ext;
     EXPECT_EQ(GetFormatIdFromExtension(nullptr), 0u);
     // The probe table's order of ids.
-    const uint32_t order[] = {1, 13, 2, 3, 4, 7, 5, 5, 6, 8, 21, 12, 14, 15, 17, 22, 23,
+    const uint32_t order[] = {1,  13, 2,  3,  4,  7,  5,  5,  6,  8,  21, 12, 14, 15, 17, 22, 23,
                               16, 18, 19, 20, 24, 27, 28, 29, 30, 37, 39, 40, 41, 42, 43, 44, 46};
     for (size_t i = 0; i < 34; ++i) EXPECT_EQ(FormatProbes()[i]->id, order[i]) << i;
     EXPECT_STREQ(FormatProbes()[6]->className, "C_NewApmFile");
@@ -40,11 +40,11 @@ TEST(FormatRegistry, Tables) {
     EXPECT_EQ(FormatWriterName(kFormatNone), nullptr);
     // The factory's opening order of classes.
     const char* const classes[] = {
-        "C_SrcFile",     "C_WavFile",     "C_WamFile",     "C_WmdFile",   "C_Q310WmdFile", "C_NewApmFile", "C_ApmFile",
-        "C_MpmFile",     "C_Pc8File",     "C_Lp8File",     "C_P10File",   "C_Apm6BitFile", "C_MdmFile",    "C_Mdm6BitFile",
-        "C_Clp1File",    "C_Clp2File",    "C_Clp3File",    "C_EamFile",   "C_EmmFile",     "C_E2aFile",    "C_PamFile",
-        "C_MclpFile",    "C_SbdFile",     "C_WlpcFile",    "C_P16File",   "C_Q420MpmFile", "C_Q420PcmFile", "C_RBFFile",
-        "C_EsbFile",     "C_S08File",     "C_S16File",     "C_SamFile",   "C_SmmFile",     "C_MvclpFile"};
+        "C_SrcFile",  "C_WavFile",  "C_WamFile",  "C_WmdFile", "C_Q310WmdFile", "C_NewApmFile",  "C_ApmFile",
+        "C_MpmFile",  "C_Pc8File",  "C_Lp8File",  "C_P10File", "C_Apm6BitFile", "C_MdmFile",     "C_Mdm6BitFile",
+        "C_Clp1File", "C_Clp2File", "C_Clp3File", "C_EamFile", "C_EmmFile",     "C_E2aFile",     "C_PamFile",
+        "C_MclpFile", "C_SbdFile",  "C_WlpcFile", "C_P16File", "C_Q420MpmFile", "C_Q420PcmFile", "C_RBFFile",
+        "C_EsbFile",  "C_S08File",  "C_S16File",  "C_SamFile", "C_SmmFile",     "C_MvclpFile"};
     for (size_t i = 0; i < 34; ++i) EXPECT_STREQ(FormatOpenOrder()[i]->className, classes[i]) << i;
     // Every class is one row, and each row of the registry's classes names a
     // registered id (or none, for RBF).
@@ -63,9 +63,9 @@ TEST(FormatFactory, DetectsEveryBuiltClass) {
     tone.SetSampleData(pcm.data(), static_cast<uint32_t>(pcm.size()));
 
     struct Row {
-        FormatId writeAs;            // saved through the writer table, or kFormatNone
+        FormatId writeAs;  // saved through the writer table, or kFormatNone
         const char* name;
-        const char* expectedClass;   // nullptr: no class may take it
+        const char* expectedClass;  // nullptr: no class may take it
         FormatId expectedProbe;
     } rows[] = {
         {kFormatWav, "a.wav", "C_WavFile", kFormatWav},

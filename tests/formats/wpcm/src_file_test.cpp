@@ -104,7 +104,7 @@ TEST(SrcFile, ScrambledRoundTripAndByteMap) {
     auto bytes = test::ReadFileBytes(dir.File("s.src"));
     ASSERT_EQ(bytes.size(), 32u);
     EXPECT_EQ(LoadU16(&bytes[12]), 0x84);
-    EXPECT_EQ(bytes[22], 3);  // low byte 0x00
+    EXPECT_EQ(bytes[22], 3);    // low byte 0x00
     EXPECT_EQ(bytes[24], 252);  // low byte 0xFF
     EXPECT_EQ(bytes[25], static_cast<uint8_t>(7 * 0x0F + 3));
 
@@ -158,10 +158,14 @@ TEST(SrcFile, LengthMustMatchCountExactly) {
         bool wide;
     };
     const Case cases[] = {
-        {"count 0", 18, 0, true},           {"count 5", 18, 5, true},
-        {"count 7", 18, 7, true},           {"count max", 18, 0xFFFFFFFFu, true},
-        {"count wraps 2x", 18, 0x80000006u, true}, {"header size 24", 6, 24, false},
-        {"header size 0", 6, 0, false},     {"no channels", 8, 0, false},
+        {"count 0", 18, 0, true},
+        {"count 5", 18, 5, true},
+        {"count 7", 18, 7, true},
+        {"count max", 18, 0xFFFFFFFFu, true},
+        {"count wraps 2x", 18, 0x80000006u, true},
+        {"header size 24", 6, 24, false},
+        {"header size 0", 6, 0, false},
+        {"no channels", 8, 0, false},
         {"no rate", 14, 0, false},
     };
     for (const Case& c : cases) {
@@ -205,7 +209,7 @@ TEST(SrcFile, SaveRefusesWhatItCannotStore) {
     test::TempDir dir;
     C_SrcFile writer;
     EXPECT_EQ(writer.Save(dir.File("none.src").c_str()), 0);  // no sound
-    auto fast = ChipSound({1, 2}, 96000);                      // rate beyond the 16-bit field
+    auto fast = ChipSound({1, 2}, 96000);                     // rate beyond the 16-bit field
     EXPECT_EQ(test::SaveWith(writer, *fast, dir.File("fast.src")), 0);
     EXPECT_FALSE(test::FileExists(dir.File("fast.src")));
     C_WavData empty;

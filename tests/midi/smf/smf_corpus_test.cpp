@@ -36,8 +36,8 @@ std::vector<std::string> CorpusFiles() {
 // Channel messages, tempo and End of Track of every track as midicsv writes
 // them ("track, time, type, values").
 std::vector<std::string> AsCsv(C_MidiFile& midi) {
-    static const char* kNames[] = {"Note_off_c", "Note_on_c",  "Poly_aftertouch_c",    "Control_c",
-                                   "Program_c",  "Channel_aftertouch_c", "Pitch_bend_c"};
+    static const char* kNames[] = {"Note_off_c",           "Note_on_c",   "Poly_aftertouch_c", "Control_c", "Program_c",
+                                   "Channel_aftertouch_c", "Pitch_bend_c"};
     std::vector<std::string> lines;
     for (uint32_t t = 0; t < midi.GetTrackCount(); ++t) {
         I_MidiTrack* track = midi.GetTrack(t);
@@ -71,8 +71,8 @@ std::vector<std::string> MidicsvLines(const std::string& path, const test::TempD
     const std::string out = dir.File("midicsv.csv");
     if (test::RunCommand("midicsv '" + path + "' '" + out + "' 2>/dev/null") != 0) return {};
     std::vector<std::string> lines;
-    std::istringstream in(std::string(reinterpret_cast<const char*>(test::ReadFileBytes(out).data()),
-                                      test::ReadFileBytes(out).size()));
+    std::istringstream in(
+        std::string(reinterpret_cast<const char*>(test::ReadFileBytes(out).data()), test::ReadFileBytes(out).size()));
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         for (const char* type : {"_c, ", ", Tempo, ", ", End_track"})

@@ -114,15 +114,20 @@ TEST(SmfEdit, MergeInterleavesByTimeWithTiesToTheLowerTrack) {
     midi.SetFormat(1);
     AddTrack(midi, {{0, {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}}, {10, {0x90, 1, 1}}, {0, kEnd}});
     AddTrack(midi, {{10, {0x91, 2, 2}}, {5, {0x81, 2, 0}}, {0, {0x91, 3, 3}}, {100, kEnd}});
-    AddTrack(midi, {});  // takes no part
+    AddTrack(midi, {});                                                 // takes no part
     AddTrack(midi, {{0, {0x92, 4, 4}}, {3, kEnd}, {1, {0x92, 5, 5}}});  // stops at its End of Track
     AddTrack(midi, {{20, {0x93, 6, 6}}});                               // no End of Track
     ASSERT_EQ(midi.ChangeFormat(0), 1);
     EXPECT_EQ(midi.GetFormat(), 0);
     ASSERT_EQ(midi.GetTrackCount(), 1);
-    const std::vector<Timed> expected = {
-        {0, {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}}, {0, {0x92, 4, 4}}, {10, {0x90, 1, 1}}, {0, {0x91, 2, 2}},
-        {5, {0x81, 2, 0}}, {0, {0x91, 3, 3}}, {5, {0x93, 6, 6}}, {0, kEnd}};
+    const std::vector<Timed> expected = {{0, {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}},
+                                         {0, {0x92, 4, 4}},
+                                         {10, {0x90, 1, 1}},
+                                         {0, {0x91, 2, 2}},
+                                         {5, {0x81, 2, 0}},
+                                         {0, {0x91, 3, 3}},
+                                         {5, {0x93, 6, 6}},
+                                         {0, kEnd}};
     EXPECT_EQ(Events(midi.GetTrack(0)), expected);
     EXPECT_EQ(midi.MergeTracks(), 1);  // format 0 already: nothing changes
     EXPECT_EQ(Events(midi.GetTrack(0)), expected);

@@ -12,8 +12,8 @@
 namespace cz {
 namespace {
 
-using test::Bytes;
 using test::BuildSmf;
+using test::Bytes;
 
 Bytes EventBytes(I_MidiEvent* e) { return Bytes(e->GetData(), e->GetData() + e->GetDataLength()); }
 
@@ -30,18 +30,18 @@ LoadResult Load(C_MidiFile& midi, const Bytes& image) {
 
 TEST(SmfParse, EveryMessageLengthAndRunningStatus) {
     const Bytes body = {
-        0x00, 0x90, 60, 100,                    // note on, status given
-        0x10, 62, 90,                           // running status: note on
-        0x00, 0xC1, 5,                          // program change (2 bytes)
-        0x00, 7,                                // running status: program change
-        0x00, 0xFF, 0x01, 0x03, 'a', 'b', 'c',  // meta text keeps running status
-        0x00, 9,                                // still program change
-        0x00, 0xF0, 0x03, 0x43, 0x12, 0xF7,     // system exclusive up to F7
-        0x00, 0xF2, 0x01, 0x02,                 // song position (3 bytes)
-        0x00, 0xF3, 0x04,                       // song select (2 bytes)
-        0x00, 0xF8,                             // clock (1 byte)
-        0x00, 0xE0, 0x00, 0x40,                 // pitch bend
-        0x81, 0x00, 0xFF, 0x2F, 0x00,           // end of track after 128 ticks
+        0x00, 0x90, 60,   100,                    // note on, status given
+        0x10, 62,   90,                           // running status: note on
+        0x00, 0xC1, 5,                            // program change (2 bytes)
+        0x00, 7,                                  // running status: program change
+        0x00, 0xFF, 0x01, 0x03, 'a',  'b',  'c',  // meta text keeps running status
+        0x00, 9,                                  // still program change
+        0x00, 0xF0, 0x03, 0x43, 0x12, 0xF7,       // system exclusive up to F7
+        0x00, 0xF2, 0x01, 0x02,                   // song position (3 bytes)
+        0x00, 0xF3, 0x04,                         // song select (2 bytes)
+        0x00, 0xF8,                               // clock (1 byte)
+        0x00, 0xE0, 0x00, 0x40,                   // pitch bend
+        0x81, 0x00, 0xFF, 0x2F, 0x00,             // end of track after 128 ticks
     };
     C_MidiFile midi;
     auto r = Load(midi, BuildSmf(0, 96, {body}));
@@ -49,10 +49,18 @@ TEST(SmfParse, EveryMessageLengthAndRunningStatus) {
     EXPECT_EQ(r.output, "");
     I_MidiTrack* track = midi.GetTrack(0);
     ASSERT_NE(track, nullptr);
-    const std::vector<Bytes> expected = {
-        {0x90, 60, 100}, {0x90, 62, 90},  {0xC1, 5}, {0xC1, 7},   {0xFF, 0x01, 0x03, 'a', 'b', 'c'},
-        {0xC1, 9},       {0xF0, 0x03, 0x43, 0x12, 0xF7}, {0xF2, 0x01, 0x02}, {0xF3, 0x04},
-        {0xF8},          {0xE0, 0x00, 0x40}, {0xFF, 0x2F, 0x00}};
+    const std::vector<Bytes> expected = {{0x90, 60, 100},
+                                         {0x90, 62, 90},
+                                         {0xC1, 5},
+                                         {0xC1, 7},
+                                         {0xFF, 0x01, 0x03, 'a', 'b', 'c'},
+                                         {0xC1, 9},
+                                         {0xF0, 0x03, 0x43, 0x12, 0xF7},
+                                         {0xF2, 0x01, 0x02},
+                                         {0xF3, 0x04},
+                                         {0xF8},
+                                         {0xE0, 0x00, 0x40},
+                                         {0xFF, 0x2F, 0x00}};
     ASSERT_EQ(track->GetEventCount(), expected.size());
     for (uint32_t i = 0; i < expected.size(); ++i) EXPECT_EQ(EventBytes(track->GetEvent(i)), expected[i]) << i;
     EXPECT_EQ(track->GetEvent(1)->GetDeltaTime(), 0x10u);
@@ -113,12 +121,10 @@ TEST(SmfParse, DamagedInputFailsWithItsDiagnostic) {
          "Set Track Data failed\n", 1},
         {"running status after meta at start", BuildSmf(0, 96, {{0x00, 0xFF, 0x01, 0x00, 0x00, 60, 100}}),
          "Set Track Data failed\n", 1},
-        {"running status after sysex",
-         BuildSmf(0, 96, {{0x00, 0x90, 60, 100, 0x00, 0xF0, 0x01, 0xF7, 0x00, 61, 100}}), "Set Track Data failed\n",
-         1},
+        {"running status after sysex", BuildSmf(0, 96, {{0x00, 0x90, 60, 100, 0x00, 0xF0, 0x01, 0xF7, 0x00, 61, 100}}),
+         "Set Track Data failed\n", 1},
         {"sysex without F7", BuildSmf(0, 96, {{0x00, 0xF0, 0x01, 0x02, 0x03}}), "Set Track Data failed\n", 1},
-        {"meta length past end", BuildSmf(0, 96, {{0x00, 0xFF, 0x01, 0x05, 'a', 'b'}}), "Set Track Data failed\n",
-         1},
+        {"meta length past end", BuildSmf(0, 96, {{0x00, 0xFF, 0x01, 0x05, 'a', 'b'}}), "Set Track Data failed\n", 1},
         {"meta length VLQ unfinished", BuildSmf(0, 96, {{0x00, 0xFF, 0x01, 0x85}}), "Set Track Data failed\n", 1},
         {"meta without type", BuildSmf(0, 96, {{0x00, 0xFF}}), "Set Track Data failed\n", 1},
         {"delta VLQ unfinished", BuildSmf(0, 96, {{0x00, 0x90, 60, 100, 0x81}}), "Set Track Data failed\n", 1},
@@ -148,11 +154,11 @@ TEST(SmfParse, EventsBeforeAFaultStayInTheTrack) {
 // past its end (the sanitizer build checks the reads, each prefix is copied
 // to a buffer of exactly its size).
 TEST(SmfParse, EveryCutOfAFileIsReadInsideIt) {
-    std::vector<Bytes> images = {BuildSmf(
-        1, 96,
-        {{0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x00, 0xF0, 0x02, 0x7E, 0xF7, 0x00, 0xFF, 0x2F, 0x00},
-         {0x00, 0x90, 60, 100, 0x60, 60, 0, 0x81, 0x80, 0x00, 0xC0, 3, 0x00, 0xFF, 0x03, 0x02, 'h', 'i', 0x00, 0xFF,
-          0x2F, 0x00}})};
+    std::vector<Bytes> images = {
+        BuildSmf(1, 96,
+                 {{0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x00, 0xF0, 0x02, 0x7E, 0xF7, 0x00, 0xFF, 0x2F, 0x00},
+                  {0x00, 0x90, 60,   100,  0x60, 60,  0,   0x81, 0x80, 0x00, 0xC0,
+                   3,    0x00, 0xFF, 0x03, 0x02, 'h', 'i', 0x00, 0xFF, 0x2F, 0x00}})};
     const Bytes ants = test::ReadFileBytes(test::TestDataDir() + "/xmf/ants.mid");
     if (!ants.empty()) images.push_back(ants);
     for (const Bytes& image : images) {

@@ -11,8 +11,8 @@
 namespace cz {
 namespace {
 
-using test::Bytes;
 using test::BuildSmf;
+using test::Bytes;
 
 Bytes TrackBody(I_MidiTrack* track) {
     Bytes out(track->GetDataSize());
@@ -84,11 +84,10 @@ TEST(SmfWrite, DeltaTimesUseTheirLow28Bits) {
 
 TEST(SmfWrite, SavingAnUnchangedFileGivesTheSameBytes) {
     test::TempDir dir;
-    const Bytes image = BuildSmf(
-        1, 480,
-        {{0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x00, 0xFF, 0x2F, 0x00},
-         {0x00, 0xC0, 5, 0x00, 0x90, 60, 100, 0x83, 0x60, 60, 0, 0x00, 0xF0, 0x02, 0x7E, 0xF7, 0x00, 0x80, 60, 0,
-          0x00, 0xFF, 0x2F, 0x00}});
+    const Bytes image = BuildSmf(1, 480,
+                                 {{0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x00, 0xFF, 0x2F, 0x00},
+                                  {0x00, 0xC0, 5,    0x00, 0x90, 60,   100, 0x83, 0x60, 60,   0,    0x00,
+                                   0xF0, 0x02, 0x7E, 0xF7, 0x00, 0x80, 60,  0,    0x00, 0xFF, 0x2F, 0x00}});
     C_MidiFile midi;
     ASSERT_EQ(midi.LoadImage(image.data(), image.size()), 1);
     ASSERT_EQ(midi.Save(dir.File("out.mid").c_str()), 1);

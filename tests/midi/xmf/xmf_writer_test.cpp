@@ -70,8 +70,8 @@ TEST(XmfWriter, SelfSizingLengthsAcrossTheVlqBoundaries) {
     // (N = 96 gives 96 + 31 + 2 = 129); F = 11 + 2n + node length.
     // At N = 16336 the file length lands on 16384 with 2-byte VLQs and so
     // needs 3-byte ones.
-    const Case cases[] = {{0, 1, 1},         {50, 1, 1},    {95, 1, 2},    {96, 2, 2},
-                          {16300, 2, 2},     {16336, 2, 3}, {16351, 3, 3}, {2000000, 3, 3}};
+    const Case cases[] = {{0, 1, 1},     {50, 1, 1},    {95, 1, 2},    {96, 2, 2},
+                          {16300, 2, 2}, {16336, 2, 3}, {16351, 3, 3}, {2000000, 3, 3}};
     for (const Case& c : cases) {
         Bytes resource(c.resource);
         for (size_t i = 0; i < resource.size(); ++i) resource[i] = static_cast<uint8_t>(i * 7);
@@ -89,9 +89,9 @@ TEST(XmfWriter, SelfSizingLengthsAcrossTheVlqBoundaries) {
     // The smallest case byte for byte.
     auto empty = xmf::BuildXmf({}, xmf::kXmfMelody);
     ASSERT_TRUE(empty);
-    const Bytes expected = {'X', 'M', 'F', '_', '1', '.', '0', '0', 45, 0x02, 0x00, 13, 45, 32, 0x00, 31, 0x1A,
-                            0x00, 0x03, 0x00, 0x16, 0x06, 0x03, 0x80, 0x83, 0x82, 0x83, 0xBC, 0x96, 0xEB, 0xC2,
-                            0x95, 0xB5, 0xBB, 0xA6, 0xD8, 0x9A, 0x99, 0xF7, 0xB0, 0x80, 0x9D, 0x00, 0x01, 0x01};
+    const Bytes expected = {'X',  'M',  'F',  '_',  '1',  '.',  '0',  '0',  45,   0x02, 0x00, 13,   45,   32,   0x00,
+                            31,   0x1A, 0x00, 0x03, 0x00, 0x16, 0x06, 0x03, 0x80, 0x83, 0x82, 0x83, 0xBC, 0x96, 0xEB,
+                            0xC2, 0x95, 0xB5, 0xBB, 0xA6, 0xD8, 0x9A, 0x99, 0xF7, 0xB0, 0x80, 0x9D, 0x00, 0x01, 0x01};
     EXPECT_EQ(*empty, expected);
 }
 
@@ -106,10 +106,9 @@ TEST(XmfWriter, IdentifierPerTypeAndTheLyricRule) {
         uint32_t type, writtenAs;
     };
     const Case cases[] = {
-        {"lyric data", lyric, 8, 8},           {"no lyric data", noLyric, 8, 1},
-        {"header cut short", shortWklb, 8, 1}, {"plain melody", lyric, 1, 1},
-        {"bundle", lyric, 3, 3},               {"speech", lyric, 5, 5},
-        {"type 2", lyric, 2, 2},               {"type 4", lyric, 4, 4},
+        {"lyric data", lyric, 8, 8},   {"no lyric data", noLyric, 8, 1}, {"header cut short", shortWklb, 8, 1},
+        {"plain melody", lyric, 1, 1}, {"bundle", lyric, 3, 3},          {"speech", lyric, 5, 5},
+        {"type 2", lyric, 2, 2},       {"type 4", lyric, 4, 4},
     };
     for (const Case& c : cases) {
         auto xmf = xmf::BuildXmf(c.resource, c.type);
@@ -128,7 +127,9 @@ TEST(XmfWriter, CArrayHeaderNameAndRows) {
     struct Case {
         std::string output, header;
     };
-    const Case names[] = {{"/d/a.b.xmf", "/d/a_b.h"}, {"song.xmf", "song.h"}, {"/d.x/plain", "/d.x/plain.h"},
+    const Case names[] = {{"/d/a.b.xmf", "/d/a_b.h"},
+                          {"song.xmf", "song.h"},
+                          {"/d.x/plain", "/d.x/plain.h"},
                           {"C:\\w\\v.1.2.imf", "C:\\w\\v_1_2.h"}};
     for (const Case& c : names) EXPECT_EQ(xmf::CArrayHeaderPath(c.output), c.header);
 

@@ -52,8 +52,8 @@ inline ChipFixture BuildApm(const std::vector<uint16_t>& samples, uint32_t mode,
     C_ADPCMEncDec coder(12, 64);
     const auto m = static_cast<uint32_t>(samples.size());
     std::vector<uint8_t> codes(coder.GetMaxEncodedSize(m, mode));
-    const uint32_t k = coder.Encode(m, samples.data(), codes.data(), static_cast<uint32_t>(codes.size()), mode,
-                                    nullptr);
+    const uint32_t k =
+        coder.Encode(m, samples.data(), codes.data(), static_cast<uint32_t>(codes.size()), mode, nullptr);
     codes.resize(k);
     std::vector<uint8_t> trace(coder.GetStepIndexTrace(), coder.GetStepIndexTrace() + coder.GetStepIndexTraceSize());
     C_ADPCMEncDec decoder(12, 64);
@@ -61,7 +61,8 @@ inline ChipFixture BuildApm(const std::vector<uint16_t>& samples, uint32_t mode,
     const uint32_t n = decoder.Decode(codes.data(), k, decoded.data(), 4u * k, nullptr) / 2;
     decoded.resize(n);
     trace.resize(n, 0);
-    for (uint32_t i = 0; traceDamage && i < n; i += traceDamage) trace[i] = static_cast<uint8_t>((trace[i] * 7 + 13) % 64);
+    for (uint32_t i = 0; traceDamage && i < n; i += traceDamage)
+        trace[i] = static_cast<uint8_t>((trace[i] * 7 + 13) % 64);
 
     const bool metadata = !silences.empty() || !events.empty();
     LeBytes f;
@@ -164,7 +165,8 @@ inline ChipFixture BuildMdm(const std::vector<MdmPiece>& pieces, uint16_t rate) 
             records.push_back(static_cast<uint8_t>(piece.samples[0] >> 4));
             if (piece.command) Put16(records, word);
             records.push_back(static_cast<uint8_t>(piece.samples.size() - 1));
-            for (size_t i = 1; i < piece.samples.size(); ++i) records.push_back(static_cast<uint8_t>(piece.samples[i] >> 4));
+            for (size_t i = 1; i < piece.samples.size(); ++i)
+                records.push_back(static_cast<uint8_t>(piece.samples[i] >> 4));
             for (uint16_t s : piece.samples) decodedPcm.push_back(static_cast<uint16_t>((s >> 4) << 4));
             continue;
         }
@@ -172,8 +174,8 @@ inline ChipFixture BuildMdm(const std::vector<MdmPiece>& pieces, uint16_t rate) 
         coder.SetEndMarker(255);
         const auto count = static_cast<uint32_t>(piece.samples.size());
         std::vector<uint8_t> stream(coder.GetMaxEncodedSize(count, 65, 17));
-        const uint32_t size = coder.Encode(stream.data(), stream.size(), count, piece.samples.data(), 2048, 65, 17, 0,
-                                           nullptr);
+        const uint32_t size =
+            coder.Encode(stream.data(), stream.size(), count, piece.samples.data(), 2048, 65, 17, 0, nullptr);
         std::vector<uint16_t> values(count + 200);
         const uint32_t got = coder.Decode(values.data(), values.size(), stream.data(), size, 2048, 65, 17, nullptr);
         size_t pos = 0, v = 0;
@@ -185,8 +187,8 @@ inline ChipFixture BuildMdm(const std::vector<MdmPiece>& pieces, uint16_t rate) 
             const size_t n = isLong ? 65 : 17;
             const bool withWord = piece.command && first;
             const uint16_t startValue = values[v];
-            records.push_back(static_cast<uint8_t>(((startValue & 8) << 4) | (index << 3) |
-                                                   ((isLong ? 0 : 2) | (withWord ? 1 : 0))));
+            records.push_back(
+                static_cast<uint8_t>(((startValue & 8) << 4) | (index << 3) | ((isLong ? 0 : 2) | (withWord ? 1 : 0))));
             records.push_back(static_cast<uint8_t>(startValue >> 4));
             if (withWord) Put16(records, word);
             for (size_t g = 1; g < n; g += 8) {

@@ -120,29 +120,29 @@ inline void DecodeWadmPayload(const uint8_t* p, size_t size, DecodedResource& r)
             return;
         }
         switch (b0 & 3) {
-        case 0: {
-            const int count = 16 * (((b1 >> 2) << 6) | (b0 >> 2));
-            r.samples.insert(r.samples.end(), static_cast<size_t>(count), uint16_t{2048});
-            pos += 2;
-            break;
-        }
-        case 1: {
-            if (size - pos < 4u + b1) return;
-            nibbles((p[pos + 2] >> 4) | (p[pos + 3] << 4), b0 >> 2, p + pos + 4, 2u * b1);
-            pos += 4u + b1;
-            break;
-        }
-        case 2:
-            if (size - pos < 4) return;
-            r.markers.push_back({static_cast<uint32_t>(r.samples.size()), b1, static_cast<uint8_t>(b0 >> 2)});
-            r.samples.push_back(static_cast<uint16_t>((p[pos + 2] >> 4) | (p[pos + 3] << 4)));
-            pos += 4;
-            break;
-        default:
-            if (size - pos < 259) return;
-            nibbles((b1 >> 4) | (p[pos + 2] << 4), b0 >> 2, p + pos + 3, 512);
-            pos += 259;
-            break;
+            case 0: {
+                const int count = 16 * (((b1 >> 2) << 6) | (b0 >> 2));
+                r.samples.insert(r.samples.end(), static_cast<size_t>(count), uint16_t{2048});
+                pos += 2;
+                break;
+            }
+            case 1: {
+                if (size - pos < 4u + b1) return;
+                nibbles((p[pos + 2] >> 4) | (p[pos + 3] << 4), b0 >> 2, p + pos + 4, 2u * b1);
+                pos += 4u + b1;
+                break;
+            }
+            case 2:
+                if (size - pos < 4) return;
+                r.markers.push_back({static_cast<uint32_t>(r.samples.size()), b1, static_cast<uint8_t>(b0 >> 2)});
+                r.samples.push_back(static_cast<uint16_t>((p[pos + 2] >> 4) | (p[pos + 3] << 4)));
+                pos += 4;
+                break;
+            default:
+                if (size - pos < 259) return;
+                nibbles((b1 >> 4) | (p[pos + 2] << 4), b0 >> 2, p + pos + 3, 512);
+                pos += 259;
+                break;
         }
     }
 }
