@@ -251,30 +251,21 @@ uint32_t C_MDPCMEncDec::EncodeFrame(const uint16_t* samples, uint32_t sampleCoun
 uint32_t C_MDPCMEncDec::Decode(uint16_t* out, size_t outCapacity, const uint8_t* in, size_t inSize,
                                uint16_t initialValue, uint32_t longLength, uint32_t shortLength,
                                I_ProgressCallback* progress) {
-    BeginDecode(out, outCapacity, in, inSize, progress);
     int v = std::min<int>(initialValue, kMaxValue);
-    size_t pos = 0;
-    size_t written = 0;
-    bool stopped = false;
-    while (!stopped) {
-        const auto frame = ReadFrameHeader(in, inSize, pos, longLength, shortLength);
-        if (!frame) break;
-        ++pos;
-        const int step = kScaleTable[frame->index].step;
-        for (uint32_t k = 0; k < frame->length; ++k) {
-            if (pos >= inSize || written >= outCapacity) {
-                stopped = true;
-                break;
-            }
-            v += static_cast<int8_t>(in[pos++]) * step;
-            if (k == 0) v = RoundFirstSample(v);
-            v = std::clamp(v, kMinValue, kMaxValue);
-            out[written++] = static_cast<uint16_t>(v);
-        }
-        ReportDecodeProgress(progress, pos, inSize);
-    }
-    EndDecode(progress);
-    return static_cast<uint32_t>(std::min<size_t>(written, UINT32_MAX));
+    return DecodeFrames(out, outCapacity, in, inSize, longLength, shortLength, progress,
+                        [&](const S_FrameHeader& frame, const uint8_t* bytes, size_t size, size_t capacity, size_t& pos,
+                            size_t& written) {
+                            ++pos;
+                            const int step = kScaleTable[frame.index].step;
+                            for (uint32_t k = 0; k < frame.length; ++k) {
+                                if (pos >= size || written >= capacity) return FrameStep::kReportAndStop;
+                                v += static_cast<int8_t>(bytes[pos++]) * step;
+                                if (k == 0) v = RoundFirstSample(v);
+                                v = std::clamp(v, kMinValue, kMaxValue);
+                                out[written++] = static_cast<uint16_t>(v);
+                            }
+                            return FrameStep::kNext;
+                        });
 }
 
 uint32_t C_MDPCMEncDec::CountDecodedSamples(uint32_t longLength, uint32_t shortLength, const uint8_t* in,

@@ -15,6 +15,7 @@
 // index is not in the table.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -135,6 +136,32 @@ protected:
     // unknown scale index.
     std::optional<S_FrameHeader> ReadFrameHeader(const uint8_t* in, size_t inSize, size_t pos, uint32_t longLength,
                                                  uint32_t shortLength);
+
+    // What a coder's frame body asks of the frame walk.
+    enum class FrameStep {
+        kNext,           // report progress, go on with the next frame
+        kNextQuietly,    // go on without a progress report
+        kReportAndStop,  // report progress and end the decode
+        kStop,           // end the decode
+    };
+    // The decode loop both coders share: reads each frame header at `pos`
+    // and hands the frame to body(frame, pos, written), which decodes its
+    // samples from in[pos...] into out[written...], advancing both.
+    template <typename FrameBody>
+    uint32_t DecodeFrames(const uint16_t* out, size_t outCapacity, const uint8_t* in, size_t inSize,
+                          uint32_t longLength, uint32_t shortLength, I_ProgressCallback* progress, FrameBody&& body) {
+        BeginDecode(out, outCapacity, in, inSize, progress);
+        size_t pos = 0;
+        size_t written = 0;
+        while (const auto frame = ReadFrameHeader(in, inSize, pos, longLength, shortLength)) {
+            const FrameStep step = body(*frame, in, inSize, outCapacity, pos, written);
+            if (step == FrameStep::kNext || step == FrameStep::kReportAndStop)
+                ReportDecodeProgress(progress, pos, inSize);
+            if (step == FrameStep::kReportAndStop || step == FrameStep::kStop) break;
+        }
+        EndDecode(progress);
+        return static_cast<uint32_t>(std::min<size_t>(written, UINT32_MAX));
+    }
 
     uint32_t longFrames_ = 0;
     uint32_t shortFrames_ = 0;

@@ -212,38 +212,30 @@ uint32_t C_WNMDPCMEncDec::EncodeFrame(const uint16_t* samples, uint32_t sampleCo
 uint32_t C_WNMDPCMEncDec::Decode(uint16_t* out, size_t outCapacity, const uint8_t* in, size_t inSize,
                                  uint16_t initialValue, uint32_t longLength, uint32_t shortLength,
                                  I_ProgressCallback* progress) {
-    BeginDecode(out, outCapacity, in, inSize, progress);
-    size_t pos = 0;
-    size_t written = 0;
-    bool stopped = false;
-    while (!stopped) {
-        const auto frame = ReadFrameHeader(in, inSize, pos, longLength, shortLength);
-        if (!frame) break;
-        const uint32_t n = frame->length;
-        if (n == 0) {
-            ++pos;
-            continue;
-        }
-        if (inSize - pos < 3 || written >= outCapacity) break;
-        const auto word = static_cast<int16_t>(in[pos + 1] | (in[pos + 2] << 8));
-        pos += 3;
-        int v = FirstValueFromWord(word);
-        out[written++] = static_cast<uint16_t>(v);
-        const int step = ScaleStep(frame->index);
-        for (uint32_t k = 1; k < n; ++k) {
-            if (pos >= inSize || written >= outCapacity) {
-                stopped = true;
-                break;
-            }
-            const uint8_t code = in[pos++];
-            const int magnitude = code & kMagnitudeMask;
-            v = std::clamp(v + ((code & kSignBit) ? -magnitude : magnitude) * step, 0, 4095);
-            out[written++] = static_cast<uint16_t>(v);
-        }
-        ReportDecodeProgress(progress, pos, inSize);
-    }
-    EndDecode(progress);
-    return static_cast<uint32_t>(std::min<size_t>(written, UINT32_MAX));
+    (void)initialValue;  // every frame carries its own first value
+    return DecodeFrames(out, outCapacity, in, inSize, longLength, shortLength, progress,
+                        [&](const S_FrameHeader& frame, const uint8_t* bytes, size_t size, size_t capacity, size_t& pos,
+                            size_t& written) {
+                            const uint32_t n = frame.length;
+                            if (n == 0) {
+                                ++pos;
+                                return FrameStep::kNextQuietly;
+                            }
+                            if (size - pos < 3 || written >= capacity) return FrameStep::kStop;
+                            const auto word = static_cast<int16_t>(bytes[pos + 1] | (bytes[pos + 2] << 8));
+                            pos += 3;
+                            int v = FirstValueFromWord(word);
+                            out[written++] = static_cast<uint16_t>(v);
+                            const int step = ScaleStep(frame.index);
+                            for (uint32_t k = 1; k < n; ++k) {
+                                if (pos >= size || written >= capacity) return FrameStep::kReportAndStop;
+                                const uint8_t code = bytes[pos++];
+                                const int magnitude = code & kMagnitudeMask;
+                                v = std::clamp(v + ((code & kSignBit) ? -magnitude : magnitude) * step, 0, 4095);
+                                out[written++] = static_cast<uint16_t>(v);
+                            }
+                            return FrameStep::kNext;
+                        });
 }
 
 }  // namespace cz
