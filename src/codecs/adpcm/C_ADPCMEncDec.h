@@ -33,6 +33,8 @@ enum AdpcmMode : uint32_t {
     kAdpcmFlushMode4 = 4,
 };
 constexpr uint32_t kAdpcmLeadInBit = 1;
+// EncodeRange's second argument, which it does not read; callers pass this.
+constexpr uint32_t kEncodeRangeUnused = 0;
 constexpr uint32_t kAdpcmPadOnlyBit = 2;
 
 class C_ADPCMEncDec {

@@ -1,5 +1,9 @@
 // Markers on a sound: action events (typed, with a parameter, placed by time
 // or by sample) and silence regions.
+//
+// This folder is the one part of dsp/ that sits below wave/: a sound owns its
+// events and regions, so it is built as a module of its own (cz_dsp_events)
+// under the wave layer, and includes nothing above the foundation.
 #pragma once
 
 #include <cstdint>

@@ -295,7 +295,7 @@ TEST(AdpcmCoder, EncodeRangeCodesTheSlice) {
     C_ADPCMEncDec coder(12, 64);
     std::vector<uint8_t> whole(coder.GetMaxEncodedSize(300, 1));
     uint32_t used =
-        coder.EncodeRange(samples.data(), 0, 200, 300, whole.data(), static_cast<uint32_t>(whole.size()), 1, nullptr);
+        coder.EncodeRange(samples.data(), kEncodeRangeUnused, 200, 300, whole.data(), static_cast<uint32_t>(whole.size()), 1, nullptr);
     whole.resize(used);
     std::vector<uint16_t> slice(samples.begin() + 200, samples.begin() + 500);
     EXPECT_EQ(whole, EncodeAll(coder, slice, 1));
