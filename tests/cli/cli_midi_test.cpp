@@ -4,21 +4,12 @@
 
 #include <string>
 
+#include "CliRun.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-struct Run {
-    int status;
-    std::string out;
-};
-
-Run Cadenzor(const std::string& args, const cz::test::TempDir& dir) {
-    std::string out = dir.File("out.txt");
-    int status = cz::test::RunCommand("'" + cz::test::BinDir() + "/cadenzor' " + args + " >'" + out + "' 2>&1");
-    auto bytes = cz::test::ReadFileBytes(out);
-    return {status, std::string(bytes.begin(), bytes.end())};
-}
+using cz::test::Cadenzor;
 
 TEST(CliMidi, InfoOnAStandardMidiFile) {
     cz::test::TempDir dir;
