@@ -1,5 +1,5 @@
-// The converter library's readers on arbitrary bytes: the APM -> "WADM" and
-// MDM -> "WMdM" builders run from memory. Byte 0 picks how the rest is fed:
+// The converter library's readers on arbitrary bytes: the APM -> "WADM",
+// MDM -> "WMdM" and speech-coder builders run from memory. Byte 0 picks how the rest is fed:
 // as it is (0), or with the APM (1) or MDM (2) code stamped over its first
 // four bytes so that the layout checks behind the code are reached.
 //
@@ -74,6 +74,16 @@ void CheckWmdm(const std::vector<uint8_t>& r, const ombry::ResourceFigures& figu
     Check(pos + 1 == r.size() && samples == figures.sampleCount && markers == figures.markerCount);
 }
 
+// A speech-coder resource: the file's code ("OSBC" for SBD), the rate, then
+// the frame section as saved, opaque to the converter.
+void CheckCodecResource(const std::vector<uint8_t>& file, const std::vector<uint8_t>& r,
+                        const ombry::ResourceFigures& figures) {
+    Check(r.size() >= 6 && figures.sampleRate != 0 && figures.markerCount == 0);
+    const bool sbd = std::memcmp(file.data(), "WSBD", 4) == 0;
+    Check(std::memcmp(r.data(), sbd ? "OSBC" : reinterpret_cast<const char*>(file.data()), 4) == 0);
+    Check((r[4] | r[5] << 8) == static_cast<int>(figures.sampleRate));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -85,10 +95,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> resource;
     ombry::ResourceFigures figures;
     if (ombry::BuildResource(file, resource, figures)) {
-        if (ombry::DetectChipFormat(file) == ombry::ChipFormat::kApm) {
-            CheckWadm(resource, figures);
-        } else {
-            CheckWmdm(resource, figures);
+        switch (ombry::DetectChipFormat(file)) {
+            case ombry::ChipFormat::kApm: CheckWadm(resource, figures); break;
+            case ombry::ChipFormat::kMdm: CheckWmdm(resource, figures); break;
+            default: CheckCodecResource(file, resource, figures); break;
         }
     } else {
         Check(resource.empty());
