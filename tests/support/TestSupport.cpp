@@ -77,4 +77,19 @@ std::string SourceDir() { return CZ_SOURCE_DIR; }
 std::string BinDir() { return CZ_BIN_DIR; }
 std::string LibDir() { return CZ_LIB_DIR; }
 
+size_t CountEntries(const std::string& folder) {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++n;
+    return n;
+}
+
+std::string Soxi(const std::string& option, const std::string& path, const TempDir& scratch) {
+    const std::string out = scratch.File("soxi.txt");
+    if (RunCommand("soxi " + option + " '" + path + "' > '" + out + "' 2>/dev/null") != 0) return "";
+    const auto bytes = ReadFileBytes(out);
+    std::string s(bytes.begin(), bytes.end());
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+    return s;
+}
+
 }  // namespace cz::test

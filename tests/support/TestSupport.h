@@ -72,6 +72,11 @@ bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
 // Runs a shell command; returns its exit status (-1 when it could not run).
 int RunCommand(const std::string& command);
+// Files and folders directly in a folder.
+size_t CountEntries(const std::string& folder);
+// What `soxi OPTION path` prints, without its line end ("" when it fails);
+// `scratch` holds its output file.
+std::string Soxi(const std::string& option, const std::string& path, const TempDir& scratch);
 // True when an external program is on PATH.
 bool HaveTool(const std::string& name);
 // Folder of the real files in shared/testdata.

@@ -15,21 +15,9 @@ namespace {
 // intermediate file or folder an export leaves behind can be seen.
 class ChainTest : public ::testing::Test {
 protected:
-    size_t ScratchFiles() const {
-        size_t n = 0;
-        for (const auto& e : std::filesystem::directory_iterator(scratch_.Path())) {
-            (void)e;
-            ++n;
-        }
-        return n;
-    }
+    size_t ScratchFiles() const { return cz::test::CountEntries(scratch_.Path()); }
     std::string Soxi(const std::string& option, const std::string& path) {
-        std::string out = dir_.File("soxi.txt");
-        if (cz::test::RunCommand("soxi " + option + " '" + path + "' > '" + out + "' 2>/dev/null") != 0) return "";
-        auto bytes = cz::test::ReadFileBytes(out);
-        std::string s(bytes.begin(), bytes.end());
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-        return s;
+        return cz::test::Soxi(option, path, dir_);
     }
 
     cz::test::TempDir dir_;

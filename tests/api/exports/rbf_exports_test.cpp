@@ -34,29 +34,9 @@ std::vector<int16_t> WavSamples(const std::vector<uint8_t>& wav) {
 
 class RbfExports : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* old = std::getenv("TMPDIR");
-        oldTmp_ = old ? old : "";
-        setenv("TMPDIR", scratch_.Path().c_str(), 1);
-    }
-    void TearDown() override {
-        if (oldTmp_.empty())
-            unsetenv("TMPDIR");
-        else
-            setenv("TMPDIR", oldTmp_.c_str(), 1);
-    }
-    size_t ScratchFiles() const {
-        size_t n = 0;
-        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(scratch_.Path())) ++n;
-        return n;
-    }
+    size_t ScratchFiles() const { return cz::test::CountEntries(scratch_.Path()); }
     std::string Soxi(const std::string& option, const std::string& path) {
-        std::string out = dir_.File("soxi.txt");
-        if (cz::test::RunCommand("soxi " + option + " '" + path + "' > '" + out + "' 2>/dev/null") != 0) return "";
-        auto bytes = cz::test::ReadFileBytes(out);
-        std::string s(bytes.begin(), bytes.end());
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-        return s;
+        return cz::test::Soxi(option, path, dir_);
     }
     // A 16-bit mono WAV file of a swelling tone.
     std::string Tone(uint32_t rate, size_t count) {
@@ -73,9 +53,8 @@ protected:
         return path;
     }
 
-    cz::test::TempDir scratch_;
     cz::test::TempDir dir_;
-    std::string oldTmp_;
+    cz::test::PrivateTmpDir scratch_;  // after dir_, which must not be inside it
 };
 
 TEST_F(RbfExports, ApmBinaryDecodesToTheApmDecodedSection) {

@@ -20,18 +20,9 @@ const Bytes kSpeechId = {0x80, 0x89, 0xF3, 0xBB, 0x83, 0xBD, 0xA1, 0xC2, 0x9A, 0
 class XmfChainTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* old = std::getenv("TMPDIR");
-        oldTmp_ = old ? old : "";
-        setenv("TMPDIR", scratch_.Path().c_str(), 1);
         if (!cz::test::HaveTool("sox")) GTEST_SKIP() << "sox is needed";
         wav_ = dir_.File("voice.wav");
         ASSERT_EQ(cz::test::RunCommand("sox -n -r 16000 -b 16 -c 1 '" + wav_ + "' synth 0.3 sine 300 2>/dev/null"), 0);
-    }
-    void TearDown() override {
-        if (oldTmp_.empty())
-            unsetenv("TMPDIR");
-        else
-            setenv("TMPDIR", oldTmp_.c_str(), 1);
     }
     size_t ScratchFiles() const {
         size_t n = 0;
@@ -59,9 +50,8 @@ protected:
                   kSpeechId);
     }
 
-    cz::test::TempDir scratch_;
     cz::test::TempDir dir_;
-    std::string oldTmp_;
+    cz::test::PrivateTmpDir scratch_;  // after dir_, which must not be inside it
     std::string wav_;
 };
 
