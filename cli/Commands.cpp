@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "ProgressBar.h"
 #include "api/resconv/C_ResourceConverter.h"
@@ -60,7 +61,24 @@ std::string Extension(const std::string& path) {
     return split.GetExtension();
 }
 
+}  // namespace
+
+std::string JsonText(const std::string& text) { return JsonString(text); }
+
+long long ResourceBytes(const std::string& chipFile) {
+    auto temp = platform::TempFolder::Create();
+    if (!temp) return -1;
+    const std::string binary = temp->File("resource.bin");
+    C_ResourceConverter converter;
+    if (!converter.ConvertToBinary(chipFile.c_str(), binary.c_str())) return -1;
+    return platform::GetFileLength(binary);
+}
+
+namespace {
+
 void PrintInfo(const std::string& path, C_WavFile& file, const char* className, bool json) {
+    const bool chip = file.GetFormatId() != kFormatWav && file.GetFormatId() != kFormatNone;
+    const long long resource = chip ? ResourceBytes(path) : -1;
     C_WavData* sound = file.Sound();
     I_WavInfo* info = sound->GetWavInfo();
     C_ActionEventMgr* events = sound->GetActionEventMgr();
@@ -108,7 +126,11 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
                         c->GetData(nullptr));
             first = false;
         }
-        std::printf("]}\n");
+        std::printf("]");
+        if (resource >= 0)
+            std::printf(", \"resource_bytes\": %lld, \"resource_kbps\": %.2f", resource,
+                        seconds > 0 ? resource * 8.0 / seconds / 1000.0 : 0.0);
+        std::printf("}\n");
         return;
     }
     std::printf("%s\n", path.c_str());
@@ -132,6 +154,9 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
         for (const C_SilenceSegment* s : sound->SilenceSegments())
             std::printf("    samples %u to %u\n", s->GetStart(), s->GetEnd());
     }
+    if (resource >= 0)
+        std::printf("  chip size:   %lld bytes of resource (%.2f kbit/s); this is what the chip stores\n", resource,
+                    seconds > 0 ? resource * 8.0 / seconds / 1000.0 : 0.0);
     if (auto* rbf = dynamic_cast<C_RBFFile*>(&file)) {
         const RbfSummary& r = rbf->Summary();
         std::printf("  resource:    coding \"%s\", %s\n", r.magic.c_str(),
@@ -158,20 +183,6 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
     std::printf("\n");
 }
 
-// The chip resource binary of a chip-format file, and its ".h" beside it.
-bool WriteBinary(const Options& options, const std::string& chipFile) {
-    C_ResourceConverter converter;
-    if (converter.ConvertToBinary(chipFile.c_str(), options.binary.c_str())) {
-        if (options.verbose)
-            std::fprintf(stderr, "cadenzor: wrote %s and %s.h\n", options.binary.c_str(), options.binary.c_str());
-        return true;
-    }
-    // The converter writes nothing under the binary's name unless it
-    // completes; a binary without its header stays, as the chip file does.
-    Fail(options.binary, "the resource converter could not make a binary of " + chipFile + " with its header");
-    return false;
-}
-
 bool CheckOutput(const Options& options, const std::string& path) {
     if (!options.overwrite && platform::FileExists(path)) {
         Fail(path, "the file exists (use -y to overwrite it)");
@@ -194,7 +205,19 @@ bool CheckDistinct(const Options& options, const std::string& input, api::InPlac
 
 }  // namespace
 
+namespace {
+thread_local FailureCapture* t_capture = nullptr;
+}
+
+FailureCapture::FailureCapture() : outer_(t_capture) { t_capture = this; }
+FailureCapture::~FailureCapture() { t_capture = outer_; }
+
 void Fail(const std::string& file, const std::string& reason) {
+    if (t_capture) {
+        if (!t_capture->text_.empty()) t_capture->text_ += "; ";
+        t_capture->text_ += reason;
+        return;
+    }
     std::fprintf(stderr, "cadenzor: %s: %s\n", file.c_str(), reason.c_str());
 }
 
@@ -257,23 +280,47 @@ int RunCheck(const Options& options) {
     return status;
 }
 
+// With --json, info prints one JSON array: an object per file, and for a
+// file that fails {"file": ..., "error": ...} (the reason goes to standard
+// error as well).
 int RunInfo(const Options& options) {
     int status = kExitOk;
+    if (options.json) std::printf("[\n");
+    bool first = true;
     for (const auto& path : options.inputs) {
-        if (IsMidiFile(path)) {
-            if (RunMidiInfo(path, options.json) != kExitOk) status = kExitFailed;
+        if (options.json && !first) std::printf(",\n");
+        first = false;
+        std::fflush(stdout);
+        std::string failure;
+        if (platform::DirectoryExists(path)) {
+            failure = "is a folder, not a file";
+        } else if (!platform::FileExists(path)) {
+            failure = platform::ErrorText(platform::LastError() ? platform::LastError() : 2);
+            auto probe = platform::File::Open(path, platform::open_flags::kRead);
+            if (!probe) failure = platform::ErrorText(platform::LastError());
+        } else if (IsMidiFile(path)) {
+            if (RunMidiInfo(path, options.json) != kExitOk) {
+                status = kExitFailed;
+                if (options.json) std::printf("{\"file\": %s, \"error\": \"not a readable Standard MIDI File\"}\n",
+                                              JsonString(path).c_str());
+            }
             continue;
+        } else {
+            auto temp = platform::TempFolder::Create();
+            std::string className;
+            failure = "cannot make a temporary folder";
+            RefPtr<C_WavFile> file = temp ? OpenInput(path, *temp, className, failure) : nullptr;
+            if (file && file->Sound()) {
+                PrintInfo(path, *file, className.c_str(), options.json);
+                continue;
+            }
         }
-        auto temp = platform::TempFolder::Create();
-        std::string className, failure = "cannot make a temporary folder";
-        RefPtr<C_WavFile> file = temp ? OpenInput(path, *temp, className, failure) : nullptr;
-        if (!file || !file->Sound()) {
-            Fail(path, failure);
-            status = kExitFailed;
-            continue;
-        }
-        PrintInfo(path, *file, className.c_str(), options.json);
+        Fail(path, failure);
+        status = kExitFailed;
+        if (options.json)
+            std::printf("{\"file\": %s, \"error\": %s}\n", JsonString(path).c_str(), JsonString(failure).c_str());
     }
+    if (options.json) std::printf("]\n");
     return status;
 }
 
@@ -302,38 +349,136 @@ bool Resample(const Options& options, const std::string& input, const std::strin
 
 }  // namespace
 
-int RunConvert(const Options& options) {
+namespace {
+
+std::string BaseName(const std::string& path) {
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool ReadAll(const std::string& path, std::vector<uint8_t>& bytes) {
+    auto file = platform::File::Open(path, platform::open_flags::kRead);
+    if (!file) return false;
+    auto size = file->Size();
+    if (!size || *size > (1ull << 31)) return false;
+    bytes.resize(static_cast<size_t>(*size));
+    return bytes.empty() || file->ReadExact(bytes.data(), bytes.size());
+}
+
+}  // namespace
+
+bool PublishBytes(const std::string& target, const void* data, size_t size, std::string* failure) {
+    uint32_t error = 0;
+    auto out = platform::AtomicOutput::Begin(target, &error);
+    if (!out) {
+        if (failure) *failure = "cannot create the file: " + platform::ErrorText(error);
+        return false;
+    }
+    if ((size && !out->Out().Write(data, size)) || !out->Commit()) {
+        if (failure) *failure = "cannot write the file: " + platform::ErrorText(platform::LastError());
+        return false;
+    }
+    return true;
+}
+
+bool PublishFile(const std::string& source, const std::string& target, std::string* failure) {
+    std::vector<uint8_t> bytes;
+    if (!ReadAll(source, bytes)) {
+        if (failure) *failure = "cannot read the finished file back from the temporary folder";
+        return false;
+    }
+    return PublishBytes(target, bytes.data(), bytes.size(), failure);
+}
+
+bool WriteFirmwareHeader(const std::string& headerPath, const std::string& arrayName,
+                         const std::vector<uint8_t>& bytes) {
+    std::string guard;
+    for (char c : arrayName) guard += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    guard += "_H";
+    std::string text = "/* Chip resource made by cadenzor. */\n#ifndef " + guard + "\n#define " + guard + "\n\n";
+    text += "#define " + guard.substr(0, guard.size() - 2) + "_LENGTH " + std::to_string(bytes.size()) + "u\n\n";
+    text += "static const unsigned char " + arrayName + "[" + std::to_string(bytes.size() ? bytes.size() : 1) +
+            "] = {";
+    char cell[8];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (i % 16 == 0) text += "\n   ";
+        std::snprintf(cell, sizeof cell, " 0x%02X%s", bytes[i], i + 1 < bytes.size() ? "," : "");
+        text += cell;
+    }
+    if (bytes.empty()) text += "0";
+    text += "\n};\n\n#endif /* " + guard + " */\n";
+    return PublishBytes(headerPath, text.data(), text.size(), nullptr);
+}
+
+uint32_t FormatIdForExtension(const std::string& extension) {
+    return GetFormatIdFromExtension(("." + extension).c_str());
+}
+
+std::string ExtensionOf(const std::string& path) { return Extension(path); }
+
+std::string FormatListText() {
+    std::string text = "wav";
+    std::vector<std::string> seen{".wav"};
+    for (const auto& record : FormatRecords()) {
+        const char* ext = GetExtensionOfFormat(record.id);
+        if (!ext || !*ext) continue;
+        if (record.id != kFormatWav && !CreateFormatWriter(record.id)) continue;
+        std::string e = ext;
+        bool dup = false;
+        for (const auto& s : seen) dup = dup || CompareNoCase(s, e) == 0;
+        if (dup) continue;
+        seen.push_back(e);
+        text += ", " + (e[0] == '.' ? e.substr(1) : e);
+    }
+    return text + "; xmf from WAV, APM or MIDI";
+}
+
+int ConvertOne(const Options& options) {
     const std::string& input = options.inputs.front();
     const std::string& output = options.output;
     if (CompareNoCase(Extension(output), ".xmf") == 0) return RunConvertToXmf(options);
     uint32_t outId = GetFormatIdFromExtension(Extension(output).c_str());
     if (outId == kFormatNone) {
-        Fail(output, "unknown output format '" + Extension(output) + "' (use .wav, .apm, .mdm, ...)");
+        Fail(output, "unknown output format '" + Extension(output) + "' (use " + FormatListText() + ")");
         return kExitUsage;
     }
     if (outId != kFormatWav && !CreateFormatWriter(outId)) {
         Fail(output, std::string("writing ") + Extension(output) + " files is not available in this build yet");
         return kExitFailed;
     }
-    if (!CheckOutput(options, output)) return kExitFailed;
+    if (platform::DirectoryExists(input)) {
+        Fail(input, "is a folder, not a sound file");
+        return kExitFailed;
+    }
+    // Everything that would refuse the job is checked before anything is
+    // written: existing outputs, outputs that are the input or each other,
+    // options the output format has no use for.
     const bool lastIsWav = outId == kFormatWav;
-    // Decoding an MP3 straight into the output streams the input: never in place.
-    const bool streamed = IsMp3(input) && lastIsWav && !options.haveRate;
-    if (!CheckDistinct(options, input, streamed ? api::InPlace::kRefused : api::InPlace::kAllowed)) return kExitFailed;
+    const bool wantBinary = !options.binary.empty();
+    const std::string header = wantBinary ? api::HeaderPath(options.binary.c_str()) : std::string();
+    if (wantBinary && lastIsWav) {
+        Fail(options.binary, "a WAV file has no chip resource binary: --bin needs a chip format as output");
+        return kExitUsage;
+    }
+    if (!CheckOutput(options, output)) return kExitFailed;
+    if (wantBinary && (!CheckOutput(options, options.binary) || !CheckOutput(options, header))) return kExitFailed;
+    if (!CheckDistinct(options, input, api::InPlace::kAllowed)) return kExitFailed;
 
-    // The chain: MP3 decoding, then resampling, then the output format. The
-    // writers leave the output's name as it was when they fail; the
-    // intermediate files live in a private folder removed on every path.
+    // The chain: MP3 decoding, then resampling, then the output format, then
+    // the binary and its header, all in a private folder removed on every
+    // path; the results are put in place at the end.
     auto temp = platform::TempFolder::Create();
     if (!temp) {
         Fail(platform::TempDirectory(),
              "cannot make a temporary folder: " + platform::ErrorText(platform::LastError()));
         return kExitFailed;
     }
+    const std::string made = temp->File("out" + Extension(output));
     std::string current = input;
+    const bool mp3 = IsMp3(input);
     // A chip file converted to WAV gives the sound the chip plays unless
     // --source asks for the samples it was coded from.
-    if (!options.source && lastIsWav && !IsMp3(input)) {
+    if (!options.source && lastIsWav && !mp3) {
         C_WavFileFormat factory;
         RefPtr<C_WavFile> file = factory.Open(input.c_str());
         if (file && file->LoadPlayedSound()) {
@@ -346,17 +491,17 @@ int RunConvert(const Options& options) {
             current = target;
         }
     }
-    if (IsMp3(input)) {
-        std::string target = streamed ? output : temp->File("decoded.wav");
+    if (mp3) {
+        std::string target = temp->File("decoded.wav");
         if (!DecodeMp3(options, input, target)) return kExitFailed;
         current = target;
     }
     if (options.haveRate) {
-        std::string target = lastIsWav ? output : temp->File("resampled.wav");
+        std::string target = temp->File("resampled.wav");
         if (!Resample(options, current, target)) return kExitFailed;
         current = target;
     }
-    if (current != output) {
+    {
         C_WavFileFormat factory;
         RefPtr<C_WavFile> file = factory.Open(current.c_str());
         if (!file) {
@@ -365,22 +510,66 @@ int RunConvert(const Options& options) {
         }
         if (options.mode >= 0 && file->GetWriteParam())
             file->GetWriteParam()->SetCodecParam(static_cast<uint32_t>(options.mode));
-        file->ReleaseSource();  // loaded whole: the output may replace the input
+        file->ReleaseSource();
         platform::SetLastError(0);
-        if (!file->SaveAs(outId, output.c_str())) {
+        if (!file->SaveAs(outId, made.c_str())) {
             uint32_t error = platform::LastError();
             Fail(output, error ? "cannot write the file: " + platform::ErrorText(error)
                                : "the sound cannot be written in this format");
             return kExitFailed;
         }
     }
+    std::string madeBinary;
+    if (wantBinary) {
+        // The binary gets its final file name inside the folder: the array
+        // name of its header comes from it.
+        auto binFolder = platform::CreateTempDirectory(temp->Path(), "bin");
+        if (!binFolder) {
+            Fail(platform::TempDirectory(), "cannot make a temporary folder");
+            return kExitFailed;
+        }
+        madeBinary = *binFolder + platform::PathSeparator() + BaseName(options.binary);
+        C_ResourceConverter converter;
+        if (!converter.ConvertToBinary(made.c_str(), madeBinary.c_str())) {
+            Fail(options.binary, "the resource converter could not make a binary of this " +
+                                     Extension(output).substr(1) + " file; nothing was written");
+            return kExitFailed;
+        }
+        if (options.firmwareHeader) {
+            std::vector<uint8_t> bytes;
+            if (!ReadAll(madeBinary, bytes) ||
+                !WriteFirmwareHeader(madeBinary + ".h", resource_converter::ArrayName(madeBinary), bytes)) {
+                Fail(header, "cannot write the firmware header");
+                return kExitFailed;
+            }
+        }
+    }
+    std::string failure;
+    if (!PublishFile(made, output, &failure)) {
+        Fail(output, failure);
+        return kExitFailed;
+    }
     if (options.verbose) std::fprintf(stderr, "cadenzor: wrote %s\n", output.c_str());
-    if (!options.binary.empty()) {
-        if (!CheckOutput(options, options.binary)) return kExitFailed;
-        if (!WriteBinary(options, output)) return kExitFailed;
+    if (wantBinary) {
+        if (!PublishFile(madeBinary, options.binary, &failure)) {
+            Fail(options.binary, failure);
+            return kExitFailed;
+        }
+        if (!PublishFile(madeBinary + ".h", header, &failure)) {
+            Fail(header, failure);
+            return kExitFailed;
+        }
+        if (options.verbose) {
+            std::vector<uint8_t> bytes;
+            ReadAll(madeBinary, bytes);
+            std::fprintf(stderr, "cadenzor: wrote %s (%zu bytes the chip stores) and %s\n", options.binary.c_str(),
+                         bytes.size(), header.c_str());
+        }
     }
     return kExitOk;
 }
+
+int RunConvert(const Options& options) { return ConvertOne(options); }
 
 int RunCut(const Options& options) {
     const std::string& output = options.output;

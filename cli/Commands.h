@@ -1,12 +1,14 @@
 // The commands of the cadenzor tool.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace cz::cli {
 
-enum ExitCode { kExitOk = 0, kExitUsage = 1, kExitFailed = 2 };
+enum ExitCode { kExitOk = 0, kExitUsage = 1, kExitFailed = 2, kExitOverBudget = 3 };
 
 struct Options {
     bool overwrite = false;
@@ -23,6 +25,17 @@ struct Options {
     // convert: a chip file's stored source samples instead of the sound the
     // chip plays.
     bool source = false;
+    // The byte-array header in the firmware style (static const, include
+    // guard, length constant) instead of the plain one.
+    bool firmwareHeader = false;
+    // batch: a resource binary and header beside every output.
+    bool binaries = false;
+    // batch, report, pack: output formats by extension, without the dot.
+    std::vector<std::string> formats;
+    unsigned jobs = 0;  // 0: the number of cores
+    unsigned long long budget = 0;  // bytes; 0: none
+    std::string html;
+    std::string player;
     std::vector<std::string> inputs;
 };
 
@@ -38,7 +51,61 @@ bool IsMidiFile(const std::string& path);
 int RunMidiInfo(const std::string& path, bool json);
 int RunConvertToXmf(const Options& options);
 
-// "cadenzor: <file>: <reason>" on standard error.
+// batch, report, pack, play (BatchCommand.cpp, ReportCommand.cpp,
+// PackCommand.cpp, PlayCommand.cpp).
+int RunBatch(const Options& options);
+int RunReport(const Options& options);
+int RunPack(const Options& options);
+int RunPlay(const Options& options);
+
+// "cadenzor: <file>: <reason>" on standard error, or into the capture of the
+// calling thread while a FailureCapture is alive there.
 void Fail(const std::string& file, const std::string& reason);
+
+// Collects what Fail says on this thread instead of printing it.
+class FailureCapture {
+public:
+    FailureCapture();
+    ~FailureCapture();
+    FailureCapture(const FailureCapture&) = delete;
+    FailureCapture& operator=(const FailureCapture&) = delete;
+    const std::string& Text() const { return text_; }
+
+private:
+    friend void Fail(const std::string& file, const std::string& reason);
+    std::string text_;
+    FailureCapture* outer_;
+};
+
+// A JSON string literal of text.
+std::string JsonText(const std::string& text);
+
+// The bytes the chip stores for a chip-format file: the size of the resource
+// binary the converter makes of it, or -1 when it makes none.
+long long ResourceBytes(const std::string& chipFile);
+
+// The extensions the tool writes, for help texts: "wav, apm, mdm, ...".
+std::string FormatListText();
+// The chip-format id for an extension without its dot, or 0 (kFormatNone).
+uint32_t FormatIdForExtension(const std::string& extension);
+
+// The extension of a path with its dot (".wav"), or "".
+std::string ExtensionOf(const std::string& path);
+
+// Converts one input to one output as "convert" does (options.inputs[0] to
+// options.output), with the binary and its header when options.binary is
+// set. Every output is made in a private folder and put in place only when
+// all of them were made. Failures are reported through Fail.
+int ConvertOne(const Options& options);
+
+// Writes the bytes of a binary as a firmware header at headerPath: an include
+// guard, a length constant and a static const array named after arrayName.
+bool WriteFirmwareHeader(const std::string& headerPath, const std::string& arrayName,
+                         const std::vector<uint8_t>& bytes);
+
+// A file put in place from bytes, or from another file, through a temporary
+// file beside it (nothing half-written on failure).
+bool PublishBytes(const std::string& target, const void* data, size_t size, std::string* failure);
+bool PublishFile(const std::string& source, const std::string& target, std::string* failure);
 
 }  // namespace cz::cli

@@ -1,9 +1,16 @@
 // cadenzor: command-line front end of the library.
+//
+// Every command is a row of the command table below: its synopsis, what it
+// does, and the options it takes. An option a command does not take is a
+// usage error before anything is read or written. Options follow the habits
+// of sox and ffmpeg: "--opt=value" or "--opt value", combined short flags
+// ("-yq"), and the global flags (-y -q -v) before or after the command.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Commands.h"
 
@@ -15,37 +22,180 @@ namespace {
 
 using cz::cli::Options;
 
-const char kUsage[] =
-    "usage: cadenzor <command> [options] files...\n"
-    "\n"
-    "commands:\n"
-    "  check FILE...             say whether each file can be opened, with its format\n"
-    "  info FILE... [--json]     format, samples, markers and metadata of each file\n"
-    "  convert IN OUT            convert IN to OUT; the chain follows the extensions\n"
-    "                            (.wav, .apm, .mdm, ...; .xmf from a WAV or APM file).\n"
-    "                            Options:\n"
-    "        --rate HZ           resample to HZ first\n"
-    "        --bin FILE          also write the chip resource binary FILE and FILE.h\n"
-    "        --mode N            coding mode of the APM coder\n"
-    "        --source            from a chip file, its stored source samples\n"
-    "                            (by default: the sound the chip plays)\n"
-    "  resample IN OUT --rate HZ resample a sound to a WAV file\n"
-    "  cut IN OUT --max-bytes N  cut an RBF resource to at most N bytes, keeping\n"
-    "                            whole blocks and its end mark\n"
-    "\n"
-    "options:\n"
-    "  -o FILE        output file (instead of the second file name)\n"
-    "  -y             overwrite existing output files\n"
-    "  -q             no progress bar\n"
-    "  -v             say more\n"
-    "  -h, --help     this text\n"
-    "  --version      the version\n"
-    "\n"
-    "exit codes: 0 success, 1 usage error, 2 a file could not be processed\n";
+struct OptionSpec {
+    const char* name;
+    const char* value;  // name of the value, or nullptr for a flag
+    const char* help;
+};
 
-int Usage(const char* message) {
+// Every option of the tool; commands name the ones they take.
+const OptionSpec kOptions[] = {
+    {"-o", "FILE", "output file (instead of the last file name)"},
+    {"-y", nullptr, "overwrite existing output files"},
+    {"-q", nullptr, "no progress bar"},
+    {"-v", nullptr, "say more"},
+    {"--json", nullptr, "print one JSON document instead of text"},
+    {"--rate", "HZ", "resample to HZ first (the chips play 4000 to 48000 Hz)"},
+    {"--bin", "FILE", "also write the chip resource binary FILE and its byte-array header FILE.h"},
+    {"--header-style", "STYLE", "byte-array header: 'plain' (the default) or 'firmware' (static const, include "
+                                "guard, length constant)"},
+    {"--mode", "N", "coding mode of the APM coders (0 to 255)"},
+    {"--source", nullptr, "from a chip file, its stored source samples (by default: the sound the chip plays)"},
+    {"--max-bytes", "N", "the largest resource to keep, in bytes"},
+    {"--to", "FORMATS", "output format(s) by extension: apm, mdm, esb, ... (report takes a comma-separated list)"},
+    {"-j", "N", "number of files converted at once (default: the number of cores)"},
+    {"--budget", "SIZE", "memory the resources must fit in: bytes, or with K or M (1024-based)"},
+    {"--html", "FILE", "also write a page with pictures of each rendition"},
+    {"--player", "PROGRAM", "play with PROGRAM instead of aplay or paplay ('none': only write the WAV)"},
+};
+
+struct CommandSpec {
+    const char* name;
+    const char* synopsis;
+    const char* summary;
+    const char* details;
+    std::vector<const char*> options;
+};
+
+const std::vector<CommandSpec>& Commands() {
+    static const std::vector<CommandSpec> commands = {
+        {"check", "check FILE...", "say whether each file can be opened, with its format",
+         "Exit code 2 when any file cannot be opened.", {"-v"}},
+        {"info", "info FILE... [--json]", "format, samples, markers, metadata and chip size of each file",
+         "Reads every kind of input by its content: WAV, the chip formats, MP3, MIDI, resource binaries.\n"
+         "With --json, one JSON array with an object per file (an object with \"error\" for a file that fails).",
+         {"--json", "-v"}},
+        {"convert", "convert IN OUT [options]", "convert IN to OUT; the chain follows the extensions",
+         "IN may be a WAV, MP3, chip or RBF file, or a MIDI or XMF file where OUT is .xmf.\n"
+         "OUT's extension names the format (.wav, .apm, .mdm, ... or .xmf). Every output is made in a\n"
+         "private folder first and put in place only when all of them were made: a refusal or a failure\n"
+         "writes nothing.",
+         {"-o", "-y", "-q", "-v", "--rate", "--bin", "--header-style", "--mode", "--source"}},
+        {"resample", "resample IN OUT --rate HZ", "resample a sound to a WAV file", "",
+         {"-o", "-y", "-q", "-v", "--rate"}},
+        {"cut", "cut IN OUT --max-bytes N", "cut an RBF resource to at most N bytes",
+         "Keeps whole blocks and the end mark.", {"-o", "-y", "-v", "--max-bytes"}},
+        {"batch", "batch IN_DIR OUT_DIR --to FORMAT [options]", "convert a folder tree of sounds",
+         "Mirrors IN_DIR's tree under OUT_DIR, converting every sound (WAV, MP3, chip files) to FORMAT in\n"
+         "parallel. Outputs newer than their inputs are kept unless -y. Ends with a summary; exit code 2\n"
+         "when any file failed (each named with its reason), 3 when the resources exceed --budget.",
+         {"-y", "-q", "-v", "--to", "--rate", "--bin", "--header-style", "--mode", "-j", "--budget", "--json"}},
+        {"report", "report IN --to FORMATS [options]", "size and quality of IN in each chip format",
+         "Per format: file and resource size, bit rate, SNR and segmental SNR of the sound the chip plays\n"
+         "against the source (resampled alike; each stretch of 4096 samples is compared at its best lag\n"
+         "within 64 samples, since the coders pad voice to whole frames). --html writes one\n"
+         "self-contained page with pictures.",
+         {"-q", "-y", "--to", "--rate", "--json", "--html", "--mode"}},
+        {"pack", "pack FILE... --to FORMAT -o IMAGE [options]", "many prompts in one resource image",
+         "Converts each file to FORMAT and its resource, and writes IMAGE (a table of offsets and lengths,\n"
+         "then the resources) and IMAGE.h (an enumeration of the prompts with their offsets and sizes, and\n"
+         "the image as a byte array). The layout is documented in docs/resource-pack.md.",
+         {"-o", "-y", "-q", "-v", "--to", "--rate", "--mode", "--budget"}},
+        {"play", "play FILE [--player PROGRAM]", "listen to a file as the chip plays it",
+         "Renders any file the library reads to a WAV file and plays it with aplay or paplay when one is\n"
+         "installed; otherwise says where the WAV was written.",
+         {"-v", "--source", "--player"}},
+    };
+    return commands;
+}
+
+const OptionSpec* FindOption(const std::string& name) {
+    for (const auto& o : kOptions)
+        if (name == o.name) return &o;
+    if (name == "-r") return FindOption("--rate");
+    return nullptr;
+}
+
+const CommandSpec* FindCommand(const std::string& name) {
+    for (const auto& c : Commands())
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+bool Takes(const CommandSpec& command, const std::string& option) {
+    for (const char* o : command.options)
+        if (option == o) return true;
+    return false;
+}
+
+// batch's --bin is a flag: every output gets its binary beside it.
+bool BinIsFlag(const std::string& command) { return command == "batch"; }
+
+void PrintOptions(const std::vector<const char*>& names, const std::string& command = std::string()) {
+    for (const char* n : names) {
+        const OptionSpec* o = FindOption(n);
+        if (!o) continue;
+        if (BinIsFlag(command) && std::string(n) == "--bin") {
+            std::printf("%-22s %s\n", "  --bin", "also write each output's chip resource binary (.bin) and header");
+            continue;
+        }
+        std::string left = std::string("  ") + o->name + (o->value ? std::string(" ") + o->value : "");
+        std::printf("%-22s %s\n", left.c_str(), o->help);
+    }
+}
+
+void PrintFormats() {
+    std::printf("\nformats (by extension): %s\n", cz::cli::FormatListText().c_str());
+}
+
+const char kExitCodes[] =
+    "exit codes: 0 success, 1 usage error, 2 a file could not be processed, 3 the resources do not fit\n"
+    "the --budget\n";
+
+void PrintUsage() {
+    std::printf("usage: cadenzor [-y] [-q] [-v] COMMAND [options] FILE...\n\ncommands:\n");
+    for (const auto& c : Commands()) std::printf("  %-10s %s\n", c.name, c.summary);
+    std::printf("\nglobal options:\n");
+    PrintOptions({"-y", "-q", "-v"});
+    std::printf("  %-20s %s\n  %-20s %s\n", "-h, --help", "this text; 'cadenzor COMMAND --help' for a command",
+                "--version", "the version");
+    PrintFormats();
+    std::printf("\n%s", kExitCodes);
+}
+
+void PrintCommandHelp(const CommandSpec& c) {
+    std::printf("usage: cadenzor %s\n\n%s.\n", c.synopsis, c.summary);
+    if (c.details[0]) std::printf("\n%s\n", c.details);
+    std::printf("\noptions:\n");
+    PrintOptions(c.options, c.name);
+    PrintFormats();
+    std::printf("\n%s", kExitCodes);
+}
+
+// The command list and each command's options, for the shell completion.
+void PrintCompletion() {
+    std::printf(
+        "# bash completion for cadenzor (made by 'cadenzor --completion bash')\n"
+        "_cadenzor() {\n"
+        "    local cur=${COMP_WORDS[COMP_CWORD]} cmd= i\n"
+        "    for ((i = 1; i < COMP_CWORD; i++)); do\n"
+        "        case ${COMP_WORDS[i]} in -*) ;; *) cmd=${COMP_WORDS[i]}; break ;; esac\n"
+        "    done\n"
+        "    local opts\n"
+        "    case $cmd in\n");
+    std::string names;
+    for (const auto& c : Commands()) {
+        names += std::string(c.name) + " ";
+        std::string opts = "--help";
+        for (const char* o : c.options) opts += std::string(" ") + o;
+        std::printf("        %s) opts=\"%s\" ;;\n", c.name, opts.c_str());
+    }
+    std::printf(
+        "        '') COMPREPLY=($(compgen -W \"%s-y -q -v --help --version\" -- \"$cur\")); return ;;\n"
+        "    esac\n"
+        "    if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W \"$opts\" -- \"$cur\")); return; fi\n"
+        "    COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+        "}\n"
+        "complete -o filenames -F _cadenzor cadenzor\n",
+        names.c_str());
+}
+
+int Usage(const char* message, const char* command = nullptr) {
     if (message) std::fprintf(stderr, "cadenzor: %s\n", message);
-    std::fputs("Try 'cadenzor --help'.\n", stderr);
+    if (command)
+        std::fprintf(stderr, "Try 'cadenzor %s --help'.\n", command);
+    else
+        std::fputs("Try 'cadenzor --help'.\n", stderr);
     return cz::cli::kExitUsage;
 }
 
@@ -59,103 +209,236 @@ bool ParseNumber(const char* text, unsigned long* out) {
     return true;
 }
 
+// "512K", "2M", "65536": bytes, K and M counted in 1024s.
+bool ParseSize(const std::string& text, unsigned long long* out) {
+    if (text.empty() || text[0] == '-') return false;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(text.c_str(), &end, 10);
+    if (errno != 0 || end == text.c_str()) return false;
+    std::string unit = end;
+    unsigned long long scale = 1;
+    if (unit == "K" || unit == "k" || unit == "KiB" || unit == "KB")
+        scale = 1024;
+    else if (unit == "M" || unit == "m" || unit == "MiB" || unit == "MB")
+        scale = 1024 * 1024;
+    else if (!unit.empty() && unit != "B")
+        return false;
+    if (v > (1ull << 40) / scale) return false;
+    *out = v * scale;
+    return true;
+}
+
+// Splits "--opt=value" and combined short flags ("-yq") into single words.
+std::vector<std::string> Normalize(int argc, char** argv) {
+    std::vector<std::string> out;
+    bool rest = false;  // after "--" every word is a file name
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (rest) {
+            out.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            rest = true;
+            out.push_back(a);
+            continue;
+        }
+        size_t eq = a.find('=');
+        if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
+            out.push_back(a.substr(0, eq));
+            out.push_back(a.substr(eq + 1));
+            continue;
+        }
+        bool combined = a.size() > 2 && a[0] == '-' && a[1] != '-';
+        for (size_t k = 1; combined && k < a.size(); ++k)
+            if (a[k] != 'y' && a[k] != 'q' && a[k] != 'v') combined = false;
+        if (combined) {
+            for (size_t k = 1; k < a.size(); ++k) out.push_back(std::string("-") + a[k]);
+            continue;
+        }
+        out.push_back(a);
+    }
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return Usage("no command given");
-    std::string command = argv[1];
+    std::vector<std::string> args = Normalize(argc, argv);
+    // Global flags may stand before the command.
+    size_t at = 0;
+    std::vector<std::string> before;
+    while (at < args.size() && (args[at] == "-y" || args[at] == "-q" || args[at] == "-v")) before.push_back(args[at++]);
+    if (at >= args.size()) return Usage("no command given");
+    const std::string command = args[at++];
     if (command == "-h" || command == "--help" || command == "help") {
-        std::fputs(kUsage, stdout);
+        if (command == "help" && at < args.size()) {
+            const CommandSpec* c = FindCommand(args[at]);
+            if (!c) return Usage(("unknown command '" + args[at] + "'").c_str());
+            PrintCommandHelp(*c);
+            return 0;
+        }
+        PrintUsage();
         return 0;
     }
     if (command == "--version" || command == "version") {
         std::printf("cadenzor %s\n", CADENZOR_VERSION);
         return 0;
     }
+    if (command == "--completion") {
+        if (at >= args.size() || args[at] != "bash") return Usage("--completion takes 'bash'");
+        PrintCompletion();
+        return 0;
+    }
+    const CommandSpec* spec = FindCommand(command);
+    if (!spec) {
+        if (!command.empty() && command[0] == '-') return Usage(("unknown option '" + command + "'").c_str());
+        return Usage(("unknown command '" + command + "'").c_str());
+    }
+    std::vector<std::string> words(before);
+    words.insert(words.end(), args.begin() + static_cast<long>(at), args.end());
+
     Options options;
-    for (int i = 2; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "cadenzor: %s needs a value\n", name);
-                return nullptr;
-            }
-            return argv[++i];
-        };
+    bool filesOnly = false;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& a = words[i];
+        if (filesOnly || a == "-" || a.empty() || a[0] != '-') {
+            options.inputs.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            filesOnly = true;
+            continue;
+        }
         if (a == "-h" || a == "--help") {
-            std::fputs(kUsage, stdout);
+            PrintCommandHelp(*spec);
             return 0;
-        } else if (a == "-y") {
+        }
+        const OptionSpec* o = FindOption(a);
+        if (!o) return Usage(("unknown option '" + a + "'").c_str(), spec->name);
+        const std::string name = o->name;
+        // The global flags are taken by every command, and mean nothing where
+        // a command has no use for them.
+        const bool global = name == "-y" || name == "-q" || name == "-v";
+        if (!global && !Takes(*spec, name))
+            return Usage(("'" + name + "' does not apply to '" + command + "'").c_str(), spec->name);
+        if (name == "--bin" && BinIsFlag(command)) {
+            options.binaries = true;
+            continue;
+        }
+        std::string v;
+        if (o->value) {
+            if (i + 1 >= words.size()) return Usage((name + " needs a value (" + o->value + ")").c_str(), spec->name);
+            v = words[++i];
+        }
+        if (name == "-y") {
             options.overwrite = true;
-        } else if (a == "-q") {
+        } else if (name == "-q") {
             options.quiet = true;
-        } else if (a == "-v") {
+        } else if (name == "-v") {
             options.verbose = true;
-        } else if (a == "--source") {
+        } else if (name == "--source") {
             options.source = true;
-        } else if (a == "--json") {
+        } else if (name == "--json") {
             options.json = true;
-        } else if (a == "-o") {
-            const char* v = value("-o");
-            if (!v) return Usage(nullptr);
+        } else if (name == "-o") {
             options.output = v;
-        } else if (a == "--rate" || a == "-r") {
-            const char* v = value("--rate");
+        } else if (name == "--rate") {
             unsigned long rate = 0;
-            if (!v) return Usage(nullptr);
-            if (!ParseNumber(v, &rate) || rate == 0 || rate > 384000)
-                return Usage("--rate takes a sample rate in Hz from 1 to 384000");
+            if (!ParseNumber(v.c_str(), &rate) || rate == 0 || rate > 384000)
+                return Usage("--rate takes a sample rate in Hz from 1 to 384000", spec->name);
             options.rate = rate;
             options.haveRate = true;
-        } else if (a == "--bin") {
-            const char* v = value("--bin");
-            if (!v) return Usage(nullptr);
+        } else if (name == "--bin") {
             options.binary = v;
-        } else if (a == "--mode") {
-            const char* v = value("--mode");
+        } else if (name == "--header-style") {
+            if (v != "plain" && v != "firmware")
+                return Usage("--header-style takes 'plain' or 'firmware'", spec->name);
+            options.firmwareHeader = v == "firmware";
+        } else if (name == "--mode") {
             unsigned long mode = 0;
-            if (!v) return Usage(nullptr);
-            if (!ParseNumber(v, &mode) || mode > 255) return Usage("--mode takes a number from 0 to 255");
+            if (!ParseNumber(v.c_str(), &mode) || mode > 255) return Usage("--mode takes a number from 0 to 255");
             options.mode = static_cast<long>(mode);
-        } else if (a == "--max-bytes") {
-            const char* v = value("--max-bytes");
+        } else if (name == "--max-bytes") {
             unsigned long bytes = 0;
-            if (!v) return Usage(nullptr);
-            if (!ParseNumber(v, &bytes) || bytes > 0xFFFFFFFFul) return Usage("--max-bytes takes a byte count");
+            if (!ParseNumber(v.c_str(), &bytes) || bytes > 0xFFFFFFFFul)
+                return Usage("--max-bytes takes a byte count", spec->name);
             options.maxBytes = bytes;
             options.haveMaxBytes = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            std::string m = "unknown option '" + a + "'";
-            return Usage(m.c_str());
-        } else {
-            options.inputs.push_back(a);
+        } else if (name == "--to") {
+            size_t start = 0;
+            while (start <= v.size()) {
+                size_t comma = v.find(',', start);
+                if (comma == std::string::npos) comma = v.size();
+                std::string f = v.substr(start, comma - start);
+                if (!f.empty() && f[0] == '.') f.erase(0, 1);
+                if (!f.empty()) options.formats.push_back(f);
+                start = comma + 1;
+            }
+            if (options.formats.empty()) return Usage("--to takes a format such as apm", spec->name);
+        } else if (name == "-j") {
+            unsigned long jobs = 0;
+            if (!ParseNumber(v.c_str(), &jobs) || jobs == 0 || jobs > 256)
+                return Usage("-j takes a number of workers from 1 to 256", spec->name);
+            options.jobs = static_cast<unsigned>(jobs);
+        } else if (name == "--budget") {
+            unsigned long long bytes = 0;
+            if (!ParseSize(v, &bytes) || bytes == 0)
+                return Usage("--budget takes a size such as 65536, 512K or 2M", spec->name);
+            options.budget = bytes;
+        } else if (name == "--html") {
+            options.html = v;
+        } else if (name == "--player") {
+            options.player = v;
         }
     }
+    if (options.haveRate && (options.rate < 4000 || options.rate > 48000))
+        std::fprintf(stderr, "cadenzor: warning: %lu Hz is outside the rates the chips play (4000 to 48000 Hz)\n",
+                     options.rate);
+
     if (command == "check") {
-        if (options.inputs.empty()) return Usage("check needs at least one file");
+        if (options.inputs.empty()) return Usage("check needs at least one file", spec->name);
         return cz::cli::RunCheck(options);
     }
     if (command == "info") {
-        if (options.inputs.empty()) return Usage("info needs at least one file");
+        if (options.inputs.empty()) return Usage("info needs at least one file", spec->name);
         return cz::cli::RunInfo(options);
     }
-    if (command == "convert" || command == "resample" || command == "cut") {
-        if (options.output.empty() && options.inputs.size() == 2) {
-            options.output = options.inputs.back();
-            options.inputs.pop_back();
-        }
-        if (options.inputs.size() != 1 || options.output.empty())
-            return Usage((command + " needs one input and one output file").c_str());
-        if (command == "cut") {
-            if (!options.haveMaxBytes) return Usage("cut needs --max-bytes N");
-            return cz::cli::RunCut(options);
-        }
-        if (command == "resample") {
-            if (!options.haveRate) return Usage("resample needs --rate HZ");
-            return cz::cli::RunResample(options);
-        }
-        return cz::cli::RunConvert(options);
+    if (command == "batch") {
+        if (options.inputs.size() != 2) return Usage("batch needs an input and an output folder", spec->name);
+        if (options.formats.size() != 1) return Usage("batch needs one output format: --to apm", spec->name);
+        return cz::cli::RunBatch(options);
     }
-    std::string m = "unknown command '" + command + "'";
-    return Usage(m.c_str());
+    if (command == "report") {
+        if (options.inputs.size() != 1) return Usage("report needs one input file", spec->name);
+        if (options.formats.empty()) return Usage("report needs --to FORMATS, such as --to apm,mdm", spec->name);
+        return cz::cli::RunReport(options);
+    }
+    if (command == "pack") {
+        if (options.inputs.empty()) return Usage("pack needs at least one file", spec->name);
+        if (options.output.empty()) return Usage("pack needs -o IMAGE", spec->name);
+        if (options.formats.size() != 1) return Usage("pack needs one format: --to apm", spec->name);
+        return cz::cli::RunPack(options);
+    }
+    if (command == "play") {
+        if (options.inputs.size() != 1) return Usage("play needs one file", spec->name);
+        return cz::cli::RunPlay(options);
+    }
+    // convert, resample, cut: one input and one output.
+    if (options.output.empty() && options.inputs.size() == 2) {
+        options.output = options.inputs.back();
+        options.inputs.pop_back();
+    }
+    if (options.inputs.size() != 1 || options.output.empty())
+        return Usage((command + " needs one input and one output file").c_str(), spec->name);
+    if (command == "cut") {
+        if (!options.haveMaxBytes) return Usage("cut needs --max-bytes N", spec->name);
+        return cz::cli::RunCut(options);
+    }
+    if (command == "resample") {
+        if (!options.haveRate) return Usage("resample needs --rate HZ", spec->name);
+        return cz::cli::RunResample(options);
+    }
+    return cz::cli::RunConvert(options);
 }

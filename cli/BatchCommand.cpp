@@ -1,0 +1,264 @@
+// "cadenzor batch": a folder tree of sounds converted to one chip format in
+// parallel, with a summary and a memory budget.
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "BatchSupport.h"
+#include "Commands.h"
+#include "ProgressBar.h"
+#include "formats/registry/C_WavFileFormat.h"
+#include "formats/registry/FormatId.h"
+#include "formats/registry/FormatRegistry.h"
+#include "formats/registry/FormatTable.h"
+#include "platform/Platform.h"
+#include "platform/SafeFiles.h"
+#include "wave/C_WavFile.h"
+
+namespace fs = std::filesystem;
+
+namespace cz::cli {
+
+namespace {
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Inputs the batch takes: WAV and MP3 files, and files of the chip formats
+// the library reads, by their extension.
+bool IsSoundName(const fs::path& path) {
+    const std::string ext = Lower(path.extension().string());
+    if (ext == ".wav" || ext == ".mp3") return true;
+    if (ext.size() < 2) return false;
+    const uint32_t id = GetFormatIdFromExtension(ext.c_str());
+    return id != kFormatNone && id != kFormatMidi && id != kFormatXmf && id != kFormatImf;
+}
+
+struct Job {
+    std::string input;
+    std::string output;
+    std::string binary;  // empty unless --bin
+    enum class State { kPending, kConverted, kSkipped, kFailed } state = State::kPending;
+    std::string reason;
+    SoundFigures figures;
+};
+
+bool Newer(const std::string& output, const std::string& input) {
+    std::error_code e1, e2;
+    auto out = fs::last_write_time(output, e1);
+    auto in = fs::last_write_time(input, e2);
+    return !e1 && !e2 && out >= in;
+}
+
+std::string Percent(double part, double whole) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f%%", whole > 0 ? part * 100.0 / whole : 0.0);
+    return text;
+}
+
+}  // namespace
+
+int RunBatch(const Options& options) {
+    const std::string inDir = options.inputs[0];
+    const std::string outDir = options.inputs[1];
+    const std::string format = Lower(options.formats.front());
+    const uint32_t formatId = FormatIdForExtension(format);
+    if (formatId == kFormatNone || (formatId != kFormatWav && !CreateFormatWriter(formatId))) {
+        Fail(format, "not a format the tool writes (use " + FormatListText() + ")");
+        return kExitUsage;
+    }
+    if (options.binaries && formatId == kFormatWav) {
+        Fail(format, "WAV files have no chip resource binary: --bin needs a chip format");
+        return kExitUsage;
+    }
+    std::error_code error;
+    if (!fs::is_directory(inDir, error)) {
+        Fail(inDir, "is not a folder");
+        return kExitFailed;
+    }
+    if (fs::exists(outDir, error) && !fs::is_directory(outDir, error)) {
+        Fail(outDir, "exists and is not a folder");
+        return kExitFailed;
+    }
+    fs::path inRoot = fs::weakly_canonical(inDir, error);
+    fs::path outRoot = fs::weakly_canonical(outDir, error);
+
+    // The inputs in a stable order, each with its mirrored output.
+    std::vector<Job> jobs;
+    std::vector<std::string> seenOutputs;
+    for (auto it = fs::recursive_directory_iterator(inRoot, fs::directory_options::skip_permission_denied, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        if (it->is_directory() && fs::weakly_canonical(it->path()) == outRoot) {
+            it.disable_recursion_pending();  // the output folder inside the input folder
+            continue;
+        }
+        if (!it->is_regular_file() || !IsSoundName(it->path())) continue;
+        Job job;
+        job.input = it->path().string();
+        fs::path rel = fs::relative(it->path(), inRoot);
+        fs::path out = outRoot / rel;
+        out.replace_extension("." + format);
+        job.output = out.string();
+        if (options.binaries) job.binary = fs::path(out).replace_extension(".bin").string();
+        jobs.push_back(job);
+    }
+    if (error) {
+        Fail(inDir, "cannot read the folder: " + error.message());
+        return kExitFailed;
+    }
+    std::sort(jobs.begin(), jobs.end(), [](const Job& a, const Job& b) { return a.input < b.input; });
+    for (size_t i = 1; i < jobs.size(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            if (jobs[j].output == jobs[i].output && jobs[i].state == Job::State::kPending) {
+                jobs[i].state = Job::State::kFailed;
+                jobs[i].reason = "gives the same output as " + jobs[j].input + " (" + jobs[i].output + ")";
+            }
+        }
+    }
+    if (jobs.empty()) {
+        Fail(inDir, "holds no sound files (WAV, MP3 or chip formats)");
+        return kExitFailed;
+    }
+
+    unsigned workers = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    workers = std::min<unsigned>(workers, static_cast<unsigned>(jobs.size()));
+    const auto started = std::chrono::steady_clock::now();
+    ProgressBar bar("batch     ", options.quiet);
+    bar.OnBegin();
+    std::atomic<size_t> next{0}, done{0};
+    std::mutex mutex;
+    auto work = [&]() {
+        for (;;) {
+            const size_t i = next.fetch_add(1);
+            if (i >= jobs.size()) return;
+            Job& job = jobs[i];
+            if (job.state == Job::State::kPending) {
+                const bool fresh = !options.overwrite && Newer(job.output, job.input) &&
+                                   (job.binary.empty() || Newer(job.binary, job.input));
+                if (fresh) {
+                    job.state = Job::State::kSkipped;
+                } else {
+                    std::error_code e;
+                    fs::create_directories(fs::path(job.output).parent_path(), e);
+                    Options one = options;
+                    one.inputs = {job.input};
+                    one.output = job.output;
+                    one.binary = job.binary;
+                    one.overwrite = true;  // an older output is made again
+                    one.quiet = true;
+                    one.verbose = false;
+                    FailureCapture capture;
+                    const int status = ConvertOne(one);
+                    if (status == kExitOk) {
+                        job.state = Job::State::kConverted;
+                    } else {
+                        job.state = Job::State::kFailed;
+                        job.reason = capture.Text().empty() ? "the conversion failed" : capture.Text();
+                    }
+                }
+                if (job.state != Job::State::kFailed) {
+                    job.figures = MeasureOutput(job.output, job.binary, options.budget != 0);
+                }
+            }
+            const size_t finished = done.fetch_add(1) + 1;
+            std::lock_guard<std::mutex> lock(mutex);
+            bar.OnProgress(static_cast<int32_t>(finished * 100 / jobs.size()));
+            if (options.verbose) std::fprintf(stderr, "cadenzor: %s\n", job.output.c_str());
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work);
+    work();
+    for (auto& t : threads) t.join();
+    bar.OnEnd();
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    // The summary.
+    size_t converted = 0, skipped = 0, failed = 0;
+    double seconds = 0;
+    unsigned long long fileBytes = 0, chipBytes = 0;
+    bool chipKnown = true;
+    for (const Job& job : jobs) {
+        switch (job.state) {
+            case Job::State::kConverted: ++converted; break;
+            case Job::State::kSkipped: ++skipped; break;
+            default: ++failed; continue;
+        }
+        seconds += job.figures.seconds;
+        fileBytes += job.figures.fileBytes;
+        if (job.figures.chipBytes < 0)
+            chipKnown = false;
+        else
+            chipBytes += static_cast<unsigned long long>(job.figures.chipBytes);
+    }
+    const bool haveChip = chipKnown && (options.binaries || options.budget) && formatId != kFormatWav;
+    for (const Job& job : jobs)
+        if (job.state == Job::State::kFailed) Fail(job.input, job.reason);
+
+    BudgetVerdict verdict;
+    if (options.budget) {
+        std::vector<std::string> sample;
+        for (const Job& job : jobs)
+            if (job.state != Job::State::kFailed) sample.push_back(job.input);
+        verdict = JudgeBudget(options, format, haveChip ? chipBytes : 0, seconds, sample);
+    }
+
+    if (options.json) {
+        std::printf("{\"files\": %zu, \"converted\": %zu, \"skipped\": %zu, \"failed\": %zu, \"seconds_of_sound\": %.3f, "
+                    "\"file_bytes\": %llu",
+                    jobs.size(), converted, skipped, failed, seconds, fileBytes);
+        if (haveChip)
+            std::printf(", \"chip_bytes\": %llu, \"chip_kbps\": %.3f", chipBytes,
+                        seconds > 0 ? chipBytes * 8.0 / seconds / 1000 : 0.0);
+        std::printf(", \"elapsed_s\": %.3f, \"failures\": [", elapsed);
+        bool first = true;
+        for (const Job& job : jobs) {
+            if (job.state != Job::State::kFailed) continue;
+            std::printf("%s{\"file\": %s, \"error\": %s}", first ? "" : ", ", JsonText(job.input).c_str(),
+                        JsonText(job.reason).c_str());
+            first = false;
+        }
+        std::printf("]");
+        if (options.budget) PrintBudgetJson(verdict);
+        std::printf("}\n");
+    } else {
+        std::printf("%-10s %7s %12s %12s %12s %8s\n", "", "files", "sound (s)", "file bytes",
+                    haveChip ? "chip bytes" : "", haveChip ? "kbit/s" : "");
+        double convSeconds = 0;
+        unsigned long long convFile = 0, convChip = 0;
+        for (const Job& job : jobs) {
+            if (job.state != Job::State::kConverted) continue;
+            convSeconds += job.figures.seconds;
+            convFile += job.figures.fileBytes;
+            if (job.figures.chipBytes > 0) convChip += static_cast<unsigned long long>(job.figures.chipBytes);
+        }
+        auto row = [&](const char* name, size_t n, double s, unsigned long long fb, unsigned long long cb) {
+            std::printf("%-10s %7zu %12.1f %12llu", name, n, s, fb);
+            if (haveChip)
+                std::printf(" %12llu %8.2f", cb, s > 0 ? cb * 8.0 / s / 1000 : 0.0);
+            std::printf("\n");
+        };
+        row("converted", converted, convSeconds, convFile, convChip);
+        row("skipped", skipped, seconds - convSeconds, fileBytes - convFile, chipBytes - convChip);
+        std::printf("%-10s %7zu\n", "failed", failed);
+        row("total", converted + skipped, seconds, fileBytes, chipBytes);
+        std::printf("%zu files in %.1f s with %u workers; outputs in %s\n", jobs.size(), elapsed, workers,
+                    outDir.c_str());
+        if (options.budget) PrintBudgetText(verdict);
+    }
+    if (failed) return kExitFailed;
+    if (options.budget && !verdict.fits) return kExitOverBudget;
+    return kExitOk;
+}
+
+}  // namespace cz::cli

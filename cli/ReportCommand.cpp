@@ -1,0 +1,359 @@
+// "cadenzor report": what a sound costs and how it sounds in each chip
+// format: file and resource size, bit rate, SNR and segmental SNR of the sound
+// the chip plays against the source, as a table, JSON or a page with
+// pictures.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "BatchSupport.h"
+#include "Commands.h"
+#include "ProgressBar.h"
+#include "formats/registry/C_WavFileFormat.h"
+#include "formats/registry/FormatId.h"
+#include "formats/registry/FormatTable.h"
+#include "platform/Platform.h"
+#include "platform/SafeFiles.h"
+#include "wave/C_WavFile.h"
+
+namespace cz::cli {
+
+namespace {
+
+struct Pcm {
+    unsigned rate = 0;
+    std::vector<double> samples;  // the first channel
+};
+
+bool LoadPcm(const std::string& path, Pcm& pcm) {
+    C_WavFileFormat factory;
+    RefPtr<C_WavFile> file = factory.Open(path.c_str());
+    if (!file || !file->Sound()) return false;
+    C_WavData* sound = file->Sound();
+    pcm.rate = sound->GetWavInfo()->GetSampleRate();
+    const uint32_t n = sound->SampleCount();
+    pcm.samples.resize(n);
+    for (uint32_t i = 0; i < n; ++i) pcm.samples[i] = sound->Sample(i, 0);
+    return pcm.rate != 0;
+}
+
+struct Quality {
+    double snr = 0;
+    double segmental = 0;
+    // Per stretch of kStretch rendition samples, the lag at which it matches
+    // the source best: rendition sample i matches source sample i + lag.
+    std::vector<int> lags;
+};
+
+// Chip coders pad voice to whole frames, which delays what follows by a few
+// samples; each stretch is compared at its own lag within +-kMaxLag.
+constexpr size_t kStretch = 4096;
+constexpr int kMaxLag = 64;
+
+double SourceAt(const std::vector<double>& source, size_t i, int lag) {
+    const long j = static_cast<long>(i) + lag;
+    return j >= 0 && j < static_cast<long>(source.size()) ? source[static_cast<size_t>(j)] : 0.0;
+}
+
+int LagOf(const Quality& q, size_t i) { return q.lags.empty() ? 0 : q.lags[std::min(i / kStretch, q.lags.size() - 1)]; }
+
+// SNR over the rendition, each stretch at its best lag; segmental SNR over
+// 20 ms segments, each clamped to [-10, 35] dB, silent source segments left
+// out.
+Quality Measure(const std::vector<double>& source, const std::vector<double>& played, unsigned rate) {
+    Quality q;
+    double signal = 0, noise = 0;
+    int previous = 0;
+    for (size_t start = 0; start < played.size(); start += kStretch) {
+        const size_t end = std::min(played.size(), start + kStretch);
+        double bestNoise = -1, bestSignal = 0;
+        int bestLag = previous;
+        for (int d = 0; d <= 2 * kMaxLag; ++d) {
+            // Lags tried nearest the previous stretch's first, so that ties
+            // keep it.
+            const int lag = previous + ((d & 1) ? (d + 1) / 2 : -(d / 2));
+            if (lag < -kMaxLag || lag > kMaxLag) continue;
+            double s = 0, e = 0;
+            for (size_t i = start; i < end; ++i) {
+                const double x = SourceAt(source, i, lag), diff = x - played[i];
+                s += x * x;
+                e += diff * diff;
+            }
+            if (bestNoise < 0 || e < bestNoise) {
+                bestNoise = e;
+                bestSignal = s;
+                bestLag = lag;
+            }
+        }
+        q.lags.push_back(bestLag);
+        previous = bestLag;
+        signal += bestSignal;
+        noise += bestNoise;
+    }
+    q.snr = noise > 0 ? 10 * std::log10(std::max(signal, 1e-9) / noise) : 99.0;
+    const size_t segment = std::max<size_t>(1, rate / 50);
+    double sum = 0;
+    size_t count = 0;
+    for (size_t start = 0; start < played.size(); start += segment) {
+        double s = 0, e = 0;
+        for (size_t i = start; i < std::min(played.size(), start + segment); ++i) {
+            const double x = SourceAt(source, i, LagOf(q, i)), diff = x - played[i];
+            s += x * x;
+            e += diff * diff;
+        }
+        if (s < 1e-3 * static_cast<double>(segment)) continue;  // silence
+        const double snr = e > 0 ? 10 * std::log10(s / e) : 35.0;
+        sum += std::clamp(snr, -10.0, 35.0);
+        ++count;
+    }
+    q.segmental = count ? sum / static_cast<double>(count) : 0;
+    return q;
+}
+
+struct Row {
+    std::string format;
+    bool ok = false;
+    std::string reason;
+    unsigned long long fileBytes = 0;
+    long long chipBytes = -1;
+    double seconds = 0;
+    Quality quality;
+    std::vector<double> played;
+};
+
+// A waveform as an SVG picture: per column the least and greatest sample,
+// drawn as one filled band.
+std::string Waveform(const std::vector<double>& samples, const char* colour, const char* title) {
+    constexpr int kWidth = 720, kHeight = 90;
+    std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(kWidth) + "\" height=\"" +
+                      std::to_string(kHeight) + "\" viewBox=\"0 0 " + std::to_string(kWidth) + " " +
+                      std::to_string(kHeight) + "\"><title>" + title +
+                      "</title><rect width=\"100%\" height=\"100%\" fill=\"#fbfbf8\"/>"
+                      "<line x1=\"0\" y1=\"45\" x2=\"720\" y2=\"45\" stroke=\"#ccc\"/>";
+    if (samples.empty()) return svg + "</svg>";
+    std::vector<double> lo(kWidth, 0), hi(kWidth, 0);
+    for (int x = 0; x < kWidth; ++x) {
+        const size_t a = samples.size() * static_cast<size_t>(x) / kWidth;
+        const size_t b = std::max(a + 1, samples.size() * static_cast<size_t>(x + 1) / kWidth);
+        double mn = 0, mx = 0;
+        for (size_t i = a; i < std::min(b, samples.size()); ++i) {
+            mn = std::min(mn, samples[i]);
+            mx = std::max(mx, samples[i]);
+        }
+        lo[static_cast<size_t>(x)] = mn;
+        hi[static_cast<size_t>(x)] = mx;
+    }
+    auto y = [&](double v) {
+        double t = 45.0 - v / 32768.0 * 43.0;
+        return std::clamp(t, 1.0, 89.0);
+    };
+    std::string path = "M0 " + std::to_string(y(hi[0]));
+    char cell[48];
+    for (int x = 0; x < kWidth; ++x) {
+        // At least a pixel of height, so that quiet passages still show.
+        std::snprintf(cell, sizeof cell, " L%d %.1f", x, std::min(y(hi[static_cast<size_t>(x)]), 44.5));
+        path += cell;
+    }
+    for (int x = kWidth - 1; x >= 0; --x) {
+        std::snprintf(cell, sizeof cell, " L%d %.1f", x, std::max(y(lo[static_cast<size_t>(x)]), 45.5));
+        path += cell;
+    }
+    return svg + "<path d=\"" + path + " Z\" fill=\"" + colour + "\"/></svg>";
+}
+
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '&': out += "&amp;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string Html(const std::string& input, const std::vector<double>& source, unsigned rate,
+                 const std::vector<Row>& rows) {
+    std::string page =
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>cadenzor report</title>"
+        "<style>body{font-family:sans-serif;margin:24px;color:#222}table{border-collapse:collapse}"
+        "td,th{padding:4px 10px;text-align:right;border-bottom:1px solid #ddd}th{background:#eee}"
+        "td.f,th.f{text-align:left}.row{margin:18px 0}.row h2{font-size:16px;margin:4px 0}"
+        "figure{margin:2px 0}figcaption{font-size:12px;color:#666}</style></head><body>\n";
+    char line[512];
+    page += "<h1>" + Escape(input) + "</h1>";
+    std::snprintf(line, sizeof line, "<p>%zu samples at %u Hz (%.2f s)</p>\n", source.size(), rate, rate ? source.size() / static_cast<double>(rate) : 0.0);
+    page += line;
+    page +=
+        "<table><tr><th class=\"f\">format</th><th>file bytes</th><th>chip bytes</th><th>kbit/s</th>"
+        "<th>SNR dB</th><th>seg. SNR dB</th></tr>\n";
+    for (const Row& r : rows) {
+        if (!r.ok) {
+            page += "<tr><td class=\"f\">" + r.format + "</td><td colspan=\"5\">" + Escape(r.reason) + "</td></tr>\n";
+            continue;
+        }
+        std::snprintf(line, sizeof line,
+                      "<tr><td class=\"f\">%s</td><td>%llu</td><td>%lld</td><td>%.2f</td><td>%.2f</td>"
+                      "<td>%.2f</td></tr>\n",
+                      r.format.c_str(), r.fileBytes, r.chipBytes,
+                      r.seconds > 0 && r.chipBytes >= 0 ? r.chipBytes * 8.0 / r.seconds / 1000 : 0.0, r.quality.snr,
+                      r.quality.segmental);
+        page += line;
+    }
+    page += "</table>\n<div class=\"row\"><h2>source</h2><figure>" + Waveform(source, "#2b6cb0", "source") +
+            "</figure></div>\n";
+    for (const Row& r : rows) {
+        if (!r.ok) continue;
+        std::vector<double> error(r.played.size());
+        for (size_t i = 0; i < r.played.size(); ++i)
+            error[i] = SourceAt(source, i, LagOf(r.quality, i)) - r.played[i];
+        page += "<div class=\"row\"><h2>" + r.format + "</h2><figure>" +
+                Waveform(r.played, "#2f855a", (r.format + ": the sound the chip plays").c_str()) +
+                "<figcaption>the sound the chip plays</figcaption></figure><figure>" +
+                Waveform(error, "#c53030", (r.format + ": error").c_str()) +
+                "<figcaption>error (source minus chip)</figcaption></figure></div>\n";
+    }
+    return page + "</body></html>\n";
+}
+
+}  // namespace
+
+int RunReport(const Options& options) {
+    const std::string& input = options.inputs.front();
+    if (!options.html.empty() && !options.overwrite && platform::FileExists(options.html)) {
+        Fail(options.html, "the file exists (use -y to overwrite it)");
+        return kExitFailed;
+    }
+    for (const auto& f : options.formats) {
+        const uint32_t id = FormatIdForExtension(f);
+        if (id == kFormatNone || id == kFormatWav || !CreateFormatWriter(id)) {
+            Fail(f, "not a chip format the tool writes (use " + FormatListText() + ")");
+            return kExitUsage;
+        }
+    }
+    auto temp = platform::TempFolder::Create();
+    if (!temp) {
+        Fail(platform::TempDirectory(), "cannot make a temporary folder");
+        return kExitFailed;
+    }
+    // The source as every format gets it: decoded and resampled alike.
+    Options base = options;
+    base.overwrite = true;
+    base.quiet = true;
+    base.verbose = false;
+    base.binary.clear();
+    base.inputs = {input};
+    base.output = temp->File("source.wav");
+    base.source = true;
+    if (ConvertOne(base) != kExitOk) return kExitFailed;
+    Pcm source;
+    if (!LoadPcm(base.output, source)) {
+        Fail(input, "cannot read the sound back");
+        return kExitFailed;
+    }
+    ProgressBar bar("report    ", options.quiet);
+    bar.OnBegin();
+    std::vector<Row> rows;
+    for (size_t k = 0; k < options.formats.size(); ++k) {
+        Row row;
+        row.format = options.formats[k];
+        Options one = base;
+        one.inputs = {temp->File("source.wav")};
+        one.haveRate = false;
+        one.source = false;
+        one.output = temp->File("coded." + row.format);
+        one.binary = temp->File("coded.bin");
+        FailureCapture capture;
+        if (ConvertOne(one) != kExitOk) {
+            // A format without a resource binary still gets its figures.
+            one.binary.clear();
+            if (ConvertOne(one) != kExitOk) {
+                row.reason = capture.Text().empty() ? "cannot be written" : capture.Text();
+                rows.push_back(row);
+                continue;
+            }
+        }
+        SoundFigures figures = MeasureOutput(one.output, one.binary, false);
+        row.fileBytes = figures.fileBytes;
+        row.chipBytes = figures.chipBytes;
+        row.seconds = figures.seconds;
+        Options back = base;
+        back.inputs = {one.output};
+        back.haveRate = false;
+        back.source = false;
+        back.output = temp->File("played.wav");
+        Pcm played;
+        if (ConvertOne(back) != kExitOk || !LoadPcm(back.output, played)) {
+            row.reason = capture.Text().empty() ? "the chip rendition cannot be decoded" : capture.Text();
+            rows.push_back(row);
+            continue;
+        }
+        const std::vector<double>* reference = &source.samples;
+        Pcm alike;
+        if (played.rate != source.rate) {
+            Options match = base;
+            match.inputs = {temp->File("source.wav")};
+            match.output = temp->File("source-alike.wav");
+            match.rate = played.rate;
+            match.haveRate = true;
+            if (ConvertOne(match) == kExitOk && LoadPcm(match.output, alike)) reference = &alike.samples;
+        }
+        row.quality = Measure(*reference, played.samples, played.rate);
+        row.played = std::move(played.samples);
+        row.ok = true;
+        rows.push_back(std::move(row));
+        bar.OnProgress(static_cast<int32_t>((k + 1) * 100 / options.formats.size()));
+    }
+    bar.OnEnd();
+
+    if (options.json) {
+        std::printf("{\"file\": %s, \"sample_rate\": %u, \"samples\": %zu, \"formats\": [", JsonText(input).c_str(),
+                    source.rate, source.samples.size());
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const Row& r = rows[i];
+            std::printf("%s{\"format\": %s", i ? ", " : "", JsonText(r.format).c_str());
+            if (!r.ok) {
+                std::printf(", \"error\": %s}", JsonText(r.reason).c_str());
+                continue;
+            }
+            std::printf(", \"file_bytes\": %llu, \"chip_bytes\": %lld, \"kbps\": %.3f, \"snr_db\": %.3f, "
+                        "\"segmental_snr_db\": %.3f}",
+                        r.fileBytes, r.chipBytes,
+                        r.seconds > 0 && r.chipBytes >= 0 ? r.chipBytes * 8.0 / r.seconds / 1000 : 0.0,
+                        r.quality.snr, r.quality.segmental);
+        }
+        std::printf("]}\n");
+    } else {
+        std::printf("%s: %zu samples at %u Hz\n", input.c_str(), source.samples.size(), source.rate);
+        std::printf("%-8s %12s %12s %9s %9s %12s\n", "format", "file bytes", "chip bytes", "kbit/s", "SNR dB",
+                    "seg. SNR dB");
+        for (const Row& r : rows) {
+            if (!r.ok) {
+                std::printf("%-8s %s\n", r.format.c_str(), r.reason.c_str());
+                continue;
+            }
+            std::printf("%-8s %12llu %12lld %9.2f %9.2f %12.2f\n", r.format.c_str(), r.fileBytes, r.chipBytes,
+                        r.seconds > 0 && r.chipBytes >= 0 ? r.chipBytes * 8.0 / r.seconds / 1000 : 0.0,
+                        r.quality.snr, r.quality.segmental);
+        }
+    }
+    int status = kExitOk;
+    for (const Row& r : rows)
+        if (!r.ok) status = kExitFailed;
+    if (!options.html.empty()) {
+        const std::string page = Html(input, source.samples, source.rate, rows);
+        std::string failure;
+        if (!PublishBytes(options.html, page.data(), page.size(), &failure)) {
+            Fail(options.html, failure);
+            return kExitFailed;
+        }
+    }
+    return status;
+}
+
+}  // namespace cz::cli
