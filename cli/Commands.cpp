@@ -295,9 +295,9 @@ int RunInfo(const Options& options) {
         if (platform::DirectoryExists(path)) {
             failure = "is a folder, not a file";
         } else if (!platform::FileExists(path)) {
-            failure = platform::ErrorText(platform::LastError() ? platform::LastError() : 2);
+            failure = platform::SystemErrorText(platform::LastError() ? platform::LastError() : 2);
             auto probe = platform::File::Open(path, platform::open_flags::kRead);
-            if (!probe) failure = platform::ErrorText(platform::LastError());
+            if (!probe) failure = platform::SystemErrorText(platform::LastError());
         } else if (IsMidiFile(path)) {
             if (RunMidiInfo(path, options.json) != kExitOk) {
                 status = kExitFailed;
@@ -371,11 +371,11 @@ bool PublishBytes(const std::string& target, const void* data, size_t size, std:
     uint32_t error = 0;
     auto out = platform::AtomicOutput::Begin(target, &error);
     if (!out) {
-        if (failure) *failure = "cannot create the file: " + platform::ErrorText(error);
+        if (failure) *failure = "cannot create the file: " + platform::SystemErrorText(error);
         return false;
     }
     if ((size && !out->Out().Write(data, size)) || !out->Commit()) {
-        if (failure) *failure = "cannot write the file: " + platform::ErrorText(platform::LastError());
+        if (failure) *failure = "cannot write the file: " + platform::SystemErrorText(platform::LastError());
         return false;
     }
     return true;
@@ -428,6 +428,7 @@ std::string FormatListText() {
         for (const auto& s : seen) dup = dup || CompareNoCase(s, e) == 0;
         if (dup) continue;
         seen.push_back(e);
+        for (char& c : e) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
         text += ", " + (e[0] == '.' ? e.substr(1) : e);
     }
     return text + "; xmf from WAV, APM or MIDI";
@@ -470,7 +471,7 @@ int ConvertOne(const Options& options) {
     auto temp = platform::TempFolder::Create();
     if (!temp) {
         Fail(platform::TempDirectory(),
-             "cannot make a temporary folder: " + platform::ErrorText(platform::LastError()));
+             "cannot make a temporary folder: " + platform::SystemErrorText(platform::LastError()));
         return kExitFailed;
     }
     const std::string made = temp->File("out" + Extension(output));
@@ -514,7 +515,7 @@ int ConvertOne(const Options& options) {
         platform::SetLastError(0);
         if (!file->SaveAs(outId, made.c_str())) {
             uint32_t error = platform::LastError();
-            Fail(output, error ? "cannot write the file: " + platform::ErrorText(error)
+            Fail(output, error ? "cannot write the file: " + platform::SystemErrorText(error)
                                : "the sound cannot be written in this format");
             return kExitFailed;
         }
@@ -597,7 +598,7 @@ int RunResample(const Options& options) {
     auto temp = platform::TempFolder::Create();
     if (!temp) {
         Fail(platform::TempDirectory(),
-             "cannot make a temporary folder: " + platform::ErrorText(platform::LastError()));
+             "cannot make a temporary folder: " + platform::SystemErrorText(platform::LastError()));
         return kExitFailed;
     }
     if (IsMp3(current)) {

@@ -104,7 +104,7 @@ int RunConvertToXmf(const Options& options) {
     auto temp = platform::TempFolder::Create();
     if (!temp) {
         Fail(platform::TempDirectory(),
-             "cannot make a temporary folder: " + platform::ErrorText(platform::LastError()));
+             "cannot make a temporary folder: " + platform::SystemErrorText(platform::LastError()));
         return kExitFailed;
     }
     std::string current = input;

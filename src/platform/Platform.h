@@ -49,6 +49,10 @@ uint32_t LastError();
 void SetLastError(uint32_t code);
 // The system's text for an error code, without a trailing line break.
 std::string ErrorText(uint32_t code);
+// The same condition in the words of the platform a person uses: the C
+// library's text of the matching errno on POSIX ("No such file or
+// directory"), the system's message text on Windows.
+std::string SystemErrorText(uint32_t code);
 
 // Open flags of the file class: access in bits 0-1, sharing in bits 4-6,
 // 0x1000 create, 0x2000 with create: keep an existing file, 0x4000 with

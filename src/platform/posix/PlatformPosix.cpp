@@ -135,6 +135,30 @@ uint32_t LastError() { return t_lastError; }
 void SetLastError(uint32_t code) { t_lastError = code; }
 std::string ErrorText(uint32_t code) { return Win32ErrorText(code); }
 
+std::string SystemErrorText(uint32_t code) {
+    int err = 0;
+    switch (code) {
+        case kErrorFileNotFound:
+        case kErrorPathNotFound: err = ENOENT; break;
+        case kErrorTooManyOpenFiles: err = EMFILE; break;
+        case kErrorAccessDenied: err = EACCES; break;
+        case kErrorWriteProtect: err = EROFS; break;
+        case kErrorInvalidHandle: err = EBADF; break;
+        case kErrorNotEnoughMemory: err = ENOMEM; break;
+        case kErrorFileExists: err = EEXIST; break;
+        case kErrorDiskFull: err = ENOSPC; break;
+        case kErrorFilenameExcedRange: err = ENAMETOOLONG; break;
+        case kErrorSeek: err = ESPIPE; break;
+        case kErrorInvalidParameter: err = EINVAL; break;
+        case kErrorSharingViolation: err = EBUSY; break;
+        case kErrorDirNotEmpty: err = ENOTEMPTY; break;
+        case 21: err = EIO; break;
+        case 17: err = EXDEV; break;
+        default: return Win32ErrorText(code);
+    }
+    return std::strerror(err);
+}
+
 // ---- File ----
 
 File::~File() {

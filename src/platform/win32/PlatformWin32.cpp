@@ -129,6 +129,8 @@ std::string ErrorText(uint32_t code) {
     return text;
 }
 
+std::string SystemErrorText(uint32_t code) { return ErrorText(code); }
+
 // ---- File ----
 
 File::~File() {
