@@ -153,11 +153,11 @@ std::string Waveform(const std::vector<double>& samples, const char* colour, con
     char cell[48];
     for (int x = 0; x < kWidth; ++x) {
         // At least a pixel of height, so that quiet passages still show.
-        std::snprintf(cell, sizeof cell, " L%d %.1f", x, std::min(y(hi[static_cast<size_t>(x)]), 44.5));
+        std::snprintf(cell, sizeof cell, " L%d %.1f", x, std::min(y(hi[static_cast<size_t>(x)]), 44.0));
         path += cell;
     }
     for (int x = kWidth - 1; x >= 0; --x) {
-        std::snprintf(cell, sizeof cell, " L%d %.1f", x, std::max(y(lo[static_cast<size_t>(x)]), 45.5));
+        std::snprintf(cell, sizeof cell, " L%d %.1f", x, std::max(y(lo[static_cast<size_t>(x)]), 46.0));
         path += cell;
     }
     return svg + "<path d=\"" + path + " Z\" fill=\"" + colour + "\"/></svg>";

@@ -4,8 +4,8 @@
 # resource binaries and byte-array headers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
-bash scripts/build.sh build >/dev/null
+bash scripts/deps.sh demo
+bash scripts/build.sh build -DCADENZOR_TEST=OFF -DCADENZOR_BENCH=OFF -DCADENZOR_FUZZ_REPLAY=OFF >/dev/null
 out="${TMPDIR:-/tmp}/cadenzor-demo"
 rm -rf "$out"
 mkdir -p "$out"

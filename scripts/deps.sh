@@ -1,12 +1,26 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need, once. Safe to run again.
+# Installs what is missing, once; safe to run again.
+#   deps.sh demo   what building and running the tool needs (compiler, CMake, Ninja)
+#   deps.sh test   that, and the tools the tests compare against or run under
+#                  (clang and the sanitizer runtimes, sox, ffmpeg, lame, mpg123,
+#                  midicsv, the real MIDI files, headless Chromium, ...)
+# Without an argument: test.
 set -euo pipefail
+
+mode="${1:-test}"
+build_pkgs=(cmake ninja-build g++)
+test_pkgs=(clang libgtest-dev libbenchmark-dev sox libsox-fmt-all lame ffmpeg mpg123
+           espeak-ng libclang-rt-14-dev madplay libsamplerate0-dev samplerate-programs
+           midicsv openttd-openmsx planetblupi-music-midi python3 chromium)
+case "$mode" in
+    demo) pkgs=("${build_pkgs[@]}") ;;
+    test) pkgs=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
+    *) echo "usage: deps.sh [demo|test]" >&2; exit 1 ;;
+esac
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for pkg in cmake ninja-build g++ clang libgtest-dev libbenchmark-dev sox libsox-fmt-all lame ffmpeg mpg123 \
-           espeak-ng libclang-rt-14-dev madplay libsamplerate0-dev samplerate-programs \
-           midicsv openttd-openmsx planetblupi-music-midi; do
+for pkg in "${pkgs[@]}"; do
     have_pkg "$pkg" || need+=("$pkg")
 done
 if [ "${#need[@]}" -gt 0 ]; then

@@ -5,11 +5,11 @@
 # its tools can be installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash scripts/deps.sh test
 jobs=$(nproc)
 
 echo "== build and test"
-bash scripts/build.sh build
+bash scripts/build.sh build -DCADENZOR_TEST=ON -DCADENZOR_BENCH=ON -DCADENZOR_FUZZ_REPLAY=ON
 (cd build && ctest --output-on-failure -j "$jobs")
 
 echo "== sanitizers"
@@ -19,7 +19,8 @@ bash scripts/build.sh build-asan -DCADENZOR_SANITIZE=ON -DCADENZOR_BENCH=OFF -DC
 
 if [ -x scripts/fuzz.sh ]; then
     echo "== fuzz (short runs)"
-    FUZZ_SECONDS="${FUZZ_SECONDS:-15}" bash scripts/fuzz.sh
+    # Short runs, two targets at once; long sessions: scripts/fuzz.sh alone.
+    FUZZ_SECONDS="${FUZZ_SECONDS:-10}" FUZZ_JOBS="${FUZZ_JOBS:-$jobs}" bash scripts/fuzz.sh
 fi
 
 if [ -x scripts/win32-smoke.sh ] && [ -z "${CZ_SKIP_WIN32:-}" ]; then

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -194,6 +195,35 @@ TEST(CliTool, ReportMeasuresEachFormatAndDrawsAPage) {
     for (size_t at = html.find("<svg"); at != std::string::npos; at = html.find("<svg", at + 1)) ++pictures;
     EXPECT_EQ(pictures, 5u);  // the source, and per format the rendition and the error
     EXPECT_EQ(Cadenzor("report " + Q(dir.File("in.wav")) + " --to wav", dir).status, 1);
+}
+
+// The page opens in a real browser with its pictures drawn: a headless
+// Chromium screenshot holds the colours of the source, rendition and error
+// waveforms.
+TEST(CliTool, ReportPageIsDrawnInABrowser) {
+    if (!cz::test::HaveTool("chromium") || !cz::test::HaveTool("python3")) GTEST_SKIP() << "no chromium or python3";
+    cz::test::TempDir dir;
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("in.wav"), VoiceWav(16000)));
+    ASSERT_EQ(Cadenzor("report -q " + Q(dir.File("in.wav")) + " --to apm --html " + Q(dir.File("r.html")), dir).status,
+              0);
+    const std::string shot = dir.File("shot.png");
+    ASSERT_EQ(cz::test::RunCommand(
+                  "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                  "--disable-background-networking --disable-component-update --disable-sync --user-data-dir=" +
+                  Q(dir.File("profile")) + " --window-size=900,1000 --screenshot=" + Q(shot) + " " +
+                  Q("file://" + dir.File("r.html")) + " >/dev/null 2>&1"),
+              0);
+    const std::string counts = dir.File("counts.txt");
+    ASSERT_EQ(cz::test::RunCommand("python3 " + Q(cz::test::SourceDir() + "/tests/cli/data/screenshot_colours.py") +
+                                   " " + Q(shot) + " 2b6cb0 2f855a c53030 >" + Q(counts)),
+              0);
+    const auto text = ReadFileBytes(counts);
+    unsigned long blue = 0, green = 0, red = 0;
+    ASSERT_EQ(std::sscanf(std::string(text.begin(), text.end()).c_str(), "%lu %lu %lu", &blue, &green, &red), 3);
+    // Each picture is 720 x 90 pixels; a steady tone fills most of its band.
+    EXPECT_GT(blue, 5000u);
+    EXPECT_GT(green, 5000u);
+    EXPECT_GT(red, 1000u);  // at least the two-pixel band of the error line
 }
 
 TEST(CliTool, PackLaysOutTheImageAndItsHeader) {
