@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "FileFacts.h"
 #include "ProgressBar.h"
 #include "api/resconv/C_ResourceConverter.h"
 #include "formats/rbf/C_RBFFile.h"
@@ -76,8 +77,28 @@ long long ResourceBytes(const std::string& chipFile) {
 
 namespace {
 
+// The label of a cue point, or "".
+std::string LabelOf(const C_WavDataListInfo& labels, uint32_t cueId) {
+    for (int32_t i = 0; i < labels.GetLabelCount(); ++i) {
+        uint32_t id = 0;
+        const char* text = labels.GetLabelAt(i, &id);
+        if (id == cueId && text) return text;
+    }
+    return std::string();
+}
+
+std::string PeopleName(C_WavFile& file, const char* className) {
+    if (className && std::strncmp(className, "MPEG", 4) == 0) return "MP3, MPEG audio";
+    std::string name = FormatNameForPeople(file.GetFormatId(), file.GetCodecType());
+    return name.empty() ? std::string(className ? className : "?") : name;
+}
+
 void PrintInfo(const std::string& path, C_WavFile& file, const char* className, bool json) {
-    const bool chip = file.GetFormatId() != kFormatWav && file.GetFormatId() != kFormatNone;
+    const bool mpeg = className && std::strncmp(className, "MPEG", 4) == 0;
+    MpegFacts mp3;
+    if (mpeg) ReadMpegFacts(path, mp3);
+    const std::vector<InfoTag> tags = mpeg ? std::vector<InfoTag>() : ReadRiffInfoTags(path);
+    const bool chip = !mpeg && file.GetFormatId() != kFormatWav && file.GetFormatId() != kFormatNone;
     const long long resource = chip ? ResourceBytes(path) : -1;
     C_WavData* sound = file.Sound();
     I_WavInfo* info = sound->GetWavInfo();
@@ -89,7 +110,25 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
     const double seconds =
         info->GetSampleRate() ? static_cast<double>(info->GetSampleCount()) / info->GetSampleRate() : 0.0;
     if (json) {
-        std::printf("{\"file\": %s, \"format_id\": %u, \"class\": %s, \"codec_type\": %u, ", JsonString(path).c_str(),
+        std::printf("{\"file\": %s, \"format\": %s, ", JsonString(path).c_str(),
+                    JsonString(PeopleName(file, className)).c_str());
+        if (mpeg && mp3.found)
+            std::printf("\"mpeg\": {\"version\": %s, \"layer\": %d, \"sample_rate\": %d, \"channels\": %d, "
+                        "\"kbps\": %d, \"title\": %s, \"artist\": %s, \"album\": %s}, ",
+                        mp3.version == 25 ? "\"2.5\"" : mp3.version == 2 ? "\"2\"" : "\"1\"", mp3.layer,
+                        mp3.sampleRate, mp3.channels, mp3.kbps, JsonString(mp3.title).c_str(),
+                        JsonString(mp3.artist).c_str(), JsonString(mp3.album).c_str());
+        std::printf("\"tags\": {");
+        for (size_t i = 0; i < tags.size(); ++i)
+            std::printf("%s%s: %s", i ? ", " : "", JsonString(tags[i].id).c_str(), JsonString(tags[i].text).c_str());
+        std::printf("}, \"markers\": [");
+        for (int32_t i = 0; i < cues.GetCount(); ++i) {
+            const I_WavDataCuePoint* c = cues.GetAt(i);
+            std::printf("%s{\"id\": %u, \"sample\": %u, \"label\": %s}", i ? ", " : "", c->GetCueId(),
+                        c->GetPosition(), JsonString(LabelOf(labels, c->GetCueId())).c_str());
+        }
+        std::printf("], ");
+        std::printf("\"format_id\": %u, \"class\": %s, \"codec_type\": %u, ",
                     file.GetFormatId(), JsonString(className ? className : "").c_str(), file.GetCodecType());
         std::printf(
             "\"sample_rate\": %u, \"channels\": %u, \"valid_bits\": %u, \"container_bits\": %u, "
@@ -134,10 +173,26 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
         return;
     }
     std::printf("%s\n", path.c_str());
-    std::printf("  format:      id %u (%s)%s\n", file.GetFormatId(), className ? className : "?",
-                file.GetCodecType() == 3   ? ", Microsoft ADPCM data"
-                : file.GetCodecType() == 6 ? ", IMA ADPCM data"
-                                           : "");
+    std::printf("  format:      %s (%s, id %u)\n", PeopleName(file, className).c_str(), className ? className : "?",
+                file.GetFormatId());
+    if (mpeg && mp3.found) {
+        std::printf("  stream:      MPEG-%s layer %d, %d Hz, %s, %d kbit/s (first frame)\n",
+                    mp3.version == 25 ? "2.5" : mp3.version == 2 ? "2" : "1", mp3.layer, mp3.sampleRate,
+                    mp3.channels == 1 ? "mono" : "stereo", mp3.kbps);
+        if (!mp3.title.empty()) std::printf("  title:       %s\n", mp3.title.c_str());
+        if (!mp3.artist.empty()) std::printf("  artist:      %s\n", mp3.artist.c_str());
+        if (!mp3.album.empty()) std::printf("  album:       %s\n", mp3.album.c_str());
+    }
+    for (const InfoTag& t : tags) std::printf("  tag %s:    %s\n", t.id.c_str(), t.text.c_str());
+    if (cues.GetCount()) {
+        std::printf("  markers:     %d\n", cues.GetCount());
+        for (int32_t i = 0; i < cues.GetCount(); ++i) {
+            const I_WavDataCuePoint* c = cues.GetAt(i);
+            const std::string label = LabelOf(labels, c->GetCueId());
+            std::printf("    sample %u: cue %u%s%s%s\n", c->GetPosition(), c->GetCueId(), label.empty() ? "" : " \"",
+                        label.c_str(), label.empty() ? "" : "\"");
+        }
+    }
     std::printf("  sample rate: %u Hz\n", info->GetSampleRate());
     std::printf("  channels:    %u\n", info->GetChannels());
     std::printf("  bits:        %u valid in %u-bit containers, %s\n", info->GetValidBits(), info->GetContainerBits(),
@@ -207,6 +262,11 @@ bool CheckDistinct(const Options& options, const std::string& input, api::InPlac
 
 namespace {
 thread_local FailureCapture* t_capture = nullptr;
+}
+
+void Warn(const std::string& file, const std::string& text) {
+    if (t_capture) return;  // batch and report run quietly
+    std::fprintf(stderr, "cadenzor: %s: warning: %s\n", file.c_str(), text.c_str());
 }
 
 FailureCapture::FailureCapture() : outer_(t_capture) { t_capture = this; }
@@ -518,6 +578,25 @@ int ConvertOne(const Options& options) {
             Fail(output, error ? "cannot write the file: " + platform::SystemErrorText(error)
                                : "the sound cannot be written in this format");
             return kExitFailed;
+        }
+        // Say what the chip format leaves out.
+        if (!lastIsWav && file->Sound() && !options.quiet) {
+            C_WavData* sound = file->Sound();
+            if (sound->GetWavInfo()->GetChannels() > 1)
+                Warn(input, std::to_string(sound->GetWavInfo()->GetChannels()) +
+                                " channels are mixed to mono: the chip formats hold one channel");
+            const int32_t markers = sound->CueInfo().GetCount();
+            C_WavFileFormat reader;
+            RefPtr<C_WavFile> written = markers ? reader.Open(made.c_str()) : nullptr;
+            if (written && written->Sound()) {
+                C_WavData* out = written->Sound();
+                const int32_t kept = out->GetActionEventMgr()->GetEventList()->GetCount() +
+                                     out->SilenceSegments().GetCount() + out->CueInfo().GetCount();
+                if (kept < markers)
+                    Warn(input, std::to_string(markers - kept) + " of " + std::to_string(markers) +
+                                    " markers are not kept in " + Extension(output).substr(1) +
+                                    " (only action events \"(type,param)\" and SILENCE markers are)");
+            }
         }
     }
     std::string madeBinary;

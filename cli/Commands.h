@@ -62,6 +62,10 @@ int RunPlay(const Options& options);
 // calling thread while a FailureCapture is alive there.
 void Fail(const std::string& file, const std::string& reason);
 
+// "cadenzor: <file>: warning: <text>" on standard error (nothing while a
+// FailureCapture is alive on this thread).
+void Warn(const std::string& file, const std::string& text);
+
 // Collects what Fail says on this thread instead of printing it.
 class FailureCapture {
 public:

@@ -128,6 +128,60 @@ TEST(CliTool, InfoJsonIsOneArrayWithErrorObjects) {
     }
 }
 
+void Put32(std::vector<uint8_t>& v, uint32_t x) {
+    for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
+}
+
+// info names formats for people, shows tags and markers; convert says what
+// a chip format leaves out.
+TEST(CliTool, InfoAndConvertSpeakForPeople) {
+    cz::test::TempDir dir;
+    std::vector<int16_t> stereo(4000);
+    for (size_t i = 0; i < stereo.size(); ++i) stereo[i] = static_cast<int16_t>(6000 * std::sin(i * 0.05));
+    // LIST/INFO with a title; one cue point labelled as a plain marker.
+    std::vector<uint8_t> info = {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M'};
+    Put32(info, 6);
+    for (char c : std::string("Hello")) info.push_back(static_cast<uint8_t>(c));
+    info.push_back(0);
+    std::vector<uint8_t> cue;
+    Put32(cue, 1);
+    for (uint32_t v : {7u, 1000u}) Put32(cue, v);
+    for (char c : std::string("data")) cue.push_back(static_cast<uint8_t>(c));
+    for (uint32_t v : {0u, 0u, 1000u}) Put32(cue, v);
+    std::vector<uint8_t> adtl = {'a', 'd', 't', 'l', 'l', 'a', 'b', 'l'};
+    Put32(adtl, 10);
+    Put32(adtl, 7);
+    for (char c : std::string("intro")) adtl.push_back(static_cast<uint8_t>(c));
+    adtl.push_back(0);
+    const std::string wav = dir.File("in.wav");
+    ASSERT_TRUE(cz::test::WriteFileBytes(wav, cz::test::RiffBuilder()
+                                                  .Fmt(1, 2, 16000, 16)
+                                                  .Chunk("data", cz::test::RiffBuilder::Pcm16(stereo))
+                                                  .Chunk("LIST", info)
+                                                  .Chunk("cue ", cue)
+                                                  .Chunk("LIST", adtl)
+                                                  .Bytes()));
+    auto shown = Cadenzor("info " + Q(wav), dir);
+    ASSERT_EQ(shown.status, 0) << shown.out;
+    EXPECT_NE(shown.out.find("WAV, PCM"), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("INAM:    Hello"), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("sample 1000: cue 7 \"intro\""), std::string::npos) << shown.out;
+    auto coded = Cadenzor("convert " + Q(wav) + " " + Q(dir.File("o.apm")), dir);
+    ASSERT_EQ(coded.status, 0) << coded.out;
+    EXPECT_NE(coded.out.find("2 channels are mixed to mono"), std::string::npos) << coded.out;
+    EXPECT_NE(coded.out.find("1 of 1 markers are not kept in apm"), std::string::npos) << coded.out;
+    EXPECT_NE(Cadenzor("info " + Q(dir.File("o.apm")), dir).out.find("APM, 4-bit chip ADPCM"), std::string::npos);
+    if (cz::test::HaveTool("lame")) {
+        ASSERT_EQ(cz::test::RunCommand("lame --quiet --tt 'A Title' --ta 'An Artist' " + Q(wav) + " " +
+                                       Q(dir.File("t.mp3"))),
+                  0);
+        auto mp3 = Cadenzor("info " + Q(dir.File("t.mp3")), dir);
+        EXPECT_NE(mp3.out.find("MPEG-2 layer 3, 16000 Hz"), std::string::npos) << mp3.out;
+        EXPECT_NE(mp3.out.find("title:       A Title"), std::string::npos) << mp3.out;
+        EXPECT_NE(mp3.out.find("artist:      An Artist"), std::string::npos) << mp3.out;
+    }
+}
+
 // A tree converted in parallel: mirrored outputs, failures named with their
 // reason and leaving nothing, fresh outputs skipped, a summary, the budget.
 TEST(CliTool, BatchMirrorsTheTreeAndJudgesTheBudget) {
