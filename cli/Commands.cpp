@@ -22,6 +22,14 @@
 #include "platform/SafeFiles.h"
 #include "wave/C_WavFile.h"
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#define CZ_BINARY_STDIO(stream) _setmode(_fileno(stream), _O_BINARY)
+#else
+#define CZ_BINARY_STDIO(stream) ((void)0)
+#endif
+
 namespace cz::cli {
 
 namespace {
@@ -649,7 +657,68 @@ int ConvertOne(const Options& options) {
     return kExitOk;
 }
 
-int RunConvert(const Options& options) { return ConvertOne(options); }
+namespace {
+
+bool CopyStream(std::FILE* from, std::FILE* to) {
+    char buffer[1 << 16];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, from)) > 0)
+        if (std::fwrite(buffer, 1, n, to) != n) return false;
+    return !std::ferror(from) && std::fflush(to) == 0;
+}
+
+}  // namespace
+
+// "-" as the input reads standard input, "-" as the output writes standard
+// output (its format named by --to): both go through a file in a private
+// folder, so every format streams.
+int RunConvert(const Options& options) {
+    const bool fromStdin = options.inputs.front() == "-";
+    const bool toStdout = options.output == "-";
+    if (!fromStdin && !toStdout) {
+        if (!options.formats.empty()) {
+            Fail(options.output, "--to names the format of standard output ('-'); here the extension does");
+            return kExitUsage;
+        }
+        return ConvertOne(options);
+    }
+    if (toStdout && options.formats.size() != 1) {
+        Fail("-", "standard output needs its format: --to wav, --to apm, ...");
+        return kExitUsage;
+    }
+    auto temp = platform::TempFolder::Create();
+    if (!temp) {
+        Fail(platform::TempDirectory(), "cannot make a temporary folder");
+        return kExitFailed;
+    }
+    Options one = options;
+    if (fromStdin) {
+        one.inputs = {temp->File("stdin")};
+        std::FILE* f = std::fopen(one.inputs.front().c_str(), "wb");
+        CZ_BINARY_STDIO(stdin);
+        const bool ok = f && CopyStream(stdin, f);
+        if (f) std::fclose(f);
+        if (!ok) {
+            Fail("-", "cannot read standard input");
+            return kExitFailed;
+        }
+    }
+    if (toStdout) {
+        one.output = temp->File("stdout." + options.formats.front());
+        one.overwrite = true;
+    }
+    const int status = ConvertOne(one);
+    if (status != kExitOk || !toStdout) return status;
+    std::FILE* f = std::fopen(one.output.c_str(), "rb");
+    CZ_BINARY_STDIO(stdout);
+    const bool ok = f && CopyStream(f, stdout);
+    if (f) std::fclose(f);
+    if (!ok) {
+        Fail("-", "cannot write standard output");
+        return kExitFailed;
+    }
+    return kExitOk;
+}
 
 int RunCut(const Options& options) {
     const std::string& output = options.output;

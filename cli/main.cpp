@@ -67,10 +67,11 @@ const std::vector<CommandSpec>& Commands() {
          {"--json", "-v"}},
         {"convert", "convert IN OUT [options]", "convert IN to OUT; the chain follows the extensions",
          "IN may be a WAV, MP3, chip or RBF file, or a MIDI or XMF file where OUT is .xmf.\n"
+         "'-' as IN reads standard input; '-' as OUT writes standard output, its format named by --to.\n"
          "OUT's extension names the format (.wav, .apm, .mdm, ... or .xmf). Every output is made in a\n"
          "private folder first and put in place only when all of them were made: a refusal or a failure\n"
          "writes nothing.",
-         {"-o", "-y", "-q", "-v", "--rate", "--bin", "--header-style", "--mode", "--source"}},
+         {"-o", "-y", "-q", "-v", "--rate", "--bin", "--header-style", "--mode", "--source", "--to"}},
         {"resample", "resample IN OUT --rate HZ", "resample a sound to a WAV file", "",
          {"-o", "-y", "-q", "-v", "--rate"}},
         {"cut", "cut IN OUT --max-bytes N", "cut an RBF resource to at most N bytes",

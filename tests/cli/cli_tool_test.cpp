@@ -64,6 +64,14 @@ TEST(CliTool, OptionConventionsAndPerCommandHelp) {
     ASSERT_EQ(completion.status, 0);
     ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("c.bash"), {completion.out.begin(), completion.out.end()}));
     EXPECT_EQ(cz::test::RunCommand("bash -n " + Q(dir.File("c.bash"))), 0);
+    // "-" streams through standard input and output, the output's format
+    // named by --to.
+    ASSERT_EQ(Cadenzor("convert -q " + Q(dir.File("in.wav")) + " " + Q(dir.File("file.apm")), dir).status, 0);
+    ASSERT_EQ(cz::test::RunCommand("'" + cz::test::BinDir() + "/cadenzor' convert -q - - --to apm <" +
+                                   Q(dir.File("in.wav")) + " >" + Q(dir.File("piped.apm"))),
+              0);
+    EXPECT_EQ(ReadFileBytes(dir.File("piped.apm")), ReadFileBytes(dir.File("file.apm")));
+    EXPECT_EQ(Cadenzor("convert " + Q(dir.File("in.wav")) + " -", dir).status, 1);  // no --to
     // A rate outside what the chips play is warned about.
     auto high = Cadenzor("convert -y --rate 96000 " + Q(dir.File("in.wav")) + " " + Q(dir.File("h.wav")), dir);
     EXPECT_NE(high.out.find("outside the rates the chips play"), std::string::npos);
