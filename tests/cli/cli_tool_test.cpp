@@ -233,6 +233,25 @@ TEST(CliTool, BatchMirrorsTheTreeAndJudgesTheBudget) {
     EXPECT_NE(roomy.out.find("fits"), std::string::npos);
 }
 
+// Real prompts no one here wrote: Debian's asterisk-core-sounds-en-wav (568
+// telephone prompts, 8 kHz) convert to APM and MDM without a failure.
+TEST(CliTool, BatchConvertsRealPrompts) {
+    const std::string prompts = "/usr/share/asterisk/sounds/en_US_f_Allison";
+    if (!cz::test::FileExists(prompts + "/activated.wav")) GTEST_SKIP() << "asterisk-core-sounds-en-wav is not installed";
+    cz::test::TempDir dir;
+    for (const char* format : {"apm", "mdm"}) {
+        SCOPED_TRACE(format);
+        auto run = Cadenzor(std::string("batch -q ") + Q(prompts) + " " + Q(dir.File(format)) + " --to " + format +
+                                " --bin --budget 64M --json",
+                            dir);
+        EXPECT_EQ(run.status, 0) << run.out.substr(0, 2000);
+        EXPECT_NE(run.out.find("\"files\": 568, \"converted\": 568, \"skipped\": 0, \"failed\": 0"),
+                  std::string::npos)
+            << run.out.substr(0, 2000);
+        EXPECT_NE(run.out.find("\"fits\": true"), std::string::npos);
+    }
+}
+
 TEST(CliTool, ReportMeasuresEachFormatAndDrawsAPage) {
     cz::test::TempDir dir;
     ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("in.wav"), VoiceWav(16000)));
