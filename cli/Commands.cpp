@@ -97,6 +97,7 @@ std::string LabelOf(const C_WavDataListInfo& labels, uint32_t cueId) {
 
 std::string PeopleName(C_WavFile& file, const char* className) {
     if (className && std::strncmp(className, "MPEG", 4) == 0) return "MP3, MPEG audio";
+    if (dynamic_cast<C_RBFFile*>(&file)) return "RBF, chip resource binary";
     std::string name = FormatNameForPeople(file.GetFormatId(), file.GetCodecType());
     return name.empty() ? std::string(className ? className : "?") : name;
 }
@@ -106,8 +107,9 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
     MpegFacts mp3;
     if (mpeg) ReadMpegFacts(path, mp3);
     const std::vector<InfoTag> tags = mpeg ? std::vector<InfoTag>() : ReadRiffInfoTags(path);
+    const bool rbf = dynamic_cast<C_RBFFile*>(&file) != nullptr;
     const bool chip = !mpeg && file.GetFormatId() != kFormatWav && file.GetFormatId() != kFormatNone;
-    const long long resource = chip ? ResourceBytes(path) : -1;
+    const long long resource = rbf ? platform::GetFileLength(path) : chip ? ResourceBytes(path) : -1;
     C_WavData* sound = file.Sound();
     I_WavInfo* info = sound->GetWavInfo();
     C_ActionEventMgr* events = sound->GetActionEventMgr();
