@@ -83,7 +83,8 @@ int RunBatch(const Options& options) {
     }
     std::error_code error;
     if (!fs::is_directory(inDir, error)) {
-        Fail(inDir, "is not a folder");
+        const std::string why = UnreadableReason(inDir);
+        Fail(inDir, why.empty() ? "is a file, not a folder" : why);
         return kExitFailed;
     }
     if (fs::exists(outDir, error) && !fs::is_directory(outDir, error)) {

@@ -282,6 +282,16 @@ void Warn(const std::string& file, const std::string& text) {
 FailureCapture::FailureCapture() : outer_(t_capture) { t_capture = this; }
 FailureCapture::~FailureCapture() { t_capture = outer_; }
 
+std::string UnreadableReason(const std::string& path) {
+    if (path == "-") return std::string();
+    if (platform::DirectoryExists(path)) return "is a folder, not a file";
+    platform::SetLastError(0);
+    auto probe = platform::File::Open(path, platform::open_flags::kRead);
+    if (probe) return std::string();
+    const uint32_t error = platform::LastError();
+    return error ? platform::SystemErrorText(error) : "cannot be opened";
+}
+
 void Fail(const std::string& file, const std::string& reason) {
     if (t_capture) {
         if (!t_capture->text_.empty()) t_capture->text_ += "; ";
@@ -338,8 +348,12 @@ int RunCheck(const Options& options) {
     int status = kExitOk;
     for (const auto& path : options.inputs) {
         auto temp = platform::TempFolder::Create();
-        std::string className, failure = "cannot make a temporary folder";
-        RefPtr<C_WavFile> file = temp ? OpenInput(path, *temp, className, failure) : nullptr;
+        std::string className, failure = UnreadableReason(path);
+        RefPtr<C_WavFile> file;
+        if (failure.empty()) {
+            failure = "cannot make a temporary folder";
+            if (temp) file = OpenInput(path, *temp, className, failure);
+        }
         if (file) {
             std::printf("%s: supported, format id %u (%s)\n", path.c_str(), file->GetFormatId(), className.c_str());
         } else {
@@ -362,12 +376,7 @@ int RunInfo(const Options& options) {
         first = false;
         std::fflush(stdout);
         std::string failure;
-        if (platform::DirectoryExists(path)) {
-            failure = "is a folder, not a file";
-        } else if (!platform::FileExists(path)) {
-            failure = platform::SystemErrorText(platform::LastError() ? platform::LastError() : 2);
-            auto probe = platform::File::Open(path, platform::open_flags::kRead);
-            if (!probe) failure = platform::SystemErrorText(platform::LastError());
+        if (failure = UnreadableReason(path); !failure.empty()) {
         } else if (IsMidiFile(path)) {
             if (RunMidiInfo(path, options.json) != kExitOk) {
                 status = kExitFailed;
@@ -517,8 +526,8 @@ int ConvertOne(const Options& options) {
         Fail(output, std::string("writing ") + Extension(output) + " files is not available in this build yet");
         return kExitFailed;
     }
-    if (platform::DirectoryExists(input)) {
-        Fail(input, "is a folder, not a sound file");
+    if (const std::string why = UnreadableReason(input); !why.empty()) {
+        Fail(input, why);
         return kExitFailed;
     }
     // Everything that would refuse the job is checked before anything is
@@ -724,6 +733,10 @@ int RunConvert(const Options& options) {
 
 int RunCut(const Options& options) {
     const std::string& output = options.output;
+    if (const std::string why = UnreadableReason(options.inputs.front()); !why.empty()) {
+        Fail(options.inputs.front(), why);
+        return kExitFailed;
+    }
     if (!CheckOutput(options, output)) return kExitFailed;
     RbfError error = RbfError::kNone;
     if (!CutRbf(options.inputs.front().c_str(), output.c_str(), options.maxBytes, &error)) {
@@ -736,6 +749,10 @@ int RunCut(const Options& options) {
 
 int RunResample(const Options& options) {
     const std::string& output = options.output;
+    if (const std::string why = UnreadableReason(options.inputs.front()); !why.empty()) {
+        Fail(options.inputs.front(), why);
+        return kExitFailed;
+    }
     if (!CheckOutput(options, output)) return kExitFailed;
     if (CompareNoCase(Extension(output), ".wav") != 0) {
         Fail(output, "resample writes WAV files; use convert --rate for other formats");

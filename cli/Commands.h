@@ -66,6 +66,10 @@ void Fail(const std::string& file, const std::string& reason);
 // FailureCapture is alive on this thread).
 void Warn(const std::string& file, const std::string& text);
 
+// Why a path cannot be read as an input, in the platform's words ("No such
+// file or directory", "is a folder, not a file"), or "" when it can.
+std::string UnreadableReason(const std::string& path);
+
 // Collects what Fail says on this thread instead of printing it.
 class FailureCapture {
 public:
