@@ -16,6 +16,12 @@ run_one() {
     mkdir -p "$work" "$findings"
     [ -d "fuzz/corpus/$name" ] && cp -n fuzz/corpus/"$name"/* "$work"/ 2>/dev/null || true
     [ -d "fuzz/regressions/$name" ] && cp -n fuzz/regressions/"$name"/* "$work"/ 2>/dev/null || true
+    # Real MIDI files from Debian packages (GPL): used where installed, not kept here.
+    if [ "$name" = smf ]; then
+        for d in /usr/share/games/openttd/baseset/openmsx /usr/share/planetblupi/music; do
+            [ -d "$d" ] && find "$d" -name '*.mid' -size -64k -exec cp -n {} "$work"/ \; 2>/dev/null || true
+        done
+    fi
     log="build-fuzz/$name.log"
     if ASAN_OPTIONS=detect_leaks=1 ./build-fuzz/bin/fuzz_"$name" -max_total_time="$seconds" -max_len=65536 \
         -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 -artifact_prefix="$findings/" "$work" >"$log" 2>&1; then
