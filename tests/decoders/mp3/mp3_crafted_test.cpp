@@ -531,6 +531,42 @@ TEST(Mp3Crafted, HuffmanTablesMatchMpg123) {
     ExpectMatchesWitness(BuildHuffmanStream(32, 3, -1), "huffman tables, overloaded");
 }
 
+// Full-scale saturation without a witness: the same frames at a global gain
+// 20 steps lower are exactly 1/32 of the level (the gain counts quarter
+// powers of two) and never clip. Where 32 times the quiet decode lies inside
+// 16 bits, the loud one equals it within the rounding of both; where it lies
+// beyond, the loud sample is +32767 or -32768 with the same sign: clamped,
+// never wrapped.
+TEST(Mp3Crafted, OverloadedFramesSaturateWithoutWrapping) {
+    auto decode = [](const std::vector<uint8_t>& stream) {
+        std::vector<uint8_t> wav;
+        C_Mp3ToWavConverter converter;
+        EXPECT_EQ(converter.ConvertMemory(stream.data(), stream.size(), &wav, nullptr, 0), 1);
+        return WavSamples(wav);
+    };
+    const std::vector<int16_t> loud = decode(BuildHuffmanStream(32, 3, -1));
+    const std::vector<int16_t> quiet = decode(BuildHuffmanStream(32, 3, 4));
+    ASSERT_EQ(loud.size(), quiet.size());
+    ASSERT_FALSE(loud.empty());
+    constexpr int kTolerance = 48;  // 32 x the quiet decode's rounding, and the loud one's
+    size_t clamped = 0, linear = 0;
+    for (size_t i = 0; i < loud.size(); ++i) {
+        const int expected = 32 * quiet[i];
+        if (expected > 32767 + kTolerance) {
+            ASSERT_EQ(loud[i], 32767) << "sample " << i;
+            ++clamped;
+        } else if (expected < -32768 - kTolerance) {
+            ASSERT_EQ(loud[i], -32768) << "sample " << i;
+            ++clamped;
+        } else if (expected > -32768 + kTolerance && expected < 32767 - kTolerance) {
+            ASSERT_LE(std::abs(loud[i] - expected), kTolerance) << "sample " << i;
+            ++linear;
+        }
+    }
+    EXPECT_GT(clamped, loud.size() / 20);
+    EXPECT_GT(linear, loud.size() / 20);
+}
+
 // Every sequence of two block types, with and without the mixed flag, at each
 // MPEG-1 and MPEG-2 sample rate.
 TEST(Mp3Crafted, BlockTypeSequencesMatchMpg123) {
