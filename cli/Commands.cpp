@@ -264,6 +264,10 @@ int RunInfo(const Options& options) {
             if (RunMidiInfo(path, options.json) != kExitOk) status = kExitFailed;
             continue;
         }
+        if (IsXmfFile(path)) {
+            if (RunXmfInfo(path, options.json) != kExitOk) status = kExitFailed;
+            continue;
+        }
         auto temp = platform::TempFolder::Create();
         std::string className, failure = "cannot make a temporary folder";
         RefPtr<C_WavFile> file = temp ? OpenInput(path, *temp, className, failure) : nullptr;
@@ -306,6 +310,7 @@ int RunConvert(const Options& options) {
     const std::string& input = options.inputs.front();
     const std::string& output = options.output;
     if (CompareNoCase(Extension(output), ".xmf") == 0) return RunConvertToXmf(options);
+    if (IsXmfFile(input)) return RunConvertFromXmf(options);
     uint32_t outId = GetFormatIdFromExtension(Extension(output).c_str());
     if (outId == kFormatNone) {
         Fail(output, "unknown output format '" + Extension(output) + "' (use .wav, .apm, .mdm, ...)");

@@ -23,6 +23,10 @@ struct Options {
     // convert: a chip file's stored source samples instead of the sound the
     // chip plays.
     bool source = false;
+    // convert from XMF: where the DLS bank goes, and whether both files are
+    // made ready for a DLS-aware player.
+    std::string dls;
+    bool forPlay = false;
     std::vector<std::string> inputs;
 };
 
@@ -37,6 +41,11 @@ int RunCut(const Options& options);
 bool IsMidiFile(const std::string& path);
 int RunMidiInfo(const std::string& path, bool json);
 int RunConvertToXmf(const Options& options);
+
+// XMF files (XmfCommands.cpp).
+bool IsXmfFile(const std::string& path);
+int RunXmfInfo(const std::string& path, bool json);
+int RunConvertFromXmf(const Options& options);
 
 // "cadenzor: <file>: <reason>" on standard error.
 void Fail(const std::string& file, const std::string& reason);

@@ -29,6 +29,10 @@ const char kUsage[] =
     "        --mode N            coding mode of the APM coder\n"
     "        --source            from a chip file, its stored source samples\n"
     "                            (by default: the sound the chip plays)\n"
+    "  convert X.xmf OUT.mid [--dls OUT.dls] [--for-play]\n"
+    "                            the MIDI file of an XMF file, with its DLS bank;\n"
+    "                            --for-play: bank selects added, the bank repaired\n"
+    "  convert X.xmf OUT.wav     the speech resource of an XMF file as a WAV file\n"
     "  resample IN OUT --rate HZ resample a sound to a WAV file\n"
     "  cut IN OUT --max-bytes N  cut an RBF resource to at most N bytes, keeping\n"
     "                            whole blocks and its end mark\n"
@@ -93,6 +97,12 @@ int main(int argc, char** argv) {
             options.verbose = true;
         } else if (a == "--source") {
             options.source = true;
+        } else if (a == "--for-play") {
+            options.forPlay = true;
+        } else if (a == "--dls") {
+            const char* v = value("--dls");
+            if (!v) return Usage(nullptr);
+            options.dls = v;
         } else if (a == "--json") {
             options.json = true;
         } else if (a == "-o") {

@@ -17,7 +17,7 @@
 #include "DlsRepair.h"
 #include "ImfContent.h"
 #include "SmfBanks.h"
-#include "XmfTree.h"
+#include "tree/XmfTree.h"
 #include "cadenzor/cadenzor.h"
 #include "common/SiblingCommon.h"
 

@@ -1,4 +1,4 @@
-#include "XmfTree.h"
+#include "tree/XmfTree.h"
 
 #include <algorithm>
 #include <cstring>
