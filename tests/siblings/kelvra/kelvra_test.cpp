@@ -305,8 +305,9 @@ TEST_F(Kelvra, DlsRepairs) {
     const uint32_t riff = static_cast<uint32_t>(expected.size() - 8);
     std::memcpy(expected.data() + 4, Le32(riff).data(), 4);
     EXPECT_EQ(out, expected);
-    if (cz::test::HaveTool("dlsdump"))
+    if (cz::test::HaveTool("dlsdump")) {
         EXPECT_NE(RunCapture("dlsdump '" + fixed + "' 2>&1; echo rc=$?").find("rc=0"), std::string::npos);
+    }
     // A chunk past its parent, or not DLS at all: refused, nothing written.
     Bytes past = Dls();
     past[12 + 4] = 0xF0;  // colh claims 240 bytes
