@@ -36,7 +36,8 @@ bool ReadAll(const std::string& path, std::vector<uint8_t>& bytes) {
     if (size > kelvra::kMaxFileSize) return false;
     in.seekg(0);
     bytes.resize(static_cast<size_t>(size));
-    return bytes.empty() || static_cast<bool>(in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)));
+    return bytes.empty() ||
+           static_cast<bool>(in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)));
 }
 
 // Copies a finished file from the private folder to the caller's name, put in
@@ -123,16 +124,16 @@ int RunXmfInfo(const std::string& path, bool json) {
         return kExitOk;
     }
     std::printf("%s: XMF %s", path.c_str(), tree.version.c_str());
-    if (tree.version == "2.00") std::printf(" (Mobile XMF, file type %u revision %u)", tree.fileType, tree.fileTypeRevision);
+    if (tree.version == "2.00")
+        std::printf(" (Mobile XMF, file type %u revision %u)", tree.fileType, tree.fileTypeRevision);
     std::printf("\n  type %d: %s\n  nodes:\n", type, TypeText(type));
     for (const auto& n : tree.nodes) {
         std::printf("  %*s", n.depth * 2, "");
         if (n.folder)
             std::printf("folder, %u items", n.items);
         else
-            std::printf("%s, %zu bytes%s", n.format == kelvra::ResourceFormat::kOwn
-                                               ? TypeText(n.ownType)
-                                               : kelvra::FormatName(n.format),
+            std::printf("%s, %zu bytes%s",
+                        n.format == kelvra::ResourceFormat::kOwn ? TypeText(n.ownType) : kelvra::FormatName(n.format),
                         n.bytes.size(), n.packed ? " (zlib)" : "");
         if (!n.name.empty()) std::printf(" \"%s\"", n.name.c_str());
         std::printf("\n");
@@ -195,9 +196,12 @@ int RunConvertFromXmf(const Options& options) {
     }
     if (!ok) {
         std::string why = std::string("a ") + TypeText(type) + " XMF file (type " + std::to_string(type) + ")";
-        if (toWav) why += type == 5 ? " whose speech resource could not be decoded" : " holds no speech resource";
-        else if (!options.dls.empty()) why += type == 7 ? " could not be split" : " holds no MIDI file and DLS bank";
-        else why += " could not be turned into MIDI";
+        if (toWav)
+            why += type == 5 ? " whose speech resource could not be decoded" : " holds no speech resource";
+        else if (!options.dls.empty())
+            why += type == 7 ? " could not be split" : " holds no MIDI file and DLS bank";
+        else
+            why += " could not be turned into MIDI";
         Fail(input, why);
         return kExitFailed;
     }

@@ -17,7 +17,7 @@ void PutLe32(uint8_t* p, uint32_t v) {
 bool IsList(const uint8_t* id) { return std::memcmp(id, "LIST", 4) == 0 || std::memcmp(id, "RIFF", 4) == 0; }
 
 struct Walker {
-    std::vector<uint8_t>* out = nullptr;        // rewriting when set
+    std::vector<uint8_t>* out = nullptr;          // rewriting when set
     std::vector<DlsChunkInfo>* chunks = nullptr;  // listing when set
     std::string* error = nullptr;
     uint32_t instruments = 0;
@@ -35,7 +35,8 @@ struct Walker {
         while (pos < body.size()) {
             if (body.size() - pos < 8) {
                 // Trailing bytes too short for a chunk: padding, dropped.
-                if (std::all_of(body.begin() + static_cast<ptrdiff_t>(pos), body.end(), [](uint8_t b) { return b == 0; }))
+                if (std::all_of(body.begin() + static_cast<ptrdiff_t>(pos), body.end(),
+                                [](uint8_t b) { return b == 0; }))
                     return true;
                 return Fail("truncated chunk header");
             }

@@ -73,7 +73,8 @@ bool Track(std::span<const uint8_t> d, std::vector<uint8_t>& out, std::string& e
         if (kind == 0xC0) {
             if (!bankSet[channel]) {
                 PutVlq(out, delta);
-                out.insert(out.end(), {static_cast<uint8_t>(0xB0 | channel), 0, static_cast<uint8_t>(channel == 9 ? 120 : 121)});
+                out.insert(out.end(),
+                           {static_cast<uint8_t>(0xB0 | channel), 0, static_cast<uint8_t>(channel == 9 ? 120 : 121)});
                 out.push_back(0);
                 out.insert(out.end(), {static_cast<uint8_t>(0xB0 | channel), 32, 0});
                 delta = 0;
@@ -82,7 +83,8 @@ bool Track(std::span<const uint8_t> d, std::vector<uint8_t>& out, std::string& e
         }
         PutVlq(out, delta);
         out.push_back(status);
-        out.insert(out.end(), d.begin() + static_cast<ptrdiff_t>(pos), d.begin() + static_cast<ptrdiff_t>(pos + dataBytes));
+        out.insert(out.end(), d.begin() + static_cast<ptrdiff_t>(pos),
+                   d.begin() + static_cast<ptrdiff_t>(pos + dataBytes));
         pos += dataBytes;
     }
     return true;

@@ -19,9 +19,9 @@ TEST(CliXmf, InfoAndSplitOfTheRealMobileXmf) {
     cz::test::TempDir dir;
     auto info = Cadenzor("info '" + Real() + "'", dir);
     EXPECT_EQ(info.status, 0) << info.out;
-    for (const char* line : {"XMF 2.00 (Mobile XMF, file type 2 revision 1)", "type 7: Standard MIDI File with DLS bank",
-                             "  folder, 2 items", "    Mobile DLS, 563694 bytes \"Leadsol.dls\"",
-                             "    SMF type 0, 1958 bytes \"Sol.mid\""})
+    for (const char* line : {"XMF 2.00 (Mobile XMF, file type 2 revision 1)",
+                             "type 7: Standard MIDI File with DLS bank", "  folder, 2 items",
+                             "    Mobile DLS, 563694 bytes \"Leadsol.dls\"", "    SMF type 0, 1958 bytes \"Sol.mid\""})
         EXPECT_NE(info.out.find(line), std::string::npos) << line << "\n" << info.out;
 
     const std::string mid = dir.File("s.mid"), dls = dir.File("s.dls");
@@ -38,9 +38,9 @@ TEST(CliXmf, InfoAndSplitOfTheRealMobileXmf) {
 
     // Usage errors and refusals write nothing.
     const std::string none = dir.File("none.mid");
-    for (const std::string& args : {"'" + Real() + "' '" + none + "' --for-play",
-                                    "'" + Real() + "' '" + dir.File("x.wav") + "'",
-                                    "'" + Real() + "' '" + dir.File("x.txt") + "'"}) {
+    for (const std::string& args :
+         {"'" + Real() + "' '" + none + "' --for-play", "'" + Real() + "' '" + dir.File("x.wav") + "'",
+          "'" + Real() + "' '" + dir.File("x.txt") + "'"}) {
         auto r = Cadenzor("convert " + args, dir);
         EXPECT_NE(r.status, 0) << args << "\n" << r.out;
     }

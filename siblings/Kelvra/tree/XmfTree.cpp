@@ -1,5 +1,7 @@
 #include "tree/XmfTree.h"
 
+#include "tree/Inflate.h"
+
 #include <algorithm>
 #include <cstring>
 #include <set>
@@ -18,12 +20,24 @@ struct OwnIdentifier {
     uint8_t bytes[19];
 };
 constexpr OwnIdentifier kOwn[] = {
-    {1, {0x80, 0x83, 0x82, 0x83, 0xBC, 0x96, 0xEB, 0xC2, 0x95, 0xB5, 0xBB, 0xA6, 0xD8, 0x9A, 0x99, 0xF7, 0xB0, 0x80, 0x9D}},
-    {2, {0x82, 0xC8, 0x87, 0xE0, 0xF3, 0x8F, 0xC9, 0xF2, 0x8C, 0xE5, 0x8E, 0xA0, 0x81, 0xFB, 0xE1, 0x87, 0xE8, 0xD3, 0x94}},
-    {3, {0x83, 0xA0, 0xDA, 0xB2, 0xFC, 0xF3, 0xDB, 0xA2, 0xA9, 0x99, 0x98, 0xCC, 0xD6, 0x93, 0xD2, 0xA1, 0xA2, 0x98, 0xF5}},
-    {4, {0x81, 0xF1, 0x96, 0x9F, 0xD6, 0xDD, 0x8F, 0xC2, 0xB4, 0xA5, 0xAA, 0xD9, 0xED, 0xEF, 0xCD, 0xC5, 0x9E, 0x90, 0xD2}},
-    {5, {0x80, 0x89, 0xF3, 0xBB, 0x83, 0xBD, 0xA1, 0xC2, 0x9A, 0xF5, 0xB5, 0xAA, 0xFE, 0x98, 0x81, 0xCD, 0xFF, 0xD0, 0xBF}},
-    {8, {0xF6, 0xFF, 0xC5, 0xF7, 0xAA, 0xBE, 0xC6, 0xD2, 0xA1, 0x82, 0x98, 0xFD, 0x8C, 0xF8, 0x8A, 0xEE, 0x98, 0xCA, 0x82}},
+    {1,
+     {0x80, 0x83, 0x82, 0x83, 0xBC, 0x96, 0xEB, 0xC2, 0x95, 0xB5, 0xBB, 0xA6, 0xD8, 0x9A, 0x99, 0xF7, 0xB0, 0x80,
+      0x9D}},
+    {2,
+     {0x82, 0xC8, 0x87, 0xE0, 0xF3, 0x8F, 0xC9, 0xF2, 0x8C, 0xE5, 0x8E, 0xA0, 0x81, 0xFB, 0xE1, 0x87, 0xE8, 0xD3,
+      0x94}},
+    {3,
+     {0x83, 0xA0, 0xDA, 0xB2, 0xFC, 0xF3, 0xDB, 0xA2, 0xA9, 0x99, 0x98, 0xCC, 0xD6, 0x93, 0xD2, 0xA1, 0xA2, 0x98,
+      0xF5}},
+    {4,
+     {0x81, 0xF1, 0x96, 0x9F, 0xD6, 0xDD, 0x8F, 0xC2, 0xB4, 0xA5, 0xAA, 0xD9, 0xED, 0xEF, 0xCD, 0xC5, 0x9E, 0x90,
+      0xD2}},
+    {5,
+     {0x80, 0x89, 0xF3, 0xBB, 0x83, 0xBD, 0xA1, 0xC2, 0x9A, 0xF5, 0xB5, 0xAA, 0xFE, 0x98, 0x81, 0xCD, 0xFF, 0xD0,
+      0xBF}},
+    {8,
+     {0xF6, 0xFF, 0xC5, 0xF7, 0xAA, 0xBE, 0xC6, 0xD2, 0xA1, 0x82, 0x98, 0xFD, 0x8C, 0xF8, 0x8A, 0xEE, 0x98, 0xCA,
+      0x82}},
 };
 
 // Standard metadata fields and reference types of the XMF layout.
@@ -34,7 +48,9 @@ constexpr uint32_t kUnpackerStandard = 0, kStandardZlib = 1;
 
 class Reader {
 public:
-    Reader(std::span<const uint8_t> data, size_t pos, size_t end) : data_(data), pos_(pos), end_(std::min(end, data.size())) {}
+    Reader(std::span<const uint8_t> data, size_t pos, size_t end) : data_(data), end_(std::min(end, data.size())) {
+        pos_ = std::min(pos, end_);
+    }
     bool Vlq(uint32_t& v) {
         v = 0;
         for (int i = 0; i < 4; ++i) {  // at most 28 bits
@@ -56,7 +72,7 @@ public:
 
 private:
     std::span<const uint8_t> data_;
-    size_t pos_, end_;
+    size_t end_, pos_ = 0;
 };
 
 // A long VLQ (our identifiers are one of 20 bytes): the bytes it spans.
@@ -84,8 +100,8 @@ void ReadResourceFormat(std::span<const uint8_t> contents, Resource& node) {
         uint32_t v = 0;
         Reader idr(id, 0, id.size());
         if (!idr.Vlq(v)) return;
-        static constexpr ResourceFormat kStandard[] = {ResourceFormat::kSmf0, ResourceFormat::kSmf1,
-                                                       ResourceFormat::kDls1, ResourceFormat::kDls2,
+        static constexpr ResourceFormat kStandard[] = {ResourceFormat::kSmf0,  ResourceFormat::kSmf1,
+                                                       ResourceFormat::kDls1,  ResourceFormat::kDls2,
                                                        ResourceFormat::kDls21, ResourceFormat::kMobileDls};
         if (v < std::size(kStandard)) node.format = kStandard[v];
         return;
@@ -112,7 +128,8 @@ bool ReadMetadata(Reader r, Resource& node, std::string& error) {
         if (!r.Vlq(versions)) return error = "bad metadata field", false;
         if (versions == 0) {
             uint32_t length = 0;
-            if (!r.Vlq(length) || length > r.End() - r.Pos()) return error = "metadata contents past the node header", false;
+            if (!r.Vlq(length) || length > r.End() - r.Pos())
+                return error = "metadata contents past the node header", false;
             auto contents = r.Bytes(length);
             if (standard && field == kFieldResourceFormat) ReadResourceFormat(contents, node);
             if (standard && field == kFieldNodeName && length > 1)
@@ -121,7 +138,8 @@ bool ReadMetadata(Reader r, Resource& node, std::string& error) {
         } else {
             // International contents: a table of versions; skipped whole.
             uint32_t tableLength = 0;
-            if (!r.Vlq(tableLength) || !r.Skip(tableLength)) return error = "metadata versions past the node header", false;
+            if (!r.Vlq(tableLength) || !r.Skip(tableLength))
+                return error = "metadata versions past the node header", false;
         }
     }
     return true;
@@ -129,6 +147,10 @@ bool ReadMetadata(Reader r, Resource& node, std::string& error) {
 
 bool Inflate(std::span<const uint8_t> packed, size_t decodedSize, std::vector<uint8_t>& out, std::string& error) {
     if (decodedSize > kMaxInflated) return error = "unpacked size above the cap", false;
+    // Deflate gives at most 1032 bytes for each byte of input (RFC 1951
+    // lengths of 258 from 2-bit codes): a stated size beyond that is false
+    // and nothing is allocated for it.
+    if (decodedSize > packed.size() * 1032u + 64u) return error = "unpacked size beyond what the data can give", false;
 #if defined(KELVRA_HAVE_ZLIB)
     out.assign(decodedSize, 0);
     z_stream z{};
@@ -141,18 +163,19 @@ bool Inflate(std::span<const uint8_t> packed, size_t decodedSize, std::vector<ui
     const size_t produced = out.size() - z.avail_out;
     inflateEnd(&z);
     // Exactly the size the node states: more (the stream did not end) or less is a fault.
-    if (rc != Z_STREAM_END || produced != decodedSize) return error = "zlib data does not unpack to its stated size", false;
+    if (rc != Z_STREAM_END || produced != decodedSize)
+        return error = "zlib data does not unpack to its stated size", false;
     return true;
 #else
-    (void)packed;
-    (void)out;
-    return error = "this build has no zlib unpacker", false;
+    // No zlib in this toolchain: our own unpacker, written from the RFCs.
+    return InflateZlib(packed, decodedSize, out, error);
 #endif
 }
 
 class TreeParser {
 public:
-    TreeParser(std::span<const uint8_t> file, XmfTree& tree, std::string& error) : file_(file), tree_(tree), error_(error) {}
+    TreeParser(std::span<const uint8_t> file, XmfTree& tree, std::string& error)
+        : file_(file), tree_(tree), error_(error) {}
 
     bool Node(size_t start, size_t limit, int depth, size_t& next) {
         if (depth > kMaxDepth) return Fail("node tree deeper than the limit");
@@ -161,7 +184,8 @@ public:
         if (!visiting_.insert(start).second) return Fail("node tree refers back to itself");
         Reader r(file_, start, limit);
         uint32_t nodeLength = 0, items = 0, headerLength = 0, metadataLength = 0;
-        if (!r.Vlq(nodeLength) || nodeLength == 0 || nodeLength > limit - start) return Fail("node length past its parent");
+        if (!r.Vlq(nodeLength) || nodeLength == 0 || nodeLength > limit - start)
+            return Fail("node length past its parent");
         const size_t end = start + nodeLength;
         r = Reader(file_, r.Pos(), end);
         if (!r.Vlq(items) || !r.Vlq(headerLength)) return Fail("truncated node header");
@@ -260,14 +284,16 @@ private:
     static std::span<const uint8_t> TrimToContent(std::span<const uint8_t> rest, bool packed) {
         if (packed) return rest;
         if (rest.size() >= 8 && std::memcmp(rest.data(), "RIFF", 4) == 0) {
-            const uint64_t size = 8ull + (rest[4] | rest[5] << 8 | rest[6] << 16 | static_cast<uint32_t>(rest[7]) << 24);
+            const uint64_t size =
+                8ull + (rest[4] | rest[5] << 8 | rest[6] << 16 | static_cast<uint32_t>(rest[7]) << 24);
             return rest.first(static_cast<size_t>(std::min<uint64_t>(size, rest.size())));
         }
         if (rest.size() >= 14 && std::memcmp(rest.data(), "MThd", 4) == 0) {
             size_t pos = 0;
             const unsigned tracks = rest[10] << 8 | rest[11];
             for (unsigned chunk = 0; chunk <= tracks && rest.size() - pos >= 8; ++chunk) {
-                const uint64_t len = (static_cast<uint32_t>(rest[pos + 4]) << 24) | rest[pos + 5] << 16 | rest[pos + 6] << 8 | rest[pos + 7];
+                const uint64_t len = (static_cast<uint32_t>(rest[pos + 4]) << 24) | rest[pos + 5] << 16 |
+                                     rest[pos + 6] << 8 | rest[pos + 7];
                 if (len > rest.size() - pos - 8) return rest;
                 pos += 8 + static_cast<size_t>(len);
             }

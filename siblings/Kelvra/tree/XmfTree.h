@@ -18,18 +18,18 @@ constexpr int kMaxDepth = 32;
 enum class ResourceFormat { kUnknown, kSmf0, kSmf1, kDls1, kDls2, kDls21, kMobileDls, kOwn };
 
 struct Resource {
-    int depth = 0;            // 0 for the root node
-    bool folder = false;      // folder nodes carry no bytes
-    uint32_t items = 0;       // contained items of a folder
-    std::string name;         // the node's name field, when it has one
+    int depth = 0;        // 0 for the root node
+    bool folder = false;  // folder nodes carry no bytes
+    uint32_t items = 0;   // contained items of a folder
+    std::string name;     // the node's name field, when it has one
     ResourceFormat format = ResourceFormat::kUnknown;
-    int ownType = 0;          // our own type (1..5, 8) when format is kOwn
-    bool packed = false;      // stored through the zlib unpacker
+    int ownType = 0;      // our own type (1..5, 8) when format is kOwn
+    bool packed = false;  // stored through the zlib unpacker
     std::vector<uint8_t> bytes;
 };
 
 struct XmfTree {
-    std::string version;  // "1.00", "1.01" or "2.00"
+    std::string version;                          // "1.00", "1.01" or "2.00"
     uint32_t fileType = 0, fileTypeRevision = 0;  // Mobile XMF only
     std::vector<Resource> nodes;                  // every node, in tree order
 };

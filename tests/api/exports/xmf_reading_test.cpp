@@ -69,12 +69,13 @@ protected:
         const std::string lib = Library(variant);
         fs::remove(log_);
         return InChild([&] {
-            setenv("FAKE_KELVRA_LOG", log_.c_str(), 1);
-            for (const auto& [k, v] : env) setenv(("FAKE_KELVRA_" + k).c_str(), v.c_str(), 1);
-            void* handle = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (!handle) return 97;
-            return call(handle) + 1;
-        }) - 1;
+                   setenv("FAKE_KELVRA_LOG", log_.c_str(), 1);
+                   for (const auto& [k, v] : env) setenv(("FAKE_KELVRA_" + k).c_str(), v.c_str(), 1);
+                   void* handle = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+                   if (!handle) return 97;
+                   return call(handle) + 1;
+               }) -
+               1;
     }
     std::string Calls() {
         std::string names;
@@ -117,9 +118,7 @@ TEST_F(XmfReadingExports, TypeRulesOfConvertXmfToMid) {
 TEST_F(XmfReadingExports, MissingLibraryOrEntries) {
     cz::test::WriteFileBytes(xmf_, {'x'});
     auto type = [&](void* h) { return reinterpret_cast<TypeFn>(Fn(h, "GetXMFResourceType"))(xmf_.c_str()); };
-    auto toMid = [&](void* h) {
-        return reinterpret_cast<TwoFn>(Fn(h, "ConvertXMFToMID"))(xmf_.c_str(), mid_.c_str());
-    };
+    auto toMid = [&](void* h) { return reinterpret_cast<TwoFn>(Fn(h, "ConvertXMFToMID"))(xmf_.c_str(), mid_.c_str()); };
     auto toMidDls = [&](void* h) {
         return reinterpret_cast<ThreeFn>(Fn(h, "ConvertXMFToMIDAndDLS"))(xmf_.c_str(), mid_.c_str(), dls_.c_str());
     };
@@ -147,10 +146,16 @@ TEST_F(XmfReadingExports, ForPlayStepsAndCleanUp) {
         const char* calls;
     } cases[] = {
         {"all succeed", "full", {}, 1, "GetXMFResourceType;ConvertToSMFWithDLS;InsertBankEvent;FixedDls;"},
-        {"FixedDls gives 2", "full", {{"FixedDls", "2"}}, 2,
+        {"FixedDls gives 2",
+         "full",
+         {{"FixedDls", "2"}},
+         2,
          "GetXMFResourceType;ConvertToSMFWithDLS;InsertBankEvent;FixedDls;"},
         {"split fails", "full", {{"ConvertToSMFWithDLS", "0"}}, 0, "GetXMFResourceType;ConvertToSMFWithDLS;"},
-        {"bank events fail", "full", {{"InsertBankEvent", "0"}}, 0,
+        {"bank events fail",
+         "full",
+         {{"InsertBankEvent", "0"}},
+         0,
          "GetXMFResourceType;ConvertToSMFWithDLS;InsertBankEvent;"},
         {"no split entry", "ConvertToSMFWithDLS", {}, 1, "GetXMFResourceType;InsertBankEvent;FixedDls;"},
         {"type 6", "full", {{"TYPE", "6"}}, 0, "GetXMFResourceType;"},
@@ -170,9 +175,8 @@ TEST_F(XmfReadingExports, ForPlayStepsAndCleanUp) {
     }
     // Outputs that name the same file, or the XMF, are refused before any call.
     const int r = Run("full", {}, [&](void* h) {
-        return reinterpret_cast<FiveFn>(Fn(h, "ConvertXMFToMIDAndDLSForPlay"))(xmf_.c_str(), mid_.c_str(),
-                                                                              xmf_.c_str(), playMid_.c_str(),
-                                                                              playDls_.c_str());
+        return reinterpret_cast<FiveFn>(Fn(h, "ConvertXMFToMIDAndDLSForPlay"))(xmf_.c_str(), mid_.c_str(), xmf_.c_str(),
+                                                                               playMid_.c_str(), playDls_.c_str());
     });
     EXPECT_EQ(r, 0);
     EXPECT_EQ(Calls(), "");
@@ -181,9 +185,7 @@ TEST_F(XmfReadingExports, ForPlayStepsAndCleanUp) {
 
 TEST_F(XmfReadingExports, WavOnlyForSpeechAndNothingLeftBehind) {
     cz::test::WriteFileBytes(xmf_, {'x'});
-    auto toWav = [&](void* h) {
-        return reinterpret_cast<TwoFn>(Fn(h, "ConvertXMFToWAV"))(xmf_.c_str(), wav_.c_str());
-    };
+    auto toWav = [&](void* h) { return reinterpret_cast<TwoFn>(Fn(h, "ConvertXMFToWAV"))(xmf_.c_str(), wav_.c_str()); };
     EXPECT_EQ(Run("full", {{"TYPE", "7"}}, toWav), 0);
     EXPECT_EQ(Calls(), "GetXMFResourceType;");
     EXPECT_EQ(Run("full", {{"TYPE", "5"}, {"ConvertToRBF", "0"}}, toWav), 0);
@@ -199,7 +201,8 @@ TEST_F(XmfReadingExports, WavOnlyForSpeechAndNothingLeftBehind) {
 TEST_F(XmfReadingExports, WavThroughXmfGivesTheDecodedResource) {
     std::vector<uint8_t> pcm;
     for (int i = 0; i < 3000; ++i) {
-        const auto v = static_cast<int16_t>(std::lround(9000.0 * std::sin(i * 0.05) * (0.6 + 0.4 * std::sin(i / 300.0))));
+        const auto v =
+            static_cast<int16_t>(std::lround(9000.0 * std::sin(i * 0.05) * (0.6 + 0.4 * std::sin(i / 300.0))));
         pcm.push_back(static_cast<uint8_t>(v));
         pcm.push_back(static_cast<uint8_t>(v >> 8));
     }

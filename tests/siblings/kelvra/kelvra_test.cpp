@@ -17,6 +17,7 @@
 
 #include "cadenzor/cadenzor.h"
 #include "support/TestSupport.h"
+#include "tree/Inflate.h"
 
 namespace fs = std::filesystem;
 
@@ -74,13 +75,18 @@ Bytes Xmf(const Bytes& root, const char* version = "XMF_1.00") {
 }
 
 Bytes Smf() {
-    const Bytes track = {0x00, 0xC0, 0x05, 0x00, 0x90, 0x3C, 0x64, 0x60, 0x3C, 0x00,
-                         0x00, 0xC9, 0x00, 0x00, 0x99, 0x24, 0x50, 0x00, 0xFF, 0x2F, 0x00};
-    return Cat({Str("MThd"), {0, 0, 0, 6, 0, 0, 0, 1, 0, 96}, Str("MTrk"), {0, 0, 0, static_cast<uint8_t>(track.size())},
+    const Bytes track = {0x00, 0xC0, 0x05, 0x00, 0x90, 0x3C, 0x64, 0x60, 0x3C, 0x00, 0x00,
+                         0xC9, 0x00, 0x00, 0x99, 0x24, 0x50, 0x00, 0xFF, 0x2F, 0x00};
+    return Cat({Str("MThd"),
+                {0, 0, 0, 6, 0, 0, 0, 1, 0, 96},
+                Str("MTrk"),
+                {0, 0, 0, static_cast<uint8_t>(track.size())},
                 track});
 }
-Bytes Le32(uint32_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-                                 static_cast<uint8_t>(v >> 24)}; }
+Bytes Le32(uint32_t v) {
+    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+            static_cast<uint8_t>(v >> 24)};
+}
 Bytes Chunk(const char* id, const Bytes& body) {
     Bytes out = Cat({Str(id), Le32(static_cast<uint32_t>(body.size())), body});
     if (body.size() & 1) out.push_back(0);
@@ -88,9 +94,10 @@ Bytes Chunk(const char* id, const Bytes& body) {
 }
 Bytes List(const char* id, const char* type, const Bytes& body) { return Chunk(id, Cat({Str(type), body})); }
 Bytes Dls() {
-    return List("RIFF", "DLS ", Cat({Chunk("colh", Le32(1)),
-                                     List("LIST", "lins", List("LIST", "ins ", Chunk("insh", Cat({Le32(0), Le32(0), Le32(0)})))),
-                                     Chunk("ptbl", Cat({Le32(8), Le32(0)})), List("LIST", "wvpl", {})}));
+    return List("RIFF", "DLS ",
+                Cat({Chunk("colh", Le32(1)),
+                     List("LIST", "lins", List("LIST", "ins ", Chunk("insh", Cat({Le32(0), Le32(0), Le32(0)})))),
+                     Chunk("ptbl", Cat({Le32(8), Le32(0)})), List("LIST", "wvpl", {})}));
 }
 
 class Kelvra : public ::testing::Test {
@@ -224,9 +231,15 @@ TEST_F(Kelvra, MalformedTreesFailCleanly) {
     struct Case {
         const char* name;
         const Bytes& xmf;
-    } cases[] = {{"self reference", selfRef},     {"cycle", cycle},           {"too deep", deep},
-                 {"absurd VLQ", absurd},          {"past the file", tooBig},  {"unknown reference", unknownRef},
-                 {"unknown unpacker", unknownUnpacker}, {"over the cap", overCap}, {"understated size", understated},
+    } cases[] = {{"self reference", selfRef},
+                 {"cycle", cycle},
+                 {"too deep", deep},
+                 {"absurd VLQ", absurd},
+                 {"past the file", tooBig},
+                 {"unknown reference", unknownRef},
+                 {"unknown unpacker", unknownUnpacker},
+                 {"over the cap", overCap},
+                 {"understated size", understated},
                  {"unknown version", badVersion}};
     for (const auto& c : cases) {
         EXPECT_EQ(Type(c.xmf), 0) << c.name;
@@ -256,9 +269,8 @@ TEST_F(Kelvra, OwnResourcesByTheirIdentifiers) {
     const uint8_t speech[] = {0x80, 0x89, 0xF3, 0xBB, 0x83, 0xBD, 0xA1, 0xC2, 0x9A, 0xF5,
                               0xB5, 0xAA, 0xFE, 0x98, 0x81, 0xCD, 0xFF, 0xD0, 0xBF};
     std::memcpy(speechId.data(), speech, 19);
-    EXPECT_EQ(Type(Xmf(Node(0, Cat({{0x00, 0x03, 0x00}, Vlq(22), {0x06, 0x03}, speechId}), {},
-                            Cat({{0x01}, resource})))),
-              5);
+    EXPECT_EQ(
+        Type(Xmf(Node(0, Cat({{0x00, 0x03, 0x00}, Vlq(22), {0x06, 0x03}, speechId}), {}, Cat({{0x01}, resource})))), 5);
     ASSERT_EQ(toRbf_(xmf_.c_str(), bin.c_str()), 1);
     EXPECT_EQ(cz::test::ReadFileBytes(bin), resource);
     EXPECT_EQ(toSmf_(xmf_.c_str(), mid_.c_str()), 0);
@@ -316,6 +328,45 @@ TEST_F(Kelvra, DlsRepairs) {
         fs::remove(fixed);
         EXPECT_EQ(fix_(dls_.c_str(), fixed.c_str()), 0);
         EXPECT_FALSE(fs::exists(fixed));
+    }
+}
+
+// The unpacker of builds without zlib against zlib itself: stored, fixed and
+// dynamic blocks, and broken streams refused.
+TEST(KelvraInflate, AgreesWithZlib) {
+    Bytes data;
+    uint32_t seed = 12345;
+    for (int i = 0; i < 200000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        // Runs, text-like repeats and noise, so every kind of code turns up.
+        data.push_back(i % 5000 < 2000 ? static_cast<uint8_t>(seed >> 24)
+                                       : static_cast<uint8_t>("the quick brown fox "[i % 20] + (i / 7000) % 3));
+    }
+    for (int strategy : {Z_DEFAULT_STRATEGY, Z_FIXED, Z_HUFFMAN_ONLY, Z_RLE}) {
+        for (int level : {0, 1, 6, 9}) {
+            z_stream z{};
+            ASSERT_EQ(deflateInit2(&z, level, Z_DEFLATED, 15, 8, strategy), Z_OK);
+            Bytes packed(deflateBound(&z, data.size()));
+            z.next_in = data.data();
+            z.avail_in = static_cast<uInt>(data.size());
+            z.next_out = packed.data();
+            z.avail_out = static_cast<uInt>(packed.size());
+            ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+            packed.resize(z.total_out);
+            deflateEnd(&z);
+            Bytes out;
+            std::string error;
+            ASSERT_TRUE(kelvra::InflateZlib(packed, data.size(), out, error)) << level << " " << strategy << error;
+            EXPECT_EQ(out, data) << level << " " << strategy;
+            // A wrong stated size, a wrong sum, a cut stream: refused.
+            EXPECT_FALSE(kelvra::InflateZlib(packed, data.size() - 1, out, error));
+            EXPECT_FALSE(kelvra::InflateZlib(packed, data.size() + 1, out, error));
+            Bytes badSum = packed;
+            badSum.back() ^= 1;
+            EXPECT_FALSE(kelvra::InflateZlib(badSum, data.size(), out, error));
+            for (size_t cut : {size_t{0}, size_t{2}, packed.size() / 2, packed.size() - 1})
+                EXPECT_FALSE(kelvra::InflateZlib(Bytes(packed.begin(), packed.begin() + cut), data.size(), out, error));
+        }
     }
 }
 
