@@ -384,6 +384,13 @@ int RunInfo(const Options& options) {
                                               JsonString(path).c_str());
             }
             continue;
+        } else if (IsXmfFile(path)) {
+            if (RunXmfInfo(path, options.json) != kExitOk) {
+                status = kExitFailed;
+                if (options.json) std::printf("{\"file\": %s, \"error\": \"not a readable XMF file\"}\n",
+                                              JsonString(path).c_str());
+            }
+            continue;
         } else {
             auto temp = platform::TempFolder::Create();
             std::string className;
@@ -517,6 +524,7 @@ int ConvertOne(const Options& options) {
     const std::string& input = options.inputs.front();
     const std::string& output = options.output;
     if (CompareNoCase(Extension(output), ".xmf") == 0) return RunConvertToXmf(options);
+    if (IsXmfFile(input)) return RunConvertFromXmf(options);
     uint32_t outId = GetFormatIdFromExtension(Extension(output).c_str());
     if (outId == kFormatNone) {
         Fail(output, "unknown output format '" + Extension(output) + "' (use " + FormatListText() + ")");

@@ -36,6 +36,10 @@ struct Options {
     unsigned long long budget = 0;  // bytes; 0: none
     std::string html;
     std::string player;
+    // convert from XMF: where the DLS bank goes, and whether both files are
+    // made ready for a DLS-aware player.
+    std::string dls;
+    bool forPlay = false;
     std::vector<std::string> inputs;
 };
 
@@ -57,6 +61,11 @@ int RunBatch(const Options& options);
 int RunReport(const Options& options);
 int RunPack(const Options& options);
 int RunPlay(const Options& options);
+
+// XMF files (XmfCommands.cpp).
+bool IsXmfFile(const std::string& path);
+int RunXmfInfo(const std::string& path, bool json);
+int RunConvertFromXmf(const Options& options);
 
 // "cadenzor: <file>: <reason>" on standard error, or into the capture of the
 // calling thread while a FailureCapture is alive there.

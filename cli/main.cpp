@@ -47,6 +47,8 @@ const OptionSpec kOptions[] = {
     {"--budget", "SIZE", "memory the resources must fit in: bytes, or with K or M (1024-based)"},
     {"--html", "FILE", "also write a page with pictures of each rendition"},
     {"--player", "PROGRAM", "play with PROGRAM instead of aplay or paplay ('none': only write the WAV)"},
+    {"--dls", "FILE", "from an XMF file to MIDI: also write its DLS bank to FILE"},
+    {"--for-play", nullptr, "from an XMF file to MIDI: bank selects added and the bank repaired for a player"},
 };
 
 struct CommandSpec {
@@ -68,10 +70,12 @@ const std::vector<CommandSpec>& Commands() {
         {"convert", "convert IN OUT [options]", "convert IN to OUT; the chain follows the extensions",
          "IN may be a WAV, MP3, chip or RBF file, or a MIDI or XMF file where OUT is .xmf.\n"
          "'-' as IN reads standard input; '-' as OUT writes standard output, its format named by --to.\n"
+         "From an XMF file: OUT.mid (with --dls FILE its bank, --for-play both ready for a player) or\n"
+         "OUT.wav (its speech resource).\n"
          "OUT's extension names the format (.wav, .apm, .mdm, ... or .xmf). Every output is made in a\n"
          "private folder first and put in place only when all of them were made: a refusal or a failure\n"
          "writes nothing.",
-         {"-o", "-y", "-q", "-v", "--rate", "--bin", "--header-style", "--mode", "--source", "--to"}},
+         {"-o", "-y", "-q", "-v", "--rate", "--bin", "--header-style", "--mode", "--source", "--to", "--dls", "--for-play"}},
         {"resample", "resample IN OUT --rate HZ", "resample a sound to a WAV file", "",
          {"-o", "-y", "-q", "-v", "--rate"}},
         {"cut", "cut IN OUT --max-bytes N", "cut an RBF resource to at most N bytes",
@@ -343,6 +347,10 @@ int main(int argc, char** argv) {
             options.source = true;
         } else if (name == "--json") {
             options.json = true;
+        } else if (name == "--for-play") {
+            options.forPlay = true;
+        } else if (name == "--dls") {
+            options.dls = v;
         } else if (name == "-o") {
             options.output = v;
         } else if (name == "--rate") {

@@ -12,7 +12,7 @@ build_pkgs=(cmake ninja-build g++)
 test_pkgs=(clang libgtest-dev libbenchmark-dev sox libsox-fmt-all lame ffmpeg mpg123
            espeak-ng libclang-rt-14-dev madplay libsamplerate0-dev samplerate-programs
            midicsv openttd-openmsx planetblupi-music-midi python3 chromium
-           asterisk-core-sounds-en-wav)
+           asterisk-core-sounds-en-wav zlib1g-dev gigtools)
 case "$mode" in
     demo) pkgs=("${build_pkgs[@]}") ;;
     test) pkgs=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;

@@ -4,6 +4,7 @@
 #include "cadenzor/cadenzor.h"
 
 #include "api/chains/Chains.h"
+#include "api/chains/XmfReading.h"
 #include "api/exports/ExportGuard.h"
 #include "formats/registry/FormatId.h"
 
@@ -119,20 +120,22 @@ CZ_API int32_t CZ_CALL ConvertMIDToXMF(const char* midiPath, const char* xmfPath
     return ExportGuard(0, [&] { return cz::api::NotAvailable(midiPath, xmfPath); });
 }
 CZ_API int32_t CZ_CALL ConvertXMFToMID(const char* xmfPath, const char* midiPath) {
-    return ExportGuard(0, [&] { return cz::api::NotAvailable(xmfPath, midiPath); });
+    return ExportGuard(0, [&] { return cz::api::ConvertXmfToMid(xmfPath, midiPath); });
 }
 CZ_API int32_t CZ_CALL ConvertXMFToMIDAndDLS(const char* xmfPath, const char* midiPath, const char* dlsPath) {
-    return ExportGuard(0, [&] { return cz::api::NotAvailable(xmfPath, midiPath); });
+    return ExportGuard(0, [&] { return cz::api::ConvertXmfToMidAndDls(xmfPath, midiPath, dlsPath); });
 }
 CZ_API int32_t CZ_CALL ConvertXMFToMIDAndDLSForPlay(const char* xmfPath, const char* midiPath, const char* dlsPath,
                                                     const char* midiForPlayPath, const char* dlsForPlayPath) {
-    return ExportGuard(0, [&] { return cz::api::NotAvailable(xmfPath, midiPath); });
+    return ExportGuard(0, [&] {
+        return cz::api::ConvertXmfToMidAndDlsForPlay(xmfPath, midiPath, dlsPath, midiForPlayPath, dlsForPlayPath);
+    });
 }
 CZ_API int32_t CZ_CALL ConvertXMFToWAV(const char* xmfPath, const char* wavPath) {
-    return ExportGuard(0, [&] { return cz::api::NotAvailable(xmfPath, wavPath); });
+    return ExportGuard(0, [&] { return cz::api::ConvertXmfToWav(xmfPath, wavPath); });
 }
 CZ_API int32_t CZ_CALL GetXMFResourceType(const char* xmfPath) {
-    return ExportGuard(-1, [&] { return cz::api::NotAvailable(xmfPath, nullptr) ? 0 : -1; });
+    return ExportGuard(-1, [&] { return cz::api::XmfResourceType(xmfPath); });
 }
 CZ_API int32_t CZ_CALL RbfCutToFitSize(const char* rbfPath, const char* outPath, uint32_t sizeLimit) {
     return ExportGuard(0, [&] { return cz::api::CutRbfToFitSize(rbfPath, outPath, sizeLimit); });
