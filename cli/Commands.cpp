@@ -520,6 +520,45 @@ std::string FormatListText() {
     return text + "; xmf from WAV, APM or MIDI";
 }
 
+bool CodecParameter(const Options& options, uint32_t formatId, uint32_t* param, std::string* why) {
+    auto refuse = [&](const std::string& text) {
+        if (why) *why = text;
+        return false;
+    };
+    *param = 0;
+    const bool mode = options.mode >= 0, bitrate = options.bitrate >= 0, quality = options.quality >= 0;
+    switch (formatId) {
+        case kFormatApm:
+        case kFormatApm6Bit:
+        case kFormatMcp:
+        case kFormatMvclp:
+        case kFormatWlp:
+            if (bitrate || quality) return refuse("--bitrate and --quality apply to ESB and SBD only");
+            if (mode) *param = static_cast<uint32_t>(options.mode);
+            return mode;
+        case kFormatEsb:
+            if (mode) return refuse("--mode does not apply to ESB (use --bitrate and --quality)");
+            if (bitrate && (options.bitrate < 100 || options.bitrate / 100 > 0xFFFF))
+                return refuse("ESB takes --bitrate from 100 to 6553500 bit/s");
+            if (quality && options.quality > 0x7FFF) return refuse("ESB takes --quality from 0 to 32767");
+            // Bit rate / 100 in bits 0-15, quality in bits 16-30.
+            *param = (bitrate ? static_cast<uint32_t>(options.bitrate / 100) : 0) |
+                     (quality ? static_cast<uint32_t>(options.quality) << 16 : 0);
+            return bitrate || quality;
+        case kFormatSbd:
+            if (mode || quality) return refuse("SBD takes --bitrate only");
+            if (bitrate && (options.bitrate < 1 || options.bitrate > 0xFFFF))
+                return refuse("SBD takes --bitrate from 1 to 65535 bit/s");
+            *param = bitrate ? static_cast<uint32_t>(options.bitrate) : 0;
+            return bitrate;
+        default:
+            if (mode || bitrate || quality)
+                return refuse(std::string(mode ? "--mode" : bitrate ? "--bitrate" : "--quality") +
+                              " does not apply to this format");
+            return false;
+    }
+}
+
 int ConvertOne(const Options& options) {
     const std::string& input = options.inputs.front();
     const std::string& output = options.output;
@@ -547,6 +586,14 @@ int ConvertOne(const Options& options) {
     if (wantBinary && lastIsWav) {
         Fail(options.binary, "a WAV file has no chip resource binary: --bin needs a chip format as output");
         return kExitUsage;
+    }
+    {
+        std::string why;
+        uint32_t param = 0;
+        if (!CodecParameter(options, outId, &param, &why)) {
+            Fail(output, why);
+            return kExitUsage;
+        }
     }
     if (!CheckOutput(options, output)) return kExitFailed;
     if (wantBinary && (!CheckOutput(options, options.binary) || !CheckOutput(options, header))) return kExitFailed;
@@ -596,8 +643,9 @@ int ConvertOne(const Options& options) {
             Fail(input, factory.LastFailure());
             return kExitFailed;
         }
-        if (options.mode >= 0 && file->GetWriteParam())
-            file->GetWriteParam()->SetCodecParam(static_cast<uint32_t>(options.mode));
+        uint32_t param = 0;
+        if (CodecParameter(options, outId, &param) && file->GetWriteParam())
+            file->GetWriteParam()->SetCodecParam(param);
         file->ReleaseSource();
         platform::SetLastError(0);
         if (!file->SaveAs(outId, made.c_str())) {

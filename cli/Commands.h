@@ -40,6 +40,10 @@ struct Options {
     // made ready for a DLS-aware player.
     std::string dls;
     bool forPlay = false;
+    // The codec-library speech formats: ESB and SBD bit rate (bit/s), ESB
+    // quality; -1 when not given.
+    long bitrate = -1;
+    long quality = -1;
     std::vector<std::string> inputs;
 };
 
@@ -108,6 +112,11 @@ uint32_t FormatIdForExtension(const std::string& extension);
 
 // The extension of a path with its dot (".wav"), or "".
 std::string ExtensionOf(const std::string& path);
+
+// The codec parameter that --mode, --bitrate and --quality give for a
+// format: true with *param set when one was asked for; false without one, or
+// with *why set when the options do not apply to the format.
+bool CodecParameter(const Options& options, uint32_t formatId, uint32_t* param, std::string* why = nullptr);
 
 // Converts one input to one output as "convert" does (options.inputs[0] to
 // options.output), with the binary and its header when options.binary is

@@ -39,7 +39,9 @@ const OptionSpec kOptions[] = {
     {"--bin", "FILE", "also write the chip resource binary FILE and its byte-array header FILE.h"},
     {"--header-style", "STYLE", "byte-array header: 'plain' (the default) or 'firmware' (static const, include "
                                 "guard, length constant)"},
-    {"--mode", "N", "coding mode of the APM coders (0 to 255)"},
+    {"--mode", "N", "coding mode: APM coders (0 to 255), MCP (0 or 1), MVC and WLP coder setting (0 to 255)"},
+    {"--bitrate", "BPS", "ESB and SBD: the coder's bit rate in bit/s (ESB 100 to 6553500, SBD 1 to 65535)"},
+    {"--quality", "N", "ESB: the coder's quality setting (0 to 32767)"},
     {"--source", nullptr, "from a chip file, its stored source samples (by default: the sound the chip plays)"},
     {"--max-bytes", "N", "the largest resource to keep, in bytes"},
     {"--to", "FORMATS", "output format(s) by extension: apm, mdm, esb, ... (report takes a comma-separated list)"},
@@ -75,7 +77,8 @@ const std::vector<CommandSpec>& Commands() {
          "OUT's extension names the format (.wav, .apm, .mdm, ... or .xmf). Every output is made in a\n"
          "private folder first and put in place only when all of them were made: a refusal or a failure\n"
          "writes nothing.",
-         {"-o", "-y", "-q", "-v", "--rate", "--bin", "--header-style", "--mode", "--source", "--to", "--dls", "--for-play"}},
+         {"-o", "-y", "-q", "-v", "--rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "--source", "--to", "--dls",
+          "--for-play"}},
         {"resample", "resample IN OUT --rate HZ", "resample a sound to a WAV file", "",
          {"-o", "-y", "-q", "-v", "--rate"}},
         {"cut", "cut IN OUT --max-bytes N", "cut an RBF resource to at most N bytes",
@@ -84,7 +87,8 @@ const std::vector<CommandSpec>& Commands() {
          "Mirrors IN_DIR's tree under OUT_DIR, converting every sound (WAV, MP3, chip files) to FORMAT in\n"
          "parallel. Outputs newer than their inputs are kept unless -y. Ends with a summary; exit code 2\n"
          "when any file failed (each named with its reason), 3 when the resources exceed --budget.",
-         {"-y", "-q", "-v", "--to", "--rate", "--bin", "--header-style", "--mode", "-j", "--budget", "--json"}},
+         {"-y", "-q", "-v", "--to", "--rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "-j",
+          "--budget", "--json"}},
         {"report", "report IN --to FORMATS [options]", "size and quality of IN in each chip format",
          "Per format: file and resource size, bit rate, SNR and segmental SNR of the sound the chip plays\n"
          "against the source (resampled alike; each stretch of 4096 samples is compared at its best lag\n"
@@ -369,6 +373,11 @@ int main(int argc, char** argv) {
             unsigned long mode = 0;
             if (!ParseNumber(v.c_str(), &mode) || mode > 255) return Usage("--mode takes a number from 0 to 255");
             options.mode = static_cast<long>(mode);
+        } else if (name == "--bitrate" || name == "--quality") {
+            unsigned long n = 0;
+            if (!ParseNumber(v.c_str(), &n) || n > 6553500)
+                return Usage((name + " takes a number").c_str(), spec->name);
+            (name == "--bitrate" ? options.bitrate : options.quality) = static_cast<long>(n);
         } else if (name == "--max-bytes") {
             unsigned long bytes = 0;
             if (!ParseNumber(v.c_str(), &bytes) || bytes > 0xFFFFFFFFul)

@@ -116,6 +116,37 @@ TEST(CliTool, ConvertRefusesBeforeWritingAnything) {
     }
 }
 
+// The codec-library formats take their coder settings from the command line;
+// a setting a format has no use for is refused before anything is written.
+TEST(CliTool, CodecSettingsReachTheCoders) {
+    cz::test::TempDir dir;
+    const std::string in = dir.File("in.wav");
+    ASSERT_TRUE(cz::test::WriteFileBytes(in, VoiceWav(32000)));  // 2 s
+    std::vector<size_t> sizes;
+    for (const char* rate : {"8000", "16000", "32000"}) {
+        const std::string bin = dir.File(std::string("e") + rate + ".bin");
+        ASSERT_EQ(Cadenzor(std::string("convert -q ") + Q(in) + " " + Q(dir.File(std::string("e") + rate + ".esb")) +
+                               " --bitrate " + rate + " --quality 5 --bin " + Q(bin),
+                           dir)
+                      .status,
+                  0);
+        sizes.push_back(ReadFileBytes(bin).size());
+    }
+    // The resource follows the bit rate within 10 %: 2 s at 8 kbit/s is 2000 bytes.
+    EXPECT_NEAR(static_cast<double>(sizes[0]), 2000.0, 200.0);
+    EXPECT_NEAR(static_cast<double>(sizes[1]), 2 * static_cast<double>(sizes[0]), 0.1 * sizes[1]);
+    EXPECT_NEAR(static_cast<double>(sizes[2]), 4 * static_cast<double>(sizes[0]), 0.1 * sizes[2]);
+    EXPECT_EQ(Cadenzor("convert -q " + Q(in) + " " + Q(dir.File("s.sbd")) + " --bitrate 12000", dir).status, 0);
+    EXPECT_EQ(Cadenzor("convert -q " + Q(in) + " " + Q(dir.File("m.mcp")) + " --mode 1", dir).status, 0);
+    for (const char* bad : {"x.mdm --bitrate 8000", "x.esb --mode 1", "x.sbd --quality 3", "x.esb --bitrate 50",
+                            "x.apm --bitrate 8000"}) {
+        SCOPED_TRACE(bad);
+        auto run = Cadenzor("convert -q " + Q(in) + " " + dir.Path() + "/" + bad, dir);
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_FALSE(FileExists(dir.File(std::string(bad).substr(0, 5))));
+    }
+}
+
 TEST(CliTool, InfoJsonIsOneArrayWithErrorObjects) {
     cz::test::TempDir dir;
     ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("in.wav"), VoiceWav(2000)));

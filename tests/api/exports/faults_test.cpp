@@ -309,4 +309,47 @@ TEST_F(FaultTest, SiblingMissingOrWithoutItsEntry) {
     EXPECT_TRUE(ScratchEmpty());
 }
 
+using EsbFn = int32_t (*)(const char*, const char*, const char*, uint32_t, uint32_t, uint32_t, uint32_t);
+
+// The codec library behind ESB missing, without its entry, or failing part
+// way through a save: result 0, the loader's messages (title "WaveFileUtil")
+// where it could not be loaded, no ESB file, no binary, nothing left in the
+// temporary folder.
+TEST_F(FaultTest, CodecLibraryMissingWithoutItsEntryOrFailing) {
+    struct Case {
+        const char* name;
+        std::string fake;
+        const char* message;
+    } cases[] = {
+        {"missing", "", "WaveFileUtil: Load 'Vorrik.dll' failed"},
+        {"no entry", cz::test::LibDir() + "/libPemtal.so", "WaveFileUtil: Get 'ESB_Encode()' address from"},
+        {"failing", cz::test::LibDir() + "/libfake_vorrik.so", ""},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = dir_.File("codec_" + std::to_string(n++));
+        const std::string lib = LibraryCopy(folder, true, std::string());
+        fs::copy_file(cz::test::LibDir() + "/libOmbry.so", folder + "/libOmbry.so");
+        if (!c.fake.empty()) fs::copy_file(c.fake, folder + "/libVorrik.so");
+        const std::string esb = dir_.File("codec.esb"), bin = dir_.File("codec.bin"), err = dir_.File("stderr.txt");
+        int rc = InChild(
+            [&] {
+                void* handle = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+                if (!handle) return 97;
+                auto convert = reinterpret_cast<EsbFn>(dlsym(handle, "ConvertWAVToESB"));
+                if (!convert) return 96;
+                return convert(input_.c_str(), esb.c_str(), bin.c_str(), 0, 0, 16000, 0) == 0 ? 0 : 1;
+            },
+            err);
+        EXPECT_EQ(rc, 0);
+        if (*c.message) EXPECT_NE(Text(err).find(c.message), std::string::npos) << Text(err);
+        else EXPECT_EQ(Text(err).find("WaveFileUtil"), std::string::npos) << Text(err);  // the coder itself ran
+        EXPECT_FALSE(cz::test::FileExists(esb));
+        EXPECT_FALSE(cz::test::FileExists(bin));
+        EXPECT_EQ(Leftovers(dir_.Path()), 0u);
+        EXPECT_TRUE(ScratchEmpty());
+    }
+}
+
 }  // namespace

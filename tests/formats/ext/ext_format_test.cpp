@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <dirent.h>
 #include <memory>
@@ -308,6 +309,34 @@ TEST(ExtFormats, NoIntermediateFileIsLeft) {
             EXPECT_TRUE(name.rfind("czx", 0) != 0 && name.rfind("xxxx", 0) != 0) << name;
         }
         closedir(d);
+    }
+}
+
+}  // namespace
+}  // namespace cz
+
+namespace cz {
+namespace {
+
+// The bit-rate warning goes to the message sink only when an owner window is
+// set (the exports set none): a rate the coder cannot reach (100 bit/s) warns
+// with an owner window and is silent without one.
+TEST(ExtFormats, BitRateWarningOnlyWithAnOwnerWindow) {
+    test::TempDir dir;
+    for (uintptr_t owner : {uintptr_t(0), uintptr_t(1)}) {
+        SCOPED_TRACE(owner);
+        std::vector<std::string> titles;
+        platform::SetMessageSink([&](const std::string& title, const std::string&) { titles.push_back(title); });
+        auto sound = Sound(4000);
+        sound->GetWriteParam()->SetCodecParam(1);  // 100 bit/s
+        C_EsbFile writer;
+        writer.SetOwnerWindowForMessages(owner);
+        writer.AttachWavData(sound.get());
+        EXPECT_EQ(writer.Save(dir.File("w.esb").c_str()), 1);
+        writer.DetachWavData();
+        platform::ResetMessageSink();
+        const bool warned = std::find(titles.begin(), titles.end(), "Warning") != titles.end();
+        EXPECT_EQ(warned, owner != 0);
     }
 }
 
