@@ -63,7 +63,8 @@ TEST(Exports, CheckSupportWavFile) {
 TEST(Exports, ChainsNotBuiltYetFailCleanly) {
     cz::test::TempDir dir;
     std::string in = dir.File("in.xmf");
-    EXPECT_EQ(GetXMFResourceType(in.c_str()), 0);  // the format helper knows no resource in it
+    // The format helper is there: a file it cannot read has no type it knows.
+    EXPECT_EQ(GetXMFResourceType(in.c_str()), 0);
     EXPECT_EQ(ConvertXMFToMID(in.c_str(), dir.File("o.mid").c_str()), 0);
     EXPECT_EQ(ConvertMIDToIMFByChipItem(0, 0, 0), 0);
     EXPECT_EQ(ConvertWMAToWAV(in.c_str(), dir.File("o.wav").c_str()), 0);
