@@ -590,7 +590,7 @@ int ConvertOne(const Options& options) {
     {
         std::string why;
         uint32_t param = 0;
-        if (!CodecParameter(options, outId, &param, &why)) {
+        if (!CodecParameter(options, outId, &param, &why) && !why.empty()) {
             Fail(output, why);
             return kExitUsage;
         }
