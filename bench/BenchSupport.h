@@ -145,6 +145,16 @@ inline std::vector<int16_t> ReadMonoWav16(const std::string& path) {
     return {};
 }
 
+// The processor's model name (Linux: /proc/cpuinfo), or "unknown".
+inline std::string CpuModel() {
+    std::ifstream in("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos)
+            return line.substr(line.find(':') + 2);
+    return "unknown";
+}
+
 // The chip form of a 16-bit sample: 12-bit offset binary.
 inline uint16_t ChipSample(int16_t sample) { return static_cast<uint16_t>((sample + 32768) >> 4); }
 
