@@ -51,21 +51,6 @@ bool Place(const std::string& from, const std::string& to) {
     return out->Commit();
 }
 
-std::string JsonEscaped(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
 bool CheckOutput(const Options& options, const std::string& path) {
     if (!options.overwrite && platform::FileExists(path)) {
         Fail(path, "the file exists (use -y to overwrite it)");
@@ -112,12 +97,12 @@ int RunXmfInfo(const std::string& path, bool json) {
     }
     const int type = kelvra::ResourceType(tree);
     if (json) {
-        std::printf("{\"file\": \"%s\", \"format\": \"XMF %s\", \"type\": %d, \"nodes\": [", JsonEscaped(path).c_str(),
-                    tree.version.c_str(), type);
+        std::printf("{\"file\": %s, \"format\": %s, \"type\": %d, \"nodes\": [", JsonText(path).c_str(),
+                    JsonText("XMF " + tree.version).c_str(), type);
         for (size_t i = 0; i < tree.nodes.size(); ++i) {
             const auto& n = tree.nodes[i];
-            std::printf("%s{\"depth\": %d, \"folder\": %s, \"name\": \"%s\", \"resource\": \"%s\", \"bytes\": %zu}",
-                        i ? ", " : "", n.depth, n.folder ? "true" : "false", JsonEscaped(n.name).c_str(),
+            std::printf("%s{\"depth\": %d, \"folder\": %s, \"name\": %s, \"resource\": \"%s\", \"bytes\": %zu}",
+                        i ? ", " : "", n.depth, n.folder ? "true" : "false", JsonText(n.name).c_str(),
                         kelvra::FormatName(n.format), n.bytes.size());
         }
         std::printf("]}\n");
