@@ -337,9 +337,13 @@ int RunReport(const Options& options) {
                 std::printf("%-8s %s\n", r.format.c_str(), r.reason.c_str());
                 continue;
             }
-            std::printf("%-8s %12llu %12lld %9.2f %9.2f %12.2f\n", r.format.c_str(), r.fileBytes, r.chipBytes,
-                        r.seconds > 0 && r.chipBytes >= 0 ? r.chipBytes * 8.0 / r.seconds / 1000 : 0.0,
-                        r.quality.snr, r.quality.segmental);
+            if (r.chipBytes < 0)
+                std::printf("%-8s %12llu %12s %9s %9.2f %12.2f\n", r.format.c_str(), r.fileBytes, "-", "-",
+                            r.quality.snr, r.quality.segmental);
+            else
+                std::printf("%-8s %12llu %12lld %9.2f %9.2f %12.2f\n", r.format.c_str(), r.fileBytes, r.chipBytes,
+                            r.seconds > 0 ? r.chipBytes * 8.0 / r.seconds / 1000 : 0.0, r.quality.snr,
+                            r.quality.segmental);
         }
     }
     int status = kExitOk;

@@ -5,8 +5,10 @@
 //   APM file -> "WADM": 4-bit ADPCM blocks, silence runs and markers
 //   MDM file -> "WMdM": the MDM frame records (8-sample delta groups, silence
 //               and raw records, command words as markers), ending in FF
-//   PC8, MCP, MVP, WLP, SBD and ESB files -> their resource code ("WPC8",
-//               "WMCP", "WMVP", "WLPC", "OSBC", "WESB"), then the frame
+//   PC8, MCP, MVP, WLP, SBD and ESB files, and the PCM relatives of PC8
+//               (P16, S16, S08, LP8) -> their resource code ("WPC8",
+//               "WMCP", "WMVP", "WLPC", "OSBC", "WESB", "WP16", "WS16",
+//               "WS08", "WLP8"), then the frame
 //               section after its 14-byte "MFRM" header exactly as the file
 //               holds it (voice blocks of coded frames, silence words,
 //               the 0xFFFF end mark; 8-bit samples for PC8)

@@ -1,4 +1,5 @@
 // The speech-coder family's rows of the format table.
+#include "formats/ext/C_PcmVariants.h"
 #include "formats/ext/C_SbdFile.h"
 #include "formats/registry/FormatDescriptor.h"
 
@@ -15,6 +16,10 @@ constexpr FormatDescriptor kRows[] = {
     {kFormatWlp, "C_WlpcFile", &MakeFormat<C_WlpcFile>, ProbeVariant::kAny, true, true},
     {kFormatEsb, "C_EsbFile", &MakeFormat<C_EsbFile>, ProbeVariant::kAny, true, true},
     {kFormatMvclp, "C_MvclpFile", &MakeFormat<C_MvclpFile>, ProbeVariant::kAny, true, true},
+    {kFormatP16, "C_P16File", &MakeFormat<C_P16File>, ProbeVariant::kAny, true, true},
+    {kFormatS16, "C_S16File", &MakeFormat<C_S16File>, ProbeVariant::kAny, true, true},
+    {kFormatS08, "C_S08File", &MakeFormat<C_S08File>, ProbeVariant::kAny, true, true},
+    {kFormatLp8, "C_Lp8File", &MakeFormat<C_Lp8File>, ProbeVariant::kAny, true, true},
 };
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/ext/C_PcmVariants.h"
 #include "formats/ext/C_SbdFile.h"
 #include "formats/ext/ExtLayout.h"
 #include "formats/registry/C_WavFileFormat.h"
@@ -337,6 +338,63 @@ TEST(ExtFormats, BitRateWarningOnlyWithAnOwnerWindow) {
         platform::ResetMessageSink();
         const bool warned = std::find(titles.begin(), titles.end(), "Warning") != titles.end();
         EXPECT_EQ(warned, owner != 0);
+    }
+}
+
+}  // namespace
+}  // namespace cz
+
+namespace cz {
+namespace {
+
+// The PCM relatives of PC8: companding as tabled (100 codes to 2 and decodes
+// to 128; the ends of each segment of the table), the voice data's end mark,
+// the doubled count of the S forms, P16 kept exactly.
+TEST(ExtFormats, PcmRelativesOfPc8) {
+    const struct {
+        int16_t sample;
+        int8_t code;
+        int16_t decoded;
+    } lp8[] = {{100, 2, 128},       {-100, -2, -128},    {0, 0, 0},          {2000, 31, 1984},
+               {2008, 32, 2048},    {4032, 47, 3968},    {4048, 48, 4160},   {16304, 95, 16192},
+               {16320, 96, 16576},  {32767, 127, 32448}, {-32768, -127, -32448}};
+    for (const auto& r : lp8) {
+        SCOPED_TRACE(r.sample);
+        EXPECT_EQ(Lp8Code(r.sample), r.code);
+        EXPECT_EQ(Lp8Decode(r.code), r.decoded);
+    }
+    test::TempDir dir;
+    C_WavFileFormat factory;
+    const struct {
+        FormatId id;
+        const char* name;
+        size_t bytesPerSample;  // in the frame section
+        bool exact;
+    } rows[] = {{kFormatP16, "a.p16", 2, true}, {kFormatS16, "a.s16", 4, true}, {kFormatS08, "a.s08", 2, false},
+                {kFormatLp8, "a.lp8", 1, false}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto sound = Sound(3000);
+        const std::string path = dir.File(r.name);
+        ASSERT_EQ(sound->SaveAs(r.id, path.c_str()), 1);
+        const Saved f{test::ReadFileBytes(path)};
+        EXPECT_EQ(f.file[10], r.id == kFormatP16 || r.id == kFormatS16 ? 16 : 8);
+        const size_t tail = r.id == kFormatLp8 ? 3 : 0;
+        EXPECT_EQ(f.frameBytes(), 3000 * r.bytesPerSample + tail);
+        if (r.id == kFormatLp8) {
+            const size_t end = f.frameStart() + f.frameBytes();
+            EXPECT_EQ(std::vector<uint8_t>(f.file.begin() + end - 3, f.file.begin() + end),
+                      (std::vector<uint8_t>{0x80, 0x00, 0x00}));
+        }
+        const std::vector<int32_t> src = f.source(), dec = f.decoded();
+        ASSERT_EQ(dec.size(), src.size());
+        if (r.exact)
+            EXPECT_EQ(dec, src);
+        else
+            EXPECT_GT(SnrDb(src, dec), r.id == kFormatLp8 ? 30 : 25);
+        RefPtr<C_WavFile> file = factory.Open(path.c_str());
+        ASSERT_TRUE(file);
+        EXPECT_EQ(file->GetFormatId(), static_cast<uint32_t>(r.id));
     }
 }
 

@@ -83,6 +83,10 @@ TEST(FormatFactory, DetectsEveryBuiltClass) {
         {kFormatWlp, "a.wlp", "C_WlpcFile", kFormatWlp},
         {kFormatSbd, "a.sbd", "C_SbdFile", kFormatSbd},
         {kFormatEsb, "a.esb", "C_EsbFile", kFormatEsb},
+        {kFormatP16, "a.p16", "C_P16File", kFormatP16},
+        {kFormatS16, "a.s16", "C_S16File", kFormatS16},
+        {kFormatS08, "a.s08", "C_S08File", kFormatS08},
+        {kFormatLp8, "a.lp8", "C_Lp8File", kFormatLp8},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -1,0 +1,63 @@
+// The PCM relatives of PC8: the same MPM container, silence words and end
+// handling, with another voice coder.
+//
+// - C_P16File ("WP16", format 30): 16-bit samples, written unchanged to the
+//   frame and decoded sections; header byte 10 = 16.
+// - C_S16File ("WS16", 40) and C_S08File ("WS08", 39): as P16 and PC8, coding
+//   twice the segment's sample count. On the chip side these are the forms
+//   for a player that runs at twice the file's rate: every sample is written
+//   twice, held for two output periods. The decoded section holds what the
+//   listener hears at the file's rate, each sample once.
+// - C_Lp8File ("WLP8", 21): 8-bit companded PCM (sign and a 7-bit code in
+//   four segments); the voice data ends with 80 00 00.
+#pragma once
+
+#include "formats/ext/C_Pc8File.h"
+
+namespace cz {
+
+class C_P16File : public C_Pc8File {
+public:
+    static constexpr uint32_t kFormatId = kFormatP16;
+    C_P16File() : C_P16File("WP16", kFormatP16) {}
+    bool EncodeVoice(C_MpmFrameOutput& out, const std::vector<int16_t>& samples, uint32_t start, uint32_t count,
+                     uint32_t* carry) override;
+
+protected:
+    C_P16File(const char* code, uint32_t formatId) : C_Pc8File(code, code, formatId) {}
+    uint8_t HeaderByte10() const override { return 16; }
+    // How many times each sample goes to the frame section.
+    virtual uint32_t Repeats() const { return 1; }
+};
+
+class C_S16File : public C_P16File {
+public:
+    static constexpr uint32_t kFormatId = kFormatS16;
+    C_S16File() : C_P16File("WS16", kFormatS16) {}
+
+protected:
+    uint32_t Repeats() const override { return 2; }
+};
+
+class C_S08File : public C_Pc8File {
+public:
+    static constexpr uint32_t kFormatId = kFormatS08;
+    C_S08File() : C_Pc8File("WS08", "WS08", kFormatS08) {}
+    bool EncodeVoice(C_MpmFrameOutput& out, const std::vector<int16_t>& samples, uint32_t start, uint32_t count,
+                     uint32_t* carry) override;
+};
+
+// The LP8 code of a 16-bit sample (sign applied) and the value it decodes to.
+int8_t Lp8Code(int16_t sample);
+int16_t Lp8Decode(int8_t code);
+
+class C_Lp8File : public C_Pc8File {
+public:
+    static constexpr uint32_t kFormatId = kFormatLp8;
+    C_Lp8File() : C_Pc8File("WLP8", "WLP8", kFormatLp8) {}
+    bool EncodeVoice(C_MpmFrameOutput& out, const std::vector<int16_t>& samples, uint32_t start, uint32_t count,
+                     uint32_t* carry) override;
+    bool WriteEndMark(C_MpmFrameOutput& out) override;
+};
+
+}  // namespace cz
