@@ -284,15 +284,18 @@ TEST(ExtFormats, ClpSavesAreRefusedWithAMessage) {
 TEST(ExtFormats, TruncatedFilesAreRefused) {
     test::TempDir dir;
     C_WavFileFormat factory;
-    auto sound = Sound(100);
-    const std::string path = dir.File("t.esb");
-    ASSERT_EQ(sound->SaveAs(kFormatEsb, path.c_str()), 1);
-    const std::vector<uint8_t> whole = test::ReadFileBytes(path);
-    const std::string cut = dir.File("cut.esb");
-    for (size_t n = 0; n < whole.size(); ++n) {
-        ASSERT_TRUE(test::WriteFileBytes(cut, std::vector<uint8_t>(whole.begin(), whole.begin() + n)));
-        RefPtr<C_WavFile> file = factory.Open(cut.c_str());
-        if (file) ADD_FAILURE() << "opened at " << n;
+    for (FormatId id : {kFormatEsb, kFormatP16, kFormatS16, kFormatS08, kFormatLp8}) {
+        SCOPED_TRACE(static_cast<int>(id));
+        auto sound = Sound(100);
+        const std::string path = dir.File("t.bin");
+        ASSERT_EQ(sound->SaveAs(id, path.c_str()), 1);
+        const std::vector<uint8_t> whole = test::ReadFileBytes(path);
+        const std::string cut = dir.File("cut.bin");
+        for (size_t n = 0; n < whole.size(); ++n) {
+            ASSERT_TRUE(test::WriteFileBytes(cut, std::vector<uint8_t>(whole.begin(), whole.begin() + n)));
+            RefPtr<C_WavFile> file = factory.Open(cut.c_str());
+            if (file) ADD_FAILURE() << "opened at " << n;
+        }
     }
 }
 
