@@ -1,6 +1,8 @@
 #include "formats/ext/C_PcmVariants.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "formats/ext/ExtLayout.h"
 
@@ -72,6 +74,61 @@ bool C_Lp8File::EncodeVoice(C_MpmFrameOutput& out, const std::vector<int16_t>& s
 }
 
 bool C_Lp8File::WriteEndMark(C_MpmFrameOutput& out) {
+    out.U8(0x80);
+    out.U8(0x00);
+    out.U8(0x00);
+    return out.Ok();
+}
+
+int32_t C_P10File::WriteFrames(C_MpmFrameOutput& out, const std::vector<uint16_t>& samples,
+                               const std::vector<S_MpmSegment>& segments, const std::vector<S_MpmEventEntry>& events) {
+    events_ = events;
+    const int32_t result = C_Pc8File::WriteFrames(out, samples, segments, events);
+    events_.clear();
+    return result;
+}
+
+bool C_P10File::EncodeVoice(C_MpmFrameOutput& out, const std::vector<int16_t>& samples, uint32_t start,
+                            uint32_t count, uint32_t*) {
+    if (!InRange(samples, start, count) || count == 0) return InRange(samples, start, count);
+    // The events of this stretch at their rounded offsets from its start.
+    std::vector<std::pair<uint32_t, const S_MpmEventEntry*>> marks;
+    for (const S_MpmEventEntry& e : events_) {
+        if (e.sample < start || e.sample - start >= count) continue;
+        const uint32_t d = e.sample - start, r = d % 4;
+        marks.emplace_back(d - r + (r >= 2 ? 4 : 0), &e);
+    }
+    size_t next = 0;
+    auto writeMarks = [&](uint32_t upTo) {
+        while (next < marks.size() && marks[next].first <= upTo) {
+            out.U8(0x80);
+            out.U8(static_cast<uint8_t>((marks[next].second->param & 63) | 0x80));
+            out.U8(static_cast<uint8_t>(marks[next].second->type & 127));
+            ++next;
+        }
+    };
+    for (uint32_t g = 0; g < count; g += 4) {
+        writeMarks(g);
+        int32_t v[4];
+        for (uint32_t k = 0; k < 4; ++k) v[k] = samples[start + std::min(g + k, count - 1)] / 64;
+        uint8_t head = 0;
+        for (uint32_t k = 0; k < 4; ++k) head = static_cast<uint8_t>(head | ((v[k] & 3) << (6 - 2 * k)));
+        if (head == 0x80) head = 0xC0;
+        out.U8(head);
+        for (uint32_t k = 0; k < 4; ++k) out.U8(static_cast<uint8_t>((v[k] >> 2) & 0xFF));
+        // What the written bits give: bits 9..2 from bytes 1 to 4, bits 1..0
+        // from the (possibly escaped) byte 0, sign from bit 9.
+        for (uint32_t k = 0; k < 4 && g + k < count; ++k) {
+            int32_t ten = ((v[k] >> 2) & 0xFF) << 2 | ((head >> (6 - 2 * k)) & 3);
+            if (ten & 0x200) ten -= 0x400;
+            out.Decoded(OffsetBinary(ten * 64));
+        }
+    }
+    writeMarks(count);  // events rounded to the end of the stretch
+    return out.Ok();
+}
+
+bool C_P10File::WriteEndMark(C_MpmFrameOutput& out) {
     out.U8(0x80);
     out.U8(0x00);
     out.U8(0x00);

@@ -60,4 +60,25 @@ public:
     bool WriteEndMark(C_MpmFrameOutput& out) override;
 };
 
+// P10 ("WP10", 12): 10-bit samples (s / 64 toward zero) packed four in five
+// bytes: byte 0 the low two bits of each (first sample in bits 7..6), bytes 1
+// to 4 bits 9..2. A byte 0 of 0x80 is written as 0xC0, since 0x80 starts an
+// action record (80, param & 63 | 80, type & 127) at the event's position
+// rounded to a whole group (a remainder of 2 rounds up). A short last group
+// repeats its last sample. The decoded section holds what the written bits
+// give, times 64. The voice data ends with 80 00 00.
+class C_P10File : public C_Pc8File {
+public:
+    static constexpr uint32_t kFormatId = kFormatP10;
+    C_P10File() : C_Pc8File("WP10", "WP10", kFormatP10) {}
+    int32_t WriteFrames(C_MpmFrameOutput& out, const std::vector<uint16_t>& samples,
+                        const std::vector<S_MpmSegment>& segments, const std::vector<S_MpmEventEntry>& events) override;
+    bool EncodeVoice(C_MpmFrameOutput& out, const std::vector<int16_t>& samples, uint32_t start, uint32_t count,
+                     uint32_t* carry) override;
+    bool WriteEndMark(C_MpmFrameOutput& out) override;
+
+private:
+    std::vector<S_MpmEventEntry> events_;
+};
+
 }  // namespace cz

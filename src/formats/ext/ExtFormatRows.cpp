@@ -20,6 +20,7 @@ constexpr FormatDescriptor kRows[] = {
     {kFormatS16, "C_S16File", &MakeFormat<C_S16File>, ProbeVariant::kAny, true, true},
     {kFormatS08, "C_S08File", &MakeFormat<C_S08File>, ProbeVariant::kAny, true, true},
     {kFormatLp8, "C_Lp8File", &MakeFormat<C_Lp8File>, ProbeVariant::kAny, true, true},
+    {kFormatP10, "C_P10File", &MakeFormat<C_P10File>, ProbeVariant::kAny, true, true},
 };
 }  // namespace
 

@@ -10,7 +10,6 @@ constexpr FormatDescriptor kRows[] = {
     {kFormatWam, "C_WamFile", nullptr, ProbeVariant::kAny, true, true},
     {kFormatWmd, "C_WmdFile", nullptr, ProbeVariant::kAny, true, true},
     {kFormatQ310Wmd, "C_Q310WmdFile", nullptr, ProbeVariant::kAny, true, true},
-    {kFormatP10, "C_P10File", nullptr, ProbeVariant::kAny, true, true},
     {kFormatMdm6Bit, "C_Mdm6BitFile", nullptr, ProbeVariant::kAny, true, true},
     {kFormatEam, "C_EamFile", nullptr, ProbeVariant::kAny, true, true},
     {kFormatEmm, "C_EmmFile", nullptr, ProbeVariant::kAny, true, true},

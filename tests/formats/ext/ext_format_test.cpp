@@ -284,7 +284,7 @@ TEST(ExtFormats, ClpSavesAreRefusedWithAMessage) {
 TEST(ExtFormats, TruncatedFilesAreRefused) {
     test::TempDir dir;
     C_WavFileFormat factory;
-    for (FormatId id : {kFormatEsb, kFormatP16, kFormatS16, kFormatS08, kFormatLp8}) {
+    for (FormatId id : {kFormatEsb, kFormatP16, kFormatS16, kFormatS08, kFormatLp8, kFormatP10}) {
         SCOPED_TRACE(static_cast<int>(id));
         auto sound = Sound(100);
         const std::string path = dir.File("t.bin");
@@ -399,6 +399,48 @@ TEST(ExtFormats, PcmRelativesOfPc8) {
         ASSERT_TRUE(file);
         EXPECT_EQ(file->GetFormatId(), static_cast<uint32_t>(r.id));
     }
+}
+
+}  // namespace
+}  // namespace cz
+
+namespace cz {
+namespace {
+
+std::unique_ptr<C_WavData> SoundOf(const std::vector<int16_t>& values, uint32_t rate = 8000) {
+    std::vector<uint8_t> bytes(2 * values.size());
+    for (size_t i = 0; i < values.size(); ++i) StoreU16(&bytes[2 * i], static_cast<uint16_t>(values[i]));
+    auto sound = std::make_unique<C_WavData>();
+    sound->SetFormat(rate, static_cast<uint32_t>(bytes.size()), 1, 16, 16, 1);
+    sound->SetSampleData(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    sound->GetActionEventMgr()->SetSampleRate(rate);
+    return sound;
+}
+
+// P10: four samples in five bytes; a byte 0 of 0x80 goes out as 0xC0 (and the
+// decoded section holds what those bits give); a short last group repeats
+// its last sample; an action record at its rounded group; the end mark.
+TEST(ExtFormats, P10PacksEscapesAndMarks) {
+    test::TempDir dir;
+    // Group 1: 10-bit values 2, 0, 0, 0 (x 64): byte 0 would be 0x80.
+    // Group 2: -1, 511, -512, 5. Group 3: 7, 9 and a repeat of 9.
+    std::vector<int16_t> values = {128, 0, 0, 0, -64, 511 * 64, -512 * 64, 5 * 64 + 63, 7 * 64, 9 * 64};
+    auto sound = SoundOf(values);
+    sound->GetActionEventMgr()->AddEventAtSample(3, 6, "", 5);  // offset 6: remainder 2 rounds up to 8
+    const std::string path = dir.File("a.p10");
+    ASSERT_EQ(sound->SaveAs(kFormatP10, path.c_str()), 1);
+    const Saved f{test::ReadFileBytes(path)};
+    std::vector<uint8_t> frames(f.file.begin() + f.frameStart(), f.file.begin() + f.frameStart() + f.frameBytes());
+    const std::vector<uint8_t> expected = {
+        0xC0, 0x00, 0x00, 0x00, 0x00,              // 2 0 0 0: byte 0 escaped
+        0xF1, 0xFF, 0x7F, 0x80, 0x01,              // -1 511 -512 5: low bits 11 11 00 01, then bits 9..2
+        0x80, 0x85, 0x03,                          // the record of the event at sample 6, at group 8
+        0xD5, 0x01, 0x02, 0x02, 0x02,              // 7 9 9 9: low bits 11 01 01 01
+        0x80, 0x00, 0x00};                         // end of the voice data
+    EXPECT_EQ(frames, expected);
+    const std::vector<int32_t> dec = f.decoded();
+    const std::vector<int32_t> want = {192, 0, 0, 0, -64, 511 * 64, -512 * 64, 5 * 64, 7 * 64, 9 * 64};
+    EXPECT_EQ(dec, want);
 }
 
 }  // namespace

@@ -87,6 +87,7 @@ TEST(FormatFactory, DetectsEveryBuiltClass) {
         {kFormatS16, "a.s16", "C_S16File", kFormatS16},
         {kFormatS08, "a.s08", "C_S08File", kFormatS08},
         {kFormatLp8, "a.lp8", "C_Lp8File", kFormatLp8},
+        {kFormatP10, "a.p10", "C_P10File", kFormatP10},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
