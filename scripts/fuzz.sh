@@ -19,7 +19,7 @@ run_one() {
     # Real MIDI files from Debian packages (GPL): used where installed, not kept here.
     if [ "$name" = smf ]; then
         for d in /usr/share/games/openttd/baseset/openmsx /usr/share/planetblupi/music; do
-            [ -d "$d" ] && find "$d" -name '*.mid' -size -64k -exec cp -n {} "$work"/ \; 2>/dev/null || true
+            [ -d "$d" ] && find "$d" -name '*.mid' -size -12k -exec cp -n {} "$work"/ \; 2>/dev/null || true
         done
     fi
     log="build-fuzz/$name.log"
