@@ -16,6 +16,14 @@ bool InRange(const std::vector<int16_t>& samples, uint32_t start, uint32_t count
 
 uint16_t OffsetBinary(int32_t value) { return static_cast<uint16_t>(value + 32768); }
 
+// The end of the voice data of LP8 and P10: 80 00 00.
+bool WriteVoiceEnd(C_MpmFrameOutput& out) {
+    out.U8(0x80);
+    out.U8(0x00);
+    out.U8(0x00);
+    return out.Ok();
+}
+
 }  // namespace
 
 bool C_P16File::EncodeVoice(C_MpmFrameOutput& out, const std::vector<int16_t>& samples, uint32_t start,
@@ -73,12 +81,7 @@ bool C_Lp8File::EncodeVoice(C_MpmFrameOutput& out, const std::vector<int16_t>& s
     return out.Ok();
 }
 
-bool C_Lp8File::WriteEndMark(C_MpmFrameOutput& out) {
-    out.U8(0x80);
-    out.U8(0x00);
-    out.U8(0x00);
-    return out.Ok();
-}
+bool C_Lp8File::WriteEndMark(C_MpmFrameOutput& out) { return WriteVoiceEnd(out); }
 
 int32_t C_P10File::WriteFrames(C_MpmFrameOutput& out, const std::vector<uint16_t>& samples,
                                const std::vector<S_MpmSegment>& segments, const std::vector<S_MpmEventEntry>& events) {
@@ -128,11 +131,6 @@ bool C_P10File::EncodeVoice(C_MpmFrameOutput& out, const std::vector<int16_t>& s
     return out.Ok();
 }
 
-bool C_P10File::WriteEndMark(C_MpmFrameOutput& out) {
-    out.U8(0x80);
-    out.U8(0x00);
-    out.U8(0x00);
-    return out.Ok();
-}
+bool C_P10File::WriteEndMark(C_MpmFrameOutput& out) { return WriteVoiceEnd(out); }
 
 }  // namespace cz
