@@ -6,15 +6,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <deque>
 #include <filesystem>
-#include <map>
-#include <sstream>
-#include <tuple>
 
 #include "midi/imf/ImfFormat.h"
 #include "midi/smf/C_MidiFile.h"
 #include "midi/smf/SmfFixture.h"
+#include "support/MidiNotes.h"
 #include "support/TestSupport.h"
 
 namespace cz {
@@ -23,39 +20,9 @@ namespace {
 using test::Bytes;
 using test::BuildSmf;
 
-// channel, key, velocity, start, end
-using Note = std::tuple<int, int, int, uint64_t, uint64_t>;
-
-struct RawEvent {
-    uint64_t tick;
-    int track;
-    int status, d1, d2;
-};
-
-// Pairs note-ons with note-offs first in, first out per channel and key; a
-// note never ended lasts until `end`.
-std::vector<Note> PairNotes(std::vector<RawEvent> events, uint64_t end) {
-    std::stable_sort(events.begin(), events.end(), [](const RawEvent& a, const RawEvent& b) { return a.tick < b.tick; });
-    std::vector<Note> notes;
-    std::map<std::pair<int, int>, std::deque<size_t>> open;
-    for (const RawEvent& e : events) {
-        const int command = e.status & 0xF0, channel = e.status & 15;
-        if (command == 0x90 && e.d2 != 0) {
-            open[{channel, e.d1}].push_back(notes.size());
-            notes.emplace_back(channel, e.d1, e.d2, e.tick, end);
-        } else if (command == 0x80 || command == 0x90) {
-            auto& q = open[{channel, e.d1}];
-            if (q.empty()) continue;
-            std::get<4>(notes[q.front()]) = e.tick;
-            q.pop_front();
-        }
-    }
-    std::sort(notes.begin(), notes.end(), [](const Note& a, const Note& b) {
-        return std::tie(std::get<3>(a), std::get<0>(a), std::get<1>(a), std::get<4>(a), std::get<2>(a)) <
-               std::tie(std::get<3>(b), std::get<0>(b), std::get<1>(b), std::get<4>(b), std::get<2>(b));
-    });
-    return notes;
-}
+using Note = test::MidiNote;
+using RawEvent = test::RawMidiEvent;
+using test::PairNotes;
 
 std::vector<Note> NotesOf(C_MidiData& song) {
     std::vector<RawEvent> events;
@@ -78,29 +45,6 @@ std::vector<Note> NotesOfImage(const Bytes& smf) {
     C_MidiData song;
     EXPECT_EQ(song.LoadImage(smf.data(), smf.size()), 1);
     return NotesOf(song);
-}
-
-// The source's notes as midicsv reads them.
-std::vector<Note> MidicsvNotes(const std::string& path, const test::TempDir& dir) {
-    const std::string out = dir.File("notes.csv");
-    if (test::RunCommand("midicsv '" + path + "' '" + out + "' 2>/dev/null") != 0) return {};
-    const Bytes bytes = test::ReadFileBytes(out);
-    std::istringstream in(std::string(bytes.begin(), bytes.end()));
-    std::vector<RawEvent> events;
-    uint64_t end = 0;
-    for (std::string line; std::getline(in, line);) {
-        int track = 0, channel = 0, key = 0, velocity = 0;
-        unsigned long long tick = 0;
-        char type[32] = {};
-        if (std::sscanf(line.c_str(), "%d, %llu, %31[^,], %d, %d, %d", &track, &tick, type, &channel, &key,
-                        &velocity) < 3)
-            continue;
-        end = std::max<uint64_t>(end, tick);
-        const std::string kind = type;
-        if (kind == "Note_on_c") events.push_back({tick, track, 0x90 | channel, key, velocity});
-        if (kind == "Note_off_c") events.push_back({tick, track, 0x80 | channel, key, velocity});
-    }
-    return PairNotes(events, end);
 }
 
 Bytes Meta(uint32_t delta, uint8_t type, const std::string& text) {
@@ -333,7 +277,7 @@ TEST(ImfCorpus, RealFilesKeepTheirNotes) {
         const auto rebuilt = NotesOfImage(imf::ImfToSmf(read));
         EXPECT_EQ(rebuilt, NotesOf(song));
         EXPECT_EQ(rebuilt, NotesOf(merged));
-        if (haveMidicsv) EXPECT_EQ(rebuilt, MidicsvNotes(path, dir));
+        if (haveMidicsv) EXPECT_EQ(rebuilt, test::MidicsvNotes(path, dir.File("notes.csv")));
     }
     std::printf("%zu files: parse + merge + IMF %.1f ms; MIDI %llu bytes, IMF %llu bytes (%.1f %%)\n", files.size(),
                 seconds * 1000.0, static_cast<unsigned long long>(midiBytes),
