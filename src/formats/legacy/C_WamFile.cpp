@@ -26,16 +26,18 @@ int32_t C_WamFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     SetError(WavFileError::kNone);
     SetStream(stream);
     if (outFlags) *outFlags = 0;
+    // RBF resources of the ADPCM coding start with the same code, followed
+    // by their rate: a file is a WAM file only with the header size 22 (or,
+    // cut inside the header, with the version 101 after the code).
     uint8_t raw[kWamHeaderSize];
     if (!stream || !stream->ReadExactAt(0, raw, sizeof raw)) {
-        // Our code in front of a header cut short: ours, truncated.
-        uint8_t code[4];
-        const bool ours = stream && stream->ReadExactAt(0, code, sizeof code) && std::memcmp(code, kCode, 4) == 0;
+        uint8_t start[6];
+        const bool ours = stream && stream->ReadExactAt(0, start, sizeof start) && std::memcmp(start, kCode, 4) == 0 &&
+                          LoadU16(start + 4) == kWamVersion;
         return Fail(ours ? WavFileError::kTruncated : WavFileError::kNotThisFormat);
     }
     const S_WamHeader h = ParseWamHeader(raw);
-    if (std::memcmp(h.code, kCode, 4) != 0) return Fail(WavFileError::kNotThisFormat);
-    if (h.headerSize != kWamHeaderSize) return Fail(WavFileError::kBadFormat);
+    if (std::memcmp(h.code, kCode, 4) != 0 || h.headerSize != kWamHeaderSize) return Fail(WavFileError::kNotThisFormat);
     // Two codes a byte: the count is even, and the file holds exactly its
     // bytes after the header (a byte more or less is not a WAM file).
     if (h.codeCount == 0 || (h.codeCount & 1u) != 0) return Fail(WavFileError::kBadFormat);

@@ -146,6 +146,23 @@ TEST(WamFile, MalformedFilesAreRefused) {
     }
 }
 
+// RBF resources of the ADPCM coding start with "WADM" too, then their rate:
+// WAM leaves them, whole or cut, to the RBF reader, and tells a WAM file cut
+// inside its header by its version.
+TEST(WamFile, LeavesAdpcmResourcesToTheirReader) {
+    test::TempDir dir;
+    C_WavFileFormat factory;
+    const std::string rbf = dir.File("a.rbf");
+    ASSERT_TRUE(test::WriteFileBytes(rbf, {'W', 'A', 'D', 'M', 0x40, 0x1F, 0x00, 0x00}));
+    EXPECT_TRUE(factory.Open(rbf.c_str()));
+    EXPECT_STREQ(factory.LastClassName(), "C_RBFFile");
+    C_WamFile wam;
+    EXPECT_EQ(wam.LoadFromStream(InputStream::FromMemory(std::vector<uint8_t>{'W', 'A', 'D', 'M', 0x40, 0x1F}), 0), 0);
+    EXPECT_EQ(wam.LastError(), WavFileError::kNotThisFormat);
+    EXPECT_EQ(wam.LoadFromStream(InputStream::FromMemory(std::vector<uint8_t>{'W', 'A', 'D', 'M', 101, 0, 22}), 0), 0);
+    EXPECT_EQ(wam.LastError(), WavFileError::kTruncated);
+}
+
 // ---- WMD ---------------------------------------------------------------
 
 // A group of five words from 16 five-bit fields, bit by bit as the layout
