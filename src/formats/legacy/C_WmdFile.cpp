@@ -30,15 +30,18 @@ int32_t C_WmdFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     SetError(WavFileError::kNone);
     SetStream(stream);
     if (outFlags) *outFlags = 0;
+    // MDM files carry the code "WMDM" too, with their 62-byte header: a file
+    // is a WMD file only with the header size 24 (or, cut inside the header,
+    // with the version 2 after the code).
     uint8_t raw[kWmdHeaderSize];
     if (!stream || !stream->ReadExactAt(0, raw, sizeof raw)) {
-        uint8_t code[4];
-        const bool ours = stream && stream->ReadExactAt(0, code, sizeof code) && std::memcmp(code, code_, 4) == 0;
+        uint8_t start[6];
+        const bool ours = stream && stream->ReadExactAt(0, start, sizeof start) && std::memcmp(start, code_, 4) == 0 &&
+                          LoadU16(start + 4) == kWmdVersion;
         return Fail(ours ? WavFileError::kTruncated : WavFileError::kNotThisFormat);
     }
     const S_WmdHeader h = ParseWmdHeader(raw);
-    if (std::memcmp(h.code, code_, 4) != 0) return Fail(WavFileError::kNotThisFormat);
-    if (h.headerSize != kWmdHeaderSize) return Fail(WavFileError::kBadFormat);
+    if (std::memcmp(h.code, code_, 4) != 0 || h.headerSize != kWmdHeaderSize) return Fail(WavFileError::kNotThisFormat);
     const uint32_t rate = h.rate == 0 ? kWmdDefaultRate : h.rate;
     if (!AcceptSoundRate(rate, "The WMD file")) return Fail(WavFileError::kBadFormat);
     // The frame data lies inside the file, and its frames, walked from the

@@ -356,6 +356,31 @@ TEST(WmdFile, MalformedFilesAreRefused) {
     EXPECT_TRUE(Accepts<C_WmdFile>(trailing));
 }
 
+// MDM files start with "WMDM" too: WMD leaves them, whole or cut inside
+// their header, to the MDM reader.
+TEST(WmdFile, LeavesMdmFilesToTheirReader) {
+    test::TempDir dir;
+    auto sound = test::ChipSoundOf(test::SpeechLike12(500), 8000);
+    const std::string path = dir.File("a.mdm");
+    ASSERT_EQ(sound->SaveAs(kFormatMdm, path.c_str()), 1);
+    const std::vector<uint8_t> mdm = test::ReadFileBytes(path);
+    ASSERT_EQ(std::string(mdm.begin(), mdm.begin() + 4), "WMDM");
+    C_WavFileFormat factory;
+    EXPECT_TRUE(factory.Open(path.c_str()));
+    EXPECT_STREQ(factory.LastClassName(), "C_MdmFile");
+    for (size_t n : {size_t(30), mdm.size()}) {
+        C_WmdFile wmd;
+        EXPECT_EQ(wmd.LoadFromStream(InputStream::FromMemory(std::vector<uint8_t>(mdm.begin(), mdm.begin() + n)), 0),
+                  0);
+        EXPECT_EQ(wmd.LastError(), WavFileError::kNotThisFormat) << n;
+    }
+    const HandWmd h = MakeHandWmd(8000);
+    C_WmdFile cut;
+    EXPECT_EQ(
+        cut.LoadFromStream(InputStream::FromMemory(std::vector<uint8_t>(h.bytes.begin(), h.bytes.begin() + 20)), 0), 0);
+    EXPECT_EQ(cut.LastError(), WavFileError::kTruncated);
+}
+
 // A sound the formats cannot hold leaves no file behind.
 TEST(LegacyFormats, FailedSavesLeaveNothing) {
     test::TempDir dir;
