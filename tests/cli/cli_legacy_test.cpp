@@ -48,4 +48,16 @@ TEST(CliLegacy, ConvertsByExtensionAndShowsTheHeader) {
     }
 }
 
+// --mode is the WAM coding mode: mode 2 pads the codes to four, no flush.
+TEST(CliLegacy, WamTakesTheCodingMode) {
+    cz::test::TempDir dir;
+    std::vector<int16_t> samples(1001, 3000);
+    const std::string wav = dir.File("in.wav"), wam = dir.File("a.wam");
+    ASSERT_TRUE(cz::test::WriteFileBytes(
+        wav, cz::test::RiffBuilder().Fmt(1, 1, 8000, 16).Chunk("data", cz::test::RiffBuilder::Pcm16(samples)).Bytes()));
+    ASSERT_EQ(Cadenzor("convert -y -q --mode 2 '" + wav + "' '" + wam + "'", dir).status, 0);
+    EXPECT_EQ(cz::test::ReadFileBytes(wam).size(), 22u + 1004 / 2);
+    EXPECT_EQ(Cadenzor("convert -y -q --mode 2 '" + wav + "' '" + dir.File("a.wmd") + "'", dir).status, 1);
+}
+
 }  // namespace
