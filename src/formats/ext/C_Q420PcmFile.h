@@ -17,7 +17,7 @@
 // longer silence several silence records, the command on the first.
 // A sample s (16-bit) is coded as (s + 8) >> 4 kept within -2048 ... 2047;
 // the decoded section holds that value times 16. Silence decodes to 0.
-// docs/q420-pcm.md describes the layout with an example.
+// docs/older-speech-files.md describes the layout with an example.
 #pragma once
 
 #include "formats/ext/C_Pc8File.h"

@@ -1,7 +1,7 @@
 // The bytes of the two older speech files: WAM ("WADM", 4-bit ADPCM codes
 // behind a 22-byte header) and WMD ("WMDM", and "WMD5" for the Q310 chip:
 // MDPCM frames packed in 16-bit words behind a 24-byte header). Everything
-// little-endian and packed.
+// little-endian and packed. docs/older-speech-files.md has the same with examples.
 //
 // WAM header:
 //   0 "WADM"        4 u16 101        6 u16 22 (header size)
