@@ -131,7 +131,8 @@ TEST(Q420PcmFile, LongSegmentsSplitIntoRecords) {
     EXPECT_EQ(test::Le32At(file, 32), 14u + 2 * (3 + 98301) + 3 + 12 + 3 + 3 + 1);
 }
 
-// Every cut of a saved file is refused by the factory.
+// Every cut of a saved file, and counts of nothing, of everything and of one
+// word past the end, are refused.
 TEST(Q420PcmFile, TruncatedFilesAreRefused) {
     test::TempDir dir;
     auto sound = test::Sound16(test::Tone(60, 8000, 300, 9000), 1, 8000);
@@ -142,6 +143,28 @@ TEST(Q420PcmFile, TruncatedFilesAreRefused) {
         C_Q420PcmFile file;
         std::vector<uint8_t> cut(whole.begin(), whole.begin() + static_cast<long>(n));
         EXPECT_EQ(file.LoadFromStream(InputStream::FromMemory(cut), 0), 0) << "cut at " << n;
+    }
+    const uint32_t sourceWords = (static_cast<uint32_t>(whole.size()) - test::Le32At(whole, 38)) / 2;
+    const struct {
+        size_t at;
+        uint32_t value;
+        bool accepted;
+    } cases[] = {
+        {42, 0xFFFFFFFF, false},
+        {42, sourceWords + 1, false},
+        {42, 0, true},  // source count
+        {52, 0xFFFFFFFF, false},
+        {32, 0xFFFFFFFF, false},
+        {32, 0, false},                                     // decoded count, frame size
+        {test::Le32At(whole, 20) + 10, 0xFFFFFFFF, false},  // "MCMD" entries
+        {test::Le32At(whole, 16) + 12, 1, false},           // "WSIL" entries just past the end
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> bytes = whole;
+        test::Put32At(bytes, c.at, c.value);
+        C_Q420PcmFile file;
+        EXPECT_EQ(file.LoadFromStream(InputStream::FromMemory(bytes), 0), c.accepted ? 1 : 0)
+            << "field at " << c.at << " = " << c.value;
     }
 }
 
