@@ -537,6 +537,7 @@ bool CodecParameter(const Options& options, uint32_t formatId, uint32_t* param, 
     switch (formatId) {
         case kFormatApm:
         case kFormatApm6Bit:
+        case kFormatWam:
         case kFormatMcp:
         case kFormatMvclp:
         case kFormatWlp:

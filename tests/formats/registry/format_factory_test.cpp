@@ -88,6 +88,10 @@ TEST(FormatFactory, DetectsEveryBuiltClass) {
         {kFormatS08, "a.s08", "C_S08File", kFormatS08},
         {kFormatLp8, "a.lp8", "C_Lp8File", kFormatLp8},
         {kFormatP10, "a.p10", "C_P10File", kFormatP10},
+        {kFormatWam, "a.wam", "C_WamFile", kFormatWam},
+        {kFormatWmd, "a.wmd", "C_WmdFile", kFormatWmd},
+        {kFormatQ310Wmd, "a.wm5", "C_Q310WmdFile", kFormatQ310Wmd},
+        {kFormatQ420Pcm, "a.42p", "C_Q420PcmFile", kFormatQ420Pcm},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
