@@ -208,7 +208,8 @@ uint32_t C_EnhancedADPCM2Codec::Decode(const uint8_t* in, uint32_t inSize, uint1
     auto codes = [&](const uint8_t* p, uint32_t n, uint8_t a, uint8_t b) {
         UseSubBlock(static_cast<uint8_t>(a >> 2), static_cast<uint8_t>(a & 3));
         for (uint32_t k = 0; k < n && produced < capacity; ++k) {
-            const uint8_t code = (k % 2 == 0) ? static_cast<uint8_t>(p[k / 2] >> 4) : static_cast<uint8_t>(p[k / 2] & 15);
+            const uint8_t code =
+                (k % 2 == 0) ? static_cast<uint8_t>(p[k / 2] >> 4) : static_cast<uint8_t>(p[k / 2] & 15);
             const int32_t prediction = Predict(last_ - offset_, before_ - offset_, b);
             const int32_t value = std::clamp(prediction + StepSum(code, stepIndex_), minimum_, maximum_);
             stepIndex_ = NextIndex(stepIndex_, code);
@@ -221,7 +222,10 @@ uint32_t C_EnhancedADPCM2Codec::Decode(const uint8_t* in, uint32_t inSize, uint1
         if (b[0] == 0 && b[1] == 0) break;
         const uint32_t n = (b[0] >> 2) + 1u;
         const uint8_t type = b[0] & 3;
-        const uint64_t size = type == kBlockSilence ? 2 : type == kBlockShort ? 5 + n / 2 : type == kBlockMarker ? 4 : 3 + 34ull * n;
+        const uint64_t size = type == kBlockSilence  ? 2
+                              : type == kBlockShort  ? 5 + n / 2
+                              : type == kBlockMarker ? 4
+                                                     : 3 + 34ull * n;
         if (pos + size > inSize) break;
         switch (type) {
             case kBlockSilence: {

@@ -194,7 +194,8 @@ uint32_t C_EnhancedADPCMCodec::Decode(const uint8_t* in, uint32_t inSize, uint16
                     ended = true;
                     break;
                 }
-                const uint8_t code = (k % 2 == 0) ? static_cast<uint8_t>(in[at] >> 4) : static_cast<uint8_t>(in[at] & 15);
+                const uint8_t code =
+                    (k % 2 == 0) ? static_cast<uint8_t>(in[at] >> 4) : static_cast<uint8_t>(in[at] & 15);
                 prediction_ = Reconstruct(prediction_, code, stepIndex_);
                 out[produced++] = ToWord(prediction_);
                 report.Step();
