@@ -88,6 +88,9 @@ TEST(FormatFactory, DetectsEveryBuiltClass) {
         {kFormatS08, "a.s08", "C_S08File", kFormatS08},
         {kFormatLp8, "a.lp8", "C_Lp8File", kFormatLp8},
         {kFormatP10, "a.p10", "C_P10File", kFormatP10},
+        {kFormatEam, "a.eam", "C_EamFile", kFormatEam},
+        {kFormatE2a, "a.ad4", "C_E2aFile", kFormatE2a},
+        {kFormatSam, "a.sam", "C_SamFile", kFormatSam},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
