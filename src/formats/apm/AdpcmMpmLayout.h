@@ -54,11 +54,11 @@ void SortEvents(std::vector<S_MpmEventEntry>& events, std::vector<uint32_t>& cut
 
 enum class FrameRecordError {
     kNone,
-    kPastEnd,     // a record runs past the section
-    kBadRecord,   // an unknown record code, a zero length, n above 2 k
-    kNoEnd,       // the section ends without its end record
-    kBadVoice,    // a voice record that does not decode to its n samples
-    kTooLong,     // more samples than the 32-bit count can hold
+    kPastEnd,    // a record runs past the section
+    kBadRecord,  // an unknown record code, a zero length, n above 2 k
+    kNoEnd,      // the section ends without its end record
+    kBadVoice,   // a voice record that does not decode to its n samples
+    kTooLong,    // more samples than the 32-bit count can hold
 };
 
 // What a frame section decodes to.

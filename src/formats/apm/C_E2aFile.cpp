@@ -75,8 +75,7 @@ int32_t C_E2aFile::WriteFrames(C_MpmFrameOutput& out, const std::vector<uint16_t
                                             static_cast<uint32_t>(blocks.size()), 0, nullptr);
         if (bytes == 0) return 0;
         decoded.resize(piece.length);
-        if (coder.Decode(blocks.data(), bytes, decoded.data(), 2 * piece.length, nullptr) != 2 * piece.length)
-            return 0;
+        if (coder.Decode(blocks.data(), bytes, decoded.data(), 2 * piece.length, nullptr) != 2 * piece.length) return 0;
         out.Bytes(blocks.data(), bytes);
         for (uint16_t v : decoded) play(v);
     }
