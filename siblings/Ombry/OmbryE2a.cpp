@@ -20,24 +20,25 @@ namespace ombry {
 
 namespace {
 
-constexpr size_t kMpmHeaderSize = 62;
-constexpr size_t kFrameHeaderSize = 14;
+constexpr size_t kE2aHeaderSize = 62;
+constexpr size_t kE2aFrameHeaderSize = 14;
 
 }  // namespace
 
 bool BuildWe2aResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures) {
-    if (file.size() < kMpmHeaderSize) return false;
+    if (file.size() < kE2aHeaderSize) return false;
     const uint8_t* h = file.data();
-    if (std::memcmp(h, "WE2A", 4) != 0 || cz::LoadU16(h + 6) != kMpmHeaderSize || cz::LoadU16(h + 8) != 1 ||
+    if (std::memcmp(h, "WE2A", 4) != 0 || cz::LoadU16(h + 6) != kE2aHeaderSize || cz::LoadU16(h + 8) != 1 ||
         cz::LoadU16(h + 46) != 16)
         return false;
     const uint16_t rate = cz::LoadU16(h + 12);
     const uint32_t sectionAt = cz::LoadU32(h + 28), sectionSize = cz::LoadU32(h + 32);
-    if (rate == 0 || sectionSize < kFrameHeaderSize || !Inside(file, sectionAt, sectionSize)) return false;
+    if (rate == 0 || sectionSize < kE2aFrameHeaderSize || !Inside(file, sectionAt, sectionSize)) return false;
     const uint8_t* f = file.data() + sectionAt;
     if (std::memcmp(f, "MFRM", 4) != 0) return false;
     const uint32_t first = cz::LoadU32(f + 6), length = cz::LoadU32(f + 10);
-    if (first < uint64_t{sectionAt} + kFrameHeaderSize || uint64_t{first} + length > uint64_t{sectionAt} + sectionSize)
+    if (first < uint64_t{sectionAt} + kE2aFrameHeaderSize ||
+        uint64_t{first} + length > uint64_t{sectionAt} + sectionSize)
         return false;
 
     const std::span<const uint8_t> blocks = file.subspan(first, length);
