@@ -90,18 +90,29 @@ void C_EnhancedADPCM2Codec::CodeSubBlock(const uint16_t* samples, uint32_t count
 }
 
 std::vector<uint8_t> C_EnhancedADPCM2Codec::CandidatePairs(const uint16_t* samples, uint32_t count) const {
+    // The pairs are ranked by how well they predict the input itself, in
+    // sixteenths: with A = a / 16 and B = b / 16 the squared error x 256 is
+    // 256 Sxx + a^2 S11 + b^2 S22 - 32 a Sx1 - 32 b Sx2 + 2 a b S12 over the
+    // sums of products of each sample x with the one (x1) and two (x2)
+    // before it. Integer sums: the ranking is the same on every machine.
+    int64_t sxx = 0, s11 = 0, s22 = 0, sx1 = 0, sx2 = 0, s12 = 0;
+    int64_t x1 = last_ - offset_, x2 = before_ - offset_;
+    for (uint32_t k = 0; k < count; ++k) {
+        const int64_t x = std::min<int32_t>(samples[k], fullRange_) - offset_;
+        sxx += x * x;
+        s11 += x1 * x1;
+        s22 += x2 * x2;
+        sx1 += x * x1;
+        sx2 += x * x2;
+        s12 += x1 * x2;
+        x2 = x1;
+        x1 = x;
+    }
     std::array<int64_t, kPairs> errors{};
     for (uint32_t pair = 0; pair < kPairs; ++pair) {
-        int32_t last = last_ - offset_, before = before_ - offset_;
-        int64_t error = 0;
-        for (uint32_t k = 0; k < count; ++k) {
-            const int32_t x = std::min<int32_t>(samples[k], fullRange_) - offset_;
-            const int64_t e = x - Predict(last, before, static_cast<uint8_t>(pair));
-            error += e * e;
-            before = last;
-            last = x;
-        }
-        errors[pair] = error;
+        const uint8_t ca = kCoefficientA[pair & 7], cb = kCoefficientB[(pair >> 3) & 7];
+        const int64_t a = ca, b = (cb & 0x80) ? -static_cast<int64_t>(cb & 0x0F) : cb;
+        errors[pair] = 256 * sxx + a * a * s11 + b * b * s22 - 32 * a * sx1 - 32 * b * sx2 + 2 * a * b * s12;
     }
     std::array<uint8_t, kPairs> order;
     for (uint32_t pair = 0; pair < kPairs; ++pair) order[pair] = static_cast<uint8_t>(pair);
