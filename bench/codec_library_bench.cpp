@@ -65,21 +65,14 @@ int main(int argc, char** argv) {
         const char* setting;
     };
     const Row rows[] = {
-        {kFormatApm, "apm", 0, "-"},
-        {kFormatMdm, "mdm", 0, "-"},
-        {kFormatEam, "eam", 0, "-"},
-        {kFormatSam, "sam", 0, "-"},
+        {kFormatApm, "apm", 0, "-"},         {kFormatMdm, "mdm", 0, "-"},
+        {kFormatEam, "eam", 0, "-"},         {kFormatSam, "sam", 0, "-"},
         {kFormatE2a, "ad4", 0, "-"},
-        {kFormatPc8, "pc8", 0, "-"},
-        {kFormatMcp, "mcp", 0, "mode 0"},
-        {kFormatMcp, "mcp", 1, "mode 1"},
-        {kFormatMvclp, "mvc", 0, "-"},
-        {kFormatWlp, "wlp", 4, "setting 4"},
-        {kFormatSbd, "sbd", 8000, "8 kbit/s"},
-        {kFormatSbd, "sbd", 16000, "16 kbit/s"},
-        {kFormatSbd, "sbd", 32000, "32 kbit/s"},
-        {kFormatEsb, "esb", 80, "8 kbit/s"},
-        {kFormatEsb, "esb", 160, "16 kbit/s"},
+        {kFormatPc8, "pc8", 0, "-"},         {kFormatMcp, "mcp", 0, "mode 0"},
+        {kFormatMcp, "mcp", 1, "mode 1"},    {kFormatMvclp, "mvc", 0, "-"},
+        {kFormatWlp, "wlp", 4, "setting 4"}, {kFormatSbd, "sbd", 8000, "8 kbit/s"},
+        {kFormatSbd, "sbd", 16000, "16 kbit/s"}, {kFormatSbd, "sbd", 32000, "32 kbit/s"},
+        {kFormatEsb, "esb", 80, "8 kbit/s"}, {kFormatEsb, "esb", 160, "16 kbit/s"},
         {kFormatEsb, "esb", 320, "32 kbit/s"},
     };
     C_WavFileFormat factory;
@@ -99,8 +92,7 @@ int main(int argc, char** argv) {
             // The sound the chip plays, written as 16-bit PCM as the tool does.
             RefPtr<C_WavFile> back = saved ? factory.Open(out.c_str()) : nullptr;
             const std::string played = dir + "codec_bench_played.wav";
-            if (!back || !back->LoadPlayedSound() ||
-                (back->ReleaseSource(), !back->SaveAs(kFormatWav, played.c_str()))) {
+            if (!back || !back->LoadPlayedSound() || (back->ReleaseSource(), !back->SaveAs(kFormatWav, played.c_str()))) {
                 std::printf("%-6s %-6u %-12s failed\n", r.name, rate, r.setting);
                 continue;
             }
