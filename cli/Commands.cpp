@@ -538,6 +538,7 @@ bool CodecParameter(const Options& options, uint32_t formatId, uint32_t* param, 
         case kFormatApm:
         case kFormatApm6Bit:
         case kFormatWam:
+        case kFormatSam:  // the APM coder, restarted per voice piece
         case kFormatMcp:
         case kFormatMvclp:
         case kFormatWlp:

@@ -92,6 +92,9 @@ TEST(FormatFactory, DetectsEveryBuiltClass) {
         {kFormatWmd, "a.wmd", "C_WmdFile", kFormatWmd},
         {kFormatQ310Wmd, "a.wm5", "C_Q310WmdFile", kFormatQ310Wmd},
         {kFormatQ420Pcm, "a.42p", "C_Q420PcmFile", kFormatQ420Pcm},
+        {kFormatEam, "a.eam", "C_EamFile", kFormatEam},
+        {kFormatE2a, "a.ad4", "C_E2aFile", kFormatE2a},
+        {kFormatSam, "a.sam", "C_SamFile", kFormatSam},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
