@@ -12,6 +12,9 @@
 //               section after its 14-byte "MFRM" header exactly as the file
 //               holds it (voice blocks of coded frames, silence words,
 //               the 0xFFFF end mark; 8-bit samples for PC8)
+//   Q420 MPM file -> "Q42M": the file's word stream (data words of two
+//               5-bit differences, scale, run and marker commands), ending
+//               in the end word 0x0208
 //
 // The builders work on the file's bytes in memory and check every offset and
 // count against them; they never read outside the span they are given.
@@ -28,7 +31,7 @@ namespace ombry {
 
 using cz::sibling::Inside;
 
-enum class ChipFormat { kUnknown, kApm, kMdm, kCodec };
+enum class ChipFormat { kUnknown, kApm, kMdm, kCodec, kQ420Mpm };
 
 // Figures of a built resource.
 struct ResourceFigures {
@@ -47,6 +50,10 @@ bool BuildWadmResource(std::span<const uint8_t> file, std::vector<uint8_t>& out,
 // Builds the "WMdM" resource of an MDM file. False (out untouched) when the
 // bytes are not a well-formed MDM file.
 bool BuildWmdmResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures);
+
+// Builds the "Q42M" resource of a Q420 MPM file. False (out untouched) when
+// the bytes are not a well-formed Q420 MPM file.
+bool BuildQ42mResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures);
 
 // The 6-byte resource header: the coding code and the sample rate (u16).
 inline std::vector<uint8_t> ResourceHeader(const char (&code)[5], uint16_t rate) {

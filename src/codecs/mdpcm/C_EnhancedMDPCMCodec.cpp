@@ -90,8 +90,8 @@ public:
             for (int i = 1; i < count; ++i) {
                 const Path item = next[i];
                 int j = i;
-                for (; j > 0 && (next[j - 1].error > item.error ||
-                                 (next[j - 1].error == item.error && next[j - 1].v > item.v));
+                for (; j > 0 &&
+                       (next[j - 1].error > item.error || (next[j - 1].error == item.error && next[j - 1].v > item.v));
                      --j)
                     next[j] = next[j - 1];
                 next[j] = item;

@@ -110,8 +110,7 @@ uint32_t C_MdpcmCodecFreeFrameSize::EncodeWords(const uint16_t* samples, uint32_
     std::vector<int8_t> q(frameLength_);
     for (uint32_t first = 0; first < coded; first += frameLength_) {
         const uint32_t n = std::min(frameLength_, coded - first);
-        for (uint32_t k = 0; k < n; ++k)
-            targets[k] = std::min<int>(samples[std::min(first + k, count - 1)], kMaxValue);
+        for (uint32_t k = 0; k < n; ++k) targets[k] = std::min<int>(samples[std::min(first + k, count - 1)], kMaxValue);
         const int code = CodeFrame(targets.data(), n, state.value, state.scale, q.data());
         if (code != state.scale) {
             PutWord(out, static_cast<uint16_t>(kScaleWord | code));
@@ -129,8 +128,8 @@ uint32_t C_MdpcmCodecFreeFrameSize::EncodeWords(const uint16_t* samples, uint32_
     return coded;
 }
 
-uint32_t C_MdpcmCodecFreeFrameSize::Encode(uint8_t* out, size_t outSize, uint32_t sampleCount,
-                                           const uint16_t* samples, I_ProgressCallback* progress) {
+uint32_t C_MdpcmCodecFreeFrameSize::Encode(uint8_t* out, size_t outSize, uint32_t sampleCount, const uint16_t* samples,
+                                           I_ProgressCallback* progress) {
     if (out == nullptr || (sampleCount != 0 && samples == nullptr)) return 0;
     const uint64_t bound = GetMaxEncodedSize(sampleCount);
     if (uint64_t{outSize} < bound || bound > UINT32_MAX) return 0;

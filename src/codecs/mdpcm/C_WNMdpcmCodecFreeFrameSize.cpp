@@ -50,15 +50,15 @@ int64_t Search(const int* t, uint32_t n, int value, int step, std::vector<Step>&
             }
         }
         // Insertion sort by error, then value: at most twice the beam.
-            for (int i = 1; i < count; ++i) {
-                const Path item = next[i];
-                int j = i;
-                for (; j > 0 && (next[j - 1].error > item.error ||
-                                 (next[j - 1].error == item.error && next[j - 1].v > item.v));
-                     --j)
-                    next[j] = next[j - 1];
-                next[j] = item;
-            }
+        for (int i = 1; i < count; ++i) {
+            const Path item = next[i];
+            int j = i;
+            for (; j > 0 &&
+                   (next[j - 1].error > item.error || (next[j - 1].error == item.error && next[j - 1].v > item.v));
+                 --j)
+                next[j] = next[j - 1];
+            next[j] = item;
+        }
         live = std::min(count, kBeam);
         for (int p = 0; p < live; ++p) {
             paths[p] = next[p];
