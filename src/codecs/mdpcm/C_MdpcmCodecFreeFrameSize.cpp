@@ -162,9 +162,12 @@ uint32_t C_MdpcmCodecFreeFrameSize::Decode(uint16_t* out, size_t outCapacity, co
     if (progress) progress->OnBegin();
     int value = 2048, step = 0;
     size_t written = 0, pos = 0;
-    while (inSize - pos >= 2 && written < outCapacity) {
+    // Commands that play nothing are read even with the output full, so a
+    // stream that fits exactly still reaches its end word.
+    while (inSize - pos >= 2) {
         const uint16_t w = Le16(in + pos);
         if (!IsCommand(w)) {
+            if (written >= outCapacity) break;
             for (int shift = 0; shift <= 5 && written < outCapacity; shift += 5) {
                 const int field = (w >> shift) & 31;
                 value = (value + (field >= 16 ? field - 32 : field) * step) & 4095;
@@ -180,7 +183,9 @@ uint32_t C_MdpcmCodecFreeFrameSize::Decode(uint16_t* out, size_t outCapacity, co
         const size_t words = CommandWords(w);
         if ((inSize - pos) / 2 < words) break;
         if (w == kRunWord) {
-            const size_t n = std::min<size_t>((Le16(in + pos + 2) & 0x03FFu) * 2u, outCapacity - written);
+            const size_t run = (Le16(in + pos + 2) & 0x03FFu) * 2u;
+            if (run > 0 && written >= outCapacity) break;
+            const size_t n = std::min<size_t>(run, outCapacity - written);
             std::fill(out + written, out + written + n, static_cast<uint16_t>(value));
             written += n;
         } else if (w != kMarkerWord && (w & 0x10) != 0) {

@@ -247,6 +247,10 @@ TEST(FreeFrameMdpcm, DecoderCommandsAndCutInput) {
         ASSERT_LE(part.size(), expected.size());
         EXPECT_TRUE(std::equal(part.begin(), part.end(), expected.begin())) << n;
     }
+    // An output of exactly the stream's length still reaches the end word.
+    std::vector<uint16_t> exact(expected.size());
+    EXPECT_EQ(coder.Decode(exact.data(), exact.size(), s.data(), s.size(), nullptr), expected.size());
+    EXPECT_TRUE(coder.EndSeen());
     // A full output stops the decoding.
     std::vector<uint16_t> small(5);
     EXPECT_EQ(coder.Decode(small.data(), small.size(), s.data(), s.size(), nullptr), 5u);
