@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "codecs/mdpcm/MdpcmPadding.h"
@@ -15,6 +16,8 @@ constexpr int kMinValue = 0;
 constexpr int kMaxValue = 4095;
 // Reconstructions kept per sample while a scale is searched.
 constexpr int kBeam = 4;
+// Scales searched below the one that follows the steepest change.
+constexpr int kIndexesBelow = 3;
 
 struct Path {
     int v;
@@ -155,7 +158,23 @@ uint32_t C_EnhancedMDPCMCodec::EncodeFrame(const uint16_t* samples, uint32_t sam
     int64_t bestError = 0;
     int bestLast = current_;
     std::vector<int8_t> q, bestQ;
+    // The scales from three below the one that follows the frame's steepest
+    // change to one above it: larger steps only add error, much smaller ones
+    // rarely pay.
+    int prev = current_, peak = 0;
+    for (uint32_t k = 0; k < frameLength; ++k) {
+        const int t = padding[k] ? prev + mdpcm::PadDelta(prev, padMode) : targets[k];
+        peak = std::max(peak, std::abs(t - prev));
+        prev = t;
+    }
+    int slope = kScaleCount - 1;
     for (int i = 0; i < kScaleCount; ++i) {
+        if (ScaleThreshold(i) >= peak) {
+            slope = i;
+            break;
+        }
+    }
+    for (int i = std::max(0, slope - kIndexesBelow); i <= std::min(kScaleCount - 1, slope + 1); ++i) {
         if ((headerAlias_ != 0 && i == 14) || AvoidEndMarker(i, kind) != i) continue;
         int last = 0;
         const int64_t error = search.Run(current_, ScaleStep(i), q, last);
@@ -166,7 +185,12 @@ uint32_t C_EnhancedMDPCMCodec::EncodeFrame(const uint16_t* samples, uint32_t sam
             bestLast = last;
         }
     }
-    if (bestIndex < 0) return 0;
+    if (bestIndex < 0) {
+        // Every nearby scale collides with the end marker: take the nearest usable one.
+        const int i = AvoidEndMarker(slope, kind);
+        bestError = search.Run(current_, ScaleStep(i), bestQ, bestLast);
+        bestIndex = i;
+    }
     Put(HeaderByte(bestIndex, kind));
     for (const int8_t d : bestQ) Put(static_cast<uint8_t>(d));
     current_ = bestLast;

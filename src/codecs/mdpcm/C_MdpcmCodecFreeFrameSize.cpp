@@ -80,22 +80,26 @@ uint64_t C_MdpcmCodecFreeFrameSize::GetMaxEncodedSize(uint32_t sampleCount) cons
     return 2 * (n / 2 + n / frameLength_ + 2);
 }
 
-int C_MdpcmCodecFreeFrameSize::CodeFrame(const int* targets, uint32_t n, int value, int current, int8_t* q) {
-    (void)current;
+int C_MdpcmCodecFreeFrameSize::CodeOfRank(int rank) { return kCodesBySize[static_cast<size_t>(rank & 15)]; }
+
+int C_MdpcmCodecFreeFrameSize::SlopeRank(const int* targets, uint32_t n, int value) {
     int prev = value;
     int peak = 0;
     for (uint32_t k = 0; k < n; ++k) {
         peak = std::max(peak, std::abs(targets[k] - prev));
         prev = targets[k];
     }
-    int code = kCodesBySize.back();
-    for (const int c : kCodesBySize) {
+    for (int rank = 0; rank < kScaleCount; ++rank) {
         // 15 steps and a half: the nearest difference follows the change.
-        if (2 * kMaxDifference * ScaleStep(c) + ScaleStep(c) >= 2 * peak) {
-            code = c;
-            break;
-        }
+        const int step = ScaleStep(CodeOfRank(rank));
+        if (2 * kMaxDifference * step + step >= 2 * peak) return rank;
     }
+    return kScaleCount - 1;
+}
+
+int C_MdpcmCodecFreeFrameSize::CodeFrame(const int* targets, uint32_t n, int value, int current, int8_t* q) {
+    (void)current;
+    const int code = CodeOfRank(SlopeRank(targets, n, value));
     const int step = ScaleStep(code);
     int v = value;
     for (uint32_t k = 0; k < n; ++k) q[k] = static_cast<int8_t>(FitDifference(v, targets[k], step, v));

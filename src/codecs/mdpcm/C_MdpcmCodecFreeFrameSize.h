@@ -94,6 +94,11 @@ public:
     static uint8_t MarkerIdentifier(uint8_t code);
 
 protected:
+    // The scales by rising step: the code at rank 0 .. 15.
+    static int CodeOfRank(int rank);
+    // The rank of the smallest step that follows the steepest change of the
+    // targets from value (15.5 steps at least); 15 when none does.
+    static int SlopeRank(const int* targets, uint32_t n, int value);
     // Chooses the scale code of a frame of targets starting from value, and
     // its differences (one per target, each within -15..15 and fitted).
     // current is the code in force (-1 when none), which a choice may keep

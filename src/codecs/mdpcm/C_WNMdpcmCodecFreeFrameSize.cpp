@@ -9,6 +9,8 @@ namespace cz {
 namespace {
 
 constexpr int kBeam = 4;
+// Scales searched below the one that follows the steepest change.
+constexpr int kRanksBelow = 3;
 
 struct Path {
     int v;
@@ -85,12 +87,15 @@ int C_WNMdpcmCodecFreeFrameSize::CodeFrame(const int* targets, uint32_t n, int v
     std::vector<int8_t> trial(n);
     int best = -1;
     int64_t bestError = 0;
-    // The scale in force first, so that it wins a tie.
+    // The scale in force first, so that it wins a tie; then the scales from
+    // three below the one that follows the steepest change to one above it
+    // (larger steps only add error, much smaller ones rarely pay).
     std::array<int, kScaleCount + 1> order{};
     int count = 0;
     if (current >= 0 && current < kScaleCount) order[count++] = current;
-    for (int c = 0; c < kScaleCount; ++c)
-        if (c != current) order[count++] = c;
+    const int rank = SlopeRank(targets, n, value);
+    for (int r = std::max(0, rank - kRanksBelow); r <= std::min(kScaleCount - 1, rank + 1); ++r)
+        if (CodeOfRank(r) != current) order[count++] = CodeOfRank(r);
     for (int i = 0; i < count; ++i) {
         const int code = order[i];
         const int64_t error = Search(targets, n, value, ScaleStep(code), trace, trial.data());
