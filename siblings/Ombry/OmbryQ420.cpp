@@ -17,27 +17,28 @@ namespace ombry {
 
 namespace {
 
-constexpr size_t kMpmHeaderSize = 62;
-constexpr size_t kFrameHeaderSize = 14;
-constexpr uint16_t kEndWord = 0x0208;
-constexpr uint16_t kRunWord = 0x0201;
-constexpr uint16_t kMarkerWord = 0x0202;
+constexpr size_t kQ42mMpmHeaderSize = 62;
+constexpr size_t kQ42mFrameHeaderSize = 14;
+constexpr uint16_t kQ42mEndWord = 0x0208;
+constexpr uint16_t kQ42mRunWord = 0x0201;
+constexpr uint16_t kQ42mMarkerWord = 0x0202;
 
 // The words [begin, end) of the file's frame section; false when it is not there.
-bool FindWords(std::span<const uint8_t> file, uint16_t& rate, size_t& begin, size_t& end) {
-    if (file.size() < kMpmHeaderSize) return false;
+bool FindQ42mWords(std::span<const uint8_t> file, uint16_t& rate, size_t& begin, size_t& end) {
+    if (file.size() < kQ42mMpmHeaderSize) return false;
     const uint8_t* h = file.data();
-    if (std::memcmp(h, "Q42M", 4) != 0 || cz::LoadU16(h + 6) != kMpmHeaderSize || cz::LoadU16(h + 8) != 1) return false;
+    if (std::memcmp(h, "Q42M", 4) != 0 || cz::LoadU16(h + 6) != kQ42mMpmHeaderSize || cz::LoadU16(h + 8) != 1)
+        return false;
     rate = cz::LoadU16(h + 12);
     const uint32_t sectionAt = cz::LoadU32(h + 28);
     const uint32_t sectionSize = cz::LoadU32(h + 32);
-    if (rate == 0 || sectionSize < kFrameHeaderSize || !Inside(file, sectionAt, sectionSize)) return false;
+    if (rate == 0 || sectionSize < kQ42mFrameHeaderSize || !Inside(file, sectionAt, sectionSize)) return false;
     const uint8_t* f = file.data() + sectionAt;
     if (std::memcmp(f, "MFRM", 4) != 0) return false;
     const uint32_t firstFrame = cz::LoadU32(f + 6);
     const uint32_t length = cz::LoadU32(f + 10);
     const uint64_t sectionEnd = uint64_t{sectionAt} + sectionSize;
-    if (firstFrame < sectionAt + kFrameHeaderSize || uint64_t{firstFrame} + length > sectionEnd) return false;
+    if (firstFrame < sectionAt + kQ42mFrameHeaderSize || uint64_t{firstFrame} + length > sectionEnd) return false;
     begin = firstFrame;
     end = firstFrame + length;
     return true;
@@ -48,7 +49,7 @@ bool FindWords(std::span<const uint8_t> file, uint16_t& rate, size_t& begin, siz
 bool BuildQ42mResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures) {
     uint16_t rate = 0;
     size_t begin = 0, end = 0;
-    if (!FindWords(file, rate, begin, end)) return false;
+    if (!FindQ42mWords(file, rate, begin, end)) return false;
     const std::span<const uint8_t> words = file.subspan(begin, end - begin);
     uint64_t samples = 0;
     uint32_t markers = 0;
@@ -61,14 +62,14 @@ bool BuildQ42mResource(std::span<const uint8_t> file, std::vector<uint8_t>& out,
             samples += 2;
             continue;
         }
-        if (w == kEndWord) {
+        if (w == kQ42mEndWord) {
             ended = true;
             break;
         }
-        const size_t operands = w == kRunWord ? 1 : w == kMarkerWord ? 2 : 0;
+        const size_t operands = w == kQ42mRunWord ? 1 : w == kQ42mMarkerWord ? 2 : 0;
         if ((words.size() - pos) / 2 < operands) return false;
-        if (w == kRunWord) samples += 2u * (cz::LoadU16(words.data() + pos) & 0x03FFu);
-        if (w == kMarkerWord) ++markers;
+        if (w == kQ42mRunWord) samples += 2u * (cz::LoadU16(words.data() + pos) & 0x03FFu);
+        if (w == kQ42mMarkerWord) ++markers;
         pos += 2 * operands;
     }
     // Without its end word the stream would run on into whatever follows.

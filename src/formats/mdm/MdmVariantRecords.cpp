@@ -102,7 +102,8 @@ MdmRecordsDecoded DecodeMdmVariantRecords(MdmVariant variant, std::span<const ui
             if (!room(length)) return d;
             if (command) marker(r + 1);
             d.samples.insert(d.samples.end(), length, 2048);
-            value = 2048;
+            // An empty record only carries an event: it plays nothing.
+            if (length != 0) value = 2048;
             pos += need;
         } else {
             const size_t countAt = command ? 4 : 2;

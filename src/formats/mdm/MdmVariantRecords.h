@@ -26,8 +26,9 @@
 //              a long frame, 2 for a short one; each adds +-magnitude x
 //              8 (index + 1) to the running value, clamped to 0..4095.
 //     sizes    41, 43 (long), 11, 13 (short)
-//     The running value starts at 2048; silence sets it to 2048, a raw
-//     record to its last sample.
+//     The running value starts at 2048; silence sets it to 2048 (a silence
+//     record of length 0, which only carries a command word, leaves it), a
+//     raw record to its last sample.
 //
 //   both     silence 4: u16 length; 5: command word, u16 length (samples of
 //            2048); raw 6: bits 11..4 of the first sample, count - 1, then

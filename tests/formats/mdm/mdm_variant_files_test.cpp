@@ -100,7 +100,10 @@ Played PlayMdm(std::span<const uint8_t> frames) {
     const test::MdmDecoded d = test::DecodeMdmFrames(frames.data(), frames.size());
     EXPECT_FALSE(d.truncated);
     Played p{d.samples, {}, d.ended};
-    for (const test::MdmMarker& m : d.markers) p.markers.push_back({m.position, m.identifier, m.type});
+    // That decoder places a frame's marker after the frame's first sample;
+    // the chip's count is of the samples before the record.
+    for (const test::MdmMarker& m : d.markers)
+        p.markers.push_back({m.position - ((m.code & 7) <= 3 ? 1u : 0u), m.identifier, m.type});
     return p;
 }
 
@@ -143,6 +146,8 @@ std::unique_ptr<C_WavData> MixedSound(std::vector<uint16_t>& words) {
     ev->AddEventAtSample(3, 1011, "b", 7);  // 11 samples later: a short chunk
     ev->AddEventAtSample(4, 20001, "c", 200);
     ev->AddEventAtSample(5, 20001, "d", 1);  // same sample
+    ev->AddEventAtSample(6, 2500, "e", 3);   // two on one voice sample: the
+    ev->AddEventAtSample(7, 2500, "f", 4);   // first rides on an empty record
     return sound;
 }
 
@@ -166,17 +171,23 @@ TEST(MdmVariantFiles, FramesPlayTheDecodedSectionWithEventsAsMarkers) {
         EXPECT_LE(decoded.size(), words.size() + 4 * 65);
         EXPECT_GT(test::SnrDb(std::vector<uint16_t>(words.begin(), words.begin() + 1000), decoded, 1000), 20.0);
 
-        // Identifier = event type, type = parameter, in the order of the events.
-        ASSERT_EQ(p.markers.size(), 4u);
-        const uint8_t ids[] = {2, 3, 4, 5}, types[] = {100, 7, 200, 1};
-        for (size_t i = 0; i < 4; ++i) {
-            EXPECT_EQ(p.markers[i].identifier, ids[i]) << i;
-            EXPECT_EQ(p.markers[i].type, types[i]) << i;
+        // Identifier = event type, type = parameter, in the order of the
+        // sound's event list (by sample; the list orders events at one sample).
+        std::vector<Marker> expected;
+        for (const C_ActionEvent* e : sound->GetActionEventMgr()->Events())
+            expected.push_back({0, static_cast<uint8_t>(e->GetType()), static_cast<uint8_t>(e->GetParam())});
+        ASSERT_EQ(p.markers.size(), 6u);
+        for (size_t i = 0; i < 6; ++i) {
+            EXPECT_EQ(p.markers[i].identifier, expected[i].identifier) << i;
+            EXPECT_EQ(p.markers[i].type, expected[i].type) << i;
         }
+        EXPECT_EQ(expected[0].identifier, 2);
+        EXPECT_EQ(expected[5].identifier == 5 || expected[5].identifier == 4, true);
         EXPECT_GE(p.markers[0].position, 1000u);
         EXPECT_LE(p.markers[0].position, 1000u + 17);
         EXPECT_LE(p.markers[1].position - p.markers[0].position, 12u);
         EXPECT_EQ(p.markers[2].position, p.markers[3].position);
+        EXPECT_EQ(p.markers[4].position, p.markers[5].position);
 
         // Opening gives the source samples, the events and the silence back.
         C_WavFileFormat factory;
@@ -188,7 +199,7 @@ TEST(MdmVariantFiles, FramesPlayTheDecodedSectionWithEventsAsMarkers) {
         std::vector<uint16_t> back(opened->GetWavInfo()->GetDataSize() / 2);
         std::memcpy(back.data(), opened->GetSampleBuffer(), back.size() * 2);
         EXPECT_EQ(back, words);
-        EXPECT_EQ(opened->GetActionEventMgr()->Events().GetCount(), 4);
+        EXPECT_EQ(opened->GetActionEventMgr()->Events().GetCount(), 6);
         EXPECT_EQ(opened->SilenceSegments().GetCount(), 1u);
     }
 }
