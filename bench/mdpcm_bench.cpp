@@ -1,11 +1,14 @@
-// MDPCM coding speed and quality on 60 s of 16 kHz speech.
+// MDPCM coding speed and quality on 60 s of 16 kHz speech, with the chip
+// ADPCM coder (APM, mode 2) on the same samples for reference.
 //
 // The speech is made here: espeak-ng speaks a few sentences, sox turns them
 // into 16 kHz mono 16-bit samples, and the clip is repeated to 60 s, then
 // brought to the chip form (12-bit offset-binary). Both coders run with the
 // chip file's settings (long 65, short 17, first-sample bits 9, end marker
-// 255, padding toward mid-scale). Times are process CPU time, best of
-// several runs; SNR is decoded against the 12-bit source.
+// 255, padding toward mid-scale): the MDM coders, the 6-bit coder of MD6
+// files and the least-error coder of EMM files. The free-frame-length word
+// coders of Q420 MPM files run with 64-sample frames. Times are process CPU
+// time, best of several runs; SNR is decoded against the 12-bit source.
 //
 //   mdpcm_bench [runs]
 #include <unistd.h>
@@ -19,9 +22,14 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "codecs/adpcm/C_ADPCMEncDec.h"
+#include "codecs/mdpcm/C_EnhancedMDPCMCodec.h"
 #include "codecs/mdpcm/C_MDPCMEncDec.h"
+#include "codecs/mdpcm/C_MDPCMEncDec6Bit.h"
+#include "codecs/mdpcm/C_MdpcmCodecFreeFrameSize.h"
 #include "codecs/mdpcm/C_WNMDPCMEncDec.h"
 #include "formats/legacy/LegacyLayout.h"
+#include "codecs/mdpcm/C_WNMdpcmCodecFreeFrameSize.h"
 
 namespace {
 
@@ -62,7 +70,8 @@ double SnrDb(const std::vector<uint16_t>& x, const std::vector<uint16_t>& y) {
     return 10.0 * std::log10(signal / std::max(noise, 1e-9));
 }
 
-void Run(const char* name, cz::C_MDPCMEncDec& coder, const std::vector<uint16_t>& x, int runs) {
+// diffBits: the bits of one difference in the chip's records (5, or 6 for MD6).
+void Run(const char* name, cz::C_MDPCMEncDec& coder, const std::vector<uint16_t>& x, int runs, int diffBits = 5) {
     coder.SetEndMarker(255);
     const auto count = static_cast<uint32_t>(x.size());
     std::vector<uint8_t> stream(static_cast<size_t>(coder.GetMaxEncodedSize(count, kLong, kShort)));
@@ -84,13 +93,64 @@ void Run(const char* name, cz::C_MDPCMEncDec& coder, const std::vector<uint16_t>
     }
     decoded.resize(count);
     std::printf(
-        "%-14s encode %7.2f ns/sample  decode %6.2f ns/sample  stream %u bytes (%.2f bits/sample as 5-bit "
+        "%-14s encode %7.2f ns/sample  decode %6.2f ns/sample  stream %u bytes (%.2f bits/sample as %d-bit "
         "records)  SNR %.2f dB\n",
         name, bestEncode * 1e9 / count, bestDecode * 1e9 / count, bytes,
-        // chip records: 2 bytes per frame head + 5 bits per further sample
+        // chip records: 2 bytes per frame head + diffBits per further sample
         (2.0 * (coder.LongFrameCount() + coder.ShortFrameCount()) * 8 +
-         5.0 * (count + coder.Padding() - coder.LongFrameCount() - coder.ShortFrameCount())) /
+         diffBits * double(count + coder.Padding() - coder.LongFrameCount() - coder.ShortFrameCount())) /
             count,
+        diffBits, SnrDb(x, decoded));
+}
+
+void RunFree(const char* name, cz::C_MdpcmCodecFreeFrameSize& coder, const std::vector<uint16_t>& x, int runs) {
+    const auto count = static_cast<uint32_t>(x.size());
+    std::vector<uint8_t> stream(static_cast<size_t>(coder.GetMaxEncodedSize(count)));
+    std::vector<uint16_t> decoded(count + 2);
+    uint32_t bytes = 0, samples = 0;
+    double bestEncode = 1e30, bestDecode = 1e30;
+    for (int r = 0; r < runs; ++r) {
+        double t0 = cz::bench::ProcessCpuSeconds();
+        bytes = coder.Encode(stream.data(), stream.size(), count, x.data(), nullptr);
+        bestEncode = std::min(bestEncode, cz::bench::ProcessCpuSeconds() - t0);
+        t0 = cz::bench::ProcessCpuSeconds();
+        samples = coder.Decode(decoded.data(), decoded.size(), stream.data(), bytes, nullptr);
+        bestDecode = std::min(bestDecode, cz::bench::ProcessCpuSeconds() - t0);
+    }
+    if (bytes == 0 || samples < count) {
+        std::printf("%s: coding failed\n", name);
+        return;
+    }
+    decoded.resize(count);
+    std::printf(
+        "%-14s encode %7.2f ns/sample  decode %6.2f ns/sample  stream %u bytes (%.2f bits/sample)  SNR %.2f dB\n", name,
+        bestEncode * 1e9 / count, bestDecode * 1e9 / count, bytes, bytes * 8.0 / count, SnrDb(x, decoded));
+}
+
+void RunApm(const std::vector<uint16_t>& x, int runs) {
+    cz::C_ADPCMEncDec coder(12, 64);
+    const auto count = static_cast<uint32_t>(x.size());
+    std::vector<uint8_t> codes(coder.GetMaxEncodedSize(count, 2));
+    std::vector<uint16_t> decoded;
+    uint32_t used = 0, written = 0;
+    double bestEncode = 1e30, bestDecode = 1e30;
+    for (int r = 0; r < runs; ++r) {
+        double t0 = cz::bench::ProcessCpuSeconds();
+        used = coder.Encode(count, x.data(), codes.data(), static_cast<uint32_t>(codes.size()), 2, nullptr);
+        bestEncode = std::min(bestEncode, cz::bench::ProcessCpuSeconds() - t0);
+        decoded.assign(coder.GetDecodedBufferSize(used) / 2, 0);
+        t0 = cz::bench::ProcessCpuSeconds();
+        written = coder.Decode(codes.data(), used, decoded.data(), static_cast<uint32_t>(decoded.size() * 2), nullptr);
+        bestDecode = std::min(bestDecode, cz::bench::ProcessCpuSeconds() - t0);
+    }
+    if (used == 0 || written / 2 < count) {
+        std::printf("APM: coding failed\n");
+        return;
+    }
+    decoded.resize(count);
+    std::printf(
+        "%-14s encode %7.2f ns/sample  decode %6.2f ns/sample  stream %u bytes (%.2f bits/sample)  SNR %.2f dB\n",
+        "APM (mode 2)", bestEncode * 1e9 / count, bestDecode * 1e9 / count, used, used * 8.0 / count,
         SnrDb(x, decoded));
 }
 
@@ -147,5 +207,14 @@ int main(int argc, char** argv) {
     cz::C_WNMDPCMEncDec wn(9);
     Run("MDPCM (alt)", wn, x, runs);
     RunWmd(x, runs);
+    cz::C_MDPCMEncDec6Bit six(0, 9);
+    Run("MDPCM 6-bit", six, x, runs, 6);
+    cz::C_EnhancedMDPCMCodec enhanced(0, 9);
+    Run("MDPCM enhanced", enhanced, x, runs);
+    cz::C_MdpcmCodecFreeFrameSize freeFrames(64);
+    RunFree("free frames", freeFrames, x, runs);
+    cz::C_WNMdpcmCodecFreeFrameSize freeSearch(64);
+    RunFree("free (search)", freeSearch, x, runs);
+    RunApm(x, runs);
     return 0;
 }

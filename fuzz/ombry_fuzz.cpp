@@ -1,7 +1,8 @@
 // The converter library's readers on arbitrary bytes: the APM -> "WADM",
-// MDM -> "WMdM" and speech-coder builders run from memory. Byte 0 picks how the rest is fed:
-// as it is (0), or with the APM (1) or MDM (2) code stamped over its first
-// four bytes so that the layout checks behind the code are reached.
+// MDM -> "WMdM", Q420 MPM -> "Q42M" and speech-coder builders run from
+// memory. Byte 0 picks how the rest is fed: as it is (0), or with the APM
+// (1), MDM (2) or Q420 MPM (3) code stamped over its first four bytes so that
+// the layout checks behind the code are reached.
 //
 // Byte 0 = 3 stamps the E2A code, whose "WE2A" resource is played by the
 // library's RBF decoder to its end mark.
@@ -17,6 +18,7 @@
 #include "../siblings/Ombry/OmbryCodec.cpp"
 #include "../siblings/Ombry/OmbryE2a.cpp"
 #include "codecs/rbf/RbfCoding.h"
+#include "../siblings/Ombry/OmbryQ420.cpp"
 
 namespace {
 
@@ -99,6 +101,34 @@ void CheckWe2a(const std::vector<uint8_t>& r, const ombry::ResourceFigures& figu
     Check(played.samples == figures.sampleCount && played.markers.size() == figures.markerCount);
 }
 
+// A "Q42M" resource: whole words, commands with their operands, the end
+// word last.
+void CheckQ42m(const std::vector<uint8_t>& r, const ombry::ResourceFigures& figures) {
+    Check(r.size() >= 8 && r.size() % 2 == 0 && std::memcmp(r.data(), "Q42M", 4) == 0);
+    uint64_t samples = 0, markers = 0;
+    size_t pos = 6;
+    for (;;) {
+        Check(r.size() - pos >= 2);
+        const unsigned w = r[pos] | r[pos + 1] << 8;
+        pos += 2;
+        if ((w & 0x03E0) != 0x0200) {
+            samples += 2;
+            continue;
+        }
+        if (w == 0x0208) break;
+        if (w == 0x0201) {
+            Check(r.size() - pos >= 2);
+            samples += 2u * ((r[pos] | r[pos + 1] << 8) & 0x03FF);
+            pos += 2;
+        } else if (w == 0x0202) {
+            Check(r.size() - pos >= 4);
+            ++markers;
+            pos += 4;
+        }
+    }
+    Check(pos == r.size() && samples == figures.sampleCount && markers == figures.markerCount);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -107,6 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (file.size() >= 4 && data[0] == 1) std::memcpy(file.data(), "WAPM", 4);
     if (file.size() >= 4 && data[0] == 2) std::memcpy(file.data(), "WMDM", 4);
     if (file.size() >= 4 && data[0] == 3) std::memcpy(file.data(), "WE2A", 4);
+    if (file.size() >= 4 && data[0] == 4) std::memcpy(file.data(), "Q42M", 4);
 
     std::vector<uint8_t> resource;
     ombry::ResourceFigures figures;
@@ -115,6 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case ombry::ChipFormat::kApm: CheckWadm(resource, figures); break;
             case ombry::ChipFormat::kMdm: CheckWmdm(resource, figures); break;
             case ombry::ChipFormat::kE2a: CheckWe2a(resource, figures); break;
+            case ombry::ChipFormat::kQ420Mpm: CheckQ42m(resource, figures); break;
             default: CheckCodecResource(file, resource, figures); break;
         }
     } else {

@@ -122,6 +122,7 @@ ChipFormat DetectChipFormat(std::span<const uint8_t> file) {
     if (std::memcmp(file.data(), "WAPM", 4) == 0 || std::memcmp(file.data(), "WNAP", 4) == 0) return ChipFormat::kApm;
     if (std::memcmp(file.data(), "WMDM", 4) == 0) return ChipFormat::kMdm;
     if (std::memcmp(file.data(), "WE2A", 4) == 0) return ChipFormat::kE2a;
+    if (std::memcmp(file.data(), "Q42M", 4) == 0) return ChipFormat::kQ420Mpm;
     for (const char* code : {"WPC8", "WMCP", "WMVP", "WLPC", "WSBD", "WESB", "WP16", "WS16", "WS08", "WLP8", "WP10"})
         if (std::memcmp(file.data(), code, 4) == 0) return ChipFormat::kCodec;
     return ChipFormat::kUnknown;
@@ -133,6 +134,7 @@ bool BuildResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, Res
         case ChipFormat::kMdm: return BuildWmdmResource(file, out, figures);
         case ChipFormat::kCodec: return BuildCodecResource(file, out, figures);
         case ChipFormat::kE2a: return BuildWe2aResource(file, out, figures);
+        case ChipFormat::kQ420Mpm: return BuildQ42mResource(file, out, figures);
         default: return false;
     }
 }

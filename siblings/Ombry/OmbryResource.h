@@ -14,6 +14,9 @@
 //               section after its 14-byte "MFRM" header exactly as the file
 //               holds it (voice blocks of coded frames, silence words,
 //               the 0xFFFF end mark; 8-bit samples for PC8)
+//   Q420 MPM file -> "Q42M": the file's word stream (data words of two
+//               5-bit differences, scale, run and marker commands), ending
+//               in the end word 0x0208
 //
 // The builders work on the file's bytes in memory and check every offset and
 // count against them; they never read outside the span they are given.
@@ -30,7 +33,7 @@ namespace ombry {
 
 using cz::sibling::Inside;
 
-enum class ChipFormat { kUnknown, kApm, kMdm, kCodec, kE2a };
+enum class ChipFormat { kUnknown, kApm, kMdm, kCodec, kE2a, kQ420Mpm };
 
 // Figures of a built resource.
 struct ResourceFigures {
@@ -53,6 +56,10 @@ bool BuildWmdmResource(std::span<const uint8_t> file, std::vector<uint8_t>& out,
 // Builds the "WE2A" resource of an E2A file. False (out untouched) when the
 // bytes are not a well-formed E2A file.
 bool BuildWe2aResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures);
+
+// Builds the "Q42M" resource of a Q420 MPM file. False (out untouched) when
+// the bytes are not a well-formed Q420 MPM file.
+bool BuildQ42mResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures);
 
 // The 6-byte resource header: the coding code and the sample rate (u16).
 inline std::vector<uint8_t> ResourceHeader(const char (&code)[5], uint16_t rate) {

@@ -15,10 +15,12 @@ constexpr std::array<uint8_t, 9> kRecordCodes{255, 4, 5, 6, 7, 2, 3, 0, 1};
 
 }  // namespace
 
-C_MdmFile::C_MdmFile() : C_MpmFile("WMDM", "WMdM") {
+C_MdmFile::C_MdmFile() : C_MdmFile("WMDM", "WMdM", kFormatId) {}
+
+C_MdmFile::C_MdmFile(const char* code, const char* secondCode, uint32_t formatType) : C_MpmFile(code, secondCode) {
     SetFrameLengths(65, 17);
     SetCommandFrameSetting(0);
-    SetFormatType(kFormatId);
+    SetFormatType(formatType);
 }
 
 C_MdmFile::~C_MdmFile() = default;

@@ -57,6 +57,10 @@ public:
     uint32_t HeaderAlias() const { return headerAlias_; }
 
 protected:
+    // For the variants of the format: their own header and resource codes,
+    // the MDM frame lengths, command-frame setting and type code.
+    C_MdmFile(const char* code, const char* secondCode, uint32_t formatType);
+
     // Files whose header carries the resource code are MDM files as well.
     const char* AlternativeCode() const override { return "WMdM"; }
     // Every frame record states its start value, so a chunk's coding starts

@@ -7,11 +7,7 @@ namespace cz {
 
 namespace {
 constexpr FormatDescriptor kRows[] = {
-    {kFormatMdm6Bit, "C_Mdm6BitFile", nullptr, ProbeVariant::kAny, true, true},
-    {kFormatEmm, "C_EmmFile", nullptr, ProbeVariant::kAny, true, true},
     {kFormatPam, "C_PamFile", nullptr, ProbeVariant::kAny, true, true},
-    {kFormatQ420Mpm, "C_Q420MpmFile", nullptr, ProbeVariant::kAny, true, true},
-    {kFormatSmm, "C_SmmFile", nullptr, ProbeVariant::kAny, true, true},
 };
 }  // namespace
 
