@@ -81,6 +81,45 @@ TEST_F(RbfExports, ApmBinaryDecodesToTheApmDecodedSection) {
     EXPECT_EQ(ScratchFiles(), 0u);
 }
 
+// The chip files whose resources use the 16-bit "WE2A" and the word-coded
+// "Q42M" codings: made by the tool (no export writes them), their binaries
+// decode through the export to exactly the samples the chip file plays, and
+// every cut decodes to a prefix of them.
+TEST_F(RbfExports, E2aAndQ420BinariesDecodeToWhatTheirFilesPlay) {
+    const std::string wav = Tone(16000, 5000);
+    const std::string tool = "'" + cz::test::BinDir() + "/cadenzor' -q -y ";
+    for (const char* extension : {".ad4", ".42m"}) {
+        SCOPED_TRACE(extension);
+        const std::string chip = dir_.File(std::string("t") + extension), bin = dir_.File("t.rbf");
+        const std::string played = dir_.File("played.wav"), back = dir_.File("back.wav");
+        ASSERT_EQ(cz::test::RunCommand(tool + "convert '" + wav + "' '" + chip + "' --bin '" + bin + "' 2>&1"), 0);
+        ASSERT_EQ(cz::test::RunCommand(tool + "convert '" + chip + "' '" + played + "' 2>&1"), 0);
+        ASSERT_EQ(ConvertMDMToWAV(bin.c_str(), back.c_str()), 1);
+        const std::vector<int16_t> expected = WavSamples(cz::test::ReadFileBytes(played));
+        const std::vector<int16_t> decoded = WavSamples(cz::test::ReadFileBytes(back));
+        ASSERT_GE(expected.size(), 5000u);
+        EXPECT_EQ(decoded, expected);
+
+        const size_t size = cz::test::ReadFileBytes(bin).size();
+        for (uint32_t limit : {static_cast<uint32_t>(size / 3), static_cast<uint32_t>(size - 1)}) {
+            const std::string cut = dir_.File("cut.rbf"), cutWav = dir_.File("cut.wav");
+            ASSERT_EQ(RbfCutToFitSize(bin.c_str(), cut.c_str(), limit), 1) << limit;
+            const size_t kept = cz::test::ReadFileBytes(cut).size();
+            EXPECT_LE(kept, limit);
+            if (ConvertMDMToWAV(cut.c_str(), cutWav.c_str()) != 1) {
+                // Whole blocks only: a first block larger than the limit
+                // leaves the header and the end mark, a sound of nothing.
+                EXPECT_LE(kept, 8u) << limit;
+                continue;
+            }
+            const std::vector<int16_t> part = WavSamples(cz::test::ReadFileBytes(cutWav));
+            EXPECT_LT(part.size(), decoded.size());
+            EXPECT_TRUE(std::equal(part.begin(), part.end(), decoded.begin())) << limit;
+        }
+    }
+    EXPECT_EQ(ScratchFiles(), 0u);
+}
+
 TEST_F(RbfExports, MdmBinaryDecodesAndCutsToFit) {
     const std::string wav = Tone(8000, 3000);
     const std::string mdm = dir_.File("t.mdm"), bin = dir_.File("t.rbf"), back = dir_.File("back.wav");
