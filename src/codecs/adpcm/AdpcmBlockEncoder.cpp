@@ -1,123 +1,444 @@
 #include "codecs/adpcm/AdpcmBlockEncoder.h"
 
 #include <algorithm>
-#include <array>
+#include <atomic>
 #include <cstdint>
 #include <limits>
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define CZ_ADPCM_X86 1
+#include <immintrin.h>
+#endif
 
 namespace cz {
 
 namespace {
 
-// Paths kept from one sample to the next.
-constexpr int kBeam = 4;
+// Costs are kept relative to the cheapest path of the last sample. A path
+// that falls this far behind is dropped: it can never catch up within a block.
+constexpr int32_t kDead = 1 << 30;
+// The cost of a step from a dropped state, or of a code with no valid value.
+constexpr int32_t kNoPath = kDead + (1 << 29);
+constexpr int kMaxWidth = kAdpcmMaxSearchWidth;
+constexpr int kMaxSteps = 64;
+// Room either side of the step candidates, so that the window may move by
+// its width plus the largest index change and still read whole vectors.
+constexpr int kPad = kMaxWidth + 16;
+constexpr int kSpan = kPad + kMaxWidth + kPad;
+// Groups of step candidates from one state: magnitudes 0 ... 3 (all lead to
+// the same index in the coder's table, so only the best of them), then 4, 5,
+// 6 and 7.
+constexpr int kGroups = 5;
 
-struct S_Path {
-    int64_t cost;
-    int32_t prediction;
-    uint16_t stepIndex;
-    uint16_t patternState;
-};
+std::atomic<bool> g_vectorAllowed{true};
 
-struct S_Link {
-    uint8_t parent;
-    uint8_t code;
-    uint8_t stepIndex;
-};
-
-int32_t StepSum(int32_t step, uint32_t code) {
-    int32_t sum = step >> 3;
-    if (code & 4) sum += step;
-    if (code & 2) sum += step >> 1;
-    if (code & 1) sum += step >> 2;
-    return (code & 8) ? -sum : sum;
+bool CpuHasAvx2() {
+#if CZ_ADPCM_X86
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+#else
+    return false;
+#endif
 }
 
-uint16_t NextPattern(uint16_t state, uint32_t code) {
+inline int32_t NextPattern(int32_t state, int32_t code) {
     if (code == 15) return (state == 0 || state == 2) ? state + 1 : 1;
     if (code == 0 && state == 1) return 2;
     return 0;
 }
 
-}  // namespace
+// The window of states: for step index base + k, the cheapest path there.
+struct S_Window {
+    int base = 0;
+    alignas(32) int32_t cost[kMaxWidth];
+    alignas(32) int32_t prediction[kMaxWidth];
+    alignas(32) int32_t pattern[kMaxWidth];
+};
 
-void EncodeAdpcmBlock(const int16_t* samples, uint32_t count, const S_AdpcmBlockTables& tables,
-                      S_AdpcmBlockState& state, uint8_t* codes, uint8_t* stepIndices) {
-    count = std::min(count, kAdpcmBlockSamples);
-    if (count == 0) return;
-    std::array<std::array<S_Link, kBeam>, kAdpcmBlockSamples> links;
-    std::array<S_Path, kBeam> paths{};
-    int pathCount = 1;
-    paths[0] = {0, state.prediction, state.stepIndex, state.patternState};
+struct S_Search {
+    const S_AdpcmBlockTables* tables = nullptr;
+    int width = 1;
+    int centre = 0;
+    int top = 0;
+    int32_t adjust[8] = {};
+    // Step sum magnitude by code magnitude and step index.
+    alignas(32) int32_t sums[8][kMaxSteps] = {};
+    // Index change of each group, and the groups in order of falling change
+    // (rising source index for one target), for the vector merge.
+    int delta[kGroups] = {};
+    int order[kGroups] = {};
+    bool vector = false;
+};
 
-    for (uint32_t t = 0; t < count; ++t) {
-        const int32_t target = samples[t];
-        std::array<S_Path, kBeam> next{};
-        std::array<S_Link, kBeam> nextLinks{};
-        int nextCount = 0;
-        for (int p = 0; p < pathCount; ++p) {
-            const S_Path& from = paths[static_cast<size_t>(p)];
-            const int32_t step = tables.steps[from.stepIndex];
-            for (uint32_t code = 0; code < 16; ++code) {
-                if (from.patternState == 3 && code == 0) continue;
-                const int32_t value = from.prediction + StepSum(step, code);
-                if (value < tables.minimum || value > tables.maximum) continue;
-                const int64_t error = value - target;
-                const int64_t cost = from.cost + error * error;
-                if (nextCount == kBeam && cost >= next[kBeam - 1].cost) continue;
-                const auto index = static_cast<uint16_t>(
-                    std::clamp<int32_t>(from.stepIndex + tables.indexAdjust[code & 7], 0, tables.stepCount - 1));
-                const uint16_t pattern = NextPattern(from.patternState, code);
-                // A path reaching a state already held is kept only when cheaper.
-                int slot = -1;
-                for (int k = 0; k < nextCount; ++k) {
-                    const S_Path& held = next[static_cast<size_t>(k)];
-                    if (held.prediction == value && held.stepIndex == index && held.patternState == pattern) {
-                        slot = k;
-                        break;
-                    }
-                }
-                if (slot >= 0) {
-                    if (cost >= next[static_cast<size_t>(slot)].cost) continue;
-                    // Remove the dearer copy; the insertion below puts it back in order.
-                    for (int k = slot; k + 1 < nextCount; ++k) {
-                        next[static_cast<size_t>(k)] = next[static_cast<size_t>(k + 1)];
-                        nextLinks[static_cast<size_t>(k)] = nextLinks[static_cast<size_t>(k + 1)];
-                    }
-                    --nextCount;
-                }
-                int at = std::min(nextCount, kBeam - 1);
-                while (at > 0 && next[static_cast<size_t>(at - 1)].cost > cost) {
-                    if (at < kBeam) {
-                        next[static_cast<size_t>(at)] = next[static_cast<size_t>(at - 1)];
-                        nextLinks[static_cast<size_t>(at)] = nextLinks[static_cast<size_t>(at - 1)];
-                    }
-                    --at;
-                }
-                next[static_cast<size_t>(at)] = {cost, value, index, pattern};
-                nextLinks[static_cast<size_t>(at)] = {static_cast<uint8_t>(p), static_cast<uint8_t>(code),
-                                                      static_cast<uint8_t>(index)};
-                nextCount = std::min(nextCount + 1, kBeam);
+// The step candidates of one sample, by group and source lane, with
+// unreachable entries either side.
+struct S_Candidates {
+    alignas(32) int32_t cost[kGroups][kSpan];
+    alignas(32) int32_t value[kGroups][kSpan];
+    alignas(32) int32_t link[kGroups][kSpan];  // source index << 4 | code
+    alignas(32) int32_t pattern[kGroups][kSpan];
+};
+
+inline bool Barred(int32_t value, int32_t code, int32_t pattern, const S_AdpcmBlockTables& t) {
+    return value < t.minimum || value > t.maximum || (code == 0 && pattern == 3);
+}
+
+// Chooses the next window around the cheapest target b, then renormalises
+// the merged states into it (dropping those too far behind) and records
+// their links.
+inline int NextBase(const S_Search& s, int best) {
+    return std::clamp(best - s.centre, 0, s.tables->stepCount - s.width);
+}
+
+inline void StoreState(S_Window& w, int k, int32_t cost, int32_t value, int32_t pattern, int32_t link,
+                       int32_t least, uint16_t* links) {
+    const int32_t relative = cost - least;
+    if (relative >= kDead) {
+        w.cost[k] = kDead;
+        w.prediction[k] = 0;
+        w.pattern[k] = 0;
+        links[k] = 0;
+    } else {
+        w.cost[k] = relative;
+        w.prediction[k] = value;
+        w.pattern[k] = pattern;
+        links[k] = static_cast<uint16_t>(link);
+    }
+}
+
+// One sample, the plain way: every magnitude of every state scattered to
+// its target index, ties to the earlier source and magnitude.
+int SamplePortable(const S_Search& s, S_Window& w, int32_t target, uint16_t* links) {
+    const S_AdpcmBlockTables& t = *s.tables;
+    int32_t cost[kMaxSteps], value[kMaxSteps], pattern[kMaxSteps], link[kMaxSteps];
+    for (int i = 0; i <= s.top; ++i) {
+        cost[i] = kNoPath + 1;
+        value[i] = pattern[i] = link[i] = 0;
+    }
+    for (int k = 0; k < s.width; ++k) {
+        const int index = w.base + k;
+        const bool live = w.cost[k] < kDead;
+        const int32_t from = w.prediction[k];
+        const int32_t state = w.pattern[k];
+        const bool negative = target - from < 0;
+        for (int m = 0; m < 8; ++m) {
+            const int32_t toward = negative ? -s.sums[m][index] : s.sums[m][index];
+            int32_t v = from + toward;
+            int32_t code = m | (negative ? 8 : 0);
+            bool ok = true;
+            if (Barred(v, code, state, t)) {
+                v = from - toward;
+                code ^= 8;
+                ok = !Barred(v, code, state, t);
+            }
+            const int32_t e = v - target;
+            const int32_t c = live && ok ? w.cost[k] + e * e : kNoPath;
+            const int to = std::clamp(index + s.adjust[m], 0, s.top);
+            if (c < cost[to]) {
+                cost[to] = c;
+                value[to] = v;
+                pattern[to] = NextPattern(state, code);
+                link[to] = index << 4 | code;
             }
         }
-        // Some code is always in range from an in-range state (the smallest
-        // steps up and down cannot both leave it, and only code 0 can be
-        // barred by the pattern), so nextCount > 0 here.
-        paths = next;
-        pathCount = nextCount;
-        links[t] = nextLinks;
+    }
+    int best = 0;
+    for (int i = 1; i <= s.top; ++i)
+        if (cost[i] < cost[best]) best = i;
+    const int32_t least = cost[best];
+    w.base = NextBase(s, best);
+    for (int k = 0; k < s.width; ++k) {
+        const int i = w.base + k;
+        StoreState(w, k, cost[i], value[i], pattern[i], link[i], least, links);
+    }
+    return best;
+}
+
+#if CZ_ADPCM_X86
+
+__attribute__((target("avx2"))) inline int32_t HorizontalMin(__m256i v) {
+    __m128i m = _mm_min_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    m = _mm_min_epi32(m, _mm_shuffle_epi32(m, 0x4E));
+    m = _mm_min_epi32(m, _mm_shuffle_epi32(m, 0xB1));
+    return _mm_cvtsi128_si32(m);
+}
+
+// One sample, eight states to a vector; the same candidates, the same
+// merge and the same ties as SamplePortable.
+__attribute__((target("avx2"))) int SampleAvx2(const S_Search& s, S_Window& w, S_Candidates& cand, int32_t target,
+                                               uint16_t* links) {
+    const S_AdpcmBlockTables& t = *s.tables;
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i vTarget = _mm256_set1_epi32(target);
+    const __m256i vLow = _mm256_set1_epi32(t.minimum);
+    const __m256i vHigh = _mm256_set1_epi32(t.maximum);
+    const __m256i vDead = _mm256_set1_epi32(kDead);
+    const __m256i vNoPath = _mm256_set1_epi32(kNoPath);
+    const __m256i one = _mm256_set1_epi32(1);
+    const __m256i two = _mm256_set1_epi32(2);
+    const __m256i three = _mm256_set1_epi32(3);
+    const __m256i eight = _mm256_set1_epi32(8);
+    const __m256i fifteen = _mm256_set1_epi32(15);
+    const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m256i vLeast = vNoPath;
+    const int base = w.base;
+
+    for (int k = 0; k < s.width; k += 8) {
+        const __m256i cost = _mm256_load_si256(reinterpret_cast<const __m256i*>(w.cost + k));
+        const __m256i from = _mm256_load_si256(reinterpret_cast<const __m256i*>(w.prediction + k));
+        const __m256i state = _mm256_load_si256(reinterpret_cast<const __m256i*>(w.pattern + k));
+        const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(base + k), iota);
+        const __m256i dead = _mm256_cmpgt_epi32(cost, _mm256_sub_epi32(vDead, one));
+        const __m256i negative = _mm256_cmpgt_epi32(from, vTarget);
+        const __m256i signBit = _mm256_and_si256(negative, eight);
+        const __m256i atThree = _mm256_cmpeq_epi32(state, three);
+        const __m256i source = _mm256_slli_epi32(index, 4);
+        __m256i lowCost = zero, lowValue = zero, lowCode = zero;
+        for (int m = 0; m < 8; ++m) {
+            const __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.sums[m] + base + k));
+            const __m256i toward = _mm256_sub_epi32(_mm256_xor_si256(sum, negative), negative);
+            const __m256i v1 = _mm256_add_epi32(from, toward);
+            __m256i bad1 = _mm256_or_si256(_mm256_cmpgt_epi32(vLow, v1), _mm256_cmpgt_epi32(v1, vHigh));
+            if (m == 0) bad1 = _mm256_or_si256(bad1, _mm256_andnot_si256(negative, atThree));
+            __m256i value = v1;
+            __m256i code = _mm256_or_si256(_mm256_set1_epi32(m), signBit);
+            __m256i nogo = dead;
+            if (!_mm256_testz_si256(bad1, bad1)) {
+                const __m256i v2 = _mm256_sub_epi32(from, toward);
+                __m256i bad2 = _mm256_or_si256(_mm256_cmpgt_epi32(vLow, v2), _mm256_cmpgt_epi32(v2, vHigh));
+                if (m == 0) bad2 = _mm256_or_si256(bad2, _mm256_and_si256(negative, atThree));
+                value = _mm256_blendv_epi8(v1, v2, bad1);
+                code = _mm256_xor_si256(code, _mm256_and_si256(bad1, eight));
+                nogo = _mm256_or_si256(nogo, _mm256_and_si256(bad1, bad2));
+            }
+            const __m256i e = _mm256_sub_epi32(value, vTarget);
+            const __m256i c = _mm256_blendv_epi8(_mm256_add_epi32(cost, _mm256_mullo_epi32(e, e)), vNoPath, nogo);
+            if (m < 4) {
+                if (m == 0) {
+                    lowCost = c;
+                    lowValue = value;
+                    lowCode = code;
+                } else {
+                    const __m256i take = _mm256_cmpgt_epi32(lowCost, c);
+                    lowCost = _mm256_blendv_epi8(lowCost, c, take);
+                    lowValue = _mm256_blendv_epi8(lowValue, value, take);
+                    lowCode = _mm256_blendv_epi8(lowCode, code, take);
+                }
+                if (m < 3) continue;
+            }
+            const int g = m < 4 ? 0 : m - 3;
+            const __m256i gc = m < 4 ? lowCost : c;
+            const __m256i gv = m < 4 ? lowValue : value;
+            const __m256i gcode = m < 4 ? lowCode : code;
+            __m256i next = zero;
+            if (g == 0) {
+                next = _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi32(gcode, zero), _mm256_cmpeq_epi32(state, one)),
+                                        two);
+            } else if (g == 4) {
+                const __m256i rises = _mm256_or_si256(_mm256_cmpeq_epi32(state, zero), _mm256_cmpeq_epi32(state, two));
+                const __m256i after = _mm256_blendv_epi8(one, _mm256_add_epi32(state, one), rises);
+                next = _mm256_and_si256(after, _mm256_cmpeq_epi32(gcode, fifteen));
+            }
+            const int at = kPad + k;
+            _mm256_store_si256(reinterpret_cast<__m256i*>(cand.cost[g] + at), gc);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(cand.value[g] + at), gv);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(cand.link[g] + at), _mm256_or_si256(source, gcode));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(cand.pattern[g] + at), next);
+            vLeast = _mm256_min_epi32(vLeast, gc);
+        }
+    }
+    const int32_t least = HorizontalMin(vLeast);
+
+    // The target of the cheapest candidate (the smallest index among equals).
+    const __m256i vLeastAll = _mm256_set1_epi32(least);
+    const __m256i vTop = _mm256_set1_epi32(s.top);
+    __m256i vBest = _mm256_set1_epi32(kMaxSteps);
+    for (int k = 0; k < s.width; k += 8) {
+        const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(base + k), iota);
+        for (int g = 0; g < kGroups; ++g) {
+            const __m256i c = _mm256_load_si256(reinterpret_cast<const __m256i*>(cand.cost[g] + kPad + k));
+            const __m256i to =
+                _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(index, _mm256_set1_epi32(s.delta[g])), zero), vTop);
+            vBest = _mm256_min_epi32(vBest, _mm256_blendv_epi8(vBest, to, _mm256_cmpeq_epi32(c, vLeastAll)));
+        }
+    }
+    const int best = HorizontalMin(vBest);
+    const int next = NextBase(s, best);
+    const int shift = next - base;
+
+    // Merge: for each target of the new window, the candidates that land
+    // there exactly, in rising source order (strictly cheaper replaces).
+    alignas(32) int32_t mc[kMaxWidth], mv[kMaxWidth], ml[kMaxWidth], mp[kMaxWidth];
+    for (int k = 0; k < s.width; k += 8) {
+        __m256i c = zero, v = zero, l = zero, p = zero;
+        for (int o = 0; o < kGroups; ++o) {
+            const int g = s.order[o];
+            const int at = kPad + shift + k - s.delta[g];
+            const __m256i gc = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cand.cost[g] + at));
+            const __m256i gv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cand.value[g] + at));
+            const __m256i gl = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cand.link[g] + at));
+            const __m256i gp = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cand.pattern[g] + at));
+            if (o == 0) {
+                c = gc, v = gv, l = gl, p = gp;
+            } else {
+                const __m256i take = _mm256_cmpgt_epi32(c, gc);
+                c = _mm256_blendv_epi8(c, gc, take);
+                v = _mm256_blendv_epi8(v, gv, take);
+                l = _mm256_blendv_epi8(l, gl, take);
+                p = _mm256_blendv_epi8(p, gp, take);
+            }
+        }
+        _mm256_store_si256(reinterpret_cast<__m256i*>(mc + k), c);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(mv + k), v);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(ml + k), l);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(mp + k), p);
+    }
+    // Candidates whose index change runs past either end of the table land on
+    // the end index: added here by (cost, source, magnitude).
+    auto settle = [&](int target) {
+        const int k = target - next;
+        if (k < 0 || k >= s.width) return;
+        for (int g = 0; g < kGroups; ++g) {
+            for (int j = 0; j < s.width; ++j) {
+                const int raw = base + j + s.delta[g];
+                if (raw == target || std::clamp(raw, 0, s.top) != target) continue;
+                const int32_t c = cand.cost[g][kPad + j];
+                const int32_t l = cand.link[g][kPad + j];
+                const bool earlier = (l >> 4) < (ml[k] >> 4) || ((l >> 4) == (ml[k] >> 4) && (l & 7) < (ml[k] & 7));
+                if (c < mc[k] || (c == mc[k] && earlier)) {
+                    mc[k] = c;
+                    mv[k] = cand.value[g][kPad + j];
+                    ml[k] = l;
+                    mp[k] = cand.pattern[g][kPad + j];
+                }
+            }
+        }
+    };
+    if (base == 0) settle(0);
+    if (base + s.width - 1 + 8 > s.top) settle(s.top);
+
+    w.base = next;
+    const __m256i vLeastSub = vLeastAll;
+    for (int k = 0; k < s.width; k += 8) {
+        const __m256i c = _mm256_sub_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(mc + k)), vLeastSub);
+        const __m256i drop = _mm256_cmpgt_epi32(c, _mm256_sub_epi32(vDead, one));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(w.cost + k), _mm256_blendv_epi8(c, vDead, drop));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(w.prediction + k),
+                           _mm256_andnot_si256(drop, _mm256_load_si256(reinterpret_cast<const __m256i*>(mv + k))));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(w.pattern + k),
+                           _mm256_andnot_si256(drop, _mm256_load_si256(reinterpret_cast<const __m256i*>(mp + k))));
+        const __m256i l = _mm256_andnot_si256(drop, _mm256_load_si256(reinterpret_cast<const __m256i*>(ml + k)));
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(l, l), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(links + k), _mm256_castsi256_si128(packed));
+    }
+    return best;
+}
+
+#endif  // CZ_ADPCM_X86
+
+// The vector loop needs the table shape it merges by: magnitudes 0 ... 3
+// sharing one index change, the other four changes distinct from it and from
+// each other, none beyond 8, and whole vectors of states.
+bool VectorFits(const S_Search& s) {
+    for (int m = 1; m < 4; ++m)
+        if (s.adjust[m] != s.adjust[0]) return false;
+    for (int g = 0; g < kGroups; ++g) {
+        if (s.delta[g] < -8 || s.delta[g] > 8) return false;
+        for (int h = 0; h < g; ++h)
+            if (s.delta[g] == s.delta[h]) return false;
+    }
+    return s.width % 8 == 0;
+}
+
+}  // namespace
+
+bool AdpcmSearchVectorActive() { return g_vectorAllowed.load(std::memory_order_relaxed) && CpuHasAvx2(); }
+
+void SetAdpcmSearchVectorAllowed(bool allowed) { g_vectorAllowed.store(allowed, std::memory_order_relaxed); }
+
+void EncodeAdpcmBlock(const int16_t* samples, uint32_t count, const S_AdpcmBlockTables& tables,
+                      S_AdpcmBlockState& state, uint8_t* codes, uint8_t* stepIndices, int searchWidth) {
+    count = std::min(count, kAdpcmBlockSamples);
+    if (count == 0 || tables.steps == nullptr || tables.indexAdjust == nullptr || tables.stepCount < 1) return;
+    S_Search s;
+    s.tables = &tables;
+    const int stepCount = std::min<int>(tables.stepCount, kMaxSteps);
+    S_AdpcmBlockTables bounded = tables;
+    bounded.stepCount = stepCount;
+    s.tables = &bounded;
+    s.top = stepCount - 1;
+    s.width = std::clamp(searchWidth, 1, std::min(kMaxWidth, stepCount));
+    s.centre = s.width / 4;
+    for (int m = 0; m < 8; ++m) s.adjust[m] = tables.indexAdjust[m];
+    for (int i = 0; i < stepCount; ++i) {
+        const int32_t step = tables.steps[i];
+        for (int m = 0; m < 8; ++m) {
+            int32_t sum = step >> 3;
+            if (m & 4) sum += step;
+            if (m & 2) sum += step >> 1;
+            if (m & 1) sum += step >> 2;
+            s.sums[m][i] = sum;
+        }
+    }
+    s.delta[0] = s.adjust[0];
+    for (int g = 1; g < kGroups; ++g) s.delta[g] = s.adjust[g + 3];
+    for (int g = 0; g < kGroups; ++g) s.order[g] = g;
+    std::stable_sort(s.order, s.order + kGroups, [&](int a, int b) { return s.delta[a] > s.delta[b]; });
+    s.vector = AdpcmSearchVectorActive() && VectorFits(s);
+
+    S_Window w;
+    const int start = std::min<int>(state.stepIndex, s.top);
+    w.base = NextBase(s, start);
+    for (int k = 0; k < kMaxWidth; ++k) {
+        w.cost[k] = kDead;
+        w.prediction[k] = 0;
+        w.pattern[k] = 0;
+    }
+    w.cost[start - w.base] = 0;
+    w.prediction[start - w.base] = std::clamp(state.prediction, tables.minimum, tables.maximum);
+    w.pattern[start - w.base] = std::min<int32_t>(state.patternState, 3);
+
+    // Links of every sample's window, for the trace back.
+    uint16_t links[kAdpcmBlockSamples][kMaxWidth];
+    uint8_t bases[kAdpcmBlockSamples];
+    int best = start;
+#if CZ_ADPCM_X86
+    if (s.vector) {
+        S_Candidates cand;
+        for (int g = 0; g < kGroups; ++g) {
+            for (int i = 0; i < kSpan; ++i) {
+                cand.cost[g][i] = kNoPath;
+                cand.value[g][i] = cand.link[g][i] = cand.pattern[g][i] = 0;
+            }
+        }
+        for (uint32_t i = 0; i < count; ++i) {
+            best = SampleAvx2(s, w, cand, samples[i], links[i]);
+            bases[i] = static_cast<uint8_t>(w.base);
+        }
+    }
+#endif
+    if (!s.vector) {
+        for (uint32_t i = 0; i < count; ++i) {
+            best = SamplePortable(s, w, samples[i], links[i]);
+            bases[i] = static_cast<uint8_t>(w.base);
+        }
     }
 
-    // The cheapest path, traced back.
-    int slot = 0;
-    state.prediction = paths[0].prediction;
-    state.stepIndex = paths[0].stepIndex;
-    state.patternState = paths[0].patternState;
-    for (uint32_t t = count; t-- > 0;) {
-        const S_Link& link = links[t][static_cast<size_t>(slot)];
-        codes[t] = link.code;
-        stepIndices[t] = link.stepIndex;
-        slot = link.parent;
+    // Some code is always in range from an in-range state with the coder's
+    // steps (the smallest sums cannot leave the range both ways, and only code
+    // 0 can be barred), so the cheapest path is a real one; the trace back
+    // stays within the arrays whatever happens.
+    const int last = best - w.base;
+    state.prediction = w.prediction[last];
+    state.stepIndex = static_cast<uint16_t>(best);
+    state.patternState = static_cast<uint16_t>(w.pattern[last]);
+    int index = best;
+    for (uint32_t i = count; i-- > 0;) {
+        const int k = std::clamp(index - bases[i], 0, s.width - 1);
+        const uint16_t link = links[i][k];
+        codes[i] = static_cast<uint8_t>(link & 15);
+        stepIndices[i] = static_cast<uint8_t>(index);
+        index = std::min<int>(link >> 4, s.top);
     }
 }
 
