@@ -17,7 +17,10 @@ namespace {
 // Costs are kept relative to the cheapest path of the last sample. A path
 // that falls this far behind is dropped: it can never catch up within a block.
 constexpr int32_t kDead = 1 << 30;
-// The cost of a step from a dropped state, or of a code with no valid value.
+// The cost of a dropped state and of a code with no valid value. A step adds
+// less than 2^24 (the squared range), and the cheapest candidate costs less
+// than that too, so whatever comes from a dropped state stays dropped, and
+// no sum reaches 2^31.
 constexpr int32_t kNoPath = kDead + (1 << 29);
 constexpr int kMaxWidth = kAdpcmMaxSearchWidth;
 constexpr int kMaxSteps = 64;
@@ -53,6 +56,10 @@ struct S_Window {
     alignas(32) int32_t cost[kMaxWidth];
     alignas(32) int32_t prediction[kMaxWidth];
     alignas(32) int32_t pattern[kMaxWidth];
+    // The vector loop's form of a state: value - minimum in bits 0 ... 11,
+    // the link (source index << 4 | code) in bits 12 ... 21, the pattern
+    // state in bits 22 and 23.
+    alignas(32) int32_t packed[kMaxWidth];
 };
 
 struct S_Search {
@@ -67,6 +74,8 @@ struct S_Search {
     // (rising source index for one target), for the vector merge.
     int delta[kGroups] = {};
     int order[kGroups] = {};
+    // Target index of each group by source index (clamped to the table).
+    alignas(32) int32_t targets[kGroups][kMaxSteps] = {};
     bool vector = false;
 };
 
@@ -74,10 +83,14 @@ struct S_Search {
 // unreachable entries either side.
 struct S_Candidates {
     alignas(32) int32_t cost[kGroups][kSpan];
-    alignas(32) int32_t value[kGroups][kSpan];
-    alignas(32) int32_t link[kGroups][kSpan];  // source index << 4 | code
-    alignas(32) int32_t pattern[kGroups][kSpan];
+    alignas(32) int32_t packed[kGroups][kSpan];  // as S_Window::packed
 };
+
+constexpr int kLinkShift = 12;
+constexpr int kPatternShift = 22;
+// Costs above this are all alike when the cheapest target is looked for
+// (the cheapest costs less than 2^24): cost and target then fit one word.
+constexpr int32_t kKeyCostLimit = (1 << 25) - 1;
 
 inline bool Barred(int32_t value, int32_t code, int32_t pattern, const S_AdpcmBlockTables& t) {
     return value < t.minimum || value > t.maximum || (code == 0 && pattern == 3);
@@ -94,7 +107,7 @@ inline void StoreState(S_Window& w, int k, int32_t cost, int32_t value, int32_t 
                        int32_t least, uint16_t* links) {
     const int32_t relative = cost - least;
     if (relative >= kDead) {
-        w.cost[k] = kDead;
+        w.cost[k] = kNoPath;
         w.prediction[k] = 0;
         w.pattern[k] = 0;
         links[k] = 0;
@@ -163,173 +176,224 @@ __attribute__((target("avx2"))) inline int32_t HorizontalMin(__m256i v) {
     return _mm_cvtsi128_si32(m);
 }
 
-// One sample, eight states to a vector; the same candidates, the same
-// merge and the same ties as SamplePortable.
-__attribute__((target("avx2"))) int SampleAvx2(const S_Search& s, S_Window& w, S_Candidates& cand, int32_t target,
-                                               uint16_t* links) {
+// The step candidates of eight states (lanes k ... k + 7 of the window),
+// stored by group; vKey takes the smallest (capped cost << 6 | target).
+// kChecked: some code may leave the range or be barred, so every code is
+// checked and, when it must, turns to the other sign.
+template <bool kChecked>
+__attribute__((target("avx2"))) inline void StepCandidates(const S_Search& s, int base, int k, __m256i cost,
+                                                           __m256i from, __m256i state, __m256i vTarget,
+                                                           S_Candidates& cand, __m256i& vKey, __m256i* groupCost,
+                                                           __m256i* groupPacked) {
     const S_AdpcmBlockTables& t = *s.tables;
     const __m256i zero = _mm256_setzero_si256();
+    const __m256i vLow = _mm256_set1_epi32(t.minimum);
+    const __m256i vHigh = _mm256_set1_epi32(t.maximum);
+    const __m256i vNoPath = _mm256_set1_epi32(kNoPath);
+    const __m256i signFlip = _mm256_set1_epi32(8 << kLinkShift);
+    const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i source = _mm256_slli_epi32(_mm256_add_epi32(_mm256_set1_epi32(base + k), iota), kLinkShift + 4);
+    const __m256i negative = _mm256_cmpgt_epi32(from, vTarget);
+    const __m256i signBit = _mm256_and_si256(negative, signFlip);
+    const __m256i atThree = _mm256_cmpeq_epi32(state, _mm256_set1_epi32(3));
+    const __m256i keyLimit = _mm256_set1_epi32(kKeyCostLimit);
+    __m256i lowCost = zero, lowValue = zero, lowCode = zero;
+#pragma GCC unroll 8
+    for (int m = 0; m < 8; ++m) {
+        const __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.sums[m] + base + k));
+        const __m256i toward = _mm256_sub_epi32(_mm256_xor_si256(sum, negative), negative);
+        __m256i value = _mm256_add_epi32(from, toward);
+        // The code in link position.
+        __m256i code = _mm256_or_si256(_mm256_set1_epi32(m << kLinkShift), signBit);
+        __m256i nogo = zero;
+        if (kChecked) {
+            __m256i bad1 = _mm256_or_si256(_mm256_cmpgt_epi32(vLow, value), _mm256_cmpgt_epi32(value, vHigh));
+            if (m == 0) bad1 = _mm256_or_si256(bad1, _mm256_andnot_si256(negative, atThree));
+            const __m256i v2 = _mm256_sub_epi32(from, toward);
+            __m256i bad2 = _mm256_or_si256(_mm256_cmpgt_epi32(vLow, v2), _mm256_cmpgt_epi32(v2, vHigh));
+            if (m == 0) bad2 = _mm256_or_si256(bad2, _mm256_and_si256(negative, atThree));
+            value = _mm256_blendv_epi8(value, v2, bad1);
+            code = _mm256_xor_si256(code, _mm256_and_si256(bad1, signFlip));
+            nogo = _mm256_and_si256(bad1, bad2);
+        }
+        const __m256i e = _mm256_sub_epi32(value, vTarget);
+        __m256i c = _mm256_add_epi32(cost, _mm256_mullo_epi32(e, e));
+        if (kChecked) c = _mm256_blendv_epi8(c, vNoPath, nogo);
+        if (m < 4) {
+            if (m == 0) {
+                lowCost = c;
+                lowValue = value;
+                lowCode = code;
+            } else {
+                const __m256i take = _mm256_cmpgt_epi32(lowCost, c);
+                lowCost = _mm256_blendv_epi8(lowCost, c, take);
+                lowValue = _mm256_blendv_epi8(lowValue, value, take);
+                lowCode = _mm256_blendv_epi8(lowCode, code, take);
+            }
+            if (m < 3) continue;
+        }
+        const int g = m < 4 ? 0 : m - 3;
+        const __m256i gc = m < 4 ? lowCost : c;
+        const __m256i gv = m < 4 ? lowValue : value;
+        const __m256i gcode = m < 4 ? lowCode : code;
+        __m256i next = zero;
+        if (g == 0) {
+            // Code 0 after 15: the pattern goes on to 2.
+            next = _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi32(gcode, zero),
+                                                     _mm256_cmpeq_epi32(state, _mm256_set1_epi32(1))),
+                                    _mm256_set1_epi32(2 << kPatternShift));
+        } else if (g == 4) {
+            // Code 15: the pattern starts or goes on to 3.
+            const __m256i rises = _mm256_or_si256(_mm256_cmpeq_epi32(state, zero),
+                                                  _mm256_cmpeq_epi32(state, _mm256_set1_epi32(2)));
+            const __m256i up = _mm256_add_epi32(_mm256_slli_epi32(state, kPatternShift), _mm256_set1_epi32(1 << kPatternShift));
+            const __m256i after = _mm256_blendv_epi8(_mm256_set1_epi32(1 << kPatternShift), up, rises);
+            next = _mm256_and_si256(after, _mm256_cmpeq_epi32(gcode, _mm256_set1_epi32(15 << kLinkShift)));
+        }
+        const __m256i packed =
+            _mm256_or_si256(_mm256_or_si256(_mm256_sub_epi32(gv, vLow), _mm256_or_si256(source, gcode)), next);
+        const int at = kPad + k;
+        _mm256_store_si256(reinterpret_cast<__m256i*>(cand.cost[g] + at), gc);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(cand.packed[g] + at), packed);
+        if (groupCost) {
+            groupCost[g] = gc;
+            groupPacked[g] = packed;
+        }
+        const __m256i to = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.targets[g] + base + k));
+        vKey = _mm256_min_epi32(vKey, _mm256_or_si256(_mm256_slli_epi32(_mm256_min_epi32(gc, keyLimit), 6), to));
+    }
+}
+
+// One sample, eight states to a vector (kVectors vectors); the same
+// candidates, the same merge and the same ties as SamplePortable.
+template <int kVectors>
+__attribute__((target("avx2"), always_inline)) inline int SampleAvx2(const S_Search& s, S_Window& w,
+                                                                     S_Candidates& cand, int32_t target,
+                                                                     uint16_t* links) {
+    const S_AdpcmBlockTables& t = *s.tables;
     const __m256i vTarget = _mm256_set1_epi32(target);
     const __m256i vLow = _mm256_set1_epi32(t.minimum);
     const __m256i vHigh = _mm256_set1_epi32(t.maximum);
-    const __m256i vDead = _mm256_set1_epi32(kDead);
     const __m256i vNoPath = _mm256_set1_epi32(kNoPath);
-    const __m256i one = _mm256_set1_epi32(1);
-    const __m256i two = _mm256_set1_epi32(2);
-    const __m256i three = _mm256_set1_epi32(3);
-    const __m256i eight = _mm256_set1_epi32(8);
-    const __m256i fifteen = _mm256_set1_epi32(15);
     const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    __m256i vLeast = vNoPath;
+    const __m256i valueMask = _mm256_set1_epi32((1 << kLinkShift) - 1);
+    __m256i vKey = _mm256_set1_epi32(std::numeric_limits<int32_t>::max());
+    __m256i groupCost[kGroups], groupPacked[kGroups];
     const int base = w.base;
 
-    for (int k = 0; k < s.width; k += 8) {
+    for (int k = 0; k < 8 * kVectors; k += 8) {
         const __m256i cost = _mm256_load_si256(reinterpret_cast<const __m256i*>(w.cost + k));
-        const __m256i from = _mm256_load_si256(reinterpret_cast<const __m256i*>(w.prediction + k));
-        const __m256i state = _mm256_load_si256(reinterpret_cast<const __m256i*>(w.pattern + k));
-        const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(base + k), iota);
-        const __m256i dead = _mm256_cmpgt_epi32(cost, _mm256_sub_epi32(vDead, one));
-        const __m256i negative = _mm256_cmpgt_epi32(from, vTarget);
-        const __m256i signBit = _mm256_and_si256(negative, eight);
-        const __m256i atThree = _mm256_cmpeq_epi32(state, three);
-        const __m256i source = _mm256_slli_epi32(index, 4);
-        __m256i lowCost = zero, lowValue = zero, lowCode = zero;
-        for (int m = 0; m < 8; ++m) {
-            const __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.sums[m] + base + k));
-            const __m256i toward = _mm256_sub_epi32(_mm256_xor_si256(sum, negative), negative);
-            const __m256i v1 = _mm256_add_epi32(from, toward);
-            __m256i bad1 = _mm256_or_si256(_mm256_cmpgt_epi32(vLow, v1), _mm256_cmpgt_epi32(v1, vHigh));
-            if (m == 0) bad1 = _mm256_or_si256(bad1, _mm256_andnot_si256(negative, atThree));
-            __m256i value = v1;
-            __m256i code = _mm256_or_si256(_mm256_set1_epi32(m), signBit);
-            __m256i nogo = dead;
-            if (!_mm256_testz_si256(bad1, bad1)) {
-                const __m256i v2 = _mm256_sub_epi32(from, toward);
-                __m256i bad2 = _mm256_or_si256(_mm256_cmpgt_epi32(vLow, v2), _mm256_cmpgt_epi32(v2, vHigh));
-                if (m == 0) bad2 = _mm256_or_si256(bad2, _mm256_and_si256(negative, atThree));
-                value = _mm256_blendv_epi8(v1, v2, bad1);
-                code = _mm256_xor_si256(code, _mm256_and_si256(bad1, eight));
-                nogo = _mm256_or_si256(nogo, _mm256_and_si256(bad1, bad2));
-            }
-            const __m256i e = _mm256_sub_epi32(value, vTarget);
-            const __m256i c = _mm256_blendv_epi8(_mm256_add_epi32(cost, _mm256_mullo_epi32(e, e)), vNoPath, nogo);
-            if (m < 4) {
-                if (m == 0) {
-                    lowCost = c;
-                    lowValue = value;
-                    lowCode = code;
-                } else {
-                    const __m256i take = _mm256_cmpgt_epi32(lowCost, c);
-                    lowCost = _mm256_blendv_epi8(lowCost, c, take);
-                    lowValue = _mm256_blendv_epi8(lowValue, value, take);
-                    lowCode = _mm256_blendv_epi8(lowCode, code, take);
-                }
-                if (m < 3) continue;
-            }
-            const int g = m < 4 ? 0 : m - 3;
-            const __m256i gc = m < 4 ? lowCost : c;
-            const __m256i gv = m < 4 ? lowValue : value;
-            const __m256i gcode = m < 4 ? lowCode : code;
-            __m256i next = zero;
-            if (g == 0) {
-                next = _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi32(gcode, zero), _mm256_cmpeq_epi32(state, one)),
-                                        two);
-            } else if (g == 4) {
-                const __m256i rises = _mm256_or_si256(_mm256_cmpeq_epi32(state, zero), _mm256_cmpeq_epi32(state, two));
-                const __m256i after = _mm256_blendv_epi8(one, _mm256_add_epi32(state, one), rises);
-                next = _mm256_and_si256(after, _mm256_cmpeq_epi32(gcode, fifteen));
-            }
-            const int at = kPad + k;
-            _mm256_store_si256(reinterpret_cast<__m256i*>(cand.cost[g] + at), gc);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(cand.value[g] + at), gv);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(cand.link[g] + at), _mm256_or_si256(source, gcode));
-            _mm256_store_si256(reinterpret_cast<__m256i*>(cand.pattern[g] + at), next);
-            vLeast = _mm256_min_epi32(vLeast, gc);
+        const __m256i packed = _mm256_load_si256(reinterpret_cast<const __m256i*>(w.packed + k));
+        const __m256i from = _mm256_add_epi32(_mm256_and_si256(packed, valueMask), vLow);
+        const __m256i state = _mm256_srli_epi32(packed, kPatternShift);
+        // Most of the time no code can leave the range from any of these
+        // states and none is barred: then the checks are left out.
+        const __m256i reach = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.sums[7] + base + k));
+        const __m256i risky =
+            _mm256_or_si256(_mm256_or_si256(_mm256_cmpgt_epi32(_mm256_add_epi32(vLow, reach), from),
+                                            _mm256_cmpgt_epi32(from, _mm256_sub_epi32(vHigh, reach))),
+                            _mm256_cmpeq_epi32(state, _mm256_set1_epi32(3)));
+        __m256i* gc = kVectors == 1 ? groupCost : nullptr;
+        __m256i* gp = kVectors == 1 ? groupPacked : nullptr;
+        if (_mm256_testz_si256(risky, risky)) {
+            StepCandidates<false>(s, base, k, cost, from, state, vTarget, cand, vKey, gc, gp);
+        } else {
+            StepCandidates<true>(s, base, k, cost, from, state, vTarget, cand, vKey, gc, gp);
         }
     }
-    const int32_t least = HorizontalMin(vLeast);
-
-    // The target of the cheapest candidate (the smallest index among equals).
-    const __m256i vLeastAll = _mm256_set1_epi32(least);
-    const __m256i vTop = _mm256_set1_epi32(s.top);
-    __m256i vBest = _mm256_set1_epi32(kMaxSteps);
-    for (int k = 0; k < s.width; k += 8) {
-        const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(base + k), iota);
-        for (int g = 0; g < kGroups; ++g) {
-            const __m256i c = _mm256_load_si256(reinterpret_cast<const __m256i*>(cand.cost[g] + kPad + k));
-            const __m256i to =
-                _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(index, _mm256_set1_epi32(s.delta[g])), zero), vTop);
-            vBest = _mm256_min_epi32(vBest, _mm256_blendv_epi8(vBest, to, _mm256_cmpeq_epi32(c, vLeastAll)));
-        }
-    }
-    const int best = HorizontalMin(vBest);
+    const int32_t key = HorizontalMin(vKey);
+    const int32_t least = key >> 6;
+    const int best = key & 63;
     const int next = NextBase(s, best);
     const int shift = next - base;
 
     // Merge: for each target of the new window, the candidates that land
     // there exactly, in rising source order (strictly cheaper replaces).
-    alignas(32) int32_t mc[kMaxWidth], mv[kMaxWidth], ml[kMaxWidth], mp[kMaxWidth];
-    for (int k = 0; k < s.width; k += 8) {
-        __m256i c = zero, v = zero, l = zero, p = zero;
+    alignas(32) int32_t mc[kMaxWidth], mp[kMaxWidth];
+    for (int k = 0; k < 8 * kVectors; k += 8) {
+        __m256i c = vNoPath, p = _mm256_setzero_si256();
+#pragma GCC unroll 5
         for (int o = 0; o < kGroups; ++o) {
             const int g = s.order[o];
-            const int at = kPad + shift + k - s.delta[g];
-            const __m256i gc = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cand.cost[g] + at));
-            const __m256i gv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cand.value[g] + at));
-            const __m256i gl = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cand.link[g] + at));
-            const __m256i gp = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cand.pattern[g] + at));
-            if (o == 0) {
-                c = gc, v = gv, l = gl, p = gp;
+            const int at = shift + k - s.delta[g];
+            __m256i gc, gp;
+            if (kVectors == 1) {
+                // Lane k takes source lane k + at, moved within the registers.
+                const __m256i lane = _mm256_add_epi32(iota, _mm256_set1_epi32(at));
+                const __m256i inside = _mm256_and_si256(_mm256_cmpgt_epi32(lane, _mm256_set1_epi32(-1)),
+                                                        _mm256_cmpgt_epi32(_mm256_set1_epi32(8), lane));
+                gc = _mm256_blendv_epi8(vNoPath, _mm256_permutevar8x32_epi32(groupCost[g], lane), inside);
+                gp = _mm256_permutevar8x32_epi32(groupPacked[g], lane);
             } else {
-                const __m256i take = _mm256_cmpgt_epi32(c, gc);
-                c = _mm256_blendv_epi8(c, gc, take);
-                v = _mm256_blendv_epi8(v, gv, take);
-                l = _mm256_blendv_epi8(l, gl, take);
-                p = _mm256_blendv_epi8(p, gp, take);
+                gc = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cand.cost[g] + kPad + at));
+                gp = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cand.packed[g] + kPad + at));
             }
+            const __m256i take = _mm256_cmpgt_epi32(c, gc);
+            c = _mm256_blendv_epi8(c, gc, take);
+            p = _mm256_blendv_epi8(p, gp, take);
         }
         _mm256_store_si256(reinterpret_cast<__m256i*>(mc + k), c);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(mv + k), v);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(ml + k), l);
         _mm256_store_si256(reinterpret_cast<__m256i*>(mp + k), p);
     }
     // Candidates whose index change runs past either end of the table land on
     // the end index: added here by (cost, source, magnitude).
     auto settle = [&](int target) {
         const int k = target - next;
-        if (k < 0 || k >= s.width) return;
+        if (k < 0 || k >= 8 * kVectors) return;
         for (int g = 0; g < kGroups; ++g) {
-            for (int j = 0; j < s.width; ++j) {
+            // Sources j whose change runs past the end: base + j + delta
+            // below 0, or above the top.
+            const int first = target == 0 ? 0 : std::max(0, s.top - s.delta[g] - base + 1);
+            const int end = target == 0 ? std::min(8 * kVectors, -s.delta[g] - base) : 8 * kVectors;
+            for (int j = first; j < end; ++j) {
                 const int raw = base + j + s.delta[g];
                 if (raw == target || std::clamp(raw, 0, s.top) != target) continue;
                 const int32_t c = cand.cost[g][kPad + j];
-                const int32_t l = cand.link[g][kPad + j];
-                const bool earlier = (l >> 4) < (ml[k] >> 4) || ((l >> 4) == (ml[k] >> 4) && (l & 7) < (ml[k] & 7));
+                const int32_t p = cand.packed[g][kPad + j];
+                const int32_t l = (p >> kLinkShift) & 1023, held = (mp[k] >> kLinkShift) & 1023;
+                const bool earlier = (l >> 4) < (held >> 4) || ((l >> 4) == (held >> 4) && (l & 7) < (held & 7));
                 if (c < mc[k] || (c == mc[k] && earlier)) {
                     mc[k] = c;
-                    mv[k] = cand.value[g][kPad + j];
-                    ml[k] = l;
-                    mp[k] = cand.pattern[g][kPad + j];
+                    mp[k] = p;
                 }
             }
         }
     };
     if (base == 0) settle(0);
-    if (base + s.width - 1 + 8 > s.top) settle(s.top);
+    if (base + 8 * kVectors + 7 > s.top) settle(s.top);
 
     w.base = next;
-    const __m256i vLeastSub = vLeastAll;
-    for (int k = 0; k < s.width; k += 8) {
-        const __m256i c = _mm256_sub_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(mc + k)), vLeastSub);
-        const __m256i drop = _mm256_cmpgt_epi32(c, _mm256_sub_epi32(vDead, one));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(w.cost + k), _mm256_blendv_epi8(c, vDead, drop));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(w.prediction + k),
-                           _mm256_andnot_si256(drop, _mm256_load_si256(reinterpret_cast<const __m256i*>(mv + k))));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(w.pattern + k),
-                           _mm256_andnot_si256(drop, _mm256_load_si256(reinterpret_cast<const __m256i*>(mp + k))));
-        const __m256i l = _mm256_andnot_si256(drop, _mm256_load_si256(reinterpret_cast<const __m256i*>(ml + k)));
-        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(l, l), 0x08);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(links + k), _mm256_castsi256_si128(packed));
+    const __m256i vLeast = _mm256_set1_epi32(least);
+    const __m256i lastLive = _mm256_set1_epi32(kDead - 1);
+    const __m256i linkMask = _mm256_set1_epi32(1023);
+    for (int k = 0; k < 8 * kVectors; k += 8) {
+        const __m256i c = _mm256_sub_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(mc + k)), vLeast);
+        const __m256i drop = _mm256_cmpgt_epi32(c, lastLive);
+        const __m256i p = _mm256_andnot_si256(drop, _mm256_load_si256(reinterpret_cast<const __m256i*>(mp + k)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(w.cost + k), _mm256_blendv_epi8(c, vNoPath, drop));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(w.packed + k), p);
+        const __m256i l = _mm256_and_si256(_mm256_srli_epi32(p, kLinkShift), linkMask);
+        const __m256i pair = _mm256_permute4x64_epi64(_mm256_packus_epi32(l, l), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(links + k), _mm256_castsi256_si128(pair));
+    }
+    return best;
+}
+
+// The samples of a block through SampleAvx2; returns the last cheapest index.
+template <int kVectors>
+__attribute__((target("avx2"))) int RunAvx2(const S_Search& s, S_Window& w, const int16_t* samples, uint32_t count,
+                                            uint16_t (*links)[kMaxWidth], uint8_t* bases) {
+    S_Candidates cand;
+    for (int g = 0; g < kGroups; ++g) {
+        for (int i = 0; i < kSpan; ++i) {
+            cand.cost[g][i] = kNoPath;
+            cand.packed[g][i] = 0;
+        }
+    }
+    int best = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        best = SampleAvx2<kVectors>(s, w, cand, samples[i], links[i]);
+        bases[i] = static_cast<uint8_t>(w.base);
     }
     return best;
 }
@@ -347,7 +411,8 @@ bool VectorFits(const S_Search& s) {
         for (int h = 0; h < g; ++h)
             if (s.delta[g] == s.delta[h]) return false;
     }
-    return s.width % 8 == 0;
+    const S_AdpcmBlockTables& t = *s.tables;
+    return s.width % 8 == 0 && t.maximum >= t.minimum && t.maximum - t.minimum < (1 << kLinkShift);
 }
 
 }  // namespace
@@ -384,19 +449,24 @@ void EncodeAdpcmBlock(const int16_t* samples, uint32_t count, const S_AdpcmBlock
     for (int g = 1; g < kGroups; ++g) s.delta[g] = s.adjust[g + 3];
     for (int g = 0; g < kGroups; ++g) s.order[g] = g;
     std::stable_sort(s.order, s.order + kGroups, [&](int a, int b) { return s.delta[a] > s.delta[b]; });
+    for (int g = 0; g < kGroups; ++g)
+        for (int i = 0; i < stepCount; ++i) s.targets[g][i] = std::clamp(i + s.delta[g], 0, s.top);
     s.vector = AdpcmSearchVectorActive() && VectorFits(s);
 
     S_Window w;
     const int start = std::min<int>(state.stepIndex, s.top);
     w.base = NextBase(s, start);
     for (int k = 0; k < kMaxWidth; ++k) {
-        w.cost[k] = kDead;
+        w.cost[k] = kNoPath;
         w.prediction[k] = 0;
         w.pattern[k] = 0;
+        w.packed[k] = 0;
     }
-    w.cost[start - w.base] = 0;
-    w.prediction[start - w.base] = std::clamp(state.prediction, tables.minimum, tables.maximum);
-    w.pattern[start - w.base] = std::min<int32_t>(state.patternState, 3);
+    const int first = start - w.base;
+    w.cost[first] = 0;
+    w.prediction[first] = std::clamp(state.prediction, tables.minimum, tables.maximum);
+    w.pattern[first] = std::min<int32_t>(state.patternState, 3);
+    w.packed[first] = (w.prediction[first] - tables.minimum) | w.pattern[first] << kPatternShift;
 
     // Links of every sample's window, for the trace back.
     uint16_t links[kAdpcmBlockSamples][kMaxWidth];
@@ -404,17 +474,15 @@ void EncodeAdpcmBlock(const int16_t* samples, uint32_t count, const S_AdpcmBlock
     int best = start;
 #if CZ_ADPCM_X86
     if (s.vector) {
-        S_Candidates cand;
-        for (int g = 0; g < kGroups; ++g) {
-            for (int i = 0; i < kSpan; ++i) {
-                cand.cost[g][i] = kNoPath;
-                cand.value[g][i] = cand.link[g][i] = cand.pattern[g][i] = 0;
-            }
+        switch (s.width / 8) {
+            case 1: best = RunAvx2<1>(s, w, samples, count, links, bases); break;
+            case 2: best = RunAvx2<2>(s, w, samples, count, links, bases); break;
+            case 3: best = RunAvx2<3>(s, w, samples, count, links, bases); break;
+            default: best = RunAvx2<4>(s, w, samples, count, links, bases); break;
         }
-        for (uint32_t i = 0; i < count; ++i) {
-            best = SampleAvx2(s, w, cand, samples[i], links[i]);
-            bases[i] = static_cast<uint8_t>(w.base);
-        }
+        const int last = best - w.base;
+        w.prediction[last] = (w.packed[last] & ((1 << kLinkShift) - 1)) + tables.minimum;
+        w.pattern[last] = w.packed[last] >> kPatternShift;
     }
 #endif
     if (!s.vector) {
