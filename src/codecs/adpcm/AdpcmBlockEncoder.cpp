@@ -167,6 +167,33 @@ int SamplePortable(const S_Search& s, S_Window& w, int32_t target, uint16_t* lin
     return best;
 }
 
+// Candidates whose index change runs past either end of the table land on
+// the end index (target, 0 or the top): merged into the window's entry for it
+// (if the window from next holds it) by (cost, source, magnitude).
+void SettleEnd(const S_Search& s, const S_Candidates& cand, int base, int next, int width, int target, int32_t* mc,
+               int32_t* mp) {
+    const int k = target - next;
+    if (k < 0 || k >= width) return;
+    for (int g = 0; g < kGroups; ++g) {
+        // Sources j whose change runs past the end: base + j + delta below
+        // 0, or above the top.
+        const int first = target == 0 ? 0 : std::max(0, s.top - s.delta[g] - base + 1);
+        const int end = target == 0 ? std::min(width, -s.delta[g] - base) : width;
+        for (int j = first; j < end; ++j) {
+            const int raw = base + j + s.delta[g];
+            if (raw == target || std::clamp(raw, 0, s.top) != target) continue;
+            const int32_t c = cand.cost[g][kPad + j];
+            const int32_t p = cand.packed[g][kPad + j];
+            const int32_t l = (p >> kLinkShift) & 1023, held = (mp[k] >> kLinkShift) & 1023;
+            const bool earlier = (l >> 4) < (held >> 4) || ((l >> 4) == (held >> 4) && (l & 7) < (held & 7));
+            if (c < mc[k] || (c == mc[k] && earlier)) {
+                mc[k] = c;
+                mp[k] = p;
+            }
+        }
+    }
+}
+
 #if CZ_ADPCM_X86
 
 __attribute__((target("avx2"))) inline int32_t HorizontalMin(__m256i v) {
@@ -411,30 +438,6 @@ __attribute__((target("avx2"), always_inline)) inline int SampleAvx2(const S_Sea
         _mm256_store_si256(reinterpret_cast<__m256i*>(mc + k), c);
         _mm256_store_si256(reinterpret_cast<__m256i*>(mp + k), p);
     }
-    // Candidates whose index change runs past either end of the table land on
-    // the end index: added here by (cost, source, magnitude).
-    auto settle = [&](int target) {
-        const int k = target - next;
-        if (k < 0 || k >= 8 * kVectors) return;
-        for (int g = 0; g < kGroups; ++g) {
-            // Sources j whose change runs past the end: base + j + delta
-            // below 0, or above the top.
-            const int first = target == 0 ? 0 : std::max(0, s.top - s.delta[g] - base + 1);
-            const int end = target == 0 ? std::min(8 * kVectors, -s.delta[g] - base) : 8 * kVectors;
-            for (int j = first; j < end; ++j) {
-                const int raw = base + j + s.delta[g];
-                if (raw == target || std::clamp(raw, 0, s.top) != target) continue;
-                const int32_t c = cand.cost[g][kPad + j];
-                const int32_t p = cand.packed[g][kPad + j];
-                const int32_t l = (p >> kLinkShift) & 1023, held = (mp[k] >> kLinkShift) & 1023;
-                const bool earlier = (l >> 4) < (held >> 4) || ((l >> 4) == (held >> 4) && (l & 7) < (held & 7));
-                if (c < mc[k] || (c == mc[k] && earlier)) {
-                    mc[k] = c;
-                    mp[k] = p;
-                }
-            }
-        }
-    };
     const bool low = base == 0, high = base + 8 * kVectors + 7 > s.top;
     if (kVectors == 1 && (low || high)) {
         for (int g = 0; g < kGroups; ++g) {
@@ -442,8 +445,8 @@ __attribute__((target("avx2"), always_inline)) inline int SampleAvx2(const S_Sea
             _mm256_store_si256(reinterpret_cast<__m256i*>(cand.packed[g] + kPad), groupPacked[g]);
         }
     }
-    if (low) settle(0);
-    if (high) settle(s.top);
+    if (low) SettleEnd(s, cand, base, next, 8 * kVectors, 0, mc, mp);
+    if (high) SettleEnd(s, cand, base, next, 8 * kVectors, s.top, mc, mp);
 
     w.base = next;
     const __m256i vLeast = _mm256_set1_epi32(least);
@@ -478,6 +481,111 @@ __attribute__((target("avx2"))) int RunAvx2(const S_Search& s, S_Window& w, cons
         best = SampleAvx2<kVectors>(s, w, cand, samples[i], links[i]);
         bases[i] = static_cast<uint8_t>(w.base);
     }
+    return best;
+}
+
+// The samples of a block with a window of one vector: the states stay in
+// registers from sample to sample, the cheapest target and the window's move
+// are worked out in the vector unit, and the candidates are merged as a tree
+// (the first of equal costs still wins). The same results as SampleAvx2<1>.
+__attribute__((target("avx2"))) int RunAvx2One(const S_Search& s, S_Window& w, const int16_t* samples, uint32_t count,
+                                               uint16_t (*links)[kMaxWidth], uint8_t* bases) {
+    const S_AdpcmBlockTables& t = *s.tables;
+    S_Candidates cand;
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i vLow = _mm256_set1_epi32(t.minimum);
+    const __m256i vHigh = _mm256_set1_epi32(t.maximum);
+    const __m256i vNoPath = _mm256_set1_epi32(kNoPath);
+    const __m256i three = _mm256_set1_epi32(3);
+    const __m256i valueMask = _mm256_set1_epi32((1 << kLinkShift) - 1);
+    const __m256i linkMask = _mm256_set1_epi32(1023);
+    const __m256i lastLive = _mm256_set1_epi32(kDead - 1);
+    const __m256i minusOne = _mm256_set1_epi32(-1);
+    const __m256i eight = _mm256_set1_epi32(8);
+    const __m256i low6 = _mm256_set1_epi32(63);
+    const __m256i centre = _mm256_set1_epi32(s.centre);
+    const __m256i lastBase = _mm256_set1_epi32(t.stepCount - 8);
+    const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m256i lanes[kGroups];
+    for (int o = 0; o < kGroups; ++o) lanes[o] = _mm256_sub_epi32(iota, _mm256_set1_epi32(s.delta[s.order[o]]));
+    __m256i cost = _mm256_load_si256(reinterpret_cast<const __m256i*>(w.cost));
+    __m256i packed = _mm256_load_si256(reinterpret_cast<const __m256i*>(w.packed));
+    int base = w.base;
+    int best = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const __m256i vTarget = _mm256_set1_epi32(samples[i]);
+        const __m256i vBase = _mm256_set1_epi32(base);
+        const __m256i from = _mm256_add_epi32(_mm256_and_si256(packed, valueMask), vLow);
+        const __m256i state = _mm256_srli_epi32(packed, kPatternShift);
+        const __m256i reach = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.sums[7] + base));
+        const __m256i risky =
+            _mm256_or_si256(_mm256_or_si256(_mm256_cmpgt_epi32(_mm256_add_epi32(vLow, reach), from),
+                                            _mm256_cmpgt_epi32(from, _mm256_sub_epi32(vHigh, reach))),
+                            _mm256_cmpeq_epi32(state, three));
+        __m256i vKey = _mm256_set1_epi32(std::numeric_limits<int32_t>::max());
+        __m256i gc[kGroups], gp[kGroups];
+        if (_mm256_testz_si256(risky, risky)) {
+            OpenStepCandidates(s, base, 0, cost, packed, from, state, vTarget, cand, vKey, gc, gp);
+        } else {
+            CheckedStepCandidates(s, base, 0, cost, from, state, vTarget, cand, vKey, gc, gp);
+        }
+        // The smallest key in every lane.
+        __m256i key = _mm256_min_epi32(vKey, _mm256_permute2x128_si256(vKey, vKey, 1));
+        key = _mm256_min_epi32(key, _mm256_shuffle_epi32(key, 0x4E));
+        key = _mm256_min_epi32(key, _mm256_shuffle_epi32(key, 0xB1));
+        const __m256i least = _mm256_srai_epi32(key, 6);
+        const __m256i next = _mm256_min_epi32(
+            _mm256_max_epi32(_mm256_sub_epi32(_mm256_and_si256(key, low6), centre), zero), lastBase);
+        const __m256i shift = _mm256_sub_epi32(next, vBase);
+        __m256i mc[kGroups], mp[kGroups];
+#pragma GCC unroll 5
+        for (int o = 0; o < kGroups; ++o) {
+            const int g = s.order[o];
+            const __m256i lane = _mm256_add_epi32(shift, lanes[o]);
+            const __m256i inside = _mm256_and_si256(_mm256_cmpgt_epi32(lane, minusOne), _mm256_cmpgt_epi32(eight, lane));
+            mc[o] = _mm256_blendv_epi8(vNoPath, _mm256_permutevar8x32_epi32(gc[g], lane), inside);
+            mp[o] = _mm256_permutevar8x32_epi32(gp[g], lane);
+        }
+        auto merge = [&](int a, int b) __attribute__((target("avx2"))) {
+            const __m256i take = _mm256_cmpgt_epi32(mc[a], mc[b]);
+            mc[a] = _mm256_blendv_epi8(mc[a], mc[b], take);
+            mp[a] = _mm256_blendv_epi8(mp[a], mp[b], take);
+        };
+        merge(0, 1);
+        merge(2, 3);
+        merge(0, 2);
+        merge(0, 4);
+        const int32_t scalarKey = _mm256_cvtsi256_si32(key);
+        best = scalarKey & 63;
+        const int nextBase = NextBase(s, best);
+        __m256i c = mc[0], p = mp[0];
+        const bool lowEnd = base == 0, highEnd = base + 15 > s.top;
+        if (lowEnd || highEnd) {
+            alignas(32) int32_t mcs[8], mps[8];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(mcs), c);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(mps), p);
+            for (int g = 0; g < kGroups; ++g) {
+                _mm256_store_si256(reinterpret_cast<__m256i*>(cand.cost[g] + kPad), gc[g]);
+                _mm256_store_si256(reinterpret_cast<__m256i*>(cand.packed[g] + kPad), gp[g]);
+            }
+            if (lowEnd) SettleEnd(s, cand, base, nextBase, 8, 0, mcs, mps);
+            if (highEnd) SettleEnd(s, cand, base, nextBase, 8, s.top, mcs, mps);
+            c = _mm256_load_si256(reinterpret_cast<const __m256i*>(mcs));
+            p = _mm256_load_si256(reinterpret_cast<const __m256i*>(mps));
+        }
+        c = _mm256_sub_epi32(c, least);
+        const __m256i drop = _mm256_cmpgt_epi32(c, lastLive);
+        cost = _mm256_blendv_epi8(c, vNoPath, drop);
+        packed = _mm256_andnot_si256(drop, p);
+        const __m256i l = _mm256_and_si256(_mm256_srli_epi32(packed, kLinkShift), linkMask);
+        const __m256i pair = _mm256_permute4x64_epi64(_mm256_packus_epi32(l, l), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(links[i]), _mm256_castsi256_si128(pair));
+        base = nextBase;
+        bases[i] = static_cast<uint8_t>(base);
+    }
+    _mm256_store_si256(reinterpret_cast<__m256i*>(w.cost), cost);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(w.packed), packed);
+    w.base = base;
     return best;
 }
 
@@ -560,7 +668,7 @@ void EncodeAdpcmBlock(const int16_t* samples, uint32_t count, const S_AdpcmBlock
 #if CZ_ADPCM_X86
     if (s.vector) {
         switch (s.width / 8) {
-            case 1: best = RunAvx2<1>(s, w, samples, count, links, bases); break;
+            case 1: best = RunAvx2One(s, w, samples, count, links, bases); break;
             case 2: best = RunAvx2<2>(s, w, samples, count, links, bases); break;
             case 3: best = RunAvx2<3>(s, w, samples, count, links, bases); break;
             default: best = RunAvx2<4>(s, w, samples, count, links, bases); break;
