@@ -68,6 +68,8 @@ struct S_Search {
     int centre = 0;
     int top = 0;
     int32_t adjust[8] = {};
+    int lowestAdjust = 0;
+    int highestAdjust = 0;
     // Step sum magnitude by code magnitude and step index.
     alignas(32) int32_t sums[8][kMaxSteps] = {};
     // Index change of each group, and the groups in order of falling change
@@ -124,7 +126,10 @@ inline void StoreState(S_Window& w, int k, int32_t cost, int32_t value, int32_t 
 int SamplePortable(const S_Search& s, S_Window& w, int32_t target, uint16_t* links) {
     const S_AdpcmBlockTables& t = *s.tables;
     int32_t cost[kMaxSteps], value[kMaxSteps], pattern[kMaxSteps], link[kMaxSteps];
-    for (int i = 0; i <= s.top; ++i) {
+    // Only the indices the window's states can reach.
+    const int reachLow = std::clamp(w.base + s.lowestAdjust, 0, s.top);
+    const int reachHigh = std::clamp(w.base + s.width - 1 + s.highestAdjust, 0, s.top);
+    for (int i = reachLow; i <= reachHigh; ++i) {
         cost[i] = kNoPath + 1;
         value[i] = pattern[i] = link[i] = 0;
     }
@@ -155,14 +160,18 @@ int SamplePortable(const S_Search& s, S_Window& w, int32_t target, uint16_t* lin
             }
         }
     }
-    int best = 0;
-    for (int i = 1; i <= s.top; ++i)
+    int best = reachLow;
+    for (int i = reachLow + 1; i <= reachHigh; ++i)
         if (cost[i] < cost[best]) best = i;
     const int32_t least = cost[best];
     w.base = NextBase(s, best);
     for (int k = 0; k < s.width; ++k) {
         const int i = w.base + k;
-        StoreState(w, k, cost[i], value[i], pattern[i], link[i], least, links);
+        if (i < reachLow || i > reachHigh) {
+            StoreState(w, k, kNoPath, 0, 0, 0, least, links);
+        } else {
+            StoreState(w, k, cost[i], value[i], pattern[i], link[i], least, links);
+        }
     }
     return best;
 }
@@ -628,6 +637,8 @@ void EncodeAdpcmBlock(const int16_t* samples, uint32_t count, const S_AdpcmBlock
     s.width = std::clamp(searchWidth, 1, std::min(kMaxWidth, stepCount));
     s.centre = s.width / 4;
     for (int m = 0; m < 8; ++m) s.adjust[m] = tables.indexAdjust[m];
+    s.lowestAdjust = *std::min_element(s.adjust, s.adjust + 8);
+    s.highestAdjust = *std::max_element(s.adjust, s.adjust + 8);
     for (int i = 0; i < stepCount; ++i) {
         const int32_t step = tables.steps[i];
         for (int m = 0; m < 8; ++m) {
