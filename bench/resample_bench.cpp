@@ -309,8 +309,8 @@ int main(int argc, char** argv) {
                         {"60 s 16 kHz mono -> 8 kHz", 16000, 8000, 1, quick ? 10.0 : 60.0},
                         {"60 s 16 kHz mono -> 22.05 kHz", 16000, 22050, 1, quick ? 10.0 : 60.0}};
 
-    std::printf("Resampler speed: CPU seconds, best of %d runs (machine: %s vector kernels)\n\n", runs,
-                cz::resample::VectorKernelsActive() ? "AVX2" : "portable");
+    std::printf("Resampler speed: CPU seconds, best of %d runs (processor: %s; %s loops)\n\n", runs,
+                cz::bench::CpuModel().c_str(), cz::resample::VectorKernelsActive() ? "AVX2" : "portable");
     std::printf("%-34s %-28s %10s %12s %14s\n", "job", "resampler", "CPU s", "x realtime", "CPU / ours");
     for (const Job& job : jobs) {
         const Sound input = Material(job.from, job.channels, job.seconds);

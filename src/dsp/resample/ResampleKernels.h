@@ -83,10 +83,16 @@ KernelPosition PositionOf(size_t j, double step, double offset = 0.0);
 size_t ApplyLinearInterpolation(double ratio, const int16_t* in, size_t inCount, int16_t* out, size_t outCount,
                                 const ProgressSink& progress);
 
-// True when the vector loops run (the processor has AVX2 and FMA and they
-// are allowed).
+// True when the vector loops run (the processor has AVX2 and they are
+// allowed).
 bool VectorKernelsActive();
 // Allows or forbids the vector loops (tests compare both forms).
 void SetVectorKernelsAllowed(bool allowed);
+// The loops that run: "AVX-512" (eight lanes, where the processor has
+// AVX-512F), "AVX2" or "portable". All give the same samples.
+const char* VectorKernelName();
+// Allows or forbids the eight-lane loops (tests compare them with the
+// four-lane ones).
+void SetWideVectorKernelsAllowed(bool allowed);
 
 }  // namespace cz::resample
