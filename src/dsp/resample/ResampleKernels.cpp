@@ -235,6 +235,33 @@ __attribute__((target("avx512f,avx2"))) void InterpolateQuadAvx512(const double*
     StoreSaturated4(_mm256_add_pd(low, high), out);
 }
 
+// Eight outputs at once, each summed as InterpolateQuadAvx512 sums it.
+__attribute__((target("avx512f,avx2"))) void InterpolateOctAvx512(const double* const rows[8],
+                                                                  const double* const windows[8], int16_t* out) {
+    __m512d a[8];
+#pragma GCC unroll 8
+    for (int k = 0; k < 8; ++k) a[k] = _mm512_setzero_pd();
+#pragma GCC unroll 13
+    for (int i = 0; i < kRowStride; i += 8) {
+#pragma GCC unroll 8
+        for (int k = 0; k < 8; ++k)
+            a[k] = _mm512_add_pd(a[k], _mm512_mul_pd(_mm512_load_pd(rows[k] + i), _mm512_loadu_pd(windows[k] + i)));
+    }
+#pragma GCC unroll 2
+    for (int half = 0; half < 8; half += 4) {
+        __m256d b[4];
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k)
+            b[k] = _mm256_add_pd(_mm512_maskz_extractf64x4_pd(0xFF, a[half + k], 0),
+                                 _mm512_maskz_extractf64x4_pd(0xFF, a[half + k], 1));
+        const __m256d ab = _mm256_hadd_pd(b[0], b[1]);
+        const __m256d cd = _mm256_hadd_pd(b[2], b[3]);
+        const __m256d low = _mm256_permute2f128_pd(ab, cd, 0x20);
+        const __m256d high = _mm256_permute2f128_pd(ab, cd, 0x31);
+        StoreSaturated4(_mm256_add_pd(low, high), out + half);
+    }
+}
+
 // The pre-filter block with eight 8-lane vectors (64 outputs) per pass over
 // the taps, each lane one output summed as the folded portable loop sums it.
 __attribute__((target("avx512f,avx2"))) void FilterBlockAvx512(const double* h, size_t order, const double* history,
@@ -429,6 +456,25 @@ void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in,
         const KernelPosition p0 = PositionOf(j, step, offset);
         if (!covers(p0.index)) refill(p0.index);
 #if CZ_RESAMPLE_X86
+        if (wide && j + 7 < outCount) {
+            const KernelPosition last = PositionOf(j + 7, step, offset);
+            if (covers(last.index)) {
+                const double* rowPointers[8];
+                const double* windows[8];
+                for (int k = 0; k < 8; ++k) {
+                    const KernelPosition p = k == 0 ? p0 : k == 7 ? last : PositionOf(j + k, step, offset);
+                    rowPointers[k] = row(p.phase);
+                    windows[k] = window(p.index);
+                }
+                InterpolateOctAvx512(rowPointers, windows, out + j);
+                j += 8;
+                if (progress && j >= nextReport) {
+                    progress(j);
+                    nextReport = j + kProgressEvery;
+                }
+                continue;
+            }
+        }
         if (vector && j + 3 < outCount) {
             const KernelPosition p[4] = {p0, PositionOf(j + 1, step, offset), PositionOf(j + 2, step, offset),
                                          PositionOf(j + 3, step, offset)};
