@@ -364,8 +364,10 @@ std::vector<double> DesignPreFilter(double ratio) {
 }
 
 void ApplyPreFilter(const std::vector<double>& h, const int16_t* in, size_t count, int16_t* out,
-                    const ProgressSink& progress) {
+                    const ProgressSink& progress, size_t available) {
     if (h.empty() || count == 0) return;
+    available = std::min(available, count);
+    auto sample = [&](size_t i) { return i < available ? static_cast<double>(in[i]) : 0.0; };
     const size_t order = h.size() - 1;
     bool foldable = order % 2 == 1;
     for (size_t k = 0; foldable && k <= order; ++k) foldable = h[k] == h[order - k];
@@ -375,10 +377,12 @@ void ApplyPreFilter(const std::vector<double>& h, const int16_t* in, size_t coun
     std::vector<double> history(order + kFilterBlock, 0.0);
     for (size_t start = 0; start < count; start += kFilterBlock) {
         const size_t n = std::min(kFilterBlock, count - start);
-        for (size_t k = 0; k < order; ++k) {
-            history[k] = start + k >= order ? static_cast<double>(in[start + k - order]) : 0.0;
+        for (size_t k = 0; k < order; ++k) history[k] = start + k >= order ? sample(start + k - order) : 0.0;
+        if (start + n <= available) {
+            for (size_t u = 0; u < n; ++u) history[order + u] = in[start + u];
+        } else {
+            for (size_t u = 0; u < n; ++u) history[order + u] = sample(start + u);
         }
-        for (size_t u = 0; u < n; ++u) history[order + u] = in[start + u];
 #if CZ_RESAMPLE_X86
         if (vector && wide) {
             FilterBlockAvx512(h.data(), order, history.data(), n, out + start);

@@ -58,10 +58,11 @@ inline int16_t SaturateSample(double value) {
 // Called with the number of items done so far, every few thousand items.
 using ProgressSink = std::function<void(size_t done)>;
 
-// y[m] = sum over k of h[k] * x[m - k] for m in [0, count), x before 0 read as
+// y[m] = sum over k of h[k] * x[m - k] for m in [0, count), x before 0 and
+// from `available` on (when fewer than count samples are there) read as
 // zero; each y saturated into out.
 void ApplyPreFilter(const std::vector<double>& h, const int16_t* in, size_t count, int16_t* out,
-                    const ProgressSink& progress);
+                    const ProgressSink& progress, size_t available = SIZE_MAX);
 
 // Band-limited interpolation of `in` (inCount samples) into outCount samples
 // spaced `step` input samples apart, starting at input position `offset`
