@@ -376,8 +376,9 @@ __attribute__((target("avx2"), noinline)) void CheckedStepCandidates(const S_Sea
     StepCandidates<true>(s, base, k, cost, from, state, vTarget, cand, vKey, groupCost, groupPacked);
 }
 
-// One sample, eight states to a vector (kVectors vectors); the same
-// candidates, the same merge and the same ties as SamplePortable.
+// One sample, eight states to a vector (kVectors vectors, two or more; one
+// vector runs in RunAvx2One); the same candidates, the same merge and the
+// same ties as SamplePortable.
 template <int kVectors>
 __attribute__((target("avx2"), always_inline)) inline int SampleAvx2(const S_Search& s, S_Window& w,
                                                                      S_Candidates& cand, int32_t target,
@@ -387,10 +388,8 @@ __attribute__((target("avx2"), always_inline)) inline int SampleAvx2(const S_Sea
     const __m256i vLow = _mm256_set1_epi32(t.minimum);
     const __m256i vHigh = _mm256_set1_epi32(t.maximum);
     const __m256i vNoPath = _mm256_set1_epi32(kNoPath);
-    const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i valueMask = _mm256_set1_epi32((1 << kLinkShift) - 1);
     __m256i vKey = _mm256_set1_epi32(std::numeric_limits<int32_t>::max());
-    __m256i groupCost[kGroups], groupPacked[kGroups];
     const int base = w.base;
 
     for (int k = 0; k < 8 * kVectors; k += 8) {
@@ -405,12 +404,10 @@ __attribute__((target("avx2"), always_inline)) inline int SampleAvx2(const S_Sea
             _mm256_or_si256(_mm256_or_si256(_mm256_cmpgt_epi32(_mm256_add_epi32(vLow, reach), from),
                                             _mm256_cmpgt_epi32(from, _mm256_sub_epi32(vHigh, reach))),
                             _mm256_cmpeq_epi32(state, _mm256_set1_epi32(3)));
-        __m256i* gc = kVectors == 1 ? groupCost : nullptr;
-        __m256i* gp = kVectors == 1 ? groupPacked : nullptr;
         if (_mm256_testz_si256(risky, risky)) {
-            OpenStepCandidates(s, base, k, cost, packed, from, state, vTarget, cand, vKey, gc, gp);
+            OpenStepCandidates(s, base, k, cost, packed, from, state, vTarget, cand, vKey, nullptr, nullptr);
         } else {
-            CheckedStepCandidates(s, base, k, cost, from, state, vTarget, cand, vKey, gc, gp);
+            CheckedStepCandidates(s, base, k, cost, from, state, vTarget, cand, vKey, nullptr, nullptr);
         }
     }
     const int32_t key = HorizontalMin(vKey);
@@ -428,18 +425,8 @@ __attribute__((target("avx2"), always_inline)) inline int SampleAvx2(const S_Sea
         for (int o = 0; o < kGroups; ++o) {
             const int g = s.order[o];
             const int at = shift + k - s.delta[g];
-            __m256i gc, gp;
-            if (kVectors == 1) {
-                // Lane k takes source lane k + at, moved within the registers.
-                const __m256i lane = _mm256_add_epi32(iota, _mm256_set1_epi32(at));
-                const __m256i inside = _mm256_and_si256(_mm256_cmpgt_epi32(lane, _mm256_set1_epi32(-1)),
-                                                        _mm256_cmpgt_epi32(_mm256_set1_epi32(8), lane));
-                gc = _mm256_blendv_epi8(vNoPath, _mm256_permutevar8x32_epi32(groupCost[g], lane), inside);
-                gp = _mm256_permutevar8x32_epi32(groupPacked[g], lane);
-            } else {
-                gc = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cand.cost[g] + kPad + at));
-                gp = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cand.packed[g] + kPad + at));
-            }
+            const __m256i gc = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cand.cost[g] + kPad + at));
+            const __m256i gp = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cand.packed[g] + kPad + at));
             const __m256i take = _mm256_cmpgt_epi32(c, gc);
             c = _mm256_blendv_epi8(c, gc, take);
             p = _mm256_blendv_epi8(p, gp, take);
@@ -448,12 +435,6 @@ __attribute__((target("avx2"), always_inline)) inline int SampleAvx2(const S_Sea
         _mm256_store_si256(reinterpret_cast<__m256i*>(mp + k), p);
     }
     const bool low = base == 0, high = base + 8 * kVectors + 7 > s.top;
-    if (kVectors == 1 && (low || high)) {
-        for (int g = 0; g < kGroups; ++g) {
-            _mm256_store_si256(reinterpret_cast<__m256i*>(cand.cost[g] + kPad), groupCost[g]);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(cand.packed[g] + kPad), groupPacked[g]);
-        }
-    }
     if (low) SettleEnd(s, cand, base, next, 8 * kVectors, 0, mc, mp);
     if (high) SettleEnd(s, cand, base, next, 8 * kVectors, s.top, mc, mp);
 
@@ -474,7 +455,8 @@ __attribute__((target("avx2"), always_inline)) inline int SampleAvx2(const S_Sea
     return best;
 }
 
-// The samples of a block through SampleAvx2; returns the last cheapest index.
+// The samples of a block through SampleAvx2 (two or more vectors); returns
+// the last cheapest index.
 template <int kVectors>
 __attribute__((target("avx2"))) int RunAvx2(const S_Search& s, S_Window& w, const int16_t* samples, uint32_t count,
                                             uint16_t (*links)[kMaxWidth], uint8_t* bases) {
