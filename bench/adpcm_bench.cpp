@@ -14,6 +14,9 @@
 // source; the peers' files decoded to 16-bit with sox, against the 16-bit
 // source).
 //
+// Then the search width of the new coder's trellis against time and SNR
+// (the default width is marked), and its portable loop at the default width.
+//
 // Usage: adpcm_bench [repeats]
 #include <algorithm>
 #include <cmath>
@@ -23,6 +26,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BenchSupport.h"
@@ -104,6 +108,8 @@ int main(int argc, char** argv) {
     }
     const double samples = static_cast<double>(pcm.size());
     const double shortSamples = static_cast<double>(pcmShort.size());
+    std::printf("processor: %s; new coder's search: %s loop\n", cz::bench::CpuModel().c_str(),
+                cz::AdpcmSearchVectorActive() ? "AVX2" : "portable");
     std::printf("input: %zu samples (%.2f s at 16 kHz) of espeak-ng speech; best of %d runs, CPU time\n", pcm.size(),
                 samples / 16000.0, repeats);
 
@@ -150,7 +156,7 @@ int main(int argc, char** argv) {
     }
     {
         cz::C_NewADPCMEncDec coder;
-        ours("new chip ADPCM (beam), mode 2", coder, 2);
+        ours("new chip ADPCM (trellis), mode 2", coder, 2);
     }
     {
         // The block coders of EAM (12-bit) and SAM's coder is the 4-bit one above.
@@ -218,6 +224,43 @@ int main(int argc, char** argv) {
         std::printf("%-40s %12.2f %16.2f %10s\n", row.name.c_str(), row.nsPerSample, row.nsPerSample / reference, snr);
     }
     std::printf("\nratios are ns/sample of the row divided by the chip ADPCM 4-bit encode (mode 2)\n");
+
+    // The new coder's search width: time against SNR, beside the plain coder.
+    const double plainSnr = rows.empty() ? std::nan("") : rows[0].snr;
+    auto searchRun = [&](int width) {
+        cz::C_NewADPCMEncDec coder;
+        coder.SetSearchWidth(width);
+        std::vector<uint8_t> codes(coder.GetMaxEncodedSize(count, 2));
+        uint32_t used = 0;
+        const double t = BestOf(repeats, [&] {
+            return ProcessCpuSecondsOf([&] {
+                used = coder.Encode(count, chip.data(), codes.data(), static_cast<uint32_t>(codes.size()), 2, nullptr);
+            });
+        });
+        std::vector<uint16_t> decoded(coder.GetDecodedBufferSize(used) / 2);
+        const uint32_t written =
+            coder.Decode(codes.data(), used, decoded.data(), static_cast<uint32_t>(decoded.size() * 2), nullptr);
+        decoded.resize(written / 2);
+        return std::make_pair(t * 1e9 / samples, Snr12(chip, decoded, 0));
+    };
+    std::printf("\nnew coder's search width against time and SNR (encode, mode 2)\n");
+    std::printf("%-28s %12s %10s %16s\n", "search width", "ns/sample", "SNR dB", "dB over plain");
+    for (int width : {1, 2, 4, 8, 16, 24, 32}) {
+        const auto [ns, snr] = searchRun(width);
+        // The vector loop takes whole vectors of eight states; other widths
+        // run the portable loop.
+        std::string label = std::to_string(width);
+        if (width == cz::kAdpcmSearchWidth) label += " (default)";
+        if (width % 8 != 0) label += " (portable loop)";
+        std::printf("%-28s %12.2f %10.2f %16.2f\n", label.c_str(), ns, snr, snr - plainSnr);
+    }
+    if (cz::AdpcmSearchVectorActive()) {
+        cz::SetAdpcmSearchVectorAllowed(false);
+        const auto [ns, snr] = searchRun(cz::kAdpcmSearchWidth);
+        cz::SetAdpcmSearchVectorAllowed(true);
+        std::printf("%-28s %12.2f %10.2f %16.2f\n",
+                    (std::to_string(cz::kAdpcmSearchWidth) + ", portable loop").c_str(), ns, snr, snr - plainSnr);
+    }
     std::filesystem::remove_all(dir);
     return 0;
 }

@@ -309,8 +309,9 @@ int main(int argc, char** argv) {
                         {"60 s 16 kHz mono -> 8 kHz", 16000, 8000, 1, quick ? 10.0 : 60.0},
                         {"60 s 16 kHz mono -> 22.05 kHz", 16000, 22050, 1, quick ? 10.0 : 60.0}};
 
-    std::printf("Resampler speed: CPU seconds, best of %d runs (machine: %s vector kernels)\n\n", runs,
-                cz::resample::VectorKernelsActive() ? "AVX2" : "portable");
+    std::printf("Resampler speed: CPU seconds, best of %d runs (processor: %s; %s loops)\n", runs,
+                cz::bench::CpuModel().c_str(), cz::resample::VectorKernelName());
+    std::printf("every ratio is against ours from this same run\n\n");
     std::printf("%-34s %-28s %10s %12s %14s\n", "job", "resampler", "CPU s", "x realtime", "CPU / ours");
     for (const Job& job : jobs) {
         const Sound input = Material(job.from, job.channels, job.seconds);
@@ -339,6 +340,17 @@ int main(int argc, char** argv) {
             return ProcessCpuSeconds() - t0;
         });
         cz::resample::SetVectorKernelsAllowed(true);
+        if (std::strcmp(cz::resample::VectorKernelName(), "AVX-512") == 0) {
+            cz::resample::SetWideVectorKernelsAllowed(false);
+            const double narrow = BestOf(quick ? 1 : 2, [&] {
+                const double t0 = ProcessCpuSeconds();
+                Ours(input, job.to);
+                return ProcessCpuSeconds() - t0;
+            });
+            cz::resample::SetWideVectorKernelsAllowed(true);
+            std::printf("%-34s %-28s %10.3f %12.0f %14.2f\n", job.name, "ours, AVX2 loops", narrow,
+                        job.seconds / narrow, narrow / oursTime);
+        }
         std::printf("%-34s %-28s %10.3f %12.0f %14.2f\n", job.name, "ours, portable loops", portable,
                     job.seconds / portable, portable / oursTime);
         Sound tenth = input;

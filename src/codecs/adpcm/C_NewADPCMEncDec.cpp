@@ -15,7 +15,11 @@ constexpr std::array<int8_t, 8> kImaIndexAdjust = {-1, -1, -1, -1, 2, 4, 6, 8};
 
 }  // namespace
 
-C_NewADPCMEncDec::C_NewADPCMEncDec() : C_ADPCMEncDec(12, 64) { SetIndexTable(kImaIndexAdjust.data()); }
+C_NewADPCMEncDec::C_NewADPCMEncDec() : C_ADPCMEncDec(12, 64), searchWidth_(kAdpcmSearchWidth) {
+    SetIndexTable(kImaIndexAdjust.data());
+}
+
+void C_NewADPCMEncDec::SetSearchWidth(int width) { searchWidth_ = std::clamp(width, 1, kAdpcmMaxSearchWidth); }
 
 C_NewADPCMEncDec::~C_NewADPCMEncDec() = default;
 
@@ -72,7 +76,7 @@ uint32_t C_NewADPCMEncDec::EncodeSamples(uint32_t sampleCount, const uint16_t* s
         // A start value outside the sample range is brought inside first, so
         // that every code has an in-range reconstruction.
         S_AdpcmBlockState state{std::clamp(prediction_, minimum_, maximum_), stepIndex_, patternState_};
-        EncodeAdpcmBlock(chunk.data(), count, tables, state, codes.data(), indices.data());
+        EncodeAdpcmBlock(chunk.data(), count, tables, state, codes.data(), indices.data(), searchWidth_);
         prediction_ = state.prediction;
         stepIndex_ = state.stepIndex;
         patternState_ = state.patternState;

@@ -1,13 +1,14 @@
 // The "new" chip ADPCM coder: the 4-bit code layout and step table of the
 // base coder with a decoder that adds in 16-bit arithmetic (no clamping of
 // the running value) and may start from a raw first sample and a given step
-// index. Its encoder codes chunks of up to 512 samples with a beam search
+// index. Its encoder codes chunks of up to 512 samples with a trellis search
 // (AdpcmBlockEncoder.h) and keeps every reconstruction in range, so its
 // streams never wrap; it honours the coding modes of the base coder
 // (lead-in, tail padding, flush to silence, the 15, 0, 15, 0 guard).
 // Used by the "new" APM file.
 #pragma once
 
+#include "codecs/adpcm/AdpcmBlockEncoder.h"
 #include "codecs/adpcm/C_ADPCMEncDec.h"
 
 namespace cz {
@@ -35,6 +36,12 @@ public:
     void SetStartState(uint16_t rawFirstSample, uint16_t startIndex);
     void ClearStartState();
 
+    // How many step indices the encoder's search holds at once (1 ...
+    // kAdpcmMaxSearchWidth, kAdpcmSearchWidth unless set): wider codes
+    // closer to the best stream and takes longer.
+    void SetSearchWidth(int width);
+    int GetSearchWidth() const { return searchWidth_; }
+
 protected:
     // Codes the samples in chunks with the block encoder.
     uint32_t EncodeSamples(uint32_t sampleCount, const uint16_t* samples, uint8_t* out, uint32_t outSize, uint32_t n,
@@ -45,6 +52,7 @@ private:
 
     int32_t startValue_ = 0;
     uint16_t startIndex_ = 0;
+    int searchWidth_;
 };
 
 }  // namespace cz

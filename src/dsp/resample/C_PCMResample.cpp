@@ -119,13 +119,13 @@ uint32_t C_PCMResample::RunSinc(uint32_t sourceCount, uint32_t destinationCount,
         // samples are heard through the whole filter, as the first are.
         const size_t order = h.size() - 1;
         inputCount = static_cast<size_t>(sourceCount) + order;
-        std::vector<int16_t> padded(inputCount, 0);
-        std::copy(source, source + sourceCount, padded.begin());
         // Every sample is written by the filter: no need to clear it first.
+        // The source is read in place, zeros past its end.
         filtered = std::make_unique_for_overwrite<int16_t[]>(inputCount);
         const double perInput = 50.0 / static_cast<double>(inputCount);
-        resample::ApplyPreFilter(h, padded.data(), inputCount, filtered.get(),
-                                 [&](size_t done) { run.Set(static_cast<double>(done) * perInput); });
+        resample::ApplyPreFilter(
+            h, source, inputCount, filtered.get(), [&](size_t done) { run.Set(static_cast<double>(done) * perInput); },
+            sourceCount);
         input = filtered.get();
         offset = static_cast<double>(order) / 2.0;
         base = 50.0;

@@ -24,10 +24,20 @@ constexpr size_t kInterpolationChunk = 8192;
 constexpr size_t kProgressEvery = 4096;
 
 std::atomic<bool> g_vectorAllowed{true};
+std::atomic<bool> g_wideAllowed{true};
 
 bool CpuHasVectorKernels() {
 #if CZ_RESAMPLE_X86
     static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+#else
+    return false;
+#endif
+}
+
+bool CpuHasWideKernels() {
+#if CZ_RESAMPLE_X86
+    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f");
     return has;
 #else
     return false;
@@ -121,8 +131,11 @@ __attribute__((target("avx2"))) inline void StoreSaturated4(__m256d v, int16_t* 
 __attribute__((target("avx2"))) void InterpolateQuadAvx2(const double* const rows[4], const double* const windows[4],
                                                          int16_t* out) {
     __m256d lo[4], hi[4];
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k) lo[k] = hi[k] = _mm256_setzero_pd();
+#pragma GCC unroll 13
     for (int i = 0; i < kRowStride; i += 8) {
+#pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
             lo[k] = _mm256_add_pd(lo[k], _mm256_mul_pd(_mm256_loadu_pd(rows[k] + i), _mm256_loadu_pd(windows[k] + i)));
             hi[k] = _mm256_add_pd(hi[k],
@@ -184,6 +197,107 @@ __attribute__((target("avx2"))) void FilterBlockAvx2(const double* h, size_t ord
     if (u < count) FilterBlockPortable(h, order, history + u, count - u, out + u, true);
 }
 
+// ---- AVX-512 loops: eight lanes, the same sums in the same order ----------------------------------------
+
+// Saturates eight sums and stores them as 16-bit samples.
+__attribute__((target("avx512f,avx2"))) inline void StoreSaturated8(__m512d v, int16_t* out) {
+    // The zero-masked forms (all lanes kept) spare some compilers' headers a
+    // read of an undefined register.
+    v = _mm512_maskz_min_pd(0xFF, v, _mm512_set1_pd(32767.0));
+    v = _mm512_maskz_max_pd(0xFF, v, _mm512_set1_pd(-32767.0));
+    const __m256i ints = _mm512_maskz_cvttpd_epi32(0xFF, v);
+    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(ints, ints), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+}
+
+// Four outputs at once: one 8-lane chain per output holds the portable
+// loop's accumulators 0 ... 7; then (a0 + a4) + (a1 + a5) and (a2 + a6) +
+// (a3 + a7), and those two, as there.
+__attribute__((target("avx512f,avx2"))) void InterpolateQuadAvx512(const double* const rows[4],
+                                                                   const double* const windows[4], int16_t* out) {
+    __m512d a[4];
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) a[k] = _mm512_setzero_pd();
+#pragma GCC unroll 13
+    for (int i = 0; i < kRowStride; i += 8) {
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k)
+            a[k] = _mm512_add_pd(a[k], _mm512_mul_pd(_mm512_load_pd(rows[k] + i), _mm512_loadu_pd(windows[k] + i)));
+    }
+    __m256d b[4];
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) b[k] = _mm256_add_pd(_mm512_maskz_extractf64x4_pd(0xFF, a[k], 0),
+                                                               _mm512_maskz_extractf64x4_pd(0xFF, a[k], 1));
+    const __m256d ab = _mm256_hadd_pd(b[0], b[1]);
+    const __m256d cd = _mm256_hadd_pd(b[2], b[3]);
+    const __m256d low = _mm256_permute2f128_pd(ab, cd, 0x20);
+    const __m256d high = _mm256_permute2f128_pd(ab, cd, 0x31);
+    StoreSaturated4(_mm256_add_pd(low, high), out);
+}
+
+// Eight outputs at once, each summed as InterpolateQuadAvx512 sums it.
+__attribute__((target("avx512f,avx2"))) void InterpolateOctAvx512(const double* const rows[8],
+                                                                  const double* const windows[8], int16_t* out) {
+    __m512d a[8];
+#pragma GCC unroll 8
+    for (int k = 0; k < 8; ++k) a[k] = _mm512_setzero_pd();
+#pragma GCC unroll 13
+    for (int i = 0; i < kRowStride; i += 8) {
+#pragma GCC unroll 8
+        for (int k = 0; k < 8; ++k)
+            a[k] = _mm512_add_pd(a[k], _mm512_mul_pd(_mm512_load_pd(rows[k] + i), _mm512_loadu_pd(windows[k] + i)));
+    }
+#pragma GCC unroll 2
+    for (int half = 0; half < 8; half += 4) {
+        __m256d b[4];
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k)
+            b[k] = _mm256_add_pd(_mm512_maskz_extractf64x4_pd(0xFF, a[half + k], 0),
+                                 _mm512_maskz_extractf64x4_pd(0xFF, a[half + k], 1));
+        const __m256d ab = _mm256_hadd_pd(b[0], b[1]);
+        const __m256d cd = _mm256_hadd_pd(b[2], b[3]);
+        const __m256d low = _mm256_permute2f128_pd(ab, cd, 0x20);
+        const __m256d high = _mm256_permute2f128_pd(ab, cd, 0x31);
+        StoreSaturated4(_mm256_add_pd(low, high), out + half);
+    }
+}
+
+// The pre-filter block with eight 8-lane vectors (64 outputs) per pass over
+// the taps, each lane one output summed as the folded portable loop sums it.
+__attribute__((target("avx512f,avx2"))) void FilterBlockAvx512(const double* h, size_t order, const double* history,
+                                                               size_t count, int16_t* out) {
+    const size_t pairs = (order + 1) / 2;
+    size_t u = 0;
+    for (; u + 64 <= count; u += 64) {
+        const double* x = history + u + order;
+        __m512d a[8];
+#pragma GCC unroll 8
+        for (int v = 0; v < 8; ++v) a[v] = _mm512_setzero_pd();
+        for (size_t k = 0; k < pairs; ++k) {
+            const __m512d hk = _mm512_set1_pd(h[k]);
+            const double* p = x - k;
+            const double* q = x - (order - k);
+#pragma GCC unroll 8
+            for (int v = 0; v < 8; ++v) {
+                const __m512d sum = _mm512_add_pd(_mm512_loadu_pd(p + 8 * v), _mm512_loadu_pd(q + 8 * v));
+                a[v] = _mm512_add_pd(a[v], _mm512_mul_pd(hk, sum));
+            }
+        }
+#pragma GCC unroll 8
+        for (int v = 0; v < 8; ++v) StoreSaturated8(a[v], out + u + 8 * v);
+    }
+    for (; u + 8 <= count; u += 8) {
+        const double* x = history + u + order;
+        __m512d a = _mm512_setzero_pd();
+        for (size_t k = 0; k < pairs; ++k) {
+            const __m512d sum = _mm512_add_pd(_mm512_loadu_pd(x - k), _mm512_loadu_pd(x - (order - k)));
+            a = _mm512_add_pd(a, _mm512_mul_pd(_mm512_set1_pd(h[k]), sum));
+        }
+        StoreSaturated8(a, out + u);
+    }
+    if (u < count) FilterBlockAvx2(h, order, history + u, count - u, out + u);
+}
+
 #endif  // CZ_RESAMPLE_X86
 
 // Doubles on a 64-byte boundary.
@@ -197,12 +311,17 @@ struct AlignedDoubles {
 };
 
 bool UseVector() { return g_vectorAllowed.load(std::memory_order_relaxed) && CpuHasVectorKernels(); }
+bool UseWide() { return UseVector() && g_wideAllowed.load(std::memory_order_relaxed) && CpuHasWideKernels(); }
 
 }  // namespace
 
 bool VectorKernelsActive() { return UseVector(); }
 
 void SetVectorKernelsAllowed(bool allowed) { g_vectorAllowed.store(allowed, std::memory_order_relaxed); }
+
+const char* VectorKernelName() { return UseWide() ? "AVX-512" : UseVector() ? "AVX2" : "portable"; }
+
+void SetWideVectorKernelsAllowed(bool allowed) { g_wideAllowed.store(allowed, std::memory_order_relaxed); }
 
 std::vector<double> BuildSincTable() {
     std::vector<double> table(static_cast<size_t>(kPhases) * kRowStride, 0.0);
@@ -245,28 +364,36 @@ std::vector<double> DesignPreFilter(double ratio) {
 }
 
 void ApplyPreFilter(const std::vector<double>& h, const int16_t* in, size_t count, int16_t* out,
-                    const ProgressSink& progress) {
+                    const ProgressSink& progress, size_t available) {
     if (h.empty() || count == 0) return;
+    available = std::min(available, count);
+    auto sample = [&](size_t i) { return i < available ? static_cast<double>(in[i]) : 0.0; };
     const size_t order = h.size() - 1;
     bool foldable = order % 2 == 1;
     for (size_t k = 0; foldable && k <= order; ++k) foldable = h[k] == h[order - k];
     const bool vector = foldable && UseVector();
+    const bool wide = foldable && UseWide();
     // history[0..order) = the samples before the block, then the block itself.
     std::vector<double> history(order + kFilterBlock, 0.0);
     for (size_t start = 0; start < count; start += kFilterBlock) {
         const size_t n = std::min(kFilterBlock, count - start);
-        for (size_t k = 0; k < order; ++k) {
-            history[k] = start + k >= order ? static_cast<double>(in[start + k - order]) : 0.0;
+        for (size_t k = 0; k < order; ++k) history[k] = start + k >= order ? sample(start + k - order) : 0.0;
+        if (start + n <= available) {
+            for (size_t u = 0; u < n; ++u) history[order + u] = in[start + u];
+        } else {
+            for (size_t u = 0; u < n; ++u) history[order + u] = sample(start + u);
         }
-        for (size_t u = 0; u < n; ++u) history[order + u] = in[start + u];
 #if CZ_RESAMPLE_X86
-        if (vector) {
+        if (vector && wide) {
+            FilterBlockAvx512(h.data(), order, history.data(), n, out + start);
+        } else if (vector) {
             FilterBlockAvx2(h.data(), order, history.data(), n, out + start);
         } else {
             FilterBlockPortable(h.data(), order, history.data(), n, out + start, foldable);
         }
 #else
         (void)vector;
+        (void)wide;
         FilterBlockPortable(h.data(), order, history.data(), n, out + start, foldable);
 #endif
         if (progress) progress(start + n);
@@ -290,7 +417,8 @@ void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in,
     if (!(step >= 0.0)) step = 0.0;
     if (!(offset >= 0.0)) offset = 0.0;
     const bool vector = UseVector();
-    // The kernel rows on a 32-byte boundary (a row is 26 vectors long).
+    const bool wide = UseWide();
+    // The kernel rows on a 64-byte boundary (a row is 13 lines long).
     AlignedDoubles rows(table.size());
     std::copy(table.begin(), table.end(), rows.data);
     auto row = [&](int phase) { return rows.data + static_cast<size_t>(phase) * kRowStride; };
@@ -307,12 +435,18 @@ void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in,
     auto covers = [&](size_t index) { return filled && index >= origin && index + kRowStride <= origin + chunkLength; };
     auto refill = [&](size_t index) {
         origin = index;
-        for (size_t t = 0; t < chunkLength + 3; ++t) {
-            const double v = WindowSample(in, inCount, origin + t);
-            for (size_t s = 0; s < 4; ++s) {
-                if (t >= s) copies[s][t - s] = v;
-            }
-        }
+        // Copy 0 from the input (zeros outside it), the others shifted from it.
+        const size_t length = chunkLength + 3;
+        double* first = copies[0];
+        size_t t = 0;
+        for (; t < length && origin + t < static_cast<size_t>(kHalfTaps); ++t) first[t] = 0.0;
+        const size_t inside = origin + t - kHalfTaps;
+        const size_t run = inside < inCount ? std::min(length - t, inCount - inside) : 0;
+        const int16_t* from = in + inside;
+        for (size_t u = 0; u < run; ++u) first[t + u] = static_cast<double>(from[u]);
+        t += run;
+        for (; t < length; ++t) first[t] = 0.0;
+        for (size_t s = 1; s < 4; ++s) std::copy(first + s, first + length, copies[s]);
         filled = true;
     };
     auto window = [&](size_t index) {
@@ -326,6 +460,25 @@ void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in,
         const KernelPosition p0 = PositionOf(j, step, offset);
         if (!covers(p0.index)) refill(p0.index);
 #if CZ_RESAMPLE_X86
+        if (wide && j + 7 < outCount) {
+            const KernelPosition last = PositionOf(j + 7, step, offset);
+            if (covers(last.index)) {
+                const double* rowPointers[8];
+                const double* windows[8];
+                for (int k = 0; k < 8; ++k) {
+                    const KernelPosition p = k == 0 ? p0 : k == 7 ? last : PositionOf(j + k, step, offset);
+                    rowPointers[k] = row(p.phase);
+                    windows[k] = window(p.index);
+                }
+                InterpolateOctAvx512(rowPointers, windows, out + j);
+                j += 8;
+                if (progress && j >= nextReport) {
+                    progress(j);
+                    nextReport = j + kProgressEvery;
+                }
+                continue;
+            }
+        }
         if (vector && j + 3 < outCount) {
             const KernelPosition p[4] = {p0, PositionOf(j + 1, step, offset), PositionOf(j + 2, step, offset),
                                          PositionOf(j + 3, step, offset)};
@@ -336,7 +489,11 @@ void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in,
                     rowPointers[k] = row(p[k].phase);
                     windows[k] = window(p[k].index);
                 }
-                InterpolateQuadAvx2(rowPointers, windows, out + j);
+                if (wide) {
+                    InterpolateQuadAvx512(rowPointers, windows, out + j);
+                } else {
+                    InterpolateQuadAvx2(rowPointers, windows, out + j);
+                }
                 j += 4;
                 if (progress && j >= nextReport) {
                     progress(j);
@@ -349,6 +506,7 @@ void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in,
         out[j] = SaturateSample(vector ? DotAvx2(row(p0.phase), w0) : DotPortable(row(p0.phase), w0));
 #else
         (void)vector;
+        (void)wide;
         out[j] = SaturateSample(DotPortable(row(p0.phase), window(p0.index)));
 #endif
         ++j;

@@ -58,10 +58,11 @@ inline int16_t SaturateSample(double value) {
 // Called with the number of items done so far, every few thousand items.
 using ProgressSink = std::function<void(size_t done)>;
 
-// y[m] = sum over k of h[k] * x[m - k] for m in [0, count), x before 0 read as
+// y[m] = sum over k of h[k] * x[m - k] for m in [0, count), x before 0 and
+// from `available` on (when fewer than count samples are there) read as
 // zero; each y saturated into out.
 void ApplyPreFilter(const std::vector<double>& h, const int16_t* in, size_t count, int16_t* out,
-                    const ProgressSink& progress);
+                    const ProgressSink& progress, size_t available = SIZE_MAX);
 
 // Band-limited interpolation of `in` (inCount samples) into outCount samples
 // spaced `step` input samples apart, starting at input position `offset`
@@ -83,10 +84,16 @@ KernelPosition PositionOf(size_t j, double step, double offset = 0.0);
 size_t ApplyLinearInterpolation(double ratio, const int16_t* in, size_t inCount, int16_t* out, size_t outCount,
                                 const ProgressSink& progress);
 
-// True when the vector loops run (the processor has AVX2 and FMA and they
-// are allowed).
+// True when the vector loops run (the processor has AVX2 and they are
+// allowed).
 bool VectorKernelsActive();
 // Allows or forbids the vector loops (tests compare both forms).
 void SetVectorKernelsAllowed(bool allowed);
+// The loops that run: "AVX-512" (eight lanes, where the processor has
+// AVX-512F), "AVX2" or "portable". All give the same samples.
+const char* VectorKernelName();
+// Allows or forbids the eight-lane loops (tests compare them with the
+// four-lane ones).
+void SetWideVectorKernelsAllowed(bool allowed);
 
 }  // namespace cz::resample

@@ -122,7 +122,11 @@ TEST(Resample, VectorAndPortableLoopsGiveTheSameBits) {
             resample::SetVectorKernelsAllowed(false);
             const auto portable = Resample(2, from, to, x);
             resample::SetVectorKernelsAllowed(true);
-            EXPECT_EQ(Resample(2, from, to, x), portable) << from << "->" << to;
+            EXPECT_EQ(Resample(2, from, to, x), portable) << from << "->" << to << " " << resample::VectorKernelName();
+            // The four-lane loops as well where the eight-lane ones ran.
+            resample::SetWideVectorKernelsAllowed(false);
+            EXPECT_EQ(Resample(2, from, to, x), portable) << from << "->" << to << " " << resample::VectorKernelName();
+            resample::SetWideVectorKernelsAllowed(true);
         }
     }
 }
