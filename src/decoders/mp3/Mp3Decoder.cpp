@@ -166,8 +166,8 @@ int32_t DecodeMainData(Mp3Decoder& d, int16_t* out) {
             if (result != kMp3Ok) {
                 return result;
             }
-            Synthesise(d, ch, ring, granuleOut + ch, d.channels);
         }
+        Synthesise(d, ring, granuleOut);
         d.synthesis.ringIndex = (ring - 18 * 64) & 1023;
     }
     return kMp3Ok;

@@ -1,0 +1,46 @@
+// The arithmetic loops of the filter banks, in a portable form and, on x86
+// processors with AVX2 or AVX-512, vector forms chosen at run time. All of
+// them work on exact 64-bit integer sums, so every form gives the same bits.
+#pragma once
+
+#include <cstdint>
+
+#include "decoders/mp3/Mp3Tables.h"
+
+namespace cz::mp3 {
+
+// 36-point IMDCT of one subband's 18 lines with the long window of the
+// block type; out receives 36 values (room for 40: vector forms may write
+// past the 36th).
+using ImdctLongKernel = void (*)(const Mp3Tables& t, int type, const int32_t* in, int32_t* out);
+
+// Polyphase synthesis of one channel's granule: samples[18][32] subband
+// samples, of which only the lowest activeSubbands may be other than zero,
+// into out[18][32] PCM samples; v is the channel's V ring (2048 values, the
+// ring stored twice) and startIndex the ring position of the granule.
+using SynthesisKernel = void (*)(const Mp3Tables& t, const int32_t (*samples)[32], int activeSubbands, int32_t* v,
+                                 int32_t startIndex, int16_t* out);
+
+struct Mp3Kernels {
+    const char* name;
+    ImdctLongKernel imdctLong;
+    SynthesisKernel synthesise;
+};
+
+// The kernels in use: the widest the processor runs, unless vector kernels
+// are forbidden.
+const Mp3Kernels& ActiveMp3Kernels();
+// Allows or forbids the vector kernels (tests compare every form).
+void SetMp3VectorKernelsAllowed(bool allowed);
+// Forces one form by name ("plain", "avx2", "avx512"); false when the
+// processor or the build lacks it. An empty name returns to the automatic
+// choice.
+bool ForceMp3Kernels(const char* name);
+
+// The portable forms, and the vector forms (null when the build or the
+// processor lacks them).
+const Mp3Kernels& PlainMp3Kernels();
+const Mp3Kernels* Avx2Mp3Kernels();
+const Mp3Kernels* Avx512Mp3Kernels();
+
+}  // namespace cz::mp3

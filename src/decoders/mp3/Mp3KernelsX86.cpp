@@ -1,0 +1,277 @@
+// AVX2 forms of the filter-bank loops, chosen at run time. Every product is
+// a 32 x 32 -> 64-bit multiply (vpmuldq) summed in 64 bits, in exactly the
+// integers of the portable loops, so the output is the same bit for bit; the
+// arithmetic right shifts of 64-bit lanes that AVX2 lacks are built from
+// logical ones.
+#include "decoders/mp3/Mp3Kernels.h"
+
+#include <cstring>
+
+#include "decoders/mp3/Mp3KernelsShared.h"
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define CZ_MP3_X86 1
+#include <immintrin.h>
+#endif
+
+namespace cz::mp3 {
+
+#if CZ_MP3_X86
+
+namespace {
+
+#define CZ_AVX2 __attribute__((target("avx2")))
+
+// The tables in the layouts the vector loops read: cosines widened to 64-bit
+// lanes (vpmuldq reads the low half of each), windows padded so that a load
+// starting one value further stays inside.
+struct alignas(64) VectorTables {
+    int64_t imdctLong[18][20];
+    int32_t windowLong[4][48];
+    int64_t synthOdd[16][16];
+    int64_t synthQuarter[8][8];
+    int64_t synthHalf[8][8];
+    int32_t synthWindow[512 + 16];
+};
+
+const VectorTables& Tables(const Mp3Tables& t) {
+    static const VectorTables* const tables = [&t] {
+        auto* v = new VectorTables{};
+        for (int k = 0; k < 18; ++k) {
+            for (int u = 0; u < 18; ++u) {
+                v->imdctLong[k][u] = t.imdctLong[k][u];
+            }
+        }
+        for (int type = 0; type < 4; ++type) {
+            std::memcpy(v->windowLong[type], t.windowLong[type], sizeof t.windowLong[type]);
+        }
+        for (int k = 0; k < 16; ++k) {
+            for (int m = 0; m < 16; ++m) {
+                v->synthOdd[k][m] = t.synthOdd[k][m];
+            }
+        }
+        for (int k = 0; k < 8; ++k) {
+            for (int p = 0; p < 8; ++p) {
+                v->synthQuarter[k][p] = t.synthQuarter[k][p];
+                v->synthHalf[k][p] = t.synthHalf[k][p];
+            }
+        }
+        std::memcpy(v->synthWindow, t.synthWindow, sizeof t.synthWindow);
+        return v;
+    }();
+    return *tables;
+}
+
+CZ_AVX2 inline __m256i Load(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
+CZ_AVX2 inline void Store(void* p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+
+// Arithmetic right shift of 64-bit lanes: x >> n = ~(~x >>> n) for x < 0.
+template <int N>
+CZ_AVX2 inline __m256i Sra64(__m256i x) {
+    const __m256i sign = _mm256_cmpgt_epi64(_mm256_setzero_si256(), x);
+    return _mm256_xor_si256(_mm256_srli_epi64(_mm256_xor_si256(x, sign), N), sign);
+}
+
+// Rounded shift (x + 2^(N - 1)) >> N.
+template <int N>
+CZ_AVX2 inline __m256i RoundShift64(__m256i x) {
+    return Sra64<N>(_mm256_add_epi64(x, _mm256_set1_epi64x(int64_t(1) << (N - 1))));
+}
+
+// 64-bit lanes limited to [-limit, limit].
+CZ_AVX2 inline __m256i Clamp64(__m256i x, int64_t limit) {
+    const __m256i hi = _mm256_set1_epi64x(limit);
+    const __m256i lo = _mm256_set1_epi64x(-limit);
+    x = _mm256_blendv_epi8(x, hi, _mm256_cmpgt_epi64(x, hi));
+    return _mm256_blendv_epi8(x, lo, _mm256_cmpgt_epi64(lo, x));
+}
+
+// The low halves of the 64-bit lanes of even (values 0, 2, 4, 6) and odd
+// (1, 3, 5, 7), interleaved into eight 32-bit values.
+CZ_AVX2 inline __m256i Interleave(__m256i even, __m256i odd) {
+    return _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA);
+}
+
+CZ_AVX2 void ImdctLongAvx2(const Mp3Tables& t, int type, const int32_t* in, int32_t* out) {
+    const VectorTables& v = Tables(t);
+    __m256i acc[5];
+    for (__m256i& a : acc) {
+        a = _mm256_setzero_si256();
+    }
+    for (int k = 0; k < 18; ++k) {
+        const __m256i x = _mm256_set1_epi32(in[k]);
+        const int64_t* row = v.imdctLong[k];
+        for (int j = 0; j < 5; ++j) {
+            acc[j] = _mm256_add_epi64(acc[j], _mm256_mul_epi32(x, Load(row + 4 * j)));
+        }
+    }
+    // The 18 sums as clamped 32-bit values c[0..17] (a[u] = c[u], b[u] =
+    // c[9 + u]), then the 36 outputs by their symmetries.
+    alignas(32) int64_t c[20];
+    for (int j = 0; j < 5; ++j) {
+        Store(c + 4 * j, Clamp64(RoundShift64<kImdctShift>(acc[j]), 0x7FFFFFFF));
+    }
+    alignas(32) int32_t y[48];
+    for (int u = 0; u < 9; ++u) {
+        const int32_t a = int32_t(c[u]);
+        const int32_t b = int32_t(c[9 + u]);
+        y[u] = a;
+        y[17 - u] = -a;
+        y[18 + u] = b;
+        y[35 - u] = b;
+    }
+    std::memset(y + 36, 0, 12 * sizeof(int32_t));
+    const int32_t* w = v.windowLong[type];
+    for (int j = 0; j < 5; ++j) {
+        const __m256i even = _mm256_mul_epi32(Load(y + 8 * j), Load(w + 8 * j));
+        const __m256i odd = _mm256_mul_epi32(Load(y + 8 * j + 1), Load(w + 8 * j + 1));
+        Store(out + 8 * j, Interleave(Clamp64(RoundShift64<30>(even), kSampleLimit),
+                                      Clamp64(RoundShift64<30>(odd), kSampleLimit)));
+    }
+}
+
+// The 32 matrixed values of one time slot as four vectors of eight (see the
+// portable Matrix for the splitting by symmetry).
+CZ_AVX2 inline void MatrixAvx2(const VectorTables& v, const int32_t* s, __m256i x[4]) {
+    const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+    const __m256i s0 = Load(s);
+    const __m256i s1 = Load(s + 8);
+    const __m256i s2r = _mm256_permutevar8x32_epi32(Load(s + 16), reverse);
+    const __m256i s3r = _mm256_permutevar8x32_epi32(Load(s + 24), reverse);
+    alignas(32) int32_t diff[16];
+    Store(diff, _mm256_sub_epi32(s0, s3r));
+    Store(diff + 8, _mm256_sub_epi32(s1, s2r));
+    // (a + b) >> 1 and (a - b) >> 1 of the 32-bit sums without a 33rd bit.
+    const __m256i a = _mm256_add_epi32(s0, s3r);
+    const __m256i b = _mm256_permutevar8x32_epi32(_mm256_add_epi32(s1, s2r), reverse);
+    const __m256i one = _mm256_set1_epi32(1);
+    const __m256i ha = _mm256_srai_epi32(a, 1);
+    const __m256i hb = _mm256_srai_epi32(b, 1);
+    alignas(32) int32_t sum2[8];
+    alignas(32) int32_t diff2[8];
+    Store(sum2, _mm256_add_epi32(_mm256_add_epi32(ha, hb), _mm256_and_si256(_mm256_and_si256(a, b), one)));
+    Store(diff2, _mm256_sub_epi32(_mm256_sub_epi32(ha, hb), _mm256_and_si256(_mm256_andnot_si256(a, b), one)));
+
+    __m256i odd[4];
+    for (__m256i& o : odd) {
+        o = _mm256_setzero_si256();
+    }
+    for (int k = 0; k < 16; ++k) {
+        const __m256i d = _mm256_set1_epi32(diff[k]);
+        const int64_t* row = v.synthOdd[k];
+        for (int j = 0; j < 4; ++j) {
+            odd[j] = _mm256_add_epi64(odd[j], _mm256_mul_epi32(d, Load(row + 4 * j)));
+        }
+    }
+    __m256i quarter[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()};
+    __m256i half[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()};
+    for (int k = 0; k < 8; ++k) {
+        const __m256i sa = _mm256_set1_epi32(sum2[k]);
+        const __m256i sb = _mm256_set1_epi32(diff2[k]);
+        for (int j = 0; j < 2; ++j) {
+            quarter[j] = _mm256_add_epi64(quarter[j], _mm256_mul_epi32(sa, Load(v.synthQuarter[k] + 4 * j)));
+            half[j] = _mm256_add_epi64(half[j], _mm256_mul_epi32(sb, Load(v.synthHalf[k] + 4 * j)));
+        }
+    }
+    // Even outputs: X[4p] from quarter[p], X[4p + 2] from half[p].
+    __m256i even[4];
+    for (int j = 0; j < 2; ++j) {
+        const __m256i q = Clamp64(RoundShift64<kEvenShift>(quarter[j]), 0x7FFFFFFF);
+        const __m256i h = Clamp64(RoundShift64<kEvenShift>(half[j]), 0x7FFFFFFF);
+        const __m256i lo = _mm256_unpacklo_epi64(q, h);
+        const __m256i hi = _mm256_unpackhi_epi64(q, h);
+        even[2 * j] = _mm256_permute2x128_si256(lo, hi, 0x20);
+        even[2 * j + 1] = _mm256_permute2x128_si256(lo, hi, 0x31);
+    }
+    for (int j = 0; j < 4; ++j) {
+        x[j] = Interleave(even[j], Clamp64(RoundShift64<kOddShift>(odd[j]), 0x7FFFFFFF));
+    }
+}
+
+CZ_AVX2 void SynthesiseAvx2(const Mp3Tables& t, const int32_t (*samples)[32], int activeSubbands, int32_t* v,
+                            int32_t startIndex, int16_t* out) {
+    const VectorTables& tables = Tables(t);
+    const int32_t* window = tables.synthWindow;
+    const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+    const __m256i zero = _mm256_setzero_si256();
+    for (int ts = 0; ts < 18; ++ts) {
+        const int32_t index = (startIndex - 64 * (ts + 1)) & 1023;
+        __m256i x[4] = {zero, zero, zero, zero};
+        if (activeSubbands > 0) {
+            MatrixAvx2(tables, samples[ts], x);
+        }
+        // The 64 values of V are X[16..31], 0, -X[31..1] and -X[0..15]: the
+        // reversed negation of all 32 goes to 17..48, then -X[0..15] to
+        // 48..63 (the value at 48 is -X[0] either way).
+        const __m256i r0 = _mm256_sub_epi32(zero, _mm256_permutevar8x32_epi32(x[3], reverse));
+        const __m256i r1 = _mm256_sub_epi32(zero, _mm256_permutevar8x32_epi32(x[2], reverse));
+        const __m256i r2 = _mm256_sub_epi32(zero, _mm256_permutevar8x32_epi32(x[1], reverse));
+        const __m256i r3 = _mm256_sub_epi32(zero, _mm256_permutevar8x32_epi32(x[0], reverse));
+        const __m256i n0 = _mm256_sub_epi32(zero, x[0]);
+        const __m256i n1 = _mm256_sub_epi32(zero, x[1]);
+        for (int32_t* vv : {v + index, v + index + 1024}) {
+            Store(vv, x[2]);
+            Store(vv + 8, x[3]);
+            Store(vv + 17, r0);
+            Store(vv + 25, r1);
+            Store(vv + 33, r2);
+            Store(vv + 41, r3);
+            vv[16] = 0;
+            Store(vv + 48, n0);
+            Store(vv + 56, n1);
+        }
+        // Sums of 16 window products per output, the even outputs of each
+        // group of eight in one vector and the odd ones (loads one value
+        // further) in another.
+        const __m256i round = _mm256_set1_epi64x(int64_t(1) << (kOutputShift - 1));
+        __m256i even[4] = {round, round, round, round};
+        __m256i odd[4] = {round, round, round, round};
+        const int32_t* base = v + index;
+        for (int i = 0; i < 8; ++i) {
+            const int32_t* w0 = window + 64 * i;
+            const int32_t* w1 = w0 + 32;
+            const int32_t* v0 = base + 128 * i;
+            const int32_t* v1 = v0 + 96;
+            for (int j = 0; j < 4; ++j) {
+                const __m256i e = _mm256_add_epi64(_mm256_mul_epi32(Load(v0 + 8 * j), Load(w0 + 8 * j)),
+                                                   _mm256_mul_epi32(Load(v1 + 8 * j), Load(w1 + 8 * j)));
+                const __m256i o = _mm256_add_epi64(_mm256_mul_epi32(Load(v0 + 8 * j + 1), Load(w0 + 8 * j + 1)),
+                                                   _mm256_mul_epi32(Load(v1 + 8 * j + 1), Load(w1 + 8 * j + 1)));
+                even[j] = _mm256_add_epi64(even[j], e);
+                odd[j] = _mm256_add_epi64(odd[j], o);
+            }
+        }
+        // |sum| < 2^53, so the shifted values fit 32 bits and the saturating
+        // pack gives the clamp to 16 bits.
+        __m256i pcm[4];
+        for (int j = 0; j < 4; ++j) {
+            pcm[j] = Interleave(Sra64<kOutputShift>(even[j]), Sra64<kOutputShift>(odd[j]));
+        }
+        int16_t* o = out + ts * 32;
+        Store(o, _mm256_permute4x64_epi64(_mm256_packs_epi32(pcm[0], pcm[1]), 0xD8));
+        Store(o + 16, _mm256_permute4x64_epi64(_mm256_packs_epi32(pcm[2], pcm[3]), 0xD8));
+    }
+}
+
+#undef CZ_AVX2
+
+bool HasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+const Mp3Kernels kAvx2 = {"avx2", ImdctLongAvx2, SynthesiseAvx2};
+
+}  // namespace
+
+const Mp3Kernels* Avx2Mp3Kernels() { return HasAvx2() ? &kAvx2 : nullptr; }
+const Mp3Kernels* Avx512Mp3Kernels() { return nullptr; }
+
+#else
+
+const Mp3Kernels* Avx2Mp3Kernels() { return nullptr; }
+const Mp3Kernels* Avx512Mp3Kernels() { return nullptr; }
+
+#endif
+
+}  // namespace cz::mp3
