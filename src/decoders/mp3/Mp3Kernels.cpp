@@ -134,7 +134,10 @@ CZ_MP3_HOT void SynthesisePlain(const Mp3Tables& t, const int32_t (*samples)[32]
     }
 }
 
-const Mp3Kernels kPlain = {"plain", ImdctLongPlain, SynthesisePlain};
+// The portable path converts every line where it is called.
+int RequantiseSmallPlain(const int32_t*, int32_t*, int begin, int) { return begin; }
+
+const Mp3Kernels kPlain = {"plain", ImdctLongPlain, SynthesisePlain, RequantiseSmallPlain};
 
 std::atomic<bool> g_vectorAllowed{true};
 std::atomic<const Mp3Kernels*> g_forced{nullptr};

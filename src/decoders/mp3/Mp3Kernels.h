@@ -21,10 +21,16 @@ using ImdctLongKernel = void (*)(const Mp3Tables& t, int type, const int32_t* in
 using SynthesisKernel = void (*)(const Mp3Tables& t, const int32_t (*samples)[32], int activeSubbands, int32_t* v,
                                  int32_t startIndex, int16_t* out);
 
+// Requantises lines[i] for i from begin in groups of eight as long as a
+// whole group lies before end and holds magnitudes below 16 only (small[a]
+// is the value of a, the sign kept); returns where it stopped.
+using RequantiseSmallKernel = int (*)(const int32_t* small, int32_t* lines, int begin, int end);
+
 struct Mp3Kernels {
     const char* name;
     ImdctLongKernel imdctLong;
     SynthesisKernel synthesise;
+    RequantiseSmallKernel requantiseSmall;
 };
 
 // The kernels in use: the widest the processor runs, unless vector kernels

@@ -253,6 +253,27 @@ CZ_AVX2 void SynthesiseAvx2(const Mp3Tables& t, const int32_t (*samples)[32], in
     }
 }
 
+CZ_AVX2 int RequantiseSmallAvx2(const int32_t* small, int32_t* lines, int begin, int end) {
+    const __m256i low = Load(small);
+    const __m256i high = Load(small + 8);
+    const __m256i fifteen = _mm256_set1_epi32(15);
+    const __m256i seven = _mm256_set1_epi32(7);
+    int i = begin;
+    for (; i + 8 <= end; i += 8) {
+        const __m256i v = Load(lines + i);
+        const __m256i a = _mm256_abs_epi32(v);
+        if (!_mm256_testz_si256(_mm256_cmpgt_epi32(a, fifteen), _mm256_cmpgt_epi32(a, fifteen))) {
+            break;
+        }
+        const __m256i magnitude = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(low, a),
+                                                     _mm256_permutevar8x32_epi32(high, a), _mm256_cmpgt_epi32(a, seven));
+        // sign(m, v) is -m, 0 or m as v is negative, zero or positive, and
+        // the value of 0 is 0.
+        Store(lines + i, _mm256_sign_epi32(magnitude, v));
+    }
+    return i;
+}
+
 #undef CZ_AVX2
 
 bool HasAvx2() {
@@ -260,7 +281,7 @@ bool HasAvx2() {
     return has;
 }
 
-const Mp3Kernels kAvx2 = {"avx2", ImdctLongAvx2, SynthesiseAvx2};
+const Mp3Kernels kAvx2 = {"avx2", ImdctLongAvx2, SynthesiseAvx2, RequantiseSmallAvx2};
 
 }  // namespace
 
