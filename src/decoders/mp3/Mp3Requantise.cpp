@@ -46,17 +46,28 @@ void MakeSmallPowers(const Mp3Tables& t, int32_t e, int32_t* small) {
     }
 }
 
+// The values 0..15 of narrow bands, from the full-precision powers.
+void MakeNarrowPowers(const Mp3Tables& t, int32_t e, int32_t* small) {
+    const int32_t base = 60 - kLineFractionBits - (e >> 2);
+    const uint64_t quarter = t.quarterPower[e & 3];
+    for (int a = 0; a < 16; ++a) {
+        small[a] = BigLine(t, a, base, quarter);
+    }
+}
+
 // The small values of every exponent a stream can give (global gain less
 // scale factors and subblock gains: -210 - 56 - (31 << 2) at the lowest),
-// worked out once.
+// worked out once for wide bands ([0]) and narrow ones ([1]).
 constexpr int32_t kSmallMinExponent = -400;
 constexpr int32_t kSmallMaxExponent = 45;
+constexpr int32_t kSmallExponents = kSmallMaxExponent - kSmallMinExponent + 1;
 
-const int32_t (*SmallPowerTable(const Mp3Tables& t))[16] {
-    static const int32_t(*const table)[16] = [&t] {
-        auto* rows = new int32_t[kSmallMaxExponent - kSmallMinExponent + 1][16];
+const int32_t (*SmallPowerTable(const Mp3Tables& t))[kSmallExponents][16] {
+    static const int32_t(*const table)[kSmallExponents][16] = [&t] {
+        auto* rows = new int32_t[2][kSmallExponents][16];
         for (int32_t e = kSmallMinExponent; e <= kSmallMaxExponent; ++e) {
-            MakeSmallPowers(t, e, rows[e - kSmallMinExponent]);
+            MakeSmallPowers(t, e, rows[0][e - kSmallMinExponent]);
+            MakeNarrowPowers(t, e, rows[1][e - kSmallMinExponent]);
         }
         return rows;
     }();
@@ -67,18 +78,17 @@ void RequantiseRange(const Mp3Tables& t, int32_t* lines, int begin, int end, int
     const int32_t q = e >> 2;
     const uint64_t quarter = t.quarterPower[e & 3];
     const int32_t base = 60 - kLineFractionBits - q;
-    if (end - begin < 16) {
-        for (int i = begin; i < end; ++i) {
-            lines[i] = BigLine(t, lines[i], base, quarter);
-        }
-        return;
-    }
     // Values below 16 (nearly all of them) are looked up in the table of the
-    // exponent; the kernel converts groups of eight made of them only.
+    // exponent: bands narrower than 16 lines take the full-precision powers,
+    // wider ones the Q25 powers. The kernel converts groups of eight made of
+    // small values only.
+    const bool narrow = end - begin < 16;
     int32_t local[16];
     const int32_t* small = local;
     if (e >= kSmallMinExponent && e <= kSmallMaxExponent) {
-        small = SmallPowerTable(t)[e - kSmallMinExponent];
+        small = SmallPowerTable(t)[narrow ? 1 : 0][e - kSmallMinExponent];
+    } else if (narrow) {
+        MakeNarrowPowers(t, e, local);
     } else {
         MakeSmallPowers(t, e, local);
     }
