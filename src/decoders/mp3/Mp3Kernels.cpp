@@ -134,10 +134,34 @@ CZ_MP3_HOT void SynthesisePlain(const Mp3Tables& t, const int32_t (*samples)[32]
     }
 }
 
+void AliasReducePlain(const Mp3Tables& t, int32_t* lines, int boundaryFrom, int boundaryTo) {
+    for (int sb = boundaryFrom; sb < boundaryTo; ++sb) {
+        int32_t* lower = lines + sb * 18 - 1;
+        int32_t* upper = lines + sb * 18;
+        for (int i = 0; i < 8; ++i) {
+            const int64_t a = lower[-i];
+            const int64_t b = upper[i];
+            const int64_t cs = t.alias[2 * i];
+            const int64_t ca = t.alias[2 * i + 1];
+            lower[-i] = Clamp((a * cs - b * ca + (int64_t(1) << 30)) >> 31, 0x7FFFFFFF);
+            upper[i] = Clamp((b * cs + a * ca + (int64_t(1) << 30)) >> 31, 0x7FFFFFFF);
+        }
+    }
+}
+
+void OverlapAddPlain(const int32_t* y, int32_t* overlap, int32_t* column, int odd) {
+    for (int ts = 0; ts < 18; ++ts) {
+        const int32_t sample = Clamp(int64_t(y[ts]) + overlap[ts], kSampleLimit);
+        column[32 * ts] = odd && (ts & 1) ? -sample : sample;
+        overlap[ts] = y[ts + 18];
+    }
+}
+
 // The portable path converts every line where it is called.
 int RequantiseSmallPlain(const int32_t*, int32_t*, int begin, int) { return begin; }
 
-const Mp3Kernels kPlain = {"plain", ImdctLongPlain, SynthesisePlain, RequantiseSmallPlain};
+const Mp3Kernels kPlain = {"plain", ImdctLongPlain, SynthesisePlain, RequantiseSmallPlain, AliasReducePlain,
+                          OverlapAddPlain};
 
 std::atomic<bool> g_vectorAllowed{true};
 std::atomic<const Mp3Kernels*> g_forced{nullptr};

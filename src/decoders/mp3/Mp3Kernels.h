@@ -26,11 +26,22 @@ using SynthesisKernel = void (*)(const Mp3Tables& t, const int32_t (*samples)[32
 // is the value of a, the sign kept); returns where it stopped.
 using RequantiseSmallKernel = int (*)(const int32_t* small, int32_t* lines, int begin, int end);
 
+// Alias-reduction butterflies across the boundaries below subbands from to
+// to - 1 of a granule's lines.
+using AliasReduceKernel = void (*)(const Mp3Tables& t, int32_t* lines, int from, int to);
+
+// Overlap-add of one subband: column[32 * ts] = y[ts] + overlap[ts] (within
+// the subband sample limit), negated at odd time slots of an odd subband;
+// overlap[ts] = y[18 + ts] afterwards.
+using OverlapAddKernel = void (*)(const int32_t* y, int32_t* overlap, int32_t* column, int odd);
+
 struct Mp3Kernels {
     const char* name;
     ImdctLongKernel imdctLong;
     SynthesisKernel synthesise;
     RequantiseSmallKernel requantiseSmall;
+    AliasReduceKernel aliasReduce;
+    OverlapAddKernel overlapAdd;
 };
 
 // The kernels in use: the widest the processor runs, unless vector kernels

@@ -32,6 +32,8 @@ struct alignas(64) VectorTables {
     int64_t synthQuarter[8][8];
     int64_t synthHalf[8][8];
     int32_t synthWindow[512 + 16];
+    int32_t aliasCs[16];
+    int32_t aliasCa[16];
 };
 
 const VectorTables& Tables(const Mp3Tables& t) {
@@ -57,9 +59,17 @@ const VectorTables& Tables(const Mp3Tables& t) {
             }
         }
         std::memcpy(v->synthWindow, t.synthWindow, sizeof t.synthWindow);
+        for (int i = 0; i < 8; ++i) {
+            v->aliasCs[i] = t.alias[2 * i];
+            v->aliasCa[i] = t.alias[2 * i + 1];
+        }
         return v;
     }();
     return *tables;
+}
+
+inline int32_t Clamp32(int64_t v) {
+    return v > kSampleLimit ? kSampleLimit : v < -kSampleLimit ? -kSampleLimit : int32_t(v);
 }
 
 CZ_AVX2 inline __m256i Load(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
@@ -274,6 +284,64 @@ CZ_AVX2 int RequantiseSmallAvx2(const int32_t* small, int32_t* lines, int begin,
     return i;
 }
 
+// (a * c0 + b * c1 + 2^30) >> 31 within 32 bits, of the 64-bit lanes.
+CZ_AVX2 inline __m256i Butterfly(__m256i a, __m256i c0, __m256i b, __m256i c1) {
+    const __m256i sum = _mm256_add_epi64(_mm256_mul_epi32(a, c0), _mm256_mul_epi32(b, c1));
+    return Clamp64(RoundShift64<31>(sum), 0x7FFFFFFF);
+}
+
+CZ_AVX2 void AliasReduceAvx2(const Mp3Tables& t, int32_t* lines, int from, int to) {
+    const VectorTables& v = Tables(t);
+    const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+    const __m256i cs = Load(v.aliasCs);
+    const __m256i ca = Load(v.aliasCa);
+    const __m256i negCa = _mm256_sub_epi32(_mm256_setzero_si256(), ca);
+    const __m256i cs1 = _mm256_srli_epi64(cs, 32);
+    const __m256i ca1 = _mm256_srli_epi64(ca, 32);
+    const __m256i negCa1 = _mm256_srli_epi64(negCa, 32);
+    for (int sb = from; sb < to; ++sb) {
+        int32_t* base = lines + sb * 18;
+        // lower[i] = base[-1 - i], upper[i] = base[i], i = 0..7.
+        const __m256i lower = _mm256_permutevar8x32_epi32(Load(base - 8), reverse);
+        const __m256i upper = Load(base);
+        const __m256i lower1 = _mm256_srli_epi64(lower, 32);
+        const __m256i upper1 = _mm256_srli_epi64(upper, 32);
+        const __m256i newLower =
+            Interleave(Butterfly(lower, cs, upper, negCa), Butterfly(lower1, cs1, upper1, negCa1));
+        const __m256i newUpper = Interleave(Butterfly(upper, cs, lower, ca), Butterfly(upper1, cs1, lower1, ca1));
+        Store(base, newUpper);
+        Store(base - 8, _mm256_permutevar8x32_epi32(newLower, reverse));
+    }
+}
+
+CZ_AVX2 void OverlapAddAvx2(const int32_t* y, int32_t* overlap, int32_t* column, int odd) {
+    const __m256i hi = _mm256_set1_epi32(kSampleLimit);
+    const __m256i lo = _mm256_set1_epi32(-kSampleLimit);
+    // |y| and |overlap| stay within the sample limit, so their sums fit 32 bits.
+    __m256i s0 = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(Load(y), Load(overlap)), lo), hi);
+    __m256i s1 = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(Load(y + 8), Load(overlap + 8)), lo), hi);
+    int32_t s16 = Clamp32(int64_t(y[16]) + overlap[16]);
+    int32_t s17 = Clamp32(int64_t(y[17]) + overlap[17]);
+    if (odd) {
+        const __m256i signs = _mm256_setr_epi32(1, -1, 1, -1, 1, -1, 1, -1);
+        s0 = _mm256_sign_epi32(s0, signs);
+        s1 = _mm256_sign_epi32(s1, signs);
+        s17 = -s17;
+    }
+    Store(overlap, Load(y + 18));
+    Store(overlap + 8, Load(y + 26));
+    overlap[16] = y[34];
+    overlap[17] = y[35];
+    alignas(32) int32_t s[16];
+    Store(s, s0);
+    Store(s + 8, s1);
+    for (int ts = 0; ts < 16; ++ts) {
+        column[32 * ts] = s[ts];
+    }
+    column[32 * 16] = s16;
+    column[32 * 17] = s17;
+}
+
 #undef CZ_AVX2
 
 bool HasAvx2() {
@@ -281,7 +349,8 @@ bool HasAvx2() {
     return has;
 }
 
-const Mp3Kernels kAvx2 = {"avx2", ImdctLongAvx2, SynthesiseAvx2, RequantiseSmallAvx2};
+const Mp3Kernels kAvx2 = {"avx2",           ImdctLongAvx2,   SynthesiseAvx2, RequantiseSmallAvx2,
+                          AliasReduceAvx2, OverlapAddAvx2};
 
 }  // namespace
 
