@@ -162,16 +162,21 @@ uint32_t ReadMpeg2(Mp3Decoder& d, Mp3BitReader& r, int gr, int ch) {
     return r.Position() - start;
 }
 
-// Decodes one code word of a lookup table.
-inline uint32_t DecodeSymbol(Mp3BitReader& r, const HuffTable& table) {
+// Decodes one code word of a lookup table from the window w of the bits at
+// position, consuming it from both; returns the table entry (symbol in the
+// low byte).
+inline uint32_t DecodeSymbol(uint64_t& w, uint32_t& position, const HuffTable& table) {
     uint32_t bits = table.firstBits;
-    uint32_t e = table.lookup[r.Peek(bits)];
+    uint32_t e = table.lookup[w >> (64 - bits)];
     while (e & 0x8000) {
-        r.Skip(bits);
+        w <<= bits;
+        position += bits;
         bits = (e >> 12) & 7;
-        e = table.lookup[(e & 0xFFF) + r.Peek(bits)];
+        e = table.lookup[(e & 0xFFF) + uint32_t(w >> (64 - bits))];
     }
-    r.Skip((e >> 8) & 31);
+    const uint32_t length = (e >> 8) & 31;
+    w <<= length;
+    position += length;
     return e & 0xFF;
 }
 
@@ -205,6 +210,8 @@ int32_t DecodeHuffman(Mp3Decoder& d, Mp3BitReader& r, uint32_t endBit, int granu
     regionEnd[1] = regionEnd[1] > regionEnd[0] ? regionEnd[1] : regionEnd[0];
     regionEnd[2] = bigEnd;
 
+    const uint8_t* data = r.Data();
+    uint32_t position = r.Position();
     int i = 0;
     for (int region = 0; region < 3; ++region) {
         const int end = regionEnd[region];
@@ -221,25 +228,37 @@ int32_t DecodeHuffman(Mp3Decoder& d, Mp3BitReader& r, uint32_t endBit, int granu
             return kMp3InvalidHuffman;  // tables 4 and 14 do not exist
         }
         const uint32_t linbits = table.linbits;
+        // One 64-bit window per pair: its longest code (19 bits), two
+        // escapes of up to 13 bits and two signs take 47 of the 57 bits it
+        // is sure to hold.
         for (; i < end; i += 2) {
-            const uint32_t symbol = DecodeSymbol(r, table);
-            int32_t x = int32_t(symbol >> 4);
-            int32_t y = int32_t(symbol & 15);
+            uint64_t w = Mp3BitReader::Window(data, position);
+            const uint32_t e = DecodeSymbol(w, position, table);
+            int32_t x = int32_t((e >> 4) & 15);
+            int32_t y = int32_t(e & 15);
             if (x == 15 && linbits) {
-                x += int32_t(r.Get(linbits));
+                x += int32_t(w >> (64 - linbits));
+                w <<= linbits;
+                position += linbits;
             }
-            if (x && r.Get(1)) {
-                x = -x;
+            if (x) {
+                x = int64_t(w) < 0 ? -x : x;
+                w <<= 1;
+                position += 1;
             }
             if (y == 15 && linbits) {
-                y += int32_t(r.Get(linbits));
+                y += int32_t(w >> (64 - linbits));
+                w <<= linbits;
+                position += linbits;
             }
-            if (y && r.Get(1)) {
-                y = -y;
+            if (y) {
+                y = int64_t(w) < 0 ? -y : y;
+                position += 1;
             }
             lines[i] = x;
             lines[i + 1] = y;
-            if (r.Position() > endBit) {
+            if (position > endBit) {
+                r.SetPosition(position);
                 return kMp3InvalidHuffman;
             }
         }
@@ -247,22 +266,26 @@ int32_t DecodeHuffman(Mp3Decoder& d, Mp3BitReader& r, uint32_t endBit, int granu
     // Count1 region: quadruples until the part 3 bits run out. A quadruple
     // that would end past them is not part of the data and is dropped.
     const HuffTable& quad = tables.quadTables[g.count1Table];
-    while (i < kGranuleLines && r.Position() < endBit) {
-        const uint32_t symbol = DecodeSymbol(r, quad);
+    while (i < kGranuleLines && position < endBit) {
+        uint64_t w = Mp3BitReader::Window(data, position);
+        const uint32_t symbol = DecodeSymbol(w, position, quad);
         int32_t v[4] = {int32_t((symbol >> 3) & 1), int32_t((symbol >> 2) & 1), int32_t((symbol >> 1) & 1),
                         int32_t(symbol & 1)};
         for (int k = 0; k < 4; ++k) {
-            if (v[k] && r.Get(1)) {
-                v[k] = -1;
+            if (v[k]) {
+                v[k] = int64_t(w) < 0 ? -1 : 1;
+                w <<= 1;
+                position += 1;
             }
         }
-        if (r.Position() > endBit) {
+        if (position > endBit) {
             break;
         }
         for (int k = 0; k < 4 && i < kGranuleLines; ++k) {
             lines[i++] = v[k];
         }
     }
+    r.SetPosition(position);
     int bound = i;
     while (bound > 0 && lines[bound - 1] == 0) {
         --bound;
