@@ -241,20 +241,22 @@ int32_t DecodeHuffman(Mp3Decoder& d, Mp3BitReader& r, uint32_t endBit, int granu
                 w <<= linbits;
                 position += linbits;
             }
-            if (x) {
-                x = int64_t(w) < 0 ? -x : x;
-                w <<= 1;
-                position += 1;
-            }
+            // A sign bit follows each value other than zero; without branches,
+            // as zeros and signs come in no order a predictor could learn.
+            uint32_t has = x != 0;
+            int32_t negative = -int32_t(uint32_t(w >> 63) & has);
+            x = (x ^ negative) - negative;
+            w <<= has;
+            position += has;
             if (y == 15 && linbits) {
                 y += int32_t(w >> (64 - linbits));
                 w <<= linbits;
                 position += linbits;
             }
-            if (y) {
-                y = int64_t(w) < 0 ? -y : y;
-                position += 1;
-            }
+            has = y != 0;
+            negative = -int32_t(uint32_t(w >> 63) & has);
+            y = (y ^ negative) - negative;
+            position += has;
             lines[i] = x;
             lines[i + 1] = y;
             if (position > endBit) {
