@@ -231,11 +231,18 @@ CZ_AVX2 void SynthesiseAvx2(const Mp3Tables& t, const int32_t (*samples)[32], in
             Store(vv + 56, n1);
         }
         // Sums of 16 window products per output, the even outputs of each
-        // group of eight in one vector and the odd ones (loads one value
-        // further) in another.
+        // group of eight in one vector and the odd ones (the values shifted
+        // down one place in each 64-bit lane, the window loaded one value
+        // further) in another. The first 32 values of V, written just now,
+        // are taken from the registers rather than read back.
         const __m256i round = _mm256_set1_epi64x(int64_t(1) << (kOutputShift - 1));
         __m256i even[4] = {round, round, round, round};
         __m256i odd[4] = {round, round, round, round};
+        const __m256i rotate = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
+        const __m256i rot0 = _mm256_permutevar8x32_epi32(r0, rotate);
+        const __m256i rot1 = _mm256_permutevar8x32_epi32(r1, rotate);
+        const __m256i fresh[4] = {x[2], x[3], _mm256_blend_epi32(rot0, zero, 0x01),
+                                  _mm256_blend_epi32(rot1, rot0, 0x01)};
         const int32_t* base = v + index;
         for (int i = 0; i < 8; ++i) {
             const int32_t* w0 = window + 64 * i;
@@ -243,10 +250,12 @@ CZ_AVX2 void SynthesiseAvx2(const Mp3Tables& t, const int32_t (*samples)[32], in
             const int32_t* v0 = base + 128 * i;
             const int32_t* v1 = v0 + 96;
             for (int j = 0; j < 4; ++j) {
-                const __m256i e = _mm256_add_epi64(_mm256_mul_epi32(Load(v0 + 8 * j), Load(w0 + 8 * j)),
-                                                   _mm256_mul_epi32(Load(v1 + 8 * j), Load(w1 + 8 * j)));
-                const __m256i o = _mm256_add_epi64(_mm256_mul_epi32(Load(v0 + 8 * j + 1), Load(w0 + 8 * j + 1)),
-                                                   _mm256_mul_epi32(Load(v1 + 8 * j + 1), Load(w1 + 8 * j + 1)));
+                const __m256i a = i == 0 ? fresh[j] : Load(v0 + 8 * j);
+                const __m256i b = Load(v1 + 8 * j);
+                const __m256i e =
+                    _mm256_add_epi64(_mm256_mul_epi32(a, Load(w0 + 8 * j)), _mm256_mul_epi32(b, Load(w1 + 8 * j)));
+                const __m256i o = _mm256_add_epi64(_mm256_mul_epi32(_mm256_srli_epi64(a, 32), Load(w0 + 8 * j + 1)),
+                                                   _mm256_mul_epi32(_mm256_srli_epi64(b, 32), Load(w1 + 8 * j + 1)));
                 even[j] = _mm256_add_epi64(even[j], e);
                 odd[j] = _mm256_add_epi64(odd[j], o);
             }
