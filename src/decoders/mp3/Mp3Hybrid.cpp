@@ -88,7 +88,8 @@ int32_t HybridFilter(Mp3Decoder& d, int gr, int ch) {
             // With the mixed flag, whatever the block type, the two lowest
             // subbands take the normal window.
             const int type = shortBlock || (g.mixedBlock && sb < 2) ? 0 : g.blockType;
-            kernels.imdctLong(t, type, lines + sb * 18, y);
+            kernels.hybridLong(t, type, lines + sb * 18, overlap, &samples[0][sb], sb & 1);
+            continue;
         } else {
             ImdctShort(t, lines + sb * 18, y);
         }

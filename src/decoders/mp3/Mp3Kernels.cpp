@@ -160,7 +160,13 @@ void OverlapAddPlain(const int32_t* y, int32_t* overlap, int32_t* column, int od
 // The portable path converts every line where it is called.
 int RequantiseSmallPlain(const int32_t*, int32_t*, int begin, int) { return begin; }
 
-const Mp3Kernels kPlain = {"plain", ImdctLongPlain, SynthesisePlain, RequantiseSmallPlain, AliasReducePlain,
+void HybridLongPlain(const Mp3Tables& t, int type, const int32_t* in, int32_t* overlap, int32_t* column, int odd) {
+    int32_t y[36];
+    ImdctLongPlain(t, type, in, y);
+    OverlapAddPlain(y, overlap, column, odd);
+}
+
+const Mp3Kernels kPlain = {"plain", HybridLongPlain, SynthesisePlain, RequantiseSmallPlain, AliasReducePlain,
                           OverlapAddPlain};
 
 std::atomic<bool> g_vectorAllowed{true};

@@ -9,10 +9,12 @@
 
 namespace cz::mp3 {
 
-// 36-point IMDCT of one subband's 18 lines with the long window of the
-// block type; out receives 36 values (room for 40: vector forms may write
-// past the 36th).
-using ImdctLongKernel = void (*)(const Mp3Tables& t, int type, const int32_t* in, int32_t* out);
+// One long-block subband of the hybrid filter bank: 36-point IMDCT of its 18
+// lines with the long window of the block type, overlap-add with the
+// previous granule's half into column[32 * ts] (negated at odd time slots of
+// an odd subband), the second half kept in overlap.
+using HybridLongKernel = void (*)(const Mp3Tables& t, int type, const int32_t* in, int32_t* overlap, int32_t* column,
+                                  int odd);
 
 // Polyphase synthesis of one channel's granule: samples[18][32] subband
 // samples, of which only the lowest activeSubbands may be other than zero,
@@ -37,7 +39,7 @@ using OverlapAddKernel = void (*)(const int32_t* y, int32_t* overlap, int32_t* c
 
 struct Mp3Kernels {
     const char* name;
-    ImdctLongKernel imdctLong;
+    HybridLongKernel hybridLong;
     SynthesisKernel synthesise;
     RequantiseSmallKernel requantiseSmall;
     AliasReduceKernel aliasReduce;

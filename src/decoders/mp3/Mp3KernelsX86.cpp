@@ -27,11 +27,13 @@ namespace {
 // starting one value further stays inside.
 struct alignas(64) VectorTables {
     int64_t imdctLong[18][20];
-    int32_t windowLong[4][48];
     int64_t synthOdd[16][16];
     int64_t synthQuarter[8][8];
     int64_t synthHalf[8][8];
     int32_t synthWindow[512 + 16];
+    // The long windows by output group of the IMDCT (even and odd lanes,
+    // the signs of outputs 9..17 included).
+    int64_t hybridWindow[4][5][2][4];
     int32_t aliasCs[16];
     int32_t aliasCa[16];
 };
@@ -43,9 +45,6 @@ const VectorTables& Tables(const Mp3Tables& t) {
             for (int u = 0; u < 18; ++u) {
                 v->imdctLong[k][u] = t.imdctLong[k][u];
             }
-        }
-        for (int type = 0; type < 4; ++type) {
-            std::memcpy(v->windowLong[type], t.windowLong[type], sizeof t.windowLong[type]);
         }
         for (int k = 0; k < 16; ++k) {
             for (int m = 0; m < 16; ++m) {
@@ -59,6 +58,18 @@ const VectorTables& Tables(const Mp3Tables& t) {
             }
         }
         std::memcpy(v->synthWindow, t.synthWindow, sizeof t.synthWindow);
+        static constexpr int kGroups[5][8] = {{0, 1, 2, 3, 4, 5, 6, 7},         {8, 9, 10, 11, 12, 13, 14, 15},
+                                              {16, 17, 34, 35, -1, -1, -1, -1}, {18, 19, 20, 21, 22, 23, 24, 25},
+                                              {26, 27, 28, 29, 30, 31, 32, 33}};
+        for (int type = 0; type < 4; ++type) {
+            for (int j = 0; j < 5; ++j) {
+                for (int lane = 0; lane < 8; ++lane) {
+                    const int i = kGroups[j][lane];
+                    const int64_t w = i < 0 ? 0 : i >= 9 && i < 18 ? -int64_t(t.windowLong[type][i]) : t.windowLong[type][i];
+                    v->hybridWindow[type][j][lane & 1][lane >> 1] = w;
+                }
+            }
+        }
         for (int i = 0; i < 8; ++i) {
             v->aliasCs[i] = t.alias[2 * i];
             v->aliasCa[i] = t.alias[2 * i + 1];
@@ -102,7 +113,21 @@ CZ_AVX2 inline __m256i Interleave(__m256i even, __m256i odd) {
     return _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA);
 }
 
-CZ_AVX2 void ImdctLongAvx2(const Mp3Tables& t, int type, const int32_t* in, int32_t* out) {
+// Eight 32-bit values of a and b: the low halves of the 64-bit lanes of a,
+// then those of b.
+CZ_AVX2 inline __m256i PackLow(__m256i a, __m256i b) {
+    const __m256i m = _mm256_blend_epi32(_mm256_shuffle_epi32(a, 0x88), _mm256_shuffle_epi32(b, 0x88), 0xCC);
+    return _mm256_permute4x64_epi64(m, 0xD8);
+}
+
+// The IMDCT's 18 sums c[0..17] (c[u] and c[9 + u] the two halves) give the
+// 36 outputs y[i] = c[i], -c[17 - i], c[i - 9], c[44 - i] for i in 0..8,
+// 9..17, 18..26 and 27..35. They are built in five groups of eight: y[0..7],
+// y[8..15], y[16, 17, 34, 35], y[18..25] and y[26..33], so that the first
+// three groups give the time slots and the other two, with the last two of
+// the third, the overlap; the signs of y[9..17] are in the window.
+CZ_AVX2 void HybridLongAvx2(const Mp3Tables& t, int type, const int32_t* in, int32_t* overlap, int32_t* column,
+                            int odd) {
     const VectorTables& v = Tables(t);
     __m256i acc[5];
     for (__m256i& a : acc) {
@@ -115,28 +140,51 @@ CZ_AVX2 void ImdctLongAvx2(const Mp3Tables& t, int type, const int32_t* in, int3
             acc[j] = _mm256_add_epi64(acc[j], _mm256_mul_epi32(x, Load(row + 4 * j)));
         }
     }
-    // The 18 sums as clamped 32-bit values c[0..17] (a[u] = c[u], b[u] =
-    // c[9 + u]), then the 36 outputs by their symmetries.
-    alignas(32) int64_t c[20];
+    __m256i c[5];
     for (int j = 0; j < 5; ++j) {
-        Store(c + 4 * j, Clamp64(RoundShift64<kImdctShift>(acc[j]), 0x7FFFFFFF));
+        c[j] = Clamp64(RoundShift64<kImdctShift>(acc[j]), 0x7FFFFFFF);
     }
-    alignas(32) int32_t y[48];
-    for (int u = 0; u < 9; ++u) {
-        const int32_t a = int32_t(c[u]);
-        const int32_t b = int32_t(c[9 + u]);
-        y[u] = a;
-        y[17 - u] = -a;
-        y[18 + u] = b;
-        y[35 - u] = b;
-    }
-    std::memset(y + 36, 0, 12 * sizeof(int32_t));
-    const int32_t* w = v.windowLong[type];
+    const __m256i c0 = PackLow(c[0], c[1]);  // c[0..7]
+    const __m256i c1 = PackLow(c[2], c[3]);  // c[8..15]
+    const __m256i c2 = PackLow(c[4], c[4]);  // c[16], c[17]
+    __m256i y[5];
+    y[0] = c0;
+    y[1] = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(c0, _mm256_setr_epi32(0, 0, 7, 6, 5, 4, 3, 2)), _mm256_permutevar8x32_epi32(c1, _mm256_setr_epi32(0, 0, 0, 0, 0, 0, 0, 0)), 0x03);
+    y[2] = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(c0, _mm256_setr_epi32(1, 0, 0, 0, 0, 0, 0, 0)), _mm256_permutevar8x32_epi32(c1, _mm256_setr_epi32(0, 0, 2, 1, 0, 0, 0, 0)), 0x0C);
+    y[3] = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(c1, _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 0)), _mm256_permutevar8x32_epi32(c2, _mm256_setr_epi32(0, 0, 0, 0, 0, 0, 0, 0)), 0x80);
+    y[4] = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(c1, _mm256_setr_epi32(0, 0, 0, 7, 6, 5, 4, 3)), _mm256_permutevar8x32_epi32(c2, _mm256_setr_epi32(1, 1, 0, 0, 0, 0, 0, 0)), 0x07);
+    const int64_t(*w)[2][4] = v.hybridWindow[type];
+    __m256i out[5];
     for (int j = 0; j < 5; ++j) {
-        const __m256i even = _mm256_mul_epi32(Load(y + 8 * j), Load(w + 8 * j));
-        const __m256i odd = _mm256_mul_epi32(Load(y + 8 * j + 1), Load(w + 8 * j + 1));
-        Store(out + 8 * j, Interleave(Clamp64(RoundShift64<30>(even), kSampleLimit),
-                                      Clamp64(RoundShift64<30>(odd), kSampleLimit)));
+        const __m256i even = _mm256_mul_epi32(y[j], Load(w[j][0]));
+        const __m256i oddLanes = _mm256_mul_epi32(_mm256_srli_epi64(y[j], 32), Load(w[j][1]));
+        out[j] = Interleave(Clamp64(RoundShift64<30>(even), kSampleLimit),
+                            Clamp64(RoundShift64<30>(oddLanes), kSampleLimit));
+    }
+    // |y| and |overlap| stay within the sample limit, so their sums fit 32
+    // bits.
+    const __m256i hi = _mm256_set1_epi32(kSampleLimit);
+    const __m256i lo = _mm256_set1_epi32(-kSampleLimit);
+    const __m256i last = _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(overlap + 16)));
+    __m256i s0 = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(out[0], Load(overlap)), lo), hi);
+    __m256i s1 = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(out[1], Load(overlap + 8)), lo), hi);
+    __m256i s2 = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(out[2], last), lo), hi);
+    if (odd) {
+        const __m256i signs = _mm256_setr_epi32(1, -1, 1, -1, 1, -1, 1, -1);
+        s0 = _mm256_sign_epi32(s0, signs);
+        s1 = _mm256_sign_epi32(s1, signs);
+        s2 = _mm256_sign_epi32(s2, signs);
+    }
+    Store(overlap, out[3]);
+    Store(overlap + 8, out[4]);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(overlap + 16),
+                     _mm256_castsi256_si128(_mm256_permute4x64_epi64(out[2], 0x01)));
+    alignas(32) int32_t s[24];
+    Store(s, s0);
+    Store(s + 8, s1);
+    Store(s + 16, s2);
+    for (int ts = 0; ts < 18; ++ts) {
+        column[32 * ts] = s[ts];
     }
 }
 
@@ -358,7 +406,7 @@ bool HasAvx2() {
     return has;
 }
 
-const Mp3Kernels kAvx2 = {"avx2",           ImdctLongAvx2,   SynthesiseAvx2, RequantiseSmallAvx2,
+const Mp3Kernels kAvx2 = {"avx2",           HybridLongAvx2,   SynthesiseAvx2, RequantiseSmallAvx2,
                           AliasReduceAvx2, OverlapAddAvx2};
 
 }  // namespace
