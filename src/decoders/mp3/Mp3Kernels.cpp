@@ -166,8 +166,8 @@ void HybridLongPlain(const Mp3Tables& t, int type, const int32_t* in, int32_t* o
     OverlapAddPlain(y, overlap, column, odd);
 }
 
-const Mp3Kernels kPlain = {"plain", HybridLongPlain, SynthesisePlain, RequantiseSmallPlain, AliasReducePlain,
-                          OverlapAddPlain};
+const Mp3Kernels kPlain = {"plain",          HybridLongPlain, SynthesisePlain, RequantiseSmallPlain,
+                           AliasReducePlain, OverlapAddPlain};
 
 std::atomic<bool> g_vectorAllowed{true};
 std::atomic<const Mp3Kernels*> g_forced{nullptr};

@@ -58,14 +58,18 @@ const VectorTables& Tables(const Mp3Tables& t) {
             }
         }
         std::memcpy(v->synthWindow, t.synthWindow, sizeof t.synthWindow);
-        static constexpr int kGroups[5][8] = {{0, 1, 2, 3, 4, 5, 6, 7},         {8, 9, 10, 11, 12, 13, 14, 15},
-                                              {16, 17, 34, 35, -1, -1, -1, -1}, {18, 19, 20, 21, 22, 23, 24, 25},
+        static constexpr int kGroups[5][8] = {{0, 1, 2, 3, 4, 5, 6, 7},
+                                              {8, 9, 10, 11, 12, 13, 14, 15},
+                                              {16, 17, 34, 35, -1, -1, -1, -1},
+                                              {18, 19, 20, 21, 22, 23, 24, 25},
                                               {26, 27, 28, 29, 30, 31, 32, 33}};
         for (int type = 0; type < 4; ++type) {
             for (int j = 0; j < 5; ++j) {
                 for (int lane = 0; lane < 8; ++lane) {
                     const int i = kGroups[j][lane];
-                    const int64_t w = i < 0 ? 0 : i >= 9 && i < 18 ? -int64_t(t.windowLong[type][i]) : t.windowLong[type][i];
+                    const int64_t w = i < 0              ? 0
+                                      : i >= 9 && i < 18 ? -int64_t(t.windowLong[type][i])
+                                                         : t.windowLong[type][i];
                     v->hybridWindow[type][j][lane & 1][lane >> 1] = w;
                 }
             }
@@ -149,10 +153,14 @@ CZ_AVX2 void HybridLongAvx2(const Mp3Tables& t, int type, const int32_t* in, int
     const __m256i c2 = PackLow(c[4], c[4]);  // c[16], c[17]
     __m256i y[5];
     y[0] = c0;
-    y[1] = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(c0, _mm256_setr_epi32(0, 0, 7, 6, 5, 4, 3, 2)), _mm256_permutevar8x32_epi32(c1, _mm256_setr_epi32(0, 0, 0, 0, 0, 0, 0, 0)), 0x03);
-    y[2] = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(c0, _mm256_setr_epi32(1, 0, 0, 0, 0, 0, 0, 0)), _mm256_permutevar8x32_epi32(c1, _mm256_setr_epi32(0, 0, 2, 1, 0, 0, 0, 0)), 0x0C);
-    y[3] = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(c1, _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 0)), _mm256_permutevar8x32_epi32(c2, _mm256_setr_epi32(0, 0, 0, 0, 0, 0, 0, 0)), 0x80);
-    y[4] = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(c1, _mm256_setr_epi32(0, 0, 0, 7, 6, 5, 4, 3)), _mm256_permutevar8x32_epi32(c2, _mm256_setr_epi32(1, 1, 0, 0, 0, 0, 0, 0)), 0x07);
+    y[1] = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(c0, _mm256_setr_epi32(0, 0, 7, 6, 5, 4, 3, 2)),
+                              _mm256_permutevar8x32_epi32(c1, _mm256_setr_epi32(0, 0, 0, 0, 0, 0, 0, 0)), 0x03);
+    y[2] = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(c0, _mm256_setr_epi32(1, 0, 0, 0, 0, 0, 0, 0)),
+                              _mm256_permutevar8x32_epi32(c1, _mm256_setr_epi32(0, 0, 2, 1, 0, 0, 0, 0)), 0x0C);
+    y[3] = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(c1, _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 0)),
+                              _mm256_permutevar8x32_epi32(c2, _mm256_setr_epi32(0, 0, 0, 0, 0, 0, 0, 0)), 0x80);
+    y[4] = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(c1, _mm256_setr_epi32(0, 0, 0, 7, 6, 5, 4, 3)),
+                              _mm256_permutevar8x32_epi32(c2, _mm256_setr_epi32(1, 1, 0, 0, 0, 0, 0, 0)), 0x07);
     const int64_t(*w)[2][4] = v.hybridWindow[type];
     __m256i out[5];
     for (int j = 0; j < 5; ++j) {
@@ -332,8 +340,8 @@ CZ_AVX2 int RequantiseSmallAvx2(const int32_t* small, int32_t* lines, int begin,
         if (!_mm256_testz_si256(_mm256_cmpgt_epi32(a, fifteen), _mm256_cmpgt_epi32(a, fifteen))) {
             break;
         }
-        const __m256i magnitude = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(low, a),
-                                                     _mm256_permutevar8x32_epi32(high, a), _mm256_cmpgt_epi32(a, seven));
+        const __m256i magnitude = _mm256_blendv_epi8(
+            _mm256_permutevar8x32_epi32(low, a), _mm256_permutevar8x32_epi32(high, a), _mm256_cmpgt_epi32(a, seven));
         // sign(m, v) is -m, 0 or m as v is negative, zero or positive, and
         // the value of 0 is 0.
         Store(lines + i, _mm256_sign_epi32(magnitude, v));
@@ -363,8 +371,7 @@ CZ_AVX2 void AliasReduceAvx2(const Mp3Tables& t, int32_t* lines, int from, int t
         const __m256i upper = Load(base);
         const __m256i lower1 = _mm256_srli_epi64(lower, 32);
         const __m256i upper1 = _mm256_srli_epi64(upper, 32);
-        const __m256i newLower =
-            Interleave(Butterfly(lower, cs, upper, negCa), Butterfly(lower1, cs1, upper1, negCa1));
+        const __m256i newLower = Interleave(Butterfly(lower, cs, upper, negCa), Butterfly(lower1, cs1, upper1, negCa1));
         const __m256i newUpper = Interleave(Butterfly(upper, cs, lower, ca), Butterfly(upper1, cs1, lower1, ca1));
         Store(base, newUpper);
         Store(base - 8, _mm256_permutevar8x32_epi32(newLower, reverse));
@@ -406,8 +413,7 @@ bool HasAvx2() {
     return has;
 }
 
-const Mp3Kernels kAvx2 = {"avx2",           HybridLongAvx2,   SynthesiseAvx2, RequantiseSmallAvx2,
-                          AliasReduceAvx2, OverlapAddAvx2};
+const Mp3Kernels kAvx2 = {"avx2", HybridLongAvx2, SynthesiseAvx2, RequantiseSmallAvx2, AliasReduceAvx2, OverlapAddAvx2};
 
 }  // namespace
 
