@@ -21,6 +21,7 @@
 #include "BenchSupport.h"
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
 #include "decoders/mp3/Mp3Decoder.h"
+#include "decoders/mp3/Mp3Kernels.h"
 
 namespace {
 
@@ -85,11 +86,12 @@ double TimeShell(const std::string& command) {
     return cz::bench::ChildrenCpuSeconds() - before;
 }
 
-// Peak resident set of a child running the driver on in, in KiB.
-long PeakMemoryKiB(const char* self, const std::string& in) {
+// Peak resident set of a child running the driver on in (writing out), in
+// KiB.
+long PeakMemoryKiB(const char* self, const std::string& in, const std::string& out) {
     const pid_t pid = fork();
     if (pid == 0) {
-        execl(self, self, "--convert", in.c_str(), "/dev/null", static_cast<char*>(nullptr));
+        execl(self, self, "--convert", in.c_str(), out.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     int status = 0;
@@ -139,7 +141,12 @@ int main(int argc, char** argv) {
         {"60 s 16 kbit/s mono 8 kHz", "-r 8000 -c 1 -b 16", "synth 60 pinknoise gain -6", "-b 16", 60.0},
     };
     const int runs = 5;
-    std::printf("CPU time, best of %d; realtime factor = audio seconds / CPU seconds\n", runs);
+    const char* kernels = cz::mp3::ActiveMp3Kernels().name;
+    std::printf("processor: %s; MP3 kernels: %s (plain avx2%s)\n", cz::bench::CpuModel().c_str(), kernels,
+                cz::mp3::Avx512Mp3Kernels() != nullptr ? " avx512" : "");
+    std::printf("CPU time, best of %d; realtime factor = audio seconds / CPU seconds; ours in process (file in\n"
+                "memory), peers as programs (their start-up and file reading included)\n",
+                runs);
     std::printf("%-34s %-22s %9s %10s %12s\n", "file", "decoder", "cpu (s)", "realtime", "ours faster");
     std::string longFile;
     for (size_t c = 0; c < sizeof clips / sizeof clips[0]; ++c) {
@@ -157,8 +164,17 @@ int main(int argc, char** argv) {
         const std::vector<uint8_t> bytes = ReadAll(mp3);
         size_t samples = 0;
         const double ours = cz::bench::BestOf(runs, [&] { return DecodeOurs(bytes, &samples); });
-        std::printf("%-34s %-22s %9.3f %9.0fx %12s\n", clip.name, "cadenzor (fixed)", ours, clip.seconds / ours,
-                    "1.00");
+        const std::string ourName = std::string("cadenzor (") + kernels + ")";
+        std::printf("%-34s %-22s %9.3f %9.0fx %12s\n", clip.name, ourName.c_str(), ours, clip.seconds / ours, "1.00");
+        if (std::string(kernels) != "plain") {
+            // The portable kernels on the same file: what a processor without
+            // the vector forms gets.
+            cz::mp3::ForceMp3Kernels("plain");
+            const double plain = cz::bench::BestOf(runs, [&] { return DecodeOurs(bytes, &samples); });
+            cz::mp3::ForceMp3Kernels("");
+            std::printf("%-34s %-22s %9.3f %9.0fx %11.2fx\n", clip.name, "cadenzor (plain)", plain,
+                        clip.seconds / plain, plain / ours);
+        }
         struct Peer {
             const char* name;
             const char* tool;
@@ -193,7 +209,8 @@ int main(int argc, char** argv) {
         }
         if (Run(cat + " > " + thirty)) {
             std::printf("peak memory of the MP3-to-WAV driver (child ru_maxrss): 3 min %ld KiB, 30 min %ld KiB\n",
-                        PeakMemoryKiB(argv[0], longFile), PeakMemoryKiB(argv[0], thirty));
+                        PeakMemoryKiB(argv[0], longFile, base + "/peak.wav"),
+                        PeakMemoryKiB(argv[0], thirty, base + "/peak.wav"));
         }
     }
     Run("rm -rf " + base);
