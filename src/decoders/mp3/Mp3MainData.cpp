@@ -274,11 +274,10 @@ int32_t DecodeHuffman(Mp3Decoder& d, Mp3BitReader& r, uint32_t endBit, int granu
         int32_t v[4] = {int32_t((symbol >> 3) & 1), int32_t((symbol >> 2) & 1), int32_t((symbol >> 1) & 1),
                         int32_t(symbol & 1)};
         for (int k = 0; k < 4; ++k) {
-            if (v[k]) {
-                v[k] = int64_t(w) < 0 ? -1 : 1;
-                w <<= 1;
-                position += 1;
-            }
+            const uint32_t has = uint32_t(v[k]);
+            v[k] -= int32_t(uint32_t(w >> 63) & has) * 2;
+            w <<= has;
+            position += has;
         }
         if (position > endBit) {
             break;
