@@ -236,10 +236,13 @@ int32_t DecodeHuffman(Mp3Decoder& d, Mp3BitReader& r, uint32_t endBit, int granu
             const uint32_t e = DecodeSymbol(w, position, table);
             int32_t x = int32_t((e >> 4) & 15);
             int32_t y = int32_t(e & 15);
-            if (x == 15 && linbits) {
-                x += int32_t(w >> (64 - linbits));
-                w <<= linbits;
-                position += linbits;
+            if (linbits) {
+                // The escape of a 15, without a branch: mask is all ones then.
+                const uint64_t mask = uint64_t(0) - uint64_t(x == 15);
+                const uint32_t used = linbits & uint32_t(mask);
+                x += int32_t((w >> (64 - linbits)) & mask);
+                w <<= used;
+                position += used;
             }
             // A sign bit follows each value other than zero; without branches,
             // as zeros and signs come in no order a predictor could learn.
@@ -248,10 +251,12 @@ int32_t DecodeHuffman(Mp3Decoder& d, Mp3BitReader& r, uint32_t endBit, int granu
             x = (x ^ negative) - negative;
             w <<= has;
             position += has;
-            if (y == 15 && linbits) {
-                y += int32_t(w >> (64 - linbits));
-                w <<= linbits;
-                position += linbits;
+            if (linbits) {
+                const uint64_t mask = uint64_t(0) - uint64_t(y == 15);
+                const uint32_t used = linbits & uint32_t(mask);
+                y += int32_t((w >> (64 - linbits)) & mask);
+                w <<= used;
+                position += used;
             }
             has = y != 0;
             negative = -int32_t(uint32_t(w >> 63) & has);
