@@ -228,11 +228,16 @@ int32_t DecodeHuffman(Mp3Decoder& d, Mp3BitReader& r, uint32_t endBit, int granu
             return kMp3InvalidHuffman;  // tables 4 and 14 do not exist
         }
         const uint32_t linbits = table.linbits;
-        // One 64-bit window per pair: its longest code (19 bits), two
-        // escapes of up to 13 bits and two signs take 47 of the 57 bits it
-        // is sure to hold.
+        // A 64-bit window of the bits ahead, refilled when fewer than 47 are
+        // left: a pair's longest code (19 bits), two escapes of up to 13 bits
+        // and two signs take 47 of the 57 bits a fresh window is sure to hold.
+        uint64_t w = Mp3BitReader::Window(data, position);
+        uint32_t windowEnd = position + 64 - (position & 7);
         for (; i < end; i += 2) {
-            uint64_t w = Mp3BitReader::Window(data, position);
+            if (windowEnd - position < 47) {
+                w = Mp3BitReader::Window(data, position);
+                windowEnd = position + 64 - (position & 7);
+            }
             const uint32_t e = DecodeSymbol(w, position, table);
             int32_t x = int32_t((e >> 4) & 15);
             int32_t y = int32_t(e & 15);
@@ -261,6 +266,7 @@ int32_t DecodeHuffman(Mp3Decoder& d, Mp3BitReader& r, uint32_t endBit, int granu
             has = y != 0;
             negative = -int32_t(uint32_t(w >> 63) & has);
             y = (y ^ negative) - negative;
+            w <<= has;
             position += has;
             lines[i] = x;
             lines[i + 1] = y;
