@@ -8,6 +8,7 @@
 
 #include "decoders/mp3/Mp3BitReader.h"
 #include "decoders/mp3/Mp3DecoderState.h"
+#include "decoders/mp3/Mp3Kernels.h"
 
 namespace cz::mp3 {
 namespace {
@@ -181,6 +182,7 @@ Mp3DecoderPtr Mp3DecoderCreate() {
     try {
         Mp3DecoderPtr decoder(std::make_unique<Mp3Decoder>().release());
         decoder->tables = &GetMp3Tables();
+        PrepareMp3Kernels(*decoder->tables);
         return decoder;
     } catch (const std::bad_alloc&) {
         return nullptr;

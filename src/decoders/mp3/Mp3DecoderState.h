@@ -135,6 +135,8 @@ uint32_t ReadScaleFactors(Mp3Decoder& d, Mp3BitReader& reader, int granule, int 
 // Decodes the Huffman-coded lines of one granule and channel, which end at
 // bit endBit of the main data, into huffman.lines[channel].
 int32_t DecodeHuffman(Mp3Decoder& d, Mp3BitReader& reader, uint32_t endBit, int granule, int channel);
+// Builds the requantisation tables shared by all decoders (once).
+void PrepareRequantisation(const Mp3Tables& t);
 // Requantises both channels of a granule in place, applies the stereo
 // processing of the mode extension and reorders short blocks.
 int32_t RequantiseGranule(Mp3Decoder& d, int granule);

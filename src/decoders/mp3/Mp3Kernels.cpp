@@ -189,6 +189,12 @@ const Mp3Kernels& Widest() {
 
 const Mp3Kernels& PlainMp3Kernels() { return kPlain; }
 
+void PrepareMp3Kernels(const Mp3Tables& t) {
+    PrepareVectorKernels(t);
+    PrepareRequantisation(t);
+    Widest();
+}
+
 const Mp3Kernels& ActiveMp3Kernels() {
     if (const Mp3Kernels* forced = g_forced.load(std::memory_order_relaxed)) {
         return *forced;

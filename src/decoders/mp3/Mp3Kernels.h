@@ -56,6 +56,11 @@ void SetMp3VectorKernelsAllowed(bool allowed);
 // choice.
 bool ForceMp3Kernels(const char* name);
 
+// Builds the tables of the vector forms and of requantisation (once per
+// process; decoder creation calls it, so that decoding allocates nothing).
+void PrepareMp3Kernels(const Mp3Tables& t);
+void PrepareVectorKernels(const Mp3Tables& t);
+
 // The portable forms, and the vector forms (null when the build or the
 // processor lacks them).
 const Mp3Kernels& PlainMp3Kernels();

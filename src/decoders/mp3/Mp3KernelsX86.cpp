@@ -1,8 +1,9 @@
-// AVX2 forms of the filter-bank loops, chosen at run time. Every product is
-// a 32 x 32 -> 64-bit multiply (vpmuldq) summed in 64 bits, in exactly the
-// integers of the portable loops, so the output is the same bit for bit; the
-// arithmetic right shifts of 64-bit lanes that AVX2 lacks are built from
-// logical ones.
+// AVX2 and AVX-512 forms of the filter-bank loops, chosen at run time. Every
+// product is a 32 x 32 -> 64-bit multiply (vpmuldq) summed in 64 bits, in
+// exactly the integers of the portable loops, so the output is the same bit
+// for bit; the arithmetic right shifts of 64-bit lanes that AVX2 lacks are
+// built from logical ones. The 32-bit Windows build compiles them too (GCC
+// target attributes) and chooses them on the same processor test.
 #include "decoders/mp3/Mp3Kernels.h"
 
 #include <cstring>
@@ -38,49 +39,54 @@ struct alignas(64) VectorTables {
     int32_t aliasCa[16];
 };
 
+VectorTables BuildTables(const Mp3Tables& t) {
+    VectorTables table{};
+    VectorTables* v = &table;
+    for (int k = 0; k < 18; ++k) {
+        for (int u = 0; u < 18; ++u) {
+            v->imdctLong[k][u] = t.imdctLong[k][u];
+        }
+    }
+    for (int k = 0; k < 16; ++k) {
+        for (int m = 0; m < 16; ++m) {
+            v->synthOdd[k][m] = t.synthOdd[k][m];
+        }
+    }
+    for (int k = 0; k < 8; ++k) {
+        for (int p = 0; p < 8; ++p) {
+            v->synthQuarter[k][p] = t.synthQuarter[k][p];
+            v->synthHalf[k][p] = t.synthHalf[k][p];
+        }
+    }
+    std::memcpy(v->synthWindow, t.synthWindow, sizeof t.synthWindow);
+    static constexpr int kGroups[5][8] = {{0, 1, 2, 3, 4, 5, 6, 7},
+                                          {8, 9, 10, 11, 12, 13, 14, 15},
+                                          {16, 17, 34, 35, -1, -1, -1, -1},
+                                          {18, 19, 20, 21, 22, 23, 24, 25},
+                                          {26, 27, 28, 29, 30, 31, 32, 33}};
+    for (int type = 0; type < 4; ++type) {
+        for (int j = 0; j < 5; ++j) {
+            for (int lane = 0; lane < 8; ++lane) {
+                const int i = kGroups[j][lane];
+                const int64_t w = i < 0              ? 0
+                                  : i >= 9 && i < 18 ? -int64_t(t.windowLong[type][i])
+                                                     : t.windowLong[type][i];
+                v->hybridWindow[type][j][lane & 1][lane >> 1] = w;
+            }
+        }
+    }
+    for (int i = 0; i < 8; ++i) {
+        v->aliasCs[i] = t.alias[2 * i];
+        v->aliasCa[i] = t.alias[2 * i + 1];
+    }
+    return table;
+}
+
+// Built once, in static storage (the decoders allocate nothing after their
+// creation, which builds them).
 const VectorTables& Tables(const Mp3Tables& t) {
-    static const VectorTables* const tables = [&t] {
-        auto* v = new VectorTables{};
-        for (int k = 0; k < 18; ++k) {
-            for (int u = 0; u < 18; ++u) {
-                v->imdctLong[k][u] = t.imdctLong[k][u];
-            }
-        }
-        for (int k = 0; k < 16; ++k) {
-            for (int m = 0; m < 16; ++m) {
-                v->synthOdd[k][m] = t.synthOdd[k][m];
-            }
-        }
-        for (int k = 0; k < 8; ++k) {
-            for (int p = 0; p < 8; ++p) {
-                v->synthQuarter[k][p] = t.synthQuarter[k][p];
-                v->synthHalf[k][p] = t.synthHalf[k][p];
-            }
-        }
-        std::memcpy(v->synthWindow, t.synthWindow, sizeof t.synthWindow);
-        static constexpr int kGroups[5][8] = {{0, 1, 2, 3, 4, 5, 6, 7},
-                                              {8, 9, 10, 11, 12, 13, 14, 15},
-                                              {16, 17, 34, 35, -1, -1, -1, -1},
-                                              {18, 19, 20, 21, 22, 23, 24, 25},
-                                              {26, 27, 28, 29, 30, 31, 32, 33}};
-        for (int type = 0; type < 4; ++type) {
-            for (int j = 0; j < 5; ++j) {
-                for (int lane = 0; lane < 8; ++lane) {
-                    const int i = kGroups[j][lane];
-                    const int64_t w = i < 0              ? 0
-                                      : i >= 9 && i < 18 ? -int64_t(t.windowLong[type][i])
-                                                         : t.windowLong[type][i];
-                    v->hybridWindow[type][j][lane & 1][lane >> 1] = w;
-                }
-            }
-        }
-        for (int i = 0; i < 8; ++i) {
-            v->aliasCs[i] = t.alias[2 * i];
-            v->aliasCa[i] = t.alias[2 * i + 1];
-        }
-        return v;
-    }();
-    return *tables;
+    static const VectorTables tables = BuildTables(t);
+    return tables;
 }
 
 inline int32_t Clamp32(int64_t v) {
@@ -636,10 +642,17 @@ const Mp3Kernels kAvx512 = {"avx512",        HybridLongAvx512, SynthesiseAvx512,
 const Mp3Kernels* Avx2Mp3Kernels() { return HasAvx2() ? &kAvx2 : nullptr; }
 const Mp3Kernels* Avx512Mp3Kernels() { return HasAvx512() ? &kAvx512 : nullptr; }
 
+void PrepareVectorKernels(const Mp3Tables& t) {
+    if (HasAvx2()) {
+        Tables(t);
+    }
+}
+
 #else
 
 const Mp3Kernels* Avx2Mp3Kernels() { return nullptr; }
 const Mp3Kernels* Avx512Mp3Kernels() { return nullptr; }
+void PrepareVectorKernels(const Mp3Tables&) {}
 
 #endif
 

@@ -62,14 +62,19 @@ constexpr int32_t kSmallMinExponent = -400;
 constexpr int32_t kSmallMaxExponent = 45;
 constexpr int32_t kSmallExponents = kSmallMaxExponent - kSmallMinExponent + 1;
 
-const int32_t (*SmallPowerTable(const Mp3Tables& t))[kSmallExponents][16] {
-    static const int32_t(*const table)[kSmallExponents][16] = [&t] {
-        auto* rows = new int32_t[2][kSmallExponents][16];
+struct SmallPowers {
+    int32_t rows[2][kSmallExponents][16];
+};
+
+// Built once, in static storage.
+const SmallPowers& SmallPowerTable(const Mp3Tables& t) {
+    static const SmallPowers table = [&t] {
+        SmallPowers p{};
         for (int32_t e = kSmallMinExponent; e <= kSmallMaxExponent; ++e) {
-            MakeSmallPowers(t, e, rows[0][e - kSmallMinExponent]);
-            MakeNarrowPowers(t, e, rows[1][e - kSmallMinExponent]);
+            MakeSmallPowers(t, e, p.rows[0][e - kSmallMinExponent]);
+            MakeNarrowPowers(t, e, p.rows[1][e - kSmallMinExponent]);
         }
-        return rows;
+        return p;
     }();
     return table;
 }
@@ -86,7 +91,7 @@ void RequantiseRange(const Mp3Tables& t, int32_t* lines, int begin, int end, int
     int32_t local[16];
     const int32_t* small = local;
     if (e >= kSmallMinExponent && e <= kSmallMaxExponent) {
-        small = SmallPowerTable(t)[narrow ? 1 : 0][e - kSmallMinExponent];
+        small = SmallPowerTable(t).rows[narrow ? 1 : 0][e - kSmallMinExponent];
     } else if (narrow) {
         MakeNarrowPowers(t, e, local);
     } else {
@@ -347,6 +352,8 @@ void ReorderShort(Mp3Decoder& d, int gr, int ch) {
 }
 
 }  // namespace
+
+void PrepareRequantisation(const Mp3Tables& t) { SmallPowerTable(t); }
 
 int32_t RequantiseGranule(Mp3Decoder& d, int gr) {
     for (int ch = 0; ch < d.channels; ++ch) {
