@@ -2,7 +2,8 @@
 // point decoders, one thread) and madplay.
 //
 // Test files are made at run time with sox and lame in a temporary folder: a
-// 3-minute 128 kbit/s stereo file and a 60-second 16 kbit/s 8 kHz mono file.
+// 3-minute 128 kbit/s stereo file, a 60-second 16 kbit/s 8 kHz mono file and
+// a 0.1-second file that shows the peers' start-up cost.
 // Our decoder is timed in process with CLOCK_PROCESS_CPUTIME_ID over the
 // decoding loop (file already in memory); the peers run as child processes,
 // timed by the user + system time of RUSAGE_CHILDREN (their file reading and
@@ -21,6 +22,7 @@
 #include "BenchSupport.h"
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
 #include "decoders/mp3/Mp3Decoder.h"
+#include "decoders/mp3/Mp3Kernels.h"
 
 namespace {
 
@@ -85,11 +87,12 @@ double TimeShell(const std::string& command) {
     return cz::bench::ChildrenCpuSeconds() - before;
 }
 
-// Peak resident set of a child running the driver on in, in KiB.
-long PeakMemoryKiB(const char* self, const std::string& in) {
+// Peak resident set of a child running the driver on in (writing out), in
+// KiB.
+long PeakMemoryKiB(const char* self, const std::string& in, const std::string& out) {
     const pid_t pid = fork();
     if (pid == 0) {
-        execl(self, self, "--convert", in.c_str(), "/dev/null", static_cast<char*>(nullptr));
+        execl(self, self, "--convert", in.c_str(), out.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     int status = 0;
@@ -111,6 +114,14 @@ struct Clip {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--decode") {
+        // Our decoder alone on one file: best CPU time of 9 runs.
+        const std::vector<uint8_t> bytes = ReadAll(argv[2]);
+        size_t samples = 0;
+        const double best = cz::bench::BestOf(9, [&] { return DecodeOurs(bytes, &samples); });
+        std::printf("%.4f s, %zu samples\n", best, samples);
+        return 0;
+    }
     if (argc == 4 && std::string(argv[1]) == "--convert") {
         cz::mp3::C_Mp3ToWavConverter converter;
         return converter.Convert(argv[2], argv[3], nullptr, 0) == 1 ? 0 : 1;
@@ -129,9 +140,18 @@ int main(int argc, char** argv) {
         {"3 min 128 kbit/s stereo 44.1 kHz", "-r 44100 -c 2 -b 16", "synth 180 pluck C3 pinknoise gain -4", "-b 128",
          180.0},
         {"60 s 16 kbit/s mono 8 kHz", "-r 8000 -c 1 -b 16", "synth 60 pinknoise gain -6", "-b 16", 60.0},
+        // A file of a few frames: the peers' start-up, which their figures
+        // above include and ours do not.
+        {"0.1 s 128 kbit/s stereo (start-up)", "-r 44100 -c 2 -b 16", "synth 0.1 pinknoise gain -6", "-b 128", 0.1},
     };
     const int runs = 5;
-    std::printf("CPU time, best of %d; realtime factor = audio seconds / CPU seconds\n", runs);
+    const char* kernels = cz::mp3::ActiveMp3Kernels().name;
+    std::printf("processor: %s; MP3 kernels: %s (plain avx2%s)\n", cz::bench::CpuModel().c_str(), kernels,
+                cz::mp3::Avx512Mp3Kernels() != nullptr ? " avx512" : "");
+    std::printf(
+        "CPU time, best of %d; realtime factor = audio seconds / CPU seconds; ours in process (file in\n"
+        "memory), peers as programs (their start-up and file reading included)\n",
+        runs);
     std::printf("%-34s %-22s %9s %10s %12s\n", "file", "decoder", "cpu (s)", "realtime", "ours faster");
     std::string longFile;
     for (size_t c = 0; c < sizeof clips / sizeof clips[0]; ++c) {
@@ -149,8 +169,19 @@ int main(int argc, char** argv) {
         const std::vector<uint8_t> bytes = ReadAll(mp3);
         size_t samples = 0;
         const double ours = cz::bench::BestOf(runs, [&] { return DecodeOurs(bytes, &samples); });
-        std::printf("%-34s %-22s %9.3f %9.0fx %12s\n", clip.name, "cadenzor (fixed)", ours, clip.seconds / ours,
-                    "1.00");
+        const std::string ourName = std::string("cadenzor (") + kernels + ")";
+        std::printf("%-34s %-22s %9.3f %9.0fx %12s\n", clip.name, ourName.c_str(), ours, clip.seconds / ours, "1.00");
+        // The other kernel forms on the same file: what processors without
+        // the widest vector form get.
+        for (const char* form : {"avx2", "plain"}) {
+            if (std::string(kernels) == form || !cz::mp3::ForceMp3Kernels(form)) {
+                continue;
+            }
+            const double t = cz::bench::BestOf(runs, [&] { return DecodeOurs(bytes, &samples); });
+            cz::mp3::ForceMp3Kernels("");
+            const std::string name = std::string("cadenzor (") + form + ")";
+            std::printf("%-34s %-22s %9.3f %9.0fx %11.2fx\n", clip.name, name.c_str(), t, clip.seconds / t, t / ours);
+        }
         struct Peer {
             const char* name;
             const char* tool;
@@ -185,7 +216,8 @@ int main(int argc, char** argv) {
         }
         if (Run(cat + " > " + thirty)) {
             std::printf("peak memory of the MP3-to-WAV driver (child ru_maxrss): 3 min %ld KiB, 30 min %ld KiB\n",
-                        PeakMemoryKiB(argv[0], longFile), PeakMemoryKiB(argv[0], thirty));
+                        PeakMemoryKiB(argv[0], longFile, base + "/peak.wav"),
+                        PeakMemoryKiB(argv[0], thirty, base + "/peak.wav"));
         }
     }
     Run("rm -rf " + base);

@@ -38,6 +38,23 @@ public:
         return value;
     }
     uint32_t Position() const { return position_; }
+    // The 64 bits from bit position on, first bit highest; at least the 57
+    // highest are the buffer's.
+    static uint64_t Window(const uint8_t* data, uint32_t position) {
+        uint64_t word;
+        std::memcpy(&word, data + (position >> 3), sizeof word);
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        word = __builtin_bswap64(word);
+#else
+        const uint8_t* p = data + (position >> 3);
+        word = 0;
+        for (int i = 0; i < 8; ++i) {
+            word = (word << 8) | p[i];
+        }
+#endif
+        return word << (position & 7);
+    }
+    const uint8_t* Data() const { return data_; }
     void SetPosition(uint32_t position) { position_ = position; }
 
 private:

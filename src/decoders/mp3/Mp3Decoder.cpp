@@ -8,6 +8,7 @@
 
 #include "decoders/mp3/Mp3BitReader.h"
 #include "decoders/mp3/Mp3DecoderState.h"
+#include "decoders/mp3/Mp3Kernels.h"
 
 namespace cz::mp3 {
 namespace {
@@ -166,8 +167,8 @@ int32_t DecodeMainData(Mp3Decoder& d, int16_t* out) {
             if (result != kMp3Ok) {
                 return result;
             }
-            Synthesise(d, ch, ring, granuleOut + ch, d.channels);
         }
+        Synthesise(d, ring, granuleOut);
         d.synthesis.ringIndex = (ring - 18 * 64) & 1023;
     }
     return kMp3Ok;
@@ -181,6 +182,7 @@ Mp3DecoderPtr Mp3DecoderCreate() {
     try {
         Mp3DecoderPtr decoder(std::make_unique<Mp3Decoder>().release());
         decoder->tables = &GetMp3Tables();
+        PrepareMp3Kernels(*decoder->tables);
         return decoder;
     } catch (const std::bad_alloc&) {
         return nullptr;

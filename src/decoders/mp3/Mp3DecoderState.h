@@ -86,6 +86,8 @@ struct Mp3HybridState {
     uint8_t previousBlockType[2] = {};
     uint8_t previousWindowSwitching[2] = {};
     int32_t previousActiveSubbands[2] = {};
+    // Subbands of samples that may be other than zero (the rest are zero).
+    int32_t samplesActive[2] = {};
     // Subband samples of the current granule: [channel][time slot][subband].
     int32_t samples[2][18][32] = {};
 };
@@ -133,14 +135,16 @@ uint32_t ReadScaleFactors(Mp3Decoder& d, Mp3BitReader& reader, int granule, int 
 // Decodes the Huffman-coded lines of one granule and channel, which end at
 // bit endBit of the main data, into huffman.lines[channel].
 int32_t DecodeHuffman(Mp3Decoder& d, Mp3BitReader& reader, uint32_t endBit, int granule, int channel);
+// Builds the requantisation tables shared by all decoders (once).
+void PrepareRequantisation(const Mp3Tables& t);
 // Requantises both channels of a granule in place, applies the stereo
 // processing of the mode extension and reorders short blocks.
 int32_t RequantiseGranule(Mp3Decoder& d, int granule);
 // Alias reduction, IMDCT, overlap-add and frequency inversion of one channel
 // into hybrid.samples[channel].
 int32_t HybridFilter(Mp3Decoder& d, int granule, int channel);
-// Polyphase synthesis of one channel's 18 time slots into out (every
-// channels-th sample), starting at the ring position startIndex.
-void Synthesise(Mp3Decoder& d, int channel, int32_t startIndex, int16_t* out, int channels);
+// Polyphase synthesis of the granule's 18 time slots of every channel into
+// out (channels interleaved), starting at the ring position startIndex.
+void Synthesise(Mp3Decoder& d, int32_t startIndex, int16_t* out);
 
 }  // namespace cz::mp3

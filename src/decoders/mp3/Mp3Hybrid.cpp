@@ -3,59 +3,14 @@
 #include <cstring>
 
 #include "decoders/mp3/Mp3DecoderState.h"
+#include "decoders/mp3/Mp3Kernels.h"
+#include "decoders/mp3/Mp3KernelsShared.h"
 #include "decoders/mp3/Mp3Simd.h"
 
 namespace cz::mp3 {
 namespace {
 
-// Subband samples are kept within +-32.0 (2^30 - 1 with 25 fraction bits)
-// so that the synthesis sums cannot overflow whatever the input.
-constexpr int32_t kSampleLimit = (1 << 30) - 1;
-// The IMDCT sums (lines times Q27 cosines) to the subband sample format.
-constexpr int kImdctShift = 27 + kLineFractionBits - kSampleFractionBits;
-
 inline int32_t Clamp(int64_t v, int32_t limit) { return v > limit ? limit : v < -limit ? -limit : int32_t(v); }
-
-void AliasReduce(const Mp3Tables& t, int32_t* lines, int boundaryFrom, int boundaryTo) {
-    for (int sb = boundaryFrom; sb < boundaryTo; ++sb) {
-        int32_t* lower = lines + sb * 18 - 1;
-        int32_t* upper = lines + sb * 18;
-        for (int i = 0; i < 8; ++i) {
-            const int64_t a = lower[-i];
-            const int64_t b = upper[i];
-            const int64_t cs = t.alias[2 * i];
-            const int64_t ca = t.alias[2 * i + 1];
-            lower[-i] = Clamp((a * cs - b * ca + (int64_t(1) << 30)) >> 31, 0x7FFFFFFF);
-            upper[i] = Clamp((b * cs + a * ca + (int64_t(1) << 30)) >> 31, 0x7FFFFFFF);
-        }
-    }
-}
-
-// 36-point IMDCT: 18 sums give all 36 outputs (x[17 - i] = -x[i] and
-// x[35 - i] = x[18 + i] for i < 9), which are then windowed.
-CZ_MP3_HOT void ImdctLong(const Mp3Tables& t, int type, const int32_t* in, int32_t* out) {
-    int64_t acc[18] = {};
-    for (int k = 0; k < 18; ++k) {
-        const int64_t x = in[k];
-        const int32_t* row = t.imdctLong[k];
-        for (int u = 0; u < 18; ++u) {
-            acc[u] += x * row[u];
-        }
-    }
-    int32_t y[36];
-    for (int u = 0; u < 9; ++u) {
-        const int32_t a = Clamp((acc[u] + (int64_t(1) << (kImdctShift - 1))) >> kImdctShift, 0x7FFFFFFF);
-        const int32_t b = Clamp((acc[9 + u] + (int64_t(1) << (kImdctShift - 1))) >> kImdctShift, 0x7FFFFFFF);
-        y[u] = a;
-        y[17 - u] = -a;
-        y[18 + u] = b;
-        y[35 - u] = b;
-    }
-    const int32_t* w = t.windowLong[type];
-    for (int i = 0; i < 36; ++i) {
-        out[i] = Clamp((int64_t(y[i]) * w[i] + (int64_t(1) << 29)) >> 30, kSampleLimit);
-    }
-}
 
 // Three windowed 12-point IMDCTs placed at offsets 6, 12 and 18 of the 36
 // outputs.
@@ -98,6 +53,7 @@ int32_t HybridFilter(Mp3Decoder& d, int gr, int ch) {
     const bool shortBlock = g.windowSwitching && g.blockType == 2;
     const int longSubbands = shortBlock ? (g.mixedBlock ? 2 : 0) : 32;
 
+    const Mp3Kernels& kernels = ActiveMp3Kernels();
     int active = (nz + 17) / 18;
     if (active > 32) {
         active = 32;
@@ -106,7 +62,7 @@ int32_t HybridFilter(Mp3Decoder& d, int gr, int ch) {
         // Butterflies across each boundary between long subbands; the one
         // above the last active subband spreads into the next.
         int to = shortBlock ? 2 : (active + 1 < 32 ? active + 1 : 32);
-        AliasReduce(t, lines, 1, to);
+        kernels.aliasReduce(t, lines, 1, to);
         if (!shortBlock) {
             active = to;
         } else if (active < 2) {
@@ -116,7 +72,7 @@ int32_t HybridFilter(Mp3Decoder& d, int gr, int ch) {
     const int previous = h.previousActiveSubbands[ch];
     const int limit = active > previous ? active : previous;
     int32_t(*samples)[32] = h.samples[ch];
-    int32_t y[36];
+    int32_t y[40];
     for (int sb = 0; sb < 32; ++sb) {
         int32_t* overlap = h.overlap[ch][sb];
         if (sb >= limit) {
@@ -126,31 +82,21 @@ int32_t HybridFilter(Mp3Decoder& d, int gr, int ch) {
             continue;
         }
         if (sb >= active) {
-            for (int ts = 0; ts < 18; ++ts) {
-                samples[ts][sb] = overlap[ts];
-                overlap[ts] = 0;
-            }
+            // Only the overlap of the previous granule is left.
+            std::memset(y, 0, sizeof y);
+        } else if (sb < longSubbands) {
+            // With the mixed flag, whatever the block type, the two lowest
+            // subbands take the normal window.
+            const int type = shortBlock || (g.mixedBlock && sb < 2) ? 0 : g.blockType;
+            kernels.hybridLong(t, type, lines + sb * 18, overlap, &samples[0][sb], sb & 1);
+            continue;
         } else {
-            if (sb < longSubbands) {
-                // With the mixed flag, whatever the block type, the two
-                // lowest subbands take the normal window.
-                const int type = shortBlock || (g.mixedBlock && sb < 2) ? 0 : g.blockType;
-                ImdctLong(t, type, lines + sb * 18, y);
-            } else {
-                ImdctShort(t, lines + sb * 18, y);
-            }
-            for (int ts = 0; ts < 18; ++ts) {
-                samples[ts][sb] = Clamp(int64_t(y[ts]) + overlap[ts], kSampleLimit);
-                overlap[ts] = y[ts + 18];
-            }
+            ImdctShort(t, lines + sb * 18, y);
         }
-        if (sb & 1) {
-            for (int ts = 1; ts < 18; ts += 2) {
-                samples[ts][sb] = -samples[ts][sb];
-            }
-        }
+        kernels.overlapAdd(y, overlap, &samples[0][sb], sb & 1);
     }
     h.previousActiveSubbands[ch] = active;
+    h.samplesActive[ch] = limit;
     h.previousBlockType[ch] = g.blockType;
     h.previousWindowSwitching[ch] = g.windowSwitching;
     return kMp3Ok;

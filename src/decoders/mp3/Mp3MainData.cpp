@@ -162,16 +162,21 @@ uint32_t ReadMpeg2(Mp3Decoder& d, Mp3BitReader& r, int gr, int ch) {
     return r.Position() - start;
 }
 
-// Decodes one code word of a lookup table.
-inline uint32_t DecodeSymbol(Mp3BitReader& r, const HuffTable& table) {
+// Decodes one code word of a lookup table from the window w of the bits at
+// position, consuming it from both; returns the table entry (symbol in the
+// low byte).
+inline uint32_t DecodeSymbol(uint64_t& w, uint32_t& position, const HuffTable& table) {
     uint32_t bits = table.firstBits;
-    uint32_t e = table.lookup[r.Peek(bits)];
+    uint32_t e = table.lookup[w >> (64 - bits)];
     while (e & 0x8000) {
-        r.Skip(bits);
+        w <<= bits;
+        position += bits;
         bits = (e >> 12) & 7;
-        e = table.lookup[(e & 0xFFF) + r.Peek(bits)];
+        e = table.lookup[(e & 0xFFF) + uint32_t(w >> (64 - bits))];
     }
-    r.Skip((e >> 8) & 31);
+    const uint32_t length = (e >> 8) & 31;
+    w <<= length;
+    position += length;
     return e & 0xFF;
 }
 
@@ -205,6 +210,8 @@ int32_t DecodeHuffman(Mp3Decoder& d, Mp3BitReader& r, uint32_t endBit, int granu
     regionEnd[1] = regionEnd[1] > regionEnd[0] ? regionEnd[1] : regionEnd[0];
     regionEnd[2] = bigEnd;
 
+    const uint8_t* data = r.Data();
+    uint32_t position = r.Position();
     int i = 0;
     for (int region = 0; region < 3; ++region) {
         const int end = regionEnd[region];
@@ -221,25 +228,50 @@ int32_t DecodeHuffman(Mp3Decoder& d, Mp3BitReader& r, uint32_t endBit, int granu
             return kMp3InvalidHuffman;  // tables 4 and 14 do not exist
         }
         const uint32_t linbits = table.linbits;
+        // A 64-bit window of the bits ahead, refilled when fewer than 47 are
+        // left: a pair's longest code (19 bits), two escapes of up to 13 bits
+        // and two signs take 47 of the 57 bits a fresh window is sure to hold.
+        uint64_t w = Mp3BitReader::Window(data, position);
+        uint32_t windowEnd = position + 64 - (position & 7);
         for (; i < end; i += 2) {
-            const uint32_t symbol = DecodeSymbol(r, table);
-            int32_t x = int32_t(symbol >> 4);
-            int32_t y = int32_t(symbol & 15);
-            if (x == 15 && linbits) {
-                x += int32_t(r.Get(linbits));
+            if (windowEnd - position < 47) {
+                w = Mp3BitReader::Window(data, position);
+                windowEnd = position + 64 - (position & 7);
             }
-            if (x && r.Get(1)) {
-                x = -x;
+            const uint32_t e = DecodeSymbol(w, position, table);
+            int32_t x = int32_t((e >> 4) & 15);
+            int32_t y = int32_t(e & 15);
+            if (linbits) {
+                // The escape of a 15, without a branch: mask is all ones then.
+                const uint64_t mask = uint64_t(0) - uint64_t(x == 15);
+                const uint32_t used = linbits & uint32_t(mask);
+                x += int32_t((w >> (64 - linbits)) & mask);
+                w <<= used;
+                position += used;
             }
-            if (y == 15 && linbits) {
-                y += int32_t(r.Get(linbits));
+            // A sign bit follows each value other than zero; without branches,
+            // as zeros and signs come in no order a predictor could learn.
+            uint32_t has = x != 0;
+            int32_t negative = -int32_t(uint32_t(w >> 63) & has);
+            x = (x ^ negative) - negative;
+            w <<= has;
+            position += has;
+            if (linbits) {
+                const uint64_t mask = uint64_t(0) - uint64_t(y == 15);
+                const uint32_t used = linbits & uint32_t(mask);
+                y += int32_t((w >> (64 - linbits)) & mask);
+                w <<= used;
+                position += used;
             }
-            if (y && r.Get(1)) {
-                y = -y;
-            }
+            has = y != 0;
+            negative = -int32_t(uint32_t(w >> 63) & has);
+            y = (y ^ negative) - negative;
+            w <<= has;
+            position += has;
             lines[i] = x;
             lines[i + 1] = y;
-            if (r.Position() > endBit) {
+            if (position > endBit) {
+                r.SetPosition(position);
                 return kMp3InvalidHuffman;
             }
         }
@@ -247,22 +279,25 @@ int32_t DecodeHuffman(Mp3Decoder& d, Mp3BitReader& r, uint32_t endBit, int granu
     // Count1 region: quadruples until the part 3 bits run out. A quadruple
     // that would end past them is not part of the data and is dropped.
     const HuffTable& quad = tables.quadTables[g.count1Table];
-    while (i < kGranuleLines && r.Position() < endBit) {
-        const uint32_t symbol = DecodeSymbol(r, quad);
+    while (i < kGranuleLines && position < endBit) {
+        uint64_t w = Mp3BitReader::Window(data, position);
+        const uint32_t symbol = DecodeSymbol(w, position, quad);
         int32_t v[4] = {int32_t((symbol >> 3) & 1), int32_t((symbol >> 2) & 1), int32_t((symbol >> 1) & 1),
                         int32_t(symbol & 1)};
         for (int k = 0; k < 4; ++k) {
-            if (v[k] && r.Get(1)) {
-                v[k] = -1;
-            }
+            const uint32_t has = uint32_t(v[k]);
+            v[k] -= int32_t(uint32_t(w >> 63) & has) * 2;
+            w <<= has;
+            position += has;
         }
-        if (r.Position() > endBit) {
+        if (position > endBit) {
             break;
         }
         for (int k = 0; k < 4 && i < kGranuleLines; ++k) {
             lines[i++] = v[k];
         }
     }
+    r.SetPosition(position);
     int bound = i;
     while (bound > 0 && lines[bound - 1] == 0) {
         --bound;

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "decoders/mp3/Mp3DecoderState.h"
+#include "decoders/mp3/Mp3Kernels.h"
 #include "decoders/mp3/Mp3Simd.h"
 
 namespace cz::mp3 {
@@ -28,36 +29,88 @@ inline uint64_t Scale(uint64_t product, int32_t shift) {
     return magnitude > uint64_t(kMaxInt) ? uint64_t(kMaxInt) : magnitude;
 }
 
-void RequantiseRange(const Mp3Tables& t, int32_t* lines, int begin, int end, int32_t e) {
+int32_t BigLine(const Mp3Tables& t, int32_t v, int32_t base, uint64_t quarter) {
+    const uint32_t a = uint32_t(v < 0 ? -v : v);
+    const int32_t magnitude = int32_t(Scale(uint64_t(t.pow43Mantissa[a]) * quarter, base - t.pow43Exponent[a]));
+    return v < 0 ? -magnitude : magnitude;
+}
+
+// The values 0..15 requantised with the exponent e: Q25 x Q30 -> the line
+// format.
+void MakeSmallPowers(const Mp3Tables& t, int32_t e, int32_t* small) {
     const int32_t q = e >> 2;
     const uint64_t quarter = t.quarterPower[e & 3];
-    const int32_t base = 60 - kLineFractionBits - q;
-    if (end - begin < 16) {
-        for (int i = begin; i < end; ++i) {
-            const int32_t v = lines[i];
-            const uint32_t a = uint32_t(v < 0 ? -v : v);
-            const int32_t magnitude = int32_t(Scale(uint64_t(t.pow43Mantissa[a]) * quarter, base - t.pow43Exponent[a]));
-            lines[i] = v < 0 ? -magnitude : magnitude;
-        }
-        return;
-    }
-    // Values below 16 (nearly all of them) are looked up in a table made for
-    // the band from the Q25 powers: Q25 x Q30 -> the line format.
-    int32_t small[16];
     small[0] = 0;
     for (int a = 1; a < 16; ++a) {
         small[a] = int32_t(Scale(uint64_t(t.pow43Small[a]) * quarter, 55 - kLineFractionBits - q));
     }
-    for (int i = begin; i < end; ++i) {
-        const int32_t v = lines[i];
-        const uint32_t a = uint32_t(v < 0 ? -v : v);
-        int32_t magnitude;
-        if (a < 16) {
-            magnitude = small[a];
-        } else {
-            magnitude = int32_t(Scale(uint64_t(t.pow43Mantissa[a]) * quarter, base - t.pow43Exponent[a]));
+}
+
+// The values 0..15 of narrow bands, from the full-precision powers.
+void MakeNarrowPowers(const Mp3Tables& t, int32_t e, int32_t* small) {
+    const int32_t base = 60 - kLineFractionBits - (e >> 2);
+    const uint64_t quarter = t.quarterPower[e & 3];
+    for (int a = 0; a < 16; ++a) {
+        small[a] = BigLine(t, a, base, quarter);
+    }
+}
+
+// The small values of every exponent a stream can give (global gain less
+// scale factors and subblock gains: -210 - 56 - (31 << 2) at the lowest),
+// worked out once for wide bands ([0]) and narrow ones ([1]).
+constexpr int32_t kSmallMinExponent = -400;
+constexpr int32_t kSmallMaxExponent = 45;
+constexpr int32_t kSmallExponents = kSmallMaxExponent - kSmallMinExponent + 1;
+
+struct SmallPowers {
+    int32_t rows[2][kSmallExponents][16];
+};
+
+// Built once, in static storage.
+const SmallPowers& SmallPowerTable(const Mp3Tables& t) {
+    static const SmallPowers table = [&t] {
+        SmallPowers p{};
+        for (int32_t e = kSmallMinExponent; e <= kSmallMaxExponent; ++e) {
+            MakeSmallPowers(t, e, p.rows[0][e - kSmallMinExponent]);
+            MakeNarrowPowers(t, e, p.rows[1][e - kSmallMinExponent]);
         }
-        lines[i] = v < 0 ? -magnitude : magnitude;
+        return p;
+    }();
+    return table;
+}
+
+void RequantiseRange(const Mp3Tables& t, int32_t* lines, int begin, int end, int32_t e) {
+    const int32_t q = e >> 2;
+    const uint64_t quarter = t.quarterPower[e & 3];
+    const int32_t base = 60 - kLineFractionBits - q;
+    // Values below 16 (nearly all of them) are looked up in the table of the
+    // exponent: bands narrower than 16 lines take the full-precision powers,
+    // wider ones the Q25 powers. The kernel converts groups of eight made of
+    // small values only.
+    const bool narrow = end - begin < 16;
+    int32_t local[16];
+    const int32_t* small = local;
+    if (e >= kSmallMinExponent && e <= kSmallMaxExponent) {
+        small = SmallPowerTable(t).rows[narrow ? 1 : 0][e - kSmallMinExponent];
+    } else if (narrow) {
+        MakeNarrowPowers(t, e, local);
+    } else {
+        MakeSmallPowers(t, e, local);
+    }
+    const RequantiseSmallKernel convert = ActiveMp3Kernels().requantiseSmall;
+    int i = begin;
+    while (i < end) {
+        i = convert(small, lines, i, end);
+        const int stop = i + 8 < end ? i + 8 : end;
+        for (; i < stop; ++i) {
+            const int32_t v = lines[i];
+            const uint32_t a = uint32_t(v < 0 ? -v : v);
+            if (a < 16) {
+                lines[i] = v < 0 ? -small[a] : small[a];
+            } else {
+                lines[i] = BigLine(t, v, base, quarter);
+            }
+        }
     }
 }
 
@@ -299,6 +352,8 @@ void ReorderShort(Mp3Decoder& d, int gr, int ch) {
 }
 
 }  // namespace
+
+void PrepareRequantisation(const Mp3Tables& t) { SmallPowerTable(t); }
 
 int32_t RequantiseGranule(Mp3Decoder& d, int gr) {
     for (int ch = 0; ch < d.channels; ++ch) {

@@ -307,7 +307,7 @@ constexpr PairCodeTable kPairTables[32] = {
     {kCodes24, 16, 11}, {kCodes24, 16, 13},
 };
 
-constexpr int kFirstLevelBits = 8;
+constexpr int kFirstLevelBits = 10;
 constexpr int kNextLevelBits = 4;
 
 struct PendingCode {
