@@ -121,7 +121,7 @@ ChipFormat DetectChipFormat(std::span<const uint8_t> file) {
     if (file.size() < 4) return ChipFormat::kUnknown;
     if (std::memcmp(file.data(), "WAPM", 4) == 0 || std::memcmp(file.data(), "WNAP", 4) == 0) return ChipFormat::kApm;
     if (std::memcmp(file.data(), "WMDM", 4) == 0) return ChipFormat::kMdm;
-    for (const char* code : {"WPC8", "WMCP", "WMVP", "WLPC", "WSBD", "WESB", "WP16", "WS16", "WS08", "WLP8", "WP10"})
+    for (const char* code : {"WPC8", "WMCP", "WMVP", "WLPC", "WSBD", "WESB", "WP16", "WS16", "WS08", "WLP8", "WP10", "WPAM"})
         if (std::memcmp(file.data(), code, 4) == 0) return ChipFormat::kCodec;
     return ChipFormat::kUnknown;
 }

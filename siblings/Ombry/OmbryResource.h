@@ -12,6 +12,10 @@
 //               section after its 14-byte "MFRM" header exactly as the file
 //               holds it (voice blocks of coded frames, silence words,
 //               the 0xFFFF end mark; 8-bit samples for PC8)
+//   PAM file -> "WPAM", then its frame section after "MFRM" as the file
+//               holds it: the period table with the emit counts, the voice
+//               records of 4-bit ADPCM codes, silence records, the end
+//               record (docs/pam-format.md)
 //
 // The builders work on the file's bytes in memory and check every offset and
 // count against them; they never read outside the span they are given.

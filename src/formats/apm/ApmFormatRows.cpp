@@ -2,6 +2,7 @@
 #include "formats/apm/C_Apm6BitFile.h"
 #include "formats/apm/C_ApmFile.h"
 #include "formats/apm/C_NewApmFile.h"
+#include "formats/apm/C_PamFile.h"
 #include "formats/registry/FormatDescriptor.h"
 
 namespace cz {
@@ -14,6 +15,7 @@ constexpr FormatDescriptor kRows[] = {
     {kFormatApm, "C_NewApmFile", &MakeFormat<C_NewApmFile>, ProbeVariant::kAny, true, false},
     {kFormatApm, "C_ApmFile", &MakeFormat<C_ApmFile>, ProbeVariant::kAny, true, true},
     {kFormatApm6Bit, "C_Apm6BitFile", &MakeFormat<C_Apm6BitFile>, ProbeVariant::kAny, true, true},
+    {kFormatPam, "C_PamFile", &MakeFormat<C_PamFile>, ProbeVariant::kAny, true, true},
 };
 }  // namespace
 

@@ -14,7 +14,6 @@ constexpr FormatDescriptor kRows[] = {
     {kFormatEam, "C_EamFile", nullptr, ProbeVariant::kAny, true, true},
     {kFormatEmm, "C_EmmFile", nullptr, ProbeVariant::kAny, true, true},
     {kFormatE2a, "C_E2aFile", nullptr, ProbeVariant::kAny, true, true},
-    {kFormatPam, "C_PamFile", nullptr, ProbeVariant::kAny, true, true},
     {kFormatQ420Mpm, "C_Q420MpmFile", nullptr, ProbeVariant::kAny, true, true},
     {kFormatQ420Pcm, "C_Q420PcmFile", nullptr, ProbeVariant::kAny, true, true},
     {kFormatSam, "C_SamFile", nullptr, ProbeVariant::kAny, true, true},
