@@ -88,6 +88,7 @@ TEST(FormatFactory, DetectsEveryBuiltClass) {
         {kFormatS08, "a.s08", "C_S08File", kFormatS08},
         {kFormatLp8, "a.lp8", "C_Lp8File", kFormatLp8},
         {kFormatP10, "a.p10", "C_P10File", kFormatP10},
+        {kFormatPam, "a.pam", "C_PamFile", kFormatPam},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
