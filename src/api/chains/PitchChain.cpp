@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "dsp/pitch/C_PCMPitchShift.h"
 #include "dsp/resample/C_PCMResample.h"
@@ -22,7 +23,8 @@ bool ShiftPitch(C_WavData& sound, double factor, bool keepDuration, I_ProgressCa
     if (!(factor >= I_PCMPitchShift::kMinFactor && factor <= I_PCMPitchShift::kMaxFactor))
         return Refuse(why, "the factor lies outside 0.25 to 4");
     const uint32_t rate = sound.GetWavInfo()->GetSampleRate();
-    if (sound.SampleCount() == 0) return Refuse(why, "the sound has no samples");
+    const uint32_t length = sound.SampleCount();
+    if (length == 0) return Refuse(why, "the sound has no samples");
     // Work on a copy: the sound changes only when everything succeeded.
     std::unique_ptr<C_WavData> work(static_cast<C_WavData*>(sound.Clone()));
     if (!work) return Refuse(why, "out of memory");
@@ -49,6 +51,24 @@ bool ShiftPitch(C_WavData& sound, double factor, bool keepDuration, I_ProgressCa
         const double stretched = std::round(static_cast<double>(rate) * factor);
         if (!(stretched >= C_PCMResample::kMinRate && stretched <= C_PCMResample::kMaxRate))
             return Refuse(why, "the sample rate cannot be resampled by this factor");
+        // The regeneration keeps pace with the factor only to within two
+        // periods (and copies the unsearched end once): its end is cut, or
+        // padded with silence, to the source length times the factor, so
+        // that the result lasts as long as the source to a sample or two.
+        const double wanted = std::round(static_cast<double>(length) * factor);
+        const uint32_t frameBytes = work->GetWavInfo()->GetBlockAlign();
+        if (wanted < 1 || wanted * frameBytes > 4294967280.0) return Refuse(why, "the sound is too long");
+        const uint32_t target = static_cast<uint32_t>(wanted);
+        const uint32_t made = work->SampleCount();
+        if (made != target) {
+            std::vector<uint8_t> bytes(work->GetSampleBuffer(), work->GetSampleBuffer() + size_t{made} * frameBytes);
+            bytes.resize(size_t{target} * frameBytes, 0);
+            if (!work->SetSampleData(bytes.data(), static_cast<uint32_t>(bytes.size())))
+                return Refuse(why, "out of memory");
+            const uint16_t channels = work->GetWavInfo()->GetChannels();
+            for (uint32_t i = made; i < target; ++i)
+                for (uint16_t ch = 0; ch < channels; ++ch) work->SetSampleValue(i, ch, 0);
+        }
         const uint32_t before = work->SampleCount();
         work->GetWavInfo()->SetSampleRate(static_cast<uint32_t>(stretched));
         auto resampled = std::make_unique<C_WavData>();
