@@ -55,7 +55,8 @@ bool ShiftPitch(C_WavData& sound, double factor, bool keepDuration, I_ProgressCa
         // periods (and copies the unsearched end once): its end is cut, or
         // padded with silence, to the source length times the factor, so
         // that the result lasts as long as the source to a sample or two.
-        const double wanted = std::round(static_cast<double>(length) * factor);
+        // (The rate is whole hertz: the length follows the rate used.)
+        const double wanted = std::round(static_cast<double>(length) * stretched / static_cast<double>(rate));
         const uint32_t frameBytes = work->GetWavInfo()->GetBlockAlign();
         if (wanted < 1 || wanted * frameBytes > 4294967280.0) return Refuse(why, "the sound is too long");
         const uint32_t target = static_cast<uint32_t>(wanted);
