@@ -101,6 +101,24 @@ TEST(PamFile, ReopensWithItsPeriodsCountsAndFrames) {
     opened->Release();
 }
 
+TEST(PamFile, EveryCodingModeDecodesToItsDecodedSection) {
+    test::TempDir dir;
+    for (uint32_t mode : {0u, 1u, 2u, 3u, 4u, 200u}) {
+        std::vector<uint16_t> words;
+        auto sound = VoiceWithPause(&words);
+        sound->GetWriteParam()->SetCodecParam(mode);
+        const std::string path = dir.File("m.pam");
+        ASSERT_EQ(sound->SaveAs(kFormatPam, path.c_str()), 1) << mode;
+        const std::vector<uint8_t> f = test::ReadFileBytes(path);
+        EXPECT_EQ(LoadU16(&f[60]), mode == 1 ? 5 : 4) << mode;
+        C_PamFile reader;
+        ASSERT_EQ(reader.ReadHeader(path.c_str(), 1, nullptr), 1) << mode;
+        std::vector<uint16_t> frames;
+        ASSERT_TRUE(reader.DecodeFrames(frames)) << mode;
+        EXPECT_EQ(frames, Section(f, 48, 52)) << mode;
+    }
+}
+
 TEST(PamFile, ShortSoundHasAnEmptyPeriodTable) {
     test::TempDir dir;
     const std::vector<uint16_t> words = test::TwoPartialVoice12(250);
