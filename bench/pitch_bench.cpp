@@ -153,7 +153,7 @@ int main() {
         for (double semitones : {-7.0, -5.0, -3.0, -1.0, 1.0, 3.0, 5.0, 7.0, 12.0}) {
             auto sound = Sound16(s.samples, rate);
             std::string why;
-            if (!api::ShiftPitch(*sound, api::SemitoneFactor(semitones), true, nullptr, &why)) {
+            if (!api::ShiftPitch(*sound, api::SemitoneFactor(semitones), true, nullptr, nullptr, &why)) {
                 std::printf("%-22s %+6.0f failed: %s\n", s.name, semitones, why.c_str());
                 continue;
             }

@@ -129,8 +129,9 @@ int RunPitch(const std::vector<std::string>& words) {
     const double pitchFactor = haveFactor ? factor : api::SemitoneFactor(semitones);
     std::string why;
     {
-        ProgressBar bar("pitch", quiet);
-        if (!api::ShiftPitch(*sound, pitchFactor, haveSemitones, &bar, &why)) {
+        ProgressBar detection("pitch periods", quiet);
+        ProgressBar resampling("resampling", quiet);
+        if (!api::ShiftPitch(*sound, pitchFactor, haveSemitones, &detection, &resampling, &why)) {
             Fail(input, why);
             return kExitFailed;
         }

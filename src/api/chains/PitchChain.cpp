@@ -19,7 +19,8 @@ bool Refuse(std::string* why, const char* text) {
 }
 }  // namespace
 
-bool ShiftPitch(C_WavData& sound, double factor, bool keepDuration, I_ProgressCallback* progress, std::string* why) {
+bool ShiftPitch(C_WavData& sound, double factor, bool keepDuration, I_ProgressCallback* detection,
+                I_ProgressCallback* resampling, std::string* why) {
     if (!(factor >= I_PCMPitchShift::kMinFactor && factor <= I_PCMPitchShift::kMaxFactor))
         return Refuse(why, "the factor lies outside 0.25 to 4");
     const uint32_t rate = sound.GetWavInfo()->GetSampleRate();
@@ -43,7 +44,7 @@ bool ShiftPitch(C_WavData& sound, double factor, bool keepDuration, I_ProgressCa
     S_PitchShiftParameters parameters = shifter.Parameters();
     parameters.factor = factor;
     if (!shifter.SetParameters(parameters)) return Refuse(why, "the factor lies outside 0.25 to 4");
-    if (!shifter.ProcessWavData(work.get(), progress)) return Refuse(why, "the regenerated sound is too long");
+    if (!shifter.ProcessWavData(work.get(), detection)) return Refuse(why, "the regenerated sound is too long");
 
     if (keepDuration) {
         // The stretched sound played at rate x factor lasts as long as the
@@ -74,7 +75,7 @@ bool ShiftPitch(C_WavData& sound, double factor, bool keepDuration, I_ProgressCa
         work->GetWavInfo()->SetSampleRate(static_cast<uint32_t>(stretched));
         auto resampled = std::make_unique<C_WavData>();
         C_PCMResample resampler;
-        if (!resampler.ResampleWavData(kResampleSinc2, work.get(), resampled.get(), rate, kResampleSpare, progress))
+        if (!resampler.ResampleWavData(kResampleSinc2, work.get(), resampled.get(), rate, kResampleSpare, resampling))
             return Refuse(why, "the resampler failed");
         const uint32_t after = resampled->SampleCount();
         work->TakeSamplesFrom(*resampled);

@@ -21,8 +21,10 @@ double SemitoneFactor(double semitones);
 // keepDuration, the result is then taken as lasting as long as the source
 // (rate x factor) and resampled back to the source rate: the same length,
 // the pitch times factor. Sounds of 24-bit containers are taken as 16-bit
-// first. Progress: detection (and then resampling) on progress. false with
-// *why set when the sound cannot be shifted; the sound is then unchanged.
-bool ShiftPitch(C_WavData& sound, double factor, bool keepDuration, I_ProgressCallback* progress, std::string* why);
+// first. Progress: the period detection on detection, the resampling on
+// resampling (either may be none). false with *why set when the sound
+// cannot be shifted; the sound is then unchanged.
+bool ShiftPitch(C_WavData& sound, double factor, bool keepDuration, I_ProgressCallback* detection,
+                I_ProgressCallback* resampling, std::string* why);
 
 }  // namespace cz::api

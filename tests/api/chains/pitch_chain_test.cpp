@@ -48,7 +48,7 @@ TEST(PitchChain, SemitonesMoveThePitchAndKeepTheLength) {
         auto sound = test::Sound16(PulseTrain(16000, 128.0), 1, 16000);
         sound->GetActionEventMgr()->AddEventAtSample(1, 8000, "", 0);
         std::string why;
-        ASSERT_TRUE(api::ShiftPitch(*sound, api::SemitoneFactor(semitones), true, nullptr, &why)) << why;
+        ASSERT_TRUE(api::ShiftPitch(*sound, api::SemitoneFactor(semitones), true, nullptr, nullptr, &why)) << why;
         EXPECT_NEAR(sound->SampleCount(), 16000, 1) << semitones;
         EXPECT_EQ(sound->GetWavInfo()->GetSampleRate(), 16000u);
         const double expected = 128.0 / api::SemitoneFactor(semitones);
@@ -61,10 +61,10 @@ TEST(PitchChain, RefusalLeavesTheSoundAsItWas) {
     const std::vector<int16_t> x = PulseTrain(4000, 100.0);
     auto sound = test::Sound16(x, 1, 16000);
     std::string why;
-    EXPECT_FALSE(api::ShiftPitch(*sound, 10.0, true, nullptr, &why));
+    EXPECT_FALSE(api::ShiftPitch(*sound, 10.0, true, nullptr, nullptr, &why));
     EXPECT_FALSE(why.empty());
     auto empty = test::Sound16({}, 1, 16000);
-    EXPECT_FALSE(api::ShiftPitch(*empty, 2.0, false, nullptr, &why));
+    EXPECT_FALSE(api::ShiftPitch(*empty, 2.0, false, nullptr, nullptr, &why));
     ASSERT_EQ(sound->SampleCount(), x.size());
     for (uint32_t i = 0; i < x.size(); ++i) ASSERT_EQ(sound->Sample(i, 0), x[i]);
 }
