@@ -49,6 +49,7 @@ int32_t C_PamFile::WriteFrames(C_MpmFrameOutput& out, const std::vector<uint16_t
     const uint32_t mode = CodingMode() <= kAdpcmFlushMode4 ? CodingMode() : kAdpcmFlush;
     std::vector<uint8_t> codes;
     std::vector<uint16_t> decoded;
+    uint32_t tail = 0;  // codes of the last voice record beyond its samples
     for (const S_MpmSegment& s : segments) {
         if (s.length == 0) continue;
         if (uint64_t{s.first} + s.length > samples.size()) return 0;
@@ -56,7 +57,8 @@ int32_t C_PamFile::WriteFrames(C_MpmFrameOutput& out, const std::vector<uint16_t
             out.U8(kPamRecordSilence);
             PutU32(out, s.first);
             PutU32(out, s.length);
-            out.DecodedRun(kSilenceValue, s.length);
+            out.DecodedRun(kSilenceValue, PamSilencePlayed(s.length, tail));
+            tail = 0;
             continue;
         }
         std::unique_ptr<C_ADPCMEncDec> coder = CreateCoder();
@@ -74,6 +76,7 @@ int32_t C_PamFile::WriteFrames(C_MpmFrameOutput& out, const std::vector<uint16_t
         PutU32(out, n);
         out.Bytes(codes.data(), k);
         for (uint16_t v : decoded) out.Decoded(v);
+        tail = n - s.length;
     }
     out.U8(kPamRecordEnd);
     return out.Ok() ? 1 : 0;
@@ -100,11 +103,14 @@ int32_t C_PamFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
 
 bool C_PamFile::DecodeFrames(std::vector<uint16_t>& out) const {
     out.clear();
+    uint32_t tail = 0;
     for (const S_PamRecord& r : records_) {
         if (r.type == kPamRecordSilence) {
-            out.insert(out.end(), r.count, kSilenceValue);
+            out.insert(out.end(), PamSilencePlayed(r.count, tail), kSilenceValue);
+            tail = 0;
             continue;
         }
+        tail = r.codeCount - r.count;
         std::unique_ptr<C_ADPCMEncDec> coder = CreateCoder();
         const size_t at = out.size();
         out.resize(at + r.codeCount);

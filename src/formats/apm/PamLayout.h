@@ -27,7 +27,11 @@
 //                first); the coder starts at mid-scale and its stream is
 //                flushed back to silence, so each voice record decodes on
 //                its own to N samples (S of the voice and the tail)
-//   silence (2): u32 first sample, u32 length; plays as mid-scale
+//   silence (2): u32 first sample, u32 length; plays as mid-scale, but
+//                a voice record's tail (its N - S samples beyond the voice)
+//                plays over the start of the silence record right after it,
+//                which is that much shorter (never below 0), so that the
+//                sound keeps the timing of the source
 //   end (0):     nothing more
 // The decoded PCM section holds what the records decode to, in order.
 #pragma once
@@ -65,6 +69,10 @@ struct S_PamRecord {
     uint32_t codeCount = 0;  // voice: codes
     size_t codeOffset = 0;   // voice: where its codes start in the frame data
 };
+
+// Samples a silence record of length samples plays after a voice record
+// whose tail was tail samples (0 after anything else).
+inline uint32_t PamSilencePlayed(uint32_t length, uint32_t tail) { return length > tail ? length - tail : 0; }
 
 // The "WPER" block of the periods.
 std::vector<uint8_t> BuildPamPeriodTable(const std::vector<S_PamPeriod>& periods);
