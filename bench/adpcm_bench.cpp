@@ -28,6 +28,8 @@
 #include "BenchSupport.h"
 #include "codecs/adpcm/C_ADPCMEncDec.h"
 #include "codecs/adpcm/C_ADPCMEncDec6Bit.h"
+#include "codecs/adpcm/C_EnhancedADPCM2Codec.h"
+#include "codecs/adpcm/C_EnhancedADPCMCodec.h"
 #include "codecs/adpcm/C_NewADPCMEncDec.h"
 
 namespace {
@@ -149,6 +151,38 @@ int main(int argc, char** argv) {
     {
         cz::C_NewADPCMEncDec coder;
         ours("new chip ADPCM (beam), mode 2", coder, 2);
+    }
+    {
+        // The block coders of EAM (12-bit) and SAM's coder is the 4-bit one above.
+        cz::C_EnhancedADPCMCodec coder(12, 1, 1);
+        ours("enhanced ADPCM 12-bit (EAM)", coder, 0);
+    }
+    {
+        // E2A's coder works on 16-bit samples: its SNR is against the 16-bit
+        // speech itself.
+        std::vector<uint16_t> wide(pcm.size());
+        for (size_t i = 0; i < pcm.size(); ++i) wide[i] = static_cast<uint16_t>(pcm[i] + 32768);
+        cz::C_EnhancedADPCM2Codec coder(16, 1, 1, 1);
+        std::vector<uint8_t> codes(coder.GetMaxEncodedSize(count, 0));
+        uint32_t used = 0;
+        const double t = BestOf(repeats, [&] {
+            return ProcessCpuSecondsOf([&] {
+                used = coder.Encode(count, wide.data(), codes.data(), static_cast<uint32_t>(codes.size()), 0, nullptr);
+            });
+        });
+        std::vector<uint16_t> decoded(count);
+        uint32_t written = 0;
+        const double td = BestOf(repeats, [&] {
+            return ProcessCpuSecondsOf(
+                [&] { written = coder.Decode(codes.data(), used, decoded.data(), 2 * count, nullptr); });
+        });
+        std::vector<int16_t> back(written / 2);
+        for (size_t i = 0; i < back.size(); ++i) back[i] = static_cast<int16_t>(decoded[i] - 32768);
+        if (used != 0) {
+            rows.push_back({"enhanced ADPCM 16-bit two-tap (E2A) encode", t * 1e9 / samples, Snr16(pcm, back)});
+            rows.push_back({"enhanced ADPCM 16-bit two-tap (E2A) decode", td * 1e9 / samples, std::nan("")});
+            std::printf("E2A stream: %.3f bytes per sample\n", static_cast<double>(used) / samples);
+        }
     }
 
     // Peers: IMA ADPCM WAV.

@@ -66,6 +66,8 @@ int main(int argc, char** argv) {
     };
     const Row rows[] = {
         {kFormatApm, "apm", 0, "-"},         {kFormatMdm, "mdm", 0, "-"},
+        {kFormatEam, "eam", 0, "-"},         {kFormatSam, "sam", 0, "-"},
+        {kFormatE2a, "ad4", 0, "-"},
         {kFormatPc8, "pc8", 0, "-"},         {kFormatMcp, "mcp", 0, "mode 0"},
         {kFormatMcp, "mcp", 1, "mode 1"},    {kFormatMvclp, "mvc", 0, "-"},
         {kFormatWlp, "wlp", 4, "setting 4"}, {kFormatSbd, "sbd", 8000, "8 kbit/s"},

@@ -384,6 +384,13 @@ int RunInfo(const Options& options) {
                                               JsonString(path).c_str());
             }
             continue;
+        } else if (IsImfFile(path)) {
+            if (RunImfInfo(path, options.json) != kExitOk) {
+                status = kExitFailed;
+                if (options.json) std::printf("{\"file\": %s, \"error\": \"not a readable IMF melody\"}\n",
+                                              JsonString(path).c_str());
+            }
+            continue;
         } else if (IsXmfFile(path)) {
             if (RunXmfInfo(path, options.json) != kExitOk) {
                 status = kExitFailed;
@@ -517,7 +524,7 @@ std::string FormatListText() {
         for (char& c : e) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
         text += ", " + (e[0] == '.' ? e.substr(1) : e);
     }
-    return text + "; xmf from WAV, APM or MIDI";
+    return text + "; xmf from WAV, APM or MIDI; imf from MIDI";
 }
 
 bool CodecParameter(const Options& options, uint32_t formatId, uint32_t* param, std::string* why) {
@@ -530,6 +537,8 @@ bool CodecParameter(const Options& options, uint32_t formatId, uint32_t* param, 
     switch (formatId) {
         case kFormatApm:
         case kFormatApm6Bit:
+        case kFormatWam:
+        case kFormatSam:  // the APM coder, restarted per voice piece
         case kFormatMcp:
         case kFormatMvclp:
         case kFormatWlp:
@@ -563,6 +572,7 @@ int ConvertOne(const Options& options) {
     const std::string& input = options.inputs.front();
     const std::string& output = options.output;
     if (CompareNoCase(Extension(output), ".xmf") == 0) return RunConvertToXmf(options);
+    if (CompareNoCase(Extension(output), ".imf") == 0) return RunConvertToImf(options);
     if (IsXmfFile(input)) return RunConvertFromXmf(options);
     uint32_t outId = GetFormatIdFromExtension(Extension(output).c_str());
     if (outId == kFormatNone) {

@@ -57,6 +57,11 @@ int RunCut(const Options& options);
 // MIDI files and XMF containers (MidiCommands.cpp).
 bool IsMidiFile(const std::string& path);
 int RunMidiInfo(const std::string& path, bool json);
+// IMF melodies: an "IMF1" header.
+bool IsImfFile(const std::string& path);
+int RunImfInfo(const std::string& path, bool json);
+// MIDI to IMF through the melody tool (the IMF's C array header beside it).
+int RunConvertToImf(const Options& options);
 int RunConvertToXmf(const Options& options);
 
 // batch, report, pack, play (BatchCommand.cpp, ReportCommand.cpp,

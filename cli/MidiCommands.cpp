@@ -1,5 +1,5 @@
-// The MIDI side of the tool: "info" on Standard MIDI Files and "convert" to
-// XMF containers.
+// The MIDI side of the tool: "info" on Standard MIDI Files and IMF melodies,
+// "convert" to IMF melodies and XMF containers.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -8,12 +8,15 @@
 
 #include "Commands.h"
 #include "api/chains/Chains.h"
+#include "api/chains/MidiBridge.h"
 #include "api/resconv/C_ResourceConverter.h"
 #include "platform/SafeFiles.h"
 #include "dsp/resample/C_PCMResample.h"
 #include "formats/registry/FormatId.h"
 #include "midi/smf/C_MidiEvent.h"
 #include "midi/smf/C_MidiFile.h"
+#include "midi/imf/ImfFormat.h"
+#include "midi/xmf/XmfWriter.h"
 #include "platform/Platform.h"
 
 namespace cz::cli {
@@ -86,6 +89,116 @@ int RunMidiInfo(const std::string& path, bool json) {
     return kExitOk;
 }
 
+namespace {
+
+enum class MidiTarget { kImf, kXmf };
+
+// MIDI to IMF or XMF through the melody tool. For XMF, song_1.wav to
+// song_32.wav beside the song are the speech samples that drum notes 96 to
+// 127 play.
+int ConvertMidi(const Options& options, MidiTarget target) {
+    const std::string& input = options.inputs.front();
+    const std::string& output = options.output;
+    if (options.haveRate) {
+        Fail(input, "--rate does not apply to MIDI input (the speech samples are coded at their own rate)");
+        return kExitUsage;
+    }
+    if (!options.overwrite && platform::FileExists(output)) {
+        Fail(output, "the file exists (use -y to overwrite it)");
+        return kExitFailed;
+    }
+    if (!api::DistinctFiles({input.c_str()}, {output}, api::InPlace::kRefused)) {
+        Fail(output, "the output is the same file as " + input + "; nothing was written");
+        return kExitFailed;
+    }
+    C_MidiFile song(input.c_str());
+    if (!song.Load()) {
+        Fail(input, "not a readable Standard MIDI File");
+        return kExitFailed;
+    }
+    const bool ok = target == MidiTarget::kImf ? api::ConvertMidToImf(input.c_str(), output.c_str()) != 0
+                                               : api::ConvertMidToXmf(input.c_str(), output.c_str()) != 0;
+    if (!ok) {
+        Fail(output, "the melody tool could not convert " + input + " (see the message above)");
+        return kExitFailed;
+    }
+    if (options.verbose) std::fprintf(stderr, "cadenzor: wrote %s\n", output.c_str());
+    return kExitOk;
+}
+
+}  // namespace
+
+bool IsImfFile(const std::string& path) {
+    auto file = platform::File::Open(path, platform::open_flags::kRead | platform::open_flags::kShareDenyWrite);
+    char magic[4] = {};
+    return file && file->ReadExact(magic, 4) && std::memcmp(magic, "IMF1", 4) == 0;
+}
+
+int RunImfInfo(const std::string& path, bool json) {
+    std::vector<uint8_t> bytes;
+    std::string error;
+    imf::ImfSong song;
+    if (!xmf::ReadWholeFile(path.c_str(), bytes)) {
+        Fail(path, "cannot be read");
+        return kExitFailed;
+    }
+    if (!imf::ParseImf(bytes, song, error)) {
+        Fail(path, "not a readable IMF melody: " + error);
+        return kExitFailed;
+    }
+    uint64_t notes = 0, texts = 0, controls = 0, programs = 0, bends = 0;
+    double seconds = 0;
+    uint32_t at = 0, tempo = imf::kDefaultTempo, firstTempo = 0;
+    for (const auto& r : song.records) {
+        seconds += double(r.tick - at) * tempo / song.division / 1e6;
+        at = r.tick;
+        notes += r.kind == imf::kKindNote;
+        texts += r.kind == imf::kKindText;
+        controls += r.kind == imf::kKindControl;
+        programs += r.kind == imf::kKindProgram;
+        bends += r.kind == imf::kKindBend;
+        if (r.kind == imf::kKindTempo) {
+            tempo = r.value;
+            if (!firstTempo) firstTempo = r.value;
+        }
+    }
+    std::string channels;
+    for (int c = 0; c < 16; ++c)
+        if (song.channelMask & (1 << c)) channels += (channels.empty() ? "" : " ") + std::to_string(c + 1);
+    if (json) {
+        std::printf("{\"file\": %s, \"class\": \"IMF\", \"division\": %u, \"channels\": \"%s\", "
+                    "\"voice_limit\": %u, \"notes_dropped\": %s, \"tempo\": %u, \"notes\": %llu, "
+                    "\"ticks\": %u, \"seconds\": %.3f, \"bytes\": %zu}\n",
+                    JsonText(path).c_str(), song.division, channels.c_str(), song.voiceLimit,
+                    (song.flags & imf::kFlagNotesDropped) ? "true" : "false", firstTempo,
+                    static_cast<unsigned long long>(notes), song.length, seconds, bytes.size());
+        return kExitOk;
+    }
+    std::printf("%s: IMF melody\n", path.c_str());
+    std::printf("  division:    %u ticks per quarter note\n", song.division);
+    std::printf("  tempo:       %u us per quarter note (%.2f bpm) at the start\n", firstTempo,
+                firstTempo ? 60e6 / firstTempo : 0.0);
+    std::printf("  channels:    %s\n", channels.empty() ? "none" : channels.c_str());
+    std::printf("  notes:       %llu\n", static_cast<unsigned long long>(notes));
+    std::printf("  events:      %llu controllers, %llu programs, %llu bends, %llu texts\n",
+                static_cast<unsigned long long>(controls), static_cast<unsigned long long>(programs),
+                static_cast<unsigned long long>(bends), static_cast<unsigned long long>(texts));
+    if (song.voiceLimit)
+        std::printf("  voices:      %u%s\n", song.voiceLimit,
+                    (song.flags & imf::kFlagNotesDropped) ? " (notes were dropped to fit)" : "");
+    std::printf("  length:      %u ticks (%.3f s)\n", song.length, seconds);
+    std::printf("  size:        %zu bytes\n", bytes.size());
+    return kExitOk;
+}
+
+int RunConvertToImf(const Options& options) {
+    if (!IsMidiFile(options.inputs.front())) {
+        Fail(options.inputs.front(), "an IMF melody is made from a Standard MIDI File only");
+        return kExitUsage;
+    }
+    return ConvertMidi(options, MidiTarget::kImf);
+}
+
 int RunConvertToXmf(const Options& options) {
     const std::string& input = options.inputs.front();
     const std::string& output = options.output;
@@ -93,10 +206,7 @@ int RunConvertToXmf(const Options& options) {
         Fail(output, "the file exists (use -y to overwrite it)");
         return kExitFailed;
     }
-    if (IsMidiFile(input)) {
-        Fail(input, "MIDI to XMF needs the melody tool, which is not in this build yet");
-        return kExitFailed;
-    }
+    if (IsMidiFile(input)) return ConvertMidi(options, MidiTarget::kXmf);
     if (!api::DistinctFiles({input.c_str()}, {output}, api::InPlace::kAllowed)) {
         Fail(output, "the output is the same file as " + input + "; nothing was written");
         return kExitFailed;

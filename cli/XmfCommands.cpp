@@ -176,7 +176,7 @@ int RunConvertFromXmf(const Options& options) {
         ok = api::ConvertXmfToMidAndDls(input.c_str(), mid.c_str(), dls.c_str()) == 1;
         results = {{mid, output}, {dls, options.dls}};
     } else {
-        ok = api::ConvertXmfToMid(input.c_str(), mid.c_str()) == 1;
+        ok = api::ConvertXmfMelodyToMid(input.c_str(), mid.c_str()) == 1;
         results = {{mid, output}};
     }
     if (!ok) {

@@ -39,7 +39,7 @@ const OptionSpec kOptions[] = {
     {"--bin", "FILE", "also write the chip resource binary FILE and its byte-array header FILE.h"},
     {"--header-style", "STYLE", "byte-array header: 'plain' (the default) or 'firmware' (static const, include "
                                 "guard, length constant)"},
-    {"--mode", "N", "coding mode: APM coders (0 to 255), MCP (0 or 1), MVC and WLP coder setting (0 to 255)"},
+    {"--mode", "N", "coding mode: APM and WAM coders (0 to 255), MCP (0 or 1), MVC and WLP coder setting (0 to 255)"},
     {"--bitrate", "BPS", "ESB and SBD: the coder's bit rate in bit/s (ESB 100 to 6553500, SBD 1 to 65535)"},
     {"--quality", "N", "ESB: the coder's quality setting (0 to 32767)"},
     {"--source", nullptr, "from a chip file, its stored source samples (by default: the sound the chip plays)"},

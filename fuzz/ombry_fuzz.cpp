@@ -3,6 +3,9 @@
 // as it is (0), or with the APM (1) or MDM (2) code stamped over its first
 // four bytes so that the layout checks behind the code are reached.
 //
+// Byte 0 = 3 stamps the E2A code, whose "WE2A" resource is played by the
+// library's RBF decoder to its end mark.
+//
 // The builders are compiled into this program from the library's sources.
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +15,8 @@
 #include "../siblings/Ombry/OmbryApm.cpp"
 #include "../siblings/Ombry/OmbryMdm.cpp"
 #include "../siblings/Ombry/OmbryCodec.cpp"
+#include "../siblings/Ombry/OmbryE2a.cpp"
+#include "codecs/rbf/RbfCoding.h"
 
 namespace {
 
@@ -84,6 +89,16 @@ void CheckCodecResource(const std::vector<uint8_t>& file, const std::vector<uint
     Check((r[4] | r[5] << 8) == static_cast<int>(figures.sampleRate));
 }
 
+void CheckWe2a(const std::vector<uint8_t>& r, const ombry::ResourceFigures& figures) {
+    Check(r.size() >= 8 && std::memcmp(r.data(), "WE2A", 4) == 0);
+    struct Count : cz::RbfSampleSink {
+        bool Put(uint16_t, uint32_t) override { return true; }
+    } sink;
+    const cz::RbfDecodeResult played = cz::OpenRbfDecoder(r)->Decode(std::span<const uint8_t>(r).subspan(6), sink);
+    Check(played.ok() && played.endMark && r[r.size() - 2] == 0 && r.back() == 0);
+    Check(played.samples == figures.sampleCount && played.markers.size() == figures.markerCount);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -91,6 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> file(data + 1, data + size);
     if (file.size() >= 4 && data[0] == 1) std::memcpy(file.data(), "WAPM", 4);
     if (file.size() >= 4 && data[0] == 2) std::memcpy(file.data(), "WMDM", 4);
+    if (file.size() >= 4 && data[0] == 3) std::memcpy(file.data(), "WE2A", 4);
 
     std::vector<uint8_t> resource;
     ombry::ResourceFigures figures;
@@ -98,6 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         switch (ombry::DetectChipFormat(file)) {
             case ombry::ChipFormat::kApm: CheckWadm(resource, figures); break;
             case ombry::ChipFormat::kMdm: CheckWmdm(resource, figures); break;
+            case ombry::ChipFormat::kE2a: CheckWe2a(resource, figures); break;
             default: CheckCodecResource(file, resource, figures); break;
         }
     } else {

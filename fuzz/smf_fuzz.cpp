@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
+#include "midi/imf/ImfFormat.h"
 #include "midi/smf/C_MidiFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -12,6 +14,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cz::C_MidiFile midi;
     midi.LoadImage(data, size);
     midi.GetTempo();
+    {
+        // The melody tool's conversion, with a voice limit from the last byte.
+        cz::imf::ImfBuildResult built;
+        std::string error;
+        if (cz::imf::BuildImf(midi, size ? data[size - 1] : 0, built, error)) {
+            cz::imf::ImfSong song;
+            if (!cz::imf::ParseImf(built.imf, song, error)) __builtin_trap();
+        }
+    }
     if (auto image = midi.WriteImage()) {
         cz::C_MidiFile again;
         again.LoadImage(image->data(), image->size());

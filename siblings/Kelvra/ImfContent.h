@@ -9,8 +9,9 @@
 
 namespace kelvra {
 
-// The one place the IMF reader plugs in. Until it exists this fails with a
-// reason and writes nothing.
+// A format 0 Standard MIDI File with the melody's notes, controllers,
+// programs, bends, tempi and texts (see the melody tool's IMF.md); false with
+// a reason for a resource that is not one of ours or not a whole IMF.
 bool ImfContentToSmf(int type, std::span<const uint8_t> resource, std::vector<uint8_t>& smf, std::string& error);
 
 }  // namespace kelvra

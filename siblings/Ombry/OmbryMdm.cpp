@@ -121,6 +121,7 @@ ChipFormat DetectChipFormat(std::span<const uint8_t> file) {
     if (file.size() < 4) return ChipFormat::kUnknown;
     if (std::memcmp(file.data(), "WAPM", 4) == 0 || std::memcmp(file.data(), "WNAP", 4) == 0) return ChipFormat::kApm;
     if (std::memcmp(file.data(), "WMDM", 4) == 0) return ChipFormat::kMdm;
+    if (std::memcmp(file.data(), "WE2A", 4) == 0) return ChipFormat::kE2a;
     for (const char* code : {"WPC8", "WMCP", "WMVP", "WLPC", "WSBD", "WESB", "WP16", "WS16", "WS08", "WLP8", "WP10", "WPAM"})
         if (std::memcmp(file.data(), code, 4) == 0) return ChipFormat::kCodec;
     return ChipFormat::kUnknown;
@@ -131,6 +132,7 @@ bool BuildResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, Res
         case ChipFormat::kApm: return BuildWadmResource(file, out, figures);
         case ChipFormat::kMdm: return BuildWmdmResource(file, out, figures);
         case ChipFormat::kCodec: return BuildCodecResource(file, out, figures);
+        case ChipFormat::kE2a: return BuildWe2aResource(file, out, figures);
         default: return false;
     }
 }

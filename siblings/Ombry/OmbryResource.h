@@ -5,6 +5,8 @@
 //   APM file -> "WADM": 4-bit ADPCM blocks, silence runs and markers
 //   MDM file -> "WMdM": the MDM frame records (8-sample delta groups, silence
 //               and raw records, command words as markers), ending in FF
+//   E2A file -> "WE2A": the file's frame section, which is the chip's block
+//               stream (two-tap ADPCM blocks, silence, markers), ending in 00 00
 //   PC8, MCP, MVP, WLP, SBD and ESB files, and the PCM relatives of PC8
 //               (P16, S16, S08, LP8) -> their resource code ("WPC8",
 //               "WMCP", "WMVP", "WLPC", "OSBC", "WESB", "WP16", "WS16",
@@ -32,7 +34,7 @@ namespace ombry {
 
 using cz::sibling::Inside;
 
-enum class ChipFormat { kUnknown, kApm, kMdm, kCodec };
+enum class ChipFormat { kUnknown, kApm, kMdm, kCodec, kE2a };
 
 // Figures of a built resource.
 struct ResourceFigures {
@@ -51,6 +53,10 @@ bool BuildWadmResource(std::span<const uint8_t> file, std::vector<uint8_t>& out,
 // Builds the "WMdM" resource of an MDM file. False (out untouched) when the
 // bytes are not a well-formed MDM file.
 bool BuildWmdmResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures);
+
+// Builds the "WE2A" resource of an E2A file. False (out untouched) when the
+// bytes are not a well-formed E2A file.
+bool BuildWe2aResource(std::span<const uint8_t> file, std::vector<uint8_t>& out, ResourceFigures& figures);
 
 // The 6-byte resource header: the coding code and the sample rate (u16).
 inline std::vector<uint8_t> ResourceHeader(const char (&code)[5], uint16_t rate) {

@@ -52,4 +52,43 @@ TEST(CliMidi, ConvertSoundsToXmf) {
     EXPECT_EQ(Cadenzor("convert '" + wav + "' '" + dir.File("voice.xmf") + "'", dir).status, 2);  // exists
 }
 
+TEST(CliMidi, MidiToImfAndXmfAndBack) {
+    cz::test::TempDir dir;
+    // Format 0, 96 ticks a quarter: two notes and a lyric.
+    const std::vector<uint8_t> song = {'M',  'T',  'h', 'd', 0,    0,    0,    6,    0,    0,    0,    1,   0,
+                                       96,   'M',  'T', 'r', 'k',  0,    0,    0,    24,   0x00, 0x90, 60,  100,
+                                       0x00, 0xFF, 5,   2,   'l',  'a',  0x60, 62,   90,   0x60, 0x80, 60,  0,
+                                       0x00, 62,   0,   0x00, 0xFF, 0x2F, 0x00};
+    const std::string mid = dir.File("song.mid");
+    ASSERT_TRUE(cz::test::WriteFileBytes(mid, song));
+    auto imf = Cadenzor("convert '" + mid + "' '" + dir.File("song.imf") + "'", dir);
+    ASSERT_EQ(imf.status, 0) << imf.out;
+    EXPECT_TRUE(cz::test::FileExists(dir.File("song.h")));
+    auto info = Cadenzor("info '" + dir.File("song.imf") + "'", dir);
+    EXPECT_EQ(info.status, 0) << info.out;
+    for (const char* line : {"IMF melody", "division:    96 ticks per quarter note", "channels:    1",
+                             "notes:       2", "1 texts", "length:      192 ticks (1.000 s)"})
+        EXPECT_NE(info.out.find(line), std::string::npos) << line << "\n" << info.out;
+
+    auto xmf = Cadenzor("convert '" + mid + "' '" + dir.File("song.xmf") + "'", dir);
+    ASSERT_EQ(xmf.status, 0) << xmf.out;
+    auto back = Cadenzor("convert '" + dir.File("song.xmf") + "' '" + dir.File("back.mid") + "'", dir);
+    EXPECT_EQ(back.status, 0) << back.out;
+    auto backInfo = Cadenzor("info '" + dir.File("back.mid") + "'", dir);
+    EXPECT_NE(backInfo.out.find("notes:       2"), std::string::npos) << backInfo.out;
+
+    // Refusals name the file and the reason.
+    auto rate = Cadenzor("convert '" + mid + "' '" + dir.File("r.xmf") + "' --rate 8000", dir);
+    EXPECT_EQ(rate.status, 1);
+    EXPECT_NE(rate.out.find("--rate does not apply to MIDI input"), std::string::npos) << rate.out;
+    auto notMidi = Cadenzor("convert '" + dir.File("song.h") + "' '" + dir.File("x.imf") + "'", dir);
+    EXPECT_NE(notMidi.status, 0);
+    EXPECT_NE(notMidi.out.find("made from a Standard MIDI File only"), std::string::npos) << notMidi.out;
+    std::vector<uint8_t> cut(song.begin(), song.end() - 6);
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("cut.mid"), cut));
+    auto bad = Cadenzor("convert '" + dir.File("cut.mid") + "' '" + dir.File("cut.imf") + "'", dir);
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_FALSE(cz::test::FileExists(dir.File("cut.imf")));
+}
+
 }  // namespace

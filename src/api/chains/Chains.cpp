@@ -178,13 +178,11 @@ int32_t ConvertCompressedToChip(Compressed kind, const char* input, const char* 
         return 0;
     return ConvertWavToChip(resampled.c_str(), output, binary, formatId);
 }
-int32_t ConvertMidToImfByChipItem(uintptr_t, uintptr_t, uintptr_t) { return 0; }
 int32_t CutRbfToFitSize(const char* source, const char* output, uint32_t limit) {
     if (!ValidPath(source) || !ValidPath(output)) return 0;
     // The resource is read whole before the copy is written: in place is safe.
     if (!DistinctFiles({source}, {output}, InPlace::kAllowed)) return 0;
     return CutRbf(source, output, limit) ? 1 : 0;
 }
-int32_t NotAvailable(const char*, const char*) { return 0; }
 
 }  // namespace cz::api

@@ -70,7 +70,5 @@ int32_t ConvertCompressedToWavWithResample(Compressed kind, const char* input, c
 int32_t ConvertCompressedToChip(Compressed kind, const char* input, const char* output, const char* binary,
                                 uint32_t rate, uint32_t formatId);
 int32_t ConvertMidToImfByChipItem(uintptr_t first, uintptr_t second, uintptr_t third);
-// Chains that have not landed yet: always failure.
-int32_t NotAvailable(const char* input, const char* output);
 
 }  // namespace cz::api

@@ -48,18 +48,29 @@ int32_t XmfResourceType(const char* xmf) {
     return helper->Type(xmf).value_or(-1);
 }
 
-int32_t ConvertXmfToMid(const char* xmf, const char* mid) {
+namespace {
+
+bool ExportTakesType(int32_t type, bool withLyricMelody) {
+    return type == 1 || type == 2 || type == 3 || type == 4 || type == 6 || type == 7 || (withLyricMelody && type == 8);
+}
+
+int32_t XmfToMid(const char* xmf, const char* mid, bool withLyricMelody) {
     if (!ValidPath(xmf) || !ValidPath(mid)) return 0;
     if (!DistinctFiles({xmf}, {mid}, InPlace::kRefused)) return 0;
     auto helper = LoadHelper();
     if (!helper) return 0;
     const auto type = helper->Type(xmf);
-    if (!type || !(*type == 1 || *type == 2 || *type == 3 || *type == 4 || *type == 6 || *type == 7)) return 0;
+    if (!type || !ExportTakesType(*type, withLyricMelody)) return 0;
     auto convert = EntryAs<TwoPathFn>(helper->Entry("ConvertToSMF"));
     // Without the entry nothing is written: that is a failure, not success.
     if (!convert) return 0;
     return convert(xmf, mid);
 }
+
+}  // namespace
+
+int32_t ConvertXmfToMid(const char* xmf, const char* mid) { return XmfToMid(xmf, mid, false); }
+int32_t ConvertXmfMelodyToMid(const char* xmf, const char* mid) { return XmfToMid(xmf, mid, true); }
 
 int32_t ConvertXmfToMidAndDls(const char* xmf, const char* mid, const char* dls) {
     if (!ValidPath(xmf) || !ValidPath(mid) || !ValidPath(dls)) return 0;

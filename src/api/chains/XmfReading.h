@@ -9,6 +9,9 @@ namespace cz::api {
 
 int32_t XmfResourceType(const char* xmf);
 int32_t ConvertXmfToMid(const char* xmf, const char* mid);
+// As ConvertXmfToMid, and a melody with lyric block (type 8) as well, which
+// the export leaves out: for the tool.
+int32_t ConvertXmfMelodyToMid(const char* xmf, const char* mid);
 int32_t ConvertXmfToMidAndDls(const char* xmf, const char* mid, const char* dls);
 int32_t ConvertXmfToMidAndDlsForPlay(const char* xmf, const char* mid, const char* dls, const char* playMid,
                                      const char* playDls);

@@ -4,6 +4,7 @@
 #include "cadenzor/cadenzor.h"
 
 #include "api/chains/Chains.h"
+#include "api/chains/MidiBridge.h"
 #include "api/chains/XmfReading.h"
 #include "api/exports/ExportGuard.h"
 #include "formats/registry/FormatId.h"
@@ -111,13 +112,13 @@ CZ_API int32_t CZ_CALL ConvertWMAToMDMWithResample(const char* wmaPath, const ch
     });
 }
 CZ_API int32_t CZ_CALL ConvertMIDToIMF(const char* midiPath, const char* imfPath) {
-    return ExportGuard(0, [&] { return cz::api::NotAvailable(midiPath, imfPath); });
+    return ExportGuard(0, [&] { return cz::api::ConvertMidToImf(midiPath, imfPath); });
 }
 CZ_API int32_t CZ_CALL ConvertMIDToIMFByChipItem(uintptr_t first, uintptr_t second, uintptr_t third) {
     return ExportGuard(0, [&] { return cz::api::ConvertMidToImfByChipItem(first, second, third); });
 }
 CZ_API int32_t CZ_CALL ConvertMIDToXMF(const char* midiPath, const char* xmfPath) {
-    return ExportGuard(0, [&] { return cz::api::NotAvailable(midiPath, xmfPath); });
+    return ExportGuard(0, [&] { return cz::api::ConvertMidToXmf(midiPath, xmfPath); });
 }
 CZ_API int32_t CZ_CALL ConvertXMFToMID(const char* xmfPath, const char* midiPath) {
     return ExportGuard(0, [&] { return cz::api::ConvertXmfToMid(xmfPath, midiPath); });

@@ -168,7 +168,7 @@ int32_t C_ADPCMEncDec::StepSum(uint8_t code, uint16_t stepIndex) const {
 
 uint16_t C_ADPCMEncDec::NextIndex(uint16_t stepIndex, uint8_t code) const {
     int32_t index = stepIndex + indexAdjust_[code & (codeMask_ >> 1)];
-    return static_cast<uint16_t>(std::clamp(index, 0, stepCount_ - 1));
+    return static_cast<uint16_t>(std::clamp(index, 0, std::max(0, std::min(stepCount_ - 1, indexLimit_))));
 }
 
 int32_t C_ADPCMEncDec::Reconstruct(int32_t previous, uint8_t code, uint16_t& stepIndex) {

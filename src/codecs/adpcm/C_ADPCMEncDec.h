@@ -122,6 +122,9 @@ protected:
     // Replaces the tables (variants with their own tables).
     void SetStepTable(std::unique_ptr<int16_t[]> steps, int32_t count);
     void SetIndexTable(const int8_t* table) { indexAdjust_ = table; }
+    // Highest step index the index update may reach (below the table's end
+    // for the block coders that cap it per sub-block).
+    void SetIndexLimit(int32_t limit) { indexLimit_ = limit; }
     // Four codes that bring +1 (plus) and -1 (minus) back to 0 at index 0.
     void SetFlushEndings(const uint8_t* plusOne, const uint8_t* minusOne) {
         endingPlus_ = plusOne;
@@ -176,6 +179,7 @@ protected:
     int32_t maximum_;
     int32_t minimum_;
     const int8_t* indexAdjust_;
+    int32_t indexLimit_ = 0x7FFFFFFF;
     std::unique_ptr<int16_t[]> steps_;
     int32_t stepCount_;
     uint32_t lastPosition_ = 0;

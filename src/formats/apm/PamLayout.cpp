@@ -31,11 +31,10 @@ bool Refuse(std::string* why, const char* text) {
 }
 }  // namespace
 
-bool ParsePamFrames(const uint8_t* data, size_t size, uint32_t sourceCount, std::vector<S_PamPeriod>& periods,
-                    std::vector<S_PamRecord>& records, std::string* why) {
+bool ParsePamPeriodTable(std::span<const uint8_t> section, uint32_t sourceCount, std::vector<S_PamPeriod>& periods,
+                         size_t* tableSize, std::string* why) {
     periods.clear();
-    records.clear();
-    ByteReader r(data, size);
+    ByteReader r(section);
     char code[4];
     uint16_t headerSize = 0, entrySize = 0;
     uint32_t count = 0;
@@ -54,34 +53,14 @@ bool ParsePamFrames(const uint8_t* data, size_t size, uint32_t sourceCount, std:
         r.U32(p.first);
         r.U16(p.length);
         r.Bytes(p.counts, kPamVariantCount);
-        if (p.length == 0 || p.first < next || uint64_t{p.first} + p.length > sourceCount)
+        if (p.length == 0 || p.first < next || uint64_t{p.first} + p.length > sourceCount) {
+            periods.clear();
             return Refuse(why, "a period lies outside the samples or before the one it follows");
+        }
         next = uint64_t{p.first} + p.length;
         periods.push_back(p);
     }
-    uint64_t covered = 0;
-    for (;;) {
-        S_PamRecord rec;
-        if (!r.U8(rec.type)) return Refuse(why, "the records end without their end record");
-        if (rec.type == kPamRecordEnd) break;
-        if (rec.type != kPamRecordVoice && rec.type != kPamRecordSilence)
-            return Refuse(why, "a record of an unknown type");
-        if (!r.U32(rec.first) || !r.U32(rec.count)) return Refuse(why, "a record is cut short");
-        if (rec.first != covered || rec.count == 0 || uint64_t{rec.first} + rec.count > sourceCount)
-            return Refuse(why, "the records do not cover the samples in order");
-        if (rec.type == kPamRecordVoice) {
-            if (!r.U32(rec.codeCount)) return Refuse(why, "a record is cut short");
-            const uint64_t bytes = (uint64_t{rec.codeCount} + 1) / 2;
-            if (rec.codeCount < rec.count || bytes > r.Remaining())
-                return Refuse(why, "a voice record's codes run past the frame section");
-            rec.codeOffset = r.Position();
-            r.Skip(static_cast<size_t>(bytes));
-        }
-        covered += rec.count;
-        records.push_back(rec);
-    }
-    if (covered != sourceCount) return Refuse(why, "the records do not cover every sample");
-    if (!r.AtEnd()) return Refuse(why, "bytes follow the end record");
+    if (tableSize) *tableSize = r.Position();
     return true;
 }
 

@@ -1,5 +1,6 @@
 // The speech-coder family's rows of the format table.
 #include "formats/ext/C_PcmVariants.h"
+#include "formats/ext/C_Q420PcmFile.h"
 #include "formats/ext/C_SbdFile.h"
 #include "formats/registry/FormatDescriptor.h"
 
@@ -21,6 +22,7 @@ constexpr FormatDescriptor kRows[] = {
     {kFormatS08, "C_S08File", &MakeFormat<C_S08File>, ProbeVariant::kAny, true, true},
     {kFormatLp8, "C_Lp8File", &MakeFormat<C_Lp8File>, ProbeVariant::kAny, true, true},
     {kFormatP10, "C_P10File", &MakeFormat<C_P10File>, ProbeVariant::kAny, true, true},
+    {kFormatQ420Pcm, "C_Q420PcmFile", &MakeFormat<C_Q420PcmFile>, ProbeVariant::kAny, true, true},
 };
 }  // namespace
 

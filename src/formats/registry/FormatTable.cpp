@@ -72,7 +72,7 @@ struct Tables {
 
     Tables() {
         for (auto family : {WpcmFormatRows(), WaveFormatRows(), ApmFormatRows(), MpmFormatRows(), MdmFormatRows(),
-                            RbfFormatRows(), ExtFormatRows(), PendingFormatRows()})
+                            RbfFormatRows(), ExtFormatRows(), LegacyFormatRows(), PendingFormatRows()})
             for (const auto& row : family) rows.push_back(&row);
         for (FormatId id : kOpenOrder)
             for (const auto* row : rows)

@@ -7,16 +7,9 @@ namespace cz {
 
 namespace {
 constexpr FormatDescriptor kRows[] = {
-    {kFormatWam, "C_WamFile", nullptr, ProbeVariant::kAny, true, true},
-    {kFormatWmd, "C_WmdFile", nullptr, ProbeVariant::kAny, true, true},
-    {kFormatQ310Wmd, "C_Q310WmdFile", nullptr, ProbeVariant::kAny, true, true},
     {kFormatMdm6Bit, "C_Mdm6BitFile", nullptr, ProbeVariant::kAny, true, true},
-    {kFormatEam, "C_EamFile", nullptr, ProbeVariant::kAny, true, true},
     {kFormatEmm, "C_EmmFile", nullptr, ProbeVariant::kAny, true, true},
-    {kFormatE2a, "C_E2aFile", nullptr, ProbeVariant::kAny, true, true},
     {kFormatQ420Mpm, "C_Q420MpmFile", nullptr, ProbeVariant::kAny, true, true},
-    {kFormatQ420Pcm, "C_Q420PcmFile", nullptr, ProbeVariant::kAny, true, true},
-    {kFormatSam, "C_SamFile", nullptr, ProbeVariant::kAny, true, true},
     {kFormatSmm, "C_SmmFile", nullptr, ProbeVariant::kAny, true, true},
 };
 }  // namespace

@@ -182,6 +182,12 @@ std::string CArrayHeaderText(const std::string& name, std::span<const uint8_t> b
     return text;
 }
 
+bool ReadWholeFile(const char* path, std::vector<uint8_t>& out) { return path && *path && ReadWhole(path, out); }
+
+bool WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes) {
+    return WriteWhole(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
 bool WriteCArrayHeader(const char* outputPath) {
     if (!outputPath || !*outputPath) return false;
     std::vector<uint8_t> bytes;

@@ -64,4 +64,10 @@ std::string CArrayHeaderText(const std::string& name, std::span<const uint8_t> b
 // when the output cannot be read or the header cannot be written.
 bool WriteCArrayHeader(const char* outputPath);
 
+// The whole of a file (at most 4 GiB - 1 bytes); false when it cannot be read.
+bool ReadWholeFile(const char* path, std::vector<uint8_t>& out);
+// Writes the bytes as the whole file at path, beside its name first and put
+// in place when complete: a failure leaves whatever had that name as it was.
+bool WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes);
+
 }  // namespace cz::xmf

@@ -88,6 +88,13 @@ TEST(FormatFactory, DetectsEveryBuiltClass) {
         {kFormatS08, "a.s08", "C_S08File", kFormatS08},
         {kFormatLp8, "a.lp8", "C_Lp8File", kFormatLp8},
         {kFormatP10, "a.p10", "C_P10File", kFormatP10},
+        {kFormatWam, "a.wam", "C_WamFile", kFormatWam},
+        {kFormatWmd, "a.wmd", "C_WmdFile", kFormatWmd},
+        {kFormatQ310Wmd, "a.wm5", "C_Q310WmdFile", kFormatQ310Wmd},
+        {kFormatQ420Pcm, "a.42p", "C_Q420PcmFile", kFormatQ420Pcm},
+        {kFormatEam, "a.eam", "C_EamFile", kFormatEam},
+        {kFormatE2a, "a.ad4", "C_E2aFile", kFormatE2a},
+        {kFormatSam, "a.sam", "C_SamFile", kFormatSam},
         {kFormatPam, "a.pam", "C_PamFile", kFormatPam},
     };
     for (const Row& row : rows) {
