@@ -70,6 +70,9 @@ int RunBatch(const Options& options);
 int RunReport(const Options& options);
 int RunPack(const Options& options);
 int RunPlay(const Options& options);
+// pitch IN OUT (--factor F | --semitones N), with its own options
+// (PitchCommand.cpp).
+int RunPitch(const std::vector<std::string>& words);
 
 // XMF files (XmfCommands.cpp).
 bool IsXmfFile(const std::string& path);

@@ -104,6 +104,9 @@ const std::vector<CommandSpec>& Commands() {
          "Renders any file the library reads to a WAV file and plays it with aplay or paplay when one is\n"
          "installed; otherwise says where the WAV was written.",
          {"-v", "--source", "--player"}},
+        {"pitch", "pitch IN OUT (--factor F | --semitones N)", "shift the pitch by whole pitch periods",
+         "--factor F: the length times F (0.25 to 4), every period kept. --semitones N: the same length,\n"
+         "the pitch N semitones up or down (-24 to 24). See 'cadenzor pitch --help'.", {"-y", "-q"}},
     };
     return commands;
 }
@@ -307,6 +310,7 @@ int main(int argc, char** argv) {
     }
     std::vector<std::string> words(before);
     words.insert(words.end(), args.begin() + static_cast<long>(at), args.end());
+    if (command == "pitch") return cz::cli::RunPitch(words);
 
     Options options;
     bool filesOnly = false;

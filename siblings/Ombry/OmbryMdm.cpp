@@ -123,7 +123,7 @@ ChipFormat DetectChipFormat(std::span<const uint8_t> file) {
     if (std::memcmp(file.data(), "WMDM", 4) == 0) return ChipFormat::kMdm;
     if (std::memcmp(file.data(), "WE2A", 4) == 0) return ChipFormat::kE2a;
     if (std::memcmp(file.data(), "Q42M", 4) == 0) return ChipFormat::kQ420Mpm;
-    for (const char* code : {"WPC8", "WMCP", "WMVP", "WLPC", "WSBD", "WESB", "WP16", "WS16", "WS08", "WLP8", "WP10"})
+    for (const char* code : {"WPC8", "WMCP", "WMVP", "WLPC", "WSBD", "WESB", "WP16", "WS16", "WS08", "WLP8", "WP10", "WPAM"})
         if (std::memcmp(file.data(), code, 4) == 0) return ChipFormat::kCodec;
     return ChipFormat::kUnknown;
 }

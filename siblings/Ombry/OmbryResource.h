@@ -17,6 +17,10 @@
 //   Q420 MPM file -> "Q42M": the file's word stream (data words of two
 //               5-bit differences, scale, run and marker commands), ending
 //               in the end word 0x0208
+//   PAM file -> "WPAM", then its frame section after "MFRM" as the file
+//               holds it: the period table with the emit counts, the voice
+//               records of 4-bit ADPCM codes, silence records, the end
+//               record (docs/pam-format.md)
 //
 // The builders work on the file's bytes in memory and check every offset and
 // count against them; they never read outside the span they are given.

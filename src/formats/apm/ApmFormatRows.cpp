@@ -4,6 +4,7 @@
 #include "formats/apm/C_E2aFile.h"
 #include "formats/apm/C_EamFile.h"
 #include "formats/apm/C_NewApmFile.h"
+#include "formats/apm/C_PamFile.h"
 #include "formats/apm/C_SamFile.h"
 #include "formats/registry/FormatDescriptor.h"
 
@@ -19,6 +20,7 @@ constexpr FormatDescriptor kRows[] = {
     {kFormatApm6Bit, "C_Apm6BitFile", &MakeFormat<C_Apm6BitFile>, ProbeVariant::kAny, true, true},
     {kFormatEam, "C_EamFile", &MakeFormat<C_EamFile>, ProbeVariant::kAny, true, true},
     {kFormatE2a, "C_E2aFile", &MakeFormat<C_E2aFile>, ProbeVariant::kAny, true, true},
+    {kFormatPam, "C_PamFile", &MakeFormat<C_PamFile>, ProbeVariant::kAny, true, true},
     {kFormatSam, "C_SamFile", &MakeFormat<C_SamFile>, ProbeVariant::kAny, true, true},
 };
 }  // namespace

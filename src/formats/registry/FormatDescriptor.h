@@ -47,8 +47,5 @@ std::span<const FormatDescriptor> MdmFormatRows();
 std::span<const FormatDescriptor> RbfFormatRows();
 std::span<const FormatDescriptor> ExtFormatRows();
 std::span<const FormatDescriptor> LegacyFormatRows();
-// Classes that are named by the tables but not built yet; each moves to its
-// family's rows when it lands.
-std::span<const FormatDescriptor> PendingFormatRows();
 
 }  // namespace cz

@@ -72,7 +72,7 @@ struct Tables {
 
     Tables() {
         for (auto family : {WpcmFormatRows(), WaveFormatRows(), ApmFormatRows(), MpmFormatRows(), MdmFormatRows(),
-                            RbfFormatRows(), ExtFormatRows(), LegacyFormatRows(), PendingFormatRows()})
+                            RbfFormatRows(), ExtFormatRows(), LegacyFormatRows()})
             for (const auto& row : family) rows.push_back(&row);
         for (FormatId id : kOpenOrder)
             for (const auto* row : rows)

@@ -99,6 +99,7 @@ TEST(FormatFactory, DetectsEveryBuiltClass) {
         {kFormatEam, "a.eam", "C_EamFile", kFormatEam},
         {kFormatE2a, "a.ad4", "C_E2aFile", kFormatE2a},
         {kFormatSam, "a.sam", "C_SamFile", kFormatSam},
+        {kFormatPam, "a.pam", "C_PamFile", kFormatPam},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

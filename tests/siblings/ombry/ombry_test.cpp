@@ -6,6 +6,10 @@
 #include "ResourceDecoder.h"
 #include "support/TestSupport.h"
 #include "api/resconv/C_ResourceStatInfo.h"
+#include "formats/apm/C_PamFile.h"
+#include "foundation/ByteReader.h"
+#include "support/Signals.h"
+#include "support/SoundFixtures.h"
 
 namespace cz::test {
 namespace {
@@ -172,6 +176,22 @@ TEST_F(OmbryTest, RefusesWhatItCannotConvertAndLeavesNoFile) {
     }
     EXPECT_EQ(ombry_.Convert(dir_.File("missing.apm"), dir_.File("x.bin")), 0u);
     EXPECT_FALSE(FileExists(dir_.File("x.bin")));
+}
+
+// A PAM file's resource is its code and rate, then its frame section after
+// "MFRM" as the file holds it (period table, voice and silence records, end).
+TEST_F(OmbryTest, PamGivesItsFrameSection) {
+    auto sound = ChipSoundOf(TwoPartialVoice12(3000), 16000);
+    C_PamFile pam;
+    const std::string chipPath = dir_.File("a.pam"), binPath = dir_.File("a.bin");
+    ASSERT_EQ(SaveWith(pam, *sound, chipPath), 1);
+    const std::vector<uint8_t> file = ReadFileBytes(chipPath);
+    ASSERT_NE(ombry_.Convert(chipPath, binPath, nullptr), 0u);
+    const std::vector<uint8_t> binary = ReadFileBytes(binPath);
+    const size_t frames = LoadU32(&file[28]), frameSize = LoadU32(&file[32]);
+    std::vector<uint8_t> expected = {'W', 'P', 'A', 'M', 0x80, 0x3E};
+    expected.insert(expected.end(), file.begin() + frames + 14, file.begin() + frames + frameSize);
+    EXPECT_EQ(binary, expected);
 }
 
 }  // namespace
