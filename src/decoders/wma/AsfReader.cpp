@@ -39,9 +39,9 @@ constexpr Guid kExtendedStreamProperties = MakeGuid(0x14E6A5CB, 0xC672, 0x4332, 
 constexpr Guid kAudioMedia = MakeGuid(0xF8699E40, 0x5B4D, 0x11CF, 0xA8FD00805F5C442Bull);
 constexpr Guid kAudioSpread = MakeGuid(0xBFC3CD50, 0x618F, 0x11CF, 0x8BB200AA00B4E220ull);
 
-constexpr size_t kObjectHeader = 24;        // GUID + 64-bit size
-constexpr size_t kHeaderObjectSize = 30;    // + object count + two reserved bytes
-constexpr size_t kDataObjectHeader = 50;    // + file id + packet count + reserved
+constexpr size_t kObjectHeader = 24;      // GUID + 64-bit size
+constexpr size_t kHeaderObjectSize = 30;  // + object count + two reserved bytes
+constexpr size_t kDataObjectHeader = 50;  // + file id + packet count + reserved
 constexpr size_t kHeaderExtensionFixed = 46;
 constexpr size_t kExtendedStreamFixed = 88;
 constexpr size_t kStreamPropertiesFixed = 78;
@@ -179,8 +179,7 @@ AsfError AsfReader::ReadHeader() {
             if (bodySize > kMaxParsedObject) {
                 // Only descriptions may be this large (pictures); the others
                 // cannot be.
-                if (!Is(oh, kExtendedContentDescription) && !Is(oh, kContentDescription))
-                    return AsfError::kBadHeader;
+                if (!Is(oh, kExtendedContentDescription) && !Is(oh, kContentDescription)) return AsfError::kBadHeader;
             } else {
                 body.resize(size_t(bodySize));
                 if (!ReadExact(pos + kObjectHeader, body.size(), body.data())) return AsfError::kTruncated;
@@ -324,8 +323,7 @@ AsfError AsfReader::ReadExtendedStreamProperties(const uint8_t* body, size_t siz
     for (uint32_t i = 0; i < extensionCount; ++i) {
         uint16_t dataSize = 0;
         uint32_t infoLength = 0;
-        if (!r.Skip(16) || !r.U16(dataSize) || !r.U32(infoLength) || !r.Skip(infoLength))
-            return AsfError::kBadHeader;
+        if (!r.Skip(16) || !r.U16(dataSize) || !r.U32(infoLength) || !r.Skip(infoLength)) return AsfError::kBadHeader;
     }
     if (r.Remaining() < kObjectHeader) return AsfError::kNone;
     const uint8_t* inner = body + r.Position();

@@ -36,15 +36,15 @@ protected:
 
 enum class AsfError {
     kNone,
-    kTruncated,          // the input ends inside the header
-    kNotAsf,             // no ASF header object at the start
-    kBadHeader,          // an object size or a field that cannot be right
+    kTruncated,  // the input ends inside the header
+    kNotAsf,     // no ASF header object at the start
+    kBadHeader,  // an object size or a field that cannot be right
     kNoFileProperties,
     kNoDataObject,
-    kBadPacketSize,      // packet size 0, not fixed, or beyond the cap
+    kBadPacketSize,  // packet size 0, not fixed, or beyond the cap
     kNoAudioStream,
     kSeveralAudioStreams,
-    kProtected,          // encrypted content (digital rights management)
+    kProtected,  // encrypted content (digital rights management)
 };
 const char* AsfErrorText(AsfError error);
 
@@ -77,14 +77,14 @@ struct AsfTag {
 };
 
 struct AsfFileInfo {
-    uint64_t fileSize = 0;          // as the file properties state it
-    uint64_t playDuration = 0;      // in 100-nanosecond units
-    uint64_t preroll = 0;           // milliseconds, included in playDuration
-    uint32_t maxBitrate = 0;        // bits per second
+    uint64_t fileSize = 0;      // as the file properties state it
+    uint64_t playDuration = 0;  // in 100-nanosecond units
+    uint64_t preroll = 0;       // milliseconds, included in playDuration
+    uint32_t maxBitrate = 0;    // bits per second
     uint32_t packetSize = 0;
-    uint64_t packetCount = 0;       // 0 when the file does not say (broadcast)
-    uint64_t firstPacket = 0;       // offset of the first data packet
-    uint64_t dataEnd = 0;           // end of the data object; 0 when unknown
+    uint64_t packetCount = 0;  // 0 when the file does not say (broadcast)
+    uint64_t firstPacket = 0;  // offset of the first data packet
+    uint64_t dataEnd = 0;      // end of the data object; 0 when unknown
     std::vector<AsfAudioStream> audioStreams;
     uint32_t otherStreams = 0;      // video, pictures, commands, ...
     bool protectedContent = false;  // content encryption objects present

@@ -30,8 +30,7 @@ std::string WmaStreamRefusal(const AsfAudioFormat& f) {
         return text;
     }
     if (f.bitsPerSample != 16) {
-        std::snprintf(text, sizeof text, "%u bits per sample are not supported (16 only)",
-                      unsigned(f.bitsPerSample));
+        std::snprintf(text, sizeof text, "%u bits per sample are not supported (16 only)", unsigned(f.bitsPerSample));
         return text;
     }
     if (f.blockAlign == 0) return "the stream's block size is 0";
