@@ -112,7 +112,7 @@ class AsfReader {
 public:
     // Caps on sizes taken from a file.
     static constexpr uint32_t kMaxPacketSize = 1u << 20;
-    static constexpr uint32_t kMaxMediaObject = 1u << 22;
+    static constexpr uint32_t kMaxMediaObject = 1u << 20;
 
     explicit AsfReader(I_AsfSource& source) : source_(source) {}
 
