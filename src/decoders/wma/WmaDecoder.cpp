@@ -106,6 +106,10 @@ struct WmaDecoder::State {
 
     // Running state.
     int noiseIndex = 0;
+    // Samples per channel still to drop at the start of the stream (the
+    // encoder's two frames of priming), and whether the overlap holds a tail.
+    int skip = 0;
+    bool tailPending = false;
     int blockLenBits = 0;
     int prevBlockLenBits = 0;
     int nextBlockLenBits = 0;
@@ -123,6 +127,7 @@ struct WmaDecoder::State {
     bool Setup(const WmaStreamFormat& format);
     void ResetRunning();
     bool DecodeFrame(std::vector<int16_t>& out);
+    void EmitFrame(std::vector<int16_t>& out);
     int DecodeBlock();  // 1 last block of the frame, 0 more blocks, -1 error
     bool DecodeExponentsVlc(int ch);
     void DecodeExponentsLsp(int ch);
@@ -419,7 +424,7 @@ bool WmaDecoder::State::Setup(const WmaStreamFormat& format) {
 
     for (int k = 0; k < blockSizes; ++k) {
         const int blockLength = frameLen >> k;
-        imdct[k].Init(blockLength, 1.0);
+        imdct[k].Init(blockLength, -1.0);
         windows[k].resize(size_t(blockLength));
         for (int i = 0; i < blockLength; ++i) {
             windows[k][size_t(i)] = float(std::sin((i + 0.5) * (3.14159265358979323846 / (2.0 * blockLength))));
@@ -435,6 +440,7 @@ bool WmaDecoder::State::Setup(const WmaStreamFormat& format) {
     reservoir.assign(kMaxReservoir + kPadding, 0);
     unit.assign(unitSize + kPadding, 0);
     ResetRunning();
+    skip = 2 * frameLen;
     open = true;
     error = "";
     return true;
@@ -450,6 +456,17 @@ void WmaDecoder::State::ResetRunning() {
     resetBlockLengths = true;
     blockLenBits = prevBlockLenBits = nextBlockLenBits = frameLenBits;
     noiseIndex = 0;
+    tailPending = false;
+}
+
+bool WmaDecoder::Flush(std::vector<int16_t>& out) {
+    State& s = *state_;
+    if (!s.open || !s.tailPending) {
+        return false;
+    }
+    s.EmitFrame(out);
+    s.tailPending = false;
+    return true;
 }
 
 bool WmaDecoder::DecodeUnit(const uint8_t* data, size_t size, std::vector<int16_t>& out) {
@@ -566,13 +583,23 @@ bool WmaDecoder::State::DecodeFrame(std::vector<int16_t>& out) {
             break;
         }
     }
+    EmitFrame(out);
+    tailPending = true;
+    return true;
+}
+
+// Converts the finished frame to 16 bits (rounded to nearest, saturated) and
+// moves the overlap into place for the next frame.
+void WmaDecoder::State::EmitFrame(std::vector<int16_t>& out) {
+    const int drop = std::min(skip, frameLen);
+    skip -= drop;
     const size_t base = out.size();
-    out.resize(base + size_t(frameLen) * size_t(channels));
+    out.resize(base + size_t(frameLen - drop) * size_t(channels));
     int16_t* dst = out.data() + base;
     for (int ch = 0; ch < channels; ++ch) {
         const float* src = frameOut[ch].data();
-        for (int i = 0; i < frameLen; ++i) {
-            float v = src[i];
+        for (int i = drop; i < frameLen; ++i) {
+            const float v = src[i];
             int16_t sample;
             if (v >= 32767.0f) {
                 sample = 32767;
@@ -583,12 +610,11 @@ bool WmaDecoder::State::DecodeFrame(std::vector<int16_t>& out) {
             } else {
                 sample = 0;
             }
-            dst[size_t(i) * size_t(channels) + size_t(ch)] = sample;
+            dst[size_t(i - drop) * size_t(channels) + size_t(ch)] = sample;
         }
         std::memmove(frameOut[ch].data(), frameOut[ch].data() + frameLen, sizeof(float) * size_t(frameLen));
         std::fill(frameOut[ch].begin() + frameLen, frameOut[ch].end(), 0.0f);
     }
-    return true;
 }
 
 int WmaDecoder::State::DecodeBlock() {
