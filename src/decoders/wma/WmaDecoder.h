@@ -37,10 +37,16 @@ class WmaDecoder {
     // False when the format is not one this decoder can decode (the reason
     // in LastError()).
     bool Open(const WmaStreamFormat& format);
-    // One coded unit of blockAlign bytes. Appends interleaved 16-bit samples
+    // One coded unit of blockAlign bytes. The first two frames after Open
+    // are the encoder's priming and give no samples. Appends interleaved 16-bit samples
     // to `out`. False on a stream error (reason in LastError()); the decoder
     // may then be Reset() and fed the next unit.
     bool DecodeUnit(const uint8_t* data, size_t size, std::vector<int16_t>& out);
+    // At the end of the stream: appends the last frameLength() samples per
+    // channel, still held for overlap with a next frame. False when there
+    // is nothing held (nothing decoded since Open or Reset, or already
+    // flushed).
+    bool Flush(std::vector<int16_t>& out);
     // Forgets the overlap and the bit reservoir (after a seek or lost packet).
     void Reset();
     const char* LastError() const;
