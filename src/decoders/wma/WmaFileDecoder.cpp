@@ -88,15 +88,24 @@ WmaPacketStatus WmaFileDecoder::NextPacket() {
     if (!decoder_) return WmaPacketStatus::kError;
     if (failed_) return WmaPacketStatus::kError;
     objects_.clear();
-    switch (reader_.NextPacket(objects_)) {
-        case AsfPacketResult::kOk: break;
-        case AsfPacketResult::kEndOfData: return WmaPacketStatus::kEndOfData;
-        case AsfPacketResult::kEndOfFile: return WmaPacketStatus::kEndOfFile;
+    const AsfPacketResult read = reader_.NextPacket(objects_);
+    if (read != AsfPacketResult::kOk) {
+        // The last frame's samples, held back for an overlap that does not
+        // come, end the stream.
+        if (!flushed_) {
+            flushed_ = true;
+            if (decoder_->Flush(pcm_) && !pcm_.empty()) return WmaPacketStatus::kOk;
+        }
+        return read == AsfPacketResult::kEndOfData ? WmaPacketStatus::kEndOfData : WmaPacketStatus::kEndOfFile;
     }
     // Each media object holds whole coded units; a short tail is not a unit.
     const size_t unit = Stream().format.blockAlign;
     for (const AsfMediaObject& object : objects_) {
-        if (object.discontinuity) decoder_->Reset();
+        if (object.discontinuity) {
+            // Data was lost: what the decoder held is given, then it starts afresh.
+            decoder_->Flush(pcm_);
+            decoder_->Reset();
+        }
         for (size_t at = 0; at + unit <= object.bytes.size(); at += unit) {
             if (!decoder_->DecodeUnit(object.bytes.data() + at, unit, pcm_)) {
                 // What decoded before the error is still given out; the

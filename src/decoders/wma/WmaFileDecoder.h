@@ -68,6 +68,7 @@ private:
     std::vector<int16_t> pcm_;  // the current packet's output
     size_t taken_ = 0;          // samples of pcm_ already moved out
     bool failed_ = false;       // a unit failed: reported by the next NextPacket
+    bool flushed_ = false;      // the held-back samples were given at the end
     std::string error_;
 };
 

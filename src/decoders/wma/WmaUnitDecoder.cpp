@@ -27,6 +27,7 @@ public:
     bool DecodeUnit(const uint8_t* data, size_t size, std::vector<int16_t>& out) override {
         return decoder_.DecodeUnit(data, size, out);
     }
+    bool Flush(std::vector<int16_t>& out) override { return decoder_.Flush(out); }
     void Reset() override { decoder_.Reset(); }
     const char* LastError() const override { return decoder_.LastError(); }
 

@@ -21,6 +21,9 @@ public:
     // Appends the interleaved 16-bit samples of one unit to out; false on a
     // stream error.
     virtual bool DecodeUnit(const uint8_t* data, size_t size, std::vector<int16_t>& out) = 0;
+    // At the end of the stream: appends the samples still held back for
+    // overlap with a next unit; false when there are none.
+    virtual bool Flush(std::vector<int16_t>& out) { return false; }
     // Forget the previous units (after lost data).
     virtual void Reset() = 0;
     virtual const char* LastError() const = 0;

@@ -96,7 +96,7 @@ TEST(WmaFiles, RealFilesDecodeOrAreRefusedAsTheirReadmeSays) {
     };
     cz::test::TempDir dir;
     for (const Case& c : cases) {
-        const std::string in = AsfDir() + c.file, out = dir.File("out.wav");
+        const std::string in = AsfDir() + c.file, out = dir.File(std::string(c.file) + ".wav");
         C_WmaToWavConverter converter;
         const int32_t result = converter.Convert(in.c_str(), out.c_str(), nullptr);
         if (c.refusal != nullptr) {
