@@ -175,7 +175,12 @@ AsfError AsfReader::ReadHeader() {
                             Is(oh, kContentDescription) || Is(oh, kExtendedContentDescription);
         if (Is(oh, kContentEncryption) || Is(oh, kExtendedContentEncryption)) info_.protectedContent = true;
         if (parsed) {
-            const uint64_t bodySize = size - kObjectHeader;
+            uint64_t bodySize = size - kObjectHeader;
+            // Only the fixed part of the file properties and the header
+            // extension is needed; the extension's children are read one by
+            // one (a large picture may sit among them).
+            if (fileProperties) bodySize = std::min<uint64_t>(bodySize, 80);
+            if (Is(oh, kHeaderExtension)) bodySize = std::min<uint64_t>(bodySize, 22);
             if (bodySize > kMaxParsedObject) {
                 // Only descriptions may be this large (pictures); the others
                 // cannot be.
@@ -202,7 +207,7 @@ AsfError AsfReader::ReadHeader() {
                     // Reserved GUID, reserved word, size of the objects that follow.
                     if (body.size() < kHeaderExtensionFixed - kObjectHeader) return AsfError::kBadHeader;
                     const uint32_t inner = Load32(body.data() + 18);
-                    if (inner > body.size() - 22) return AsfError::kBadHeader;
+                    if (inner > size - kHeaderExtensionFixed) return AsfError::kBadHeader;
                     const uint64_t begin = pos + kHeaderExtensionFixed;
                     if (AsfError e = ReadHeaderObjects(begin, begin + inner, 1); e != AsfError::kNone) return e;
                 } else if (Is(oh, kContentDescription)) {

@@ -148,6 +148,7 @@ struct FileSpec {
     std::string title, author;
     bool encryptionObject = false;
     int64_t statedPackets = -1;  // the data object's packet count; -1: the real one
+    size_t extensionFiller = 0;  // bytes of an unknown object in the header extension
 };
 
 inline std::vector<uint8_t> BuildPacket(const PacketSpec& spec, uint32_t packetSize) {
@@ -220,6 +221,11 @@ inline std::vector<uint8_t> BuildAsf(const FileSpec& spec) {
         } else {
             add(StreamProperties(s));
         }
+    }
+    if (spec.extensionFiller > 0) {
+        const std::vector<uint8_t> filler =
+            Object(Guid(0x12345678, 1, 2, 3), std::vector<uint8_t>(spec.extensionFiller));
+        extension.insert(extension.end(), filler.begin(), filler.end());
     }
     std::vector<uint8_t> he;
     PutGuid(he, kReserved1Guid);

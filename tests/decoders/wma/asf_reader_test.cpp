@@ -150,6 +150,7 @@ TEST(AsfReader, ReadsStreamsTagsAndProtection) {
     hidden.rate = 16000;
     hidden.channels = 1;
     spec.streams = {StreamSpec{}, video, hidden};
+    spec.extensionFiller = 3u << 20;  // a large picture beside the stream in the extension
     std::vector<uint8_t> bytes = BuildAsf(spec);
     MemorySource src(bytes);
     AsfReader reader(src);
