@@ -11,7 +11,7 @@ namespace cz::wma {
 // bytes past limitBits / 8; reads past limitBits give zeros and are seen
 // through Overrun().
 class BitReader {
-  public:
+public:
     BitReader() = default;
     BitReader(const uint8_t* data, size_t limitBits, size_t startBit = 0)
         : data_(data), limit_(limitBits), pos_(startBit) {}
@@ -41,7 +41,7 @@ class BitReader {
     size_t Left() const { return pos_ < limit_ ? limit_ - pos_ : 0; }
     bool Overrun() const { return pos_ > limit_; }
 
-  private:
+private:
     const uint8_t* data_ = nullptr;
     size_t limit_ = 0;
     size_t pos_ = 0;
@@ -50,7 +50,7 @@ class BitReader {
 // Table-driven decoder of one prefix code: a first-level table indexed by
 // the next rootBits bits, with sub-tables for longer codes.
 class Vlc {
-  public:
+public:
     // False when the code is not a prefix code (two codes collide).
     bool Build(int count, const uint32_t* codes, const uint8_t* lengths, int rootBits);
     bool Build(int count, const uint16_t* codes, const uint8_t* lengths, int rootBits);
@@ -73,7 +73,7 @@ class Vlc {
         }
     }
 
-  private:
+private:
     struct Entry {
         int32_t symbol = 0;  // symbol, or start of the sub-table
         int32_t length = 0;  // > 0 bits of a code, < 0 bits of a sub-table, 0 no code

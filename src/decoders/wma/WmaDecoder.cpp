@@ -674,7 +674,11 @@ int WmaDecoder::State::DecodeBlock() {
                 break;
             }
         }
-        const int escapeBits = totalGain < 15 ? 13 : totalGain < 32 ? 12 : totalGain < 40 ? 11 : totalGain < 45 ? 10 : 9;
+        const int escapeBits = totalGain < 15   ? 13
+                               : totalGain < 32 ? 12
+                               : totalGain < 40 ? 11
+                               : totalGain < 45 ? 10
+                                                : 9;
 
         int coefCount[kMaxChannels];
         for (int ch = 0; ch < channels; ++ch) {

@@ -10,8 +10,8 @@ constexpr double kPi = 3.14159265358979323846;
 
 void Imdct::Init(int half, double scale) {
     half_ = half;
-    const int m = half;       // DCT-IV length
-    const int n = half / 2;   // complex FFT length
+    const int m = half;      // DCT-IV length
+    const int n = half / 2;  // complex FFT length
     preRe_.resize(size_t(n));
     preIm_.resize(size_t(n));
     postRe_.resize(size_t(n));

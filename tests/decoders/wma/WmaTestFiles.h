@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "TestSupport.h"
+#include "support/TestSupport.h"
 #include "decoders/wma/WmaDecoder.h"
 
 namespace cz::wma::test {
@@ -36,8 +36,8 @@ inline uint64_t Le(const uint8_t* p, int bytes) {
 inline bool IsGuid(const uint8_t* p, const char* text) {
     uint8_t g[16];
     unsigned a, b, c, d[8];
-    std::sscanf(text, "%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x", &a, &b, &c, &d[0], &d[1], &d[2], &d[3], &d[4],
-                &d[5], &d[6], &d[7]);
+    std::sscanf(text, "%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x", &a, &b, &c, &d[0], &d[1], &d[2], &d[3], &d[4], &d[5],
+                &d[6], &d[7]);
     for (int i = 0; i < 4; ++i) g[i] = uint8_t(a >> (8 * i));
     for (int i = 0; i < 2; ++i) g[4 + i] = uint8_t(b >> (8 * i));
     for (int i = 0; i < 2; ++i) g[6 + i] = uint8_t(c >> (8 * i));
