@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace cz::wma {
@@ -12,6 +13,15 @@ namespace cz::wma {
 // through Overrun().
 class BitReader {
 public:
+    static uint64_t ToBigEndian(uint64_t v) {
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        return __builtin_bswap64(v);
+#else
+        const uint8_t* b = reinterpret_cast<const uint8_t*>(&v);
+        return (uint64_t(b[0]) << 56) | (uint64_t(b[1]) << 48) | (uint64_t(b[2]) << 40) | (uint64_t(b[3]) << 32) |
+               (uint64_t(b[4]) << 24) | (uint64_t(b[5]) << 16) | (uint64_t(b[6]) << 8) | uint64_t(b[7]);
+#endif
+    }
     BitReader() = default;
     BitReader(const uint8_t* data, size_t limitBits, size_t startBit = 0)
         : data_(data), limit_(limitBits), pos_(startBit) {}
@@ -20,10 +30,9 @@ public:
         if (pos_ >= limit_) {
             return 0;
         }
-        const uint8_t* p = data_ + (pos_ >> 3);
-        const uint64_t word = (uint64_t(p[0]) << 56) | (uint64_t(p[1]) << 48) | (uint64_t(p[2]) << 40) |
-                              (uint64_t(p[3]) << 32) | (uint64_t(p[4]) << 24) | (uint64_t(p[5]) << 16) |
-                              (uint64_t(p[6]) << 8) | uint64_t(p[7]);
+        uint64_t word;
+        std::memcpy(&word, data_ + (pos_ >> 3), 8);
+        word = ToBigEndian(word);
         return uint32_t((word << (pos_ & 7)) >> (64 - count));
     }
     void Skip(int count) { pos_ += size_t(count); }

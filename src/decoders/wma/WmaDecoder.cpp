@@ -18,6 +18,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 #include "decoders/wma/WmaBits.h"
 #include "decoders/wma/WmaImdct.h"
@@ -41,6 +44,20 @@ constexpr size_t kPadding = 16;
 constexpr int kMinExponent = -100;
 constexpr int kMaxExponent = 200;
 constexpr int kLspPowBits = 7;
+
+// Rounds to the nearest integer (ties to even) and saturates to 16 bits; NaN
+// gives 0.
+inline int16_t ToSample(float v) {
+    if (!(v == v)) {
+        return 0;
+    }
+    v = v < -32768.0f ? -32768.0f : (v > 32767.0f ? 32767.0f : v);
+#if defined(__SSE2__) || defined(_M_X64)
+    return int16_t(_mm_cvtss_si32(_mm_set_ss(v)));
+#else
+    return int16_t(std::lrint(v));
+#endif
+}
 
 int FloorLog2(uint32_t v) {
     int r = 0;
@@ -599,17 +616,7 @@ void WmaDecoder::State::EmitFrame(std::vector<int16_t>& out) {
     for (int ch = 0; ch < channels; ++ch) {
         const float* src = frameOut[ch].data();
         for (int i = drop; i < frameLen; ++i) {
-            const float v = src[i];
-            int16_t sample;
-            if (v >= 32767.0f) {
-                sample = 32767;
-            } else if (v <= -32768.0f) {
-                sample = -32768;
-            } else if (v == v) {
-                sample = int16_t(std::lrint(v));
-            } else {
-                sample = 0;
-            }
+            const int16_t sample = ToSample(src[i]);
             dst[size_t(i - drop) * size_t(channels) + size_t(ch)] = sample;
         }
         std::memmove(frameOut[ch].data(), frameOut[ch].data() + frameLen, sizeof(float) * size_t(frameLen));

@@ -20,7 +20,7 @@ public:
 private:
     int half_ = 0;
     std::vector<float> preRe_, preIm_, postRe_, postIm_;
-    std::vector<float> twRe_, twIm_;  // FFT twiddles, n/2 of them
+    std::vector<float> twRe_, twIm_;  // FFT twiddles of the stages from size 8 on
     std::vector<int> bitReverse_;
     std::vector<float> re_, im_, fold_;
 };
