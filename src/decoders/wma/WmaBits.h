@@ -82,6 +82,27 @@ public:
         }
     }
 
+    // The symbol whose code starts the left-aligned window (codes of up to
+    // 25 bits), its length in `length`; -1 when the bits start no code.
+    int DecodeWindow(uint32_t window, int& length) const {
+        int bits = rootBits_;
+        int used = 0;
+        size_t base = 0;
+        for (;;) {
+            const Entry e = table_[base + ((window << used) >> (32 - bits))];
+            if (e.length > 0) {
+                length = used + e.length;
+                return e.symbol;
+            }
+            if (e.length == 0 || used + bits - e.length > 32) {
+                return -1;
+            }
+            used += bits;
+            base = size_t(e.symbol);
+            bits = -e.length;
+        }
+    }
+
 private:
     struct Entry {
         int32_t symbol = 0;  // symbol, or start of the sub-table

@@ -892,32 +892,40 @@ bool WmaDecoder::State::DecodeRunLevel(int ch, int table, int count, int escapeB
     const Vlc& vlc = coefVlc[table];
     const uint16_t* run = runs[table].data();
     const float* level = levels[table].data();
+    BitReader br = bits;
     int offset = 0;
     while (offset < count) {
-        const int code = vlc.Decode(bits);
+        // One peek holds the longest code and its sign bit.
+        const uint32_t window = br.Peek(32);
+        int length = 0;
+        const int code = vlc.DecodeWindow(window, length);
         if (code > 1) {
             offset += run[code];
             if (offset >= count) {
                 return Fail("WMA coefficient run past the end of the block");
             }
-            dst[offset] = bits.Bit() ? level[code] : -level[code];
+            dst[offset] = ((window << length) & 0x80000000u) ? level[code] : -level[code];
+            br.Skip(length + 1);
         } else if (code == 1) {
+            br.Skip(length);
             break;
         } else if (code == 0) {
-            const int value = int(bits.Read(escapeBits));
-            offset += int(bits.Read(frameLenBits));
+            br.Skip(length);
+            const int value = int(br.Read(escapeBits));
+            offset += int(br.Read(frameLenBits));
             if (offset >= count) {
                 return Fail("WMA coefficient run past the end of the block");
             }
-            dst[offset] = bits.Bit() ? float(value) : -float(value);
+            dst[offset] = br.Bit() ? float(value) : -float(value);
         } else {
             return Fail("WMA coefficient code does not resolve");
         }
         ++offset;
-        if (bits.Overrun()) {
+        if (br.Overrun()) {
             return Fail("WMA coefficients run past the end of their data");
         }
     }
+    bits = br;
     return true;
 }
 
