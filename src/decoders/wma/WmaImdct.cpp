@@ -52,7 +52,6 @@ void Imdct::Init(int half, double scale) {
     }
     re_.assign(size_t(n), 0.0f);
     im_.assign(size_t(n), 0.0f);
-    fold_.assign(size_t(m), 0.0f);
 }
 
 void Imdct::Run(const float* in, float* out) {
@@ -124,25 +123,27 @@ void Imdct::Run(const float* in, float* out) {
         twr += halfSize;
         twi += halfSize;
     }
-    // Turn back: the DCT-IV values u[2j] and u[m - 1 - 2j].
-    float* u = fold_.data();
+    // Turn back to the DCT-IV values u[2j] = Re z and u[m - 1 - 2j] = -Im z,
+    // and place each twice in the output: y[i] = u[i + m/2], with u odd
+    // about m - 1/2 and antiperiodic with period 2m, so that u[k] lands at
+    // k - m/2 (k >= m/2) or at k + 3m/2 negated (k < m/2), and negated at
+    // 3m/2 - 1 - k.
+    const int q = m / 2;
+    const int outer = 2 * m - 1 - q;
     for (int j = 0; j < n; ++j) {
         const float zr = re[j] * postRe_[size_t(j)] - im[j] * postIm_[size_t(j)];
         const float zi = re[j] * postIm_[size_t(j)] + im[j] * postRe_[size_t(j)];
-        u[2 * j] = zr;
-        u[m - 1 - 2 * j] = -zi;
-    }
-    // Unfold the DCT-IV into the 2m output samples: y[i] = u[i + m/2],
-    // with u odd-symmetric about m - 1/2 and antiperiodic with period 2m.
-    const int q = m / 2;
-    for (int i = 0; i < q; ++i) {
-        out[i] = u[i + q];
-    }
-    for (int i = q; i < q + m; ++i) {
-        out[i] = -u[2 * m - 1 - (i + q)];
-    }
-    for (int i = q + m; i < 2 * m; ++i) {
-        out[i] = -u[i + q - 2 * m];
+        const int k1 = 2 * j;
+        const int k2 = m - 1 - 2 * j;
+        if (k1 >= q) {
+            out[k1 - q] = zr;
+            out[k2 + 2 * m - q] = zi;
+        } else {
+            out[k1 + 2 * m - q] = -zr;
+            out[k2 - q] = -zi;
+        }
+        out[outer - k1] = -zr;
+        out[outer - k2] = zi;
     }
 }
 

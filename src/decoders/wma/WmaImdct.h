@@ -22,7 +22,7 @@ private:
     std::vector<float> preRe_, preIm_, postRe_, postIm_;
     std::vector<float> twRe_, twIm_;  // FFT twiddles of the stages from size 8 on
     std::vector<int> bitReverse_;
-    std::vector<float> re_, im_, fold_;
+    std::vector<float> re_, im_;
 };
 
 }  // namespace cz::wma
