@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace cz::wma {
@@ -11,7 +12,16 @@ namespace cz::wma {
 // bytes past limitBits / 8; reads past limitBits give zeros and are seen
 // through Overrun().
 class BitReader {
-  public:
+public:
+    static uint64_t ToBigEndian(uint64_t v) {
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        return __builtin_bswap64(v);
+#else
+        const uint8_t* b = reinterpret_cast<const uint8_t*>(&v);
+        return (uint64_t(b[0]) << 56) | (uint64_t(b[1]) << 48) | (uint64_t(b[2]) << 40) | (uint64_t(b[3]) << 32) |
+               (uint64_t(b[4]) << 24) | (uint64_t(b[5]) << 16) | (uint64_t(b[6]) << 8) | uint64_t(b[7]);
+#endif
+    }
     BitReader() = default;
     BitReader(const uint8_t* data, size_t limitBits, size_t startBit = 0)
         : data_(data), limit_(limitBits), pos_(startBit) {}
@@ -20,10 +30,9 @@ class BitReader {
         if (pos_ >= limit_) {
             return 0;
         }
-        const uint8_t* p = data_ + (pos_ >> 3);
-        const uint64_t word = (uint64_t(p[0]) << 56) | (uint64_t(p[1]) << 48) | (uint64_t(p[2]) << 40) |
-                              (uint64_t(p[3]) << 32) | (uint64_t(p[4]) << 24) | (uint64_t(p[5]) << 16) |
-                              (uint64_t(p[6]) << 8) | uint64_t(p[7]);
+        uint64_t word;
+        std::memcpy(&word, data_ + (pos_ >> 3), 8);
+        word = ToBigEndian(word);
         return uint32_t((word << (pos_ & 7)) >> (64 - count));
     }
     void Skip(int count) { pos_ += size_t(count); }
@@ -41,7 +50,7 @@ class BitReader {
     size_t Left() const { return pos_ < limit_ ? limit_ - pos_ : 0; }
     bool Overrun() const { return pos_ > limit_; }
 
-  private:
+private:
     const uint8_t* data_ = nullptr;
     size_t limit_ = 0;
     size_t pos_ = 0;
@@ -50,7 +59,7 @@ class BitReader {
 // Table-driven decoder of one prefix code: a first-level table indexed by
 // the next rootBits bits, with sub-tables for longer codes.
 class Vlc {
-  public:
+public:
     // False when the code is not a prefix code (two codes collide).
     bool Build(int count, const uint32_t* codes, const uint8_t* lengths, int rootBits);
     bool Build(int count, const uint16_t* codes, const uint8_t* lengths, int rootBits);
@@ -73,7 +82,28 @@ class Vlc {
         }
     }
 
-  private:
+    // The symbol whose code starts the left-aligned window (codes of up to
+    // 25 bits), its length in `length`; -1 when the bits start no code.
+    int DecodeWindow(uint32_t window, int& length) const {
+        int bits = rootBits_;
+        int used = 0;
+        size_t base = 0;
+        for (;;) {
+            const Entry e = table_[base + ((window << used) >> (32 - bits))];
+            if (e.length > 0) {
+                length = used + e.length;
+                return e.symbol;
+            }
+            if (e.length == 0 || used + bits - e.length > 32) {
+                return -1;
+            }
+            used += bits;
+            base = size_t(e.symbol);
+            bits = -e.length;
+        }
+    }
+
+private:
     struct Entry {
         int32_t symbol = 0;  // symbol, or start of the sub-table
         int32_t length = 0;  // > 0 bits of a code, < 0 bits of a sub-table, 0 no code

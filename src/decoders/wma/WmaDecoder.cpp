@@ -18,6 +18,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 #include "decoders/wma/WmaBits.h"
 #include "decoders/wma/WmaImdct.h"
@@ -41,6 +44,49 @@ constexpr size_t kPadding = 16;
 constexpr int kMinExponent = -100;
 constexpr int kMaxExponent = 200;
 constexpr int kLspPowBits = 7;
+
+// Rounds to the nearest integer (ties to even) and saturates to 16 bits; NaN
+// gives 0.
+inline int16_t ToSample(float v) {
+    if (!(v == v)) {
+        return 0;
+    }
+    v = v < -32768.0f ? -32768.0f : (v > 32767.0f ? 32767.0f : v);
+#if defined(__SSE2__) || defined(_M_X64)
+    return int16_t(_mm_cvtss_si32(_mm_set_ss(v)));
+#else
+    return int16_t(std::lrint(v));
+#endif
+}
+
+// out[i] += in[i] * w[i] for i < n (n a multiple of 4 from 4 on).
+inline void MultiplyAdd(float* out, const float* in, const float* w, int n) {
+    int i = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+    for (; i + 4 <= n; i += 4) {
+        const __m128 p = _mm_mul_ps(_mm_loadu_ps(in + i), _mm_loadu_ps(w + i));
+        _mm_storeu_ps(out + i, _mm_add_ps(_mm_loadu_ps(out + i), p));
+    }
+#endif
+    for (; i < n; ++i) {
+        out[i] += in[i] * w[i];
+    }
+}
+
+// out[i] = in[i] * w[n - 1 - i] for i < n.
+inline void MultiplyReversed(float* out, const float* in, const float* w, int n) {
+    int i = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+    for (; i + 4 <= n; i += 4) {
+        __m128 r = _mm_loadu_ps(w + n - 4 - i);
+        r = _mm_shuffle_ps(r, r, _MM_SHUFFLE(0, 1, 2, 3));
+        _mm_storeu_ps(out + i, _mm_mul_ps(_mm_loadu_ps(in + i), r));
+    }
+#endif
+    for (; i < n; ++i) {
+        out[i] = in[i] * w[n - 1 - i];
+    }
+}
 
 int FloorLog2(uint32_t v) {
     int r = 0;
@@ -596,22 +642,41 @@ void WmaDecoder::State::EmitFrame(std::vector<int16_t>& out) {
     const size_t base = out.size();
     out.resize(base + size_t(frameLen - drop) * size_t(channels));
     int16_t* dst = out.data() + base;
-    for (int ch = 0; ch < channels; ++ch) {
-        const float* src = frameOut[ch].data();
-        for (int i = drop; i < frameLen; ++i) {
-            const float v = src[i];
-            int16_t sample;
-            if (v >= 32767.0f) {
-                sample = 32767;
-            } else if (v <= -32768.0f) {
-                sample = -32768;
-            } else if (v == v) {
-                sample = int16_t(std::lrint(v));
-            } else {
-                sample = 0;
-            }
-            dst[size_t(i - drop) * size_t(channels) + size_t(ch)] = sample;
+    const int count = frameLen - drop;
+    const float* left = frameOut[0].data() + drop;
+    const float* right = frameOut[channels - 1].data() + drop;
+    int i = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+    // Four frames at a time: NaN to 0, clamp, round to nearest even, pack.
+    const __m128 low = _mm_set1_ps(-32768.0f);
+    const __m128 high = _mm_set1_ps(32767.0f);
+    auto convert = [&](const float* p) {
+        __m128 v = _mm_loadu_ps(p);
+        v = _mm_and_ps(v, _mm_cmpord_ps(v, v));
+        v = _mm_min_ps(_mm_max_ps(v, low), high);
+        return _mm_cvtps_epi32(v);
+    };
+    if (channels == 2) {
+        for (; i + 4 <= count; i += 4) {
+            const __m128i l = convert(left + i);
+            const __m128i r = convert(right + i);
+            const __m128i pairs = _mm_packs_epi32(_mm_unpacklo_epi32(l, r), _mm_unpackhi_epi32(l, r));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * i), pairs);
         }
+    } else {
+        for (; i + 4 <= count; i += 4) {
+            const __m128i l = convert(left + i);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + i), _mm_packs_epi32(l, l));
+        }
+    }
+#endif
+    for (; i < count; ++i) {
+        dst[size_t(i) * size_t(channels)] = ToSample(left[i]);
+        if (channels == 2) {
+            dst[size_t(i) * 2 + 1] = ToSample(right[i]);
+        }
+    }
+    for (int ch = 0; ch < channels; ++ch) {
         std::memmove(frameOut[ch].data(), frameOut[ch].data() + frameLen, sizeof(float) * size_t(frameLen));
         std::fill(frameOut[ch].begin() + frameLen, frameOut[ch].end(), 0.0f);
     }
@@ -674,7 +739,11 @@ int WmaDecoder::State::DecodeBlock() {
                 break;
             }
         }
-        const int escapeBits = totalGain < 15 ? 13 : totalGain < 32 ? 12 : totalGain < 40 ? 11 : totalGain < 45 ? 10 : 9;
+        const int escapeBits = totalGain < 15   ? 13
+                               : totalGain < 32 ? 12
+                               : totalGain < 40 ? 11
+                               : totalGain < 45 ? 10
+                                                : 9;
 
         int coefCount[kMaxChannels];
         for (int ch = 0; ch < channels; ++ch) {
@@ -881,32 +950,40 @@ bool WmaDecoder::State::DecodeRunLevel(int ch, int table, int count, int escapeB
     const Vlc& vlc = coefVlc[table];
     const uint16_t* run = runs[table].data();
     const float* level = levels[table].data();
+    BitReader br = bits;
     int offset = 0;
     while (offset < count) {
-        const int code = vlc.Decode(bits);
+        // One peek holds the longest code and its sign bit.
+        const uint32_t window = br.Peek(32);
+        int length = 0;
+        const int code = vlc.DecodeWindow(window, length);
         if (code > 1) {
             offset += run[code];
             if (offset >= count) {
                 return Fail("WMA coefficient run past the end of the block");
             }
-            dst[offset] = bits.Bit() ? level[code] : -level[code];
+            dst[offset] = ((window << length) & 0x80000000u) ? level[code] : -level[code];
+            br.Skip(length + 1);
         } else if (code == 1) {
+            br.Skip(length);
             break;
         } else if (code == 0) {
-            const int value = int(bits.Read(escapeBits));
-            offset += int(bits.Read(frameLenBits));
+            br.Skip(length);
+            const int value = int(br.Read(escapeBits));
+            offset += int(br.Read(frameLenBits));
             if (offset >= count) {
                 return Fail("WMA coefficient run past the end of the block");
             }
-            dst[offset] = bits.Bit() ? float(value) : -float(value);
+            dst[offset] = br.Bit() ? float(value) : -float(value);
         } else {
             return Fail("WMA coefficient code does not resolve");
         }
         ++offset;
-        if (bits.Overrun()) {
+        if (br.Overrun()) {
             return Fail("WMA coefficients run past the end of their data");
         }
     }
+    bits = br;
     return true;
 }
 
@@ -1002,33 +1079,25 @@ void WmaDecoder::State::Window(float* out) const {
     const float* in = output.data();
     if (blockLenBits <= prevBlockLenBits) {
         const float* w = windows[frameLenBits - blockLenBits].data();
-        for (int i = 0; i < blockLen; ++i) {
-            out[i] += in[i] * w[i];
-        }
+        MultiplyAdd(out, in, w, blockLen);
     } else {
         const int len = 1 << prevBlockLenBits;
         const int n = (blockLen - len) / 2;
         const float* w = windows[frameLenBits - prevBlockLenBits].data();
-        for (int i = 0; i < len; ++i) {
-            out[n + i] += in[n + i] * w[i];
-        }
+        MultiplyAdd(out + n, in + n, w, len);
         std::memcpy(out + n + len, in + n + len, sizeof(float) * size_t(n));
     }
     out += blockLen;
     in += blockLen;
     if (blockLenBits <= nextBlockLenBits) {
         const float* w = windows[frameLenBits - blockLenBits].data();
-        for (int i = 0; i < blockLen; ++i) {
-            out[i] = in[i] * w[blockLen - 1 - i];
-        }
+        MultiplyReversed(out, in, w, blockLen);
     } else {
         const int len = 1 << nextBlockLenBits;
         const int n = (blockLen - len) / 2;
         const float* w = windows[frameLenBits - nextBlockLenBits].data();
         std::memcpy(out, in, sizeof(float) * size_t(n));
-        for (int i = 0; i < len; ++i) {
-            out[n + i] = in[n + i] * w[len - 1 - i];
-        }
+        MultiplyReversed(out + n, in + n, w, len);
         std::fill(out + n + len, out + blockLen, 0.0f);
     }
 }

@@ -28,7 +28,7 @@ constexpr uint16_t kWmaTagVersion1 = 0x160;
 constexpr uint16_t kWmaTagVersion2 = 0x161;
 
 class WmaDecoder {
-  public:
+public:
     WmaDecoder();
     ~WmaDecoder();
     WmaDecoder(const WmaDecoder&) = delete;
@@ -53,7 +53,7 @@ class WmaDecoder {
     // Samples per channel per frame (after Open).
     uint32_t FrameLength() const;
 
-  private:
+private:
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -8,7 +8,7 @@
 namespace cz::wma {
 
 class Imdct {
-  public:
+public:
     // half: count of coefficients (a power of two, 16 .. 4096); the output
     // has 2 * half samples, each the sum over k of
     // in[k] * cos(pi / half * (i + half / 2 + 1/2) * (k + 1/2)), times scale.
@@ -17,12 +17,12 @@ class Imdct {
     // out must hold 2 * Half() values; in holds Half() values.
     void Run(const float* in, float* out);
 
-  private:
+private:
     int half_ = 0;
     std::vector<float> preRe_, preIm_, postRe_, postIm_;
-    std::vector<float> twRe_, twIm_;  // FFT twiddles, n/2 of them
+    std::vector<float> twRe_, twIm_;  // FFT twiddles of the stages from size 8 on
     std::vector<int> bitReverse_;
-    std::vector<float> re_, im_, fold_;
+    std::vector<float> re_, im_;
 };
 
 }  // namespace cz::wma
