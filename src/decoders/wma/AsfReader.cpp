@@ -24,7 +24,7 @@ constexpr Guid MakeGuid(uint32_t a, uint16_t b, uint16_t c, uint64_t d) {
     return g;
 }
 
-// The object and type identifiers of the ASF specification (section 10).
+// The object and type identifiers of the published ASF layout (section 10).
 constexpr Guid kHeaderObject = MakeGuid(0x75B22630, 0x668E, 0x11CF, 0xA6D900AA0062CE6Cull);
 constexpr Guid kDataObject = MakeGuid(0x75B22636, 0x668E, 0x11CF, 0xA6D900AA0062CE6Cull);
 constexpr Guid kFileProperties = MakeGuid(0x8CABDCA1, 0xA947, 0x11CF, 0x8EE400C00C205365ull);

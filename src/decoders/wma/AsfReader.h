@@ -2,11 +2,11 @@
 // objects that describe the streams, and the data packets, from which it
 // gathers the media objects of one chosen stream.
 //
-// Object and packet layouts follow the published "Advanced Systems Format
-// (ASF) Specification", revision 01.20.03 (Microsoft, December 2004): the
-// header object and its children (sections 3.1 to 3.17), the header
-// extension (4), the data object and its packets (5.1, 5.2), and the audio
-// spread error correction (9.1 and 10.8).
+// Object and packet layouts follow Microsoft's published description of the
+// Advanced Systems Format, revision 01.20.03 (December 2004): the header
+// object and its children (sections 3.1 to 3.17), the header extension (4),
+// the data object and its packets (5.1, 5.2), and the audio spread error
+// correction (9.1 and 10.8).
 //
 // The reader reads the file only through I_AsfSource, a read-at-offset
 // service; every size and offset it meets is checked against what is there,
