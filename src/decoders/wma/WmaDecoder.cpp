@@ -540,12 +540,12 @@ bool WmaDecoder::DecodeUnit(const uint8_t* data, size_t size, std::vector<int16_
 
     BitReader header(s.unit.data(), unitBits);
     header.Skip(4);  // index of the unit
-    int frames = int(header.Read(4)) - (s.reservoirLen == 0 ? 1 : 0);
-    if (frames <= 0) {
-        // No frame ends here: the whole unit continues the pending frame.
-        if (frames < 0 || header.Left() <= 8) {
-            s.reservoirLen = 0;
-            return s.Fail("WMA unit holds no frame");
+    const int coded = int(header.Read(4));
+    if (coded == 0) {
+        // No frame ends here: the whole unit continues the pending frame, or
+        // (nothing pending, after a reset) belongs to one begun before.
+        if (s.reservoirLen == 0) {
+            return true;
         }
         const size_t len = s.unitSize - 1;
         if (s.reservoirLen + len > kMaxReservoir) {
@@ -557,6 +557,9 @@ bool WmaDecoder::DecodeUnit(const uint8_t* data, size_t size, std::vector<int16_
         std::fill(s.reservoir.begin() + long(s.reservoirLen), s.reservoir.end(), uint8_t(0));
         return true;
     }
+    // The count includes the frame completed from the previous unit; with
+    // nothing pending that frame's end is skipped.
+    int frames = coded - (s.reservoirLen == 0 ? 1 : 0);
     const size_t bitOffset = header.Read(s.byteOffsetBits + 3);
     const size_t headerBits = size_t(4 + 4 + s.byteOffsetBits + 3);
 

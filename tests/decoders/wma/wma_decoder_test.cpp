@@ -72,7 +72,7 @@ TEST(WmaDecoder, FrameLengthFollowsRateAndVersion) {
 
 // Most significant bit first, as the stream is read.
 class BitWriter {
-  public:
+public:
     void Put(uint32_t value, int count) {
         for (int i = count - 1; i >= 0; --i) {
             if (bit_ % 8 == 0) bytes_.push_back(0);
@@ -86,7 +86,7 @@ class BitWriter {
         return u;
     }
 
-  private:
+private:
     std::vector<uint8_t> bytes_;
     size_t bit_ = 0;
 };
@@ -139,9 +139,9 @@ TEST(WmaDecoder, DamagedBlocksFailCleanly) {
         w.Put(1, 1);
         w.Put(1, 7);
         for (int i = 0; i < bands; ++i) w.Put(0, 1);  // step 0 is the one-bit code "0"
-        w.Put(0x00f01, 12);                            // escape
-        w.Put(5, 13);                                  // level
-        w.Put(2047, 11);                               // run past the last coefficient
+        w.Put(0x00f01, 12);                           // escape
+        w.Put(5, 13);                                 // level
+        w.Put(2047, 11);                              // run past the last coefficient
         rows.push_back({"run", 0x0001, w.Unit(kAlign), "past the end of the block"});
     }
     {
@@ -192,6 +192,23 @@ TEST(WmaDecoder, ShortUnitsAndUseBeforeOpenAreRefused) {
     EXPECT_FALSE(decoder.Flush(out));  // nothing decoded yet
 }
 
+// With the bit reservoir, units that only continue a frame begun before the
+// decoder started (or was reset) give nothing and are no error.
+TEST(WmaDecoder, UnitsContinuingAnUnknownFrameGiveNothing) {
+    WmaDecoder decoder;
+    ASSERT_TRUE(decoder.Open(Format(kWmaTagVersion2, 1, 44100, 16000, 512, 0x0003)));
+    std::vector<int16_t> out;
+    std::vector<uint8_t> unit(512, 0x55);
+    unit[0] = 0x00;  // unit 0, no frame ends here
+    EXPECT_TRUE(decoder.DecodeUnit(unit.data(), unit.size(), out)) << decoder.LastError();
+    unit[0] = 0x01;  // one frame ends here: the unknown one; the next starts
+    unit[1] = 0x00;  // at bit offset 0
+    unit[2] = 0x00;
+    EXPECT_TRUE(decoder.DecodeUnit(unit.data(), unit.size(), out)) << decoder.LastError();
+    EXPECT_TRUE(out.empty());
+    EXPECT_FALSE(decoder.Flush(out));
+}
+
 // Every unit of real streams damaged in turn (bytes overwritten, bits
 // flipped, the rest of the unit zeroed or set): each unit either decodes
 // into whole frames or fails, and the decoder carries on after a reset.
@@ -220,15 +237,9 @@ TEST(WmaDecoder, DamagedRealStreamsNeverReadOutOfBounds) {
                     case 0:
                         for (int k = 0; k < 4; ++k) unit[next() % unit.size()] = uint8_t(next());
                         break;
-                    case 1:
-                        unit[next() % unit.size()] ^= uint8_t(1 << (next() % 8));
-                        break;
-                    case 2:
-                        std::fill(unit.begin() + long(next() % unit.size()), unit.end(), 0);
-                        break;
-                    default:
-                        std::fill(unit.begin() + long(next() % unit.size()), unit.end(), 0xFF);
-                        break;
+                    case 1: unit[next() % unit.size()] ^= uint8_t(1 << (next() % 8)); break;
+                    case 2: std::fill(unit.begin() + long(next() % unit.size()), unit.end(), 0); break;
+                    default: std::fill(unit.begin() + long(next() % unit.size()), unit.end(), 0xFF); break;
                 }
                 const size_t before = out.size();
                 if (!decoder.DecodeUnit(unit.data(), unit.size(), out)) {
