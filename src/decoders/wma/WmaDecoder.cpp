@@ -982,9 +982,11 @@ bool WmaDecoder::State::DecodeRunLevel(int ch, int table, int count, int escapeB
             return Fail("WMA coefficient code does not resolve");
         }
         ++offset;
-        if (br.Overrun()) {
-            return Fail("WMA coefficients run past the end of their data");
-        }
+    }
+    // Past the end the reader gives zeros, which decode as short runs: the
+    // loop ends within count symbols, and the overrun is seen here.
+    if (br.Overrun()) {
+        return Fail("WMA coefficients run past the end of their data");
     }
     bits = br;
     return true;
