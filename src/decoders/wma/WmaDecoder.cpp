@@ -386,6 +386,13 @@ bool WmaDecoder::State::Setup(const WmaStreamFormat& format) {
             }
         }
         bandCount[k] = count;
+        int covered = 0;
+        for (int i = 0; i < count; ++i) {
+            covered += bands[k][i];
+        }
+        if (covered != blockLength) {
+            return Fail("WMA exponent bands do not cover the block");
+        }
         coefsEnd[k] = (frameLen - (frameLen * 9) / 100) >> k;
         highBandStart[k] = int(float(float(blockLength * 2) * highFreq) / float(sampleRate) + 0.5);
         int pos = 0;
