@@ -254,5 +254,39 @@ TEST(WmaDecoder, DamagedRealStreamsNeverReadOutOfBounds) {
     }
 }
 
+// Seeds for fuzz/wmaframe_fuzz.cpp from the Windows Media encoder files
+// (superframes, block switching, noise coding, LSP envelopes). The files are
+// GPL-2 test data of another project, so their seeds are made where the
+// files are instead of kept in fuzz/corpus: set CZ_WRITE_SEEDS to a folder.
+TEST(WmaDecoder, WritesFuzzSeedsWhenAsked) {
+    const char* folder = std::getenv("CZ_WRITE_SEEDS");
+    if (!folder) GTEST_SKIP() << "CZ_WRITE_SEEDS not set";
+    const uint32_t rates[8] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 12000};
+    const char* files[] = {"wma92-32k.wma", "wma92-vbr.wma", "wmv92-with-audio.wmv", "wma92-mbr.wma"};
+    for (const char* name : files) {
+        AsfAudio audio;
+        ASSERT_TRUE(ReadAsfAudio(cz::test::ReadFileBytes(cz::test::TestDataDir() + "/asf/" + name), audio));
+        const WmaStreamFormat& f = audio.format;
+        int rate = 0;
+        while (rate < 8 && rates[rate] != f.sampleRate) ++rate;
+        ASSERT_LT(rate, 8);
+        const size_t flags = f.formatTag == kWmaTagVersion2 ? 4 : 2;
+        ASSERT_GE(f.extra.size(), flags + 2);
+        const uint32_t kbps = f.avgBytesPerSecond / 125;
+        std::vector<uint8_t> seed = {uint8_t((f.formatTag == kWmaTagVersion2 ? 1 : 0) | (f.channels == 2 ? 2 : 0)),
+                                     uint8_t(rate),
+                                     uint8_t(kbps),
+                                     uint8_t(kbps >> 8),
+                                     uint8_t(f.blockAlign),
+                                     uint8_t(f.blockAlign >> 8),
+                                     f.extra[flags],
+                                     f.extra[flags + 1]};
+        for (size_t i = 0; i < audio.units.size() && i < 3; ++i) {
+            seed.insert(seed.end(), audio.units[i].begin(), audio.units[i].end());
+        }
+        EXPECT_TRUE(cz::test::WriteFileBytes(std::string(folder) + "/real_" + name, seed));
+    }
+}
+
 }  // namespace
 }  // namespace cz::wma::test
