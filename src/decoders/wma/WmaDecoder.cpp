@@ -960,11 +960,32 @@ bool WmaDecoder::State::DecodeRunLevel(int ch, int table, int count, int escapeB
     const Vlc& vlc = coefVlc[table];
     const uint16_t* run = runs[table].data();
     const float* level = levels[table].data();
-    BitReader br = bits;
+    // The 32 bits at pos come from a 64-bit word loaded at a byte boundary
+    // and reloaded only when fewer than 32 of its bits remain.
+    const uint8_t* data = bits.Data();
+    const size_t limit = bits.Limit();
+    size_t pos = bits.Position();
+    size_t wordStart = pos & ~size_t(7);
+    uint64_t word = 0;
+    if (pos < limit) {
+        std::memcpy(&word, data + (pos >> 3), 8);
+        word = BitReader::ToBigEndian(word);
+    }
+    auto peek32 = [&]() -> uint32_t {
+        if (pos >= limit) {
+            return 0;
+        }
+        if (pos - wordStart > 32) {
+            wordStart = pos & ~size_t(7);
+            std::memcpy(&word, data + (pos >> 3), 8);
+            word = BitReader::ToBigEndian(word);
+        }
+        return uint32_t((word << (pos - wordStart)) >> 32);
+    };
     int offset = 0;
     while (offset < count) {
         // One peek holds the longest code and its sign bit.
-        const uint32_t window = br.Peek(32);
+        const uint32_t window = peek32();
         int length = 0;
         const int code = vlc.DecodeWindow(window, length);
         if (code > 1) {
@@ -973,18 +994,21 @@ bool WmaDecoder::State::DecodeRunLevel(int ch, int table, int count, int escapeB
                 return Fail("WMA coefficient run past the end of the block");
             }
             dst[offset] = ((window << length) & 0x80000000u) ? level[code] : -level[code];
-            br.Skip(length + 1);
+            pos += size_t(length) + 1;
         } else if (code == 1) {
-            br.Skip(length);
+            pos += size_t(length);
             break;
         } else if (code == 0) {
-            br.Skip(length);
-            const int value = int(br.Read(escapeBits));
-            offset += int(br.Read(frameLenBits));
+            pos += size_t(length);
+            BitReader escape(data, limit, pos);
+            const int value = int(escape.Read(escapeBits));
+            offset += int(escape.Read(frameLenBits));
+            const bool positive = escape.Bit() != 0;
+            pos = escape.Position();
             if (offset >= count) {
                 return Fail("WMA coefficient run past the end of the block");
             }
-            dst[offset] = br.Bit() ? float(value) : -float(value);
+            dst[offset] = positive ? float(value) : -float(value);
         } else {
             return Fail("WMA coefficient code does not resolve");
         }
@@ -992,6 +1016,7 @@ bool WmaDecoder::State::DecodeRunLevel(int ch, int table, int count, int escapeB
     }
     // Past the end the reader gives zeros, which decode as short runs: the
     // loop ends within count symbols, and the overrun is seen here.
+    BitReader br(data, limit, pos);
     if (br.Overrun()) {
         return Fail("WMA coefficients run past the end of their data");
     }
