@@ -47,6 +47,8 @@ public:
     uint32_t Bit() { return Read(1); }
     void Align() { pos_ = (pos_ + 7) & ~size_t(7); }
     size_t Position() const { return pos_; }
+    size_t Limit() const { return limit_; }
+    const uint8_t* Data() const { return data_; }
     size_t Left() const { return pos_ < limit_ ? limit_ - pos_ : 0; }
     bool Overrun() const { return pos_ > limit_; }
 

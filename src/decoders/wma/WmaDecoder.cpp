@@ -386,6 +386,13 @@ bool WmaDecoder::State::Setup(const WmaStreamFormat& format) {
             }
         }
         bandCount[k] = count;
+        int covered = 0;
+        for (int i = 0; i < count; ++i) {
+            covered += bands[k][i];
+        }
+        if (covered != blockLength) {
+            return Fail("WMA exponent bands do not cover the block");
+        }
         coefsEnd[k] = (frameLen - (frameLen * 9) / 100) >> k;
         highBandStart[k] = int(float(float(blockLength * 2) * highFreq) / float(sampleRate) + 0.5);
         int pos = 0;
@@ -540,12 +547,12 @@ bool WmaDecoder::DecodeUnit(const uint8_t* data, size_t size, std::vector<int16_
 
     BitReader header(s.unit.data(), unitBits);
     header.Skip(4);  // index of the unit
-    int frames = int(header.Read(4)) - (s.reservoirLen == 0 ? 1 : 0);
-    if (frames <= 0) {
-        // No frame ends here: the whole unit continues the pending frame.
-        if (frames < 0 || header.Left() <= 8) {
-            s.reservoirLen = 0;
-            return s.Fail("WMA unit holds no frame");
+    const int coded = int(header.Read(4));
+    if (coded == 0) {
+        // No frame ends here: the whole unit continues the pending frame, or
+        // (nothing pending, after a reset) belongs to one begun before.
+        if (s.reservoirLen == 0) {
+            return true;
         }
         const size_t len = s.unitSize - 1;
         if (s.reservoirLen + len > kMaxReservoir) {
@@ -557,6 +564,9 @@ bool WmaDecoder::DecodeUnit(const uint8_t* data, size_t size, std::vector<int16_
         std::fill(s.reservoir.begin() + long(s.reservoirLen), s.reservoir.end(), uint8_t(0));
         return true;
     }
+    // The count includes the frame completed from the previous unit; with
+    // nothing pending that frame's end is skipped.
+    int frames = coded - (s.reservoirLen == 0 ? 1 : 0);
     const size_t bitOffset = header.Read(s.byteOffsetBits + 3);
     const size_t headerBits = size_t(4 + 4 + s.byteOffsetBits + 3);
 
@@ -950,11 +960,32 @@ bool WmaDecoder::State::DecodeRunLevel(int ch, int table, int count, int escapeB
     const Vlc& vlc = coefVlc[table];
     const uint16_t* run = runs[table].data();
     const float* level = levels[table].data();
-    BitReader br = bits;
+    // The 32 bits at pos come from a 64-bit word loaded at a byte boundary
+    // and reloaded only when fewer than 32 of its bits remain.
+    const uint8_t* data = bits.Data();
+    const size_t limit = bits.Limit();
+    size_t pos = bits.Position();
+    size_t wordStart = pos & ~size_t(7);
+    uint64_t word = 0;
+    if (pos < limit) {
+        std::memcpy(&word, data + (pos >> 3), 8);
+        word = BitReader::ToBigEndian(word);
+    }
+    auto peek32 = [&]() -> uint32_t {
+        if (pos >= limit) {
+            return 0;
+        }
+        if (pos - wordStart > 32) {
+            wordStart = pos & ~size_t(7);
+            std::memcpy(&word, data + (pos >> 3), 8);
+            word = BitReader::ToBigEndian(word);
+        }
+        return uint32_t((word << (pos - wordStart)) >> 32);
+    };
     int offset = 0;
     while (offset < count) {
         // One peek holds the longest code and its sign bit.
-        const uint32_t window = br.Peek(32);
+        const uint32_t window = peek32();
         int length = 0;
         const int code = vlc.DecodeWindow(window, length);
         if (code > 1) {
@@ -963,25 +994,31 @@ bool WmaDecoder::State::DecodeRunLevel(int ch, int table, int count, int escapeB
                 return Fail("WMA coefficient run past the end of the block");
             }
             dst[offset] = ((window << length) & 0x80000000u) ? level[code] : -level[code];
-            br.Skip(length + 1);
+            pos += size_t(length) + 1;
         } else if (code == 1) {
-            br.Skip(length);
+            pos += size_t(length);
             break;
         } else if (code == 0) {
-            br.Skip(length);
-            const int value = int(br.Read(escapeBits));
-            offset += int(br.Read(frameLenBits));
+            pos += size_t(length);
+            BitReader escape(data, limit, pos);
+            const int value = int(escape.Read(escapeBits));
+            offset += int(escape.Read(frameLenBits));
+            const bool positive = escape.Bit() != 0;
+            pos = escape.Position();
             if (offset >= count) {
                 return Fail("WMA coefficient run past the end of the block");
             }
-            dst[offset] = br.Bit() ? float(value) : -float(value);
+            dst[offset] = positive ? float(value) : -float(value);
         } else {
             return Fail("WMA coefficient code does not resolve");
         }
         ++offset;
-        if (br.Overrun()) {
-            return Fail("WMA coefficients run past the end of their data");
-        }
+    }
+    // Past the end the reader gives zeros, which decode as short runs: the
+    // loop ends within count symbols, and the overrun is seen here.
+    BitReader br(data, limit, pos);
+    if (br.Overrun()) {
+        return Fail("WMA coefficients run past the end of their data");
     }
     bits = br;
     return true;

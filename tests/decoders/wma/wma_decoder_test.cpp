@@ -72,7 +72,7 @@ TEST(WmaDecoder, FrameLengthFollowsRateAndVersion) {
 
 // Most significant bit first, as the stream is read.
 class BitWriter {
-  public:
+public:
     void Put(uint32_t value, int count) {
         for (int i = count - 1; i >= 0; --i) {
             if (bit_ % 8 == 0) bytes_.push_back(0);
@@ -86,7 +86,7 @@ class BitWriter {
         return u;
     }
 
-  private:
+private:
     std::vector<uint8_t> bytes_;
     size_t bit_ = 0;
 };
@@ -139,9 +139,9 @@ TEST(WmaDecoder, DamagedBlocksFailCleanly) {
         w.Put(1, 1);
         w.Put(1, 7);
         for (int i = 0; i < bands; ++i) w.Put(0, 1);  // step 0 is the one-bit code "0"
-        w.Put(0x00f01, 12);                            // escape
-        w.Put(5, 13);                                  // level
-        w.Put(2047, 11);                               // run past the last coefficient
+        w.Put(0x00f01, 12);                           // escape
+        w.Put(5, 13);                                 // level
+        w.Put(2047, 11);                              // run past the last coefficient
         rows.push_back({"run", 0x0001, w.Unit(kAlign), "past the end of the block"});
     }
     {
@@ -192,6 +192,23 @@ TEST(WmaDecoder, ShortUnitsAndUseBeforeOpenAreRefused) {
     EXPECT_FALSE(decoder.Flush(out));  // nothing decoded yet
 }
 
+// With the bit reservoir, units that only continue a frame begun before the
+// decoder started (or was reset) give nothing and are no error.
+TEST(WmaDecoder, UnitsContinuingAnUnknownFrameGiveNothing) {
+    WmaDecoder decoder;
+    ASSERT_TRUE(decoder.Open(Format(kWmaTagVersion2, 1, 44100, 16000, 512, 0x0003)));
+    std::vector<int16_t> out;
+    std::vector<uint8_t> unit(512, 0x55);
+    unit[0] = 0x00;  // unit 0, no frame ends here
+    EXPECT_TRUE(decoder.DecodeUnit(unit.data(), unit.size(), out)) << decoder.LastError();
+    unit[0] = 0x01;  // one frame ends here: the unknown one; the next starts
+    unit[1] = 0x00;  // at bit offset 0
+    unit[2] = 0x00;
+    EXPECT_TRUE(decoder.DecodeUnit(unit.data(), unit.size(), out)) << decoder.LastError();
+    EXPECT_TRUE(out.empty());
+    EXPECT_FALSE(decoder.Flush(out));
+}
+
 // Every unit of real streams damaged in turn (bytes overwritten, bits
 // flipped, the rest of the unit zeroed or set): each unit either decodes
 // into whole frames or fails, and the decoder carries on after a reset.
@@ -220,15 +237,9 @@ TEST(WmaDecoder, DamagedRealStreamsNeverReadOutOfBounds) {
                     case 0:
                         for (int k = 0; k < 4; ++k) unit[next() % unit.size()] = uint8_t(next());
                         break;
-                    case 1:
-                        unit[next() % unit.size()] ^= uint8_t(1 << (next() % 8));
-                        break;
-                    case 2:
-                        std::fill(unit.begin() + long(next() % unit.size()), unit.end(), 0);
-                        break;
-                    default:
-                        std::fill(unit.begin() + long(next() % unit.size()), unit.end(), 0xFF);
-                        break;
+                    case 1: unit[next() % unit.size()] ^= uint8_t(1 << (next() % 8)); break;
+                    case 2: std::fill(unit.begin() + long(next() % unit.size()), unit.end(), 0); break;
+                    default: std::fill(unit.begin() + long(next() % unit.size()), unit.end(), 0xFF); break;
                 }
                 const size_t before = out.size();
                 if (!decoder.DecodeUnit(unit.data(), unit.size(), out)) {
@@ -240,6 +251,40 @@ TEST(WmaDecoder, DamagedRealStreamsNeverReadOutOfBounds) {
             }
             decoder.Flush(out);
         }
+    }
+}
+
+// Seeds for fuzz/wmaframe_fuzz.cpp from the Windows Media encoder files
+// (superframes, block switching, noise coding, LSP envelopes). The files are
+// GPL-2 test data of another project, so their seeds are made where the
+// files are instead of kept in fuzz/corpus: set CZ_WRITE_SEEDS to a folder.
+TEST(WmaDecoder, WritesFuzzSeedsWhenAsked) {
+    const char* folder = std::getenv("CZ_WRITE_SEEDS");
+    if (!folder) GTEST_SKIP() << "CZ_WRITE_SEEDS not set";
+    const uint32_t rates[8] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 12000};
+    const char* files[] = {"wma92-32k.wma", "wma92-vbr.wma", "wmv92-with-audio.wmv", "wma92-mbr.wma"};
+    for (const char* name : files) {
+        AsfAudio audio;
+        ASSERT_TRUE(ReadAsfAudio(cz::test::ReadFileBytes(cz::test::TestDataDir() + "/asf/" + name), audio));
+        const WmaStreamFormat& f = audio.format;
+        int rate = 0;
+        while (rate < 8 && rates[rate] != f.sampleRate) ++rate;
+        ASSERT_LT(rate, 8);
+        const size_t flags = f.formatTag == kWmaTagVersion2 ? 4 : 2;
+        ASSERT_GE(f.extra.size(), flags + 2);
+        const uint32_t kbps = f.avgBytesPerSecond / 125;
+        std::vector<uint8_t> seed = {uint8_t((f.formatTag == kWmaTagVersion2 ? 1 : 0) | (f.channels == 2 ? 2 : 0)),
+                                     uint8_t(rate),
+                                     uint8_t(kbps),
+                                     uint8_t(kbps >> 8),
+                                     uint8_t(f.blockAlign),
+                                     uint8_t(f.blockAlign >> 8),
+                                     f.extra[flags],
+                                     f.extra[flags + 1]};
+        for (size_t i = 0; i < audio.units.size() && i < 3; ++i) {
+            seed.insert(seed.end(), audio.units[i].begin(), audio.units[i].end());
+        }
+        EXPECT_TRUE(cz::test::WriteFileBytes(std::string(folder) + "/real_" + name, seed));
     }
 }
 
