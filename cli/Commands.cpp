@@ -330,6 +330,12 @@ RefPtr<C_WavFile> OpenInput(const std::string& path, const platform::TempFolder&
         return file;
     }
     failure = factory.LastFailure();
+    if (IsWmaFile(path)) {
+        failure = DecodeWmaQuietly(path, folder.File("decoded.wav"));
+        file = failure.empty() ? factory.Open(folder.File("decoded.wav").c_str()) : nullptr;
+        if (file) className = "WMA in ASF, decoded";
+        return file;
+    }
     if (!IsMp3(path)) return nullptr;
     const std::string decoded = folder.File("decoded.wav");
     mp3::C_Mp3ToWavConverter converter;
@@ -390,6 +396,9 @@ int RunInfo(const Options& options) {
                 if (options.json) std::printf("{\"file\": %s, \"error\": \"not a readable IMF melody\"}\n",
                                               JsonString(path).c_str());
             }
+            continue;
+        } else if (IsWmaFile(path)) {
+            if (RunWmaInfo(path, options.json) != kExitOk) status = kExitFailed;
             continue;
         } else if (IsXmfFile(path)) {
             if (RunXmfInfo(path, options.json) != kExitOk) {
@@ -621,9 +630,10 @@ int ConvertOne(const Options& options) {
     const std::string made = temp->File("out" + Extension(output));
     std::string current = input;
     const bool mp3 = IsMp3(input);
+    const bool wma = !mp3 && IsWmaFile(input);
     // A chip file converted to WAV gives the sound the chip plays unless
     // --source asks for the samples it was coded from.
-    if (!options.source && lastIsWav && !mp3) {
+    if (!options.source && lastIsWav && !mp3 && !wma) {
         C_WavFileFormat factory;
         RefPtr<C_WavFile> file = factory.Open(input.c_str());
         if (file && file->LoadPlayedSound()) {
@@ -636,9 +646,9 @@ int ConvertOne(const Options& options) {
             current = target;
         }
     }
-    if (mp3) {
+    if (mp3 || wma) {
         std::string target = temp->File("decoded.wav");
-        if (!DecodeMp3(options, input, target)) return kExitFailed;
+        if (!(mp3 ? DecodeMp3(options, input, target) : DecodeWma(options, input, target))) return kExitFailed;
         current = target;
     }
     if (options.haveRate) {
@@ -834,9 +844,10 @@ int RunResample(const Options& options) {
              "cannot make a temporary folder: " + platform::SystemErrorText(platform::LastError()));
         return kExitFailed;
     }
-    if (IsMp3(current)) {
+    if (IsMp3(current) || IsWmaFile(current)) {
         std::string decoded = temp->File("decoded.wav");
-        if (!DecodeMp3(options, current, decoded)) return kExitFailed;
+        if (!(IsWmaFile(current) ? DecodeWma(options, current, decoded) : DecodeMp3(options, current, decoded)))
+            return kExitFailed;
         current = decoded;
     }
     if (!Resample(options, current, output)) return kExitFailed;

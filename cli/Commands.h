@@ -74,6 +74,14 @@ int RunPlay(const Options& options);
 // (PitchCommand.cpp).
 int RunPitch(const std::vector<std::string>& words);
 
+// ASF files with a WMA stream (WmaCommands.cpp): DecodeWma writes the WAV
+// with a progress bar and reports a failure through Fail.
+bool IsWmaFile(const std::string& path);
+bool DecodeWma(const Options& options, const std::string& input, const std::string& wav);
+// The same without a bar or a message: "" on success, else the reason.
+std::string DecodeWmaQuietly(const std::string& input, const std::string& wav);
+int RunWmaInfo(const std::string& path, bool json);
+
 // XMF files (XmfCommands.cpp).
 bool IsXmfFile(const std::string& path);
 int RunXmfInfo(const std::string& path, bool json);

@@ -66,11 +66,11 @@ const std::vector<CommandSpec>& Commands() {
         {"check", "check FILE...", "say whether each file can be opened, with its format",
          "Exit code 2 when any file cannot be opened.", {"-v"}},
         {"info", "info FILE... [--json]", "format, samples, markers, metadata and chip size of each file",
-         "Reads every kind of input by its content: WAV, the chip formats, MP3, MIDI, resource binaries.\n"
+         "Reads every kind of input by its content: WAV, the chip formats, MP3, WMA, MIDI, resource binaries.\n"
          "With --json, one JSON array with an object per file (an object with \"error\" for a file that fails).",
          {"--json", "-v"}},
         {"convert", "convert IN OUT [options]", "convert IN to OUT; the chain follows the extensions",
-         "IN may be a WAV, MP3, chip or RBF file, or a MIDI or XMF file where OUT is .xmf.\n"
+         "IN may be a WAV, MP3, WMA, chip or RBF file, or a MIDI or XMF file where OUT is .xmf.\n"
          "'-' as IN reads standard input; '-' as OUT writes standard output, its format named by --to.\n"
          "From an XMF file: OUT.mid (with --dls FILE its bank, --for-play both ready for a player) or\n"
          "OUT.wav (its speech resource).\n"

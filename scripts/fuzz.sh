@@ -22,6 +22,10 @@ run_one() {
             [ -d "$d" ] && find "$d" -name '*.mid' -size -12k -exec cp -n {} "$work"/ \; 2>/dev/null || true
         done
     fi
+    # Real ASF files (GPL test data of another project): used where present.
+    if [ "$name" = asf ] && [ -d ../shared/testdata/asf ]; then
+        find ../shared/testdata/asf -name '*.wm[av]' -exec cp -n {} "$work"/ \; 2>/dev/null || true
+    fi
     log="build-fuzz/$name.log"
     if ASAN_OPTIONS=detect_leaks=1 ./build-fuzz/bin/fuzz_"$name" -max_total_time="$seconds" -max_len=65536 \
         -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 -artifact_prefix="$findings/" "$work" >"$log" 2>&1; then

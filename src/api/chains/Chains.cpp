@@ -6,6 +6,7 @@
 #include "formats/rbf/RbfFile.h"
 #include "foundation/C_CUFilePath.h"
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
+#include "decoders/wma/C_WmaToWavConverter.h"
 #include "dsp/resample/C_PCMResample.h"
 #include "foundation/C_CUString.h"
 #include "foundation/RefPtr.h"
@@ -148,7 +149,8 @@ int32_t ConvertCompressedToWav(Compressed kind, const char* input, const char* o
         mp3::C_Mp3ToWavConverter converter;
         return converter.Convert(input, output, nullptr, 0) ? 1 : 0;
     }
-    return 0;  // WMA input is not built yet
+    wma::C_WmaToWavConverter converter;
+    return converter.Convert(input, output, nullptr) ? 1 : 0;
 }
 
 int32_t ConvertCompressedToWavWithResample(Compressed kind, const char* input, const char* output, uint32_t rate) {
