@@ -1,4 +1,4 @@
-// Notes of a MIDI file as (channel, key, velocity, start tick, end tick):
+// The real MIDI corpus, and the notes of a MIDI file as (channel, key, velocity, start tick, end tick):
 // note-ons paired with note-offs first in, first out per channel and key, a
 // note never ended lasting to the last event. Read by midicsv (the
 // independent reader) or from raw events.
@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
@@ -70,6 +71,19 @@ inline std::vector<MidiNote> MidicsvNotes(const std::string& path, const std::st
         if (kind == "Note_off_c") events.push_back({tick, track, 0x80 | channel, key, velocity});
     }
     return PairNotes(events, end);
+}
+
+// The real MIDI files no one here wrote: those of Debian's openttd-openmsx and
+// planetblupi-music-midi packages (installed by scripts/deps.sh), sorted.
+inline std::vector<std::string> DebianMidiFiles() {
+    std::vector<std::string> files;
+    for (const char* dir : {"/usr/share/games/openttd/baseset/openmsx", "/usr/share/planetblupi/music"}) {
+        std::error_code ec;
+        for (auto& entry : std::filesystem::directory_iterator(dir, ec))
+            if (entry.path().extension() == ".mid") files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 }  // namespace cz::test

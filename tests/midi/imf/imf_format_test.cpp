@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 
 #include "midi/imf/ImfFormat.h"
 #include "midi/smf/C_MidiFile.h"
@@ -237,21 +236,10 @@ TEST(ImfFormat, MelodyResourcesGiveTheirImf) {
         EXPECT_FALSE(imf::MelodyResourceParts(bad, imfPart, lyricPart, error));
 }
 
-std::vector<std::string> CorpusFiles() {
-    std::vector<std::string> files;
-    for (const char* dir : {"/usr/share/games/openttd/baseset/openmsx", "/usr/share/planetblupi/music"}) {
-        std::error_code ec;
-        for (auto& entry : std::filesystem::directory_iterator(dir, ec))
-            if (entry.path().extension() == ".mid") files.push_back(entry.path().string());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 // Every real file: parse, merge and IMF conversion timed; the IMF read back
 // and rebuilt gives the notes midicsv reads from the source.
 TEST(ImfCorpus, RealFilesKeepTheirNotes) {
-    const auto files = CorpusFiles();
+    const auto files = test::DebianMidiFiles();
     if (files.size() < 2) GTEST_SKIP() << "the MIDI packages of scripts/deps.sh are not installed";
     const bool haveMidicsv = test::HaveTool("midicsv");
     test::TempDir dir;

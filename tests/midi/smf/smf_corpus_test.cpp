@@ -13,6 +13,7 @@
 
 #include "midi/smf/C_MidiEvent.h"
 #include "midi/smf/C_MidiFile.h"
+#include "support/MidiNotes.h"
 #include "support/TestSupport.h"
 
 namespace cz {
@@ -21,13 +22,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 std::vector<std::string> CorpusFiles() {
-    std::vector<std::string> files;
-    for (const char* dir : {"/usr/share/games/openttd/baseset/openmsx", "/usr/share/planetblupi/music"}) {
-        std::error_code ec;
-        for (auto& entry : std::filesystem::directory_iterator(dir, ec))
-            if (entry.path().extension() == ".mid") files.push_back(entry.path().string());
-    }
-    std::sort(files.begin(), files.end());
+    std::vector<std::string> files = test::DebianMidiFiles();
     const std::string ants = test::TestDataDir() + "/xmf/ants.mid";
     if (test::FileExists(ants)) files.push_back(ants);
     return files;
