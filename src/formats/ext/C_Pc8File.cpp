@@ -1,5 +1,8 @@
 #include "formats/ext/C_Pc8File.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "formats/ext/ExtLayout.h"
 #include "foundation/C_CUString.h"
 
@@ -55,16 +58,7 @@ int32_t C_Pc8File::WriteFrames(C_MpmFrameOutput& out, const std::vector<uint16_t
         const uint32_t count = seg.length - carry;
         carry = 0;
         if (seg.type == kMpmSegmentSilence) {
-            // A silence that starts at an event carries its command word.
-            uint32_t kind = 1;
-            uint16_t value = 0;
-            for (const S_MpmEventEntry& e : events)
-                if (e.sample == start) {
-                    kind = 2;
-                    value = MpmCommandWord(e.type, e.param);
-                    break;
-                }
-            if (!WriteSilence(kind, count, value, out)) return 0;
+            if (!WriteSilenceWithEvents(out, seg, start, count, events)) return 0;
             out.DecodedRun(0x8000, count);
         } else {
             if (!FlushPendingSilence(out)) return 0;
@@ -74,6 +68,38 @@ int32_t C_Pc8File::WriteFrames(C_MpmFrameOutput& out, const std::vector<uint16_t
     }
     if (!FlushPendingSilence(out) || !WriteEndMark(out)) return 0;
     return out.Ok() ? 1 : 0;
+}
+
+bool C_Pc8File::WriteSilenceWithEvents(C_MpmFrameOutput& out, const S_MpmSegment& seg, uint32_t start,
+                                       uint32_t count, const std::vector<S_MpmEventEntry>& events) {
+    // The events on the silence, as offsets from where it now starts: one
+    // that the previous segment's padding took goes with the moved start.
+    std::vector<std::pair<uint32_t, uint16_t>> marks;
+    for (const S_MpmEventEntry& e : events)
+        if (e.sample >= seg.first && e.sample - seg.first < seg.length)
+            marks.emplace_back(e.sample > start ? e.sample - start : 0, MpmCommandWord(e.type, e.param));
+    std::stable_sort(marks.begin(), marks.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Each event starts a run of its own that carries its command word (kind
+    // 2); a second event at the same sample starts its run one sample later,
+    // while the silence has samples left.
+    for (size_t k = 1; k < marks.size(); ++k)
+        if (marks[k].first <= marks[k - 1].first && marks[k - 1].first + 1 < count)
+            marks[k].first = marks[k - 1].first + 1;
+    size_t m = 0;
+    for (uint32_t pos = 0; pos < count;) {
+        uint32_t kind = 1;
+        uint16_t value = 0;
+        if (m < marks.size() && marks[m].first == pos) {
+            kind = 2;
+            value = marks[m].second;
+            while (m < marks.size() && marks[m].first <= pos) ++m;
+        }
+        const uint32_t next = m < marks.size() ? marks[m].first : count;
+        if (!WriteSilence(kind, next - pos, value, out)) return false;
+        pos = next;
+    }
+    return out.Ok();
 }
 
 bool C_Pc8File::EncodeVoice(C_MpmFrameOutput& out, const std::vector<int16_t>& samples, uint32_t start, uint32_t count,

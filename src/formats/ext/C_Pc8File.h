@@ -54,6 +54,12 @@ protected:
     uint16_t SampleBits() const override { return 16; }
     virtual uint8_t HeaderByte10() const { return 8; }
     virtual uint16_t HeaderField60() const { return 5; }
+    // Writes a silence segment (its samples [start, start + count) after the
+    // previous segment's padding) through WriteSilence: every event that
+    // falls on the segment's samples is carried by a run that starts at it
+    // (an event the padding took, by the first run).
+    bool WriteSilenceWithEvents(C_MpmFrameOutput& out, const S_MpmSegment& seg, uint32_t start, uint32_t count,
+                                const std::vector<S_MpmEventEntry>& events);
     // A unique name in the save's folder.
     std::string TempName(const char* prefix);
 

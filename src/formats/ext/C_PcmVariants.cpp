@@ -37,6 +37,17 @@ bool C_P16File::EncodeVoice(C_MpmFrameOutput& out, const std::vector<int16_t>& s
     return out.Ok();
 }
 
+bool C_P16File::WriteSilence(uint32_t, uint32_t length, uint16_t, C_MpmFrameOutput& out) {
+    for (uint32_t i = 0; i < length && out.Ok(); ++i)
+        for (uint32_t r = 0; r < Repeats(); ++r) out.U16(0);
+    return out.Ok();
+}
+
+bool C_S08File::WriteSilence(uint32_t, uint32_t length, uint16_t, C_MpmFrameOutput& out) {
+    for (uint32_t i = 0; i < length && out.Ok(); ++i) out.U16(0);
+    return out.Ok();
+}
+
 bool C_S08File::EncodeVoice(C_MpmFrameOutput& out, const std::vector<int16_t>& samples, uint32_t start,
                             uint32_t count, uint32_t*) {
     if (!InRange(samples, start, count)) return false;
@@ -85,35 +96,35 @@ bool C_Lp8File::WriteEndMark(C_MpmFrameOutput& out) { return WriteVoiceEnd(out);
 
 int32_t C_P10File::WriteFrames(C_MpmFrameOutput& out, const std::vector<uint16_t>& samples,
                                const std::vector<S_MpmSegment>& segments, const std::vector<S_MpmEventEntry>& events) {
-    events_ = events;
-    const int32_t result = C_Pc8File::WriteFrames(out, samples, segments, events);
-    events_.clear();
-    return result;
-}
-
-bool C_P10File::EncodeVoice(C_MpmFrameOutput& out, const std::vector<int16_t>& samples, uint32_t start,
-                            uint32_t count, uint32_t*) {
-    if (!InRange(samples, start, count) || count == 0) return InRange(samples, start, count);
-    // The events of this stretch at their rounded offsets from its start.
+    const uint32_t total = static_cast<uint32_t>(samples.size());
+    // The 10-bit value of every sample: voice as coded, silence 0.
+    std::vector<int16_t> ten(total);
+    for (uint32_t i = 0; i < total; ++i)
+        ten[i] = static_cast<int16_t>((static_cast<int32_t>(samples[i]) - 32768) / 64);
+    for (const S_MpmSegment& seg : segments)
+        if (seg.type == kMpmSegmentSilence && seg.first < total)
+            std::fill_n(ten.begin() + seg.first, std::min(seg.length, total - seg.first), int16_t{0});
+    const uint32_t groups = static_cast<uint32_t>((uint64_t{total} + 3) / 4);
+    // Each event at the group its sample rounds to; past the last group, after it.
     std::vector<std::pair<uint32_t, const S_MpmEventEntry*>> marks;
-    for (const S_MpmEventEntry& e : events_) {
-        if (e.sample < start || e.sample - start >= count) continue;
-        const uint32_t d = e.sample - start, r = d % 4;
-        marks.emplace_back(d - r + (r >= 2 ? 4 : 0), &e);
+    marks.reserve(events.size());
+    for (const S_MpmEventEntry& e : events) {
+        const uint64_t rounded = (uint64_t{e.sample} + 2) / 4;
+        marks.emplace_back(e.sample >= total ? groups : static_cast<uint32_t>(std::min<uint64_t>(rounded, groups)), &e);
     }
+    std::stable_sort(marks.begin(), marks.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     size_t next = 0;
-    auto writeMarks = [&](uint32_t upTo) {
-        while (next < marks.size() && marks[next].first <= upTo) {
+    auto writeMarks = [&](uint32_t group) {
+        for (; next < marks.size() && marks[next].first <= group; ++next) {
             out.U8(0x80);
             out.U8(static_cast<uint8_t>((marks[next].second->param & 63) | 0x80));
             out.U8(static_cast<uint8_t>(marks[next].second->type & 127));
-            ++next;
         }
     };
-    for (uint32_t g = 0; g < count; g += 4) {
+    for (uint32_t g = 0; g < groups; ++g) {
         writeMarks(g);
         int32_t v[4];
-        for (uint32_t k = 0; k < 4; ++k) v[k] = samples[start + std::min(g + k, count - 1)] / 64;
+        for (uint32_t k = 0; k < 4; ++k) v[k] = ten[std::min(4 * g + k, total - 1)];
         uint8_t head = 0;
         for (uint32_t k = 0; k < 4; ++k) head = static_cast<uint8_t>(head | ((v[k] & 3) << (6 - 2 * k)));
         if (head == 0x80) head = 0xC0;
@@ -121,14 +132,16 @@ bool C_P10File::EncodeVoice(C_MpmFrameOutput& out, const std::vector<int16_t>& s
         for (uint32_t k = 0; k < 4; ++k) out.U8(static_cast<uint8_t>((v[k] >> 2) & 0xFF));
         // What the written bits give: bits 9..2 from bytes 1 to 4, bits 1..0
         // from the (possibly escaped) byte 0, sign from bit 9.
-        for (uint32_t k = 0; k < 4 && g + k < count; ++k) {
-            int32_t ten = ((v[k] >> 2) & 0xFF) << 2 | ((head >> (6 - 2 * k)) & 3);
-            if (ten & 0x200) ten -= 0x400;
-            out.Decoded(OffsetBinary(ten * 64));
+        for (uint32_t k = 0; k < 4; ++k) {
+            int32_t bits = ((v[k] >> 2) & 0xFF) << 2 | ((head >> (6 - 2 * k)) & 3);
+            if (bits & 0x200) bits -= 0x400;
+            out.Decoded(OffsetBinary(bits * 64));
         }
+        if (!out.Ok()) return 0;
     }
-    writeMarks(count);  // events rounded to the end of the stretch
-    return out.Ok();
+    writeMarks(groups);
+    if (!WriteEndMark(out)) return 0;
+    return out.Ok() ? 1 : 0;
 }
 
 bool C_P10File::WriteEndMark(C_MpmFrameOutput& out) { return WriteVoiceEnd(out); }

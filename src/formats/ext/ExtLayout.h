@@ -8,7 +8,8 @@
 // (sample + 32768).
 //
 // PC8 frame section: one signed byte per sample (s / 256 toward zero, -128
-// stored as -127), silence as zero bytes, no end mark.
+// stored as -127), silence as zero bytes, no end mark. Its PCM relatives
+// write silence as 0 at their own width (docs/pcm-variants.md).
 //
 // CLP line frame section, a sequence of little-endian words and blocks:
 //   silence word     u16 (run << 4) | 1, run 1..4095 samples (0 after a
@@ -19,6 +20,9 @@
 //                    coded file of the segment as it wrote it (the frames of
 //                    one segment, a whole number of frames)
 //   end mark         u16 0xFFFF
+// An event on a silence starts a run of its own, written as a silence with
+// a pending record (an event that the padding of the voice before took goes
+// with the silence's moved start). The voice blocks carry no events.
 #pragma once
 
 #include <cstdint>
