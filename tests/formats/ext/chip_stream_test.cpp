@@ -208,17 +208,12 @@ bool OnSilenceBeforeItsLast(const Case& c, uint32_t sample) {
     return false;
 }
 
-// Where each layout puts an event: P10 before the group its sample rounds
-// to (a remainder of 2 rounds up), after the last group when it rounds past
-// it; Q42P at the silence record that starts at its sample.
-std::vector<Mark> ExpectedMarks(const std::string& code, const Case& c, uint32_t total) {
+// Where P10 puts an event: before the group its sample rounds to (a
+// remainder of 2 rounds up), after the last group when it rounds past it.
+std::vector<Mark> ExpectedP10Marks(const Case& c, uint32_t total) {
     std::vector<Mark> marks;
-    for (const Event& e : c.events) {
-        if (code == "WP10") {
-            const uint32_t groups = (total + 3) / 4;
-            marks.push_back({std::min((e.sample + 2) / 4, groups) * 4, e.type & 127, e.param & 63});
-        }
-    }
+    const uint32_t groups = (total + 3) / 4;
+    for (const Event& e : c.events) marks.push_back({std::min((e.sample + 2) / 4, groups) * 4, e.type & 127, e.param & 63});
     std::sort(marks.begin(), marks.end());
     return marks;
 }
@@ -249,13 +244,15 @@ TEST(ChipStream, WhatTheChipReadsIsTheDecodedSection) {
             EXPECT_EQ(r.error, "");
             const std::vector<int32_t> decoded = f.decoded();
             EXPECT_EQ(r.samples.size(), decoded.size());
-            EXPECT_TRUE(r.samples == decoded);
+            const size_t same = std::mismatch(r.samples.begin(), r.samples.end(), decoded.begin(), decoded.end()).first -
+                                r.samples.begin();
+            EXPECT_EQ(same, std::max(r.samples.size(), decoded.size())) << "first sample read otherwise: " << same;
             // The decoded section is the whole sound (P10: up to the end of its last group).
             EXPECT_EQ(decoded.size(), f.code() == "WP10" ? (total + 3) / 4 * 4 : total);
             if (f.code() == "WP10") {
                 std::vector<Mark> got = r.marks;
                 std::sort(got.begin(), got.end());
-                EXPECT_EQ(got, ExpectedMarks(f.code(), c, total));
+                EXPECT_EQ(got, ExpectedP10Marks(c, total));
             }
             if (f.code() == "Q42P") {
                 // Every event on a silence is a command record at its sample
