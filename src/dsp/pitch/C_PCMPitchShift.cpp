@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <limits>
 
 #include "wave/C_SilenceSegment.h"
@@ -315,10 +316,10 @@ int32_t C_PCMPitchShift::ProcessWavData(I_WavData* data, I_ProgressCallback* cal
     }
     if (callback) callback->OnBegin();
     double tolerance = 0.0;
-    for (int pass = 0; pass < kMaxPasses; ++pass) {
+    double gap = std::fabs(target - static_cast<double>(count));
+    for (int pass = 0; pass < kMaxPasses && gap > tolerance; ++pass) {
         const double have = static_cast<double>(mono.size());
-        if (std::fabs(target - have) <= tolerance) break;
-        double step = have > 0.0 ? target / have : 1.0;
+        double step = target / have;
         if (step > kPassFactor || step < 1.0 / kPassFactor) step = std::sqrt(step);
         step = std::clamp(step, 1.0 / kPassFactor, kPassFactor);
         const double want = step == target / have ? target : std::floor(have * step + 0.5);
@@ -331,13 +332,25 @@ int32_t C_PCMPitchShift::ProcessWavData(I_WavData* data, I_ProgressCallback* cal
         uint32_t longest = 0;
         for (const C_PitchShiftPeriod* p : periods_) longest = std::max(longest, p->Length());
         tolerance = longest;
+        // Stretches without periods go out once in every pass: where they
+        // make up most of the sound, a further pass gains too little.
+        const double left = std::fabs(target - static_cast<double>(mono.size()));
+        if (pass + 1 >= planned && left > 0.9 * gap) {
+            gap = left;
+            break;
+        }
+        gap = left;
     }
     if (callback) {
         callback->OnProgress(100);
         callback->OnEnd();
     }
-    if (std::fabs(target - static_cast<double>(mono.size())) > tolerance)
-        return Fail("the sound has too few pitch periods to reach this length"), 0;
+    if (gap > tolerance) {
+        failure_ = "too little of the sound has pitch periods to reach this length (" +
+                   std::to_string(mono.size()) + " of " + std::to_string(static_cast<uint64_t>(target)) +
+                   " samples; the parts without periods keep their length)";
+        return 0;
+    }
 
     // The result replaces the samples; a caller's attached buffer is let go
     // (never written), the sound keeps a copy of its own.

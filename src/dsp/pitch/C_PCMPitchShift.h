@@ -29,6 +29,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "dsp/pitch/C_PCMSimpleAlgorithm.h"
@@ -72,7 +73,7 @@ public:
     // what a sound can hold.
     int32_t ProcessWavData(I_WavData* data, I_ProgressCallback* callback) override;
     // Why the last ProcessWavData failed ("" after a success).
-    const char* FailureReason() const { return failure_; }
+    const char* FailureReason() const { return failure_.c_str(); }
     bool SetParameters(const S_PitchShiftParameters& parameters) override;
     const S_PitchShiftParameters& Parameters() const { return parameters_; }
 
@@ -124,7 +125,7 @@ private:
     std::vector<int32_t> samples_;
     // Running sums of |sample|: magnitude_[i] is the sum over [0, i).
     std::vector<uint64_t> magnitude_;
-    const char* failure_ = "";
+    std::string failure_;
     bool heapOwned_ = false;
 };
 
