@@ -339,6 +339,8 @@ TEST(PitchShift, KeepsThePeriodAndReachesTheLengthFromMinus24To24Semitones) {
 
 // What cannot be done is refused, and the sound stays as it was.
 TEST(PitchShift, RefusesSoundsWithoutPeriods) {
+    std::vector<int16_t> halfNoise = test::Noise(8000, 4);
+    for (int16_t v : To16(PulseTrain(8000, 80))) halfNoise.push_back(v);
     struct Case {
         const char* what;
         std::vector<int16_t> samples;
@@ -350,6 +352,9 @@ TEST(PitchShift, RefusesSoundsWithoutPeriods) {
         {"noise, four times", test::Noise(16000, 3), 4.0},
         // Shorter than twice the longest period: nothing is searched.
         {"short", To16(PulseTrain(250, 80)), 2.0},
+        // Half of it has periods: a quarter of the length cannot be had
+        // by dropping them.
+        {"half noise, quartered", halfNoise, 0.25},
     };
     for (const Case& c : cases) {
         auto sound = test::Sound16(c.samples, 1, 8000);
@@ -363,6 +368,15 @@ TEST(PitchShift, RefusesSoundsWithoutPeriods) {
         EXPECT_EQ(Samples16(*sound), c.samples) << c.what;
         EXPECT_EQ(sound->GetActionEventMgr()->Events().ItemAt(0)->GetSamplePos(), 100u) << c.what;
     }
+    // Twice the length it can have: the periods carry the noise's share.
+    auto half = test::Sound16(halfNoise, 1, 8000);
+    C_PCMPitchShift stretcher;
+    S_PitchShiftParameters twice;
+    twice.factor = 2.0;
+    ASSERT_TRUE(stretcher.SetParameters(twice));
+    ASSERT_EQ(stretcher.ProcessWavData(half.get(), nullptr), 1) << stretcher.FailureReason();
+    EXPECT_NEAR(half->SampleCount(), 2 * halfNoise.size(), 80);
+
     // At a factor of 1 there is nothing to do: the sound stays, with success.
     const std::vector<int16_t> noise = test::Noise(4000, 5);
     auto sound = test::Sound16(noise, 1, 8000);
@@ -386,7 +400,7 @@ TEST(PitchShift, ShortRecordingGeneratesUnchanged) {
 TEST(PitchShift, ProcessWavDataKeepsEveryPeriodsShape) {
     const uint32_t count = 8000, period = 80;
     const std::vector<int16_t> x = To16(PulseTrain(count, period));
-    for (double factor : {0.5, 0.8, 1.4, 2.0}) {
+    for (double factor : {0.25, 0.5, 0.8, 1.4, 2.0, 4.0}) {
         auto sound = test::Sound16(x, 1, 8000);
         sound->GetActionEventMgr()->AddEventAtSample(3, 4000, "", 7);
         C_PCMPitchShift shifter;
