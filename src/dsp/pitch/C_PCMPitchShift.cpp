@@ -196,13 +196,18 @@ int32_t ScaledSample(const C_WavDataBuffer& buffer, uint32_t sample, uint16_t ch
 }  // namespace
 
 namespace {
-// Progress of one pass of several, as parts of one run.
+// Progress of one pass of those planned, as part of one run that never
+// goes back (a further pass to catch up reports within the last part).
 class C_PassProgress : public I_ProgressCallback {
 public:
-    C_PassProgress(I_ProgressCallback* outer, int pass, int passes) : outer_(outer), pass_(pass), passes_(passes) {}
+    C_PassProgress(I_ProgressCallback* outer, int pass, int passes, int32_t* reported)
+        : outer_(outer), pass_(pass), passes_(passes), reported_(reported) {}
     void OnBegin() override {}
     void OnProgress(int32_t percent) override {
-        if (outer_) outer_->OnProgress(std::min<int32_t>(100, (pass_ * 100 + percent) / passes_));
+        const int32_t overall = std::min<int32_t>(100, (pass_ * 100 + percent) / passes_);
+        if (!outer_ || overall <= *reported_) return;
+        *reported_ = overall;
+        outer_->OnProgress(overall);
     }
     void OnEnd() override {}
 
@@ -210,6 +215,7 @@ private:
     I_ProgressCallback* outer_;
     int pass_;
     int passes_;
+    int32_t* reported_;
 };
 
 // Largest factor one pass is asked for (and its inverse the smallest): a
@@ -315,6 +321,7 @@ int32_t C_PCMPitchShift::ProcessWavData(I_WavData* data, I_ProgressCallback* cal
         for (const C_ActionSilenceRegion* r : events->Regions()) marks.push_back(r->GetStart()), marks.push_back(r->GetEnd());
     }
     if (callback) callback->OnBegin();
+    int32_t reported = -1;
     double tolerance = 0.0;
     double gap = std::fabs(target - static_cast<double>(count));
     for (int pass = 0; pass < kMaxPasses && gap > tolerance; ++pass) {
@@ -323,7 +330,7 @@ int32_t C_PCMPitchShift::ProcessWavData(I_WavData* data, I_ProgressCallback* cal
         if (step > kPassFactor || step < 1.0 / kPassFactor) step = std::sqrt(step);
         step = std::clamp(step, 1.0 / kPassFactor, kPassFactor);
         const double want = step == target / have ? target : std::floor(have * step + 0.5);
-        C_PassProgress progress(callback, std::min(pass, planned - 1), planned);
+        C_PassProgress progress(callback, std::min(pass, planned - 1), planned, &reported);
         if (!RunPass(frames, frameBytes, mono, want, marks, callback ? &progress : nullptr)) {
             if (callback) callback->OnEnd();
             return 0;
