@@ -154,8 +154,8 @@ void C_PCMPitchShift::DetectPeriods(const std::vector<int32_t>& samples, I_Progr
             const uint32_t lag = LocalMinimum(at, static_cast<uint32_t>(p));
             const double exact = static_cast<double>(lag) + SubSampleOffset(at, lag);
             const double wanted = std::floor(exact - lead + 0.5);
-            const uint32_t length = static_cast<uint32_t>(std::clamp(wanted, static_cast<double>(lag) - 1.0,
-                                                                      static_cast<double>(lag) + 1.0));
+            const uint32_t length = static_cast<uint32_t>(
+                std::clamp(wanted, static_cast<double>(lag) - 1.0, static_cast<double>(lag) + 1.0));
             lead += static_cast<double>(length) - exact;
             periods_.Add(std::make_unique<C_PitchShiftPeriod>(at, static_cast<uint32_t>(u + length - 1)));
             u += length;
@@ -318,7 +318,8 @@ int32_t C_PCMPitchShift::ProcessWavData(I_WavData* data, I_ProgressCallback* cal
     if (detected) gatherSegments(*detected);
     if (events) {
         for (const C_ActionEvent* e : events->Events()) marks.push_back(e->GetSamplePos());
-        for (const C_ActionSilenceRegion* r : events->Regions()) marks.push_back(r->GetStart()), marks.push_back(r->GetEnd());
+        for (const C_ActionSilenceRegion* r : events->Regions())
+            marks.push_back(r->GetStart()), marks.push_back(r->GetEnd());
     }
     if (callback) callback->OnBegin();
     int32_t reported = -1;
@@ -353,8 +354,8 @@ int32_t C_PCMPitchShift::ProcessWavData(I_WavData* data, I_ProgressCallback* cal
         callback->OnEnd();
     }
     if (gap > tolerance) {
-        failure_ = "too little of the sound has pitch periods to reach this length (" +
-                   std::to_string(mono.size()) + " of " + std::to_string(static_cast<uint64_t>(target)) +
+        failure_ = "too little of the sound has pitch periods to reach this length (" + std::to_string(mono.size()) +
+                   " of " + std::to_string(static_cast<uint64_t>(target)) +
                    " samples; the parts without periods keep their length)";
         return 0;
     }
@@ -363,8 +364,7 @@ int32_t C_PCMPitchShift::ProcessWavData(I_WavData* data, I_ProgressCallback* cal
     // (never written), the sound keeps a copy of its own.
     if (buffer.IsExternal()) data->ReleaseBuffer();
     if (!frames.empty()) {
-        if (!data->SetSampleData(frames.data(), static_cast<uint32_t>(frames.size())))
-            return Fail("out of memory"), 0;
+        if (!data->SetSampleData(frames.data(), static_cast<uint32_t>(frames.size()))) return Fail("out of memory"), 0;
     } else {
         data->AllocBuffer(0);
     }

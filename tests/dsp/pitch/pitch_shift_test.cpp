@@ -35,7 +35,8 @@ std::vector<int32_t> To32(const std::vector<int16_t>& x) { return std::vector<in
 // Three voiced sounds whose period need not be a whole number of samples.
 std::vector<int16_t> Sine(uint32_t count, double period) {
     std::vector<int16_t> x(count);
-    for (uint32_t i = 0; i < count; ++i) x[i] = static_cast<int16_t>(std::lround(9000.0 * std::sin(2 * M_PI * i / period)));
+    for (uint32_t i = 0; i < count; ++i)
+        x[i] = static_cast<int16_t>(std::lround(9000.0 * std::sin(2 * M_PI * i / period)));
     return x;
 }
 // Decaying ringing pulses at every multiple of period.
@@ -87,7 +88,8 @@ double MeasuredPeriod(const std::vector<int16_t>& x, double about) {
     int best = lo;
     for (int lag = lo; lag <= hi; ++lag)
         if (d[static_cast<size_t>(lag)] < d[static_cast<size_t>(best)]) best = lag;
-    const double y0 = d[static_cast<size_t>(best) - 1], y1 = d[static_cast<size_t>(best)], y2 = d[static_cast<size_t>(best) + 1];
+    const double y0 = d[static_cast<size_t>(best) - 1], y1 = d[static_cast<size_t>(best)],
+                 y2 = d[static_cast<size_t>(best) + 1];
     const double curvature = y0 - 2 * y1 + y2;
     return best + (curvature > 0 ? 0.5 * (y0 - y2) / curvature : 0.0);
 }
