@@ -34,7 +34,9 @@ const char kPitchUsage[] =
     "  -o FILE           the output (instead of the second file name)\n"
     "  -y                overwrite the output if it exists\n"
     "  -q                no progress bar\n"
-    "OUT's extension names the format (.wav, .apm, ...); the rate stays the input's.\n";
+    "OUT's extension names the format (.wav, .apm, ...); the rate stays the input's.\n"
+    "Only voiced sound has pitch periods: a sound without them (noise, a whisper) is\n"
+    "refused, and so is a shift whose length its periods alone cannot carry.\n";
 
 int PitchUsage(const std::string& message) {
     std::fprintf(stderr, "cadenzor: %s\nTry 'cadenzor pitch --help'.\n", message.c_str());

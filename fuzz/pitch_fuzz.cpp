@@ -5,9 +5,10 @@
 // or 12-in-16-bit samples; bit 3: unsigned), bytes 2-3 the minimum and
 // maximum period offsets, byte 4 the threshold, the rest the sample bytes
 // (cut to whole frames, as the caller's buffer). Every accepted run must
-// keep the frame size, copy whole source frames only, and never emit a
-// period more than three times: the output has at most three times the
-// input's frames.
+// keep the frame size and reach the factor times the input's frames within
+// one period (the maximum); a sound without periods is refused unless the
+// factor leaves its length as it is.
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -36,7 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         shifter.ProcessBuffer(data + 5, bytes, 8000, channels, valid, container, signedFlag, nullptr, &result);
     if (ok && result) {
         const uint32_t out = result->GetDataSize();
-        if (out % frame != 0 || out > 3ull * bytes) std::abort();
+        if (out % frame != 0) std::abort();
+        // The settings in force: a refused record leaves the defaults.
+        const cz::S_PitchShiftParameters& used = shifter.Parameters();
+        const double target = std::floor(static_cast<double>(bytes / frame) * used.factor + 0.5);
+        if (std::fabs(static_cast<double>(out / frame) - target) > used.maximumPeriod + 1.0) std::abort();
         if (shifter.Periods().GetCount() == 0 && out != bytes) std::abort();
         result->Release();
     } else if (ok != 0 || result) {

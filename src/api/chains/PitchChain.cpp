@@ -44,7 +44,7 @@ bool ShiftPitch(C_WavData& sound, double factor, bool keepDuration, I_ProgressCa
     S_PitchShiftParameters parameters = shifter.Parameters();
     parameters.factor = factor;
     if (!shifter.SetParameters(parameters)) return Refuse(why, "the factor lies outside 0.25 to 4");
-    if (!shifter.ProcessWavData(work.get(), detection)) return Refuse(why, "the regenerated sound is too long");
+    if (!shifter.ProcessWavData(work.get(), detection)) return Refuse(why, shifter.FailureReason());
 
     if (keepDuration) {
         // The stretched sound played at rate x factor lasts as long as the

@@ -5,10 +5,21 @@
 // periods p from the minimum upward (by the period step, below the
 // maximum) and takes the first whose two stretches [u, u + p) and
 // [u + p, u + 2p) differ by less than the threshold percentage
-// (DifferencePercentage); the period is [u, u + p - 1] and the walk goes
-// on at u + p. Where no candidate qualifies it advances by the skip step.
-// The walk stops twice the maximum period before the end, so a recording
-// shorter than that has no periods and is copied unchanged.
+// (DifferencePercentage). On a smooth wave that first lag lies a few
+// samples short of the period, so the lag then moves on to the local
+// minimum of the percentage and is refined to a fraction of a sample; the
+// period lengths are the whole numbers that keep the boundaries on the
+// fractional periods (61, 62, 61, 62 ... for 61.5). The period is
+// [u, u + length - 1] and the walk goes on at u + length. Where no
+// candidate qualifies it advances by the skip step. The walk stops twice
+// the maximum period before the end, so a recording shorter than that has
+// no periods.
+//
+// The complete operation (ProcessWavData) regenerates the sound to the
+// factor times its length: within half a period where the periods allow,
+// in two passes for factors beyond 3 (or below 1/3) that one pass cannot
+// reach with three emissions (or three drops in a row) at most. A sound
+// without periods, or with too few to reach the length, is refused.
 //
 // Samples are compared on a 16-bit scale whatever their width (a 12-bit
 // sample counts sixteen times its value), so that the quiet-stretch limit
@@ -18,6 +29,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "dsp/pitch/C_PCMSimpleAlgorithm.h"
@@ -52,12 +64,16 @@ public:
     C_PCMPitchShift& operator=(const C_PCMPitchShift&) = delete;
 
     void Release() override;
-    // Detects the periods of data's samples, regenerates them with the
-    // shift factor and stores the result as data's samples; action events
-    // and silence segments move with the samples they mark. 0 (data
-    // unchanged) for data without format or samples it can read, or an
-    // output beyond what a sound can hold.
+    // Detects the periods of data's samples, regenerates them to the shift
+    // factor times their length and stores the result as data's samples;
+    // action events and silence segments move with the samples they mark.
+    // 0 (data unchanged, FailureReason says why) for data without format or
+    // samples it can read, a sound without pitch periods (unless the factor
+    // is 1), one whose periods cannot carry the length, or an output beyond
+    // what a sound can hold.
     int32_t ProcessWavData(I_WavData* data, I_ProgressCallback* callback) override;
+    // Why the last ProcessWavData failed ("" after a success).
+    const char* FailureReason() const { return failure_.c_str(); }
     bool SetParameters(const S_PitchShiftParameters& parameters) override;
     const S_PitchShiftParameters& Parameters() const { return parameters_; }
 
@@ -85,12 +101,31 @@ private:
     // threshold: DifferencePercentage(a, b, n) < threshold, decided early
     // where the sum of differences already settles it.
     bool Matches(uint32_t a, uint32_t b, uint32_t n) const;
+    // Whether the n samples at a are a quiet stretch (percentage 0).
+    bool IsQuiet(uint32_t a, uint32_t n) const;
+    // From the accepted lag p on, the lag where the percentage of the
+    // stretches at u stops falling (by the period step, below the maximum).
+    uint32_t LocalMinimum(uint32_t u, uint32_t p) const;
+    // The fraction of a sample (-0.5 ... 0.5) by which the period at u lies
+    // off the whole lag p.
+    double SubSampleOffset(uint32_t u, uint32_t p) const;
+    // One regeneration of frames (count of frameBytes each) with mono the
+    // detection's view of them, toward a length of want frames; the
+    // result replaces frames and mono, and marks (sample positions) move
+    // along. False with failure_ set when it cannot be done.
+    bool RunPass(std::vector<uint8_t>& frames, uint32_t frameBytes, std::vector<int32_t>& mono, double want,
+                 std::vector<uint32_t>& marks, I_ProgressCallback* callback);
+    bool Fail(const char* reason) {
+        failure_ = reason;
+        return false;
+    }
 
     S_PitchShiftParameters parameters_;
     C_PitchShiftPeriodList periods_;
     std::vector<int32_t> samples_;
     // Running sums of |sample|: magnitude_[i] is the sum over [0, i).
     std::vector<uint64_t> magnitude_;
+    std::string failure_;
     bool heapOwned_ = false;
 };
 

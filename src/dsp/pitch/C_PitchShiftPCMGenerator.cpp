@@ -88,6 +88,14 @@ uint8_t C_PitchShiftPCMGenerator::EmitPeriod(uint32_t last) {
     return 1;
 }
 
+bool C_PitchShiftPCMGenerator::AppendAgain(uint32_t first, uint32_t last) {
+    if (!ok_ || last < first || last >= position_) return false;
+    const uint64_t n = uint64_t{last} - first + 1;
+    if (uint64_t{outputCount_} + n > 0xFFFFFFFFull) return false;
+    capacity_ += n;  // room for the repeat beyond the bound of the factor
+    return Append(first, last);
+}
+
 const std::vector<uint8_t>& C_PitchShiftPCMGenerator::GetOutput() {
     if (position_ < count_) {
         // CopyThrough does nothing for 0: a one-frame remainder at the

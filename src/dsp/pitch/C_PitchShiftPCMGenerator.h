@@ -36,6 +36,11 @@ public:
     // above 1 when its stretched end lies less than one period ahead of the
     // output, although it is then copied once).
     uint8_t EmitPeriod(uint32_t last);
+    // Appends source frames first ... last (a period already passed) once
+    // more, beyond the emission limits: what a caller uses to bring the
+    // output's end to a length. False (nothing appended) when they are not
+    // frames of the source.
+    bool AppendAgain(uint32_t first, uint32_t last);
     // Copies through to the last source frame and returns the output.
     const std::vector<uint8_t>& GetOutput();
 
