@@ -328,7 +328,8 @@ bool BuildSpeechBundle(const char* midi, const char* output, const SampleList& w
         if (!entry.name.empty()) {
             const size_t offset = out.size();
             if (offset >= kBundleOffsetLimit) {
-                Say(FormatString("The speech samples of %s reach past 16 MiB: the bundle's sample table cannot "
+                Say(
+                    FormatString("The speech samples of %s reach past 16 MiB: the bundle's sample table cannot "
                                  "address sample %d.",
                                  midi, entry.index + 1));
                 return false;
@@ -388,14 +389,25 @@ int32_t ConvertMidToXmf(const char* midi, const char* xmfPath) {
             formatList[k - 1] = "APM";
         }
     }
+    // The samples found are inputs too: none may be the XMF or its header.
+    const std::string outputs[] = {xmfPath, xmf::CArrayHeaderPath(xmfPath)};
+    for (const std::string& sample : wavList) {
+        if (sample.empty()) continue;
+        for (const std::string& output : outputs)
+            if (platform::SameFile(sample, output)) {
+                Say(FormatString("%s is the speech sample %s that the song %s reads: nothing was written.",
+                                 output.c_str(), sample.c_str(), midi));
+                return 0;
+            }
+    }
     return BuildMelodyXmf(midi, xmfPath, wavList, formatList);
 }
 
 int32_t ConvertMidToImfByChipItem(uintptr_t first, uintptr_t second, uintptr_t third) {
     auto library = LoadLibraryWithMessage(kToolLibrary, "Q530RSConverter", 0, true);
     if (!library) return 0;
-    auto entry = EntryAs<MelodyByChipFn>(GetProcAddressWithMessage(library.get(), "ConvertMelodyToIMFByChip",
-                                                                    "Q530RSConverter", 0, false));
+    auto entry = EntryAs<MelodyByChipFn>(
+        GetProcAddressWithMessage(library.get(), "ConvertMelodyToIMFByChip", "Q530RSConverter", 0, false));
     if (!entry) return 0;
     return entry(first, second, third) != 0 ? 1 : 0;
 }

@@ -228,7 +228,7 @@ Bytes RefTo(uint32_t offset) {
 }
 constexpr uint32_t kPoolAt = 22, kRefSize = 19;
 Bytes SmfLeaf() {
-    const Bytes content{0x01, 'M', 'T', 'h', 'd', 0,   0,   0,    6,    0, 0, 0, 1, 0,
+    const Bytes content{0x01, 'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0,    0,    1, 0,
                         96,   'M', 'T', 'r', 'k', 0, 0, 0, 4, 0, 0xFF, 0x2F, 0};
     return XmfNode(content);
 }
@@ -311,8 +311,8 @@ TEST_F(XmfReadingExports, CraftedReferenceTreesAreReadOrRefusedQuickly) {
         else
             EXPECT_EQ(got, c.type) << c.name;
         EXPECT_EQ(fs::exists(mid_), got == 6) << c.name;
-        const double cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-                           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        const double cpu =
+            usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
         // Well under a second in a release build; room for the sanitizer build.
         EXPECT_LT(cpu, 1.0) << c.name;
         EXPECT_LT(usage.ru_maxrss, 400L * 1024) << c.name << " (KiB)";
