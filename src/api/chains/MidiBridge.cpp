@@ -368,7 +368,7 @@ int32_t BuildMelodyXmf(const char* midi, const char* xmfPath, const SampleList& 
         else if (xmf::HasLyricBlock(bytes))
             type = xmf::kXmfMelodyWithLyric;
     }
-    return xmf::WriteXmf(resource.c_str(), xmfPath, type) ? 1 : 0;
+    return xmf::WriteXmf(resource.c_str(), xmfPath, type, kCaption) ? 1 : 0;
 }
 
 int32_t ConvertMidToImf(const char* midi, const char* imf) {
