@@ -73,7 +73,9 @@ std::unique_ptr<platform::Library> LoadToolLibrary(const char* fileName) {
 namespace {
 
 // Runs the tool's plain conversion into `imf`; false (with the message) when
-// the tool is missing, fails, or leaves no file.
+// the tool is missing or leaves no IMF, or an empty one. What the tool
+// returns is not examined: a tool may return 0 on success, and its IMF is
+// what counts.
 bool RunSmfToImf(const char* midi, const std::string& imf) {
     auto library = LoadToolLibrary(kToolLibrary);
     if (!library) return false;
@@ -82,14 +84,16 @@ bool RunSmfToImf(const char* midi, const std::string& imf) {
         Say("GetProcAddress ConvertSMFToIMF() failed");
         return false;
     }
-    const int32_t result = entry(midi, imf.c_str());
+    entry(midi, imf.c_str());
     library.reset();
-    if (result == 0) {
-        Say(FormatString("The melody tool could not convert %s.", midi));
+    auto made = platform::File::Open(imf, platform::open_flags::kRead);
+    if (!made) {
+        Say(FormatString("Can't open file %s.", imf.c_str()));
         return false;
     }
-    if (!platform::FileExists(imf)) {
-        Say(FormatString("Can't open file %s.", imf.c_str()));
+    const auto size = made->Size();
+    if (!size || *size == 0) {
+        Say(FormatString("The melody tool made an empty IMF file of %s.", midi));
         return false;
     }
     return true;

@@ -242,6 +242,59 @@ TEST_F(MidiExports, SamplesBesideTheSongMakeABundle) {
     }
 }
 
+// The melody tool's IMF is what counts, not what it returns: a tool that
+// returns 0 with a good IMF converts; no IMF, or an empty one, fails with a
+// message whatever the tool returns.
+TEST_F(MidiExports, TheMelodyToolsImfCountsNotItsResult) {
+    const std::string good = dir_.File("good.imf"), empty = dir_.File("empty.imf");
+    ASSERT_EQ(ConvertMIDToIMF(song_.c_str(), good.c_str()), 1);
+    ASSERT_TRUE(cz::test::WriteFileBytes(empty, {}));
+    const std::string folder = dir_.File("lib_fake");
+    fs::create_directories(folder);
+    fs::copy_file(cz::test::LibDir() + "/libcadenzor.so", folder + "/libcadenzor.so");
+    fs::copy_file(cz::test::LibDir() + "/libfake_halvern.so", folder + "/libHalvern.so");
+    const std::string lib = folder + "/libcadenzor.so";
+    struct Case {
+        const char* result;
+        std::string imf;  // what the tool writes; "" for nothing
+        int expected;
+        std::string message;
+    } cases[] = {
+        {"0", good, 1, ""},
+        {"1", good, 1, ""},
+        {"0", "", 0, "Midi Tool: Can't open file "},
+        {"1", "", 0, "Midi Tool: Can't open file "},
+        {"0", empty, 0, "Midi Tool: The melody tool made an empty IMF file of " + song_},
+        {"1", empty, 0, "Midi Tool: The melody tool made an empty IMF file of " + song_},
+    };
+    using TwoFn = int32_t (*)(const char*, const char*);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.result) + " " + c.imf);
+        const std::string imf = dir_.File("made.imf"), header = dir_.File("made.h");
+        fs::remove(imf);
+        fs::remove(header);
+        const std::string out = dir_.File("stdout.txt"), err = dir_.File("stderr.txt");
+        const int rc = InChild(
+            [&] {
+                setenv("FAKE_HALVERN_RESULT", c.result, 1);
+                if (c.imf.empty())
+                    unsetenv("FAKE_HALVERN_IMF");
+                else
+                    setenv("FAKE_HALVERN_IMF", c.imf.c_str(), 1);
+                void* handle = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+                if (!handle) return 97;
+                return reinterpret_cast<TwoFn>(dlsym(handle, "ConvertMIDToIMF"))(song_.c_str(), imf.c_str());
+            },
+            out, err);
+        EXPECT_EQ(rc, c.expected) << Text(err);
+        EXPECT_EQ(cz::test::FileExists(imf), c.expected == 1);
+        EXPECT_EQ(cz::test::FileExists(header), c.expected == 1);
+        if (c.expected == 1) EXPECT_TRUE(cz::test::ReadFileBytes(imf) == cz::test::ReadFileBytes(good));
+        EXPECT_NE(Text(err).find(c.message), std::string::npos) << Text(err);
+    }
+    EXPECT_EQ(ScratchEntries(), 0u);
+}
+
 // A sample found beside the song is read by the call: an XMF (or its header)
 // that would land on it, by any spelling or link, is refused with a message
 // and the sample stays as it was.
