@@ -258,9 +258,11 @@ private:
         }
     }
 
+    // The nodes together hold at most the file's bytes twice (resources
+    // found by offset may overlap) and what was unpacked, once.
     bool Hold(size_t bytes) {
         held_ += bytes;
-        if (held_ > HeldCap(file_.size())) return Fail("node resources larger in total than the cap");
+        if (held_ > 2 * file_.size() + inflated_) return Fail("node resources larger in total than the cap");
         return true;
     }
 
@@ -339,6 +341,8 @@ private:
             if (zlib) {
                 stored.packed = true;
                 if (!Inflate(bytes, decodedSize, stored.bytes, error_)) return false;
+                inflated_ += stored.bytes.size();
+                if (inflated_ > kMaxInflated) return Fail("unpacked data larger in total than the cap");
             } else {
                 stored.bytes.assign(bytes.begin(), bytes.end());
             }
@@ -385,7 +389,7 @@ private:
     std::unordered_set<size_t> visiting_;          // nodes being read, up the tree
     std::unordered_map<size_t, size_t> chainEnd_;  // link of a reference chain -> where it ends
     std::unordered_map<size_t, size_t> kept_;      // file node read -> its entry in the tree
-    size_t visits_ = 0, held_ = 0;
+    size_t visits_ = 0, held_ = 0, inflated_ = 0;
 };
 
 bool IsSmf(ResourceFormat f) { return f == ResourceFormat::kSmf0 || f == ResourceFormat::kSmf1; }
