@@ -227,6 +227,12 @@ Bytes RefTo(uint32_t offset) {
     return XmfNode(content);
 }
 constexpr uint32_t kPoolAt = 22, kRefSize = 19;
+// A file node whose resource is found at its own offset: the rest of the file.
+Bytes WholeFileNode() {
+    Bytes content{0x02};
+    Append(content, Vlq4(kPoolAt));
+    return XmfNode(content);
+}
 Bytes SmfLeaf() {
     const Bytes content{0x01, 'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0,    0,    1, 0,
                         96,   'M', 'T', 'r', 'k', 0, 0, 0, 4, 0, 0xFF, 0x2F, 0};
@@ -286,6 +292,8 @@ TEST_F(XmfReadingExports, CraftedReferenceTreesAreReadOrRefusedQuickly) {
         {"mutual reference", XmfAround(Cat2(RefTo(kPoolAt + kRefSize), RefTo(kPoolAt)), RefTo(kPoolAt)), 0},
         {"reference into the middle of a node", XmfAround(SmfLeaf(), RefTo(kPoolAt + 5)), -2},
         {"reference into the middle of a chain", XmfAround(Chain(10), FanOut(2, kPoolAt + 4 * kRefSize + 7)), -2},
+        {"4,000 references to a node holding the rest of the file", XmfAround(WholeFileNode(), FanOut(4000, kPoolAt)),
+         0},
         {"reference past the end", XmfAround({}, RefTo(past)), 0},
         {"folder of references past the end", XmfAround({}, FanOut(3, past)), 0},
     };
