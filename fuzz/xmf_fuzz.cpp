@@ -84,7 +84,9 @@ void Vlq4(Bytes& out, uint32_t v) {
     out.push_back(static_cast<uint8_t>(v & 0x7F));
 }
 constexpr uint32_t kPoolAt = 22, kHeadSize = 4 + 4 + 4 + 4 + 1, kRefSize = kHeadSize + 1 + 4;
-constexpr size_t kMaxPool = 2u << 20;
+// Room for chains about twice as long as the reader's cap on node reads;
+// more only makes each run slower.
+constexpr size_t kMaxPool = 2 * kelvra::kMaxVisits * kRefSize;
 constexpr uint8_t kInline = 1, kInFileResource = 2, kInFileNode = 3;
 
 // A node of `items` contained items (0: a file node), no metadata or
@@ -129,6 +131,7 @@ Bytes Generate(std::span<const uint8_t> bytes) {
     const uint32_t fanOut = (p.U16() % 8192) + 1;
     const uint8_t rootPick = p.U8();
     Bytes pool;
+    pool.reserve(kMaxPool + 2 * 1024);  // a chain may end a little past the cap
     std::vector<uint32_t> starts;
     auto here = [&] { return kPoolAt + static_cast<uint32_t>(pool.size()); };
     const Bytes smf = {'M', 'T', 'h', 'd', 0,   0, 0, 6, 0, 0, 0,    1,    0,
@@ -175,6 +178,7 @@ Bytes Generate(std::span<const uint8_t> bytes) {
     Bytes root;
     if (rootKind & 1) {
         Bytes children;
+        children.reserve(static_cast<size_t>(fanOut) * kRefSize);
         for (uint32_t i = 0; i < fanOut; ++i) {
             const uint8_t pick = (rootKind & 4) ? static_cast<uint8_t>(i << 3) : rootPick;
             PutRef(children, 0, kInFileNode, Target(pick, p, starts, rootAt + kHeadSize + 1 + i * kRefSize));
