@@ -4,7 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 #if defined(KELVRA_HAVE_ZLIB)
 #include <zlib.h>
@@ -172,6 +173,23 @@ bool Inflate(std::span<const uint8_t> packed, size_t decodedSize, std::vector<ui
 #endif
 }
 
+// What a node's header says, short of its metadata and unpackers, which are
+// read only for a node that is kept.
+struct NodeHead {
+    size_t start = 0, end = 0;
+    size_t metadataAt = 0, metadataEnd = 0, headerEnd = 0;
+    uint32_t items = 0;
+    uint32_t reference = 0;
+    size_t contentAt = 0;  // just after the reference type
+};
+
+// The tree is walked with recursion only into folders, which the depth cap
+// bounds. A file node that stands for another one (an in-file node
+// reference) is followed in a loop; every node header read, references
+// included, counts against kMaxVisits; where a chain of references ends is
+// remembered by the offset of each of its links, and a file node already
+// read is copied rather than read again, so that many references to one
+// chain or one node cost one read of it.
 class TreeParser {
 public:
     TreeParser(std::span<const uint8_t> file, XmfTree& tree, std::string& error)
@@ -179,100 +197,13 @@ public:
 
     bool Node(size_t start, size_t limit, int depth, size_t& next) {
         if (depth > kMaxDepth) return Fail("node tree deeper than the limit");
-        if (tree_.nodes.size() >= kMaxNodes) return Fail("more nodes than the limit");
         if (start >= limit) return Fail("node past its parent");
-        if (!visiting_.insert(start).second) return Fail("node tree refers back to itself");
-        Reader r(file_, start, limit);
-        uint32_t nodeLength = 0, items = 0, headerLength = 0, metadataLength = 0;
-        if (!r.Vlq(nodeLength) || nodeLength == 0 || nodeLength > limit - start)
-            return Fail("node length past its parent");
-        const size_t end = start + nodeLength;
-        r = Reader(file_, r.Pos(), end);
-        if (!r.Vlq(items) || !r.Vlq(headerLength)) return Fail("truncated node header");
-        if (headerLength > nodeLength) return Fail("node header longer than the node");
-        const size_t headerEnd = start + headerLength;
-        if (!r.Vlq(metadataLength) || r.Pos() > headerEnd || metadataLength > headerEnd - r.Pos())
-            return Fail("node metadata past the node header");
-        Resource node;
-        node.depth = depth;
-        node.folder = items != 0;
-        node.items = items;
-        if (!ReadMetadata(Reader(file_, r.Pos(), r.Pos() + metadataLength), node, error_)) return false;
-        r.Skip(metadataLength);
-        // Unpackers: a length, then entries (none when all that is left is zeros).
-        bool zlib = false;
-        uint32_t decodedSize = 0;
-        {
-            Reader u(file_, r.Pos(), headerEnd);
-            uint32_t unpackersLength = 0;
-            if (!u.Vlq(unpackersLength)) return Fail("missing node unpackers");
-            auto rest = file_.subspan(u.Pos(), headerEnd - u.Pos());
-            if (std::any_of(rest.begin(), rest.end(), [](uint8_t b) { return b != 0; })) {
-                uint32_t idType = 0, id = 0;
-                if (!u.Vlq(idType) || idType != kUnpackerStandard || !u.Vlq(id) || id != kStandardZlib)
-                    return Fail("unknown unpacker");
-                if (!u.Vlq(decodedSize)) return Fail("bad unpacker entry");
-                zlib = true;
-                if (u.Pos() < headerEnd) return Fail("more than one unpacker");
-            }
-        }
-        Reader content(file_, headerEnd, end);
-        uint32_t reference = 0;
-        if (!content.Vlq(reference)) return Fail("missing reference type");
-        const size_t index = tree_.nodes.size();
-        tree_.nodes.push_back(std::move(node));
-        if (items != 0) {
-            size_t childStart = 0, childLimit = 0;
-            if (reference == kRefInline) {
-                childStart = content.Pos();
-                childLimit = end;
-            } else if (reference == kRefInFileNode || reference == kRefInFileResource) {
-                uint32_t offset = 0;
-                if (!content.Vlq(offset) || offset >= file_.size()) return Fail("reference past the end of the file");
-                childStart = offset;
-                childLimit = file_.size();
-            } else {
-                return Fail("unknown reference type");
-            }
-            for (uint32_t i = 0; i < items; ++i) {
-                size_t after = 0;
-                if (childStart >= childLimit) return Fail("folder holds fewer nodes than it states");
-                if (!Node(childStart, childLimit, depth + 1, after)) return false;
-                childStart = after;
-            }
-        } else {
-            std::span<const uint8_t> bytes;
-            if (reference == kRefInline) {
-                bytes = file_.subspan(content.Pos(), end - content.Pos());
-            } else if (reference == kRefInFileResource) {
-                uint32_t offset = 0;
-                if (!content.Vlq(offset) || offset > file_.size()) return Fail("reference past the end of the file");
-                bytes = TrimToContent(file_.subspan(offset), zlib);
-            } else if (reference == kRefInFileNode) {
-                uint32_t offset = 0;
-                if (!content.Vlq(offset) || offset >= file_.size()) return Fail("reference past the end of the file");
-                // The node there stands for this one.
-                tree_.nodes.pop_back();
-                size_t ignored = 0;
-                if (!Node(offset, file_.size(), depth, ignored)) return false;
-                visiting_.erase(start);
-                next = end;
-                return true;
-            } else {
-                return Fail("unknown reference type");
-            }
-            Resource& stored = tree_.nodes[index];
-            if (zlib) {
-                stored.packed = true;
-                if (!Inflate(bytes, decodedSize, stored.bytes, error_)) return false;
-            } else {
-                stored.bytes.assign(bytes.begin(), bytes.end());
-            }
-            if (stored.format == ResourceFormat::kUnknown) stored.format = Sniff(stored.bytes);
-        }
-        visiting_.erase(start);
-        next = end;
-        return true;
+        NodeHead head;
+        if (!ReadHead(start, limit, head)) return false;
+        next = head.end;
+        // The node a reference leads to stands for this one.
+        if (head.items == 0 && head.reference == kRefInFileNode && !Resolve(head)) return false;
+        return Keep(head, depth);
     }
 
 private:
@@ -280,6 +211,149 @@ private:
         error_ = why;
         return false;
     }
+
+    bool ReadHead(size_t start, size_t limit, NodeHead& head) {
+        if (++visits_ > kMaxVisits) return Fail("more node references than the limit");
+        head = NodeHead{};
+        head.start = start;
+        Reader r(file_, start, limit);
+        uint32_t nodeLength = 0, headerLength = 0, metadataLength = 0;
+        if (!r.Vlq(nodeLength) || nodeLength == 0 || nodeLength > limit - start)
+            return Fail("node length past its parent");
+        head.end = start + nodeLength;
+        r = Reader(file_, r.Pos(), head.end);
+        if (!r.Vlq(head.items) || !r.Vlq(headerLength)) return Fail("truncated node header");
+        if (headerLength > nodeLength) return Fail("node header longer than the node");
+        head.headerEnd = start + headerLength;
+        if (!r.Vlq(metadataLength) || r.Pos() > head.headerEnd || metadataLength > head.headerEnd - r.Pos())
+            return Fail("node metadata past the node header");
+        head.metadataAt = r.Pos();
+        head.metadataEnd = r.Pos() + metadataLength;
+        Reader content(file_, head.headerEnd, head.end);
+        if (!content.Vlq(head.reference)) return Fail("missing reference type");
+        head.contentAt = content.Pos();
+        return true;
+    }
+
+    // Follows in-file node references from head until a node that is not
+    // one; head becomes that node. A reference back into the chain, or to a
+    // node that is being read further up the tree, is refused.
+    bool Resolve(NodeHead& head) {
+        std::vector<size_t> links;
+        std::unordered_set<size_t> chain{head.start};
+        for (;;) {
+            Reader r(file_, head.contentAt, head.end);
+            uint32_t offset = 0;
+            if (!r.Vlq(offset) || offset >= file_.size()) return Fail("reference past the end of the file");
+            if (!chain.insert(offset).second || visiting_.count(offset) != 0)
+                return Fail("node tree refers back to itself");
+            links.push_back(offset);
+            const auto known = chainEnd_.find(offset);
+            const size_t at = known != chainEnd_.end() ? known->second : offset;
+            if (!ReadHead(at, file_.size(), head)) return false;
+            if (known != chainEnd_.end() || head.items != 0 || head.reference != kRefInFileNode) {
+                for (size_t link : links) chainEnd_[link] = at;
+                return true;
+            }
+        }
+    }
+
+    // The nodes together hold at most the file's bytes twice (resources
+    // found by offset may overlap) and what was unpacked, once.
+    bool Hold(size_t bytes) {
+        held_ += bytes;
+        if (held_ > 2 * file_.size() + inflated_) return Fail("node resources larger in total than the cap");
+        return true;
+    }
+
+    // Reads the rest of a node that stays in the tree: its metadata,
+    // unpackers and bytes, or the nodes of a folder.
+    bool Keep(const NodeHead& head, int depth) {
+        if (tree_.nodes.size() >= kMaxNodes) return Fail("more nodes than the limit");
+        if (!visiting_.insert(head.start).second) return Fail("node tree refers back to itself");
+        if (head.items == 0) {
+            const auto seen = kept_.find(head.start);
+            if (seen != kept_.end()) {
+                Resource copy = tree_.nodes[seen->second];
+                copy.depth = depth;
+                if (!Hold(copy.bytes.size())) return false;
+                tree_.nodes.push_back(std::move(copy));
+                visiting_.erase(head.start);
+                return true;
+            }
+        }
+        Resource node;
+        node.depth = depth;
+        node.folder = head.items != 0;
+        node.items = head.items;
+        if (!ReadMetadata(Reader(file_, head.metadataAt, head.metadataEnd), node, error_)) return false;
+        // Unpackers: a length, then entries (none when all that is left is zeros).
+        bool zlib = false;
+        uint32_t decodedSize = 0;
+        {
+            Reader u(file_, head.metadataEnd, head.headerEnd);
+            uint32_t unpackersLength = 0;
+            if (!u.Vlq(unpackersLength)) return Fail("missing node unpackers");
+            auto rest = file_.subspan(u.Pos(), head.headerEnd - u.Pos());
+            if (std::any_of(rest.begin(), rest.end(), [](uint8_t b) { return b != 0; })) {
+                uint32_t idType = 0, id = 0;
+                if (!u.Vlq(idType) || idType != kUnpackerStandard || !u.Vlq(id) || id != kStandardZlib)
+                    return Fail("unknown unpacker");
+                if (!u.Vlq(decodedSize)) return Fail("bad unpacker entry");
+                zlib = true;
+                if (u.Pos() < head.headerEnd) return Fail("more than one unpacker");
+            }
+        }
+        Reader content(file_, head.contentAt, head.end);
+        const size_t index = tree_.nodes.size();
+        tree_.nodes.push_back(std::move(node));
+        if (head.items != 0) {
+            size_t childStart = 0, childLimit = 0;
+            if (head.reference == kRefInline) {
+                childStart = head.contentAt;
+                childLimit = head.end;
+            } else if (head.reference == kRefInFileNode || head.reference == kRefInFileResource) {
+                uint32_t offset = 0;
+                if (!content.Vlq(offset) || offset >= file_.size()) return Fail("reference past the end of the file");
+                childStart = offset;
+                childLimit = file_.size();
+            } else {
+                return Fail("unknown reference type");
+            }
+            for (uint32_t i = 0; i < head.items; ++i) {
+                size_t after = 0;
+                if (childStart >= childLimit) return Fail("folder holds fewer nodes than it states");
+                if (!Node(childStart, childLimit, depth + 1, after)) return false;
+                childStart = after;
+            }
+        } else {
+            std::span<const uint8_t> bytes;
+            if (head.reference == kRefInline) {
+                bytes = file_.subspan(head.contentAt, head.end - head.contentAt);
+            } else if (head.reference == kRefInFileResource) {
+                uint32_t offset = 0;
+                if (!content.Vlq(offset) || offset > file_.size()) return Fail("reference past the end of the file");
+                bytes = TrimToContent(file_.subspan(offset), zlib);
+            } else {
+                return Fail("unknown reference type");
+            }
+            Resource& stored = tree_.nodes[index];
+            if (zlib) {
+                stored.packed = true;
+                if (!Inflate(bytes, decodedSize, stored.bytes, error_)) return false;
+                inflated_ += stored.bytes.size();
+                if (inflated_ > kMaxInflated) return Fail("unpacked data larger in total than the cap");
+            } else {
+                stored.bytes.assign(bytes.begin(), bytes.end());
+            }
+            if (!Hold(stored.bytes.size())) return false;
+            if (stored.format == ResourceFormat::kUnknown) stored.format = Sniff(stored.bytes);
+            kept_[head.start] = index;
+        }
+        visiting_.erase(head.start);
+        return true;
+    }
+
     // A resource found by file offset runs to the end of its own chunks.
     static std::span<const uint8_t> TrimToContent(std::span<const uint8_t> rest, bool packed) {
         if (packed) return rest;
@@ -312,7 +386,10 @@ private:
     std::span<const uint8_t> file_;
     XmfTree& tree_;
     std::string& error_;
-    std::set<size_t> visiting_;
+    std::unordered_set<size_t> visiting_;          // nodes being read, up the tree
+    std::unordered_map<size_t, size_t> chainEnd_;  // link of a reference chain -> where it ends
+    std::unordered_map<size_t, size_t> kept_;      // file node read -> its entry in the tree
+    size_t visits_ = 0, held_ = 0, inflated_ = 0;
 };
 
 bool IsSmf(ResourceFormat f) { return f == ResourceFormat::kSmf0 || f == ResourceFormat::kSmf1; }

@@ -14,6 +14,12 @@ constexpr size_t kMaxFileSize = 256u << 20;
 constexpr size_t kMaxInflated = 64u << 20;
 constexpr size_t kMaxNodes = 4096;
 constexpr int kMaxDepth = 32;
+// Node headers read in all, each link of an in-file node reference counted.
+constexpr size_t kMaxVisits = 4 * kMaxNodes;
+// What the nodes may hold together: the file's bytes twice (resources found
+// by offset may overlap) and what was unpacked, kMaxInflated in all. Only
+// nodes that share bytes over and over go beyond the file's share.
+constexpr size_t HeldCap(size_t fileSize) { return 2 * fileSize + kMaxInflated; }
 
 enum class ResourceFormat { kUnknown, kSmf0, kSmf1, kDls1, kDls2, kDls21, kMobileDls, kOwn };
 

@@ -73,7 +73,9 @@ std::unique_ptr<platform::Library> LoadToolLibrary(const char* fileName) {
 namespace {
 
 // Runs the tool's plain conversion into `imf`; false (with the message) when
-// the tool is missing, fails, or leaves no file.
+// the tool is missing or leaves no IMF, or an empty one. What the tool
+// returns is not examined: a tool may return 0 on success, and its IMF is
+// what counts.
 bool RunSmfToImf(const char* midi, const std::string& imf) {
     auto library = LoadToolLibrary(kToolLibrary);
     if (!library) return false;
@@ -82,14 +84,16 @@ bool RunSmfToImf(const char* midi, const std::string& imf) {
         Say("GetProcAddress ConvertSMFToIMF() failed");
         return false;
     }
-    const int32_t result = entry(midi, imf.c_str());
+    entry(midi, imf.c_str());
     library.reset();
-    if (result == 0) {
-        Say(FormatString("The melody tool could not convert %s.", midi));
+    auto made = platform::File::Open(imf, platform::open_flags::kRead);
+    if (!made) {
+        Say(FormatString("Can't open file %s.", imf.c_str()));
         return false;
     }
-    if (!platform::FileExists(imf)) {
-        Say(FormatString("Can't open file %s.", imf.c_str()));
+    const auto size = made->Size();
+    if (!size || *size == 0) {
+        Say(FormatString("The melody tool made an empty IMF file of %s.", midi));
         return false;
     }
     return true;
@@ -328,7 +332,8 @@ bool BuildSpeechBundle(const char* midi, const char* output, const SampleList& w
         if (!entry.name.empty()) {
             const size_t offset = out.size();
             if (offset >= kBundleOffsetLimit) {
-                Say(FormatString("The speech samples of %s reach past 16 MiB: the bundle's sample table cannot "
+                Say(
+                    FormatString("The speech samples of %s reach past 16 MiB: the bundle's sample table cannot "
                                  "address sample %d.",
                                  midi, entry.index + 1));
                 return false;
@@ -367,7 +372,7 @@ int32_t BuildMelodyXmf(const char* midi, const char* xmfPath, const SampleList& 
         else if (xmf::HasLyricBlock(bytes))
             type = xmf::kXmfMelodyWithLyric;
     }
-    return xmf::WriteXmf(resource.c_str(), xmfPath, type) ? 1 : 0;
+    return xmf::WriteXmf(resource.c_str(), xmfPath, type, kCaption) ? 1 : 0;
 }
 
 int32_t ConvertMidToImf(const char* midi, const char* imf) {
@@ -388,14 +393,25 @@ int32_t ConvertMidToXmf(const char* midi, const char* xmfPath) {
             formatList[k - 1] = "APM";
         }
     }
+    // The samples found are inputs too: none may be the XMF or its header.
+    const std::string outputs[] = {xmfPath, xmf::CArrayHeaderPath(xmfPath)};
+    for (const std::string& sample : wavList) {
+        if (sample.empty()) continue;
+        for (const std::string& output : outputs)
+            if (platform::SameFile(sample, output)) {
+                Say(FormatString("%s is the speech sample %s that the song %s reads: nothing was written.",
+                                 output.c_str(), sample.c_str(), midi));
+                return 0;
+            }
+    }
     return BuildMelodyXmf(midi, xmfPath, wavList, formatList);
 }
 
 int32_t ConvertMidToImfByChipItem(uintptr_t first, uintptr_t second, uintptr_t third) {
     auto library = LoadLibraryWithMessage(kToolLibrary, "Q530RSConverter", 0, true);
     if (!library) return 0;
-    auto entry = EntryAs<MelodyByChipFn>(GetProcAddressWithMessage(library.get(), "ConvertMelodyToIMFByChip",
-                                                                    "Q530RSConverter", 0, false));
+    auto entry = EntryAs<MelodyByChipFn>(
+        GetProcAddressWithMessage(library.get(), "ConvertMelodyToIMFByChip", "Q530RSConverter", 0, false));
     if (!entry) return 0;
     return entry(first, second, third) != 0 ? 1 : 0;
 }

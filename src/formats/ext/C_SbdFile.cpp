@@ -108,11 +108,14 @@ bool C_SbdFile::WriteEndMark(C_MpmFrameOutput& out) {
     if (GetOwnerWindow() != 0 && sound && out.DecodedCount() != 0) {
         const double rate = sound->GetWavInfo()->GetSampleRate();
         const double channels = std::max<uint32_t>(1, sound->GetWavInfo()->GetChannels());
+        // Bits over samples in one division of two whole numbers (exact in a
+        // double at any size a frame section has), so the result is the
+        // requested rate exactly when the coder met it: any difference is
+        // a real one and warns, with no tolerance.
         const double actual =
-            static_cast<double>(out.FrameBytes()) * 8.0 * rate / static_cast<double>(out.DecodedCount()) / channels;
+            static_cast<double>(out.FrameBytes()) * 8.0 * rate / (static_cast<double>(out.DecodedCount()) * channels);
         const double requested = RequestedBitRate();
-        if (std::fabs(actual - requested) > 0.05 * requested)
-            platform::ShowMessage("Warning", BitRateWarning(requested, SavePath(), actual));
+        if (actual != requested) platform::ShowMessage("Warning", BitRateWarning(requested, SavePath(), actual));
     }
     return C_ClpFile::WriteEndMark(out);
 }

@@ -25,8 +25,8 @@ public:
     bool DecodeFromFile(const std::string& codedPath, uint32_t mode, int16_t* out, uint32_t count) override;
     std::string CodedFileOf(const std::string& codedPath) const override { return codedPath + ".fpt"; }
     std::string CannotSaveReason() const override { return {}; }
-    // Warns (owner window set only) when the achieved bit rate is more than
-    // 5 % off the requested one, then writes the end mark.
+    // Warns (owner window set only) when the achieved bit rate differs from
+    // the requested one, then writes the end mark.
     bool WriteEndMark(C_MpmFrameOutput& out) override;
 
     // The bit rate asked for, in bits per second.

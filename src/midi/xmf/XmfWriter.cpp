@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 
 #include "platform/Platform.h"
@@ -53,13 +52,6 @@ uint64_t SelfSized(uint64_t base, size_t copies) {
     size_t n = VlqSize(base + copies);
     while (VlqSize(base + copies * n) != n) n = VlqSize(base + copies * n);
     return base + copies * n;
-}
-
-// Removes a file left half-written; a device or anything else that is not a
-// plain file stays where it is.
-void RemoveRegularFile(const std::string& path) {
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(path, ec)) platform::DeleteFile(path);
 }
 
 bool ReadWhole(const char* path, std::vector<uint8_t>& out) {
@@ -139,7 +131,7 @@ std::optional<std::vector<uint8_t>> BuildXmf(std::span<const uint8_t> resource, 
     return out;
 }
 
-bool WriteXmf(const char* resourcePath, const char* xmfPath, uint32_t type) {
+bool WriteXmf(const char* resourcePath, const char* xmfPath, uint32_t type, const char* caption) {
     if (!resourcePath || !xmfPath || !*xmfPath) return false;
     std::vector<uint8_t> resource;
     if (!ReadWhole(resourcePath, resource)) return false;
@@ -147,7 +139,12 @@ bool WriteXmf(const char* resourcePath, const char* xmfPath, uint32_t type) {
     if (!xmf) return false;
     if (!WriteWhole(xmfPath, std::string_view(reinterpret_cast<const char*>(xmf->data()), xmf->size()))) return false;
     if (!WriteHeaderFor(xmfPath, *xmf)) {
-        RemoveRegularFile(xmfPath);
+        // The XMF file is complete and stays; the call has failed all the same.
+        const uint32_t error = platform::LastError();
+        platform::ShowMessage(caption ? caption : kWriterCaption,
+                              "The header '" + CArrayHeaderPath(xmfPath) + "' could not be written" +
+                                  (error ? ": " + platform::ErrorText(error) : std::string(".")) + " The XMF file '" +
+                                  xmfPath + "' was written without it.");
         return false;
     }
     return true;

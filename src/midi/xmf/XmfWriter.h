@@ -52,8 +52,11 @@ std::optional<std::vector<uint8_t>> BuildXmf(std::span<const uint8_t> resource, 
 
 // Reads the resource file, writes the XMF file and its C array header.
 // False when the resource cannot be read, the type has no identifier, or the
-// XMF file or its header cannot be written in full; then neither is left.
-bool WriteXmf(const char* resourcePath, const char* xmfPath, uint32_t type);
+// XMF file cannot be written in full; then nothing is left. When only the
+// header cannot be written, the complete XMF file stays, the result is false
+// and a message under `caption` says so.
+inline constexpr const char* kWriterCaption = "Resource converter";
+bool WriteXmf(const char* resourcePath, const char* xmfPath, uint32_t type, const char* caption = kWriterCaption);
 
 // The header of an output file: same folder, the file name without its
 // extension and with every "." made "_", then ".h".

@@ -25,8 +25,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using cz::test::Bytes;
 using cz::test::BuildSmf;
+using cz::test::Bytes;
 
 const Bytes kMelodyId = {0x80, 0x83, 0x82, 0x83, 0xBC, 0x96, 0xEB, 0xC2, 0x95, 0xB5,
                          0xBB, 0xA6, 0xD8, 0x9A, 0x99, 0xF7, 0xB0, 0x80, 0x9D};
@@ -220,9 +220,8 @@ TEST_F(MidiExports, SamplesBesideTheSongMakeABundle) {
 
     // Each sample's data is the binary the resource converter makes of it,
     // and the melody's speech track carries it too.
-    for (const auto& [name, begin, end] :
-         {std::tuple{"song_1.wav", size_t(first & 0xFFFFFF), size_t(last & 0xFFFFFF)},
-          std::tuple{"song_32.wav", size_t(last & 0xFFFFFF), bundle.size()}}) {
+    for (const auto& [name, begin, end] : {std::tuple{"song_1.wav", size_t(first & 0xFFFFFF), size_t(last & 0xFFFFFF)},
+                                           std::tuple{"song_32.wav", size_t(last & 0xFFFFFF), bundle.size()}}) {
         const std::string apm = dir_.File(std::string(name) + ".apm"), bin = dir_.File(std::string(name) + ".bin");
         ASSERT_EQ(ConvertWAVToAPM(dir_.File(name).c_str(), apm.c_str(), bin.c_str()), 1);
         const Bytes binary = cz::test::ReadFileBytes(bin);
@@ -241,6 +240,85 @@ TEST_F(MidiExports, SamplesBesideTheSongMakeABundle) {
         const auto back = NotesBack(xmf);
         EXPECT_EQ(back, cz::test::MidicsvNotes(song_, dir_.File("src.csv")));
     }
+}
+
+// The melody tool's IMF is what counts, not what it returns: a tool that
+// returns 0 with a good IMF converts; no IMF, or an empty one, fails with a
+// message whatever the tool returns.
+TEST_F(MidiExports, TheMelodyToolsImfCountsNotItsResult) {
+    const std::string good = dir_.File("good.imf"), empty = dir_.File("empty.imf");
+    ASSERT_EQ(ConvertMIDToIMF(song_.c_str(), good.c_str()), 1);
+    ASSERT_TRUE(cz::test::WriteFileBytes(empty, {}));
+    const std::string folder = dir_.File("lib_fake");
+    fs::create_directories(folder);
+    fs::copy_file(cz::test::LibDir() + "/libcadenzor.so", folder + "/libcadenzor.so");
+    fs::copy_file(cz::test::LibDir() + "/libfake_halvern.so", folder + "/libHalvern.so");
+    const std::string lib = folder + "/libcadenzor.so";
+    struct Case {
+        const char* result;
+        std::string imf;  // what the tool writes; "" for nothing
+        int expected;
+        std::string message;
+    } cases[] = {
+        {"0", good, 1, ""},
+        {"1", good, 1, ""},
+        {"0", "", 0, "Midi Tool: Can't open file "},
+        {"1", "", 0, "Midi Tool: Can't open file "},
+        {"0", empty, 0, "Midi Tool: The melody tool made an empty IMF file of " + song_},
+        {"1", empty, 0, "Midi Tool: The melody tool made an empty IMF file of " + song_},
+    };
+    using TwoFn = int32_t (*)(const char*, const char*);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.result) + " " + c.imf);
+        const std::string imf = dir_.File("made.imf"), header = dir_.File("made.h");
+        fs::remove(imf);
+        fs::remove(header);
+        const std::string out = dir_.File("stdout.txt"), err = dir_.File("stderr.txt");
+        const int rc = InChild(
+            [&] {
+                setenv("FAKE_HALVERN_RESULT", c.result, 1);
+                if (c.imf.empty())
+                    unsetenv("FAKE_HALVERN_IMF");
+                else
+                    setenv("FAKE_HALVERN_IMF", c.imf.c_str(), 1);
+                void* handle = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+                if (!handle) return 97;
+                return reinterpret_cast<TwoFn>(dlsym(handle, "ConvertMIDToIMF"))(song_.c_str(), imf.c_str());
+            },
+            out, err);
+        EXPECT_EQ(rc, c.expected) << Text(err);
+        EXPECT_EQ(cz::test::FileExists(imf), c.expected == 1);
+        EXPECT_EQ(cz::test::FileExists(header), c.expected == 1);
+        if (c.expected == 1) EXPECT_TRUE(cz::test::ReadFileBytes(imf) == cz::test::ReadFileBytes(good));
+        EXPECT_NE(Text(err).find(c.message), std::string::npos) << Text(err);
+    }
+    EXPECT_EQ(ScratchEntries(), 0u);
+}
+
+// A sample found beside the song is read by the call: an XMF (or its header)
+// that would land on it, by any spelling or link, is refused with a message
+// and the sample stays as it was.
+TEST_F(MidiExports, AnOutputOnASampleFoundBesideTheSongIsRefused) {
+    ASSERT_TRUE(cz::test::WriteFileBytes(song_, Song({96, 97, 127})));
+    for (const char* name : {"song_1.wav", "song_2.wav", "song_32.wav"})
+        ASSERT_TRUE(cz::test::WriteFileBytes(dir_.File(name), Wav(1600)));
+    fs::create_directory(dir_.File("sub"));
+    fs::create_hard_link(dir_.File("song_2.wav"), dir_.File("linked.xmf"));
+    fs::create_symlink(dir_.File("song_32.wav"), dir_.File("soft.h"));
+    const Bytes sample = cz::test::ReadFileBytes(dir_.File("song_1.wav"));
+    const std::string outputs[] = {dir_.File("song_1.wav"), dir_.File("sub") + "/../song_32.wav",
+                                   dir_.File("linked.xmf"), dir_.File("soft.xmf")};
+    for (const std::string& xmf : outputs) {
+        SCOPED_TRACE(xmf);
+        const size_t files = std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator());
+        const std::string out = dir_.File("sub/stdout.txt"), err = dir_.File("sub/stderr.txt");
+        EXPECT_EQ(InChild([&] { return ConvertMIDToXMF(song_.c_str(), xmf.c_str()); }, out, err), 0);
+        EXPECT_NE(Text(err).find(" is the speech sample "), std::string::npos) << Text(err);
+        for (const char* name : {"song_1.wav", "song_2.wav", "song_32.wav"})
+            EXPECT_TRUE(cz::test::ReadFileBytes(dir_.File(name)) == sample) << name;
+        EXPECT_EQ(size_t(std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator())), files);
+    }
+    EXPECT_EQ(ScratchEntries(), 0u);
 }
 
 TEST_F(MidiExports, WithoutTheMelodyToolNothingIsWritten) {

@@ -76,6 +76,14 @@ TEST_F(XmfChainTest, WavAndApmGiveTheXmfOfTheApmBinary) {
     EXPECT_EQ(cz::test::ReadFileBytes(fromApm), written);
     EXPECT_TRUE(cz::test::FileExists(dir_.File("from_apm.h")));
     EXPECT_EQ(ScratchFiles(), before);
+
+    // Only the header cannot be written (a folder has its name): the call
+    // fails, and the complete XMF file stays.
+    std::filesystem::create_directory(dir_.File("blocked.h"));
+    const std::string blocked = dir_.File("blocked.xmf");
+    EXPECT_EQ(ConvertWAVToXMF(wav_.c_str(), blocked.c_str()), 0);
+    EXPECT_EQ(cz::test::ReadFileBytes(blocked), written);
+    EXPECT_EQ(ScratchFiles(), before);
 }
 
 TEST_F(XmfChainTest, ResampledFirst) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -194,6 +195,136 @@ TEST_F(XmfReadingExports, WavOnlyForSpeechAndNothingLeftBehind) {
     EXPECT_EQ(Run("full", {{"TYPE", "5"}}, toWav), 0);
     EXPECT_FALSE(fs::exists(wav_));
     EXPECT_EQ(cz::test::CountEntries(scratch_.Path()), 0u);
+}
+
+// Crafted XMF trees of in-file node references, built here: a pool of nodes
+// from byte 22 on and the root after it. Nodes use 4-byte VLQ lengths, so a
+// reference node is 19 bytes long.
+using Bytes = std::vector<uint8_t>;
+Bytes Vlq4(uint32_t v) {
+    return {static_cast<uint8_t>(0x80 | ((v >> 21) & 0x7F)), static_cast<uint8_t>(0x80 | ((v >> 14) & 0x7F)),
+            static_cast<uint8_t>(0x80 | ((v >> 7) & 0x7F)), static_cast<uint8_t>(v & 0x7F)};
+}
+void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+// A file node without metadata or unpackers, then its content.
+Bytes XmfNode(const Bytes& content) {
+    Bytes out = Vlq4(14 + static_cast<uint32_t>(content.size()));
+    out.push_back(0x00);
+    Append(out, Vlq4(14));
+    Append(out, Vlq4(0));
+    out.push_back(0x01);
+    Append(out, content);
+    return out;
+}
+Bytes Cat2(const Bytes& a, const Bytes& b) {
+    Bytes out = a;
+    Append(out, b);
+    return out;
+}
+Bytes RefTo(uint32_t offset) {
+    Bytes content{0x03};
+    Append(content, Vlq4(offset));
+    return XmfNode(content);
+}
+constexpr uint32_t kPoolAt = 22, kRefSize = 19;
+// A file node whose resource is found at its own offset: the rest of the file.
+Bytes WholeFileNode() {
+    Bytes content{0x02};
+    Append(content, Vlq4(kPoolAt));
+    return XmfNode(content);
+}
+Bytes SmfLeaf() {
+    const Bytes content{0x01, 'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0,    0,    1, 0,
+                        96,   'M', 'T', 'r', 'k', 0, 0, 0, 4, 0, 0xFF, 0x2F, 0};
+    return XmfNode(content);
+}
+// A folder of `count` in-line children, each a reference to `target`.
+Bytes FanOut(uint32_t count, uint32_t target) {
+    Bytes children;
+    for (uint32_t i = 0; i < count; ++i) Append(children, RefTo(target));
+    const Bytes items = Vlq4(count);  // an item count of 4 bytes too
+    const uint32_t header = 4 + 4 + 4 + 4 + 1;
+    Bytes out = Vlq4(header + 1 + static_cast<uint32_t>(children.size()));
+    Append(out, items);
+    Append(out, Vlq4(header));
+    Append(out, Vlq4(0));
+    out.push_back(0x01);  // no unpackers
+    out.push_back(0x01);  // children in line
+    Append(out, children);
+    return out;
+}
+// `links` reference nodes from byte 22 on, each to the next, the last to an
+// SMF file node.
+Bytes Chain(uint32_t links) {
+    Bytes pool;
+    for (uint32_t i = 0; i < links; ++i) Append(pool, RefTo(kPoolAt + (i + 1) * kRefSize));
+    Append(pool, SmfLeaf());
+    return pool;
+}
+Bytes XmfAround(const Bytes& pool, const Bytes& root) {
+    const uint32_t size = kPoolAt + static_cast<uint32_t>(pool.size() + root.size());
+    Bytes out{'X', 'M', 'F', '_', '1', '.', '0', '0'};
+    Append(out, Vlq4(size));
+    out.push_back(0x02);
+    out.push_back(0x00);
+    Append(out, Vlq4(kPoolAt + static_cast<uint32_t>(pool.size())));
+    Append(out, Vlq4(size));
+    Append(out, pool);
+    Append(out, root);
+    return out;
+}
+
+// Each crafted tree is refused or read quickly through the type query and
+// an export, in a child so that a crash shows as a failure. A chain of
+// 50,000 references once overflowed the stack, and 4,000 references to the
+// head of a 15,000-link chain took 18 s and 465 MB.
+TEST_F(XmfReadingExports, CraftedReferenceTreesAreReadOrRefusedQuickly) {
+    const uint32_t past = 0x0FFFFFFF;
+    struct Case {
+        const char* name;
+        Bytes xmf;
+        int type;  // -2: either refused or read
+    } cases[] = {
+        {"chain of 50,000 references", XmfAround(Chain(50000), RefTo(kPoolAt)), 0},
+        {"4,000 references to a 15,000-link chain", XmfAround(Chain(15000), FanOut(4000, kPoolAt)), 0},
+        {"100 references to a 1,000-link chain", XmfAround(Chain(1000), FanOut(100, kPoolAt)), 6},
+        {"self reference", XmfAround({}, RefTo(kPoolAt)), 0},
+        {"mutual reference", XmfAround(Cat2(RefTo(kPoolAt + kRefSize), RefTo(kPoolAt)), RefTo(kPoolAt)), 0},
+        {"reference into the middle of a node", XmfAround(SmfLeaf(), RefTo(kPoolAt + 5)), -2},
+        {"reference into the middle of a chain", XmfAround(Chain(10), FanOut(2, kPoolAt + 4 * kRefSize + 7)), -2},
+        {"4,000 references to a node holding the rest of the file", XmfAround(WholeFileNode(), FanOut(4000, kPoolAt)),
+         0},
+        {"reference past the end", XmfAround({}, RefTo(past)), 0},
+        {"folder of references past the end", XmfAround({}, FanOut(3, past)), 0},
+    };
+    for (const auto& c : cases) {
+        cz::test::WriteFileBytes(xmf_, c.xmf);
+        fs::remove(mid_);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int type = GetXMFResourceType(xmf_.c_str());
+            const int mid = ConvertXMFToMID(xmf_.c_str(), mid_.c_str());
+            _exit(type == 6 && mid == 1 ? 6 : type == 0 && mid == 0 ? 0 : 99);
+        }
+        int status = 0;
+        rusage usage{};
+        ASSERT_EQ(wait4(pid, &status, 0, &usage), pid);
+        if (!WIFEXITED(status)) {
+            ADD_FAILURE() << c.name << ": signal " << WTERMSIG(status);
+            continue;
+        }
+        const int got = WEXITSTATUS(status);
+        if (c.type == -2)
+            EXPECT_TRUE(got == 0 || got == 6) << c.name << ": " << got;
+        else
+            EXPECT_EQ(got, c.type) << c.name;
+        EXPECT_EQ(fs::exists(mid_), got == 6) << c.name;
+        const double cpu =
+            usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        // Well under a second in a release build; room for the sanitizer build.
+        EXPECT_LT(cpu, 1.0) << c.name;
+        EXPECT_LT(usage.ru_maxrss, 400L * 1024) << c.name << " (KiB)";
+    }
 }
 
 // WAV -> XMF -> WAV through the real helper: the sound the chip plays, the

@@ -160,11 +160,19 @@ TEST(XmfWriter, WritesTheFileAndItsHeaderOrNothing) {
     EXPECT_FALSE(xmf::WriteCArrayHeader(dir.File("missing.xmf").c_str()));
     EXPECT_FALSE(test::FileExists(dir.File("missing.h")));
 
-    // The header cannot be created (a folder stands in its place): the XMF
-    // file is removed as well.
+    // Only the header cannot be created (a folder stands in its place): the
+    // call fails and says so, and the complete XMF file stays.
     ASSERT_EQ(test::RunCommand("mkdir '" + dir.File("blocked.h") + "'"), 0);
-    EXPECT_FALSE(xmf::WriteXmf(dir.File("res.bin").c_str(), dir.File("blocked.xmf").c_str(), 1));
-    EXPECT_FALSE(test::FileExists(dir.File("blocked.xmf")));
+    {
+        test::MessageCapture messages;
+        EXPECT_FALSE(xmf::WriteXmf(dir.File("res.bin").c_str(), dir.File("blocked.xmf").c_str(), 1, "Midi Tool"));
+        EXPECT_EQ(test::ReadFileBytes(dir.File("blocked.xmf")), *xmf::BuildXmf(resource, 1));
+        ASSERT_EQ(messages.texts.size(), 1u);
+        EXPECT_EQ(messages.titles[0], "Midi Tool");
+        EXPECT_TRUE(messages.Saw("The header '" + dir.File("blocked.h") + "' could not be written"))
+            << messages.texts[0];
+        EXPECT_TRUE(messages.Saw("The XMF file '" + dir.File("blocked.xmf") + "' was written without it."));
+    }
 
     // A full disk (a link to /dev/full) fails, and what is not a file of
     // ours is never removed.
