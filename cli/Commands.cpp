@@ -815,11 +815,22 @@ int RunCut(const Options& options) {
     }
     if (!CheckOutput(options, output)) return kExitFailed;
     RbfError error = RbfError::kNone;
-    if (!CutRbf(options.inputs.front().c_str(), output.c_str(), options.maxBytes, &error)) {
-        Fail(error == RbfError::kCannotWrite ? output : options.inputs.front(), RbfErrorText(error));
+    RbfCutFigures kept;
+    std::string reason;
+    if (!CutRbf(options.inputs.front().c_str(), output.c_str(), options.maxBytes, &error, &kept, &reason)) {
+        Fail(error == RbfError::kCannotWrite ? output : options.inputs.front(), reason);
         return error == RbfError::kLimitTooSmall ? kExitUsage : kExitFailed;
     }
     if (options.verbose) std::fprintf(stderr, "cadenzor: wrote %s\n", output.c_str());
+    // How much sound the copy keeps: whole blocks only, so a limit may keep
+    // less than it would allow, or nothing.
+    if (!options.quiet) {
+        const double rate = kept.sampleRate;
+        std::fprintf(stderr, "cadenzor: %s: kept %llu of %llu samples (%.3f of %.3f s), %zu of %zu bytes\n",
+                     output.c_str(), static_cast<unsigned long long>(kept.keptSamples),
+                     static_cast<unsigned long long>(kept.samples), static_cast<double>(kept.keptSamples) / rate,
+                     static_cast<double>(kept.samples) / rate, kept.keptBytes, kept.bytes);
+    }
     return kExitOk;
 }
 

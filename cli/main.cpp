@@ -82,7 +82,9 @@ const std::vector<CommandSpec>& Commands() {
         {"resample", "resample IN OUT --rate HZ", "resample a sound to a WAV file", "",
          {"-o", "-y", "-q", "-v", "--rate"}},
         {"cut", "cut IN OUT --max-bytes N", "cut an RBF resource to at most N bytes",
-         "Keeps whole blocks and the end mark.", {"-o", "-y", "-v", "--max-bytes"}},
+         "Keeps the whole blocks from the start that fit, then the end mark, and says how much sound\n"
+         "that is (samples, seconds, bytes; -q: nothing). A file that fits is copied unchanged.",
+         {"-o", "-y", "-q", "-v", "--max-bytes"}},
         {"batch", "batch IN_DIR OUT_DIR --to FORMAT [options]", "convert a folder tree of sounds",
          "Mirrors IN_DIR's tree under OUT_DIR, converting every sound (WAV, MP3, chip files) to FORMAT in\n"
          "parallel. Outputs newer than their inputs are kept unless -y. Ends with a summary; exit code 2\n"

@@ -84,6 +84,7 @@ public:
             const uint8_t c = p[pos];
             if (c == kWmdmEnd) {
                 r.endMark = true;
+                r.bytes = pos + 1;
                 break;
             }
             const size_t size = WmdmBlockSize(p, pos);
@@ -122,6 +123,7 @@ public:
                 }
             }
             pos += size;
+            r.bytes = pos;
         }
         return r;
     }
@@ -170,7 +172,21 @@ constexpr int kIndexRows[4][8] = {
 class AdpcmBlockDecoder : public RbfDecoder {
 public:
     std::span<const uint8_t> EndMark() const override { return kZeroEnd; }
-    size_t CutLength(std::span<const uint8_t>, size_t) const override { return 0; }
+
+    // Every audio block starts from its own first sample and step index, and
+    // the "WE2A" history runs on from the blocks before: a prefix of whole
+    // blocks plays the start of the sound exactly.
+    size_t CutLength(std::span<const uint8_t> p, size_t limit) const override {
+        size_t pos = 0;
+        while (p.size() - pos >= 2) {
+            const uint8_t* b = p.data() + pos;
+            if (b[0] == 0 && b[1] == 0) break;
+            const size_t size = BlockSize(b);
+            if (size > p.size() - pos || pos + size > limit) break;
+            pos += size;
+        }
+        return pos;
+    }
 
     RbfDecodeResult Decode(std::span<const uint8_t> p, RbfSampleSink& sinkIn) const override { return Run(p, &sinkIn); }
 
@@ -186,12 +202,14 @@ public:
             const uint8_t* b = p.data() + pos;
             if (b[0] == 0 && b[1] == 0) {
                 r.endMark = true;
+                r.bytes = pos + 2;
                 break;
             }
             const size_t size = BlockSize(b);
             if (size > left) return PastEnd(std::move(r));
             if (!DecodeBlock(b, state, sink, r)) return r;
             pos += size;
+            r.bytes = pos;
         }
         return r;
     }
@@ -408,10 +426,12 @@ public:
                     if (!sink.Put(static_cast<uint16_t>(value), 1, r)) return r;
                 }
                 pos += 2;
+                r.bytes = pos;
                 continue;
             }
             if (w == kQ42mEnd) {
                 r.endMark = true;
+                r.bytes = pos + 2;
                 break;
             }
             const size_t words = Q42mUnitWords(w);
@@ -427,6 +447,7 @@ public:
                 scale = kScales[w & 15];
             }
             pos += 2 * words;
+            r.bytes = pos;
         }
         return r;
     }

@@ -11,8 +11,10 @@
 // Every block is checked against the bytes that are left before anything of
 // it is output: a block that runs past the payload stops the decoding with
 // kBlockPastEnd. A payload that ends between blocks without its end mark
-// decodes up to there. The markers a payload carries are reported with the
-// number of samples output before the block that holds them.
+// decodes up to there (endMark false); the file readers (formats/rbf) refuse
+// it, and bytes after the end mark, since neither is a resource the chip can
+// play. The markers a payload carries are reported with the number of
+// samples output before the block that holds them.
 #pragma once
 
 #include <cstddef>
@@ -56,6 +58,7 @@ struct RbfDecodeResult {
     RbfStatus status = RbfStatus::kOk;
     uint64_t samples = 0;
     bool endMark = false;  // the payload ended in its end mark
+    size_t bytes = 0;      // payload bytes walked, the end mark included
     std::vector<RbfMarker> markers;
     bool ok() const { return status == RbfStatus::kOk; }
 };
@@ -80,8 +83,10 @@ public:
     RbfInfo ParseInfo(std::span<const uint8_t> payload) const;
     virtual RbfDecodeResult Decode(std::span<const uint8_t> payload, RbfSampleSink& sink) const = 0;
     uint32_t GetEndMarkSize() const { return static_cast<uint32_t>(EndMark().size()); }
-    // How many payload bytes from the start a copy cut to limit bytes keeps
-    // (whole blocks only; the end mark is written after them).
+    // How many payload bytes from the start a copy cut to limit bytes keeps:
+    // the whole blocks (a command with its operands for "Q42M") from the
+    // start while they fit, never the end mark, which is written after them.
+    // They decode to a prefix of what the whole payload decodes to.
     virtual size_t CutLength(std::span<const uint8_t> payload, size_t limit) const = 0;
     virtual std::span<const uint8_t> EndMark() const = 0;
     // Significant bits of the decoded samples (12, or 16 for "WE2A").

@@ -52,11 +52,25 @@ public:
         this->SetStream(stream);
         if (outFlags) *outFlags = 0;
         uint8_t raw[kMpmHeaderSize];
-        if (!stream || !stream->ReadExactAt(0, raw, sizeof raw)) return this->Fail(WavFileError::kNotThisFormat);
+        if (!stream || !stream->ReadExactAt(0, raw, sizeof raw)) {
+            // Chip resources share some codes, followed by their rate: a file
+            // cut inside the header is ours when the version follows the code.
+            uint8_t start[6];
+            const bool ours = stream && stream->ReadExactAt(0, start, sizeof start) &&
+                              (std::memcmp(start, code_, 4) == 0 ||
+                               (AlternativeCode() && std::memcmp(start, AlternativeCode(), 4) == 0)) &&
+                              LoadU16(start + 4) == kMpmVersion;
+            return this->Fail(ours ? WavFileError::kTruncated : WavFileError::kNotThisFormat);
+        }
         const uint64_t fileSize = stream->Size();
         S_MpmHeader h;
         const MpmHeaderError e = CheckMpmHeader(raw, sizeof raw, fileSize, code_, AlternativeCode(), h);
         if (e == MpmHeaderError::kWrongCode || e == MpmHeaderError::kTooShort)
+            return this->Fail(WavFileError::kNotThisFormat);
+        // Neither the version nor the header size of ours after the code: a
+        // chip resource of the same code (its rate and payload), not a
+        // damaged file of this format.
+        if (e != MpmHeaderError::kNone && LoadU16(raw + 4) != kMpmVersion && LoadU16(raw + 6) != kMpmHeaderSize)
             return this->Fail(WavFileError::kNotThisFormat);
         if (e != MpmHeaderError::kNone) return this->Fail(WavFileError::kBadFormat);
         if (!AcceptSoundRate(h.rate, "The MPM file")) return this->Fail(WavFileError::kBadFormat);

@@ -15,10 +15,14 @@ int32_t C_RBFFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
     std::vector<uint8_t> bytes;
     if (!stream->ReadBytes(0, static_cast<size_t>(stream->Size()), bytes)) return Fail(WavFileError::kTruncated);
     RbfSummary summary;
-    switch (InspectRbf(bytes, summary)) {
+    // A refusal here comes after the chip file classes of the same magic:
+    // the factory tells the reason of the one that knew the file, if any.
+    switch (const RbfError e = InspectRbf(bytes, summary)) {
         case RbfError::kNone: break;
-        case RbfError::kNoPayload: return Fail(WavFileError::kTruncated);
-        default: return Fail(WavFileError::kBadSampleData);
+        case RbfError::kNoPayload: return Fail(WavFileError::kTruncated, DescribeRbfError(e, summary));
+        case RbfError::kNoEndMark: return Fail(WavFileError::kTruncated, DescribeRbfError(e, summary));
+        case RbfError::kBadRate: return Fail(WavFileError::kBadFormat, DescribeRbfError(e, summary));
+        default: return Fail(WavFileError::kBadSampleData, DescribeRbfError(e, summary));
     }
     bytes_ = std::move(bytes);
     summary_ = std::move(summary);
@@ -37,8 +41,8 @@ int32_t C_RBFFile::LoadSamples(uint32_t) {
     if (!sound || bytes_.empty()) return Fail(WavFileError::kNoSound);
     switch (DecodeRbfBytes(bytes_, *sound)) {
         case RbfError::kNone: return 1;
-        case RbfError::kBadPayload: return Fail(WavFileError::kBadSampleData);
-        default: return Fail(WavFileError::kCannotOpen);
+        case RbfError::kTempFile: return Fail(WavFileError::kCannotOpen);
+        default: return Fail(WavFileError::kBadSampleData);  // checked on opening: not expected
     }
 }
 

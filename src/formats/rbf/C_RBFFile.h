@@ -16,7 +16,9 @@ public:
     static constexpr uint32_t kFormatId = kFormatMdm;
 
     // Reads the whole resource (capped), refuses another magic with
-    // kNotThisFormat and a resource without payload or with a damaged one.
+    // kNotThisFormat, and a resource without payload, with a rate below
+    // kRbfMinRate, or whose payload does not walk to its end mark at the
+    // end of the file, with the reason as the error's detail.
     int32_t ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_t loadFlag, uint32_t* outFlags) override;
     int32_t LoadSamples(uint32_t flag) override;
 

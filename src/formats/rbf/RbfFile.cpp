@@ -42,15 +42,44 @@ private:
     size_t used_ = 0;
 };
 
-// The decoder of a file's magic, with the payload after the header.
+// The decoder of a file's magic, with the payload after the header, once
+// the header holds a rate a resource may have. Fills the summary's magic,
+// rate and payload size as far as they are known.
 RbfError OpenPayload(std::span<const uint8_t> file, std::unique_ptr<RbfDecoder>& decoder,
-                     std::span<const uint8_t>& payload) {
+                     std::span<const uint8_t>& payload, RbfSummary& summary) {
     decoder = OpenRbfDecoder(file);
     if (!decoder) return RbfError::kUnknownMagic;
+    summary.magic.assign(decoder->GetMagic(), 4);
+    summary.bits = decoder->SampleBits();
     if (file.size() <= kRbfHeaderSize) return RbfError::kNoPayload;
+    summary.sampleRate = RbfSampleRate(file);
     payload = file.subspan(kRbfHeaderSize);
+    summary.payloadBytes = payload.size();
+    if (summary.sampleRate < kRbfMinRate) return RbfError::kBadRate;
     return RbfError::kNone;
 }
+
+// What a walk of the payload says of the resource: it must end in its end
+// mark, and the end mark must end the file.
+RbfError CheckWalk(const RbfDecodeResult& r, size_t payloadBytes) {
+    if (r.status == RbfStatus::kSinkFailed) return RbfError::kTempFile;
+    if (!r.ok()) return RbfError::kBadPayload;
+    if (!r.endMark) return RbfError::kNoEndMark;
+    if (r.bytes != payloadBytes) return RbfError::kAfterEndMark;
+    return RbfError::kNone;
+}
+
+void Summarise(const RbfDecodeResult& r, RbfSummary& summary) {
+    summary.status = r.status;
+    summary.samples = r.samples;
+    summary.endMark = r.endMark;
+    summary.walkedBytes = r.bytes;
+}
+
+class NullSink final : public RbfSampleSink {
+public:
+    bool Put(uint16_t, uint32_t) override { return true; }
+};
 
 }  // namespace
 
@@ -61,7 +90,10 @@ const char* RbfErrorText(RbfError error) {
         case RbfError::kTooLarge: return "the file is too large to be a resource";
         case RbfError::kUnknownMagic: return "not an RBF resource (unknown coding magic)";
         case RbfError::kNoPayload: return "the resource has no payload";
+        case RbfError::kBadRate: return "the sample rate is below 1000 Hz, which no resource has";
         case RbfError::kBadPayload: return "the payload is damaged or cut short";
+        case RbfError::kNoEndMark: return "the payload ends without its end mark";
+        case RbfError::kAfterEndMark: return "bytes follow the end mark";
         case RbfError::kTempFile: return "the temporary file could not be written or read";
         case RbfError::kLimitTooSmall: return "the size limit is smaller than the header and the end mark";
         case RbfError::kCannotWrite: return "the output cannot be written";
@@ -82,21 +114,31 @@ RbfError ReadRbfFile(const char* path, std::vector<uint8_t>& bytes) {
     return RbfError::kNone;
 }
 
+std::string DescribeRbfError(RbfError error, const RbfSummary& summary) {
+    switch (error) {
+        case RbfError::kBadRate:
+            return "sample rate " + std::to_string(summary.sampleRate) + " Hz; a resource has " +
+                   std::to_string(kRbfMinRate) + " Hz or more";
+        case RbfError::kBadPayload:
+            return RbfStatusText(summary.status) + std::string(" (after ") + std::to_string(summary.walkedBytes) +
+                   " of " + std::to_string(summary.payloadBytes) + " payload bytes)";
+        case RbfError::kNoEndMark:
+            return "the " + std::to_string(summary.payloadBytes) + "-byte payload ends without its end mark";
+        case RbfError::kAfterEndMark:
+            return std::to_string(summary.payloadBytes - summary.walkedBytes) + " bytes follow the end mark";
+        default: return RbfErrorText(error);
+    }
+}
+
 RbfError InspectRbf(std::span<const uint8_t> file, RbfSummary& summary) {
+    summary = RbfSummary();
     std::unique_ptr<RbfDecoder> decoder;
     std::span<const uint8_t> payload;
-    if (RbfError e = OpenPayload(file, decoder, payload); e != RbfError::kNone) return e;
-    class Null final : public RbfSampleSink {
-    public:
-        bool Put(uint16_t, uint32_t) override { return true; }
-    } sink;
+    if (RbfError e = OpenPayload(file, decoder, payload, summary); e != RbfError::kNone) return e;
+    NullSink sink;
     RbfDecodeResult r = decoder->Decode(payload, sink);
-    if (!r.ok()) return RbfError::kBadPayload;
-    summary.magic.assign(decoder->GetMagic(), 4);
-    summary.sampleRate = RbfSampleRate(file);
-    summary.bits = decoder->SampleBits();
-    summary.samples = r.samples;
-    summary.endMark = r.endMark;
+    Summarise(r, summary);
+    if (RbfError e = CheckWalk(r, payload.size()); e != RbfError::kNone) return e;
     summary.markers = std::move(r.markers);
     return RbfError::kNone;
 }
@@ -104,7 +146,8 @@ RbfError InspectRbf(std::span<const uint8_t> file, RbfSummary& summary) {
 RbfError DecodeRbfBytes(std::span<const uint8_t> file, C_WavData& sound, std::vector<RbfMarker>* markers) {
     std::unique_ptr<RbfDecoder> decoder;
     std::span<const uint8_t> payload;
-    if (RbfError e = OpenPayload(file, decoder, payload); e != RbfError::kNone) return e;
+    RbfSummary summary;
+    if (RbfError e = OpenPayload(file, decoder, payload, summary); e != RbfError::kNone) return e;
 
     // The decoded samples go through a file of a private temporary folder,
     // removed with it on every path.
@@ -117,8 +160,7 @@ RbfError DecodeRbfBytes(std::span<const uint8_t> file, C_WavData& sound, std::ve
         if (!out) return RbfError::kTempFile;
         TempFileSink sink(*out);
         r = decoder->Decode(payload, sink);
-        if (r.status == RbfStatus::kSinkFailed) return RbfError::kTempFile;
-        if (!r.ok()) return RbfError::kBadPayload;
+        if (RbfError e = CheckWalk(r, payload.size()); e != RbfError::kNone) return e;
         if (!sink.Flush() || !out->Close()) return RbfError::kTempFile;
     }
 
@@ -160,33 +202,56 @@ int32_t ConvertRbfToWav(const char* rbfPath, const char* wavPath) {
     return sound->SaveAs(kFormatWav, wavPath) ? 1 : 0;
 }
 
-RbfError CutRbfBytes(std::span<const uint8_t> file, uint64_t limit, std::vector<uint8_t>& out) {
-    std::unique_ptr<RbfDecoder> decoder;
-    std::span<const uint8_t> payload;
-    if (RbfError e = OpenPayload(file, decoder, payload); e != RbfError::kNone) return e;
+RbfError CutRbfBytes(std::span<const uint8_t> file, uint64_t limit, std::vector<uint8_t>& out, RbfCutFigures* figures,
+                     RbfSummary* summaryOut) {
+    RbfSummary local;
+    RbfSummary& summary = summaryOut ? *summaryOut : local;
+    // Only a resource is cut: a damaged one (or a chip file of the same
+    // magic) would give a copy that plays noise.
+    if (RbfError e = InspectRbf(file, summary); e != RbfError::kNone) return e;
+    std::unique_ptr<RbfDecoder> decoder = OpenRbfDecoder(file);
+    const std::span<const uint8_t> payload = file.subspan(kRbfHeaderSize);
+    std::vector<uint8_t> cut;
+    uint64_t keptSamples = summary.samples;
     if (file.size() <= limit) {
-        out.assign(file.begin(), file.end());
-        return RbfError::kNone;
+        cut.assign(file.begin(), file.end());
+    } else {
+        const std::span<const uint8_t> end = decoder->EndMark();
+        if (limit < kRbfHeaderSize + end.size()) return RbfError::kLimitTooSmall;
+        const auto room = static_cast<size_t>(limit - kRbfHeaderSize - end.size());
+        const size_t keep = std::min(decoder->CutLength(payload, room), payload.size());
+        cut.assign(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(kRbfHeaderSize + keep));
+        cut.insert(cut.end(), end.begin(), end.end());
+        NullSink sink;
+        const RbfDecodeResult part = decoder->Decode(std::span<const uint8_t>(cut).subspan(kRbfHeaderSize), sink);
+        // Whole blocks of a sound resource: the copy is one as well.
+        if (CheckWalk(part, cut.size() - kRbfHeaderSize) != RbfError::kNone) return RbfError::kBadPayload;
+        keptSamples = part.samples;
     }
-    const std::span<const uint8_t> end = decoder->EndMark();
-    if (limit < kRbfHeaderSize + end.size()) return RbfError::kLimitTooSmall;
-    const auto room = static_cast<size_t>(limit - kRbfHeaderSize - end.size());
-    const size_t keep = std::min(decoder->CutLength(payload, room), payload.size());
-    out.assign(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(kRbfHeaderSize + keep));
-    out.insert(out.end(), end.begin(), end.end());
+    if (figures) {
+        figures->sampleRate = summary.sampleRate;
+        figures->samples = summary.samples;
+        figures->keptSamples = keptSamples;
+        figures->bytes = file.size();
+        figures->keptBytes = cut.size();
+    }
+    out = std::move(cut);
     return RbfError::kNone;
 }
 
-bool CutRbf(const char* input, const char* output, uint64_t limit, RbfError* error) {
+bool CutRbf(const char* input, const char* output, uint64_t limit, RbfError* error, RbfCutFigures* figures,
+            std::string* reason) {
+    RbfSummary summary;
     auto finish = [&](RbfError e) {
         if (error) *error = e;
+        if (reason) *reason = e == RbfError::kNone ? std::string() : DescribeRbfError(e, summary);
         return e == RbfError::kNone;
     };
     if (output == nullptr || *output == '\0') return finish(RbfError::kCannotWrite);
     std::vector<uint8_t> file;
     if (RbfError e = ReadRbfFile(input, file); e != RbfError::kNone) return finish(e);
     std::vector<uint8_t> cut;
-    if (RbfError e = CutRbfBytes(file, limit, cut); e != RbfError::kNone) return finish(e);
+    if (RbfError e = CutRbfBytes(file, limit, cut, figures, &summary); e != RbfError::kNone) return finish(e);
     // Written beside its name and put in place when complete.
     auto out = platform::AtomicOutput::Begin(output);
     if (!out) return finish(RbfError::kCannotWrite);

@@ -35,9 +35,7 @@ std::vector<int16_t> WavSamples(const std::vector<uint8_t>& wav) {
 class RbfExports : public ::testing::Test {
 protected:
     size_t ScratchFiles() const { return cz::test::CountEntries(scratch_.Path()); }
-    std::string Soxi(const std::string& option, const std::string& path) {
-        return cz::test::Soxi(option, path, dir_);
-    }
+    std::string Soxi(const std::string& option, const std::string& path) { return cz::test::Soxi(option, path, dir_); }
     // A 16-bit mono WAV file of a swelling tone.
     std::string Tone(uint32_t rate, size_t count) {
         std::vector<uint8_t> pcm;
@@ -167,6 +165,39 @@ TEST_F(RbfExports, SixteenBitResourcesBecomeSignedSamples) {
     ASSERT_EQ(ConvertMDMToWAV(rbf.c_str(), out.c_str()), 1);
     EXPECT_EQ(WavSamples(cz::test::ReadFileBytes(out)), (std::vector<int16_t>{0x1234 - 32768, 0x1000, 0, 0}));
     EXPECT_EQ(Soxi("-r", out), "8000");
+}
+
+// WAM files share the "WADM" magic: the ones the WAM class refuses were
+// taken by the resource reader (their version 101 read as a rate), so the
+// export said they were supported.
+TEST_F(RbfExports, WamFilesTheirClassRefusesAreNotSupported) {
+    const std::string wav = Tone(8000, 3000), wam = dir_.File("t.wam"), bad = dir_.File("bad.wam");
+    const std::string tool = "'" + cz::test::BinDir() + "/cadenzor' -q -y ";
+    ASSERT_EQ(cz::test::RunCommand(tool + "convert '" + wav + "' '" + wam + "' 2>&1"), 0);
+    EXPECT_EQ(CheckSupportWavFile(wam.c_str()), 1);
+    const std::vector<uint8_t> file = cz::test::ReadFileBytes(wam);
+    ASSERT_GT(file.size(), 1000u);
+    auto patched = [&](size_t at, uint16_t value) {
+        std::vector<uint8_t> bytes = file;
+        bytes[at] = static_cast<uint8_t>(value);
+        bytes[at + 1] = static_cast<uint8_t>(value >> 8);
+        return bytes;
+    };
+    const std::vector<uint8_t> cases[] = {
+        patched(18, static_cast<uint16_t>(U16(file, 18) - 1)),  // an odd code count
+        patched(14, 500),                                       // 500 Hz
+        std::vector<uint8_t>(file.begin(), file.begin() + 20),
+        std::vector<uint8_t>(file.begin(), file.end() - 1),
+    };
+    const std::string asRbf = dir_.File("bad.rbf");
+    for (const auto& bytes : cases) {
+        cz::test::WriteFileBytes(bad, bytes);
+        EXPECT_EQ(CheckSupportWavFile(bad.c_str()), 0) << bytes.size();
+        // Named as a resource, the export's resource reader refuses it too.
+        cz::test::WriteFileBytes(asRbf, bytes);
+        EXPECT_EQ(ConvertMDMToWAV(asRbf.c_str(), dir_.File("o.wav").c_str()), 0) << bytes.size();
+    }
+    EXPECT_FALSE(cz::test::FileExists(dir_.File("o.wav")));
 }
 
 TEST_F(RbfExports, RefusesWhatIsNotAResource) {

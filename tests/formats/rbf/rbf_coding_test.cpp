@@ -2,6 +2,8 @@
 // the samples each should give worked out from the coding rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "codecs/rbf/RbfCoding.h"
@@ -333,7 +335,39 @@ TEST(RbfCoding, CutLengthKeepsWholeBlocks) {
     const std::vector<uint8_t> q = {0x21, 0x00, 0x01, 0x02, 0x03, 0x00, 0x02, 0x02, 0x01, 0x00, 0x01, 0x00, 0x08, 0x02};
     const size_t qLimits[][2] = {{1, 0}, {2, 2}, {4, 2}, {5, 2}, {6, 6}, {11, 6}, {12, 12}, {14, 12}};
     for (const auto& [limit, keep] : qLimits) EXPECT_EQ(OpenRbfDecoder(q42m)->CutLength(q, limit), keep) << limit;
-    EXPECT_EQ(OpenRbfDecoder(wadm)->CutLength(std::vector<uint8_t>{0x04, 0x04, 0x00, 0x00}, 100), 0u);
+    // "WADM": silence (2), short block of 2 code bytes (6), marker (4), long (259), then 00 00.
+    std::vector<uint8_t> a = {0x04, 0x04, 0x05, 0x02, 0x00, 0x80, 0x12, 0x34, 0x06, 0x01, 0x00, 0x80, 0x0B, 0x00, 0x80};
+    a.insert(a.end(), 256, 0x17);
+    a.insert(a.end(), {0x00, 0x00});
+    const size_t aLimits[][2] = {{0, 0},  {1, 0},   {2, 2},    {7, 2},     {8, 8},
+                                 {11, 8}, {12, 12}, {270, 12}, {271, 271}, {1000, 271}};
+    for (const auto& [limit, keep] : aLimits) EXPECT_EQ(OpenRbfDecoder(wadm)->CutLength(a, limit), keep) << limit;
+    // "WE2A": short block of 4 samples (7), long block of 2 sub-blocks (71), silence (2), then 00 00.
+    const uint8_t we2a[] = {'W', 'E', '2', 'A'};
+    std::vector<uint8_t> e = {0x0D, 0x40, 0x90, 0xFC, 0x24, 0x3C, 0x0E, 0x07, 0x00, 0x80};
+    for (int sub = 0; sub < 2; ++sub) {
+        e.insert(e.end(), {0xFC, 0x24});
+        e.insert(e.end(), 32, 0x71);
+    }
+    e.insert(e.end(), {0x04, 0x00, 0x00, 0x00});
+    const size_t eLimits[][2] = {{6, 0}, {7, 7}, {77, 7}, {78, 78}, {79, 78}, {80, 80}, {82, 80}};
+    for (const auto& [limit, keep] : eLimits) EXPECT_EQ(OpenRbfDecoder(we2a)->CutLength(e, limit), keep) << limit;
+    // Whole blocks decode to the start of what the payload decodes to.
+    for (const auto& [magic, payload] : {std::pair{"WADM", a}, std::pair{"WE2A", e}}) {
+        const Decoded whole = DecodePayload(magic, payload);
+        ASSERT_TRUE(whole.result.endMark) << magic;
+        for (size_t limit = 0; limit < payload.size(); ++limit) {
+            const uint8_t header[4] = {uint8_t(magic[0]), uint8_t(magic[1]), uint8_t(magic[2]), uint8_t(magic[3])};
+            std::vector<uint8_t> cut(
+                payload.begin(),
+                payload.begin() + static_cast<std::ptrdiff_t>(OpenRbfDecoder(header)->CutLength(payload, limit)));
+            cut.insert(cut.end(), {0x00, 0x00});
+            const Decoded part = DecodePayload(magic, cut);
+            ASSERT_TRUE(part.result.ok() && part.result.endMark) << magic << " " << limit;
+            ASSERT_LE(part.samples.size(), whole.samples.size());
+            EXPECT_TRUE(std::equal(part.samples.begin(), part.samples.end(), whole.samples.begin())) << limit;
+        }
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "formats/apm/C_E2aFile.h"
 #include "formats/rbf/C_RBFFile.h"
 #include "formats/rbf/RbfFile.h"
 #include "formats/registry/C_WavFileFormat.h"
@@ -13,6 +14,7 @@
 #include "foundation/RefPtr.h"
 #include "siblings/ombry/ChipFixtures.h"
 #include "siblings/ombry/ResourceDecoder.h"
+#include "support/SoundFixtures.h"
 #include "support/TestSupport.h"
 #include "wave/C_WavData.h"
 
@@ -173,23 +175,57 @@ TEST(RbfFile, RefusesWhatIsNotAResource) {
     EXPECT_EQ(error, RbfError::kCannotOpen);
 }
 
-TEST(RbfFile, EveryTruncationDecodesAPrefixOrFailsClearly) {
+// A resource cut short lacks its end mark (or ends inside a block): the
+// chip would play on into whatever follows, so it is refused, not decoded.
+TEST(RbfFile, EveryTruncationIsRefused) {
     for (const auto& file : {WmdmResource(), Q42mResource(), WadmResource(), We2aResource()}) {
-        const DecodedFile whole = Decode(file);
-        ASSERT_EQ(whole.error, RbfError::kNone);
+        ASSERT_EQ(Decode(file).error, RbfError::kNone);
         for (size_t n = 0; n < file.size(); ++n) {
             // A buffer of exactly n bytes, so that a read past it is seen.
             const std::vector<uint8_t> prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n));
-            const DecodedFile part = Decode(prefix);
-            if (part.error != RbfError::kNone) {
-                EXPECT_TRUE(part.error == RbfError::kUnknownMagic || part.error == RbfError::kNoPayload ||
-                            part.error == RbfError::kBadPayload)
-                    << n;
-                continue;
-            }
-            EXPECT_TRUE(IsPrefix(part.samples, whole.samples)) << n;
-            EXPECT_LE(part.markers.size(), whole.markers.size());
+            const RbfError e = Decode(prefix).error;
+            EXPECT_TRUE(e == RbfError::kUnknownMagic || e == RbfError::kNoPayload || e == RbfError::kBadPayload ||
+                        e == RbfError::kNoEndMark)
+                << n << ": " << RbfErrorText(e);
+            RbfSummary summary;
+            EXPECT_EQ(InspectRbf(prefix, summary), e) << n;
         }
+    }
+}
+
+// What the header and the walk say must agree with the file: a rate a chip
+// file may carry, the end mark, and nothing after it.
+TEST(RbfFile, RefusesRatesNoResourceHasAndBytesAfterTheEndMark) {
+    std::vector<uint8_t> after = WadmResource();
+    after.push_back(0x00);
+    std::vector<uint8_t> noEnd = WmdmResource();
+    noEnd.pop_back();
+    const struct {
+        std::vector<uint8_t> bytes;
+        RbfError error;
+        const char* detail;
+    } cases[] = {
+        {Resource("WMdM", 0, {0xFF}), RbfError::kBadRate, "sample rate 0 Hz; a resource has 1000 Hz or more"},
+        {Resource("WADM", 101, {0x00, 0x00}), RbfError::kBadRate, "sample rate 101 Hz"},    // a WAM file's version
+        {Resource("WE2A", 0x110, {0x00, 0x00}), RbfError::kBadRate, "sample rate 272 Hz"},  // an MPM file's
+        {Resource("Q42M", 999, {0x08, 0x02}), RbfError::kBadRate, "sample rate 999 Hz"},
+        {Resource("WMdM", 1000, {0xFF}), RbfError::kNone, ""},
+        {Resource("Q42M", 65535, {0x08, 0x02}), RbfError::kNone, ""},
+        {after, RbfError::kAfterEndMark, "1 bytes follow the end mark"},
+        {Resource("Q42M", 8000, {0x08, 0x02, 0x08, 0x02}), RbfError::kAfterEndMark, "2 bytes follow the end mark"},
+        {noEnd, RbfError::kNoEndMark, "the 66-byte payload ends without its end mark"},
+        {Resource("WE2A", 8000, {0x04, 0x00}), RbfError::kNoEndMark, "ends without its end mark"},
+        {Resource("WADM", 8000, {0x01, 0x05, 0x00, 0x00}), RbfError::kBadPayload,
+         "a block runs past the end of the payload (after 0 of 4 payload bytes)"},
+    };
+    for (const auto& c : cases) {
+        RbfSummary summary;
+        const RbfError e = InspectRbf(c.bytes, summary);
+        EXPECT_EQ(e, c.error) << c.detail;
+        EXPECT_NE(DescribeRbfError(e, summary).find(c.detail), std::string::npos) << DescribeRbfError(e, summary);
+        EXPECT_EQ(Decode(c.bytes).error, c.error) << c.detail;
+        std::vector<uint8_t> cut;
+        EXPECT_EQ(CutRbfBytes(c.bytes, 100, cut), c.error) << c.detail;
     }
 }
 
@@ -233,14 +269,21 @@ TEST(RbfFile, CutByCoding) {
     EXPECT_EQ(cut.size(), 6u + 8 + 2);
     EXPECT_TRUE(IsPrefix(Decode(cut).samples, Decode(q).samples));
     EXPECT_EQ(CutRbfBytes(q, 7, cut), RbfError::kLimitTooSmall);
-    // "WADM" and "WE2A" keep no block when they do not fit.
+    // "WADM" and "WE2A" keep whole blocks too: silence (2) and marker (4)
+    // blocks fit, the short block of 6 does not.
     const auto w = WadmResource();
     ASSERT_EQ(CutRbfBytes(w, w.size() - 1, cut), RbfError::kNone);
-    EXPECT_EQ(cut, Resource("WADM", 16000, {0x00, 0x00}));
+    EXPECT_EQ(cut, Resource("WADM", 16000, {0x04, 0x04, 0x16, 0x2A, 0x30, 0x80, 0x00, 0x00}));
     EXPECT_EQ(CutRbfBytes(w, 7, cut), RbfError::kLimitTooSmall);
     const auto e = Resource("WE2A", 8000, {0x08, 0x04, 0x00, 0x00});
     ASSERT_EQ(CutRbfBytes(e, 9, cut), RbfError::kNone);
     EXPECT_EQ(cut, Resource("WE2A", 8000, {0x00, 0x00}));
+    RbfCutFigures figures;
+    ASSERT_EQ(CutRbfBytes(e, 10, cut, &figures), RbfError::kNone);
+    EXPECT_EQ(cut, e);
+    EXPECT_EQ(figures.keptSamples, 66u);
+    EXPECT_EQ(figures.samples, 66u);
+    EXPECT_EQ(figures.keptBytes, 10u);
 }
 
 TEST(RbfFile, CutFilesLeaveNothingOnFailure) {
@@ -325,13 +368,78 @@ TEST_F(RbfClosedLoop, ApmBinary) {
     EXPECT_EQ(std::string(binary.begin(), binary.begin() + 4), "WADM");
     const DecodedFile d = Decode(binary);
     ExpectSame(d, apm);
+}
 
-    // Cut at several limits: header and end mark only ("WADM" keeps no block).
-    for (uint64_t limit : {uint64_t{8}, uint64_t{500}, uint64_t{binary.size() - 1}}) {
-        std::vector<uint8_t> cut;
-        ASSERT_EQ(CutRbfBytes(binary, limit, cut), RbfError::kNone);
-        EXPECT_EQ(cut.size(), 8u);
-        EXPECT_TRUE(Decode(cut).samples.empty());
+// The payload offsets where the blocks of an ADPCM resource start, up to the
+// end mark, walked here on their own from the block sizes of the coding.
+std::vector<size_t> AdpcmBlockStarts(std::span<const uint8_t> payload, bool we2a) {
+    std::vector<size_t> starts;
+    for (size_t pos = 0; pos + 2 <= payload.size() && (payload[pos] | payload[pos + 1]) != 0;) {
+        starts.push_back(pos);
+        const uint8_t b0 = payload[pos];
+        const size_t n = (b0 >> 2) + 1u;
+        const size_t sizes[2][4] = {{2, 4 + size_t{payload[pos + 1]}, 4, 259}, {2, 5 + n / 2, 4, 3 + 34 * n}};
+        pos += sizes[we2a][b0 & 3];
+    }
+    return starts;
+}
+
+// Cuts of the two ADPCM codings: the copy keeps the largest run of whole
+// blocks from the start that fits with the end mark, decodes to the start of
+// the whole sound, and the figures say how much that is.
+TEST_F(RbfClosedLoop, AdpcmBinariesCutToTheWholeBlocksThatFit) {
+    using namespace test;
+    const ChipFixture apm = BuildApm(SwellingVoice12(5000), 0, 16000, {{1203, 1203 + 16 * 70 + 6}, {4990, 5100}},
+                                     {{0, 1, 5}, {1500, 2, 100}, {2600, 2, 63}});
+    // An E2A file saved by its class: long blocks of up to 64 sub-blocks.
+    std::vector<uint16_t> words = SwellingVoice12(9000);
+    for (uint16_t& v : words) v = static_cast<uint16_t>(v << 4);
+    auto sound = SoundOfWords(words, 8000, 16, 0);
+    sound->GetActionEventMgr()->AddEventAtSample(3, 2000, "", 1);
+    C_E2aFile e2a;
+    ASSERT_EQ(SaveWith(e2a, *sound, dir_.File("a.ad4")), 1);
+    for (const bool we2a : {false, true}) {
+        SCOPED_TRACE(we2a ? "WE2A" : "WADM");
+        const auto binary = Binary(we2a ? ReadFileBytes(dir_.File("a.ad4")) : apm.file);
+        const DecodedFile whole = Decode(binary);
+        ASSERT_EQ(whole.error, RbfError::kNone);
+        const std::vector<size_t> starts = AdpcmBlockStarts(std::span(binary).subspan(6), we2a);
+        ASSERT_GT(starts.size(), 3u);
+        const size_t payloadEnd = binary.size() - 6 - 2;  // before the end mark
+        std::vector<uint64_t> limits = {8, 9, 30000, binary.size() - 1, binary.size(), binary.size() + 1};
+        for (size_t i = 1; i < starts.size(); ++i) {
+            // Exactly a block boundary, and one byte short of it.
+            limits.push_back(6 + starts[i] + 2);
+            limits.push_back(6 + starts[i] + 1);
+        }
+        size_t most = 0;
+        for (uint64_t limit : limits) {
+            std::vector<uint8_t> cut;
+            RbfCutFigures figures;
+            ASSERT_EQ(CutRbfBytes(binary, limit, cut, &figures), RbfError::kNone) << limit;
+            if (limit >= binary.size()) {
+                EXPECT_EQ(cut, binary);
+                continue;
+            }
+            // The largest block boundary whose blocks fit with header and end mark.
+            size_t expected = 0;
+            for (size_t s : starts)
+                if (6 + s + 2 <= limit) expected = s;
+            if (6 + payloadEnd + 2 <= limit) expected = payloadEnd;
+            ASSERT_EQ(cut.size(), 6 + expected + 2) << limit;
+            EXPECT_TRUE(std::equal(cut.begin(), cut.end() - 2, binary.begin())) << limit;
+            const DecodedFile d = Decode(cut);
+            ASSERT_EQ(d.error, RbfError::kNone) << limit;
+            EXPECT_TRUE(IsPrefix(d.samples, whole.samples)) << limit;
+            EXPECT_EQ(figures.keptSamples, d.samples.size());
+            EXPECT_EQ(figures.samples, whole.samples.size());
+            EXPECT_EQ(figures.keptBytes, cut.size());
+            if (limit >= 6 + starts[1] + 2) {
+                EXPECT_GT(d.samples.size(), 0u) << limit;
+            }
+            most = std::max(most, d.samples.size());
+        }
+        EXPECT_GT(most, whole.samples.size() / 2);
     }
 }
 

@@ -141,8 +141,10 @@ TEST(FormatFactory, DetectsEveryBuiltClass) {
         {"text.txt", {'h', 'e', 'l', 'l', 'o', '\n'}, "not a supported sound file"},
         {"nodata.wav", test::RiffBuilder().Fmt(1, 1, 8000, 16).Bytes(), "WAV file: no data chunk"},
         {"cut.apm", apm, "APM file: the file is cut short"},
-        {"cut.rbf", {'W', 'A', 'D', 'M', 0x40, 0x1F}, "RBF file: the file is cut short"},
-        {"block.rbf", {'Q', '4', '2', 'M', 0x40, 0x1F, 0x01, 0x02}, "RBF file: damaged sample data"},
+        {"cut.rbf", {'W', 'A', 'D', 'M', 0x40, 0x1F}, "RBF file: the file is cut short: the resource has no payload"},
+        {"block.rbf",
+         {'Q', '4', '2', 'M', 0x40, 0x1F, 0x01, 0x02},
+         "RBF file: damaged sample data: a block runs past the end of the payload (after 0 of 2 payload bytes)"},
     };
     for (const Refused& r : refused) {
         SCOPED_TRACE(r.name);
