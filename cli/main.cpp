@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Interrupts.h"
 
 #ifndef CADENZOR_VERSION
 #define CADENZOR_VERSION "0.0.0"
@@ -277,6 +278,7 @@ std::vector<std::string> Normalize(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    cz::cli::InstallInterruptCleanup();
     std::vector<std::string> args = Normalize(argc, argv);
     // Global flags may stand before the command.
     size_t at = 0;

@@ -37,7 +37,21 @@ std::string WithSeparator(const std::string& dir) {
     return dir + PathSeparator();
 }
 
+std::atomic<const TempPathWatcher*> g_watcher{nullptr};
+
 }  // namespace
+
+void SetTempPathWatcher(const TempPathWatcher* watcher) { g_watcher.store(watcher); }
+
+void NoteTempPath(const std::string& path, bool folder) {
+    const TempPathWatcher* watcher = g_watcher.load();
+    if (watcher && watcher->created && !path.empty()) watcher->created(path.c_str(), folder);
+}
+
+void NoteTempPathReleased(const std::string& path) {
+    const TempPathWatcher* watcher = g_watcher.load();
+    if (watcher && watcher->released && !path.empty()) watcher->released(path.c_str());
+}
 
 std::optional<File> CreateUniqueFile(const std::string& dir, const std::string& prefix, const std::string& suffix,
                                      std::string* path, uint32_t access) {
@@ -64,6 +78,7 @@ std::optional<TempFolder> TempFolder::Create(const std::string& prefix) {
     if (!path) return std::nullopt;
     TempFolder folder;
     folder.path_ = *path;
+    NoteTempPath(folder.path_, true);
     return folder;
 }
 
@@ -85,6 +100,7 @@ std::string TempFolder::File(const std::string& name) const { return WithSeparat
 bool TempFolder::Remove() {
     if (path_.empty()) return true;
     bool ok = RemoveTree(path_);
+    NoteTempPathReleased(path_);
     path_.clear();
     return ok;
 }
@@ -113,6 +129,7 @@ std::optional<AtomicOutput> AtomicOutput::Begin(const std::string& target, uint3
         if (code == kErrorFileNotFound) code = kErrorPathNotFound;
         return fail(code);
     }
+    NoteTempPath(out.temp_, false);
     out.file_ = std::move(*file);
     out.target_ = target;
     // A replaced file keeps its access rights.
@@ -152,10 +169,9 @@ bool AtomicOutput::Commit() {
         ok = false;
         error = LastError();
     }
-    if (!ok) {
-        DeleteFile(temp_);
-        SetLastError(error);
-    }
+    if (!ok) DeleteFile(temp_);
+    NoteTempPathReleased(temp_);
+    if (!ok) SetLastError(error);
     temp_.clear();
     return ok;
 }
@@ -165,6 +181,7 @@ void AtomicOutput::Abandon() {
     uint32_t error = LastError();
     file_.Close();
     DeleteFile(temp_);
+    NoteTempPathReleased(temp_);
     temp_.clear();
     SetLastError(error);  // the cause of the failure, not of the clean-up
 }

@@ -19,6 +19,24 @@
 
 namespace cz::platform {
 
+// Who is told of the temporary paths this process holds: the private folders
+// of TempFolder, the temporary files of AtomicOutput and other scratch files
+// noted with NoteTempPath. A program that removes them when it is stopped (the
+// tool does so on an interrupt) installs one; by default there is none, and
+// the library itself never touches the process's signal handling.
+// created: the path now exists (folder: a private folder, removed with its
+// contents). released: it was removed, or put in place under its final name,
+// so it must no longer be removed. Both may be called from several threads.
+struct TempPathWatcher {
+    void (*created)(const char* path, bool folder);
+    void (*released)(const char* path);
+};
+// Installs the watcher (nullptr: none); it must outlive every call.
+void SetTempPathWatcher(const TempPathWatcher* watcher);
+// Tells the watcher of a scratch file made outside the classes below.
+void NoteTempPath(const std::string& path, bool folder);
+void NoteTempPathReleased(const std::string& path);
+
 // Creates dir + prefix + random characters + suffix exclusively (never an
 // existing name, never through a link) and returns it open with the access
 // of flags (open_flags::kWrite or kReadWrite). *path receives the name.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/SafeFiles.h"
 
 namespace cz {
 
@@ -77,14 +78,22 @@ bool CopyFileRange(platform::File& from, uint64_t offset, uint64_t size, platfor
 class C_FileRemover {
 public:
     C_FileRemover() = default;
-    explicit C_FileRemover(std::string path) : path_(std::move(path)) {}
-    void Set(std::string path) { path_ = std::move(path); }
+    explicit C_FileRemover(std::string path) { Set(std::move(path)); }
+    void Set(std::string path) {
+        path_ = std::move(path);
+        platform::NoteTempPath(path_, false);
+    }
     ~C_FileRemover() {
         if (!keep_ && !path_.empty()) platform::DeleteFile(path_);
+        if (!path_.empty()) platform::NoteTempPathReleased(path_);
     }
     C_FileRemover(const C_FileRemover&) = delete;
     C_FileRemover& operator=(const C_FileRemover&) = delete;
-    void Keep() { keep_ = true; }
+    void Keep() {
+        keep_ = true;
+        platform::NoteTempPathReleased(path_);
+        path_.clear();
+    }
 
 private:
     std::string path_;
