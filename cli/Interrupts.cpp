@@ -23,6 +23,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#undef DeleteFile  // the platform function of that name, not the Win32 macro
 #else
 #include <errno.h>
 #include <fcntl.h>

@@ -229,6 +229,7 @@ TEST_F(CliInterrupt, FileSizeLimitFailsTheWriteCleanly) {
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_EQ(WEXITSTATUS(status), 2) << Read(log_);
     EXPECT_NE(Read(log_).find("out.wav"), std::string::npos) << Read(log_);
+    EXPECT_NE(Read(log_).find("File too large"), std::string::npos) << Read(log_);
     EXPECT_EQ(Tree(tmp_), std::vector<std::string>()) << "left in the temporary folder";
     EXPECT_EQ(Tree(out_), std::vector<std::string>()) << "left beside the output";
 }
