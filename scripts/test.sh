@@ -33,14 +33,28 @@ summarize_skips() {
         return
     fi
     echo "== skipped: $count checks did not run (per stage: $(cut -f1 "$skips" | sort | uniq -c | awk '{printf "%s%s %s", sep, $1, $2; sep=", "}'))"
-    # One line per reason, with the checks it stopped; a reason ending in a
-    # path is grouped without it (the check names the file it missed).
+    # Each reason with the checks it stopped (a reason ending in a path is
+    # grouped without it; the check then names the file it missed) and the
+    # stages where they did not run.
     awk -F'\t' '{
-            key = $3; what = $2 " [" $1 "]"
+            key = $3; what = $2
             if (match(key, /: \/[^ ]*$/)) {
                 path = substr(key, RSTART + 2); key = substr(key, 1, RSTART - 1)
-                sub(/.*\/testdata\//, "", path); what = what " " path
+                sub(/.*\/testdata\//, "", path); what = what " (" path ")"
             }
+            if (!(key in n)) order[++k] = key
+            n[key]++
+            id = key SUBSEP what
+            if (!(id in stages)) { checks[key] = checks[key] SUBSEP what; stages[id] = $1 } else stages[id] = stages[id] ", " $1
+        }
+        END {
+            for (i = 1; i <= k; i++) {
+                key = order[i]; printf "  %d x %s:\n", n[key], key
+                m = split(substr(checks[key], 2), list, SUBSEP)
+                for (j = 1; j <= m; j++) printf "      %s [%s]\n", list[j], stages[key SUBSEP list[j]]
+            }
+        }' "$skips"
+}
             if (!(key in n)) order[++k] = key
             n[key]++; names[key] = names[key] (n[key] > 1 ? ", " : "") what
         }
