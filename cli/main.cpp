@@ -153,7 +153,8 @@ void PrintFormats() {
 
 const char kExitCodes[] =
     "exit codes: 0 success, 1 usage error, 2 a file could not be processed, 3 the resources do not fit\n"
-    "the --budget\n";
+    "the --budget; 128+N stopped by signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP), the unfinished work\n"
+    "removed\n";
 
 void PrintUsage() {
     std::printf("usage: cadenzor [-y] [-q] [-v] COMMAND [options] FILE...\n\ncommands:\n");
