@@ -8,7 +8,9 @@
 // scheduled on a loaded machine, and the clean-up happens even when the job
 // is blocked in a long system call. Other threads (batch jobs) may run
 // during the few microseconds of the removal, so the registry is swept until
-// a pass finds nothing new.
+// a pass finds nothing new. While the library makes a temporary path and
+// registers it, the creating thread holds the signals off (the watcher's
+// creating/creatingEnded), so a signal never falls between the two.
 //
 // The registry is a fixed table: registering and releasing never allocate,
 // and the handler reads it without locks. A slot is free (0), being filled
@@ -27,6 +29,7 @@
 #else
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -72,7 +75,32 @@ void Released(const char* path) {
     }
 }
 
-const platform::TempPathWatcher kWatcher = {&Created, &Released};
+#ifdef _WIN32
+// The console handler runs in a thread of its own; a path made at that very
+// moment is the only one it can miss.
+void Creating() {}
+void CreatingEnded() {}
+#else
+// The three signals wait while a temporary path is made and registered, so
+// that none exists unknown to the handler; they are delivered right after.
+thread_local int t_depth = 0;
+thread_local sigset_t t_saved;
+
+void Creating() {
+    if (t_depth++ > 0) return;
+    sigset_t block;
+    sigemptyset(&block);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, signal);
+    pthread_sigmask(SIG_BLOCK, &block, &t_saved);
+}
+
+void CreatingEnded() {
+    if (t_depth == 0 || --t_depth > 0) return;
+    pthread_sigmask(SIG_SETMASK, &t_saved, nullptr);
+}
+#endif
+
+const platform::TempPathWatcher kWatcher = {&Created, &Released, &Creating, &CreatingEnded};
 
 #ifdef _WIN32
 

@@ -43,9 +43,40 @@ std::atomic<const TempPathWatcher*> g_watcher{nullptr};
 
 void SetTempPathWatcher(const TempPathWatcher* watcher) { g_watcher.store(watcher); }
 
+namespace {
+
 void NoteTempPath(const std::string& path, bool folder) {
     const TempPathWatcher* watcher = g_watcher.load();
     if (watcher && watcher->created && !path.empty()) watcher->created(path.c_str(), folder);
+}
+
+// Encloses one creation and its note (TempPathWatcher::creating).
+class CreationScope {
+public:
+    CreationScope() : watcher_(g_watcher.load()) {
+        if (watcher_ && watcher_->creating) watcher_->creating();
+    }
+    ~CreationScope() {
+        if (watcher_ && watcher_->creatingEnded) watcher_->creatingEnded();
+    }
+    CreationScope(const CreationScope&) = delete;
+    CreationScope& operator=(const CreationScope&) = delete;
+
+private:
+    const TempPathWatcher* watcher_;
+};
+
+}  // namespace
+
+std::optional<File> CreateTempFile(const std::string& dir, const std::string& prefix, const std::string& suffix,
+                                   std::string* path, uint32_t access) {
+    CreationScope scope;
+    std::string name;
+    auto file = CreateUniqueFile(dir, prefix, suffix, &name, access);
+    if (!file) return std::nullopt;
+    NoteTempPath(name, false);
+    if (path) *path = name;
+    return file;
 }
 
 void NoteTempPathReleased(const std::string& path) {
@@ -74,6 +105,7 @@ std::optional<File> CreateUniqueFile(const std::string& dir, const std::string& 
 // ---- TempFolder ----
 
 std::optional<TempFolder> TempFolder::Create(const std::string& prefix) {
+    CreationScope scope;
     auto path = CreateTempDirectory(TempDirectory(), prefix);
     if (!path) return std::nullopt;
     TempFolder folder;
@@ -122,6 +154,7 @@ std::optional<AtomicOutput> AtomicOutput::Begin(const std::string& target, uint3
     }
     AtomicOutput out;
     // A short name, so that a long target name still leaves room for it.
+    CreationScope scope;
     auto file = CreateUniqueFile(DirectoryOf(target), ".cz", ".tmp", &out.temp_, open_flags::kReadWrite);
     if (!file) {
         uint32_t code = LastError();

@@ -73,16 +73,14 @@ private:
 // Copies bytes [offset, offset + size) of from to the current position of to.
 bool CopyFileRange(platform::File& from, uint64_t offset, uint64_t size, platform::File& to);
 
-// Removes a file when it goes out of scope, unless Keep() was called. Declare
+// Removes a file when it goes out of scope, unless Keep() was called, and
+// tells a temporary-path watcher it is gone (platform::CreateTempFile). Declare
 // it before the File objects on that path so that they are closed first.
 class C_FileRemover {
 public:
     C_FileRemover() = default;
-    explicit C_FileRemover(std::string path) { Set(std::move(path)); }
-    void Set(std::string path) {
-        path_ = std::move(path);
-        platform::NoteTempPath(path_, false);
-    }
+    explicit C_FileRemover(std::string path) : path_(std::move(path)) {}
+    void Set(std::string path) { path_ = std::move(path); }
     ~C_FileRemover() {
         if (!keep_ && !path_.empty()) platform::DeleteFile(path_);
         if (!path_.empty()) platform::NoteTempPathReleased(path_);
