@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Interrupts.h"
 
 #ifndef CADENZOR_VERSION
 #define CADENZOR_VERSION "0.0.0"
@@ -154,7 +155,8 @@ void PrintFormats() {
 
 const char kExitCodes[] =
     "exit codes: 0 success, 1 usage error, 2 a file could not be processed, 3 the resources do not fit\n"
-    "the --budget\n";
+    "the --budget; 128+N stopped by signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP), the unfinished work\n"
+    "removed\n";
 
 void PrintUsage() {
     std::printf("usage: cadenzor [-y] [-q] [-v] COMMAND [options] FILE...\n\ncommands:\n");
@@ -279,6 +281,7 @@ std::vector<std::string> Normalize(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    cz::cli::InstallInterruptCleanup();
     std::vector<std::string> args = Normalize(argc, argv);
     // Global flags may stand before the command.
     size_t at = 0;

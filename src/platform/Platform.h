@@ -40,6 +40,7 @@ enum Win32Error : uint32_t {
     kErrorNegativeSeek = 131,
     kErrorDirNotEmpty = 145,
     kErrorAlreadyExists = 183,
+    kErrorFileTooLarge = 223,
     kErrorBadExeFormat = 193,
     kErrorFilenameExcedRange = 206,
     kErrorDirectory = 267,

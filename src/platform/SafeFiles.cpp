@@ -37,7 +37,52 @@ std::string WithSeparator(const std::string& dir) {
     return dir + PathSeparator();
 }
 
+std::atomic<const TempPathWatcher*> g_watcher{nullptr};
+
 }  // namespace
+
+void SetTempPathWatcher(const TempPathWatcher* watcher) { g_watcher.store(watcher); }
+
+namespace {
+
+void NoteTempPath(const std::string& path, bool folder) {
+    const TempPathWatcher* watcher = g_watcher.load();
+    if (watcher && watcher->created && !path.empty()) watcher->created(path.c_str(), folder);
+}
+
+// Encloses one creation and its note (TempPathWatcher::creating).
+class CreationScope {
+public:
+    CreationScope() : watcher_(g_watcher.load()) {
+        if (watcher_ && watcher_->creating) watcher_->creating();
+    }
+    ~CreationScope() {
+        if (watcher_ && watcher_->creatingEnded) watcher_->creatingEnded();
+    }
+    CreationScope(const CreationScope&) = delete;
+    CreationScope& operator=(const CreationScope&) = delete;
+
+private:
+    const TempPathWatcher* watcher_;
+};
+
+}  // namespace
+
+std::optional<File> CreateTempFile(const std::string& dir, const std::string& prefix, const std::string& suffix,
+                                   std::string* path, uint32_t access) {
+    CreationScope scope;
+    std::string name;
+    auto file = CreateUniqueFile(dir, prefix, suffix, &name, access);
+    if (!file) return std::nullopt;
+    NoteTempPath(name, false);
+    if (path) *path = name;
+    return file;
+}
+
+void NoteTempPathReleased(const std::string& path) {
+    const TempPathWatcher* watcher = g_watcher.load();
+    if (watcher && watcher->released && !path.empty()) watcher->released(path.c_str());
+}
 
 std::optional<File> CreateUniqueFile(const std::string& dir, const std::string& prefix, const std::string& suffix,
                                      std::string* path, uint32_t access) {
@@ -60,10 +105,12 @@ std::optional<File> CreateUniqueFile(const std::string& dir, const std::string& 
 // ---- TempFolder ----
 
 std::optional<TempFolder> TempFolder::Create(const std::string& prefix) {
+    CreationScope scope;
     auto path = CreateTempDirectory(TempDirectory(), prefix);
     if (!path) return std::nullopt;
     TempFolder folder;
     folder.path_ = *path;
+    NoteTempPath(folder.path_, true);
     return folder;
 }
 
@@ -85,6 +132,7 @@ std::string TempFolder::File(const std::string& name) const { return WithSeparat
 bool TempFolder::Remove() {
     if (path_.empty()) return true;
     bool ok = RemoveTree(path_);
+    NoteTempPathReleased(path_);
     path_.clear();
     return ok;
 }
@@ -106,6 +154,7 @@ std::optional<AtomicOutput> AtomicOutput::Begin(const std::string& target, uint3
     }
     AtomicOutput out;
     // A short name, so that a long target name still leaves room for it.
+    CreationScope scope;
     auto file = CreateUniqueFile(DirectoryOf(target), ".cz", ".tmp", &out.temp_, open_flags::kReadWrite);
     if (!file) {
         uint32_t code = LastError();
@@ -113,6 +162,7 @@ std::optional<AtomicOutput> AtomicOutput::Begin(const std::string& target, uint3
         if (code == kErrorFileNotFound) code = kErrorPathNotFound;
         return fail(code);
     }
+    NoteTempPath(out.temp_, false);
     out.file_ = std::move(*file);
     out.target_ = target;
     // A replaced file keeps its access rights.
@@ -152,10 +202,9 @@ bool AtomicOutput::Commit() {
         ok = false;
         error = LastError();
     }
-    if (!ok) {
-        DeleteFile(temp_);
-        SetLastError(error);
-    }
+    if (!ok) DeleteFile(temp_);
+    NoteTempPathReleased(temp_);
+    if (!ok) SetLastError(error);
     temp_.clear();
     return ok;
 }
@@ -165,6 +214,7 @@ void AtomicOutput::Abandon() {
     uint32_t error = LastError();
     file_.Close();
     DeleteFile(temp_);
+    NoteTempPathReleased(temp_);
     temp_.clear();
     SetLastError(error);  // the cause of the failure, not of the clean-up
 }

@@ -19,6 +19,31 @@
 
 namespace cz::platform {
 
+// Who is told of the temporary paths this process holds: the private folders
+// of TempFolder, the temporary files of AtomicOutput and other scratch files
+// noted with NoteTempPath. A program that removes them when it is stopped (the
+// tool does so on an interrupt) installs one; by default there is none, and
+// the library itself never touches the process's signal handling.
+// created: the path now exists (folder: a private folder, removed with its
+// contents). released: it was removed, or put in place under its final name,
+// so it must no longer be removed. creating and creatingEnded (optional)
+// enclose each creation and its created call, in the creating thread: the
+// watcher can hold its own clean-up off in between, so that no temporary path
+// ever exists without its knowing. All may be called from several threads.
+struct TempPathWatcher {
+    void (*created)(const char* path, bool folder);
+    void (*released)(const char* path);
+    void (*creating)();
+    void (*creatingEnded)();
+};
+// Installs the watcher (nullptr: none); it must outlive every call.
+void SetTempPathWatcher(const TempPathWatcher* watcher);
+// A scratch file: CreateUniqueFile, with the watcher told of it. The caller
+// removes it and then calls NoteTempPathReleased.
+std::optional<File> CreateTempFile(const std::string& dir, const std::string& prefix, const std::string& suffix,
+                                   std::string* path, uint32_t access = open_flags::kReadWrite);
+void NoteTempPathReleased(const std::string& path);
+
 // Creates dir + prefix + random characters + suffix exclusively (never an
 // existing name, never through a link) and returns it open with the access
 // of flags (open_flags::kWrite or kReadWrite). *path receives the name.

@@ -12,7 +12,7 @@ struct ErrorTextRow {
 };
 
 // The system message texts of the Win32 error codes.
-constexpr std::array<ErrorTextRow, 27> kErrorTexts{{
+constexpr std::array<ErrorTextRow, 28> kErrorTexts{{
     {0, "The operation completed successfully."},
     {2, "The system cannot find the file specified."},
     {3, "The system cannot find the path specified."},
@@ -40,6 +40,7 @@ constexpr std::array<ErrorTextRow, 27> kErrorTexts{{
     {183, "Cannot create a file when that file already exists."},
     {193, "%1 is not a valid Win32 application."},
     {206, "The filename or extension is too long."},
+    {223, "The file size exceeds the limit allowed and cannot be saved."},
 }};
 }  // namespace
 

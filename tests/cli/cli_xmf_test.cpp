@@ -15,7 +15,7 @@ using cz::test::Cadenzor;
 std::string Real() { return cz::test::TestDataDir() + "/xmf/testmxmf.mxmf"; }
 
 TEST(CliXmf, InfoAndSplitOfTheRealMobileXmf) {
-    if (!std::filesystem::exists(Real())) GTEST_SKIP() << "no " << Real();
+    CZ_SKIP_WITHOUT_TESTDATA(Real());
     cz::test::TempDir dir;
     auto info = Cadenzor("info '" + Real() + "'", dir);
     EXPECT_EQ(info.status, 0) << info.out;

@@ -79,10 +79,22 @@ size_t CountEntries(const std::string& folder);
 std::string Soxi(const std::string& option, const std::string& path, const TempDir& scratch);
 // True when an external program is on PATH.
 bool HaveTool(const std::string& name);
-// Folder of the real files in shared/testdata.
+// Folder of the real files in shared/testdata: files of other projects kept
+// beside the repository, not in it, so a clone alone has none of them.
 std::string TestDataDir();
+// The start of the reason a test gives when it skips for want of them
+// (scripts/test.sh counts these).
+inline constexpr const char* kNoTestData = "real test file absent (shared/testdata is kept outside the repository): ";
 std::string SourceDir();
 std::string BinDir();
 std::string LibDir();
 
 }  // namespace cz::test
+
+// Skips the running test, saying which file is missing, when a real file of
+// shared/testdata is absent. Use at the top of the test (it returns from it).
+#define CZ_SKIP_WITHOUT_TESTDATA(path)                                                         \
+    do {                                                                                       \
+        const std::string cz_real_file_ = (path);                                              \
+        if (!cz::test::FileExists(cz_real_file_)) GTEST_SKIP() << cz::test::kNoTestData << cz_real_file_; \
+    } while (0)

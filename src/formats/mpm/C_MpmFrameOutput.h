@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/SafeFiles.h"
 
 namespace cz {
 
@@ -72,7 +73,8 @@ private:
 // Copies bytes [offset, offset + size) of from to the current position of to.
 bool CopyFileRange(platform::File& from, uint64_t offset, uint64_t size, platform::File& to);
 
-// Removes a file when it goes out of scope, unless Keep() was called. Declare
+// Removes a file when it goes out of scope, unless Keep() was called, and
+// tells a temporary-path watcher it is gone (platform::CreateTempFile). Declare
 // it before the File objects on that path so that they are closed first.
 class C_FileRemover {
 public:
@@ -81,10 +83,15 @@ public:
     void Set(std::string path) { path_ = std::move(path); }
     ~C_FileRemover() {
         if (!keep_ && !path_.empty()) platform::DeleteFile(path_);
+        if (!path_.empty()) platform::NoteTempPathReleased(path_);
     }
     C_FileRemover(const C_FileRemover&) = delete;
     C_FileRemover& operator=(const C_FileRemover&) = delete;
-    void Keep() { keep_ = true; }
+    void Keep() {
+        keep_ = true;
+        platform::NoteTempPathReleased(path_);
+        path_.clear();
+    }
 
 private:
     std::string path_;

@@ -271,7 +271,7 @@ int32_t T_MpmFormatBase<Base>::Save(const char* path) {
     std::string tempPath;
     C_FileRemover tempRemover;
     std::optional<platform::File> temp =
-        platform::CreateUniqueFile(platform::TempDirectory(), "xxxx", "", &tempPath, platform::open_flags::kReadWrite);
+        platform::CreateTempFile(platform::TempDirectory(), "xxxx", "", &tempPath, platform::open_flags::kReadWrite);
     if (!temp) return 0;
     tempRemover.Set(tempPath);
     if (!WriteSourceHeader(*temp, rate, 0)) return 0;

@@ -43,8 +43,9 @@ uint32_t FromErrno(int err) {
         case ENOMEM: return kErrorNotEnoughMemory;
         case EEXIST: return kErrorFileExists;
         case ENOSPC:
-        case EDQUOT:
-        case EFBIG: return kErrorDiskFull;
+        case EDQUOT: return kErrorDiskFull;
+        // Past the process's file-size limit: the disk may have room.
+        case EFBIG: return kErrorFileTooLarge;
         case ENAMETOOLONG: return kErrorFilenameExcedRange;
         case ESPIPE: return kErrorSeek;
         case EINVAL: return kErrorInvalidParameter;
@@ -147,6 +148,7 @@ std::string SystemErrorText(uint32_t code) {
         case kErrorNotEnoughMemory: err = ENOMEM; break;
         case kErrorFileExists: err = EEXIST; break;
         case kErrorDiskFull: err = ENOSPC; break;
+        case kErrorFileTooLarge: err = EFBIG; break;
         case kErrorFilenameExcedRange: err = ENAMETOOLONG; break;
         case kErrorSeek: err = ESPIPE; break;
         case kErrorInvalidParameter: err = EINVAL; break;

@@ -53,7 +53,10 @@ TEST_F(WmaChainTest, RefusedInputLeavesNothing) {
     const std::string pro = cz::test::TestDataDir() + "/asf/wma92-48k-pro.wma";
     const std::string notWma = dir_.File("not.wma");
     ASSERT_TRUE(cz::test::WriteFileBytes(notWma, std::vector<uint8_t>(200, 0x30)));
-    for (const std::string& in : {pro, notWma, dir_.File("missing.wma")}) {
+    // The real WMA Professional file comes last: a clone without the shared
+    // test data checks the others, then reports the skip.
+    for (const std::string& in : {notWma, dir_.File("missing.wma"), pro}) {
+        if (in == pro) CZ_SKIP_WITHOUT_TESTDATA(pro);
         EXPECT_EQ(ConvertWMAToWAV(in.c_str(), dir_.File("o.wav").c_str()), 0) << in;
         EXPECT_EQ(ConvertWMAToWAVWithResample(in.c_str(), dir_.File("r.wav").c_str(), 8000), 0) << in;
         EXPECT_EQ(ConvertWMAToAPMWithResample(in.c_str(), dir_.File("o.apm").c_str(), dir_.File("a.bin").c_str(), 8000),
@@ -62,10 +65,10 @@ TEST_F(WmaChainTest, RefusedInputLeavesNothing) {
         EXPECT_EQ(ConvertWMAToMDMWithResample(in.c_str(), dir_.File("o.mdm").c_str(), dir_.File("m.bin").c_str(), 8000),
                   0)
             << in;
+        for (const char* name : {"o.wav", "r.wav", "o.apm", "a.bin", "o.mdm", "m.bin"})
+            EXPECT_FALSE(cz::test::FileExists(dir_.File(name))) << name << " " << in;
+        EXPECT_EQ(ScratchFiles(), 0u) << in;
     }
-    for (const char* name : {"o.wav", "r.wav", "o.apm", "a.bin", "o.mdm", "m.bin"})
-        EXPECT_FALSE(cz::test::FileExists(dir_.File(name))) << name;
-    EXPECT_EQ(ScratchFiles(), 0u);
 }
 
 }  // namespace

@@ -95,6 +95,7 @@ TEST(WmaFiles, RealFilesDecodeOrAreRefusedAsTheirReadmeSays) {
         {"wma92-voice.wma", "WMA Voice"},
         {"wmv92.wmv", "no audio stream"},
     };
+    for (const Case& c : cases) CZ_SKIP_WITHOUT_TESTDATA(AsfDir() + c.file);
     cz::test::TempDir dir;
     for (const Case& c : cases) {
         const std::string in = AsfDir() + c.file, out = dir.File(std::string(c.file) + ".wav");
@@ -166,8 +167,10 @@ TEST(WmaFiles, FfmpegMadeMatrixMatchesFfmpegDecoding) {
 // once give what each gives alone.
 TEST(WmaFiles, TwoRealConversionsAtOnce) {
     if (!FrameDecoderBuilt()) GTEST_SKIP() << "the frame decoder is not in this build";
-    cz::test::TempDir dir;
     const std::string a = AsfDir() + "wma92-32k.wma", b = AsfDir() + "wma92-vbr.wma";
+    CZ_SKIP_WITHOUT_TESTDATA(a);
+    CZ_SKIP_WITHOUT_TESTDATA(b);
+    cz::test::TempDir dir;
     auto convert = [&](const std::string& in, const std::string& out) {
         C_WmaToWavConverter converter;
         return converter.Convert(in.c_str(), dir.File(out).c_str(), nullptr);

@@ -134,7 +134,7 @@ protected:
 
 TEST_F(Kelvra, RealMobileXmfSplitsIntoMidiAndDls) {
     const std::string real = cz::test::TestDataDir() + "/xmf/testmxmf.mxmf";
-    if (!fs::exists(real)) GTEST_SKIP() << "no " << real;
+    CZ_SKIP_WITHOUT_TESTDATA(real);
     EXPECT_EQ(type_(real.c_str()), 7);
     ASSERT_EQ(split_(real.c_str(), mid_.c_str(), dls_.c_str()), 1);
     // The XMF's own SMF is its last node: from "MThd" to the end of the file.
