@@ -48,8 +48,7 @@ void BlockResampler::Feed(Channel& channel, const int16_t* samples, size_t count
 size_t BlockResampler::ReadyEnd() const {
     if (fed_ >= inputCount_) return destinationFrames_;
     size_t end = next_;
-    while (end < destinationFrames_ &&
-           resample::PositionOf(end, step_, offset_).index + resample::kHalfTaps < fed_)
+    while (end < destinationFrames_ && resample::PositionOf(end, step_, offset_).index + resample::kHalfTaps < fed_)
         ++end;
     return end;
 }

@@ -27,8 +27,7 @@ std::vector<int16_t> Whole(const std::vector<int16_t>& frames, int channels, uin
     for (int c = 0; c < channels; ++c) {
         std::vector<int16_t> in = ChannelOf(frames, channels, c), y(outCount);
         C_PCMResample resampler;
-        EXPECT_EQ(resampler.ResampleSamples(2, from, to, count, outCount, in.data(), y.data(), 1.0, nullptr),
-                  outCount);
+        EXPECT_EQ(resampler.ResampleSamples(2, from, to, count, outCount, in.data(), y.data(), 1.0, nullptr), outCount);
         for (uint32_t i = 0; i < outCount; ++i) out[static_cast<size_t>(i) * channels + c] = y[i];
     }
     return out;
@@ -67,7 +66,7 @@ TEST(BlockResampler, GivesTheWholeRunsSamples) {
     struct Case {
         uint32_t from, to;
     };
-    const Case rates[] = {{44100, 16000}, {44100, 8000}, {22050, 8000}, {16000, 8000}, {48000, 44100},
+    const Case rates[] = {{44100, 16000}, {44100, 8000}, {22050, 8000},  {16000, 8000},  {48000, 44100},
                           {8000, 16000},  {8000, 44100}, {16000, 16000}, {11025, 96000}, {1000, 256000}};
     const size_t lengths[] = {1, 30, 51, 333, 9000};
     const size_t blocks[] = {1, 7, 1152, 4096, 1 << 20};
@@ -81,8 +80,8 @@ TEST(BlockResampler, GivesTheWholeRunsSamples) {
                     for (size_t block : blocks) {
                         if (block == 1 && length > 400) continue;  // slow, and said by 7 already
                         ASSERT_EQ(Blocks(in, channels, r.from, r.to, block), whole)
-                            << r.from << " -> " << r.to << ", " << length << " frames x " << channels
-                            << ", blocks of " << block << (vector ? "" : ", portable");
+                            << r.from << " -> " << r.to << ", " << length << " frames x " << channels << ", blocks of "
+                            << block << (vector ? "" : ", portable");
                     }
                 }
     }
