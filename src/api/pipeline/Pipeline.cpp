@@ -427,6 +427,9 @@ Streamed RunStreamed(const Job& job, InputKind kind, uint32_t outId, const std::
         outFrames = resampler->DestinationFrames();
     }
     if ((resample || chip) && outFrames * channels * 2u > C_PCMResample::kMaxOutputBytes) return Streamed::kNotHere;
+    // A sound without frames: the sound model refuses to write it, and says
+    // so.
+    if ((resample || chip) && outFrames == 0) return Streamed::kNotHere;
 
     // The sinks: the streaming WAV writer, or the sound held once for a
     // chip format.
@@ -496,6 +499,7 @@ Streamed RunStreamed(const Job& job, InputKind kind, uint32_t outId, const std::
         resampler->Finish(out);
         emit(out.data(), out.size());
     }
+    if (taken == 0) return Streamed::kNotHere;  // the writer drops its file
     // The input is let go before anything is put in place: the output may
     // replace it.
     source.reset();
@@ -535,14 +539,15 @@ bool DecodeToWav(InputKind kind, const std::string& input, const std::string& wa
     return false;
 }
 
-bool ResampleToWav(const Job& job, const std::string& input, const std::string& output, Result& r) {
+bool ResampleToWav(const Job& job, const std::string& input, const std::string& output, Result& r,
+                   const std::string& shownOutput) {
     C_PCMResample resampler;
     if (resampler.ResampleFile(StagesFor(job.profile).resampleMode, input.c_str(), output.c_str(), kFormatWav, job.rate,
                                kResampleSpare, job.progress))
         return true;
     C_WavFileFormat factory;
     RefPtr<C_WavFile> probe = factory.Open(input.c_str());
-    r.failure = {input, probe ? "cannot resample this sound or write " + output : factory.LastFailure()};
+    r.failure = {input, probe ? "cannot resample this sound or write " + shownOutput : factory.LastFailure()};
     return false;
 }
 
@@ -575,9 +580,9 @@ bool RunWhole(const Job& job, InputKind kind, uint32_t outId, const platform::Te
         current = target;
     }
     if (job.rate != 0) {
-        if (job.asLoaded && lastIsWav) return ResampleToWav(job, current, made, r);
+        if (job.asLoaded && lastIsWav) return ResampleToWav(job, current, made, r, job.output);
         const std::string target = temp.File("resampled.wav");
-        if (!ResampleToWav(job, current, target, r)) return false;
+        if (!ResampleToWav(job, current, target, r, target)) return false;
         current = target;
     }
     C_WavFileFormat factory;
