@@ -381,7 +381,7 @@ Streamed RunStreamed(const Job& job, InputKind kind, uint32_t outId, const std::
     if (!source || !source->Start(&why)) {
         // MPEG audio found by its first bytes but not decodable: the format
         // factory may know the file.
-        if (kind == InputKind::kMp3 && !NamedMp3(job.input)) return Streamed::kNotHere;
+        if (kind == InputKind::kMp3 && !NamedMp3(job.input) && !job.forceKind) return Streamed::kNotHere;
         r.failure = {job.input, why};
         return Streamed::kFailed;
     }
@@ -683,7 +683,7 @@ Result Run(const Job& job) {
                       "cannot make a temporary folder: " + platform::SystemErrorText(platform::LastError()));
     const std::string made = temp->File("out" + Extension(job.output));
     Result r;
-    const InputKind kind = DetectInput(job.input);
+    const InputKind kind = job.forceKind ? job.kind : DetectInput(job.input);
     // A plain WAV file saved in a chip format at its own rate is opened whole
     // by the sound model as it stands: nothing to stream.
     const bool stream = kind == InputKind::kMp3 || kind == InputKind::kWma ||
@@ -697,7 +697,8 @@ Result Run(const Job& job) {
         r.warnings.clear();
         // MPEG audio by its first bytes that does not decode goes to the
         // factory as any other file.
-        const InputKind whole = kind == InputKind::kMp3 && !NamedMp3(job.input) && stream ? InputKind::kOther : kind;
+        const InputKind whole =
+            kind == InputKind::kMp3 && !NamedMp3(job.input) && !job.forceKind && stream ? InputKind::kOther : kind;
         if (!RunWhole(job, whole, outId, *temp, made, r)) {
             r.outcome = Outcome::kFailed;
             return r;

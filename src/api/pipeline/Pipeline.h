@@ -42,6 +42,11 @@ enum class InputKind {
 
 struct Job {
     std::string input;
+    // What the input must be, when the caller knows (an MP3 or WMA export):
+    // then an input that is not of that kind fails instead of being taken
+    // for what its content says.
+    bool forceKind = false;
+    InputKind kind = InputKind::kOther;
     std::string output;
     // Format id of the output; kFormatNone (0): from the output's extension.
     uint32_t writeAs = 0;
