@@ -435,6 +435,11 @@ Streamed RunStreamed(const Job& job, InputKind kind, uint32_t outId, const std::
     // chip format.
     mp3::C_Mp3WavWriter writer;
     std::unique_ptr<C_WavFile> sound;
+    // APM and MDM take the mean of the channels, truncated toward zero, as
+    // the first step of their save: the sound is held so, mixed already,
+    // which halves what a stereo source holds.
+    const bool premix = chip && channels == 2 && (outId == kFormatApm || outId == kFormatMdm);
+    const uint16_t heldChannels = premix ? 1 : channels;
     uint8_t* held = nullptr;
     size_t heldBytes = 0, heldAt = 0;
     if (!chip) {
@@ -451,8 +456,8 @@ Streamed RunStreamed(const Job& job, InputKind kind, uint32_t outId, const std::
         }
     } else {
         sound = std::make_unique<C_WavFile>();
-        sound->SetFormat(outRate, 0, channels, 16, 16, 1);
-        heldBytes = static_cast<size_t>(outFrames) * channels * 2u;
+        sound->SetFormat(outRate, 0, heldChannels, 16, 16, 1);
+        heldBytes = static_cast<size_t>(outFrames) * heldChannels * 2u;
         held = sound->Sound() ? sound->Sound()->AllocateSampleData(static_cast<uint32_t>(heldBytes)) : nullptr;
         if (held == nullptr) {
             r.failure = {job.input, "not enough memory for the sound"};
@@ -465,6 +470,17 @@ Streamed RunStreamed(const Job& job, InputKind kind, uint32_t outId, const std::
         if (!chip) {
             if (!writeFailed && !writer.WriteSamples(samples, static_cast<uint32_t>(count * sizeof(int16_t))))
                 writeFailed = true;
+            return;
+        }
+        if (premix) {
+            const size_t n = std::min(count / 2 * 2u, heldBytes - heldAt);
+            for (size_t i = 0; i < n / 2; ++i) {
+                const int32_t sum = int32_t{samples[2 * i]} + int32_t{samples[2 * i + 1]};
+                const auto v = static_cast<uint16_t>(static_cast<int16_t>(sum / 2));
+                held[heldAt + 2 * i] = static_cast<uint8_t>(v);
+                held[heldAt + 2 * i + 1] = static_cast<uint8_t>(v >> 8);
+            }
+            heldAt += n;
             return;
         }
         const size_t n = std::min(count * 2u, heldBytes - heldAt);
