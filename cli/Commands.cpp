@@ -14,6 +14,7 @@
 #include "formats/registry/FormatTable.h"
 #include "formats/registry/FormatRegistry.h"
 #include "api/chains/Chains.h"
+#include "api/pipeline/Pipeline.h"
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
 #include "dsp/resample/C_PCMResample.h"
 #include "foundation/C_CUString.h"
@@ -426,90 +427,17 @@ int RunInfo(const Options& options) {
     return status;
 }
 
-namespace {
-
-// Decodes an MP3 file to a WAV file, with a progress bar.
-bool DecodeMp3(const Options& options, const std::string& input, const std::string& wav) {
-    ProgressBar bar("decoding ", options.quiet);
-    mp3::C_Mp3ToWavConverter converter;
-    if (converter.Convert(input.c_str(), wav.c_str(), &bar, 0)) return true;
-    Fail(input, "not a decodable MP3 file, or the output cannot be written");
-    return false;
-}
-
-bool Resample(const Options& options, const std::string& input, const std::string& output) {
-    ProgressBar bar("resampling", options.quiet);
-    C_PCMResample resampler;
-    if (resampler.ResampleFile(kResampleSinc2, input.c_str(), output.c_str(), kFormatWav,
-                               static_cast<uint32_t>(options.rate), kResampleSpare, &bar))
-        return true;
-    C_WavFileFormat factory;
-    RefPtr<C_WavFile> probe = factory.Open(input.c_str());
-    Fail(input, probe ? "cannot resample this sound or write " + output : factory.LastFailure());
-    return false;
-}
-
-}  // namespace
-
-namespace {
-
-std::string BaseName(const std::string& path) {
-    size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool ReadAll(const std::string& path, std::vector<uint8_t>& bytes) {
-    auto file = platform::File::Open(path, platform::open_flags::kRead);
-    if (!file) return false;
-    auto size = file->Size();
-    if (!size || *size > (1ull << 31)) return false;
-    bytes.resize(static_cast<size_t>(*size));
-    return bytes.empty() || file->ReadExact(bytes.data(), bytes.size());
-}
-
-}  // namespace
-
 bool PublishBytes(const std::string& target, const void* data, size_t size, std::string* failure) {
-    uint32_t error = 0;
-    auto out = platform::AtomicOutput::Begin(target, &error);
-    if (!out) {
-        if (failure) *failure = "cannot create the file: " + platform::SystemErrorText(error);
-        return false;
-    }
-    if ((size && !out->Out().Write(data, size)) || !out->Commit()) {
-        if (failure) *failure = "cannot write the file: " + platform::SystemErrorText(platform::LastError());
-        return false;
-    }
-    return true;
+    return api::pipeline::PublishBytes(target, data, size, failure);
 }
 
 bool PublishFile(const std::string& source, const std::string& target, std::string* failure) {
-    std::vector<uint8_t> bytes;
-    if (!ReadAll(source, bytes)) {
-        if (failure) *failure = "cannot read the finished file back from the temporary folder";
-        return false;
-    }
-    return PublishBytes(target, bytes.data(), bytes.size(), failure);
+    return api::pipeline::PublishFile(source, target, failure);
 }
 
 bool WriteFirmwareHeader(const std::string& headerPath, const std::string& arrayName,
                          const std::vector<uint8_t>& bytes) {
-    std::string guard;
-    for (char c : arrayName) guard += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    guard += "_H";
-    std::string text = "/* Chip resource made by cadenzor. */\n#ifndef " + guard + "\n#define " + guard + "\n\n";
-    text += "#define " + guard.substr(0, guard.size() - 2) + "_LENGTH " + std::to_string(bytes.size()) + "u\n\n";
-    text += "static const unsigned char " + arrayName + "[" + std::to_string(bytes.size() ? bytes.size() : 1) +
-            "] = {";
-    char cell[8];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (i % 16 == 0) text += "\n   ";
-        std::snprintf(cell, sizeof cell, " 0x%02X%s", bytes[i], i + 1 < bytes.size() ? "," : "");
-        text += cell;
-    }
-    if (bytes.empty()) text += "0";
-    text += "\n};\n\n#endif /* " + guard + " */\n";
-    return PublishBytes(headerPath, text.data(), text.size(), nullptr);
+    return api::pipeline::WriteFirmwareHeader(headerPath, arrayName, bytes);
 }
 
 uint32_t FormatIdForExtension(const std::string& extension) {
@@ -577,6 +505,42 @@ bool CodecParameter(const Options& options, uint32_t formatId, uint32_t* param, 
     }
 }
 
+namespace {
+
+// Runs the conversion of options.inputs[0] to options.output as one job and
+// says what happened.
+int RunJob(const Options& options, uint32_t outId, bool asLoaded = false) {
+    api::pipeline::Job job;
+    job.input = options.inputs.front();
+    job.output = options.output;
+    job.writeAs = outId;
+    job.rate = options.haveRate ? static_cast<uint32_t>(options.rate) : 0;
+    job.haveCodecParam = CodecParameter(options, outId, &job.codecParam);
+    job.sourceSamples = options.source;
+    job.asLoaded = asLoaded;
+    job.binary = options.binary;
+    job.header = options.firmwareHeader ? api::pipeline::HeaderStyle::kFirmware : api::pipeline::HeaderStyle::kPlain;
+    job.overwrite = options.overwrite;
+    ProgressBar bar(options.haveRate ? "resampling" : "converting", options.quiet);
+    job.progress = &bar;
+    const api::pipeline::Result result = api::pipeline::Run(job);
+    if (!options.quiet)
+        for (const auto& w : result.warnings) Warn(w.file, w.text);
+    if (!result.ok()) {
+        Fail(result.failure.file, result.failure.text);
+        return result.outcome == api::pipeline::Outcome::kRefused ? kExitUsage : kExitFailed;
+    }
+    if (options.verbose) {
+        std::fprintf(stderr, "cadenzor: wrote %s\n", options.output.c_str());
+        if (!options.binary.empty())
+            std::fprintf(stderr, "cadenzor: wrote %s (%lld bytes the chip stores) and %s\n", options.binary.c_str(),
+                         result.binaryBytes, api::HeaderPath(options.binary.c_str()).c_str());
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
 int ConvertOne(const Options& options) {
     const std::string& input = options.inputs.front();
     const std::string& output = options.output;
@@ -618,130 +582,7 @@ int ConvertOne(const Options& options) {
     if (wantBinary && (!CheckOutput(options, options.binary) || !CheckOutput(options, header))) return kExitFailed;
     if (!CheckDistinct(options, input, api::InPlace::kAllowed)) return kExitFailed;
 
-    // The chain: MP3 decoding, then resampling, then the output format, then
-    // the binary and its header, all in a private folder removed on every
-    // path; the results are put in place at the end.
-    auto temp = platform::TempFolder::Create();
-    if (!temp) {
-        Fail(platform::TempDirectory(),
-             "cannot make a temporary folder: " + platform::SystemErrorText(platform::LastError()));
-        return kExitFailed;
-    }
-    const std::string made = temp->File("out" + Extension(output));
-    std::string current = input;
-    const bool mp3 = IsMp3(input);
-    const bool wma = !mp3 && IsWmaFile(input);
-    // A chip file converted to WAV gives the sound the chip plays unless
-    // --source asks for the samples it was coded from.
-    if (!options.source && lastIsWav && !mp3 && !wma) {
-        C_WavFileFormat factory;
-        RefPtr<C_WavFile> file = factory.Open(input.c_str());
-        if (file && file->LoadPlayedSound()) {
-            file->ReleaseSource();
-            const std::string target = temp->File("played.wav");
-            if (!file->SaveAs(kFormatWav, target.c_str())) {
-                Fail(input, "cannot write the decoded sound to " + target);
-                return kExitFailed;
-            }
-            current = target;
-        }
-    }
-    if (mp3 || wma) {
-        std::string target = temp->File("decoded.wav");
-        if (!(mp3 ? DecodeMp3(options, input, target) : DecodeWma(options, input, target))) return kExitFailed;
-        current = target;
-    }
-    if (options.haveRate) {
-        std::string target = temp->File("resampled.wav");
-        if (!Resample(options, current, target)) return kExitFailed;
-        current = target;
-    }
-    {
-        C_WavFileFormat factory;
-        RefPtr<C_WavFile> file = factory.Open(current.c_str());
-        if (!file) {
-            Fail(input, factory.LastFailure());
-            return kExitFailed;
-        }
-        uint32_t param = 0;
-        if (CodecParameter(options, outId, &param) && file->GetWriteParam())
-            file->GetWriteParam()->SetCodecParam(param);
-        file->ReleaseSource();
-        platform::SetLastError(0);
-        if (!file->SaveAs(outId, made.c_str())) {
-            uint32_t error = platform::LastError();
-            Fail(output, error ? "cannot write the file: " + platform::SystemErrorText(error)
-                               : "the sound cannot be written in this format");
-            return kExitFailed;
-        }
-        // Say what the chip format leaves out.
-        if (!lastIsWav && file->Sound() && !options.quiet) {
-            C_WavData* sound = file->Sound();
-            if (sound->GetWavInfo()->GetChannels() > 1)
-                Warn(input, std::to_string(sound->GetWavInfo()->GetChannels()) +
-                                " channels are mixed to mono: the chip formats hold one channel");
-            const int32_t markers = sound->CueInfo().GetCount();
-            C_WavFileFormat reader;
-            RefPtr<C_WavFile> written = markers ? reader.Open(made.c_str()) : nullptr;
-            if (written && written->Sound()) {
-                C_WavData* out = written->Sound();
-                const int32_t kept = out->GetActionEventMgr()->GetEventList()->GetCount() +
-                                     out->SilenceSegments().GetCount() + out->CueInfo().GetCount();
-                if (kept < markers)
-                    Warn(input, std::to_string(markers - kept) + " of " + std::to_string(markers) +
-                                    " markers are not kept in " + Extension(output).substr(1) +
-                                    " (only action events \"(type,param)\" and SILENCE markers are)");
-            }
-        }
-    }
-    std::string madeBinary;
-    if (wantBinary) {
-        // The binary gets its final file name inside the folder: the array
-        // name of its header comes from it.
-        auto binFolder = platform::CreateTempDirectory(temp->Path(), "bin");
-        if (!binFolder) {
-            Fail(platform::TempDirectory(), "cannot make a temporary folder");
-            return kExitFailed;
-        }
-        madeBinary = *binFolder + platform::PathSeparator() + BaseName(options.binary);
-        C_ResourceConverter converter;
-        if (!converter.ConvertToBinary(made.c_str(), madeBinary.c_str())) {
-            Fail(options.binary, "the resource converter could not make a binary of this " +
-                                     Extension(output).substr(1) + " file; nothing was written");
-            return kExitFailed;
-        }
-        if (options.firmwareHeader) {
-            std::vector<uint8_t> bytes;
-            if (!ReadAll(madeBinary, bytes) ||
-                !WriteFirmwareHeader(madeBinary + ".h", resource_converter::ArrayName(madeBinary), bytes)) {
-                Fail(header, "cannot write the firmware header");
-                return kExitFailed;
-            }
-        }
-    }
-    std::string failure;
-    if (!PublishFile(made, output, &failure)) {
-        Fail(output, failure);
-        return kExitFailed;
-    }
-    if (options.verbose) std::fprintf(stderr, "cadenzor: wrote %s\n", output.c_str());
-    if (wantBinary) {
-        if (!PublishFile(madeBinary, options.binary, &failure)) {
-            Fail(options.binary, failure);
-            return kExitFailed;
-        }
-        if (!PublishFile(madeBinary + ".h", header, &failure)) {
-            Fail(header, failure);
-            return kExitFailed;
-        }
-        if (options.verbose) {
-            std::vector<uint8_t> bytes;
-            ReadAll(madeBinary, bytes);
-            std::fprintf(stderr, "cadenzor: wrote %s (%zu bytes the chip stores) and %s\n", options.binary.c_str(),
-                         bytes.size(), header.c_str());
-        }
-    }
-    return kExitOk;
+    return RunJob(options, outId);
 }
 
 namespace {
@@ -845,24 +686,10 @@ int RunResample(const Options& options) {
         Fail(output, "resample writes WAV files; use convert --rate for other formats");
         return kExitUsage;
     }
-    std::string current = options.inputs.front();
-    // Resampling loads the sound whole (an MP3 is decoded into a temporary
-    // file first), so the output may be the input.
-    if (!CheckDistinct(options, current, api::InPlace::kAllowed)) return kExitFailed;
-    auto temp = platform::TempFolder::Create();
-    if (!temp) {
-        Fail(platform::TempDirectory(),
-             "cannot make a temporary folder: " + platform::SystemErrorText(platform::LastError()));
-        return kExitFailed;
-    }
-    if (IsMp3(current) || IsWmaFile(current)) {
-        std::string decoded = temp->File("decoded.wav");
-        if (!(IsWmaFile(current) ? DecodeWma(options, current, decoded) : DecodeMp3(options, current, decoded)))
-            return kExitFailed;
-        current = decoded;
-    }
-    if (!Resample(options, current, output)) return kExitFailed;
-    return kExitOk;
+    // The input is let go before the output is put in place: the output may
+    // be the input.
+    if (!CheckDistinct(options, options.inputs.front(), api::InPlace::kAllowed)) return kExitFailed;
+    return RunJob(options, kFormatWav, true);
 }
 
 }  // namespace cz::cli

@@ -91,6 +91,13 @@ uint8_t* C_WavData::SetSampleData(const uint8_t* bytes, uint32_t size) {
     return out;
 }
 
+uint8_t* C_WavData::AllocateSampleData(uint32_t size) {
+    if (buffer_.IsExternal()) return nullptr;
+    uint8_t* out = buffer_.Allocate(size);
+    info_.SetDataSize(size);
+    return out;
+}
+
 void C_WavData::TakeSamplesFrom(C_WavData& other) {
     std::vector<uint8_t> bytes(other.buffer_.Data(),
                                other.buffer_.Data() + std::min(other.GetDataSize(), other.buffer_.Capacity()));

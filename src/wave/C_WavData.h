@@ -80,6 +80,9 @@ public:
     void SetSampleValue(uint32_t sample, uint16_t channel, int32_t value) { buffer_.SetSample(sample, value, channel); }
     // Replaces samples and format with those of another sound (which is emptied).
     void TakeSamplesFrom(C_WavData& other);
+    // Room for size bytes of samples in the sound's own buffer, zero-filled,
+    // for a caller that fills it in place (none for an attached buffer).
+    uint8_t* AllocateSampleData(uint32_t size);
 
 private:
     int32_t ClampToValid(int64_t value) const;

@@ -1,5 +1,6 @@
 #include "api/chains/Chains.h"
 
+#include "api/pipeline/Pipeline.h"
 #include "api/resconv/C_ResourceConverter.h"
 #include "formats/registry/C_WavFileFormat.h"
 #include "formats/mdm/C_MdmFile.h"
@@ -18,6 +19,31 @@
 namespace cz::api {
 
 bool ValidPath(const char* path) { return path != nullptr && path[0] != '\0'; }
+
+namespace {
+
+// A job of an export: outputs replaced, no messages, no progress. The input
+// must be of `kind` when one is given (the MP3 and WMA exports).
+pipeline::Job ExportJob(const char* input, const char* output, uint32_t rate, uint32_t formatId) {
+    pipeline::Job job;
+    job.input = input;
+    job.output = output;
+    job.writeAs = formatId;
+    job.rate = rate;
+    job.overwrite = true;
+    // What the format factory opens, as the sound exports always took it:
+    // compressed input only where an export names it.
+    job.forceKind = true;
+    job.kind = pipeline::DetectInput(input) == pipeline::InputKind::kPlainWav ? pipeline::InputKind::kPlainWav
+                                                                              : pipeline::InputKind::kOther;
+    return job;
+}
+
+pipeline::InputKind KindOf(Compressed kind) {
+    return kind == Compressed::kMp3 ? pipeline::InputKind::kMp3 : pipeline::InputKind::kWma;
+}
+
+}  // namespace
 
 bool DistinctFiles(std::initializer_list<const char*> inputs, std::initializer_list<std::string> outputs,
                    InPlace inPlace) {
@@ -51,14 +77,19 @@ int32_t ConvertWavToChipWithResample(const char* source, const char* output, con
                                      uint32_t formatId) {
     if (!ValidPath(source) || !ValidPath(output) || !ValidPath(binary)) return 0;
     if (!DistinctFiles({source}, {output, binary, HeaderPath(binary)}, InPlace::kAllowed)) return 0;
-    C_ResourceConverter converter;
-    C_PCMResample resampler;
-    auto temp = platform::TempFolder::Create();
-    if (!temp) return 0;
-    std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
-    if (!resampler.ResampleFile(kResampleSinc2, source, resampled.c_str(), kFormatWav, rate, kResampleSpare, nullptr))
+    if (!C_PCMResample::ValidRate(rate)) {
+        // Refused by the resampler, with its message.
+        C_PCMResample resampler;
+        auto temp = platform::TempFolder::Create();
+        if (!temp) return 0;
+        std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
+        resampler.ResampleFile(kResampleSinc2, source, resampled.c_str(), kFormatWav, rate, kResampleSpare, nullptr);
         return 0;
-    if (!converter.ConvertFormat(resampled.c_str(), output, formatId)) return 0;
+    }
+    // The chip file, then its binary: a chip file made stays when only the
+    // binary fails.
+    if (!pipeline::Run(ExportJob(source, output, rate, formatId)).ok()) return 0;
+    C_ResourceConverter converter;
     return converter.ConvertToBinary(output, binary) ? 1 : 0;
 }
 
@@ -123,8 +154,14 @@ int32_t ConvertWavToXmfWithResample(const char* source, const char* xmf, uint32_
 int32_t ResampleWav(const char* source, const char* output, uint32_t rate) {
     if (!ValidPath(source) || !ValidPath(output)) return 0;
     if (!DistinctFiles({source}, {output}, InPlace::kAllowed)) return 0;
-    C_PCMResample resampler;
-    return resampler.ResampleFile(kResampleSinc2, source, output, kFormatWav, rate, kResampleSpare, nullptr) ? 1 : 0;
+    if (!C_PCMResample::ValidRate(rate)) {
+        C_PCMResample resampler;
+        return resampler.ResampleFile(kResampleSinc2, source, output, kFormatWav, rate, kResampleSpare, nullptr) ? 1
+                                                                                                                 : 0;
+    }
+    pipeline::Job job = ExportJob(source, output, rate, kFormatWav);
+    job.asLoaded = true;
+    return pipeline::Run(job).ok() ? 1 : 0;
 }
 int32_t ConvertMdmToWav(const char* source, const char* output) {
     if (!ValidPath(source) || !ValidPath(output)) return 0;
@@ -156,29 +193,46 @@ int32_t ConvertCompressedToWav(Compressed kind, const char* input, const char* o
 int32_t ConvertCompressedToWavWithResample(Compressed kind, const char* input, const char* output, uint32_t rate) {
     if (!ValidPath(input) || !ValidPath(output)) return 0;
     if (!DistinctFiles({input}, {output}, InPlace::kAllowed)) return 0;
-    auto temp = platform::TempFolder::Create();
-    if (!temp) return 0;
-    std::string decoded = temp->File("decoded.wav");
-    if (!ConvertCompressedToWav(kind, input, decoded.c_str())) return 0;
-    C_PCMResample resampler;
-    return resampler.ResampleFile(kResampleSinc2, decoded.c_str(), output, kFormatWav, rate, kResampleSpare, nullptr)
-               ? 1
-               : 0;
+    if (!C_PCMResample::ValidRate(rate)) {
+        auto temp = platform::TempFolder::Create();
+        if (!temp) return 0;
+        std::string decoded = temp->File("decoded.wav");
+        if (!ConvertCompressedToWav(kind, input, decoded.c_str())) return 0;
+        C_PCMResample resampler;
+        return resampler.ResampleFile(kResampleSinc2, decoded.c_str(), output, kFormatWav, rate, kResampleSpare,
+                                      nullptr)
+                   ? 1
+                   : 0;
+    }
+    pipeline::Job job = ExportJob(input, output, rate, kFormatWav);
+    job.asLoaded = true;
+    job.forceKind = true;
+    job.kind = KindOf(kind);
+    return pipeline::Run(job).ok() ? 1 : 0;
 }
 int32_t ConvertCompressedToChip(Compressed kind, const char* input, const char* output, const char* binary,
                                 uint32_t rate, uint32_t formatId) {
     if (!ValidPath(input) || !ValidPath(output) || !ValidPath(binary)) return 0;
     if (!DistinctFiles({input}, {output, binary, HeaderPath(binary)}, InPlace::kAllowed)) return 0;
-    auto temp = platform::TempFolder::Create();
-    if (!temp) return 0;
-    std::string decoded = temp->File("decoded.wav");
-    std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
-    if (!ConvertCompressedToWav(kind, input, decoded.c_str())) return 0;
-    C_PCMResample resampler;
-    if (!resampler.ResampleFile(kResampleSinc2, decoded.c_str(), resampled.c_str(), kFormatWav, rate, kResampleSpare,
-                                nullptr))
+    if (!C_PCMResample::ValidRate(rate)) {
+        auto temp = platform::TempFolder::Create();
+        if (!temp) return 0;
+        std::string decoded = temp->File("decoded.wav");
+        std::string resampled = temp->File(FormatString("resampled_%u.wav", rate));
+        if (!ConvertCompressedToWav(kind, input, decoded.c_str())) return 0;
+        C_PCMResample resampler;
+        resampler.ResampleFile(kResampleSinc2, decoded.c_str(), resampled.c_str(), kFormatWav, rate, kResampleSpare,
+                               nullptr);
         return 0;
-    return ConvertWavToChip(resampled.c_str(), output, binary, formatId);
+    }
+    // Decoded, resampled and saved as the chip format in one job; then the
+    // binary, so that the chip file stays when only the binary fails.
+    pipeline::Job job = ExportJob(input, output, rate, formatId);
+    job.forceKind = true;
+    job.kind = KindOf(kind);
+    if (!pipeline::Run(job).ok()) return 0;
+    C_ResourceConverter converter;
+    return converter.ConvertToBinary(output, binary) ? 1 : 0;
 }
 int32_t CutRbfToFitSize(const char* source, const char* output, uint32_t limit) {
     if (!ValidPath(source) || !ValidPath(output)) return 0;

@@ -154,6 +154,25 @@ int32_t C_Mp3ToWavConverter::Run(C_Mp3WavWriter& writer, I_ProgressCallback* pro
     return 1;
 }
 
+bool C_Mp3ToWavConverter::OpenStream(const char* inputPath) {
+    input_ = Input{};
+    streamSize_ = 0;
+    if (inputPath == nullptr) return false;
+    input_.file = platform::File::Open(inputPath, platform::open_flags::kRead | platform::open_flags::kShareDenyWrite);
+    if (!input_.file || !input_.file->Seek(0, platform::SeekOrigin::kEnd, &streamSize_) ||
+        !input_.file->Seek(0, platform::SeekOrigin::kBegin)) {
+        input_.file.reset();
+        return false;
+    }
+    return BeginDecoding();
+}
+
+double C_Mp3ToWavConverter::InputFraction() {
+    if (streamSize_ == 0) return 0.0;
+    const double fraction = (double(input_.Position()) - double(bytesLeft_)) / double(streamSize_);
+    return fraction < 0.0 ? 0.0 : fraction > 1.0 ? 1.0 : fraction;
+}
+
 bool C_Mp3ToWavConverter::BeginDecoding() {
     decoder_ = Mp3DecoderCreate();
     if (!decoder_) {

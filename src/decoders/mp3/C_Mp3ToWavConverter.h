@@ -40,6 +40,14 @@ public:
     // count (all channels) in *sampleCount, or none when decoding is over.
     const int16_t* NextFrame(uint16_t* sampleCount);
 
+    // Decoding without a writer, for a caller that takes the frames itself:
+    // opens the file and starts decoding (false when it cannot be opened);
+    // NextFrame then gives the frames, FrameFormat describes the last one and
+    // InputFraction tells how much of the file has been consumed (0 to 1).
+    bool OpenStream(const char* inputPath);
+    const Mp3FrameFormat& FrameFormat() const { return frameFormat_; }
+    double InputFraction();
+
 private:
     // The input: a file or a byte range in memory.
     struct Input {
@@ -71,6 +79,7 @@ private:
     int16_t pcm_[kMp3MaxFrameSamples] = {};
     Mp3FrameFormat frameFormat_;
     C_Id3v2TagSkipper tagSkipper_;
+    uint64_t streamSize_ = 0;
 };
 
 }  // namespace cz::mp3

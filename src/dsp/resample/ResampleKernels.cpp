@@ -414,6 +414,12 @@ KernelPosition PositionOf(size_t j, double step, double offset) {
 
 void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in, size_t inCount, double step,
                             int16_t* out, size_t outCount, const ProgressSink& progress, double offset) {
+    ApplySincInterpolationPart(table, in, 0, inCount, inCount, step, out, 0, outCount, progress, offset);
+}
+
+void ApplySincInterpolationPart(const std::vector<double>& table, const int16_t* in, size_t inFirst, size_t inHeld,
+                                size_t inCount, double step, int16_t* out, size_t firstOutput, size_t outCount,
+                                const ProgressSink& progress, double offset) {
     if (!(step >= 0.0)) step = 0.0;
     if (!(offset >= 0.0)) offset = 0.0;
     const bool vector = UseVector();
@@ -440,10 +446,16 @@ void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in,
         double* first = copies[0];
         size_t t = 0;
         for (; t < length && origin + t < static_cast<size_t>(kHalfTaps); ++t) first[t] = 0.0;
+        // Input positions before inFirst are not held: only windows the
+        // caller's range never reads start there, so zeros do.
+        for (; t < length && origin + t - kHalfTaps < inFirst; ++t) first[t] = 0.0;
         const size_t inside = origin + t - kHalfTaps;
-        const size_t run = inside < inCount ? std::min(length - t, inCount - inside) : 0;
-        const int16_t* from = in + inside;
-        for (size_t u = 0; u < run; ++u) first[t + u] = static_cast<double>(from[u]);
+        const size_t end = std::min(inCount, inFirst + inHeld);
+        const size_t run = inside < end ? std::min(length - t, end - inside) : 0;
+        if (run > 0) {
+            const int16_t* from = in + (inside - inFirst);
+            for (size_t u = 0; u < run; ++u) first[t + u] = static_cast<double>(from[u]);
+        }
         t += run;
         for (; t < length; ++t) first[t] = 0.0;
         for (size_t s = 1; s < 4; ++s) std::copy(first + s, first + length, copies[s]);
@@ -457,16 +469,16 @@ void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in,
     size_t nextReport = kProgressEvery;
     size_t j = 0;
     while (j < outCount) {
-        const KernelPosition p0 = PositionOf(j, step, offset);
+        const KernelPosition p0 = PositionOf(firstOutput + j, step, offset);
         if (!covers(p0.index)) refill(p0.index);
 #if CZ_RESAMPLE_X86
         if (wide && j + 7 < outCount) {
-            const KernelPosition last = PositionOf(j + 7, step, offset);
+            const KernelPosition last = PositionOf(firstOutput + j + 7, step, offset);
             if (covers(last.index)) {
                 const double* rowPointers[8];
                 const double* windows[8];
                 for (int k = 0; k < 8; ++k) {
-                    const KernelPosition p = k == 0 ? p0 : k == 7 ? last : PositionOf(j + k, step, offset);
+                    const KernelPosition p = k == 0 ? p0 : k == 7 ? last : PositionOf(firstOutput + j + k, step, offset);
                     rowPointers[k] = row(p.phase);
                     windows[k] = window(p.index);
                 }
@@ -480,8 +492,8 @@ void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in,
             }
         }
         if (vector && j + 3 < outCount) {
-            const KernelPosition p[4] = {p0, PositionOf(j + 1, step, offset), PositionOf(j + 2, step, offset),
-                                         PositionOf(j + 3, step, offset)};
+            const KernelPosition p[4] = {p0, PositionOf(firstOutput + j + 1, step, offset), PositionOf(firstOutput + j + 2, step, offset),
+                                         PositionOf(firstOutput + j + 3, step, offset)};
             if (covers(p[3].index)) {
                 const double* rowPointers[4];
                 const double* windows[4];

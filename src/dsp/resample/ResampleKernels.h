@@ -70,6 +70,16 @@ void ApplyPreFilter(const std::vector<double>& h, const int16_t* in, size_t coun
 void ApplySincInterpolation(const std::vector<double>& table, const int16_t* in, size_t inCount, double step,
                             int16_t* out, size_t outCount, const ProgressSink& progress, double offset = 0.0);
 
+// The same for a stretch of a longer run, for resampling block by block:
+// output samples [firstOutput, firstOutput + outCount) of the run over inCount
+// input samples, into out[0..outCount). in[0..inHeld) holds input samples
+// inFirst.. of the run; every window of the stretch (50 samples either side of
+// its position) must lie in them or outside [0, inCount). The samples equal
+// those of the whole run.
+void ApplySincInterpolationPart(const std::vector<double>& table, const int16_t* in, size_t inFirst, size_t inHeld,
+                                size_t inCount, double step, int16_t* out, size_t firstOutput, size_t outCount,
+                                const ProgressSink& progress, double offset = 0.0);
+
 // The input position and kernel phase of output sample j:
 // pos = offset + j * step, whole part `index`, phase = truncate(fraction * 50)
 // in 0..49.
