@@ -234,7 +234,17 @@ fi
 status=0
 # The i386 run writes its generated inputs into a folder of its own, so that
 # it starts from the bytes its own build makes.
-[ "$i386_ok" -eq 1 ] && cp -r "$work/in" "$work/in-i386" && mkdir -p "$work/out-i386"
+# Under emulation it runs twice: on the emulator's default processor, which
+# has AVX2 (the vector kernels), and on one without AVX (the plain SSE2
+# loops, as on older machines).
+i386_cpus=("")
+[ "${#i386_run[@]}" -gt 0 ] && i386_cpus=(max Nehalem)
+if [ "$i386_ok" -eq 1 ]; then
+    for cpu in "${i386_cpus[@]}"; do
+        cp -r "$work/in" "$work/in-i386${cpu:+-$cpu}"
+        mkdir -p "$work/out-i386${cpu:+-$cpu}"
+    done
+fi
 (cd "$work" && "$root/build-win32-linux/bin/host" "$root/$linux_build/lib/libcadenzor.so" \
     "$work/in" "$work/out-linux") >"$work/linux.txt" 2>"$work/linux.err" || status=1
 cp -r "$root/$run_dir/bin" "$work/win-bin"
@@ -246,8 +256,12 @@ wine_secs=$(( $(date +%s) - wine_start ))
 sed -i 's/\r$//' "$work/win.txt" "$work/platform.txt"
 if [ "$i386_ok" -eq 1 ]; then
     i386_start=$(date +%s)
-    (cd "$work" && "${i386_run[@]}" "$root/build-i386/bin/host" "$root/build-i386/lib/libcadenzor.so" \
-        "$work/in-i386" "$work/out-i386") >"$work/i386.txt" 2>"$work/i386.err" || status=1
+    for cpu in "${i386_cpus[@]}"; do
+        tag="i386${cpu:+-$cpu}"
+        (cd "$work" && "${i386_run[@]}" ${cpu:+-cpu "$cpu"} "$root/build-i386/bin/host" \
+            "$root/build-i386/lib/libcadenzor.so" "$work/in-$tag" "$work/out-$tag") \
+            >"$work/$tag.txt" 2>"$work/$tag.err" || status=1
+    done
     i386_secs=$(( $(date +%s) - i386_start ))
 fi
 
@@ -281,10 +295,18 @@ compare() {
 }
 compare "Windows ($run_dir)" "$work/win.txt" "$work/out-win"
 if [ "$i386_ok" -eq 1 ]; then
-    if [ "$kernel32" -eq 1 ]; then i386_how="natively"; else i386_how="under qemu-i386"; fi
-    echo "--- export table of the i386 build ($i386_how) | Linux"
-    paste -d'|' "$work/i386.txt" "$work/linux.txt" | column -t -s'|'
-    compare "the i386 build" "$work/i386.txt" "$work/out-i386"
+    if [ "${#i386_run[@]}" -eq 0 ]; then
+        i386_how="natively"
+    else
+        i386_how="under qemu-i386 (processors ${i386_cpus[*]})"
+    fi
+    for cpu in "${i386_cpus[@]}"; do
+        tag="i386${cpu:+-$cpu}"
+        name="the i386 build${cpu:+ (processor $cpu)}"
+        echo "--- export table of $name, $i386_how | Linux"
+        paste -d'|' "$work/$tag.txt" "$work/linux.txt" | column -t -s'|'
+        compare "$name" "$work/$tag.txt" "$work/out-$tag"
+    done
     say "Wine runs took ${wine_secs}s, the i386 run ${i386_secs}s; whole script $(elapsed)"
 else
     say "Wine runs took ${wine_secs}s; whole script $(elapsed)"
@@ -292,14 +314,16 @@ fi
 if [ "$wine32_ok" -eq 1 ]; then
     say "32-bit code run: the i686 Cadenzor.dll under 32-bit Wine"
 elif [ "$i386_ok" -eq 1 ]; then
-    say "32-bit code run: the i386 Linux build with the DLL's floating-point flags, $i386_how (the 64-bit DLL under 64-bit Wine)"
+    say "32-bit code run: the i386 Linux build with the DLL's floating-point flags, $i386_how; the 64-bit DLL under 64-bit Wine"
 else
     say "32-bit code run: none; only the 64-bit DLL ran (under 64-bit Wine), the 32-bit DLL was checked statically"
 fi
 if [ "$status" -ne 0 ]; then
     [ -s "$work/win.err" ] && { echo "--- Windows stderr"; head -20 "$work/win.err"; }
     [ -s "$work/linux.err" ] && { echo "--- Linux stderr"; head -20 "$work/linux.err"; }
-    [ -s "$work/i386.err" ] && { echo "--- i386 stderr"; head -20 "$work/i386.err"; }
+    for err in "$work"/i386*.err; do
+        [ -s "$err" ] && { echo "--- $(basename "$err" .err) stderr"; head -20 "$err"; }
+    done
     say "FAILED"
     exit 1
 fi
