@@ -86,7 +86,7 @@ fi
 i386_ok=0
 i386_run=()
 if [ "$wine32_ok" -eq 0 ]; then
-    if bash scripts/deps.sh i386 >/dev/null 2>&1; then
+    if bash scripts/deps.sh i386 2>/dev/null; then
         probe_dir=$(mktemp -d /tmp/cz-probe.XXXXXX)
         [ "$kernel32" -eq 1 ] || i386_run=(qemu-i386 -L /)
         cat >"$probe_dir/p.cpp" <<'EOF'
