@@ -14,7 +14,7 @@
 # same sources with the same floating-point flags (build-i386,
 # cmake/linux-i386.cmake): the same host program and table, under qemu-i386
 # user-mode emulation, every output byte compared with the 64-bit build's.
-# The last line but one says which 32-bit code ran: the i686 DLL under 32-bit
+# A line near the end says which 32-bit code ran: the i686 DLL under 32-bit
 # Wine, the i386 build (natively or under emulation), or none (only the
 # 64-bit DLL).
 # Exits 0 with "skipped: ..." when the tools cannot be installed.
