@@ -4,6 +4,10 @@
 #   deps.sh test   that, and the tools the tests compare against or run under
 #                  (clang and the sanitizer runtimes, sox, ffmpeg, lame, mpg123,
 #                  midicsv, the real MIDI files, headless Chromium, ...)
+#   deps.sh i386   the 32-bit x86 Linux build and user-mode emulation that run
+#                  the Windows DLL's arithmetic where 32-bit Wine cannot start
+#                  (gcc-multilib, g++-multilib, qemu-user); scripts/win32-smoke.sh
+#                  asks for them only then
 # Without an argument: test.
 set -euo pipefail
 
@@ -13,10 +17,12 @@ test_pkgs=(clang libgtest-dev libbenchmark-dev sox libsox-fmt-all lame ffmpeg mp
            espeak-ng libclang-rt-14-dev madplay libsamplerate0-dev samplerate-programs
            midicsv openttd-openmsx planetblupi-music-midi python3 chromium
            asterisk-core-sounds-en-wav zlib1g-dev gigtools)
+i386_pkgs=(gcc-multilib g++-multilib qemu-user)
 case "$mode" in
     demo) pkgs=("${build_pkgs[@]}") ;;
     test) pkgs=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
-    *) echo "usage: deps.sh [demo|test]" >&2; exit 1 ;;
+    i386) pkgs=("${build_pkgs[@]}" "${i386_pkgs[@]}") ;;
+    *) echo "usage: deps.sh [demo|test|i386]" >&2; exit 1 ;;
 esac
 
 need=()

@@ -10,6 +10,13 @@
 # 32-bit programs (no ia32 emulation) 32-bit Wine cannot start; then the same
 # sources are also built for x86_64 (build-mingw64) and that build runs under
 # 64-bit Wine, while the 32-bit DLL is still built and checked statically.
+# The DLL's 32-bit arithmetic is then run by a 32-bit x86 Linux build of the
+# same sources with the same floating-point flags (build-i386,
+# cmake/linux-i386.cmake): the same host program and table, under qemu-i386
+# user-mode emulation, every output byte compared with the 64-bit build's.
+# A line near the end says which 32-bit code ran: the i686 DLL under 32-bit
+# Wine, the i386 build (natively or under emulation), or none (only the
+# 64-bit DLL).
 # Exits 0 with "skipped: ..." when the tools cannot be installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -73,6 +80,27 @@ if [ "$wine32_ok" -eq 0 ] && [ ! -x /usr/lib/wine/wine64 ]; then
     echo "skipped: no Wine that can run here"
     exit 0
 fi
+# Without 32-bit Wine, the 32-bit arithmetic runs in the i386 Linux build:
+# directly where the kernel runs 32-bit programs, else under qemu-i386. A
+# small 32-bit program built and run here shows the tools work.
+i386_ok=0
+i386_run=()
+if [ "$wine32_ok" -eq 0 ]; then
+    if bash scripts/deps.sh i386 2>/dev/null; then
+        probe_dir=$(mktemp -d /tmp/cz-probe.XXXXXX)
+        [ "$kernel32" -eq 1 ] || i386_run=(qemu-i386 -L /)
+        cat >"$probe_dir/p.cpp" <<'EOF'
+#include <cstdio>
+int main() { std::printf("%a\n", 0.1 * 3); }
+EOF
+        if g++ -m32 -msse2 -mfpmath=sse -O1 "$probe_dir/p.cpp" -o "$probe_dir/p" 2>/dev/null &&
+            [ "$("${i386_run[@]}" "$probe_dir/p" 2>/dev/null)" = "0x1.3333333333334p-2" ]; then
+            i386_ok=1
+        fi
+        rm -rf "$probe_dir"
+    fi
+    [ "$i386_ok" -eq 1 ] || say "no 32-bit x86 Linux build can run here (gcc-multilib, g++-multilib, qemu-user)"
+fi
 say "tools ready ($(elapsed))"
 
 # ---- builds ----
@@ -103,6 +131,16 @@ fi
 ninja -C "$linux_build" -j "$jobs" cadenzor cz_siblings >/dev/null
 mkdir -p build-win32-linux/bin
 g++ -std=c++20 -O1 -Wall -Wextra -I include tests/win32/host.cpp -o build-win32-linux/bin/host -ldl
+if [ "$i386_ok" -eq 1 ]; then
+    # The library and its siblings only; the host is the Windows stage's
+    # program, built with the DLL's floating-point flags.
+    cmake --no-warn-unused-cli -S . -B build-i386 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i386.cmake \
+        -DCMAKE_BUILD_TYPE=Release -DCADENZOR_TEST=OFF -DCADENZOR_BENCH=OFF -DCADENZOR_FUZZ_REPLAY=OFF >/dev/null
+    ninja -C build-i386 -j "$jobs" cadenzor cz_siblings >/dev/null
+    mkdir -p build-i386/bin
+    g++ -m32 -msse2 -mfpmath=sse -ffp-contract=off -std=c++20 -O1 -Wall -Wextra -I include tests/win32/host.cpp \
+        -o build-i386/bin/host -ldl
+fi
 say "built ($(elapsed))"
 
 # ---- the 32-bit DLL: export table and calling convention ----
@@ -194,6 +232,20 @@ if command -v sox >/dev/null && command -v lame >/dev/null; then
 fi
 
 status=0
+# The i386 run writes its generated inputs into a folder of its own, so that
+# it starts from the bytes its own build makes.
+# Under emulation it runs twice: on the emulator's default processor, which
+# has AVX2 (the vector kernels), and on one without AVX (the plain SSE2
+# loops, as on older machines). A processor is named as qemu-i386 -cpu
+# takes it; the 64-bit-only features are taken off the 32-bit one.
+i386_cpus=("")
+[ "${#i386_run[@]}" -gt 0 ] && i386_cpus=(max Nehalem,-lm,-syscall)
+if [ "$i386_ok" -eq 1 ]; then
+    for cpu in "${i386_cpus[@]}"; do
+        cp -r "$work/in" "$work/in-i386${cpu:+-${cpu%%,*}}"
+        mkdir -p "$work/out-i386${cpu:+-${cpu%%,*}}"
+    done
+fi
 (cd "$work" && "$root/build-win32-linux/bin/host" "$root/$linux_build/lib/libcadenzor.so" \
     "$work/in" "$work/out-linux") >"$work/linux.txt" 2>"$work/linux.err" || status=1
 cp -r "$root/$run_dir/bin" "$work/win-bin"
@@ -203,34 +255,76 @@ wine_start=$(date +%s)
     "$work/in" "$work/out-win") >"$work/win.txt" 2>"$work/win.err" || status=1
 wine_secs=$(( $(date +%s) - wine_start ))
 sed -i 's/\r$//' "$work/win.txt" "$work/platform.txt"
+if [ "$i386_ok" -eq 1 ]; then
+    i386_start=$(date +%s)
+    for cpu in "${i386_cpus[@]}"; do
+        tag="i386${cpu:+-${cpu%%,*}}"
+        (cd "$work" && "${i386_run[@]}" ${cpu:+-cpu "$cpu"} "$root/build-i386/bin/host" \
+            "$root/build-i386/lib/libcadenzor.so" "$work/in-$tag" "$work/out-$tag") \
+            >"$work/$tag.txt" 2>"$work/$tag.err" || status=1
+    done
+    i386_secs=$(( $(date +%s) - i386_start ))
+fi
 
 echo "--- platform checks under Wine ($run_dir)"
 cat "$work/platform.txt"
 echo "--- export table under Wine | Linux"
 paste -d'|' "$work/win.txt" "$work/linux.txt" | column -t -s'|'
-if ! diff <(grep -v '^FAIL' "$work/linux.txt") <(grep -v '^FAIL' "$work/win.txt") >/dev/null; then
-    say "FAIL results differ between Linux and Windows:"
-    diff <(grep -v '^FAIL' "$work/linux.txt") <(grep -v '^FAIL' "$work/win.txt") || true
-    status=1
-fi
-compared=0
-for f in $( (cd "$work/out-linux" && ls -A; cd "$work/out-win" && ls -A) | sort -u); do
-    if [ ! -f "$work/out-linux/$f" ] || [ ! -f "$work/out-win/$f" ]; then
-        say "FAIL $f written on one system only"
+
+# compare <name> <results> <outputs>: the result lines and every output file
+# of one run against the 64-bit Linux run's.
+compare() {
+    local name="$1" results="$2" outs="$3" compared=0 names="" f
+    if ! diff <(grep -v '^FAIL' "$work/linux.txt") <(grep -v '^FAIL' "$results") >/dev/null; then
+        say "FAIL results differ between Linux and $name:"
+        diff <(grep -v '^FAIL' "$work/linux.txt") <(grep -v '^FAIL' "$results") || true
         status=1
-    elif ! cmp -s "$work/out-linux/$f" "$work/out-win/$f"; then
-        say "FAIL $f differs: $(cmp "$work/out-linux/$f" "$work/out-win/$f" 2>&1 | head -1)"
-        status=1
-    else
-        compared=$((compared + 1))
-        compared_names="${compared_names:-}${compared_names:+ }$f"
     fi
-done
-say "$compared output files identical on Linux and Windows ($run_dir): ${compared_names:-none}"
-say "Wine runs took ${wine_secs}s; whole script $(elapsed)"
+    for f in $( (cd "$work/out-linux" && ls -A; cd "$outs" && ls -A) | sort -u); do
+        if [ ! -f "$work/out-linux/$f" ] || [ ! -f "$outs/$f" ]; then
+            say "FAIL $f written by one of Linux and $name only"
+            status=1
+        elif ! cmp -s "$work/out-linux/$f" "$outs/$f"; then
+            say "FAIL $f differs between Linux and $name: $(cmp "$work/out-linux/$f" "$outs/$f" 2>&1 | head -1)"
+            status=1
+        else
+            compared=$((compared + 1))
+            names="$names${names:+ }$f"
+        fi
+    done
+    say "$compared output files identical on Linux and $name: ${names:-none}"
+}
+compare "Windows ($run_dir)" "$work/win.txt" "$work/out-win"
+if [ "$i386_ok" -eq 1 ]; then
+    if [ "${#i386_run[@]}" -eq 0 ]; then
+        i386_how="natively"
+    else
+        i386_how="under qemu-i386 (processors max, Nehalem)"
+    fi
+    for cpu in "${i386_cpus[@]}"; do
+        tag="i386${cpu:+-${cpu%%,*}}"
+        name="the i386 build${cpu:+ (processor ${cpu%%,*})}"
+        echo "--- export table of $name | Linux"
+        paste -d'|' "$work/$tag.txt" "$work/linux.txt" | column -t -s'|'
+        compare "$name" "$work/$tag.txt" "$work/out-$tag"
+    done
+    say "Wine runs took ${wine_secs}s, the i386 run ${i386_secs}s; whole script $(elapsed)"
+else
+    say "Wine runs took ${wine_secs}s; whole script $(elapsed)"
+fi
+if [ "$wine32_ok" -eq 1 ]; then
+    say "32-bit code run: the i686 Cadenzor.dll under 32-bit Wine"
+elif [ "$i386_ok" -eq 1 ]; then
+    say "32-bit code run: the i386 Linux build with the DLL's floating-point flags, $i386_how; the 64-bit DLL under 64-bit Wine"
+else
+    say "32-bit code run: none; only the 64-bit DLL ran (under 64-bit Wine), the 32-bit DLL was checked statically"
+fi
 if [ "$status" -ne 0 ]; then
     [ -s "$work/win.err" ] && { echo "--- Windows stderr"; head -20 "$work/win.err"; }
     [ -s "$work/linux.err" ] && { echo "--- Linux stderr"; head -20 "$work/linux.err"; }
+    for err in "$work"/i386*.err; do
+        [ -s "$err" ] && { echo "--- $(basename "$err" .err) stderr"; head -20 "$err"; }
+    done
     say "FAILED"
     exit 1
 fi
