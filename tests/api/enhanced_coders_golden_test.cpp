@@ -1,6 +1,6 @@
 // The enhanced block coders' streams, pinned: EAM (12-bit enhanced ADPCM),
 // E2A (16-bit two-tap ADPCM, with and without prediction), EMM (enhanced
-// MDPCM) and Q420 MPM (free-frame MDPCM) code a set of signals (speech-like,
+// MDPCM) and Q420 MPM (free-frame MDPCM, plain and searching) code a set of signals (speech-like,
 // sweeps, noise, silence with clicks, full-scale squares at several rates)
 // and the FNV-1a hash of every stream must stay what these coders have
 // always written. The signals use integer arithmetic only, so the hashes are
@@ -19,6 +19,7 @@
 #include "codecs/adpcm/C_EnhancedADPCMCodec.h"
 #include "codecs/mdpcm/C_EnhancedMDPCMCodec.h"
 #include "codecs/mdpcm/C_MdpcmCodecFreeFrameSize.h"
+#include "codecs/mdpcm/C_WNMdpcmCodecFreeFrameSize.h"
 
 namespace cz {
 namespace {
@@ -117,8 +118,9 @@ uint64_t Emm(const std::vector<uint16_t>& w) {
     return Fnv(out.data(), n);
 }
 
+template <typename Coder = C_MdpcmCodecFreeFrameSize>
 uint64_t Mpm(const std::vector<uint16_t>& w, uint32_t frame) {
-    C_MdpcmCodecFreeFrameSize coder(frame);
+    Coder coder(frame);
     const auto count = static_cast<uint32_t>(w.size());
     std::vector<uint8_t> out(static_cast<size_t>(coder.GetMaxEncodedSize(count)));
     const uint32_t n = coder.Encode(out.data(), out.size(), count, w.data(), nullptr);
@@ -139,6 +141,7 @@ std::vector<uint64_t> AllHashes() {
             h.push_back(Emm(w12));
             h.push_back(Mpm(w12, 64));
             h.push_back(Mpm(w12, 37));
+            h.push_back(Mpm<C_WNMdpcmCodecFreeFrameSize>(w12, 64));
         }
     }
     return h;
@@ -153,9 +156,9 @@ TEST(EnhancedCoderStreams, SameBytesAsEver) {
         for (uint64_t v : got) std::printf("0x%016llxull,\n", static_cast<unsigned long long>(v));
     }
     ASSERT_EQ(got.size(), std::size(kWant));
-    const char* names[] = {"EAM", "E2A", "E2A plain", "E2A one table", "EMM", "MPM 64", "MPM 37"};
+    const char* names[] = {"EAM", "E2A", "E2A plain", "E2A one table", "EMM", "MPM 64", "MPM 37", "MPM search 64"};
     for (size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ(got[i], kWant[i]) << names[i % 7] << " signal " << (i / 7) % 5 << " rate " << (i / 35);
+        EXPECT_EQ(got[i], kWant[i]) << names[i % 8] << " signal " << (i / 8) % 5 << " rate " << (i / 40);
     }
 }
 
