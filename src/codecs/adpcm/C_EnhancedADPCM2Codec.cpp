@@ -83,28 +83,20 @@ bool C_EnhancedADPCM2Codec::CodeSubBlock(const uint16_t* samples, uint32_t count
         const int32_t fromB = ShiftSum(before, cbBits);
         const int32_t prediction = std::clamp(ShiftSum(last, ca) + (subtractB ? -fromB : fromB), -32768, 32767);
         const int32_t step = steps[std::min(index, top)];
-        int32_t d = target - prediction;
-        uint32_t code = 0;
-        if (d < 0) {
-            code = 8;
-            d = -d;
-        }
-        int32_t sum = step >> 3;
-        if (step < d) {
-            d -= step;
-            code |= 4;
-            sum += step;
-        }
-        if ((step >> 1) < d) {
-            d -= step >> 1;
-            code |= 2;
-            sum += step >> 1;
-        }
-        if ((step >> 2) < d) {
-            code |= 1;
-            sum += step >> 2;
-        }
-        const int32_t value = std::clamp(prediction + ((code & 8) ? -sum : sum), minimum_, maximum_);
+        // Branch-free: the code bits follow the signal and defeat prediction.
+        const int32_t difference = target - prediction;
+        const int32_t negative = difference < 0 ? -1 : 0;
+        int32_t d = (difference ^ negative) - negative;
+        const int32_t s1 = step >> 1, s2 = step >> 2;
+        const int32_t m4 = step < d ? -1 : 0;
+        d -= step & m4;
+        const int32_t m2 = s1 < d ? -1 : 0;
+        d -= s1 & m2;
+        const int32_t m1 = s2 < d ? -1 : 0;
+        const int32_t magnitude = (step >> 3) + (step & m4) + (s1 & m2) + (s2 & m1);
+        const uint32_t code = static_cast<uint32_t>((negative & 8) | (m4 & 4) | (m2 & 2) | (m1 & 1));
+        const int32_t sum = (magnitude ^ negative) - negative;
+        const int32_t value = std::clamp(prediction + sum, minimum_, maximum_);
         index = std::clamp(index + adjust[code & 7], 0, indexTop);
         before = last;
         last = value;
