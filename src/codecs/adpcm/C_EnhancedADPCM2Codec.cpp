@@ -25,6 +25,18 @@ int32_t ShiftSum(int32_t x, uint8_t coefficient) {
     return sum;
 }
 
+// ShiftSum with the coefficient's bits as masks (all ones or zero), for
+// the inner loop: no branches, no call.
+struct S_ShiftMasks {
+    int32_t m[5];
+    explicit S_ShiftMasks(uint8_t coefficient) {
+        for (int i = 0; i < 5; ++i) m[i] = (coefficient & (0x10 >> i)) ? -1 : 0;
+    }
+    int32_t Sum(int32_t x) const {
+        return (x & m[0]) + ((x >> 1) & m[1]) + ((x >> 2) & m[2]) + ((x >> 3) & m[3]) + ((x >> 4) & m[4]);
+    }
+};
+
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 }  // namespace
@@ -73,15 +85,15 @@ bool C_EnhancedADPCM2Codec::CodeSubBlock(const uint16_t* samples, uint32_t count
     const int32_t indexTop = std::max(0, std::min(top, indexLimit_));
     const int16_t* steps = steps_.get();
     const uint8_t ca = kCoefficientA[pair & 7], cb = kCoefficientB[(pair >> 3) & 7];
-    const bool subtractB = (cb & 0x80) != 0;
-    const uint8_t cbBits = cb & 0x0F;
+    const int32_t negateB = (cb & 0x80) ? -1 : 0;
+    const S_ShiftMasks fromA(ca), fromB(cb & 0x0F);
     int64_t error = 0;
     int32_t last = last_ - offset_, before = before_ - offset_;
     int32_t index = stepIndex_;
     for (uint32_t k = 0; k < count; ++k) {
         const int32_t target = std::min<int32_t>(samples[k], fullRange_) - offset_;
-        const int32_t fromB = ShiftSum(before, cbBits);
-        const int32_t prediction = std::clamp(ShiftSum(last, ca) + (subtractB ? -fromB : fromB), -32768, 32767);
+        const int32_t b = fromB.Sum(before);
+        const int32_t prediction = std::clamp(fromA.Sum(last) + ((b ^ negateB) - negateB), -32768, 32767);
         const int32_t step = steps[std::min(index, top)];
         // Branch-free: the code bits follow the signal and defeat prediction.
         const int32_t difference = target - prediction;
