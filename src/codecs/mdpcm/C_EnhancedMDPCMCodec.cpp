@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "codecs/mdpcm/MdpcmFloorDivide.h"
 #include "codecs/mdpcm/MdpcmPadding.h"
 
 namespace cz {
@@ -56,6 +57,7 @@ public:
     int64_t Run(int start, int step, std::vector<int8_t>& q, int& last,
                 int64_t bound = std::numeric_limits<int64_t>::max()) {
         const size_t n = t_.size();
+        const mdpcm::C_FloorDivider floorDivide(step);
         trace_.resize(n * kBeam);
         std::array<Path, kBeam> paths{};
         paths[0] = {start, 0, 0, 0};
@@ -83,7 +85,7 @@ public:
                     continue;
                 }
                 const int d = t_[k] - v;
-                const int low = d >= 0 ? d / step : -((-d + step - 1) / step);
+                const int low = floorDivide(d);
                 for (int c = low; c <= low + 1; ++c) {
                     const int clamped = std::clamp(c, C_MDPCMEncDec::kMinDifference, C_MDPCMEncDec::kMaxDifference);
                     int reached = 0;

@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+#include "codecs/mdpcm/MdpcmFloorDivide.h"
+
 namespace cz {
 
 namespace {
@@ -30,6 +32,7 @@ struct Step {
 // bound: errors only grow, so such a step cannot beat one that scored bound.
 int64_t Search(const int* t, uint32_t n, int value, int step, std::vector<Step>& trace, int8_t* q, int64_t bound) {
     trace.resize(size_t{n} * kBeam);
+    const mdpcm::C_FloorDivider floorDivide(step);
     std::array<Path, kBeam> paths{};
     paths[0] = {value, 0, 0, 0};
     int live = 1;
@@ -38,7 +41,7 @@ int64_t Search(const int* t, uint32_t n, int value, int step, std::vector<Step>&
         int count = 0;
         for (int p = 0; p < live; ++p) {
             const int d = t[k] - paths[p].v;
-            const int low = d >= 0 ? d / step : -((-d + step - 1) / step);
+            const int low = floorDivide(d);
             for (int c = low; c <= low + 1; ++c) {
                 // Bracketing differences, moved back inside the range.
                 int reached = 0;
