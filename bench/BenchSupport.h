@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/CpuFeatures.h"
+
 extern char** environ;
 
 namespace cz::bench {
@@ -145,14 +147,22 @@ inline std::vector<int16_t> ReadMonoWav16(const std::string& path) {
     return {};
 }
 
-// The processor's model name (Linux: /proc/cpuinfo), or "unknown".
+// The kernel tier the run uses, beside the machine's best (CADENZOR_CPU
+// lowers it; scripts/bench.sh runs every benchmark at every tier).
+inline std::string TierText() {
+    return std::string(" [kernel tier ") + platform::CpuTierName(platform::ActiveCpuTier()) + " of " +
+           platform::CpuTierName(platform::MachineCpuTier()) + "]";
+}
+
+// The processor's model name (Linux: /proc/cpuinfo; "unknown" elsewhere) and
+// the kernel tier in use.
 inline std::string CpuModel() {
     std::ifstream in("/proc/cpuinfo");
     std::string line;
     while (std::getline(in, line))
         if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos)
-            return line.substr(line.find(':') + 2);
-    return "unknown";
+            return line.substr(line.find(':') + 2) + TierText();
+    return "unknown" + TierText();
 }
 
 // The chip form of a 16-bit sample: 12-bit offset binary.

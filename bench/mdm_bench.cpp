@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
     const double seconds = static_cast<double>(count) / sound->GetWavInfo()->GetSampleRate();
     std::printf("input: %u samples, %.1f s at %u Hz\n", count, seconds, sound->GetWavInfo()->GetSampleRate());
     const std::string out = dir + "mdm_bench_out.mdm";
+    std::printf("processor: %s\n", bench::CpuModel().c_str());
     for (bool alternative : {false, true}) {
         double best = 1e30;
         for (int r = 0; r < runs; ++r) {

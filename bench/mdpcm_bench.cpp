@@ -202,6 +202,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("CPU time (CLOCK_PROCESS_CPUTIME_ID), best of %d runs, %zu samples\n", runs, x.size());
+    std::printf("processor: %s\n", cz::bench::CpuModel().c_str());
     cz::C_MDPCMEncDec plain(0, 9);
     Run("MDPCM", plain, x, runs);
     cz::C_WNMDPCMEncDec wn(9);

@@ -70,6 +70,7 @@ int main() {
     const std::string dir = pattern;
     const std::string src = dir + "/src.wav", tiny = dir + "/tiny.wav";
     std::printf("making a 10-minute 44.1 kHz stereo signal in %s ...\n", dir.c_str());
+    std::printf("processor: %s\n", cz::bench::CpuModel().c_str());
     std::fflush(stdout);
     bool ok = Shell("sox -q -n -r 44100 -c 2 -b 16 " + src +
                     " synth 600 sine 220-4400 sine 330-990 synth 600 pinknoise mix gain -3") &&

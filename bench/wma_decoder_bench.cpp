@@ -96,6 +96,7 @@ int main() {
         {"60 s 32 kbit/s 22.05 kHz stereo", "-ar 22050 -ac 2 -b:a 32k", 60},
     };
     const int runs = 5;
+    std::printf("processor: %s\n", cz::bench::CpuModel().c_str());
     std::printf("%-34s %-26s %9s %9s %10s\n", "clip", "decoder", "cpu s", "x real", "vs ours");
     for (const Clip& clip : clips) {
         const std::string file = base + "/clip.wma";

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "platform/CpuFeatures.h"
+
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define CZ_ADPCM_X86 1
 #include <immintrin.h>
@@ -37,8 +39,7 @@ std::atomic<bool> g_vectorAllowed{true};
 
 bool CpuHasAvx2() {
 #if CZ_ADPCM_X86
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
+    return platform::CpuTierActive(platform::CpuTier::kAvx2);
 #else
     return false;
 #endif

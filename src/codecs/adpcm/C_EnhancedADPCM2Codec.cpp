@@ -25,6 +25,18 @@ int32_t ShiftSum(int32_t x, uint8_t coefficient) {
     return sum;
 }
 
+// ShiftSum with the coefficient's bits as masks (all ones or zero), for
+// the inner loop: no branches, no call.
+struct S_ShiftMasks {
+    int32_t m[5];
+    explicit S_ShiftMasks(uint8_t coefficient) {
+        for (int i = 0; i < 5; ++i) m[i] = (coefficient & (0x10 >> i)) ? -1 : 0;
+    }
+    int32_t Sum(int32_t x) const {
+        return (x & m[0]) + ((x >> 1) & m[1]) + ((x >> 2) & m[2]) + ((x >> 3) & m[3]) + ((x >> 4) & m[4]);
+    }
+};
+
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 }  // namespace
@@ -63,33 +75,57 @@ uint32_t C_EnhancedADPCM2Codec::GetDecodedBufferSize(uint32_t byteCount) {
         std::min<uint64_t>(uint64_t{byteCount} * kMaxSilenceBlock, std::numeric_limits<uint32_t>::max() & ~1u));
 }
 
-void C_EnhancedADPCM2Codec::CodeSubBlock(const uint16_t* samples, uint32_t count, uint8_t table, uint8_t pair,
-                                         S_Trial& trial) {
-    SetIndexTable(kIndexTables[table & 3].data());
-    trial.codes.clear();
-    trial.indices.clear();
-    trial.error = 0;
+bool C_EnhancedADPCM2Codec::CodeSubBlock(const uint16_t* samples, uint32_t count, uint8_t table, uint8_t pair,
+                                         int64_t bound, S_Trial& trial) {
+    // The 4-bit rules of Quantize, StepSum and NextIndex, inlined: a code's
+    // magnitude bits 2, 1, 0 stand for step, step/2, step/4, and every code
+    // adds step/8 more.
+    const int8_t* adjust = kIndexTables[table & 3].data();
+    const int32_t top = stepCount_ - 1;
+    const int32_t indexTop = std::max(0, std::min(top, indexLimit_));
+    const int16_t* steps = steps_.get();
+    const uint8_t ca = kCoefficientA[pair & 7], cb = kCoefficientB[(pair >> 3) & 7];
+    const int32_t negateB = (cb & 0x80) ? -1 : 0;
+    const S_ShiftMasks fromA(ca), fromB(cb & 0x0F);
+    int64_t error = 0;
     int32_t last = last_ - offset_, before = before_ - offset_;
-    uint16_t index = stepIndex_;
+    int32_t index = stepIndex_;
     for (uint32_t k = 0; k < count; ++k) {
         const int32_t target = std::min<int32_t>(samples[k], fullRange_) - offset_;
-        const int32_t prediction = Predict(last, before, pair);
-        const uint8_t code = Quantize(target - prediction, index);
-        const int32_t value = std::clamp(prediction + StepSum(code, index), minimum_, maximum_);
-        index = NextIndex(index, code);
+        const int32_t b = fromB.Sum(before);
+        const int32_t prediction = std::clamp(fromA.Sum(last) + ((b ^ negateB) - negateB), -32768, 32767);
+        const int32_t step = steps[std::min(index, top)];
+        // Branch-free: the code bits follow the signal and defeat prediction.
+        const int32_t difference = target - prediction;
+        const int32_t negative = difference < 0 ? -1 : 0;
+        int32_t d = (difference ^ negative) - negative;
+        const int32_t s1 = step >> 1, s2 = step >> 2;
+        const int32_t m4 = step < d ? -1 : 0;
+        d -= step & m4;
+        const int32_t m2 = s1 < d ? -1 : 0;
+        d -= s1 & m2;
+        const int32_t m1 = s2 < d ? -1 : 0;
+        const int32_t magnitude = (step >> 3) + (step & m4) + (s1 & m2) + (s2 & m1);
+        const uint32_t code = static_cast<uint32_t>((negative & 8) | (m4 & 4) | (m2 & 2) | (m1 & 1));
+        const int32_t sum = (magnitude ^ negative) - negative;
+        const int32_t value = std::clamp(prediction + sum, minimum_, maximum_);
+        index = std::clamp(index + adjust[code & 7], 0, indexTop);
         before = last;
         last = value;
-        trial.codes.push_back(code);
-        trial.indices.push_back(static_cast<uint8_t>(index));
+        trial.codes[k] = static_cast<uint8_t>(code);
+        trial.indices[k] = static_cast<uint8_t>(index);
         const int64_t e = static_cast<int64_t>(value) - target;
-        trial.error += e * e;
+        error += e * e;
+        if (error >= bound) return false;
     }
+    trial.error = error;
     trial.last = last + offset_;
     trial.before = before + offset_;
-    trial.index = index;
+    trial.index = static_cast<uint16_t>(index);
+    return true;
 }
 
-std::vector<uint8_t> C_EnhancedADPCM2Codec::CandidatePairs(const uint16_t* samples, uint32_t count) const {
+uint32_t C_EnhancedADPCM2Codec::CandidatePairs(const uint16_t* samples, uint32_t count, uint8_t* pairs) const {
     // The pairs are ranked by how well they predict the input itself, in
     // sixteenths: with A = a / 16 and B = b / 16 the squared error x 256 is
     // 256 Sxx + a^2 S11 + b^2 S22 - 32 a Sx1 - 32 b Sx2 + 2 a b S12 over the
@@ -114,31 +150,44 @@ std::vector<uint8_t> C_EnhancedADPCM2Codec::CandidatePairs(const uint16_t* sampl
         const int64_t a = ca, b = (cb & 0x80) ? -static_cast<int64_t>(cb & 0x0F) : cb;
         errors[pair] = 256 * sxx + a * a * s11 + b * b * s22 - 32 * a * sx1 - 32 * b * sx2 + 2 * a * b * s12;
     }
-    std::array<uint8_t, kPairs> order;
-    for (uint32_t pair = 0; pair < kPairs; ++pair) order[pair] = static_cast<uint8_t>(pair);
-    std::stable_sort(order.begin(), order.end(), [&](uint8_t a, uint8_t b) { return errors[a] < errors[b]; });
-    return {order.begin(), order.begin() + kPairsTried};
+    // The kPairsTried least, ties to the lower pair number (a stable sort's
+    // order).
+    bool taken[kPairs] = {};
+    for (uint32_t n = 0; n < kPairsTried; ++n) {
+        uint32_t best = kPairs;
+        for (uint32_t pair = 0; pair < kPairs; ++pair) {
+            if (!taken[pair] && (best == kPairs || errors[pair] < errors[best])) best = pair;
+        }
+        taken[best] = true;
+        pairs[n] = static_cast<uint8_t>(best);
+    }
+    return kPairsTried;
 }
 
 uint32_t C_EnhancedADPCM2Codec::WriteSubBlock(const uint16_t* samples, uint32_t count, uint16_t previous, uint8_t* out,
                                               uint32_t first, C_Progress& report) {
     const uint8_t highest = HighestStepIndex(samples, count, previous);
     SetIndexLimit(highest);
-    const std::vector<uint8_t> pairs = predict_ ? CandidatePairs(samples, count) : std::vector<uint8_t>{kPlainPair};
+    uint8_t pairs[kPairsTried] = {kPlainPair};
+    const uint32_t pairCount = predict_ ? CandidatePairs(samples, count, pairs) : 1;
     const uint8_t tables = searchTables_ ? 4 : 1;
-    S_Trial trial, best;
-    best.error = std::numeric_limits<int64_t>::max();
-    uint8_t bestTable = 0, bestPair = pairs.front();
-    for (uint8_t pair : pairs) {
+    // Two trials in turn: the best so far and the one being coded.
+    S_Trial trials[2];
+    int bestAt = -1;
+    int64_t bound = std::numeric_limits<int64_t>::max();
+    uint8_t bestTable = 0, bestPair = pairs[0];
+    for (uint32_t p = 0; p < pairCount; ++p) {
         for (uint8_t t = 0; t < tables; ++t) {
-            CodeSubBlock(samples, count, t, pair, trial);
-            if (trial.error < best.error) {
-                std::swap(best, trial);
+            S_Trial& trial = trials[bestAt == 0 ? 1 : 0];
+            if (CodeSubBlock(samples, count, t, pairs[p], bound, trial)) {
+                bestAt = bestAt == 0 ? 1 : 0;
+                bound = trial.error;
                 bestTable = t;
-                bestPair = pair;
+                bestPair = pairs[p];
             }
         }
     }
+    const S_Trial& best = trials[bestAt];
     last_ = best.last;
     before_ = best.before;
     stepIndex_ = best.index;

@@ -39,6 +39,7 @@
 // other blocks.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -93,16 +94,20 @@ public:
 
 private:
     struct S_Trial {
-        std::vector<uint8_t> codes;
-        std::vector<uint8_t> indices;
+        std::array<uint8_t, kSubBlockCodes> codes;
+        std::array<uint8_t, kSubBlockCodes> indices;
         int64_t error = 0;
         int32_t last = 0, before = 0;
         uint16_t index = 0;
     };
-    // Codes count samples from the current state with the table and pair.
-    void CodeSubBlock(const uint16_t* samples, uint32_t count, uint8_t table, uint8_t pair, S_Trial& trial);
-    // The coefficient pairs to try for a sub-block, best first.
-    std::vector<uint8_t> CandidatePairs(const uint16_t* samples, uint32_t count) const;
+    // Codes count (at most kSubBlockCodes) samples from the current state
+    // with the table and pair. Stops early, returning false, once the
+    // squared error reaches bound: such a trial cannot be the best.
+    bool CodeSubBlock(const uint16_t* samples, uint32_t count, uint8_t table, uint8_t pair, int64_t bound,
+                      S_Trial& trial);
+    // The coefficient pairs to try for a sub-block, best first: writes them
+    // to pairs and returns how many.
+    uint32_t CandidatePairs(const uint16_t* samples, uint32_t count, uint8_t* pairs) const;
     // Codes one sub-block (chooses highest index, table and pair) and
     // writes a, b and the packed codes at out; returns the bytes written.
     uint32_t WriteSubBlock(const uint16_t* samples, uint32_t count, uint16_t previous, uint8_t* out, uint32_t first,

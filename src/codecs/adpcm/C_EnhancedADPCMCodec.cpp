@@ -72,7 +72,7 @@ uint16_t C_EnhancedADPCMCodec::RoundFirstSample(uint16_t sample) const {
 }
 
 int64_t C_EnhancedADPCMCodec::CodeSubBlock(const uint16_t* samples, uint32_t count, uint8_t table,
-                                           std::vector<uint8_t>& codes, std::vector<uint8_t>& indices) {
+                                           std::vector<uint8_t>& codes, std::vector<uint8_t>& indices, int64_t bound) {
     SetIndexTable(kIndexTables[table & 3].data());
     int64_t error = 0;
     for (uint32_t k = 0; k < count; ++k) {
@@ -80,6 +80,7 @@ int64_t C_EnhancedADPCMCodec::CodeSubBlock(const uint16_t* samples, uint32_t cou
         indices.push_back(static_cast<uint8_t>(stepIndex_));
         const int64_t e = static_cast<int64_t>(prediction_) - (std::min<int32_t>(samples[k], fullRange_) - offset_);
         error += e * e;
+        if (error >= bound) break;
     }
     return error;
 }
@@ -129,7 +130,7 @@ uint32_t C_EnhancedADPCMCodec::Encode(uint32_t sampleCount, const uint16_t* samp
                 patternState_ = startPattern;
                 codes.clear();
                 indices.clear();
-                const int64_t error = CodeSubBlock(samples + i, n, t, codes, indices);
+                const int64_t error = CodeSubBlock(samples + i, n, t, codes, indices, bestError);
                 if (error < bestError) {
                     bestError = error;
                     bestTable = t;

@@ -84,9 +84,10 @@ protected:
 
 private:
     // Codes count samples from the current state with the table; appends
-    // the codes; returns the squared error of the reconstruction.
+    // the codes; returns the squared error of the reconstruction. Stops
+    // early once the error reaches bound: such a trial cannot be the best.
     int64_t CodeSubBlock(const uint16_t* samples, uint32_t count, uint8_t table, std::vector<uint8_t>& codes,
-                         std::vector<uint8_t>& indices);
+                         std::vector<uint8_t>& indices, int64_t bound);
 };
 
 }  // namespace cz

@@ -4,8 +4,10 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <vector>
 
+#include "codecs/mdpcm/MdpcmFloorDivide.h"
 #include "codecs/mdpcm/MdpcmPadding.h"
 
 namespace cz {
@@ -50,9 +52,13 @@ public:
                 uint16_t firstSampleBits)
         : t_(targets), pad_(padding), padMode_(padMode), firstBits_(firstSampleBits) {}
 
-    int64_t Run(int start, int step, std::vector<int8_t>& q, int& last) {
+    // Stops early and returns bound once every path's error reaches bound
+    // (errors only grow, so such a scale cannot beat one that scored bound).
+    int64_t Run(int start, int step, std::vector<int8_t>& q, int& last,
+                int64_t bound = std::numeric_limits<int64_t>::max()) {
         const size_t n = t_.size();
-        trace_.assign(n * kBeam, {0, 0});
+        const mdpcm::C_FloorDivider floorDivide(step);
+        trace_.resize(n * kBeam);
         std::array<Path, kBeam> paths{};
         paths[0] = {start, 0, 0, 0};
         int live = 1;
@@ -79,7 +85,7 @@ public:
                     continue;
                 }
                 const int d = t_[k] - v;
-                const int low = d >= 0 ? d / step : -((-d + step - 1) / step);
+                const int low = floorDivide(d);
                 for (int c = low; c <= low + 1; ++c) {
                     const int clamped = std::clamp(c, C_MDPCMEncDec::kMinDifference, C_MDPCMEncDec::kMaxDifference);
                     int reached = 0;
@@ -100,12 +106,13 @@ public:
                 next[j] = item;
             }
             live = std::min(count, kBeam);
+            if (next[0].error >= bound) return bound;
             for (int p = 0; p < live; ++p) {
                 paths[p] = next[p];
                 trace_[k * kBeam + p] = {static_cast<int8_t>(next[p].parent), static_cast<int8_t>(next[p].q)};
             }
         }
-        q.assign(n, 0);
+        q.resize(n);
         int slot = 0;
         for (size_t k = n; k-- > 0;) {
             q[k] = trace_[k * kBeam + slot].q;
@@ -177,11 +184,12 @@ uint32_t C_EnhancedMDPCMCodec::EncodeFrame(const uint16_t* samples, uint32_t sam
     for (int i = std::max(0, slope - kIndexesBelow); i <= std::min(kScaleCount - 1, slope + 1); ++i) {
         if ((headerAlias_ != 0 && i == 14) || AvoidEndMarker(i, kind) != i) continue;
         int last = 0;
-        const int64_t error = search.Run(current_, ScaleStep(i), q, last);
+        const int64_t bound = bestIndex < 0 ? std::numeric_limits<int64_t>::max() : bestError;
+        const int64_t error = search.Run(current_, ScaleStep(i), q, last, bound);
         if (bestIndex < 0 || error < bestError) {
             bestIndex = i;
             bestError = error;
-            bestQ = q;
+            bestQ.swap(q);
             bestLast = last;
         }
     }

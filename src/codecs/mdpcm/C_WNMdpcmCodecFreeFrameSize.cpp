@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <vector>
+
+#include "codecs/mdpcm/MdpcmFloorDivide.h"
 
 namespace cz {
 
@@ -25,8 +28,11 @@ struct Step {
 };
 
 // The least squared error of a frame at one step, and its differences.
-int64_t Search(const int* t, uint32_t n, int value, int step, std::vector<Step>& trace, int8_t* q) {
-    trace.assign(size_t{n} * kBeam, {0, 0});
+// Stops early and returns bound (q unset) once every path's error reaches
+// bound: errors only grow, so such a step cannot beat one that scored bound.
+int64_t Search(const int* t, uint32_t n, int value, int step, std::vector<Step>& trace, int8_t* q, int64_t bound) {
+    trace.resize(size_t{n} * kBeam);
+    const mdpcm::C_FloorDivider floorDivide(step);
     std::array<Path, kBeam> paths{};
     paths[0] = {value, 0, 0, 0};
     int live = 1;
@@ -35,7 +41,7 @@ int64_t Search(const int* t, uint32_t n, int value, int step, std::vector<Step>&
         int count = 0;
         for (int p = 0; p < live; ++p) {
             const int d = t[k] - paths[p].v;
-            const int low = d >= 0 ? d / step : -((-d + step - 1) / step);
+            const int low = floorDivide(d);
             for (int c = low; c <= low + 1; ++c) {
                 // Bracketing differences, moved back inside the range.
                 int reached = 0;
@@ -62,6 +68,7 @@ int64_t Search(const int* t, uint32_t n, int value, int step, std::vector<Step>&
             next[j] = item;
         }
         live = std::min(count, kBeam);
+        if (next[0].error >= bound) return bound;
         for (int p = 0; p < live; ++p) {
             paths[p] = next[p];
             trace[size_t{k} * kBeam + p] = {static_cast<int8_t>(next[p].parent), static_cast<int8_t>(next[p].q)};
@@ -98,7 +105,8 @@ int C_WNMdpcmCodecFreeFrameSize::CodeFrame(const int* targets, uint32_t n, int v
         if (CodeOfRank(r) != current) order[count++] = CodeOfRank(r);
     for (int i = 0; i < count; ++i) {
         const int code = order[i];
-        const int64_t error = Search(targets, n, value, ScaleStep(code), trace, trial.data());
+        const int64_t bound = best < 0 ? std::numeric_limits<int64_t>::max() : bestError;
+        const int64_t error = Search(targets, n, value, ScaleStep(code), trace, trial.data(), bound);
         if (best < 0 || error < bestError) {
             best = code;
             bestError = error;

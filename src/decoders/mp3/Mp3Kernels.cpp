@@ -7,6 +7,7 @@
 #include "decoders/mp3/Mp3DecoderState.h"
 #include "decoders/mp3/Mp3KernelsShared.h"
 #include "decoders/mp3/Mp3Simd.h"
+#include "platform/CpuFeatures.h"
 
 namespace cz::mp3 {
 namespace {
@@ -172,17 +173,19 @@ const Mp3Kernels kPlain = {"plain",          HybridLongPlain, SynthesisePlain, R
 std::atomic<bool> g_vectorAllowed{true};
 std::atomic<const Mp3Kernels*> g_forced{nullptr};
 
+// The widest form the active tier allows (see platform/CpuFeatures.h).
 const Mp3Kernels& Widest() {
-    static const Mp3Kernels* const widest = [] {
+    if (platform::CpuTierActive(platform::CpuTier::kAvx512)) {
         if (const Mp3Kernels* k = Avx512Mp3Kernels()) {
-            return k;
+            return *k;
         }
+    }
+    if (platform::CpuTierActive(platform::CpuTier::kAvx2)) {
         if (const Mp3Kernels* k = Avx2Mp3Kernels()) {
-            return k;
+            return *k;
         }
-        return &kPlain;
-    }();
-    return *widest;
+    }
+    return kPlain;
 }
 
 }  // namespace

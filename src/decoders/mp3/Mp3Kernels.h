@@ -46,8 +46,8 @@ struct Mp3Kernels {
     OverlapAddKernel overlapAdd;
 };
 
-// The kernels in use: the widest the processor runs, unless vector kernels
-// are forbidden.
+// The kernels in use: the widest the active kernel tier allows (see
+// platform/CpuFeatures.h), unless vector kernels are forbidden.
 const Mp3Kernels& ActiveMp3Kernels();
 // Allows or forbids the vector kernels (tests compare every form).
 void SetMp3VectorKernelsAllowed(bool allowed);

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "decoders/mp3/Mp3KernelsShared.h"
+#include "platform/CpuFeatures.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define CZ_MP3_X86 1
@@ -620,17 +621,12 @@ CZ_AVX512 void SynthesiseAvx512(const Mp3Tables& t, const int32_t (*samples)[32]
 #endif
 
 bool HasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
+    return static_cast<int>(platform::MachineCpuTier()) >= static_cast<int>(platform::CpuTier::kAvx2);
 }
 
 const Mp3Kernels kAvx2 = {"avx2", HybridLongAvx2, SynthesiseAvx2, RequantiseSmallAvx2, AliasReduceAvx2, OverlapAddAvx2};
 
-bool HasAvx512() {
-    static const bool has = HasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                            __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
-    return has;
-}
+bool HasAvx512() { return platform::MachineCpuTier() == platform::CpuTier::kAvx512; }
 
 // Alias reduction, overlap-add and requantisation gain nothing from wider
 // vectors: the AVX2 forms serve.

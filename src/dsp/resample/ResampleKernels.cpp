@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cmath>
 
+#include "platform/CpuFeatures.h"
+
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define CZ_RESAMPLE_X86 1
 #include <immintrin.h>
@@ -28,8 +30,7 @@ std::atomic<bool> g_wideAllowed{true};
 
 bool CpuHasVectorKernels() {
 #if CZ_RESAMPLE_X86
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
+    return platform::CpuTierActive(platform::CpuTier::kAvx2);
 #else
     return false;
 #endif
@@ -37,8 +38,7 @@ bool CpuHasVectorKernels() {
 
 bool CpuHasWideKernels() {
 #if CZ_RESAMPLE_X86
-    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f");
-    return has;
+    return platform::CpuTierActive(platform::CpuTier::kAvx512);
 #else
     return false;
 #endif

@@ -12,6 +12,7 @@
 #include "codecs/mdpcm/C_MDPCMEncDec6Bit.h"
 #include "codecs/mdpcm/C_MdpcmCodecFreeFrameSize.h"
 #include "codecs/mdpcm/C_WNMdpcmCodecFreeFrameSize.h"
+#include "codecs/mdpcm/MdpcmFloorDivide.h"
 #include "support/Signals.h"
 
 namespace cz {
@@ -258,3 +259,16 @@ TEST(FreeFrameMdpcm, DecoderCommandsAndCutInput) {
 
 }  // namespace
 }  // namespace cz
+
+// The beam searches' floor division by a multiply, over its whole range.
+TEST(MdpcmFloorDivider, EqualsTheIntegerFloorEverywhere) {
+    for (int step = 1; step < 8192; ++step) {
+        const cz::mdpcm::C_FloorDivider divide(step);
+        for (int d = -8191; d <= 8191; ++d) {
+            const int want = d >= 0 ? d / step : -((-d + step - 1) / step);
+            if (divide(d) != want) {
+                FAIL() << d << " / " << step << ": " << divide(d) << " not " << want;
+            }
+        }
+    }
+}
