@@ -432,6 +432,7 @@ namespace {
 bool DecodeMp3(const Options& options, const std::string& input, const std::string& wav) {
     ProgressBar bar("decoding ", options.quiet);
     mp3::C_Mp3ToWavConverter converter;
+    options.profile.ApplyTo(converter);  // gapless unless --compatible
     if (converter.Convert(input.c_str(), wav.c_str(), &bar, 0)) return true;
     Fail(input, "not a decodable MP3 file, or the output cannot be written");
     return false;
@@ -440,6 +441,7 @@ bool DecodeMp3(const Options& options, const std::string& input, const std::stri
 bool Resample(const Options& options, const std::string& input, const std::string& output) {
     ProgressBar bar("resampling", options.quiet);
     C_PCMResample resampler;
+    options.profile.ApplyTo(resampler);  // clean unless --compatible
     if (resampler.ResampleFile(kResampleSinc2, input.c_str(), output.c_str(), kFormatWav,
                                static_cast<uint32_t>(options.rate), kResampleSpare, &bar))
         return true;
@@ -666,6 +668,7 @@ int ConvertOne(const Options& options) {
         uint32_t param = 0;
         if (CodecParameter(options, outId, &param) && file->GetWriteParam())
             file->GetWriteParam()->SetCodecParam(param);
+        if (file->GetWriteParam()) options.profile.ApplyTo(*file->GetWriteParam());  // the coders' search
         file->ReleaseSource();
         platform::SetLastError(0);
         if (!file->SaveAs(outId, made.c_str())) {

@@ -97,7 +97,8 @@ public:
     virtual uint32_t GetDecodedBufferSize(uint32_t byteCount);
 
     // The search of later encodes (kClassic unless set). It applies to the
-    // plain 4-bit coder; variants with their own rules code as they always do.
+    // plain 4-bit coder and widens the "new" coder's trellis; variants with
+    // their own rules code as they always do.
     void SetSearchEffort(AdpcmEffort effort) { effort_ = effort; }
     AdpcmEffort GetSearchEffort() const { return effort_; }
     // Whether this coder searches at the effort set (a plain 4-bit coder).
