@@ -304,7 +304,7 @@ int main(int argc, char** argv) {
     // The whole tool as a process, like sox: reading, resampling, writing.
     const std::string tool = cz::bench::ToolPath();
     auto toolRun = [tool](const Sound&, const std::string& in, const std::string& out, uint32_t target) {
-        return TimeProgram({tool, "resample", in, "-o", out, "--rate", std::to_string(target), "-q"});
+        return TimeProgram({tool, "resample", in, "-o", out, "--rate", std::to_string(target), "-q", "-y"});
     };
     const Peer peers[] = {{"ours (sinc, mode 2)", true, oursRun},
                           {"ours (clean), kernel", true, cleanRun},
