@@ -102,7 +102,7 @@ const std::vector<CommandSpec>& Commands() {
          "Converts each file to FORMAT and its resource, and writes IMAGE (a table of offsets and lengths,\n"
          "then the resources) and IMAGE.h (an enumeration of the prompts with their offsets and sizes, and\n"
          "the image as a byte array). The layout is documented in docs/resource-pack.md.",
-         {"-o", "-y", "-q", "-v", "--to", "--rate", "--mode", "--budget"}},
+         {"-o", "-y", "-q", "-v", "--to", "--rate", "--mode", "--budget", "--compatible", "--effort"}},
         {"play", "play FILE [--player PROGRAM]", "listen to a file as the chip plays it",
          "Renders any file the library reads to a WAV file and plays it with aplay or paplay when one is\n"
          "installed; otherwise says where the WAV was written.",

@@ -51,7 +51,7 @@ def main():
         page += [".SS %s" % command, ".nf", roff(run(tool, command, "--help")), ".fi"]
     page += [
         ".SH PROFILES",
-        "convert, resample, batch and report work in one of two profiles.",
+        "convert, resample, batch, report and pack work in one of two profiles.",
         ".TP",
         ".B best",
         "The default. MP3 is decoded gaplessly (the encoder delay and padding of the LAME Info frame and the",
