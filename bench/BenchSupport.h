@@ -73,6 +73,17 @@ inline double TimeProgram(const std::vector<std::string>& args, bool quiet = fal
 }
 
 // Whether the shell finds a program of that name.
+// The tool built beside the benchmarks (bin/cadenzor next to this program's
+// folder), or empty when it is not there.
+inline std::string ToolPath() {
+    char self[4096] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return {};
+    std::string path(self, size_t(n));
+    path = path.substr(0, path.find_last_of('/')) + "/cadenzor";
+    return access(path.c_str(), X_OK) == 0 ? path : std::string();
+}
+
 inline bool HaveProgram(const char* name) {
     const std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
     return std::system(command.c_str()) == 0;

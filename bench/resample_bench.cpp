@@ -198,8 +198,9 @@ Sound PerChannel(const Sound& in, uint32_t target, Convert&& convert) {
     return out;
 }
 
-Sound Ours(const Sound& in, uint32_t target, int mode = 2) {
+Sound Ours(const Sound& in, uint32_t target, int mode = 2, bool clean = false) {
     cz::C_PCMResample resampler;
+    resampler.SetClean(clean);
     std::vector<int16_t> result;
     auto convert = [&](const std::vector<int16_t>& channel, uint32_t count) -> const std::vector<int16_t>& {
         result.resize(count);
@@ -294,7 +295,20 @@ int main(int argc, char** argv) {
         const double t = ProcessCpuSeconds() - t0;
         return WriteWav(out, r) ? t : -1.0;
     };
+    auto cleanRun = [](const Sound& s, const std::string&, const std::string& out, uint32_t target) {
+        const double t0 = ProcessCpuSeconds();
+        Sound r = Ours(s, target, 2, true);
+        const double t = ProcessCpuSeconds() - t0;
+        return WriteWav(out, r) ? t : -1.0;
+    };
+    // The whole tool as a process, like sox: reading, resampling, writing.
+    const std::string tool = cz::bench::ToolPath();
+    auto toolRun = [tool](const Sound&, const std::string& in, const std::string& out, uint32_t target) {
+        return TimeProgram({tool, "resample", in, "-o", out, "--rate", std::to_string(target), "-q", "-y"});
+    };
     const Peer peers[] = {{"ours (sinc, mode 2)", true, oursRun},
+                          {"ours (clean), kernel", true, cleanRun},
+                          {"cadenzor resample (process)", !tool.empty(), toolRun},
                           {"sox rate -h", haveSox, soxRun},
                           {"ffmpeg -ar (swr)", haveFfmpeg, ffmpegRun},
                           {"libsamplerate sinc medium", simple != nullptr, srcRun}};
@@ -306,6 +320,8 @@ int main(int argc, char** argv) {
         double seconds;
     };
     const Job jobs[] = {{"3 min 44.1 kHz stereo -> 16 kHz", 44100, 16000, 2, quick ? 20.0 : 180.0},
+                        {"60 s 48 kHz mono -> 8 kHz", 48000, 8000, 1, quick ? 10.0 : 60.0},
+                        {"60 s 22.05 kHz mono -> 8 kHz", 22050, 8000, 1, quick ? 10.0 : 60.0},
                         {"60 s 16 kHz mono -> 8 kHz", 16000, 8000, 1, quick ? 10.0 : 60.0},
                         {"60 s 16 kHz mono -> 22.05 kHz", 16000, 22050, 1, quick ? 10.0 : 60.0}};
 

@@ -521,6 +521,7 @@ int RunJob(const Options& options, uint32_t outId, bool asLoaded = false) {
     job.binary = options.binary;
     job.header = options.firmwareHeader ? api::pipeline::HeaderStyle::kFirmware : api::pipeline::HeaderStyle::kPlain;
     job.overwrite = options.overwrite;
+    job.profile = options.profile;
     ProgressBar bar(options.haveRate ? "resampling" : "converting", options.quiet);
     job.progress = &bar;
     const api::pipeline::Result result = api::pipeline::Run(job);

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "api/Profile.h"
 #include <vector>
 
 namespace cz::cli {
@@ -45,6 +47,8 @@ struct Options {
     long bitrate = -1;
     long quality = -1;
     std::vector<std::string> inputs;
+    // --- sound profile: best (default, --effort) or --compatible ---
+    api::Profile profile;
 };
 
 int RunCheck(const Options& options);

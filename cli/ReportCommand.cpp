@@ -121,6 +121,9 @@ struct Row {
     double seconds = 0;
     Quality quality;
     std::vector<double> played;
+    // --- the same format under --compatible, for comparison (best profile only) ---
+    bool haveCompatible = false;
+    Quality compatible;
 };
 
 // A waveform as an SVG picture: per column the least and greatest sample,
@@ -304,6 +307,22 @@ int RunReport(const Options& options) {
             if (ConvertOne(match) == kExitOk && LoadPcm(match.output, alike)) reference = &alike.samples;
         }
         row.quality = Measure(*reference, played.samples, played.rate);
+        // --- the compatible profile's coding of the same source, side by side ---
+        if (!options.profile.IsCompatible()) {
+            Options plain = one;
+            plain.profile = api::Profile::Compatible();
+            plain.output = temp->File("compatible." + row.format);
+            plain.binary.clear();
+            Options plainBack = back;
+            plainBack.inputs = {plain.output};
+            plainBack.output = temp->File("compatible-played.wav");
+            Pcm plainPlayed;
+            if (ConvertOne(plain) == kExitOk && ConvertOne(plainBack) == kExitOk &&
+                LoadPcm(plainBack.output, plainPlayed) && plainPlayed.rate == played.rate) {
+                row.compatible = Measure(*reference, plainPlayed.samples, plainPlayed.rate);
+                row.haveCompatible = true;
+            }
+        }
         row.played = std::move(played.samples);
         row.ok = true;
         rows.push_back(std::move(row));
@@ -322,28 +341,37 @@ int RunReport(const Options& options) {
                 continue;
             }
             std::printf(", \"file_bytes\": %llu, \"chip_bytes\": %lld, \"kbps\": %.3f, \"snr_db\": %.3f, "
-                        "\"segmental_snr_db\": %.3f}",
+                        "\"segmental_snr_db\": %.3f",
                         r.fileBytes, r.chipBytes,
                         r.seconds > 0 && r.chipBytes >= 0 ? r.chipBytes * 8.0 / r.seconds / 1000 : 0.0,
                         r.quality.snr, r.quality.segmental);
+            if (r.haveCompatible)
+                std::printf(", \"compatible_snr_db\": %.3f, \"compatible_segmental_snr_db\": %.3f", r.compatible.snr,
+                            r.compatible.segmental);
+            std::printf("}");
         }
         std::printf("]}\n");
     } else {
         std::printf("%s: %zu samples at %u Hz\n", input.c_str(), source.samples.size(), source.rate);
-        std::printf("%-8s %12s %12s %9s %9s %12s\n", "format", "file bytes", "chip bytes", "kbit/s", "SNR dB",
-                    "seg. SNR dB");
+        const bool sideBySide = !options.profile.IsCompatible();
+        std::printf("%-8s %12s %12s %9s %9s %12s%s\n", "format", "file bytes", "chip bytes", "kbit/s", "SNR dB",
+                    "seg. SNR dB", sideBySide ? "   --compatible: SNR dB  seg. SNR dB" : "");
         for (const Row& r : rows) {
             if (!r.ok) {
                 std::printf("%-8s %s\n", r.format.c_str(), r.reason.c_str());
                 continue;
             }
             if (r.chipBytes < 0)
-                std::printf("%-8s %12llu %12s %9s %9.2f %12.2f\n", r.format.c_str(), r.fileBytes, "-", "-",
+                std::printf("%-8s %12llu %12s %9s %9.2f %12.2f", r.format.c_str(), r.fileBytes, "-", "-",
                             r.quality.snr, r.quality.segmental);
             else
-                std::printf("%-8s %12llu %12lld %9.2f %9.2f %12.2f\n", r.format.c_str(), r.fileBytes, r.chipBytes,
+                std::printf("%-8s %12llu %12lld %9.2f %9.2f %12.2f", r.format.c_str(), r.fileBytes, r.chipBytes,
                             r.seconds > 0 ? r.chipBytes * 8.0 / r.seconds / 1000 : 0.0, r.quality.snr,
                             r.quality.segmental);
+            if (r.haveCompatible)
+                std::printf("   %21.2f %12.2f\n", r.compatible.snr, r.compatible.segmental);
+            else
+                std::printf("\n");
         }
     }
     int status = kExitOk;

@@ -52,6 +52,9 @@ const OptionSpec kOptions[] = {
     {"--player", "PROGRAM", "play with PROGRAM instead of aplay or paplay ('none': only write the WAV)"},
     {"--dls", "FILE", "from an XMF file to MIDI: also write its DLS bank to FILE"},
     {"--for-play", nullptr, "from an XMF file to MIDI: bank selects added and the bank repaired for a player"},
+    {"--compatible", nullptr, "the exported functions' bytes: MP3 frame by frame, the classic resampler and coders "
+                              "(by default: gapless MP3, clean resampling, searching coders)"},
+    {"--effort", "LEVEL", "how hard the APM and MDM coders search: 'fast', 'high' (the default) or 'max'"},
 };
 
 struct CommandSpec {
@@ -79,9 +82,9 @@ const std::vector<CommandSpec>& Commands() {
          "private folder first and put in place only when all of them were made: a refusal or a failure\n"
          "writes nothing.",
          {"-o", "-y", "-q", "-v", "--rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "--source", "--to", "--dls",
-          "--for-play"}},
+          "--for-play", "--compatible", "--effort"}},
         {"resample", "resample IN OUT --rate HZ", "resample a sound to a WAV file", "",
-         {"-o", "-y", "-q", "-v", "--rate"}},
+         {"-o", "-y", "-q", "-v", "--rate", "--compatible"}},
         {"cut", "cut IN OUT --max-bytes N", "cut an RBF resource to at most N bytes",
          "Keeps the whole blocks from the start that fit, then the end mark, and says how much sound\n"
          "that is (samples, seconds, bytes; -q: nothing). A file that fits is copied unchanged.",
@@ -91,18 +94,18 @@ const std::vector<CommandSpec>& Commands() {
          "parallel. Outputs newer than their inputs are kept unless -y. Ends with a summary; exit code 2\n"
          "when any file failed (each named with its reason), 3 when the resources exceed --budget.",
          {"-y", "-q", "-v", "--to", "--rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "-j",
-          "--budget", "--json"}},
+          "--budget", "--json", "--compatible", "--effort"}},
         {"report", "report IN --to FORMATS [options]", "size and quality of IN in each chip format",
          "Per format: file and resource size, bit rate, SNR and segmental SNR of the sound the chip plays\n"
          "against the source (resampled alike; each stretch of 4096 samples is compared at its best lag\n"
          "within 64 samples, since the coders pad voice to whole frames). --html writes one\n"
          "self-contained page with pictures.",
-         {"-q", "-y", "--to", "--rate", "--json", "--html", "--mode"}},
+         {"-q", "-y", "--to", "--rate", "--json", "--html", "--mode", "--compatible", "--effort"}},
         {"pack", "pack FILE... --to FORMAT -o IMAGE [options]", "many prompts in one resource image",
          "Converts each file to FORMAT and its resource, and writes IMAGE (a table of offsets and lengths,\n"
          "then the resources) and IMAGE.h (an enumeration of the prompts with their offsets and sizes, and\n"
          "the image as a byte array). The layout is documented in docs/resource-pack.md.",
-         {"-o", "-y", "-q", "-v", "--to", "--rate", "--mode", "--budget"}},
+         {"-o", "-y", "-q", "-v", "--to", "--rate", "--mode", "--budget", "--compatible", "--effort"}},
         {"play", "play FILE [--player PROGRAM]", "listen to a file as the chip plays it",
          "Renders any file the library reads to a WAV file and plays it with aplay or paplay when one is\n"
          "installed; otherwise says where the WAV was written.",
@@ -319,6 +322,7 @@ int main(int argc, char** argv) {
 
     Options options;
     bool filesOnly = false;
+    bool compatible = false, haveEffort = false;
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& a = words[i];
         if (filesOnly || a == "-" || a.empty() || a[0] != '-') {
@@ -418,8 +422,18 @@ int main(int argc, char** argv) {
             options.html = v;
         } else if (name == "--player") {
             options.player = v;
+        } else if (name == "--compatible") {
+            compatible = true;
+        } else if (name == "--effort") {
+            if (!cz::api::Profile::ParseEffort(v, &options.profile.effort))
+                return Usage("--effort takes 'fast', 'high' or 'max'", spec->name);
+            haveEffort = true;
         }
     }
+    if (compatible && haveEffort)
+        return Usage("--effort sets the search of the default profile; --compatible codes as the exported functions do",
+                     spec->name);
+    if (compatible) options.profile = cz::api::Profile::Compatible();
     if (options.haveRate && (options.rate < 4000 || options.rate > 48000))
         std::fprintf(stderr, "cadenzor: warning: %lu Hz is outside the rates the chips play (4000 to 48000 Hz)\n",
                      options.rate);

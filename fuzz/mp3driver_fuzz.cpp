@@ -1,5 +1,5 @@
 // MP3-to-WAV driver on bytes in memory, with a duration limit picked by the
-// first byte.
+// first byte and gapless decoding (the Info frame read) by its bit 1.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::vector<uint8_t> wav;
     cz::mp3::C_Mp3ToWavConverter converter;
+    converter.SetGapless(size > 0 && (data[0] & 2));
     converter.ConvertMemory(data, size, &wav, nullptr, limit);
     if (wav.size() >= 12 && wav.size() > 44) {
         // The patched RIFF size always matches what was written.

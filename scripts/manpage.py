@@ -50,6 +50,20 @@ def main():
     for command in commands:
         page += [".SS %s" % command, ".nf", roff(run(tool, command, "--help")), ".fi"]
     page += [
+        ".SH PROFILES",
+        "convert, resample, batch, report and pack work in one of two profiles.",
+        ".TP",
+        ".B best",
+        "The default. MP3 is decoded gaplessly (the encoder delay and padding of the LAME Info frame and the",
+        "decoder delay of 529 samples are taken off: the sound has the encoder's input length, at lag 0);",
+        "resampling is clean (the transition band lies below the new Nyquist frequency, at least 90 dB down",
+        "from it on, flat within 0.05 dB to 0.9 of it); the APM coder and its ADPCM relatives search for their",
+        "codes, as hard as \\-\\-effort fast, high (the default) or max says. The files have the same size",
+        "and play on the unchanged decoders.",
+        ".TP",
+        ".B compatible",
+        "With \\-\\-compatible: exactly the bytes of the library's exported functions (MP3 frame by frame,",
+        "the classic resampler and coders).",
         ".SH FILES",
         "The stand-in libraries the tool loads (the resource converter and the codec libraries) are looked for",
         "in the folder of the library itself, never on the system's search path.",

@@ -53,6 +53,10 @@ public:
     void SetCodecParam(uint32_t value) override { codecParam_ = value; }
     uint32_t GetCodecParam() const override { return codecParam_; }
     C_WriteWavParam& operator=(const C_WriteWavParam&) = default;
+    // How hard the chip coders that search (AdpcmEffort) look for their
+    // codes: 0 (the default) codes as the exported functions always have.
+    void SetSearchEffort(uint8_t effort) { searchEffort_ = effort; }
+    uint8_t GetSearchEffort() const { return searchEffort_; }
 
 private:
     uint16_t validBits_ = 0;
@@ -64,6 +68,7 @@ private:
     uint32_t codecParam_ = 0;
     uint32_t hasFormat_ = 0;
     uint32_t hasRange_ = 0;
+    uint8_t searchEffort_ = 0;
 };
 
 }  // namespace cz

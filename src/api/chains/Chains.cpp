@@ -31,6 +31,7 @@ pipeline::Job ExportJob(const char* input, const char* output, uint32_t rate, ui
     job.writeAs = formatId;
     job.rate = rate;
     job.overwrite = true;
+    job.profile = Profile::Compatible();  // the exports' bytes, always
     // What the format factory opens, as the sound exports always took it:
     // compressed input only where an export names it.
     job.forceKind = true;

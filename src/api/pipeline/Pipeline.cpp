@@ -180,13 +180,31 @@ const char kMp3Failure[] = "not a decodable MP3 file, or the output cannot be wr
 
 class Mp3Source final : public FrameSource {
 public:
-    explicit Mp3Source(std::string path) : path_(std::move(path)) {}
+    Mp3Source(std::string path, bool gapless) : path_(std::move(path)) { decoder_.SetGapless(gapless); }
     bool Start(std::string* why) override {
         *why = kMp3Failure;
         if (!decoder_.OpenStream(path_.c_str())) return false;
         // The first frame fixes the format, as it does the WAV file's.
         pcm_ = decoder_.NextFrame(&left_);
         if (pcm_ == nullptr) return false;
+        const mp3::C_Mp3ToWavConverter::GaplessInfo& info = decoder_.Gapless();
+        if (info.found) {
+            // What the encoder was given: its delay and the decoder's taken
+            // off the front, its padding off the end (in samples of all
+            // channels, as the whole-file decoder counts them).
+            const int64_t ch = decoder_.FrameFormat().channels;
+            const int64_t perFrame = left_;
+            trim_ = true;
+            skip_ = (info.delay + mp3::C_Mp3ToWavConverter::kGaplessDecoderDelay) * ch;
+            if (info.frames >= 0) {
+                length_ = info.frames * perFrame - (int64_t(info.delay) + info.padding) * ch;
+                if (length_ < 0) length_ = 0;
+            } else {
+                holdBack_ = (info.padding - mp3::C_Mp3ToWavConverter::kGaplessDecoderDelay) * ch;
+                if (holdBack_ < 0) holdBack_ = 0;
+            }
+            Trim();
+        }
         const mp3::Mp3FrameFormat& format = decoder_.FrameFormat();
         if (format.channels < 1 || format.channels > 2 || format.bitsPerSample != 16 || format.sampleRate <= 0)
             return false;
@@ -202,6 +220,7 @@ public:
         while (got < wanted) {
             if (left_ == 0) {
                 if (pcm_ == nullptr || (pcm_ = decoder_.NextFrame(&left_)) == nullptr) break;
+                if (trim_) Trim();
                 continue;
             }
             const size_t n = std::min<size_t>(left_, wanted - got);
@@ -215,10 +234,40 @@ public:
     double Fraction() override { return decoder_.InputFraction(); }
 
 private:
+    // Cuts the frame just decoded (pcm_, left_) to the part the encoder was
+    // given; a tail of the padding's length is held back until more comes.
+    void Trim() {
+        const int64_t count = left_;
+        const int64_t from = skip_ < count ? skip_ : count;
+        skip_ -= from;
+        int64_t n = count - from;
+        if (length_ >= 0) {
+            if (n > length_) n = length_;
+            length_ -= n;
+        }
+        if (holdBack_ > 0) {
+            held_.insert(held_.end(), pcm_ + from, pcm_ + from + n);
+            const int64_t release = int64_t(held_.size()) > holdBack_ ? int64_t(held_.size()) - holdBack_ : 0;
+            staging_.assign(held_.begin(), held_.begin() + release);
+            held_.erase(held_.begin(), held_.begin() + release);
+            if (release > 0) pcm_ = staging_.data();  // else stays non-null: nothing to give yet
+            left_ = static_cast<uint16_t>(release);
+        } else {
+            pcm_ += from;
+            left_ = static_cast<uint16_t>(n);
+        }
+    }
+
     std::string path_;
     mp3::C_Mp3ToWavConverter decoder_;
     const int16_t* pcm_ = nullptr;
     uint16_t left_ = 0;
+    bool trim_ = false;
+    int64_t skip_ = 0;
+    int64_t length_ = -1;
+    int64_t holdBack_ = 0;
+    std::vector<int16_t> held_;
+    std::vector<int16_t> staging_;
 };
 
 class WmaSource final : public FrameSource, private wma::I_AsfSource {
@@ -308,10 +357,10 @@ private:
     std::string error_;
 };
 
-std::unique_ptr<FrameSource> MakeSource(InputKind kind, const std::string& path) {
+std::unique_ptr<FrameSource> MakeSource(InputKind kind, const std::string& path, bool gaplessMp3) {
     switch (kind) {
         case InputKind::kPlainWav: return std::make_unique<PlainWavSource>(path);
-        case InputKind::kMp3: return std::make_unique<Mp3Source>(path);
+        case InputKind::kMp3: return std::make_unique<Mp3Source>(path, gaplessMp3);
         case InputKind::kWma: return std::make_unique<WmaSource>(path);
         default: return nullptr;
     }
@@ -351,10 +400,11 @@ private:
 // best profile is where gapless MP3 decoding, the clean resampler mode and
 // the searching coders are to be switched on.
 struct Stages {
-    int32_t resampleMode = kResampleSinc2;
+    bool gaplessMp3 = false;      // the encoder's delay and padding taken off
+    bool cleanResampling = false;  // transition band below the new Nyquist
 };
 
-Stages StagesFor(Profile /*profile*/) { return Stages{}; }
+Stages StagesFor(const Profile& profile) { return Stages{profile.GaplessMp3(), profile.CleanResampling()}; }
 
 enum class Streamed { kDone, kFailed, kNotHere };
 
@@ -375,8 +425,10 @@ std::string WriteFailure() {
 // the job to the whole-sound chain (nothing was written).
 Streamed RunStreamed(const Job& job, InputKind kind, uint32_t outId, const std::string& made, Result& r) {
     const Stages stages = StagesFor(job.profile);
-    if (stages.resampleMode != kResampleSinc2 && job.rate != 0) return Streamed::kNotHere;
-    std::unique_ptr<FrameSource> source = MakeSource(kind, job.input);
+    // The block resampler runs the sinc interpolation; the clean mode runs
+    // over the whole sound.
+    if (stages.cleanResampling && job.rate != 0) return Streamed::kNotHere;
+    std::unique_ptr<FrameSource> source = MakeSource(kind, job.input, stages.gaplessMp3);
     std::string why;
     if (!source || !source->Start(&why)) {
         // MPEG audio found by its first bytes but not decodable: the format
@@ -398,7 +450,7 @@ Streamed RunStreamed(const Job& job, InputKind kind, uint32_t outId, const std::
     if (counted) {
         frames = *source->knownFrames;
     } else if (resample || chip) {
-        std::unique_ptr<FrameSource> counter = MakeSource(kind, job.input);
+        std::unique_ptr<FrameSource> counter = MakeSource(kind, job.input, stages.gaplessMp3);
         if (!counter->Start(&why)) {
             r.failure = {job.input, why};
             return Streamed::kFailed;
@@ -525,6 +577,7 @@ Streamed RunStreamed(const Job& job, InputKind kind, uint32_t outId, const std::
     }
     if (chip) {
         if (job.haveCodecParam && sound->GetWriteParam()) sound->GetWriteParam()->SetCodecParam(job.codecParam);
+        if (sound->GetWriteParam()) job.profile.ApplyTo(*sound->GetWriteParam());  // the coders' search
         platform::SetLastError(0);
         if (!sound->SaveAs(outId, made.c_str())) {
             r.failure = {job.output, WriteFailure()};
@@ -542,9 +595,10 @@ Streamed RunStreamed(const Job& job, InputKind kind, uint32_t outId, const std::
 // ---- the whole-sound chain ----------------------------------------------------
 
 bool DecodeToWav(InputKind kind, const std::string& input, const std::string& wav, I_ProgressCallback* progress,
-                 Result& r) {
+                 const Profile& profile, Result& r) {
     if (kind == InputKind::kMp3) {
         mp3::C_Mp3ToWavConverter converter;
+        profile.ApplyTo(converter);  // gapless unless compatible
         if (converter.Convert(input.c_str(), wav.c_str(), progress, 0)) return true;
         r.failure = {input, kMp3Failure};
         return false;
@@ -558,7 +612,8 @@ bool DecodeToWav(InputKind kind, const std::string& input, const std::string& wa
 bool ResampleToWav(const Job& job, const std::string& input, const std::string& output, Result& r,
                    const std::string& shownOutput) {
     C_PCMResample resampler;
-    if (resampler.ResampleFile(StagesFor(job.profile).resampleMode, input.c_str(), output.c_str(), kFormatWav, job.rate,
+    job.profile.ApplyTo(resampler);  // clean unless compatible
+    if (resampler.ResampleFile(kResampleSinc2, input.c_str(), output.c_str(), kFormatWav, job.rate,
                                kResampleSpare, job.progress))
         return true;
     C_WavFileFormat factory;
@@ -592,7 +647,7 @@ bool RunWhole(const Job& job, InputKind kind, uint32_t outId, const platform::Te
     }
     if (compressed) {
         const std::string target = temp.File("decoded.wav");
-        if (!DecodeToWav(kind, job.input, target, job.progress, r)) return false;
+        if (!DecodeToWav(kind, job.input, target, job.progress, job.profile, r)) return false;
         current = target;
     }
     if (job.rate != 0) {
@@ -608,6 +663,7 @@ bool RunWhole(const Job& job, InputKind kind, uint32_t outId, const platform::Te
         return false;
     }
     if (job.haveCodecParam && file->GetWriteParam()) file->GetWriteParam()->SetCodecParam(job.codecParam);
+    if (file->GetWriteParam()) job.profile.ApplyTo(*file->GetWriteParam());  // the coders' search
     file->ReleaseSource();
     platform::SetLastError(0);
     if (!file->SaveAs(outId, made.c_str())) {

@@ -20,14 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "api/Profile.h"
 #include "foundation/I_ProgressCallback.h"
 
 namespace cz::api::pipeline {
 
-// How hard the coders and the resampler work. Both profiles run today's
-// stages; the best profile is where searching coders, a cleaner resampler
-// mode and gapless MP3 decoding come in (see StagesFor in Pipeline.cpp).
-enum class Profile { kBest, kCompatible };
 
 enum class HeaderStyle { kPlain, kFirmware };
 
@@ -52,7 +49,8 @@ struct Job {
     uint32_t writeAs = 0;
     // Target rate; 0 keeps the input's rate.
     uint32_t rate = 0;
-    Profile profile = Profile::kBest;
+    // Best sound (the default) or exactly the exported functions' bytes.
+    Profile profile;
     // The codec parameter of the output format (mode, bit rate, quality),
     // when one is given.
     bool haveCodecParam = false;

@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <limits>
 #include <typeinfo>
+#include <vector>
+
+#include "codecs/adpcm/AdpcmBeamEncoder.h"
+#include "codecs/adpcm/AdpcmBlockEncoder.h"
 
 namespace cz {
 
@@ -292,8 +296,50 @@ uint32_t C_ADPCMEncDec::EncodeStream(uint32_t sampleCount, const uint16_t* sampl
     return n ? lastPosition_ + 1 : 0;
 }
 
+bool C_ADPCMEncDec::Searches() const {
+    return effort_ != AdpcmEffort::kClassic && typeid(*this) == typeid(C_ADPCMEncDec) && codeWidth_ == 4 &&
+           indexLimit_ >= stepCount_ - 1;
+}
+
+uint32_t C_ADPCMEncDec::EncodeSamplesSearch(uint32_t sampleCount, const uint16_t* samples, uint8_t* out,
+                                            uint32_t outSize, uint32_t n, C_Progress& report) {
+    const S_AdpcmBlockTables tables{steps_.get(), stepCount_, indexAdjust_, minimum_, maximum_};
+    const uint32_t chunkSize = effort_ == AdpcmEffort::kMax ? kAdpcmBeamRun : kAdpcmBlockSamples;
+    std::vector<int16_t> chunk(chunkSize);
+    std::vector<uint8_t> codes(chunkSize), indices(chunkSize);
+    for (uint32_t first = 0; first < sampleCount; first += chunkSize) {
+        const uint32_t count = std::min(chunkSize, sampleCount - first);
+        for (uint32_t i = 0; i < count; ++i)
+            chunk[i] = static_cast<int16_t>(std::min<int32_t>(samples[first + i], fullRange_) - offset_);
+        S_AdpcmBlockState state{std::clamp(prediction_, minimum_, maximum_), stepIndex_, patternState_};
+        switch (effort_) {
+            case AdpcmEffort::kFast:
+                EncodeAdpcmBlock(chunk.data(), count, tables, state, codes.data(), indices.data(), kAdpcmFastWidth);
+                break;
+            case AdpcmEffort::kHigh:
+                EncodeAdpcmBlock(chunk.data(), count, tables, state, codes.data(), indices.data(), kAdpcmHighWidth);
+                break;
+            default:
+                if (!EncodeAdpcmBeam(chunk.data(), count, tables, state, codes.data(), indices.data(), kAdpcmMaxPerIndexSetting,
+                                     kAdpcmMaxSpread))
+                    return kFailed;
+                break;
+        }
+        prediction_ = state.prediction;
+        stepIndex_ = state.stepIndex;
+        patternState_ = state.patternState;
+        for (uint32_t i = 0; i < count; ++i, ++n) {
+            RecordTrace(n, indices[i]);
+            if (!PutCode(out, outSize, n, codes[i])) return kFailed;
+            report.Step();
+        }
+    }
+    return n;
+}
+
 uint32_t C_ADPCMEncDec::EncodeSamples(uint32_t sampleCount, const uint16_t* samples, uint8_t* out, uint32_t outSize,
                                       uint32_t n, C_Progress& report) {
+    if (Searches()) return EncodeSamplesSearch(sampleCount, samples, out, outSize, n, report);
     if (typeid(*this) == typeid(C_ADPCMEncDec) && codeWidth_ == 4)
         return EncodeSamplesFast(sampleCount, samples, out, outSize, n, report);
     for (uint32_t i = 0; i < sampleCount; ++i, ++n) {

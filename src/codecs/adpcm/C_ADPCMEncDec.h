@@ -37,6 +37,12 @@ constexpr uint32_t kAdpcmLeadInBit = 1;
 constexpr uint32_t kEncodeRangeUnused = 0;
 constexpr uint32_t kAdpcmPadOnlyBit = 2;
 
+// How hard the encoder searches for the codes (C_ADPCMEncDec::SetSearchEffort).
+// kClassic codes sample by sample, as the chip files' own coder always has;
+// the others search ahead (AdpcmBlockEncoder.h, AdpcmBeamEncoder.h) and write
+// streams of the same size that the same decoder plays.
+enum class AdpcmEffort : uint8_t { kClassic = 0, kFast = 1, kHigh = 2, kMax = 3 };
+
 class C_ADPCMEncDec {
 public:
     // Most tail codes Flush produces.
@@ -89,6 +95,14 @@ public:
     // Bytes of decoded samples a stream of byteCount code bytes yields
     // when decoded to its end: the size of the decode buffer for a whole stream.
     virtual uint32_t GetDecodedBufferSize(uint32_t byteCount);
+
+    // The search of later encodes (kClassic unless set). It applies to the
+    // plain 4-bit coder and widens the "new" coder's trellis; variants with
+    // their own rules code as they always do.
+    void SetSearchEffort(AdpcmEffort effort) { effort_ = effort; }
+    AdpcmEffort GetSearchEffort() const { return effort_; }
+    // Whether this coder searches at the effort set (a plain 4-bit coder).
+    bool Searches() const;
 
     // Codes in the trace of the last encode.
     uint32_t GetStepIndexTraceSize() const { return traceCount_; }
@@ -173,6 +187,11 @@ protected:
     uint32_t EncodeSamplesFast(uint32_t sampleCount, const uint16_t* samples, uint8_t* out, uint32_t outSize,
                                uint32_t n, C_Progress& report);
 
+    // Codes the samples with the search of effort_ (see Searches).
+    uint32_t EncodeSamplesSearch(uint32_t sampleCount, const uint16_t* samples, uint8_t* out, uint32_t outSize,
+                                 uint32_t n, C_Progress& report);
+
+    AdpcmEffort effort_ = AdpcmEffort::kClassic;
     uint8_t sampleWidth_;
     int32_t offset_;
     int32_t fullRange_;

@@ -76,7 +76,11 @@ uint32_t C_NewADPCMEncDec::EncodeSamples(uint32_t sampleCount, const uint16_t* s
         // A start value outside the sample range is brought inside first, so
         // that every code has an in-range reconstruction.
         S_AdpcmBlockState state{std::clamp(prediction_, minimum_, maximum_), stepIndex_, patternState_};
-        EncodeAdpcmBlock(chunk.data(), count, tables, state, codes.data(), indices.data(), searchWidth_);
+        // The search efforts widen the trellis; classic and fast keep the set width.
+        const int width = effort_ == AdpcmEffort::kHigh  ? std::max(searchWidth_, 16)
+                          : effort_ == AdpcmEffort::kMax ? kAdpcmMaxSearchWidth
+                                                         : searchWidth_;
+        EncodeAdpcmBlock(chunk.data(), count, tables, state, codes.data(), indices.data(), width);
         prediction_ = state.prediction;
         stepIndex_ = state.stepIndex;
         patternState_ = state.patternState;

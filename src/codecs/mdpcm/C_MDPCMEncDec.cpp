@@ -1,5 +1,9 @@
 #include "codecs/mdpcm/C_MDPCMEncDec.h"
 
+#include <vector>
+
+#include <typeinfo>
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -201,9 +205,128 @@ uint32_t C_MDPCMEncDec::Encode(uint8_t* out, size_t outSize, uint32_t sampleCoun
     return static_cast<uint32_t>(outputPos_);
 }
 
+uint32_t C_MDPCMEncDec::EncodeFrameSearch(const uint16_t* samples, uint32_t sampleCount, uint32_t first,
+                                          uint32_t frameLength, uint32_t kind, int32_t padMode) {
+    // One way of coding the frame at a scale index: its differences, the
+    // squared error over the real samples, and the value it ends on.
+    struct Coding {
+        int64_t cost = INT64_MAX;
+        int index = -1;
+        int end = 0;
+        std::vector<int8_t> q;
+    };
+    auto targetAt = [&](uint32_t k, int v) {
+        const uint64_t pos = uint64_t{first} + k;
+        return pos < sampleCount ? static_cast<int>(samples[pos]) : v + PadDelta(v, padMode);
+    };
+    auto counts = [&](uint32_t k) { return uint64_t{first} + k < sampleCount; };
+    // The difference q from v at step, kept in range as the classic rule
+    // does; the value after it (the frame's first value rounded).
+    auto apply = [&](int v, int q, int step, uint32_t k) {
+        v += q * step;
+        if (k == 0) v = std::clamp(RoundFirstSample(v), kMinValue, kMaxValue);
+        return v;
+    };
+    auto greedy = [&](int index) {
+        Coding c;
+        c.index = index;
+        c.cost = 0;
+        c.q.resize(frameLength);
+        const int step = kScaleTable[index].step;
+        int v = current_;
+        for (uint32_t k = 0; k < frameLength; ++k) {
+            const int t = targetAt(k, v);
+            int q = NearestDifference(t - v, step);
+            while (v + q * step > kMaxValue) --q;
+            while (v + q * step < kMinValue) ++q;
+            v = apply(v, q, step, k);
+            c.q[k] = static_cast<int8_t>(q);
+            if (counts(k)) c.cost += int64_t(t - v) * (t - v);
+        }
+        c.end = v;
+        return c;
+    };
+    // A trellis over the reconstruction: the `beam` cheapest distinct values
+    // after each sample, each extended by the nearest difference and its
+    // neighbours.
+    auto search = [&](int index, int beam) {
+        struct Node {
+            int64_t cost;
+            int v;
+            int parent;
+            int8_t q;
+        };
+        const int step = kScaleTable[index].step;
+        std::vector<Node> live{{0, current_, -1, 0}}, next;
+        std::vector<std::vector<Node>> history;
+        history.reserve(frameLength);
+        for (uint32_t k = 0; k < frameLength; ++k) {
+            next.clear();
+            for (size_t s = 0; s < live.size(); ++s) {
+                const int v = live[s].v;
+                const int t = targetAt(k, v);
+                const int nearest = NearestDifference(t - v, step);
+                for (int q = nearest - 1; q <= nearest + 1; ++q) {
+                    if (q < kMinDifference || q > kMaxDifference) continue;
+                    if (v + q * step > kMaxValue || v + q * step < kMinValue) continue;
+                    const int nv = apply(v, q, step, k);
+                    const int64_t e = counts(k) ? int64_t(t - nv) * (t - nv) : 0;
+                    const Node n{live[s].cost + e, nv, int(s), static_cast<int8_t>(q)};
+                    auto same = std::find_if(next.begin(), next.end(), [&](const Node& m) { return m.v == nv; });
+                    if (same == next.end())
+                        next.push_back(n);
+                    else if (n.cost < same->cost)
+                        *same = n;
+                }
+            }
+            if (next.empty()) return greedy(index);  // no difference stays in range: keep the classic rule
+            std::sort(next.begin(), next.end(),
+                      [](const Node& a, const Node& b) { return a.cost != b.cost ? a.cost < b.cost : a.v < b.v; });
+            if (next.size() > size_t(beam)) next.resize(size_t(beam));
+            history.push_back(next);
+            live.swap(next);
+        }
+        Coding c;
+        c.index = index;
+        c.cost = live[0].cost;
+        c.end = live[0].v;
+        c.q.resize(frameLength);
+        int at = 0;
+        for (uint32_t k = frameLength; k-- > 0;) {
+            c.q[k] = history[k][size_t(at)].q;
+            at = history[k][size_t(at)].parent;
+        }
+        return c;
+    };
+
+    std::vector<Coding> tried;
+    for (int index = 0; index < kScaleCount; ++index) {
+        if (headerAlias_ != 0 && index == 14) continue;
+        if (AvoidEndMarker(index, kind) != index) continue;
+        tried.push_back(greedy(index));
+    }
+    if (tried.empty()) return 0;
+    std::stable_sort(tried.begin(), tried.end(), [](const Coding& a, const Coding& b) { return a.cost < b.cost; });
+    Coding best = tried.front();
+    if (effort_ >= 2) {
+        const size_t candidates = effort_ >= 3 ? std::min<size_t>(3, tried.size()) : 1;
+        const int beam = effort_ >= 3 ? 16 : 4;
+        for (size_t i = 0; i < candidates; ++i) {
+            Coding c = search(tried[i].index, beam);
+            if (c.cost < best.cost) best = std::move(c);
+        }
+    }
+    Put(HeaderByte(best.index, kind));
+    for (uint32_t k = 0; k < frameLength; ++k) Put(static_cast<uint8_t>(best.q[k]));
+    current_ = best.end;
+    return frameLength + 1;
+}
+
 uint32_t C_MDPCMEncDec::EncodeFrame(const uint16_t* samples, uint32_t sampleCount, uint32_t first, uint32_t frameLength,
                                     uint32_t kind, int32_t padMode) {
     if (!HaveRoom(size_t{1} + frameLength) || (samples == nullptr && sampleCount != 0)) return 0;
+    if (effort_ != 0 && typeid(*this) == typeid(C_MDPCMEncDec))
+        return EncodeFrameSearch(samples, sampleCount, first, frameLength, kind, padMode);
     auto target = [&](uint64_t pos, int v) {
         return pos < sampleCount ? static_cast<int>(samples[pos]) : v + PadDelta(v, padMode);
     };

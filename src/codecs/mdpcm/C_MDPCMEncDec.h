@@ -68,6 +68,16 @@ public:
     virtual uint32_t EncodeFrame(const uint16_t* samples, uint32_t sampleCount, uint32_t first, uint32_t frameLength,
                                  uint32_t kind, int32_t padMode);
 
+    // How hard the encoder searches (0, the default: as the chip files' own
+    // coder always has; 1 fast, 2 high, 3 max). A searching encode tries
+    // every scale index of each frame and keeps the one with the least
+    // squared error, and at 2 and 3 searches the frame's differences with a
+    // small trellis; the stream has the same frames and sizes and decodes
+    // with the same decoder. It applies to this coder itself; variants code
+    // as they always do.
+    void SetSearchEffort(uint8_t effort) { effort_ = std::min<uint8_t>(effort, 3); }
+    uint8_t GetSearchEffort() const { return effort_; }
+
     void SetEndMarker(uint8_t marker) { endMarker_ = marker; }
     uint8_t EndMarker() const { return endMarker_; }
     uint32_t HeaderAlias() const { return headerAlias_; }
@@ -163,6 +173,11 @@ protected:
         return static_cast<uint32_t>(std::min<size_t>(written, UINT32_MAX));
     }
 
+    // The searching form of EncodeFrame (effort_ above 0).
+    uint32_t EncodeFrameSearch(const uint16_t* samples, uint32_t sampleCount, uint32_t first, uint32_t frameLength,
+                               uint32_t kind, int32_t padMode);
+
+    uint8_t effort_ = 0;
     uint32_t longFrames_ = 0;
     uint32_t shortFrames_ = 0;
     uint32_t padding_ = 0;

@@ -28,6 +28,57 @@ uint64_t C_Mp3ToWavConverter::Input::Position() {
 
 C_Mp3ToWavConverter::~C_Mp3ToWavConverter() = default;
 
+namespace {
+
+// Samples by which a Layer III decoder's output trails its input: the
+// hybrid filter bank's overlap plus the polyphase synthesis.
+constexpr int64_t kDecoderDelay = C_Mp3ToWavConverter::kGaplessDecoderDelay;
+
+uint32_t Be32(const uint8_t* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
+}  // namespace
+
+bool C_Mp3ToWavConverter::ReadInfoFrame(const uint8_t* bytes, int32_t count, GaplessInfo* info) {
+    if (bytes == nullptr || info == nullptr || count < 4 || bytes[0] != 0xFF || (bytes[1] & 0xE0) != 0xE0 ||
+        ((bytes[1] >> 1) & 3) != 1) {
+        return false;  // not a Layer III header
+    }
+    const bool mpeg1 = ((bytes[1] >> 3) & 3) == 3;
+    const bool mono = (bytes[3] >> 6) == 3;
+    const int32_t side = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+    const int32_t crc = (bytes[1] & 1) == 0 ? 2 : 0;
+    int32_t at = 4 + crc + side;
+    if (count < at + 8) return false;
+    const uint8_t* tag = bytes + at;
+    if (std::memcmp(tag, "Xing", 4) != 0 && std::memcmp(tag, "Info", 4) != 0) return false;
+    const uint32_t flags = Be32(tag + 4);
+    at += 8;
+    GaplessInfo found;
+    if (flags & 1) {
+        if (count < at + 4) return false;
+        found.frames = Be32(bytes + at);
+        at += 4;
+    }
+    if (flags & 2) at += 4;
+    if (flags & 4) at += 100;
+    if (flags & 8) at += 4;
+    // The encoder's extension: 9 bytes naming the encoder, then among other
+    // fields 12 bits of delay and 12 of padding at offset 21.
+    if (count < at + 24) return false;
+    const uint8_t* ext = bytes + at;
+    const bool known = std::memcmp(ext, "LAME", 4) == 0 || std::memcmp(ext, "Lavc", 4) == 0 ||
+                       std::memcmp(ext, "Lavf", 4) == 0 || std::memcmp(ext, "GOGO", 4) == 0 ||
+                       std::memcmp(ext, "L3.99", 5) == 0;
+    if (!known) return false;
+    found.delay = int32_t((uint32_t(ext[21]) << 4) | (ext[22] >> 4));
+    found.padding = int32_t((uint32_t(ext[22] & 0x0F) << 8) | ext[23]);
+    found.found = true;
+    *info = found;
+    return true;
+}
+
 int32_t C_Mp3ToWavConverter::Convert(const char* inputPath, const char* outputPath, I_ProgressCallback* progress,
                                      uint32_t durationLimit) {
     if (inputPath == nullptr || outputPath == nullptr) {
@@ -85,11 +136,52 @@ int32_t C_Mp3ToWavConverter::Run(C_Mp3WavWriter& writer, I_ProgressCallback* pro
     bool first = true;
     int64_t total = 0;
     int64_t remaining = 0;
+    // Gapless trimming, in samples of all channels together: skip from the
+    // front, the length to give (-1 while unknown) and, without a frame
+    // count, the tail held back until the stream ends.
+    int64_t skip = 0;
+    int64_t length = -1;
+    int64_t holdBack = 0;
+    std::vector<int16_t> held;
+    std::vector<int16_t> staging;
     for (;;) {
         uint16_t count = 0;
         const int16_t* pcm = NextFrame(&count);
         if (pcm == nullptr) {
             break;
+        }
+        if (first && gaplessInfo_.found) {
+            const int64_t channels = frameFormat_.channels;
+            const int64_t perFrame = count;
+            skip = (gaplessInfo_.delay + kDecoderDelay) * channels;
+            if (gaplessInfo_.frames >= 0) {
+                length = gaplessInfo_.frames * perFrame - (gaplessInfo_.delay + gaplessInfo_.padding) * channels;
+                if (length < 0) length = 0;
+            } else {
+                holdBack = (gaplessInfo_.padding - kDecoderDelay) * channels;
+                if (holdBack < 0) holdBack = 0;
+            }
+        }
+        if (gaplessInfo_.found) {
+            // Cut the frame to what the encoder was given.
+            int64_t from = skip < count ? skip : count;
+            skip -= from;
+            int64_t n = count - from;
+            if (length >= 0) {
+                if (n > length) n = length;
+                length -= n;
+            }
+            if (holdBack > 0) {
+                held.insert(held.end(), pcm + from, pcm + from + n);
+                const int64_t release = int64_t(held.size()) > holdBack ? int64_t(held.size()) - holdBack : 0;
+                staging.assign(held.begin(), held.begin() + release);
+                held.erase(held.begin(), held.begin() + release);
+                pcm = staging.data();
+                count = uint16_t(release);
+            } else {
+                pcm += from;
+                count = uint16_t(n);
+            }
         }
         if (first) {
             first = false;
@@ -128,7 +220,7 @@ int32_t C_Mp3ToWavConverter::Run(C_Mp3WavWriter& writer, I_ProgressCallback* pro
         if (limited && n > remaining) {
             n = remaining;
         }
-        if (!writer.WriteSamples(pcm, uint32_t(n * 2))) {
+        if (n > 0 && !writer.WriteSamples(pcm, uint32_t(n * 2))) {
             writer.Abandon();
             return 0;
         }
@@ -183,6 +275,8 @@ bool C_Mp3ToWavConverter::BeginDecoding() {
     endOfFile_ = false;
     readPosition_ = 0;
     frameFormat_ = Mp3FrameFormat{};
+    firstFrame_ = true;
+    gaplessInfo_ = GaplessInfo{};
     return true;
 }
 
@@ -231,7 +325,21 @@ const int16_t* C_Mp3ToWavConverter::NextFrame(uint16_t* sampleCount) {
         Consume(offset);
         const uint8_t* position = readBuffer_ + readPosition_;
         int32_t left = bytesLeft_;
+        // The encoder's Info frame, when it leads the stream, is silence that
+        // only carries facts about the stream: decoded (it leaves the decoder
+        // as it was) but not given out.
+        bool infoFrame = false;
+        if (gapless_ && firstFrame_) {
+            infoFrame = ReadInfoFrame(position, left, &gaplessInfo_);
+        }
         const int32_t result = Mp3DecodeFrame(decoder_.get(), &position, &left, pcm_);
+        if (result == kMp3Ok || infoFrame) firstFrame_ = false;
+        if (infoFrame) {
+            readPosition_ = int32_t(position - readBuffer_);
+            bytesLeft_ = left;
+            if (result == kMp3InvalidHeader || result == kMp3FreeFormatSyncNotFound) Consume(4);
+            continue;
+        }
         readPosition_ = int32_t(position - readBuffer_);
         bytesLeft_ = left;
         switch (result) {

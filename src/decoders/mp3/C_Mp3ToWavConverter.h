@@ -36,6 +36,30 @@ public:
     int32_t ConvertMemory(const uint8_t* data, size_t size, std::vector<uint8_t>* wav, I_ProgressCallback* progress,
                           uint32_t durationLimit);
 
+    // Gapless decoding, off by default: when the stream starts with an
+    // encoder's Info (or Xing) frame carrying the LAME extension's delay and
+    // padding, that frame's silence, the encoder delay and the decoder's own
+    // delay of 529 samples are dropped from the front and the padding from the
+    // end, so the output has exactly the encoder's input length. A stream
+    // without that frame decodes as it does with the option off.
+    void SetGapless(bool on) { gapless_ = on; }
+    // The decoder's own delay, trimmed with the encoder's by gapless decoding.
+    static constexpr int64_t kGaplessDecoderDelay = 529;
+
+    // What the Info frame of the last stream told, when gapless decoding
+    // found one.
+    struct GaplessInfo {
+        bool found = false;
+        int32_t delay = 0;    // encoder delay, samples per channel
+        int32_t padding = 0;  // encoder padding, samples per channel
+        int64_t frames = -1;  // audio frames after the Info frame; -1 unknown
+    };
+    const GaplessInfo& Gapless() const { return gaplessInfo_; }
+
+    // Reads the Info frame at bytes (count bytes from its header on): false
+    // when it is not an Info/Xing frame with the delay and padding fields.
+    static bool ReadInfoFrame(const uint8_t* bytes, int32_t count, GaplessInfo* info);
+
     // Decodes the next frame: the address of the PCM, with the frame's sample
     // count (all channels) in *sampleCount, or none when decoding is over.
     const int16_t* NextFrame(uint16_t* sampleCount);
@@ -80,6 +104,9 @@ private:
     Mp3FrameFormat frameFormat_;
     C_Id3v2TagSkipper tagSkipper_;
     uint64_t streamSize_ = 0;
+    bool gapless_ = false;
+    bool firstFrame_ = true;
+    GaplessInfo gaplessInfo_;
 };
 
 }  // namespace cz::mp3

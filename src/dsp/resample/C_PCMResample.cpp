@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "dsp/resample/CleanResample.h"
 #include "dsp/resample/ResampleKernels.h"
 #include "platform/Platform.h"
 #include "wave/C_WavData.h"
@@ -92,6 +93,8 @@ uint32_t C_PCMResample::ResampleSamples(int32_t mode, uint32_t sourceRate, uint3
     if (sourceCount == 0 || destinationCount == 0 || source == nullptr || destination == nullptr) return 0;
     ratio_ = static_cast<double>(targetRate) / static_cast<double>(sourceRate);
     try {
+        if ((mode == 1 || mode == 2) && clean_)
+            return RunClean(sourceRate, targetRate, sourceCount, destinationCount, source, destination);
         if (mode == 1 || mode == 2) return RunSinc(sourceCount, destinationCount, source, destination);
         return RunLinear(sourceCount, destinationCount, source, destination);
     } catch (const std::bad_alloc&) {
@@ -136,6 +139,21 @@ uint32_t C_PCMResample::RunSinc(uint32_t sourceCount, uint32_t destinationCount,
     resample::ApplySincInterpolation(
         table, input, inputCount, step, destination, destinationCount,
         [&](size_t done) { run.Set(base + static_cast<double>(done) * perOutput); }, offset);
+    run.Set(100.0);
+    return destinationCount;
+}
+
+uint32_t C_PCMResample::RunClean(uint32_t sourceRate, uint32_t targetRate, uint32_t sourceCount,
+                                 uint32_t destinationCount, const int16_t* source, int16_t* destination) {
+    ProgressRun run(*this);
+    if (!cleanDesign_ || cleanFrom_ != sourceRate || cleanTo_ != targetRate) {
+        cleanDesign_ = std::make_shared<const resample::CleanResampler>(sourceRate, targetRate);
+        cleanFrom_ = sourceRate;
+        cleanTo_ = targetRate;
+    }
+    const double perOutput = 100.0 / destinationCount;
+    cleanDesign_->Run(source, sourceCount, destination, destinationCount,
+                  [&](size_t done) { run.Set(static_cast<double>(done) * perOutput); });
     run.Set(100.0);
     return destinationCount;
 }

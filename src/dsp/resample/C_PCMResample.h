@@ -16,6 +16,10 @@
 
 namespace cz {
 
+namespace resample {
+class CleanResampler;
+}
+
 class C_PCMResample : public I_PCMResample, public I_ProgressCallback {
 public:
     // Lowest and highest sample rate accepted on either side.
@@ -49,6 +53,13 @@ public:
     uint32_t ResampleWavData(int32_t mode, I_WavData* source, I_WavData* destination, uint32_t targetRate, double spare,
                              I_ProgressCallback* callback) override;
 
+    // Clean resampling for the sinc modes (1 and 2), off by default: the
+    // rational polyphase filter of dsp/resample/CleanResample.h, whose
+    // transition band lies below the lower Nyquist frequency (nothing folds
+    // back, no images stay). The linear mode is unaffected.
+    void SetClean(bool on) { clean_ = on; }
+    bool Clean() const { return clean_; }
+
     // Target rate / source rate of the last run (1.0 before any).
     double Ratio() const { return ratio_; }
 
@@ -79,6 +90,8 @@ private:
 
     class ProgressRun;
     uint32_t RunSinc(uint32_t sourceCount, uint32_t destinationCount, const int16_t* source, int16_t* destination);
+    uint32_t RunClean(uint32_t sourceRate, uint32_t targetRate, uint32_t sourceCount, uint32_t destinationCount,
+                      const int16_t* source, int16_t* destination);
     uint32_t RunLinear(uint32_t sourceCount, uint32_t destinationCount, const int16_t* source, int16_t* destination);
     void ProgressLoop(I_ProgressCallback* callback);
 
@@ -94,6 +107,10 @@ private:
     // Ends this object's progress thread; other objects run undisturbed.
     std::atomic<bool> stop_{true};
     bool heapOwned_ = false;
+    bool clean_ = false;
+    // The clean filter of the last rate pair, kept for the next channel.
+    std::shared_ptr<const resample::CleanResampler> cleanDesign_;
+    uint32_t cleanFrom_ = 0, cleanTo_ = 0;
 };
 
 }  // namespace cz

@@ -285,6 +285,8 @@ bool C_ApmFile::CodeSound(C_WavData& sound, uint32_t mode, S_CodedSound& coded) 
     if (!PrepareSamples(sound, coded.samples)) return false;
     const uint32_t m = static_cast<uint32_t>(coded.samples.size());
     std::unique_ptr<C_ADPCMEncDec> coder = CreateCoder();
+    if (const C_WriteWavParam* param = sound.GetWriteParam())
+        coder->SetSearchEffort(static_cast<AdpcmEffort>(std::min<uint8_t>(param->GetSearchEffort(), 3)));
     const uint32_t capacity = coder->GetMaxEncodedSize(m, mode);
     if (capacity == 0) return false;
     coded.codes.resize(capacity);

@@ -163,6 +163,7 @@ int32_t C_MpmFile::WriteFrames(C_MpmFrameOutput& out, const std::vector<uint16_t
                                const std::vector<S_MpmSegment>& segments, const std::vector<S_MpmEventEntry>& events) {
     std::unique_ptr<C_MDPCMEncDec> coder = CreateCoder();
     if (!coder || LongFrameLength() == 0) return 0;
+    if (Sound() && Sound()->GetWriteParam()) coder->SetSearchEffort(Sound()->GetWriteParam()->GetSearchEffort());
     coder_ = coder.get();
     struct ResetCoder {
         C_MDPCMEncDec*& coder;

@@ -99,6 +99,7 @@ TEST(Pipeline, StreamedJobsGiveTheFileByFileBytes) {
             if (in.kind == "wav" && c.formatId != kFormatWav && c.rate == 0) continue;
             test::TempDir scratch;
             Job job;
+            job.profile = cz::api::Profile::Compatible();  // compared with the file-by-file chain
             job.input = in.path;
             job.output = scratch.File(std::string("out.") + c.extension);
             job.rate = c.rate;
@@ -119,6 +120,7 @@ TEST(Pipeline, RefusesExistingOutputsBeforeAnyWork) {
     // The output exists.
     ASSERT_TRUE(test::WriteFileBytes(dir.File("out.wav"), old));
     Job job;
+    job.profile = cz::api::Profile::Compatible();  // compared with the file-by-file chain
     job.input = input;
     job.output = dir.File("out.wav");
     job.rate = 16000;
@@ -164,6 +166,7 @@ TEST(Pipeline, ResamplesInPlace) {
     ASSERT_TRUE(test::WriteFileBytes(input, PlainWav(2, 22050, 30000)));
     ASSERT_TRUE(test::WriteFileBytes(copy, test::ReadFileBytes(input)));
     Job job;
+    job.profile = cz::api::Profile::Compatible();  // compared with the file-by-file chain
     job.input = input;
     job.output = input;
     job.rate = 8000;
@@ -220,6 +223,7 @@ TEST(Pipeline, UndecodableInputFailsCleanly) {
     ASSERT_TRUE(test::WriteFileBytes(dir.File("synced"), std::vector<uint8_t>{0xFF, 0xFB, 1, 2, 3, 4, 5, 6}));
     for (const char* name : {"bad.mp3", "synced"}) {
         Job job;
+        job.profile = cz::api::Profile::Compatible();  // compared with the file-by-file chain
         job.input = dir.File(name);
         job.output = dir.File(std::string(name) + ".wav");
         job.rate = 8000;
