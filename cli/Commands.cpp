@@ -8,6 +8,7 @@
 #include "FileFacts.h"
 #include "ProgressBar.h"
 #include "api/resconv/C_ResourceConverter.h"
+#include "formats/binary/ResourceBinary.h"
 #include "formats/rbf/C_RBFFile.h"
 #include "formats/wpcm/C_SrcFile.h"
 #include "formats/registry/C_WavFileFormat.h"
@@ -330,6 +331,18 @@ RefPtr<C_WavFile> OpenInput(const std::string& path, const platform::TempFolder&
         return file;
     }
     failure = factory.LastFailure();
+    // A resource binary, decoded as the chip plays it.
+    std::string binaryFailure;
+    S_ResourceBinary binary;
+    const std::string binaryWav = folder.File("binary.wav");
+    switch (OpenResourceBinaryAsWav(path.c_str(), binaryWav.c_str(), &binaryFailure, &binary)) {
+        case BinaryOpen::kDecoded:
+            file = factory.Open(binaryWav.c_str());
+            if (file) className = binary.coding + " resource binary, decoded";
+            return file;
+        case BinaryOpen::kFailed: failure = binaryFailure; return nullptr;
+        case BinaryOpen::kNotBinary: break;
+    }
     if (IsWmaFile(path)) {
         failure = DecodeWmaQuietly(path, folder.File("decoded.wav"));
         file = failure.empty() ? factory.Open(folder.File("decoded.wav").c_str()) : nullptr;
@@ -644,6 +657,16 @@ int ConvertOne(const Options& options) {
                 return kExitFailed;
             }
             current = target;
+        }
+    }
+    // A resource binary: what the chip plays from it.
+    if (!mp3 && !wma) {
+        std::string failure;
+        const std::string target = temp->File("binary.wav");
+        switch (OpenResourceBinaryAsWav(input.c_str(), target.c_str(), &failure)) {
+            case BinaryOpen::kDecoded: current = target; break;
+            case BinaryOpen::kFailed: Fail(input, failure); return kExitFailed;
+            case BinaryOpen::kNotBinary: break;
         }
     }
     if (mp3 || wma) {

@@ -13,6 +13,7 @@
 #include "formats/ext/C_SbdFile.h"
 #include "formats/ext/ExtLayout.h"
 #include "formats/rbf/RbfFile.h"
+#include "formats/registry/C_WavFileFormat.h"
 #include "formats/registry/FormatId.h"
 #include "foundation/RefPtr.h"
 #include "platform/Platform.h"
@@ -326,6 +327,36 @@ bool DecodeResourceBinaryToWav(const char* path, const char* wavPath, std::strin
     ResourceBinaryToSound(binary, *sound);
     if (!sound->SaveAs(kFormatWav, wavPath)) return Fail(reason, "cannot write the decoded sound");
     return true;
+}
+
+BinaryOpen OpenResourceBinaryAsWav(const char* path, const char* wavPath, std::string* failure,
+                                   S_ResourceBinary* binary) {
+    if (path == nullptr || wavPath == nullptr) return BinaryOpen::kNotBinary;
+    uint8_t head[4] = {};
+    {
+        auto f = platform::File::Open(path, platform::open_flags::kRead);
+        if (!f || !f->ReadExact(head, sizeof head)) return BinaryOpen::kNotBinary;
+    }
+    if (ResourceBinaryCoding(head).empty()) return BinaryOpen::kNotBinary;
+    C_WavFileFormat factory;
+    if (RefPtr<C_WavFile> chip = factory.Open(path)) return BinaryOpen::kNotBinary;
+    const std::string chipFailure = factory.LastFailure();
+    S_ResourceBinary local;
+    S_ResourceBinary& b = binary ? *binary : local;
+    std::string reason;
+    if (!ReadResourceBinaryFile(path, b, &reason)) {
+        if (failure)
+            *failure = b.coding + " resource binary that cannot be read: " + reason +
+                       (chipFailure.empty() ? std::string() : "; as a chip file: " + chipFailure);
+        return BinaryOpen::kFailed;
+    }
+    RefPtr<C_WavData> sound(new C_WavData());
+    ResourceBinaryToSound(b, *sound);
+    if (!sound->SaveAs(kFormatWav, wavPath)) {
+        if (failure) *failure = "cannot write the decoded " + b.coding + " resource binary to " + wavPath;
+        return BinaryOpen::kFailed;
+    }
+    return BinaryOpen::kDecoded;
 }
 
 bool ReadPackImage(std::span<const uint8_t> image, std::vector<S_PackEntry>& entries, std::string* reason) {

@@ -74,6 +74,16 @@ void ResourceBinaryToSound(const S_ResourceBinary& binary, C_WavData& sound);
 // coding its magic names (empty when none).
 bool DecodeResourceBinaryToWav(const char* path, const char* wavPath, std::string* coding, std::string* reason);
 
+// The opening path of the tool and the pipeline for a file that may be a
+// resource binary. A file a sound format opens is left to it (kNotBinary);
+// a file whose code is a binary's (also one that a chip class with the same
+// code refuses) is decoded into a 16-bit WAV file at wavPath (kDecoded, with
+// the decoded binary in *binary when asked); one that is neither gets
+// kFailed and a *failure naming what it looks like and why it fails.
+enum class BinaryOpen { kNotBinary, kDecoded, kFailed };
+BinaryOpen OpenResourceBinaryAsWav(const char* path, const char* wavPath, std::string* failure,
+                                   S_ResourceBinary* binary = nullptr);
+
 // Resource pack images ("CZPK", docs/resource-pack.md).
 struct S_PackEntry {
     uint32_t offset = 0;
