@@ -420,6 +420,9 @@ int RunInfo(const Options& options) {
                                               JsonString(path).c_str());
             }
             continue;
+        } else if (int binaryStatus = kExitOk; RunBinaryInfo(path, options.json, &binaryStatus)) {
+            if (binaryStatus != kExitOk) status = binaryStatus;
+            continue;
         } else {
             auto temp = platform::TempFolder::Create();
             std::string className;
