@@ -270,8 +270,8 @@ bool ReadResourceBinary(std::span<const uint8_t> file, S_ResourceBinary& out, st
     out.code.assign(file.begin(), file.begin() + 4);
     if (file.size() < kRbfHeaderSize) return Fail(reason, "truncated: the header is cut short");
     out.sampleRate = U16(&file[4]);
-    if (out.sampleRate < 1000 || out.sampleRate > 48000)
-        return Fail(reason, "bad rate: " + std::to_string(out.sampleRate) + " Hz");
+    // Any rate the tool can write (it warns outside 4000 to 48000 Hz) is read.
+    if (out.sampleRate == 0) return Fail(reason, "bad rate: 0 Hz");
     const std::span<const uint8_t> payload = file.subspan(kRbfHeaderSize);
     const std::string& c = out.code;
     bool ok = false;
