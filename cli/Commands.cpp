@@ -8,6 +8,7 @@
 #include "FileFacts.h"
 #include "ProgressBar.h"
 #include "api/resconv/C_ResourceConverter.h"
+#include "formats/binary/ResourceBinary.h"
 #include "formats/rbf/C_RBFFile.h"
 #include "formats/wpcm/C_SrcFile.h"
 #include "formats/registry/C_WavFileFormat.h"
@@ -331,6 +332,18 @@ RefPtr<C_WavFile> OpenInput(const std::string& path, const platform::TempFolder&
         return file;
     }
     failure = factory.LastFailure();
+    // A resource binary, decoded as the chip plays it.
+    std::string binaryFailure;
+    S_ResourceBinary binary;
+    const std::string binaryWav = folder.File("binary.wav");
+    switch (OpenResourceBinaryAsWav(path.c_str(), binaryWav.c_str(), &binaryFailure, &binary)) {
+        case BinaryOpen::kDecoded:
+            file = factory.Open(binaryWav.c_str());
+            if (file) className = binary.coding + " resource binary, decoded";
+            return file;
+        case BinaryOpen::kFailed: failure = binaryFailure; return nullptr;
+        case BinaryOpen::kNotBinary: break;
+    }
     if (IsWmaFile(path)) {
         failure = DecodeWmaQuietly(path, folder.File("decoded.wav"));
         file = failure.empty() ? factory.Open(folder.File("decoded.wav").c_str()) : nullptr;
@@ -407,6 +420,9 @@ int RunInfo(const Options& options) {
                 if (options.json) std::printf("{\"file\": %s, \"error\": \"not a readable XMF file\"}\n",
                                               JsonString(path).c_str());
             }
+            continue;
+        } else if (int binaryStatus = kExitOk; RunBinaryInfo(path, options.json, &binaryStatus)) {
+            if (binaryStatus != kExitOk) status = binaryStatus;
             continue;
         } else {
             auto temp = platform::TempFolder::Create();
@@ -522,6 +538,7 @@ int RunJob(const Options& options, uint32_t outId, bool asLoaded = false) {
     job.header = options.firmwareHeader ? api::pipeline::HeaderStyle::kFirmware : api::pipeline::HeaderStyle::kPlain;
     job.overwrite = options.overwrite;
     job.profile = options.profile;
+    job.readBinaries = true;
     ProgressBar bar(options.haveRate ? "resampling" : "converting", options.quiet);
     job.progress = &bar;
     const api::pipeline::Result result = api::pipeline::Run(job);

@@ -46,12 +46,23 @@ struct Options {
     // quality; -1 when not given.
     long bitrate = -1;
     long quality = -1;
+    // unpack: each pack entry decoded to WAV as well; play: the pack entry.
+    bool wav = false;
+    long entry = -1;
     std::vector<std::string> inputs;
     // --- sound profile: best (default, --effort) or --compatible ---
     api::Profile profile;
 };
 
 int RunCheck(const Options& options);
+// info of a resource binary or a pack image (BinaryCommands.cpp): false when
+// the file is neither (nothing printed), else prints it and sets *status.
+bool RunBinaryInfo(const std::string& path, bool json, int* status);
+// unpack IMAGE DIR [--wav]
+int RunUnpack(const Options& options);
+// The bytes of pack entry `entry` of image written to path; false (with the
+// reason told) otherwise.
+bool ExtractPackEntry(const std::string& image, long entry, const std::string& path);
 int RunInfo(const Options& options);
 int RunConvert(const Options& options);
 int RunResample(const Options& options);

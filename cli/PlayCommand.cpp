@@ -84,6 +84,14 @@ int RunPlay(const Options& options) {
     const std::string wav = *folder + platform::PathSeparator() + base + ".wav";
     Options one = options;
     one.output = wav;
+    if (options.entry >= 0) {
+        // One entry of a pack image: its resource binary, played as the chip plays it.
+        one.inputs = {*folder + platform::PathSeparator() + base + ".entry" + std::to_string(options.entry) + ".bin"};
+        if (!ExtractPackEntry(input, options.entry, one.inputs.front())) {
+            platform::RemoveTree(*folder);
+            return kExitFailed;
+        }
+    }
     one.overwrite = false;
     if (ConvertOne(one) != kExitOk) {
         platform::RemoveTree(*folder);

@@ -286,7 +286,8 @@ int RunReport(const Options& options) {
         row.chipBytes = figures.chipBytes;
         row.seconds = figures.seconds;
         Options back = base;
-        back.inputs = {one.output};
+        // What the chip plays: the resource binary when the format has one.
+        back.inputs = {!one.binary.empty() && platform::FileExists(one.binary) ? one.binary : one.output};
         back.haveRate = false;
         back.source = false;
         back.output = temp->File("played.wav");

@@ -49,6 +49,8 @@ const OptionSpec kOptions[] = {
     {"-j", "N", "number of files converted at once (default: the number of cores)"},
     {"--budget", "SIZE", "memory the resources must fit in: bytes, or with K or M (1024-based)"},
     {"--html", "FILE", "also write a page with pictures of each rendition"},
+    {"--wav", nullptr, "unpack: write each entry decoded to WAV as well"},
+    {"--entry", "N", "play: the pack image's entry N (from 0)"},
     {"--player", "PROGRAM", "play with PROGRAM instead of aplay or paplay ('none': only write the WAV)"},
     {"--dls", "FILE", "from an XMF file to MIDI: also write its DLS bank to FILE"},
     {"--for-play", nullptr, "from an XMF file to MIDI: bank selects added and the bank repaired for a player"},
@@ -106,10 +108,14 @@ const std::vector<CommandSpec>& Commands() {
          "then the resources) and IMAGE.h (an enumeration of the prompts with their offsets and sizes, and\n"
          "the image as a byte array). The layout is documented in docs/resource-pack.md.",
          {"-o", "-y", "-q", "-v", "--to", "--rate", "--mode", "--budget", "--compatible", "--effort"}},
-        {"play", "play FILE [--player PROGRAM]", "listen to a file as the chip plays it",
+        {"play", "play FILE [--player PROGRAM] [--entry N]", "listen to a file as the chip plays it",
          "Renders any file the library reads to a WAV file and plays it with aplay or paplay when one is\n"
-         "installed; otherwise says where the WAV was written.",
-         {"-v", "--source", "--player"}},
+         "installed; otherwise says where the WAV was written. --entry N plays entry N of a pack image.",
+         {"-v", "--source", "--player", "--entry"}},
+        {"unpack", "unpack IMAGE DIR [--wav]", "write each entry of a pack image as its resource binary",
+         "Writes DIR/NN-NAME.bin for every entry (NAME from IMAGE.h beside the image when it is there),\n"
+         "and with --wav the sound each one plays as NN-NAME.wav. Existing files are kept unless -y.",
+         {"-y", "-v", "--wav"}},
         {"pitch", "pitch IN OUT (--factor F | --semitones N)", "shift the pitch by whole pitch periods",
          "--factor F: the length times F (0.25 to 4), every period kept. --semitones N: the same length,\n"
          "the pitch N semitones up or down (-24 to 24). See 'cadenzor pitch --help'.", {"-y", "-q"}},
@@ -364,6 +370,13 @@ int main(int argc, char** argv) {
             options.source = true;
         } else if (name == "--json") {
             options.json = true;
+        } else if (name == "--wav") {
+            options.wav = true;
+        } else if (name == "--entry") {
+            unsigned long entry = 0;
+            if (!ParseNumber(v.c_str(), &entry) || entry > 65535)
+                return Usage("--entry takes an entry number from 0 to 65534", spec->name);
+            options.entry = static_cast<long>(entry);
         } else if (name == "--for-play") {
             options.forPlay = true;
         } else if (name == "--dls") {
@@ -461,6 +474,10 @@ int main(int argc, char** argv) {
         if (options.output.empty()) return Usage("pack needs -o IMAGE", spec->name);
         if (options.formats.size() != 1) return Usage("pack needs one format: --to apm", spec->name);
         return cz::cli::RunPack(options);
+    }
+    if (command == "unpack") {
+        if (options.inputs.size() != 2) return Usage("unpack needs an image and a folder", spec->name);
+        return cz::cli::RunUnpack(options);
     }
     if (command == "play") {
         if (options.inputs.size() != 1) return Usage("play needs one file", spec->name);

@@ -8,6 +8,7 @@
 
 #include "api/chains/Chains.h"
 #include "api/pipeline/BlockResampler.h"
+#include "formats/binary/ResourceBinary.h"
 #include "api/resconv/C_ResourceConverter.h"
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
 #include "decoders/mp3/C_Mp3WavWriter.h"
@@ -643,6 +644,16 @@ bool RunWhole(const Job& job, InputKind kind, uint32_t outId, const platform::Te
                 return false;
             }
             current = target;
+        }
+    }
+    // A resource binary: what the chip plays from it.
+    if (job.readBinaries && !compressed && current == job.input) {
+        std::string failure;
+        const std::string target = temp.File("binary.wav");
+        switch (OpenResourceBinaryAsWav(job.input.c_str(), target.c_str(), &failure)) {
+            case BinaryOpen::kDecoded: current = target; break;
+            case BinaryOpen::kFailed: r.failure = {job.input, failure}; return false;
+            case BinaryOpen::kNotBinary: break;
         }
     }
     if (compressed) {

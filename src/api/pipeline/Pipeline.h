@@ -51,6 +51,9 @@ struct Job {
     uint32_t rate = 0;
     // Best sound (the default) or exactly the exported functions' bytes.
     Profile profile;
+    // Resource binaries of every coding are read as the chip plays them
+    // (the tool's opening path; the exports open what the factory opens).
+    bool readBinaries = false;
     // The codec parameter of the output format (mode, bit rate, quality),
     // when one is given.
     bool haveCodecParam = false;
