@@ -345,9 +345,17 @@ BinaryOpen OpenResourceBinaryAsWav(const char* path, const char* wavPath, std::s
     S_ResourceBinary& b = binary ? *binary : local;
     std::string reason;
     if (!ReadResourceBinaryFile(path, b, &reason)) {
-        if (failure)
-            *failure = b.coding + " resource binary that cannot be read: " + reason +
-                       (chipFailure.empty() ? std::string() : "; as a chip file: " + chipFailure);
+        if (failure) {
+            const std::string asBinary = b.coding + " resource binary that cannot be read: " + reason;
+            // A chip class that knew the file as its own (its header, then
+            // damage) has the better reason: it leads.
+            const bool chipKnewIt =
+                !chipFailure.empty() && chipFailure.find("not a supported sound file") == std::string::npos;
+            if (chipKnewIt)
+                *failure = chipFailure + "; as a " + b.coding + " resource binary: " + reason;
+            else
+                *failure = asBinary + (chipFailure.empty() ? std::string() : "; as a chip file: " + chipFailure);
+        }
         return BinaryOpen::kFailed;
     }
     RefPtr<C_WavData> sound(new C_WavData());
