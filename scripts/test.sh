@@ -55,11 +55,6 @@ summarize_skips() {
             }
         }' "$skips"
 }
-            if (!(key in n)) order[++k] = key
-            n[key]++; names[key] = names[key] (n[key] > 1 ? ", " : "") what
-        }
-        END { for (i = 1; i <= k; i++) printf "  %d x %s\n      %s\n", n[order[i]], order[i], names[order[i]] }' "$skips"
-}
 
 echo "== build and test"
 bash scripts/build.sh build -DCADENZOR_TEST=ON -DCADENZOR_BENCH=ON -DCADENZOR_FUZZ_REPLAY=ON
