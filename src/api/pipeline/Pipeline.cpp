@@ -8,6 +8,7 @@
 
 #include "api/chains/Chains.h"
 #include "api/pipeline/BlockResampler.h"
+#include "api/pipeline/CleanBlockResampler.h"
 #include "formats/binary/ResourceBinary.h"
 #include "api/resconv/C_ResourceConverter.h"
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
@@ -426,9 +427,6 @@ std::string WriteFailure() {
 // the job to the whole-sound chain (nothing was written).
 Streamed RunStreamed(const Job& job, InputKind kind, uint32_t outId, const std::string& made, Result& r) {
     const Stages stages = StagesFor(job.profile);
-    // The block resampler runs the sinc interpolation; the clean mode runs
-    // over the whole sound.
-    if (stages.cleanResampling && job.rate != 0) return Streamed::kNotHere;
     std::unique_ptr<FrameSource> source = MakeSource(kind, job.input, stages.gaplessMp3);
     std::string why;
     if (!source || !source->Start(&why)) {
@@ -468,16 +466,27 @@ Streamed RunStreamed(const Job& job, InputKind kind, uint32_t outId, const std::
     const double share = counted || !(resample || chip) ? 100.0 : 50.0;
     const double base = 100.0 - share;
 
-    std::optional<BlockResampler> resampler;
+    // The sinc interpolation, or the clean mode of the best profile.
+    std::optional<BlockResampler> sinc;
+    std::optional<CleanBlockResampler> clean;
     uint32_t outRate = source->rate;
     uint64_t outFrames = frames;
     if (resample) {
         if (frames > 0xFFFFFFFFu) return Streamed::kNotHere;
-        resampler.emplace(channels, source->rate, job.rate, static_cast<uint32_t>(frames));
+        const auto count = static_cast<uint32_t>(frames);
+        bool valid = false;
+        if (stages.cleanResampling) {
+            clean.emplace(channels, source->rate, job.rate, count);
+            valid = clean->Valid();
+            outFrames = clean->DestinationFrames();
+        } else {
+            sinc.emplace(channels, source->rate, job.rate, count);
+            valid = sinc->Valid();
+            outFrames = sinc->DestinationFrames();
+        }
         // Refused rates and empty sounds: the whole-sound chain says why.
-        if (!resampler->Valid()) return Streamed::kNotHere;
+        if (!valid) return Streamed::kNotHere;
         outRate = job.rate;
-        outFrames = resampler->DestinationFrames();
     }
     if ((resample || chip) && outFrames * channels * 2u > C_PCMResample::kMaxOutputBytes) return Streamed::kNotHere;
     // A sound without frames: the sound model refuses to write it, and says
@@ -550,9 +559,12 @@ Streamed RunStreamed(const Job& job, InputKind kind, uint32_t outId, const std::
     for (size_t n; (n = source->Read(block.data(), kBlockFrames)) > 0 && !writeFailed;) {
         if (chip && !resample && taken + n > frames) n = static_cast<size_t>(frames - taken);
         taken += n;
-        if (resampler) {
+        if (resample) {
             out.clear();
-            resampler->Push(block.data(), n, out);
+            if (clean)
+                clean->Push(block.data(), n, out);
+            else
+                sinc->Push(block.data(), n, out);
             emit(out.data(), out.size());
         } else {
             emit(block.data(), n * channels);
@@ -563,9 +575,12 @@ Streamed RunStreamed(const Job& job, InputKind kind, uint32_t outId, const std::
         r.failure = {job.input, why};
         return Streamed::kFailed;
     }
-    if (resampler) {
+    if (resample) {
         out.clear();
-        resampler->Finish(out);
+        if (clean)
+            clean->Finish(out);
+        else
+            sinc->Finish(out);
         emit(out.data(), out.size());
     }
     if (taken == 0) return Streamed::kNotHere;  // the writer drops its file

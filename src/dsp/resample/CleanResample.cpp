@@ -113,9 +113,47 @@ __attribute__((target("avx512f,avx2"))) double DotAvx512(const double* x, const 
 }
 #endif
 
-using DotFunction = double (*)(const double*, const double*, size_t);
-
 }  // namespace
+
+CleanResampler::DotFunction CleanResampler::ChooseDot() {
+#if CZ_CLEAN_X86
+    if (VectorKernelsActive()) return std::string_view(VectorKernelName()) == "AVX-512" ? &DotAvx512 : &DotAvx2;
+#endif
+    return &CleanResampler::Dot;
+}
+
+void CleanResampler::BlendRow(uint64_t phase, double* blend) const {
+    // Linear interpolation between the two stored rows around the phase.
+    const double where = double(phase) * double(kMaxPhases) / double(up_);
+    const size_t low = std::min(size_t(where), size_t(kMaxPhases) - 1);
+    const double f = where - double(low);
+    const double* r0 = &rows_[low * taps_];
+    const double* r1 = r0 + taps_;
+    for (size_t t = 0; t < taps_; ++t) blend[t] = r0[t] + f * (r1[t] - r0[t]);
+}
+
+void CleanResampler::RunRange(const double* x, uint64_t xFirst, uint64_t jFirst, uint64_t jEnd, int16_t* out,
+                              size_t outStride) const {
+    if (jEnd <= jFirst) return;
+    const DotFunction dot = ChooseDot();
+    if (exact_) {
+        // Phase by phase, as Run goes, so that each row is read once.
+        for (uint64_t r = 0; r < up_ && jFirst + r < jEnd; ++r) {
+            const uint64_t position = (jFirst + r) * down_;
+            const double* row = &rows_[size_t(position % up_) * taps_];
+            uint64_t n = position / up_ - xFirst;
+            for (uint64_t j = jFirst + r; j < jEnd; j += up_, n += down_)
+                out[size_t(j - jFirst) * outStride] = RoundSample(dot(&x[n], row, taps_));
+        }
+        return;
+    }
+    std::vector<double> blend(taps_);
+    for (uint64_t j = jFirst; j < jEnd; ++j) {
+        const uint64_t position = j * down_;
+        BlendRow(position % up_, blend.data());
+        out[size_t(j - jFirst) * outStride] = RoundSample(dot(&x[position / up_ - xFirst], blend.data(), taps_));
+    }
+}
 
 void CleanResampler::Run(const int16_t* in, size_t inCount, int16_t* out, size_t outCount,
                          const std::function<void(size_t)>& progress) const {
@@ -127,12 +165,7 @@ void CleanResampler::Run(const int16_t* in, size_t inCount, int16_t* out, size_t
     for (size_t i = 0; i < inCount; ++i) x[half_ + i] = double(in[i]);
 
     std::vector<double> blend(exact_ ? 0 : taps_);
-    DotFunction dot = &CleanResampler::Dot;
-#if CZ_CLEAN_X86
-    if (VectorKernelsActive()) {
-        dot = std::string_view(VectorKernelName()) == "AVX-512" ? &DotAvx512 : &DotAvx2;
-    }
-#endif
+    const DotFunction dot = ChooseDot();
     if (exact_) {
         // Outputs j and j + L share a phase. The outputs go in blocks of
         // L x repeats, phase by phase within a block, so that each row is
@@ -155,14 +188,7 @@ void CleanResampler::Run(const int16_t* in, size_t inCount, int16_t* out, size_t
         for (size_t j = 0; j < outCount; ++j) {
             const uint64_t position = uint64_t(j) * down_;
             const size_t n = size_t(position / up_);
-            const uint64_t phase = position % up_;
-            // Linear interpolation between the two stored rows around the phase.
-            const double where = double(phase) * double(kMaxPhases) / double(up_);
-            const size_t low = std::min(size_t(where), size_t(kMaxPhases) - 1);
-            const double f = where - double(low);
-            const double* r0 = &rows_[low * taps_];
-            const double* r1 = r0 + taps_;
-            for (size_t t = 0; t < taps_; ++t) blend[t] = r0[t] + f * (r1[t] - r0[t]);
+            BlendRow(position % up_, blend.data());
             out[j] = RoundSample(dot(&x[n], blend.data(), taps_));
             if (progress && (j & 4095) == 4095) progress(j + 1);
         }

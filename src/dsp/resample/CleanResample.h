@@ -38,10 +38,27 @@ public:
 
     // Taps per output sample.
     size_t Taps() const { return taps_; }
+    // Zeros read before the first source sample: source sample i is sample
+    // half + i of the padded source.
+    size_t Half() const { return half_; }
+    // First sample of the padded source that output j reads (it reads Taps()
+    // samples from there): j x source rate / target rate, rounded down.
+    uint64_t FirstRead(uint64_t j) const { return j * down_ / up_; }
+    // The outputs [jFirst, jEnd) as Run gives them, from a stretch of the
+    // padded source: x[0] is padded sample xFirst, and x holds every sample
+    // these outputs read. Output j goes to out[(j - jFirst) x outStride].
+    void RunRange(const double* x, uint64_t xFirst, uint64_t jFirst, uint64_t jEnd, int16_t* out,
+                  size_t outStride) const;
 
 private:
+    using DotFunction = double (*)(const double*, const double*, size_t);
     // Sum of x[t] * row[t] over taps_ (a multiple of 8) in the fixed order.
-        static double Dot(const double* x, const double* row, size_t taps);
+    static double Dot(const double* x, const double* row, size_t taps);
+    // The dot product's form for this machine (every form gives the same bits).
+    static DotFunction ChooseDot();
+    // The row of an inexact phase: the linear blend of the two stored rows
+    // around it, written to blend (taps_ values).
+    void BlendRow(uint64_t phase, double* blend) const;
 
     uint64_t up_ = 1;    // L
     uint64_t down_ = 1;  // M
