@@ -36,7 +36,7 @@ std::vector<uint8_t> PlainWav(uint16_t channels, uint32_t rate, size_t frames) {
 // The file-by-file chain: decode to a WAV file, resample into another, open
 // that and save it in the output format.
 std::vector<uint8_t> FileByFile(const std::string& input, const std::string& kind, uint32_t rate, uint32_t formatId,
-                                const test::TempDir& dir) {
+                                const test::TempDir& dir, bool clean = false) {
     std::string current = input;
     if (kind == "mp3") {
         mp3::C_Mp3ToWavConverter converter;
@@ -49,6 +49,7 @@ std::vector<uint8_t> FileByFile(const std::string& input, const std::string& kin
     }
     if (rate) {
         C_PCMResample resampler;
+        resampler.SetClean(clean);
         const std::string target = dir.File("resampled.wav");
         EXPECT_EQ(resampler.ResampleFile(kResampleSinc2, current.c_str(), target.c_str(), kFormatWav, rate,
                                          kResampleSpare, nullptr),
@@ -108,6 +109,29 @@ TEST(Pipeline, StreamedJobsGiveTheFileByFileBytes) {
             ASSERT_TRUE(result.ok()) << what << ": " << result.failure.text;
             EXPECT_TRUE(result.streamed) << what;
             EXPECT_EQ(test::ReadFileBytes(job.output), FileByFile(in.path, in.kind, c.rate, c.formatId, scratch))
+                << what;
+        }
+}
+
+// The default profile's clean resampling streams too, with the bytes of the
+// clean run over the whole sound.
+TEST(Pipeline, CleanResamplingStreams) {
+    test::TempDir dir;
+    const std::string stereo = dir.File("stereo.wav"), mono = dir.File("mono.wav");
+    ASSERT_TRUE(test::WriteFileBytes(stereo, PlainWav(2, 44100, 44100 * 2 + 17)));
+    ASSERT_TRUE(test::WriteFileBytes(mono, PlainWav(1, 22050, 9001)));
+    for (const std::string& input : {stereo, mono})
+        for (const uint32_t rate : {16000u, 8000u, 48000u, 44099u}) {
+            test::TempDir scratch;
+            Job job;
+            job.input = input;
+            job.output = scratch.File("out.wav");
+            job.rate = rate;
+            const Result result = pipeline::Run(job);
+            const std::string what = input + " at " + std::to_string(rate);
+            ASSERT_TRUE(result.ok()) << what << ": " << result.failure.text;
+            EXPECT_TRUE(result.streamed) << what;
+            EXPECT_EQ(test::ReadFileBytes(job.output), FileByFile(input, "wav", rate, kFormatWav, scratch, true))
                 << what;
         }
 }
