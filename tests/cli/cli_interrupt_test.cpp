@@ -171,8 +171,10 @@ TEST_F(CliInterrupt, SignalsRemoveTheJobsWorkAndExitWith128PlusTheSignal) {
     const Case cases[] = {
         {SIGINT, "as soon as the private folder exists",
          [](const std::vector<std::string>& tree) { return !tree.empty(); }},
-        {SIGTERM, "once the resampled sound is in it",
-         [](const std::vector<std::string>& tree) { return Contains(tree, "resampled.wav"); }},
+        {SIGTERM, "once a sound file is being made in it",
+         [](const std::vector<std::string>& tree) {
+             return Contains(tree, ".mdm") || Contains(tree, "resampled.wav");
+         }},
         {SIGHUP, "while the resource binary is written in a folder of its own",
          [](const std::vector<std::string>& tree) { return Contains(tree, "/bin"); }},
     };

@@ -398,9 +398,9 @@ private:
 
 // ---- the stages: which ones a job runs --------------------------------------
 
-// The stages a profile selects. Both profiles run the same stages today; the
-// best profile is where gapless MP3 decoding, the clean resampler mode and
-// the searching coders are to be switched on.
+// The stages a profile selects: the best profile decodes MP3 gaplessly and
+// resamples in the clean mode; the searching coders come with the write
+// parameters (Profile::ApplyTo).
 struct Stages {
     bool gaplessMp3 = false;      // the encoder's delay and padding taken off
     bool cleanResampling = false;  // transition band below the new Nyquist
