@@ -79,8 +79,7 @@ double Ffmpeg(const Clip& clip, const std::string& dir, int trellis, double star
     const std::string coded = dir + "/ff.wav", back = dir + "/ff_back.wav";
     const double t = TimeProgram({"ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-i", clip.path, "-c:a",
                                   "adpcm_ima_wav", "-trellis", std::to_string(trellis), coded});
-    if (t < 0 || RunProgram({"ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-i", coded, "-c:a", "pcm_s16le",
-                             back},
+    if (t < 0 || RunProgram({"ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-i", coded, "-c:a", "pcm_s16le", back},
                             true) != 0)
         return std::nan("");
     *seconds = std::max(0.0, t - startUp);
@@ -142,7 +141,8 @@ int main(int argc, char** argv) {
                                  {"ours --effort high", true, cz::AdpcmEffort::kHigh, 0},
                                  {"ours --effort max", true, cz::AdpcmEffort::kMax, 0}};
     if (haveFfmpeg)
-        for (int t : {0, 4, 8, 10}) coders.push_back({"ffmpeg adpcm_ima_wav -trellis " + std::to_string(t), false, {}, t});
+        for (int t : {0, 4, 8, 10})
+            coders.push_back({"ffmpeg adpcm_ima_wav -trellis " + std::to_string(t), false, {}, t});
 
     std::printf("%-34s %12s %10s %12s %10s %12s\n", "coder", "prompts dB", "gain", "espeak dB", "gain", "ns/sample");
     double basePrompt = 0, baseSpeech = 0;

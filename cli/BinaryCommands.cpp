@@ -25,12 +25,14 @@ constexpr uint64_t kMaxImageSize = uint64_t{256} << 20;
 std::string Json(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
-        if (c == '"' || c == '\\') out += '\\', out += static_cast<char>(c);
+        if (c == '"' || c == '\\')
+            out += '\\', out += static_cast<char>(c);
         else if (c < 0x20) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\u%04x", c);
             out += buf;
-        } else out += static_cast<char>(c);
+        } else
+            out += static_cast<char>(c);
     }
     return out + "\"";
 }
@@ -52,11 +54,11 @@ double Seconds(const S_ResourceBinary& b) {
 
 void PrintBinary(const std::string& path, const S_ResourceBinary& b, bool json) {
     if (json) {
-        std::printf("{\"file\": %s, \"format\": %s, \"coding\": %s, \"code\": %s, \"sample_rate\": %u, "
-                    "\"samples\": %zu, \"duration_s\": %.3f, \"bytes\": %llu, \"markers\": [",
-                    Json(path).c_str(), Json(b.coding + " resource binary").c_str(), Json(b.coding).c_str(),
-                    Json(b.code).c_str(), b.sampleRate, b.samples.size(), Seconds(b),
-                    static_cast<unsigned long long>(b.bytes));
+        std::printf(
+            "{\"file\": %s, \"format\": %s, \"coding\": %s, \"code\": %s, \"sample_rate\": %u, "
+            "\"samples\": %zu, \"duration_s\": %.3f, \"bytes\": %llu, \"markers\": [",
+            Json(path).c_str(), Json(b.coding + " resource binary").c_str(), Json(b.coding).c_str(),
+            Json(b.code).c_str(), b.sampleRate, b.samples.size(), Seconds(b), static_cast<unsigned long long>(b.bytes));
         for (size_t i = 0; i < b.markers.size(); ++i)
             std::printf("%s{\"sample\": %u, \"type\": %u, \"param\": %u}", i ? ", " : "", b.markers[i].position,
                         b.markers[i].type, b.markers[i].param);
@@ -116,20 +118,22 @@ bool RunBinaryInfo(const std::string& path, bool json, int* status) {
             std::printf("{\"file\": %s, \"format\": \"resource pack image\", \"bytes\": %zu, \"entries\": [",
                         Json(path).c_str(), image.size());
         else
-            std::printf("%s\n  format:      resource pack image, %zu entries, %zu bytes\n"
-                        "  index  name                  coding     rate   duration     offset      bytes\n",
-                        path.c_str(), entries.size(), image.size());
+            std::printf(
+                "%s\n  format:      resource pack image, %zu entries, %zu bytes\n"
+                "  index  name                  coding     rate   duration     offset      bytes\n",
+                path.c_str(), entries.size(), image.size());
         for (size_t k = 0; k < entries.size(); ++k) {
             S_ResourceBinary b;
             std::string reason;
             const bool ok = ReadResourceBinary(EntryBytes(image, entries[k]), b, &reason);
             if (!ok) *status = kExitFailed;
             if (json) {
-                std::printf("%s\n  {\"index\": %zu, \"name\": %s, \"coding\": %s, \"sample_rate\": %u, "
-                            "\"samples\": %zu, \"duration_s\": %.3f, \"offset\": %u, \"bytes\": %u%s%s}",
-                            k ? "," : "", k, Json(names[k]).c_str(), Json(b.coding).c_str(), b.sampleRate,
-                            b.samples.size(), Seconds(b), entries[k].offset, entries[k].size,
-                            ok ? "" : ", \"error\": ", ok ? "" : Json(reason).c_str());
+                std::printf(
+                    "%s\n  {\"index\": %zu, \"name\": %s, \"coding\": %s, \"sample_rate\": %u, "
+                    "\"samples\": %zu, \"duration_s\": %.3f, \"offset\": %u, \"bytes\": %u%s%s}",
+                    k ? "," : "", k, Json(names[k]).c_str(), Json(b.coding).c_str(), b.sampleRate, b.samples.size(),
+                    Seconds(b), entries[k].offset, entries[k].size,
+                    ok ? "" : ", \"error\": ", ok ? "" : Json(reason).c_str());
             } else {
                 std::printf("  %5zu  %-20s  %-9s  %5u  %7.3f s  %9u  %9u%s%s\n", k,
                             names[k].empty() ? "-" : names[k].c_str(), b.coding.empty() ? "?" : b.coding.c_str(),

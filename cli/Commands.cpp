@@ -125,23 +125,26 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
         std::printf("{\"file\": %s, \"format\": %s, ", JsonString(path).c_str(),
                     JsonString(PeopleName(file, className)).c_str());
         if (mpeg && mp3.found)
-            std::printf("\"mpeg\": {\"version\": %s, \"layer\": %d, \"sample_rate\": %d, \"channels\": %d, "
-                        "\"kbps\": %d, \"title\": %s, \"artist\": %s, \"album\": %s}, ",
-                        mp3.version == 25 ? "\"2.5\"" : mp3.version == 2 ? "\"2\"" : "\"1\"", mp3.layer,
-                        mp3.sampleRate, mp3.channels, mp3.kbps, JsonString(mp3.title).c_str(),
-                        JsonString(mp3.artist).c_str(), JsonString(mp3.album).c_str());
+            std::printf(
+                "\"mpeg\": {\"version\": %s, \"layer\": %d, \"sample_rate\": %d, \"channels\": %d, "
+                "\"kbps\": %d, \"title\": %s, \"artist\": %s, \"album\": %s}, ",
+                mp3.version == 25  ? "\"2.5\""
+                : mp3.version == 2 ? "\"2\""
+                                   : "\"1\"",
+                mp3.layer, mp3.sampleRate, mp3.channels, mp3.kbps, JsonString(mp3.title).c_str(),
+                JsonString(mp3.artist).c_str(), JsonString(mp3.album).c_str());
         std::printf("\"tags\": {");
         for (size_t i = 0; i < tags.size(); ++i)
             std::printf("%s%s: %s", i ? ", " : "", JsonString(tags[i].id).c_str(), JsonString(tags[i].text).c_str());
         std::printf("}, \"markers\": [");
         for (int32_t i = 0; i < cues.GetCount(); ++i) {
             const I_WavDataCuePoint* c = cues.GetAt(i);
-            std::printf("%s{\"id\": %u, \"sample\": %u, \"label\": %s}", i ? ", " : "", c->GetCueId(),
-                        c->GetPosition(), JsonString(LabelOf(labels, c->GetCueId())).c_str());
+            std::printf("%s{\"id\": %u, \"sample\": %u, \"label\": %s}", i ? ", " : "", c->GetCueId(), c->GetPosition(),
+                        JsonString(LabelOf(labels, c->GetCueId())).c_str());
         }
         std::printf("], ");
-        std::printf("\"format_id\": %u, \"class\": %s, \"codec_type\": %u, ",
-                    file.GetFormatId(), JsonString(className ? className : "").c_str(), file.GetCodecType());
+        std::printf("\"format_id\": %u, \"class\": %s, \"codec_type\": %u, ", file.GetFormatId(),
+                    JsonString(className ? className : "").c_str(), file.GetCodecType());
         std::printf(
             "\"sample_rate\": %u, \"channels\": %u, \"valid_bits\": %u, \"container_bits\": %u, "
             "\"signed\": %s, \"samples\": %u, \"duration_ms\": %llu, \"duration_s\": %.3f, ",
@@ -189,8 +192,10 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
                 file.GetFormatId());
     if (mpeg && mp3.found) {
         std::printf("  stream:      MPEG-%s layer %d, %d Hz, %s, %d kbit/s (first frame)\n",
-                    mp3.version == 25 ? "2.5" : mp3.version == 2 ? "2" : "1", mp3.layer, mp3.sampleRate,
-                    mp3.channels == 1 ? "mono" : "stereo", mp3.kbps);
+                    mp3.version == 25  ? "2.5"
+                    : mp3.version == 2 ? "2"
+                                       : "1",
+                    mp3.layer, mp3.sampleRate, mp3.channels == 1 ? "mono" : "stereo", mp3.kbps);
         if (!mp3.title.empty()) std::printf("  title:       %s\n", mp3.title.c_str());
         if (!mp3.artist.empty()) std::printf("  artist:      %s\n", mp3.artist.c_str());
         if (!mp3.album.empty()) std::printf("  album:       %s\n", mp3.album.c_str());
@@ -400,15 +405,16 @@ int RunInfo(const Options& options) {
         } else if (IsMidiFile(path)) {
             if (RunMidiInfo(path, options.json) != kExitOk) {
                 status = kExitFailed;
-                if (options.json) std::printf("{\"file\": %s, \"error\": \"not a readable Standard MIDI File\"}\n",
-                                              JsonString(path).c_str());
+                if (options.json)
+                    std::printf("{\"file\": %s, \"error\": \"not a readable Standard MIDI File\"}\n",
+                                JsonString(path).c_str());
             }
             continue;
         } else if (IsImfFile(path)) {
             if (RunImfInfo(path, options.json) != kExitOk) {
                 status = kExitFailed;
-                if (options.json) std::printf("{\"file\": %s, \"error\": \"not a readable IMF melody\"}\n",
-                                              JsonString(path).c_str());
+                if (options.json)
+                    std::printf("{\"file\": %s, \"error\": \"not a readable IMF melody\"}\n", JsonString(path).c_str());
             }
             continue;
         } else if (IsWmaFile(path)) {
@@ -417,8 +423,8 @@ int RunInfo(const Options& options) {
         } else if (IsXmfFile(path)) {
             if (RunXmfInfo(path, options.json) != kExitOk) {
                 status = kExitFailed;
-                if (options.json) std::printf("{\"file\": %s, \"error\": \"not a readable XMF file\"}\n",
-                                              JsonString(path).c_str());
+                if (options.json)
+                    std::printf("{\"file\": %s, \"error\": \"not a readable XMF file\"}\n", JsonString(path).c_str());
             }
             continue;
         } else if (int binaryStatus = kExitOk; RunBinaryInfo(path, options.json, &binaryStatus)) {
@@ -515,7 +521,9 @@ bool CodecParameter(const Options& options, uint32_t formatId, uint32_t* param, 
             return bitrate;
         default:
             if (mode || bitrate || quality)
-                return refuse(std::string(mode ? "--mode" : bitrate ? "--bitrate" : "--quality") +
+                return refuse(std::string(mode      ? "--mode"
+                                          : bitrate ? "--bitrate"
+                                                    : "--quality") +
                               " does not apply to this format");
             return false;
     }

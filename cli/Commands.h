@@ -34,7 +34,7 @@ struct Options {
     bool binaries = false;
     // batch, report, pack: output formats by extension, without the dot.
     std::vector<std::string> formats;
-    unsigned jobs = 0;  // 0: the number of cores
+    unsigned jobs = 0;              // 0: the number of cores
     unsigned long long budget = 0;  // bytes; 0: none
     std::string html;
     std::string player;

@@ -190,7 +190,8 @@ std::string Html(const std::string& input, const std::vector<double>& source, un
         "figure{margin:2px 0}figcaption{font-size:12px;color:#666}</style></head><body>\n";
     char line[512];
     page += "<h1>" + Escape(input) + "</h1>";
-    std::snprintf(line, sizeof line, "<p>%zu samples at %u Hz (%.2f s)</p>\n", source.size(), rate, rate ? source.size() / static_cast<double>(rate) : 0.0);
+    std::snprintf(line, sizeof line, "<p>%zu samples at %u Hz (%.2f s)</p>\n", source.size(), rate,
+                  rate ? source.size() / static_cast<double>(rate) : 0.0);
     page += line;
     page +=
         "<table><tr><th class=\"f\">format</th><th>file bytes</th><th>chip bytes</th><th>kbit/s</th>"
@@ -213,8 +214,7 @@ std::string Html(const std::string& input, const std::vector<double>& source, un
     for (const Row& r : rows) {
         if (!r.ok) continue;
         std::vector<double> error(r.played.size());
-        for (size_t i = 0; i < r.played.size(); ++i)
-            error[i] = SourceAt(source, i, LagOf(r.quality, i)) - r.played[i];
+        for (size_t i = 0; i < r.played.size(); ++i) error[i] = SourceAt(source, i, LagOf(r.quality, i)) - r.played[i];
         page += "<div class=\"row\"><h2>" + r.format + "</h2><figure>" +
                 Waveform(r.played, "#2f855a", (r.format + ": the sound the chip plays").c_str()) +
                 "<figcaption>the sound the chip plays</figcaption></figure><figure>" +
@@ -341,11 +341,12 @@ int RunReport(const Options& options) {
                 std::printf(", \"error\": %s}", JsonText(r.reason).c_str());
                 continue;
             }
-            std::printf(", \"file_bytes\": %llu, \"chip_bytes\": %lld, \"kbps\": %.3f, \"snr_db\": %.3f, "
-                        "\"segmental_snr_db\": %.3f",
-                        r.fileBytes, r.chipBytes,
-                        r.seconds > 0 && r.chipBytes >= 0 ? r.chipBytes * 8.0 / r.seconds / 1000 : 0.0,
-                        r.quality.snr, r.quality.segmental);
+            std::printf(
+                ", \"file_bytes\": %llu, \"chip_bytes\": %lld, \"kbps\": %.3f, \"snr_db\": %.3f, "
+                "\"segmental_snr_db\": %.3f",
+                r.fileBytes, r.chipBytes,
+                r.seconds > 0 && r.chipBytes >= 0 ? r.chipBytes * 8.0 / r.seconds / 1000 : 0.0, r.quality.snr,
+                r.quality.segmental);
             if (r.haveCompatible)
                 std::printf(", \"compatible_snr_db\": %.3f, \"compatible_segmental_snr_db\": %.3f", r.compatible.snr,
                             r.compatible.segmental);
@@ -363,8 +364,8 @@ int RunReport(const Options& options) {
                 continue;
             }
             if (r.chipBytes < 0)
-                std::printf("%-8s %12llu %12s %9s %9.2f %12.2f", r.format.c_str(), r.fileBytes, "-", "-",
-                            r.quality.snr, r.quality.segmental);
+                std::printf("%-8s %12llu %12s %9s %9.2f %12.2f", r.format.c_str(), r.fileBytes, "-", "-", r.quality.snr,
+                            r.quality.segmental);
             else
                 std::printf("%-8s %12llu %12lld %9.2f %9.2f %12.2f", r.format.c_str(), r.fileBytes, r.chipBytes,
                             r.seconds > 0 ? r.chipBytes * 8.0 / r.seconds / 1000 : 0.0, r.quality.snr,

@@ -38,8 +38,9 @@ const OptionSpec kOptions[] = {
     {"--json", nullptr, "print one JSON document instead of text"},
     {"--rate", "HZ", "resample to HZ first (the chips play 4000 to 48000 Hz)"},
     {"--bin", "FILE", "also write the chip resource binary FILE and its byte-array header FILE.h"},
-    {"--header-style", "STYLE", "byte-array header: 'plain' (the default) or 'firmware' (static const, include "
-                                "guard, length constant)"},
+    {"--header-style", "STYLE",
+     "byte-array header: 'plain' (the default) or 'firmware' (static const, include "
+     "guard, length constant)"},
     {"--mode", "N", "coding mode: APM and WAM coders (0 to 255), MCP (0 or 1), MVC and WLP coder setting (0 to 255)"},
     {"--bitrate", "BPS", "ESB and SBD: the coder's bit rate in bit/s (ESB 100 to 6553500, SBD 1 to 65535)"},
     {"--quality", "N", "ESB: the coder's quality setting (0 to 32767)"},
@@ -54,8 +55,9 @@ const OptionSpec kOptions[] = {
     {"--player", "PROGRAM", "play with PROGRAM instead of aplay or paplay ('none': only write the WAV)"},
     {"--dls", "FILE", "from an XMF file to MIDI: also write its DLS bank to FILE"},
     {"--for-play", nullptr, "from an XMF file to MIDI: bank selects added and the bank repaired for a player"},
-    {"--compatible", nullptr, "the exported functions' bytes: MP3 frame by frame, the classic resampler and coders "
-                              "(by default: gapless MP3, clean resampling, searching coders)"},
+    {"--compatible", nullptr,
+     "the exported functions' bytes: MP3 frame by frame, the classic resampler and coders "
+     "(by default: gapless MP3, clean resampling, searching coders)"},
     {"--effort", "LEVEL", "how hard the APM and MDM coders search: 'fast', 'high' (the default) or 'max'"},
 };
 
@@ -69,13 +71,20 @@ struct CommandSpec {
 
 const std::vector<CommandSpec>& Commands() {
     static const std::vector<CommandSpec> commands = {
-        {"check", "check FILE...", "say whether each file can be opened, with its format",
-         "Exit code 2 when any file cannot be opened.", {"-v"}},
-        {"info", "info FILE... [--json]", "format, samples, markers, metadata and chip size of each file",
+        {"check",
+         "check FILE...",
+         "say whether each file can be opened, with its format",
+         "Exit code 2 when any file cannot be opened.",
+         {"-v"}},
+        {"info",
+         "info FILE... [--json]",
+         "format, samples, markers, metadata and chip size of each file",
          "Reads every kind of input by its content: WAV, the chip formats, MP3, WMA, MIDI, resource binaries.\n"
          "With --json, one JSON array with an object per file (an object with \"error\" for a file that fails).",
          {"--json", "-v"}},
-        {"convert", "convert IN OUT [options]", "convert IN to OUT; the chain follows the extensions",
+        {"convert",
+         "convert IN OUT [options]",
+         "convert IN to OUT; the chain follows the extensions",
          "IN may be a WAV, MP3, WMA, chip or RBF file, or a MIDI or XMF file where OUT is .xmf.\n"
          "'-' as IN reads standard input; '-' as OUT writes standard output, its format named by --to.\n"
          "From an XMF file: OUT.mid (with --dls FILE its bank, --for-play both ready for a player) or\n"
@@ -83,42 +92,60 @@ const std::vector<CommandSpec>& Commands() {
          "OUT's extension names the format (.wav, .apm, .mdm, ... or .xmf). Every output is made in a\n"
          "private folder first and put in place only when all of them were made: a refusal or a failure\n"
          "writes nothing.",
-         {"-o", "-y", "-q", "-v", "--rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "--source", "--to", "--dls",
-          "--for-play", "--compatible", "--effort"}},
-        {"resample", "resample IN OUT --rate HZ", "resample a sound to a WAV file", "",
+         {"-o", "-y", "-q", "-v", "--rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "--source",
+          "--to", "--dls", "--for-play", "--compatible", "--effort"}},
+        {"resample",
+         "resample IN OUT --rate HZ",
+         "resample a sound to a WAV file",
+         "",
          {"-o", "-y", "-q", "-v", "--rate", "--compatible"}},
-        {"cut", "cut IN OUT --max-bytes N", "cut an RBF resource to at most N bytes",
+        {"cut",
+         "cut IN OUT --max-bytes N",
+         "cut an RBF resource to at most N bytes",
          "Keeps the whole blocks from the start that fit, then the end mark, and says how much sound\n"
          "that is (samples, seconds, bytes; -q: nothing). A file that fits is copied unchanged.",
          {"-o", "-y", "-q", "-v", "--max-bytes"}},
-        {"batch", "batch IN_DIR OUT_DIR --to FORMAT [options]", "convert a folder tree of sounds",
+        {"batch",
+         "batch IN_DIR OUT_DIR --to FORMAT [options]",
+         "convert a folder tree of sounds",
          "Mirrors IN_DIR's tree under OUT_DIR, converting every sound (WAV, MP3, chip files) to FORMAT in\n"
          "parallel. Outputs newer than their inputs are kept unless -y. Ends with a summary; exit code 2\n"
          "when any file failed (each named with its reason), 3 when the resources exceed --budget.",
          {"-y", "-q", "-v", "--to", "--rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "-j",
           "--budget", "--json", "--compatible", "--effort"}},
-        {"report", "report IN --to FORMATS [options]", "size and quality of IN in each chip format",
+        {"report",
+         "report IN --to FORMATS [options]",
+         "size and quality of IN in each chip format",
          "Per format: file and resource size, bit rate, SNR and segmental SNR of the sound the chip plays\n"
          "against the source (resampled alike; each stretch of 4096 samples is compared at its best lag\n"
          "within 64 samples, since the coders pad voice to whole frames). --html writes one\n"
          "self-contained page with pictures.",
          {"-q", "-y", "--to", "--rate", "--json", "--html", "--mode", "--compatible", "--effort"}},
-        {"pack", "pack FILE... --to FORMAT -o IMAGE [options]", "many prompts in one resource image",
+        {"pack",
+         "pack FILE... --to FORMAT -o IMAGE [options]",
+         "many prompts in one resource image",
          "Converts each file to FORMAT and its resource, and writes IMAGE (a table of offsets and lengths,\n"
          "then the resources) and IMAGE.h (an enumeration of the prompts with their offsets and sizes, and\n"
          "the image as a byte array). The layout is documented in docs/resource-pack.md.",
          {"-o", "-y", "-q", "-v", "--to", "--rate", "--mode", "--budget", "--compatible", "--effort"}},
-        {"play", "play FILE [--player PROGRAM] [--entry N]", "listen to a file as the chip plays it",
+        {"play",
+         "play FILE [--player PROGRAM] [--entry N]",
+         "listen to a file as the chip plays it",
          "Renders any file the library reads to a WAV file and plays it with aplay or paplay when one is\n"
          "installed; otherwise says where the WAV was written. --entry N plays entry N of a pack image.",
          {"-v", "--source", "--player", "--entry"}},
-        {"unpack", "unpack IMAGE DIR [--wav]", "write each entry of a pack image as its resource binary",
+        {"unpack",
+         "unpack IMAGE DIR [--wav]",
+         "write each entry of a pack image as its resource binary",
          "Writes DIR/NN-NAME.bin for every entry (NAME from IMAGE.h beside the image when it is there),\n"
          "and with --wav the sound each one plays as NN-NAME.wav. Existing files are kept unless -y.",
          {"-y", "-v", "--wav"}},
-        {"pitch", "pitch IN OUT (--factor F | --semitones N)", "shift the pitch by whole pitch periods",
+        {"pitch",
+         "pitch IN OUT (--factor F | --semitones N)",
+         "shift the pitch by whole pitch periods",
          "--factor F: the length times F (0.25 to 4), every period kept. --semitones N: the same length,\n"
-         "the pitch N semitones up or down (-24 to 24). See 'cadenzor pitch --help'.", {"-y", "-q"}},
+         "the pitch N semitones up or down (-24 to 24). See 'cadenzor pitch --help'.",
+         {"-y", "-q"}},
     };
     return commands;
 }
@@ -158,9 +185,7 @@ void PrintOptions(const std::vector<const char*>& names, const std::string& comm
     }
 }
 
-void PrintFormats() {
-    std::printf("\nformats (by extension): %s\n", cz::cli::FormatListText().c_str());
-}
+void PrintFormats() { std::printf("\nformats (by extension): %s\n", cz::cli::FormatListText().c_str()); }
 
 const char kExitCodes[] =
     "exit codes: 0 success, 1 usage error, 2 a file could not be processed, 3 the resources do not fit\n"
@@ -392,8 +417,7 @@ int main(int argc, char** argv) {
         } else if (name == "--bin") {
             options.binary = v;
         } else if (name == "--header-style") {
-            if (v != "plain" && v != "firmware")
-                return Usage("--header-style takes 'plain' or 'firmware'", spec->name);
+            if (v != "plain" && v != "firmware") return Usage("--header-style takes 'plain' or 'firmware'", spec->name);
             options.firmwareHeader = v == "firmware";
         } else if (name == "--mode") {
             unsigned long mode = 0;

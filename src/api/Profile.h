@@ -58,10 +58,14 @@ struct Profile {
     }
     // "fast", "high" or "max"; false for anything else.
     static bool ParseEffort(const std::string& text, AdpcmEffort* effort) {
-        if (text == "fast") *effort = AdpcmEffort::kFast;
-        else if (text == "high") *effort = AdpcmEffort::kHigh;
-        else if (text == "max") *effort = AdpcmEffort::kMax;
-        else return false;
+        if (text == "fast")
+            *effort = AdpcmEffort::kFast;
+        else if (text == "high")
+            *effort = AdpcmEffort::kHigh;
+        else if (text == "max")
+            *effort = AdpcmEffort::kMax;
+        else
+            return false;
         return true;
     }
 };

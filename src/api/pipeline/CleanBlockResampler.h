@@ -45,9 +45,9 @@ private:
     uint16_t channels_ = 0;
     uint32_t sourceFrames_ = 0;
     uint32_t destinationFrames_ = 0;
-    size_t taken_ = 0;     // source frames taken so far
-    uint64_t next_ = 0;    // next output frame
-    uint64_t first_ = 0;   // padded source index of window_[c][0]
+    size_t taken_ = 0;    // source frames taken so far
+    uint64_t next_ = 0;   // next output frame
+    uint64_t first_ = 0;  // padded source index of window_[c][0]
     std::unique_ptr<const resample::CleanResampler> design_;
     std::vector<std::vector<double>> window_;  // per channel, the padded source from first_ on
     std::vector<int16_t> part_;
