@@ -19,6 +19,7 @@
 #include "formats/registry/FormatId.h"
 #include "formats/registry/FormatRegistry.h"
 #include "formats/registry/FormatTable.h"
+#include "foundation/ByteArrayHeader.h"
 #include "platform/Platform.h"
 #include "platform/SafeFiles.h"
 #include "wave/C_WavFile.h"
@@ -48,6 +49,7 @@ struct Job {
     std::string input;
     std::string output;
     std::string binary;  // empty unless --bin
+    std::string symbol;  // the firmware header's array: from the binary's path under the output folder
     enum class State { kPending, kConverted, kSkipped, kFailed } state = State::kPending;
     std::string reason;
     SoundFigures figures;
@@ -126,6 +128,23 @@ int RunBatch(const Options& options) {
             }
         }
     }
+    if (options.binaries && options.firmwareHeader) {
+        // One symbol (and include guard) per binary, however the folders name
+        // their files: menu/beep and alerts/beep, a-b/c and a_b/c all differ.
+        std::vector<std::string> taken;
+        for (Job& job : jobs) {
+            std::error_code e;
+            const std::string rel = fs::relative(job.binary, outRoot, e).generic_string();
+            const std::string name = byte_array::Symbol(e || rel.empty() ? fs::path(job.binary).filename().string() : rel);
+            // The guard is the symbol in capitals: names that differ only in
+            // case would share it.
+            std::string unique = name;
+            for (int n = 2; std::find(taken.begin(), taken.end(), Lower(unique)) != taken.end(); ++n)
+                unique = name + "_" + std::to_string(n);
+            taken.push_back(Lower(unique));
+            job.symbol = unique;
+        }
+    }
     if (jobs.empty()) {
         Fail(inDir, "holds no sound files (WAV, MP3 or chip formats)");
         return kExitFailed;
@@ -155,6 +174,7 @@ int RunBatch(const Options& options) {
                     one.inputs = {job.input};
                     one.output = job.output;
                     one.binary = job.binary;
+                    one.headerName = job.symbol;
                     one.overwrite = true;  // an older output is made again
                     one.quiet = true;
                     one.verbose = false;

@@ -531,6 +531,30 @@ bool CodecParameter(const Options& options, uint32_t formatId, uint32_t* param, 
 
 namespace {
 
+// A chip format holds 4000 to 48000 Hz: a rate outside that (asked for, or
+// the input's own when none is asked for) is refused with the way out, unless
+// --any-rate says to write it anyway.
+constexpr unsigned long kChipRateLow = 4000, kChipRateHigh = 48000;
+
+int CheckChipRate(const Options& options, const std::string& output) {
+    if (options.haveRate) {
+        if (options.rate >= kChipRateLow && options.rate <= kChipRateHigh) return kExitOk;
+        Fail(output, "--rate " + std::to_string(options.rate) + " is outside the 4000 to 48000 Hz the chip formats "
+                     "hold; no chip plays it (use --any-rate to write it anyway)");
+        return kExitUsage;
+    }
+    C_WavFileFormat factory;
+    RefPtr<C_WavFile> file = factory.Open(options.inputs.front().c_str(), kOpenHeaderOnly);
+    I_WavInfo* info = file ? file->GetWavInfo() : nullptr;
+    const unsigned long rate = info ? info->GetSampleRate() : 0;
+    if (rate == 0 || (rate >= kChipRateLow && rate <= kChipRateHigh)) return kExitOk;
+    Fail(options.inputs.front(),
+         "is " + std::to_string(rate) + " Hz; the chip formats hold 4000 to 48000 Hz: use --rate " +
+             (rate > kChipRateHigh ? std::string("48000 or lower") : std::string("4000 or higher")) +
+             " (or --any-rate to write it as it is)");
+    return kExitUsage;
+}
+
 // Runs the conversion of options.inputs[0] to options.output as one job and
 // says what happened.
 int RunJob(const Options& options, uint32_t outId, bool asLoaded = false) {
@@ -544,6 +568,7 @@ int RunJob(const Options& options, uint32_t outId, bool asLoaded = false) {
     job.asLoaded = asLoaded;
     job.binary = options.binary;
     job.header = options.firmwareHeader ? api::pipeline::HeaderStyle::kFirmware : api::pipeline::HeaderStyle::kPlain;
+    job.headerName = options.headerName;
     job.overwrite = options.overwrite;
     job.profile = options.profile;
     job.readBinaries = true;
@@ -603,6 +628,9 @@ int ConvertOne(const Options& options) {
             Fail(output, why);
             return kExitUsage;
         }
+    }
+    if (!lastIsWav && !options.anyRate) {
+        if (const int status = CheckChipRate(options, output); status != kExitOk) return status;
     }
     if (!CheckOutput(options, output)) return kExitFailed;
     if (wantBinary && (!CheckOutput(options, options.binary) || !CheckOutput(options, header))) return kExitFailed;

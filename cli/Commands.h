@@ -19,6 +19,8 @@ struct Options {
     bool json = false;
     unsigned long rate = 0;
     bool haveRate = false;
+    // A chip format written at a rate outside the chips' 4000 to 48000 Hz.
+    bool anyRate = false;
     std::string binary;
     std::string output;
     long mode = -1;
@@ -30,6 +32,10 @@ struct Options {
     // The byte-array header in the firmware style (static const, include
     // guard, length constant) instead of the plain one.
     bool firmwareHeader = false;
+    // The firmware header's array symbol; empty: from the binary's file name
+    // (batch names it by the path under the output folder, so that two
+    // prompts of one name in different folders differ).
+    std::string headerName;
     // batch: a resource binary and header beside every output.
     bool binaries = false;
     // batch, report, pack: output formats by extension, without the dot.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "Commands.h"
 #include "api/chains/Chains.h"
@@ -17,6 +18,7 @@
 #include "midi/smf/C_MidiFile.h"
 #include "midi/imf/ImfFormat.h"
 #include "midi/xmf/XmfWriter.h"
+#include "foundation/ByteArrayHeader.h"
 #include "platform/Platform.h"
 
 namespace cz::cli {
@@ -93,6 +95,70 @@ namespace {
 
 enum class MidiTarget { kImf, kXmf };
 
+// The tool's byte-array header of an XMF or IMF output is OUTPUT.h, as --bin
+// FILE gives FILE.h: song.xmf and song.imf each keep their own, and the
+// array is named after the whole file name (g_abysong_xmf), a valid C
+// identifier whatever the name holds.
+std::string SideHeader(const std::string& output) { return output + ".h"; }
+
+// Refuses before anything is made: an output or its header that exists
+// without -y, or one that is the input.
+bool CheckSideOutputs(const Options& options, const std::string& input, api::InPlace inPlace) {
+    const std::string& output = options.output;
+    for (const std::string& path : {output, SideHeader(output)}) {
+        if (!options.overwrite && platform::FileExists(path)) {
+            Fail(path, "the file exists (use -y to overwrite it)");
+            return false;
+        }
+    }
+    if (!api::DistinctFiles({input.c_str()}, {output, SideHeader(output)}, inPlace)) {
+        Fail(output, "an output is the same file as " + input + "; nothing was written");
+        return false;
+    }
+    return true;
+}
+
+// The output made in a private folder by make(path), then the output and
+// its header put in place together.
+template <typename Make>
+int MakeWithHeader(const Options& options, const std::string& failure, Make make) {
+    const std::string& output = options.output;
+    auto temp = platform::TempFolder::Create();
+    if (!temp) {
+        Fail(platform::TempDirectory(),
+             "cannot make a temporary folder: " + platform::SystemErrorText(platform::LastError()));
+        return kExitFailed;
+    }
+    const std::string made = temp->File("made" + ExtensionOf(output));
+    std::vector<uint8_t> bytes;
+    if (!make(made, *temp) || !xmf::ReadWholeFile(made.c_str(), bytes)) {
+        Fail(output, failure);
+        return kExitFailed;
+    }
+    const std::string name = byte_array::FileNameOf(output);
+    const std::string text =
+        options.firmwareHeader ? byte_array::Text(byte_array::Style::kFirmware, byte_array::Symbol(name), bytes)
+                               : byte_array::Text(byte_array::Style::kPlain, byte_array::CNamePart(name), bytes);
+    const std::string header = temp->File("made.h");
+    std::string why;
+    if (!PublishBytes(header, text.data(), text.size(), &why)) {
+        Fail(SideHeader(output), why);
+        return kExitFailed;
+    }
+    if (!PublishFile(made, output, &why)) {
+        Fail(output, why);
+        return kExitFailed;
+    }
+    if (!PublishFile(header, SideHeader(output), &why)) {
+        Fail(SideHeader(output), why);
+        return kExitFailed;
+    }
+    if (options.verbose)
+        std::fprintf(stderr, "cadenzor: wrote %s and its byte-array header %s\n", output.c_str(),
+                     SideHeader(output).c_str());
+    return kExitOk;
+}
+
 // MIDI to IMF or XMF through the melody tool. For XMF, song_1.wav to
 // song_32.wav beside the song are the speech samples that drum notes 96 to
 // 127 play.
@@ -103,27 +169,18 @@ int ConvertMidi(const Options& options, MidiTarget target) {
         Fail(input, "--rate does not apply to MIDI input (the speech samples are coded at their own rate)");
         return kExitUsage;
     }
-    if (!options.overwrite && platform::FileExists(output)) {
-        Fail(output, "the file exists (use -y to overwrite it)");
-        return kExitFailed;
-    }
-    if (!api::DistinctFiles({input.c_str()}, {output}, api::InPlace::kRefused)) {
-        Fail(output, "the output is the same file as " + input + "; nothing was written");
-        return kExitFailed;
-    }
+    if (!CheckSideOutputs(options, input, api::InPlace::kRefused)) return kExitFailed;
     C_MidiFile song(input.c_str());
     if (!song.Load()) {
         Fail(input, "not a readable Standard MIDI File");
         return kExitFailed;
     }
-    const bool ok = target == MidiTarget::kImf ? api::ConvertMidToImf(input.c_str(), output.c_str()) != 0
-                                               : api::ConvertMidToXmf(input.c_str(), output.c_str()) != 0;
-    if (!ok) {
-        Fail(output, "the melody tool could not convert " + input + " (see the message above)");
-        return kExitFailed;
-    }
-    if (options.verbose) std::fprintf(stderr, "cadenzor: wrote %s\n", output.c_str());
-    return kExitOk;
+    return MakeWithHeader(options, "the melody tool could not convert " + input + " (see the message above)",
+                          [&](const std::string& made, platform::TempFolder&) {
+                              return target == MidiTarget::kImf
+                                         ? api::ConvertMidToImf(input.c_str(), made.c_str()) != 0
+                                         : api::ConvertMidToXmf(input.c_str(), made.c_str()) != 0;
+                          });
 }
 
 }  // namespace
@@ -201,40 +258,23 @@ int RunConvertToImf(const Options& options) {
 
 int RunConvertToXmf(const Options& options) {
     const std::string& input = options.inputs.front();
-    const std::string& output = options.output;
-    if (!options.overwrite && platform::FileExists(output)) {
-        Fail(output, "the file exists (use -y to overwrite it)");
-        return kExitFailed;
-    }
     if (IsMidiFile(input)) return ConvertMidi(options, MidiTarget::kXmf);
-    if (!api::DistinctFiles({input.c_str()}, {output}, api::InPlace::kAllowed)) {
-        Fail(output, "the output is the same file as " + input + "; nothing was written");
-        return kExitFailed;
-    }
-    auto temp = platform::TempFolder::Create();
-    if (!temp) {
-        Fail(platform::TempDirectory(),
-             "cannot make a temporary folder: " + platform::SystemErrorText(platform::LastError()));
-        return kExitFailed;
-    }
-    std::string current = input;
-    if (options.haveRate) {
-        const std::string resampled = temp->File("resampled.wav");
-        C_PCMResample resampler;
-        if (!resampler.ResampleFile(kResampleSinc2, input.c_str(), resampled.c_str(), kFormatWav,
-                                    static_cast<uint32_t>(options.rate), kResampleSpare, nullptr)) {
-            Fail(input, "cannot resample this sound");
-            return kExitFailed;
-        }
-        current = resampled;
-    }
-    C_ResourceConverter converter;
-    if (!converter.ConvertToXmf(current.c_str(), output.c_str())) {
-        Fail(output, "cannot pack " + input + " into an XMF file (the input must be a WAV or APM file)");
-        return kExitFailed;
-    }
-    if (options.verbose) std::fprintf(stderr, "cadenzor: wrote %s\n", output.c_str());
-    return kExitOk;
+    if (!CheckSideOutputs(options, input, api::InPlace::kAllowed)) return kExitFailed;
+    return MakeWithHeader(
+        options, "cannot pack " + input + " into an XMF file (the input must be a WAV or APM file)",
+        [&](const std::string& made, platform::TempFolder& temp) {
+            std::string current = input;
+            if (options.haveRate) {
+                const std::string resampled = temp.File("resampled.wav");
+                C_PCMResample resampler;
+                if (!resampler.ResampleFile(kResampleSinc2, input.c_str(), resampled.c_str(), kFormatWav,
+                                            static_cast<uint32_t>(options.rate), kResampleSpare, nullptr))
+                    return false;
+                current = resampled;
+            }
+            C_ResourceConverter converter;
+            return converter.ConvertToXmf(current.c_str(), made.c_str()) != 0;
+        });
 }
 
 }  // namespace cz::cli

@@ -11,6 +11,7 @@
 #include "Commands.h"
 #include "ProgressBar.h"
 #include "formats/registry/FormatId.h"
+#include "foundation/ByteArrayHeader.h"
 #include "formats/registry/FormatTable.h"
 #include "platform/Platform.h"
 #include "platform/SafeFiles.h"
@@ -118,11 +119,17 @@ int RunPack(const Options& options) {
         one.overwrite = true;
         one.quiet = true;
         one.verbose = false;
-        FailureCapture capture;
         std::vector<uint8_t> bytes;
-        if (ConvertOne(one) != kExitOk || !ReadFile(one.binary, bytes)) {
+        std::string reason;
+        {
+            // The capture ends before the failure is told, or it would
+            // swallow its own message.
+            FailureCapture capture;
+            if (ConvertOne(one) != kExitOk || !ReadFile(one.binary, bytes))
+                reason = capture.Text().empty() ? "cannot be made a resource" : capture.Text();
+        }
+        if (!reason.empty()) {
             bar.OnEnd();
-            const std::string reason = capture.Text().empty() ? "cannot be made a resource" : capture.Text();
             Fail(options.inputs[i], reason + "; nothing was written");
             return kExitFailed;
         }
@@ -166,14 +173,8 @@ int RunPack(const Options& options) {
     for (size_t i = 0; i < count; ++i) h += (i ? ", " : "") + std::to_string(offsets[i]) + "u";
     h += "};\nstatic const unsigned long " + array + "_size[" + std::to_string(count) + "] = {";
     for (size_t i = 0; i < count; ++i) h += (i ? ", " : "") + std::to_string(sizes[i]) + "u";
-    h += "};\n\nstatic const unsigned char " + array + "[" + std::to_string(out.size()) + "] = {";
-    char cell[8];
-    for (size_t i = 0; i < out.size(); ++i) {
-        if (i % 16 == 0) h += "\n   ";
-        std::snprintf(cell, sizeof cell, " 0x%02X%s", out[i], i + 1 < out.size() ? "," : "");
-        h += cell;
-    }
-    h += "\n};\n\n#endif /* " + guard + " */\n";
+    h += "};\n\n" + byte_array::FirmwareArray(array, out);
+    h += "\n#endif /* " + guard + " */\n";
 
     std::string failure;
     if (!PublishBytes(image, out.data(), out.size(), &failure)) {

@@ -232,6 +232,10 @@ int RunReport(const Options& options) {
         Fail(options.html, "the file exists (use -y to overwrite it)");
         return kExitFailed;
     }
+    if (!options.html.empty() && platform::SameFile(input, options.html)) {
+        Fail(options.html, "is also the input of the report; nothing was written");
+        return kExitFailed;
+    }
     for (const auto& f : options.formats) {
         const uint32_t id = FormatIdForExtension(f);
         if (id == kFormatNone || id == kFormatWav || !CreateFormatWriter(id)) {

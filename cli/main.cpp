@@ -37,6 +37,7 @@ const OptionSpec kOptions[] = {
     {"-v", nullptr, "say more"},
     {"--json", nullptr, "print one JSON document instead of text"},
     {"--rate", "HZ", "resample to HZ first (the chips play 4000 to 48000 Hz)"},
+    {"--any-rate", nullptr, "write a chip format at a rate outside 4000 to 48000 Hz (no chip plays it)"},
     {"--bin", "FILE", "also write the chip resource binary FILE and its byte-array header FILE.h"},
     {"--header-style", "STYLE",
      "byte-array header: 'plain' (the default) or 'firmware' (static const, include "
@@ -92,7 +93,7 @@ const std::vector<CommandSpec>& Commands() {
          "OUT's extension names the format (.wav, .apm, .mdm, ... or .xmf). Every output is made in a\n"
          "private folder first and put in place only when all of them were made: a refusal or a failure\n"
          "writes nothing.",
-         {"-o", "-y", "-q", "-v", "--rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "--source",
+         {"-o", "-y", "-q", "-v", "--rate", "--any-rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "--source",
           "--to", "--dls", "--for-play", "--compatible", "--effort"}},
         {"resample",
          "resample IN OUT --rate HZ",
@@ -111,7 +112,7 @@ const std::vector<CommandSpec>& Commands() {
          "Mirrors IN_DIR's tree under OUT_DIR, converting every sound (WAV, MP3, chip files) to FORMAT in\n"
          "parallel. Outputs newer than their inputs are kept unless -y. Ends with a summary; exit code 2\n"
          "when any file failed (each named with its reason), 3 when the resources exceed --budget.",
-         {"-y", "-q", "-v", "--to", "--rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "-j",
+         {"-y", "-q", "-v", "--to", "--rate", "--any-rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "-j",
           "--budget", "--json", "--compatible", "--effort"}},
         {"report",
          "report IN --to FORMATS [options]",
@@ -120,14 +121,14 @@ const std::vector<CommandSpec>& Commands() {
          "against the source (resampled alike; each stretch of 4096 samples is compared at its best lag\n"
          "within 64 samples, since the coders pad voice to whole frames). --html writes one\n"
          "self-contained page with pictures.",
-         {"-q", "-y", "--to", "--rate", "--json", "--html", "--mode", "--compatible", "--effort"}},
+         {"-q", "-y", "--to", "--rate", "--any-rate", "--json", "--html", "--mode", "--compatible", "--effort"}},
         {"pack",
          "pack FILE... --to FORMAT -o IMAGE [options]",
          "many prompts in one resource image",
          "Converts each file to FORMAT and its resource, and writes IMAGE (a table of offsets and lengths,\n"
          "then the resources) and IMAGE.h (an enumeration of the prompts with their offsets and sizes, and\n"
          "the image as a byte array). The layout is documented in docs/resource-pack.md.",
-         {"-o", "-y", "-q", "-v", "--to", "--rate", "--mode", "--budget", "--compatible", "--effort"}},
+         {"-o", "-y", "-q", "-v", "--to", "--rate", "--any-rate", "--mode", "--budget", "--compatible", "--effort"}},
         {"play",
          "play FILE [--player PROGRAM] [--entry N]",
          "listen to a file as the chip plays it",
@@ -393,6 +394,8 @@ int main(int argc, char** argv) {
             options.verbose = true;
         } else if (name == "--source") {
             options.source = true;
+        } else if (name == "--any-rate") {
+            options.anyRate = true;
         } else if (name == "--json") {
             options.json = true;
         } else if (name == "--wav") {

@@ -25,6 +25,7 @@
 #include "foundation/C_CUString.h"
 #include "foundation/RefPtr.h"
 #include "foundation/WaveFormat.h"
+#include "foundation/ByteArrayHeader.h"
 #include "platform/Platform.h"
 #include "platform/SafeFiles.h"
 #include "wave/C_WavData.h"
@@ -825,7 +826,10 @@ Result Run(const Job& job) {
         if (job.header == HeaderStyle::kFirmware) {
             std::vector<uint8_t> bytes;
             if (!ReadAll(madeBinary, bytes) ||
-                !WriteFirmwareHeader(madeBinary + ".h", resource_converter::ArrayName(madeBinary), bytes)) {
+                !WriteFirmwareHeader(madeBinary + ".h",
+                                    job.headerName.empty() ? byte_array::Symbol(byte_array::FileNameOf(job.binary))
+                                                           : byte_array::Symbol(job.headerName),
+                                    bytes)) {
                 r.failure = {header, "cannot write the firmware header"};
                 r.outcome = Outcome::kFailed;
                 return r;
@@ -915,20 +919,7 @@ bool PublishFile(const std::string& source, const std::string& target, std::stri
 
 bool WriteFirmwareHeader(const std::string& headerPath, const std::string& arrayName,
                          const std::vector<uint8_t>& bytes) {
-    std::string guard;
-    for (char c : arrayName) guard += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    guard += "_H";
-    std::string text = "/* Chip resource made by cadenzor. */\n#ifndef " + guard + "\n#define " + guard + "\n\n";
-    text += "#define " + guard.substr(0, guard.size() - 2) + "_LENGTH " + std::to_string(bytes.size()) + "u\n\n";
-    text += "static const unsigned char " + arrayName + "[" + std::to_string(bytes.size() ? bytes.size() : 1) + "] = {";
-    char cell[8];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (i % 16 == 0) text += "\n   ";
-        std::snprintf(cell, sizeof cell, " 0x%02X%s", bytes[i], i + 1 < bytes.size() ? "," : "");
-        text += cell;
-    }
-    if (bytes.empty()) text += "0";
-    text += "\n};\n\n#endif /* " + guard + " */\n";
+    const std::string text = byte_array::Text(byte_array::Style::kFirmware, arrayName, bytes);
     return PublishBytes(headerPath, text.data(), text.size(), nullptr);
 }
 

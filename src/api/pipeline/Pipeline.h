@@ -68,6 +68,9 @@ struct Job {
     // The resource binary (and its header, binary + ".h"); empty for none.
     std::string binary;
     HeaderStyle header = HeaderStyle::kPlain;
+    // The firmware header's array symbol (its guard and length constant are
+    // the symbol in capitals); empty: made from the binary's file name.
+    std::string headerName;
     bool overwrite = false;
     // Percent of the job done; may be none.
     I_ProgressCallback* progress = nullptr;

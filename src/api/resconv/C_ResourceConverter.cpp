@@ -7,6 +7,7 @@
 #include "formats/registry/FormatId.h"
 #include "formats/registry/FormatRegistry.h"
 #include "midi/xmf/XmfWriter.h"
+#include "foundation/ByteArrayHeader.h"
 #include "platform/SafeFiles.h"
 #include "formats/registry/C_WavFileFormat.h"
 #include "foundation/LibraryLoader.h"
@@ -35,28 +36,6 @@ std::string ExtensionOf(const std::string& path) {
     const size_t dot = path.find_last_of('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string();
     return path.substr(dot);
-}
-
-// Header text; line ends are written as CR LF on every platform.
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-void AppendHex(std::string& text, uint8_t value) {
-    text += "0x";
-    text += kHexDigits[value >> 4];
-    text += kHexDigits[value & 15];
-}
-
-// Reads up to buffer.size() bytes, more than one read when the system hands
-// out less; false on a read error.
-bool ReadGroup(platform::File& file, std::array<uint8_t, 8>& buffer, size_t& got) {
-    got = 0;
-    while (got < buffer.size()) {
-        size_t n = 0;
-        if (!file.Read(buffer.data() + got, buffer.size() - got, &n)) return false;
-        if (n == 0) break;
-        got += n;
-    }
-    return true;
 }
 
 }  // namespace
@@ -126,37 +105,32 @@ bool C_ResourceConverter::WriteByteArrayHeader(const char* binaryPath) {
     auto output = platform::AtomicOutput::Begin(headerPath);
     if (!output) return false;
     platform::File* header = &output->Out();
+    const auto size = binary->Size();
+    if (!size) return false;
 
-    std::string text = "const unsigned char g_aby" + resource_converter::ArrayName(path) + "[] = \r\n{\r\n";
+    byte_array::HeaderText text(byte_array::Style::kPlain, resource_converter::ArrayName(path),
+                                static_cast<size_t>(*size));
     bool ok = true;
-    bool first = true;
-    std::array<uint8_t, 8> group{};
+    std::vector<uint8_t> block(16 * 1024);
     for (;;) {
         size_t got = 0;
-        if (!ReadGroup(*binary, group, got)) {
+        if (!binary->Read(block.data(), block.size(), &got)) {
             ok = false;
             break;
         }
-        for (size_t i = 0; i < got; ++i) {
-            if (i > 0) {
-                text += ", ";
-            } else if (!first) {
-                text += ",\r\n";
-            }
-            AppendHex(text, group[i]);
-            first = false;
-        }
-        if (got < group.size()) break;
+        if (got == 0) break;
+        text.Add(block.data(), got);
         // Written in slices so that a large binary never sits in memory as text.
-        if (text.size() >= 64 * 1024) {
-            ok = header->Write(text.data(), text.size());
-            text.clear();
-            if (!ok) break;
+        const std::string slice = text.Take();
+        if (!header->Write(slice.data(), slice.size())) {
+            ok = false;
+            break;
         }
     }
     if (ok) {
-        text += "\r\n};\r\n";
-        ok = header->Write(text.data(), text.size());
+        text.End();
+        const std::string tail = text.Take();
+        ok = header->Write(tail.data(), tail.size());
     }
     binary->Close();
     if (!ok) return false;  // the temporary file goes with output

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "foundation/ByteArrayHeader.h"
 #include "platform/Platform.h"
 #include "platform/SafeFiles.h"
 
@@ -162,21 +163,10 @@ std::string CArrayHeaderPath(const std::string& outputPath) {
 }
 
 std::string CArrayHeaderText(const std::string& name, std::span<const uint8_t> bytes) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string text = "const unsigned char g_aby" + name + "[] = \r\n{\r\n";
-    text.reserve(text.size() + bytes.size() * 6 + 8);
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (i == 0)
-            text += "0x";
-        else if (i % 8 == 0)
-            text += ",\r\n0x";
-        else
-            text += ", 0x";
-        text += kHex[bytes[i] >> 4];
-        text += kHex[bytes[i] & 15];
-    }
-    text += "\r\n};\r\n";
-    return text;
+    byte_array::HeaderText text(byte_array::Style::kPlain, name, bytes.size());
+    text.Add(bytes.data(), bytes.size());
+    text.End();
+    return text.Take();
 }
 
 bool ReadWholeFile(const char* path, std::vector<uint8_t>& out) { return path && *path && ReadWhole(path, out); }
