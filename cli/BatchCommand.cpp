@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -50,10 +52,55 @@ struct Job {
     std::string output;
     std::string binary;  // empty unless --bin
     std::string symbol;  // the firmware header's array: from the binary's path under the output folder
+    std::string key;     // the output's path under the output folder, for the manifest
+    std::string made;    // what the manifest says of it: settings \t input stamp
     enum class State { kPending, kConverted, kSkipped, kFailed } state = State::kPending;
     std::string reason;
     SoundFigures figures;
 };
+
+// What an output was made with, kept in a small text file in the output
+// folder: one line per output, "<output under the folder>\t<settings>\t
+// <input bytes>\t<input time>". An output is kept only when it is there, its
+// line names the settings of this run and the input is as it was then: a run
+// with other settings (or a changed input) makes it again.
+constexpr const char* kManifestName = ".cadenzor-batch";
+
+std::string Settings(const Options& options, const std::string& format) {
+    std::string text = "to=" + format;
+    text += " rate=" + (options.haveRate ? std::to_string(options.rate) : std::string("source"));
+    if (options.anyRate) text += " any-rate";
+    if (options.mode >= 0) text += " mode=" + std::to_string(options.mode);
+    if (options.bitrate >= 0) text += " bitrate=" + std::to_string(options.bitrate);
+    if (options.quality >= 0) text += " quality=" + std::to_string(options.quality);
+    text += " profile=" + options.profile.Name();
+    if (options.binaries) text += options.firmwareHeader ? " bin header=firmware" : " bin header=plain";
+    for (char& c : text)
+        if (c == '\t' || c == '\n') c = ' ';
+    return text;
+}
+
+std::string InputStamp(const std::string& input) {
+    std::error_code e1, e2;
+    const auto size = fs::file_size(input, e1);
+    const auto time = fs::last_write_time(input, e2);
+    if (e1 || e2) return std::string();
+    return std::to_string(size) + "\t" + std::to_string(time.time_since_epoch().count());
+}
+
+using Manifest = std::map<std::string, std::string>;  // output under the folder -> settings \t stamp
+
+Manifest ReadManifest(const fs::path& folder) {
+    Manifest manifest;
+    std::ifstream in(folder / kManifestName, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t tab = line.find('\t');
+        if (tab == std::string::npos || tab == 0) continue;
+        manifest[line.substr(0, tab)] = line.substr(tab + 1);
+    }
+    return manifest;
+}
 
 bool Newer(const std::string& output, const std::string& input) {
     std::error_code e1, e2;
@@ -112,6 +159,7 @@ int RunBatch(const Options& options) {
         fs::path out = outRoot / rel;
         out.replace_extension("." + format);
         job.output = out.string();
+        job.key = fs::path(rel).replace_extension("." + format).generic_string();
         if (options.binaries) job.binary = fs::path(out).replace_extension(".bin").string();
         jobs.push_back(job);
     }
@@ -150,6 +198,10 @@ int RunBatch(const Options& options) {
         return kExitFailed;
     }
 
+    const std::string settings = Settings(options, format);
+    Manifest manifest = ReadManifest(outRoot);
+    for (Job& job : jobs) job.made = settings + "\t" + InputStamp(job.input);
+
     unsigned workers = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
     workers = std::min<unsigned>(workers, static_cast<unsigned>(jobs.size()));
     const auto started = std::chrono::steady_clock::now();
@@ -163,8 +215,9 @@ int RunBatch(const Options& options) {
             if (i >= jobs.size()) return;
             Job& job = jobs[i];
             if (job.state == Job::State::kPending) {
-                const bool fresh = !options.overwrite && Newer(job.output, job.input) &&
-                                   (job.binary.empty() || Newer(job.binary, job.input));
+                const auto entry = manifest.find(job.key);
+                const bool fresh = !options.overwrite && entry != manifest.end() && entry->second == job.made &&
+                                   Newer(job.output, job.input) && (job.binary.empty() || Newer(job.binary, job.input));
                 if (fresh) {
                     job.state = Job::State::kSkipped;
                 } else {
@@ -203,6 +256,24 @@ int RunBatch(const Options& options) {
     for (auto& t : threads) t.join();
     bar.OnEnd();
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    // The manifest: every output this run made or kept, with what it was made
+    // with; lines of outputs this run did not touch stay.
+    for (const Job& job : jobs) {
+        if (job.state == Job::State::kConverted || job.state == Job::State::kSkipped)
+            manifest[job.key] = job.made;
+        else
+            manifest.erase(job.key);
+    }
+    {
+        std::string text;
+        for (const auto& [key, made] : manifest) text += key + "\t" + made + "\n";
+        std::error_code e;
+        fs::create_directories(outRoot, e);
+        std::string failure;
+        if (!PublishBytes((outRoot / kManifestName).string(), text.data(), text.size(), &failure))
+            Warn((outRoot / kManifestName).string(), "cannot record the settings of the outputs: " + failure);
+    }
 
     // The summary.
     size_t converted = 0, skipped = 0, failed = 0;

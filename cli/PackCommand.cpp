@@ -130,7 +130,9 @@ int RunPack(const Options& options) {
         }
         if (!reason.empty()) {
             bar.OnEnd();
-            Fail(options.inputs[i], reason + "; nothing was written");
+            const std::string tail = "; nothing was written";
+            const bool said = reason.size() >= tail.size() && reason.compare(reason.size() - tail.size(), tail.size(), tail) == 0;
+            Fail(options.inputs[i], said ? reason : reason + tail);
             return kExitFailed;
         }
         seconds += MeasureOutput(one.output, std::string(), false).seconds;

@@ -40,7 +40,7 @@ TEST(CliMidi, ConvertSoundsToXmf) {
     ASSERT_EQ(cz::test::RunCommand("sox -n -r 16000 -b 16 -c 1 '" + wav + "' synth 0.2 sine 300 2>/dev/null"), 0);
     auto plain = Cadenzor("convert '" + wav + "' '" + dir.File("voice.xmf") + "'", dir);
     EXPECT_EQ(plain.status, 0) << plain.out;
-    EXPECT_TRUE(cz::test::FileExists(dir.File("voice.h")));
+    EXPECT_TRUE(cz::test::FileExists(dir.File("voice.xmf.h")));
     auto rate = Cadenzor("convert '" + wav + "' '" + dir.File("slow.xmf") + "' --rate 8000", dir);
     EXPECT_EQ(rate.status, 0) << rate.out;
     EXPECT_LT(cz::test::ReadFileBytes(dir.File("slow.xmf")).size(),
@@ -65,7 +65,7 @@ TEST(CliMidi, MidiToImfAndXmfAndBack) {
     ASSERT_TRUE(cz::test::WriteFileBytes(mid, song));
     auto imf = Cadenzor("convert '" + mid + "' '" + dir.File("song.imf") + "'", dir);
     ASSERT_EQ(imf.status, 0) << imf.out;
-    EXPECT_TRUE(cz::test::FileExists(dir.File("song.h")));
+    EXPECT_TRUE(cz::test::FileExists(dir.File("song.imf.h")));
     auto info = Cadenzor("info '" + dir.File("song.imf") + "'", dir);
     EXPECT_EQ(info.status, 0) << info.out;
     for (const char* line : {"IMF melody", "division:    96 ticks per quarter note", "channels:    1",
@@ -83,7 +83,7 @@ TEST(CliMidi, MidiToImfAndXmfAndBack) {
     auto rate = Cadenzor("convert '" + mid + "' '" + dir.File("r.xmf") + "' --rate 8000", dir);
     EXPECT_EQ(rate.status, 1);
     EXPECT_NE(rate.out.find("--rate does not apply to MIDI input"), std::string::npos) << rate.out;
-    auto notMidi = Cadenzor("convert '" + dir.File("song.h") + "' '" + dir.File("x.imf") + "'", dir);
+    auto notMidi = Cadenzor("convert '" + dir.File("song.imf.h") + "' '" + dir.File("x.imf") + "'", dir);
     EXPECT_NE(notMidi.status, 0);
     EXPECT_NE(notMidi.out.find("made from a Standard MIDI File only"), std::string::npos) << notMidi.out;
     std::vector<uint8_t> cut(song.begin(), song.end() - 6);

@@ -1,0 +1,225 @@
+// What the tool writes beside its outputs and what it refuses: the byte-array
+// headers of XMF and IMF outputs and of batch binaries (names that compile and
+// never collide), the settings batch keeps of its outputs, the failures of
+// pack told in words, the report page never written over its input, and
+// rates no chip plays refused with the way out.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "cli/CliRun.h"
+#include "support/RiffBuilder.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using cz::test::Cadenzor;
+using cz::test::FileExists;
+using cz::test::ReadFileBytes;
+
+std::string Q(const std::string& path) { return "'" + path + "'"; }
+
+std::vector<uint8_t> ToneWav(uint32_t rate, uint16_t channels, size_t frames, double freq = 300.0) {
+    std::vector<int16_t> pcm(frames * channels);
+    for (size_t i = 0; i < frames; ++i)
+        for (uint16_t c = 0; c < channels; ++c)
+            pcm[i * channels + c] = static_cast<int16_t>(8000.0 * std::sin(i * 2 * 3.14159265358979 * freq / rate));
+    return cz::test::RiffBuilder().Fmt(1, channels, rate, 16).Chunk("data", cz::test::RiffBuilder::Pcm16(pcm)).Bytes();
+}
+
+// Format 0, 96 ticks a quarter, two notes.
+const std::vector<uint8_t> kSong = {'M',  'T',  'h',  'd',  0,    0,    0,    6,    0,    0,    0,
+                                    1,    0,    96,   'M',  'T',  'r',  'k',  0,    0,    0,    22,
+                                    0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90, 0x00, 0x90, 60,   100,
+                                    0x60, 62,   100,  0x60, 0x80, 60,   0,    0x00, 0xFF, 0x2F, 0x00};
+
+bool Compiles(const cz::test::TempDir& dir, const std::string& source) {
+    if (!cz::test::WriteFileBytes(dir.File("u.c"), {source.begin(), source.end()})) return false;
+    return cz::test::RunCommand("cc -std=c99 -Wall -Werror -c " + Q(dir.File("u.c")) + " -o " + Q(dir.File("u.o")) +
+                                " 2>" + Q(dir.File("cc.txt"))) == 0;
+}
+
+// MIDI and WAV to XMF or IMF: each output gets OUTPUT.h, named after the whole
+// file name, refused when it exists, told by -v, and it compiles beside the
+// others of the same song.
+TEST(CliSideOutputs, XmfAndImfHeadersAreTheirOwn) {
+    cz::test::TempDir dir;
+    const std::string mid = dir.File("2nd-song.mid"), wav = dir.File("2nd-voice.wav");
+    ASSERT_TRUE(cz::test::WriteFileBytes(mid, kSong));
+    ASSERT_TRUE(cz::test::WriteFileBytes(wav, ToneWav(16000, 1, 4000)));
+    struct Case {
+        std::string input, output, array;
+    };
+    const Case cases[] = {{mid, "2nd-song.xmf", "g_aby2nd_song_xmf"},
+                          {mid, "2nd-song.imf", "g_aby2nd_song_imf"},
+                          {wav, "2nd-voice.xmf", "g_aby2nd_voice_xmf"}};
+    std::string includes;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.output);
+        const std::string out = dir.File(c.output), header = out + ".h";
+        auto run = Cadenzor("convert -v " + Q(c.input) + " " + Q(out), dir);
+        ASSERT_EQ(run.status, 0) << run.out;
+        EXPECT_NE(run.out.find(c.output + ".h"), std::string::npos) << run.out;  // -v names the header
+        const auto bytes = ReadFileBytes(header);
+        const std::string text(bytes.begin(), bytes.end());
+        EXPECT_EQ(text.rfind("const unsigned char " + c.array + "[] = \r\n{\r\n0x", 0), 0u) << text.substr(0, 80);
+        includes += "#include \"" + header + "\"\n";
+
+        // An existing header without -y: refused, nothing written.
+        ASSERT_EQ(cz::test::RunCommand("rm " + Q(out)), 0);
+        ASSERT_TRUE(cz::test::WriteFileBytes(header, {'/', '*'}));
+        auto refused = Cadenzor("convert " + Q(c.input) + " " + Q(out), dir);
+        EXPECT_EQ(refused.status, 2) << refused.out;
+        EXPECT_NE(refused.out.find(c.output + ".h: the file exists"), std::string::npos) << refused.out;
+        EXPECT_FALSE(FileExists(out));
+        EXPECT_EQ(ReadFileBytes(header), (std::vector<uint8_t>{'/', '*'}));
+        ASSERT_EQ(Cadenzor("convert -y " + Q(c.input) + " " + Q(out), dir).status, 0);
+        EXPECT_EQ(ReadFileBytes(header), bytes);
+    }
+    EXPECT_FALSE(FileExists(dir.File("2nd-song.h")));
+    if (cz::test::HaveTool("cc")) EXPECT_TRUE(Compiles(dir, includes + "int f(void){return g_aby2nd_song_imf[0];}\n"));
+}
+
+// A batch's firmware headers: one symbol and guard per binary, whatever the
+// folders and names hold, so that every header of a tree goes into one
+// program.
+TEST(CliSideOutputs, BatchFirmwareHeadersAreUniqueIdentifiers) {
+    cz::test::TempDir dir;
+    const std::string in = dir.File("in"), out = dir.File("out");
+    ASSERT_EQ(cz::test::RunCommand("mkdir -p " + Q(in + "/dup/menu") + " " + Q(in + "/dup/alerts")), 0);
+    const char* names[] = {"/dup/menu/beep.wav", "/dup/alerts/beep.wav", "/2nd-prompt.wav", "/dup/Beep.wav"};
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(cz::test::WriteFileBytes(in + names[i], ToneWav(16000, 1, 2000 + 500 * i, 200.0 + 100 * i)));
+    auto run = Cadenzor("batch -q " + Q(in) + " " + Q(out) + " --to apm --bin --header-style firmware", dir);
+    ASSERT_EQ(run.status, 0) << run.out;
+    std::string includes;
+    std::vector<std::string> guards;
+    for (const char* name : names) {
+        const std::string header = out + std::string(name).substr(0, std::string(name).size() - 4) + ".bin.h";
+        const auto bytes = ReadFileBytes(header);
+        const std::string text(bytes.begin(), bytes.end());
+        const size_t at = text.find("#ifndef ");
+        ASSERT_NE(at, std::string::npos) << header;
+        const std::string guard = text.substr(at + 8, text.find('\n', at) - at - 8);
+        EXPECT_TRUE(guard[0] < '0' || guard[0] > '9') << guard;
+        for (const auto& other : guards) EXPECT_NE(guard, other);
+        guards.push_back(guard);
+        includes += "#include \"" + header + "\"\n";
+    }
+    EXPECT_EQ(guards[2], "RES_2ND_PROMPT_BIN_H");
+    if (cz::test::HaveTool("cc"))
+        EXPECT_TRUE(Compiles(dir, includes + "int f(void){return dup_menu_beep_bin[0] + dup_alerts_beep_bin[0] + "
+                                             "res_2nd_prompt_bin[0] + dup_Beep_bin[0];}\n"));
+}
+
+// A second run keeps only outputs made with the same settings from the same
+// input; other settings, or a changed input, make them again.
+TEST(CliSideOutputs, BatchRedoesOutputsWhoseSettingsChanged) {
+    cz::test::TempDir dir;
+    const std::string in = dir.File("in"), out = dir.File("out");
+    ASSERT_EQ(cz::test::RunCommand("mkdir -p " + Q(in)), 0);
+    for (const char* name : {"/a.wav", "/b.wav"})
+        ASSERT_TRUE(cz::test::WriteFileBytes(in + name, ToneWav(22050, 1, 6000)));
+    struct Step {
+        std::string options;
+        const char* counts;
+    };
+    const Step steps[] = {
+        {"", "\"converted\": 2, \"skipped\": 0"},
+        {"", "\"converted\": 0, \"skipped\": 2"},
+        {"--rate 8000", "\"converted\": 2, \"skipped\": 0"},
+        {"--rate 8000", "\"converted\": 0, \"skipped\": 2"},
+        {"--rate 8000 --mode 3", "\"converted\": 2, \"skipped\": 0"},
+        {"--rate 8000 --mode 3 --compatible", "\"converted\": 2, \"skipped\": 0"},
+        {"--rate 8000 --mode 3 --compatible --bin", "\"converted\": 2, \"skipped\": 0"},
+        {"--rate 8000 --mode 3 --compatible --bin", "\"converted\": 0, \"skipped\": 2"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.options);
+        auto run = Cadenzor("batch -q " + Q(in) + " " + Q(out) + " --to apm --json " + step.options, dir);
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_NE(run.out.find(step.counts), std::string::npos) << run.out;
+    }
+    auto info = Cadenzor("info " + Q(out + "/a.apm"), dir);
+    EXPECT_NE(info.out.find("8000 Hz"), std::string::npos) << info.out;
+    // An input replaced by one of another length (its time may not move).
+    ASSERT_TRUE(cz::test::WriteFileBytes(in + "/b.wav", ToneWav(22050, 1, 9000)));
+    ASSERT_EQ(cz::test::RunCommand("touch -r " + Q(out + "/b.apm") + " " + Q(in + "/b.wav")), 0);
+    auto changed =
+        Cadenzor("batch -q " + Q(in) + " " + Q(out) + " --to apm --json --rate 8000 --mode 3 --compatible --bin", dir);
+    EXPECT_NE(changed.out.find("\"converted\": 1, \"skipped\": 1"), std::string::npos) << changed.out;
+}
+
+// pack says why it failed; report never writes its page over its input.
+TEST(CliSideOutputs, PackAndReportFailuresAreTold) {
+    cz::test::TempDir dir;
+    const std::string good = dir.File("good.wav"), empty = dir.File("empty.wav");
+    ASSERT_TRUE(cz::test::WriteFileBytes(good, ToneWav(16000, 1, 4000)));
+    ASSERT_TRUE(cz::test::WriteFileBytes(empty, {}));
+    struct Case {
+        std::string args;
+        std::string said;
+    };
+    const Case cases[] = {
+        {Q(dir.File("missing.wav")) + " " + Q(good) + " --to apm", "missing.wav: No such file"},
+        {Q(good) + " " + Q(empty) + " --to apm", "empty.wav: the file is empty"},
+        {Q(good) + " --to md6", "good.wav: the resource converter could not make a binary"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        auto run = Cadenzor("pack -q " + c.args + " -o " + Q(dir.File("p.bin")), dir);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.out.find(c.said), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("nothing was written; nothing was written"), std::string::npos) << run.out;
+        EXPECT_FALSE(FileExists(dir.File("p.bin")));
+    }
+    const auto before = ReadFileBytes(good);
+    auto report = Cadenzor("report -q -y " + Q(good) + " --to mdm --html " + Q(good), dir);
+    EXPECT_EQ(report.status, 2) << report.out;
+    EXPECT_NE(report.out.find("is also the input"), std::string::npos) << report.out;
+    EXPECT_EQ(ReadFileBytes(good), before);
+}
+
+// A chip format holds 4000 to 48000 Hz: a sound or a --rate outside that is
+// refused with the limit and the option that helps, unless --any-rate.
+TEST(CliSideOutputs, RatesNoChipPlaysAreRefusedWithTheWayOut) {
+    cz::test::TempDir dir;
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("mono96.wav"), ToneWav(96000, 1, 9600)));
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("six96.wav"), ToneWav(96000, 6, 9600)));
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("voice.wav"), ToneWav(16000, 1, 4000)));
+    struct Case {
+        const char* input;
+        const char* output;
+        const char* options;
+        int status;
+        const char* said;  // nullptr: made
+    };
+    const char* kLimit = "the chip formats hold 4000 to 48000 Hz: use --rate 48000 or lower";
+    const Case cases[] = {
+        {"mono96.wav", "o.apm", "", 1, kLimit},
+        {"mono96.wav", "o.mdm", "", 1, kLimit},
+        {"mono96.wav", "o.esb", "", 1, kLimit},
+        {"six96.wav", "o.apm", "", 1, kLimit},
+        {"voice.wav", "o.apm", "--rate 3000", 1, "use --any-rate to write it anyway"},
+        {"voice.wav", "o.apm", "--rate 50000", 1, "use --any-rate to write it anyway"},
+        {"mono96.wav", "o.apm", "--rate 48000", 0, nullptr},
+        {"six96.wav", "o.mdm", "--rate 8000", 0, nullptr},
+        {"voice.wav", "o.apm", "--rate 3000 --any-rate", 0, nullptr},
+        {"mono96.wav", "o.wav", "", 0, nullptr},  // a WAV file holds any rate
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.input) + " " + c.output + " " + c.options);
+        const std::string output = dir.File(c.output);
+        auto run = Cadenzor("convert -q -y " + Q(dir.File(c.input)) + " " + Q(output) + " " + c.options, dir);
+        EXPECT_EQ(run.status, c.status) << run.out;
+        if (c.said) {
+            EXPECT_NE(run.out.find(c.said), std::string::npos) << run.out;
+            EXPECT_FALSE(FileExists(output));
+        }
+        cz::test::RunCommand("rm -f " + Q(output));
+    }
+}
+
+}  // namespace
