@@ -191,7 +191,7 @@ int RunPack(const Options& options) {
                 SizeText(out.size()).c_str(), out.size());
     std::printf(", %.2f kbit/s\n", seconds > 0 ? out.size() * 8.0 / seconds / 1000 : 0.0);
     if (options.budget) {
-        BudgetVerdict verdict = JudgeBudget(options, format, out.size(), seconds, options.inputs);
+        BudgetVerdict verdict = JudgeBudget(options, format, out.size(), seconds, options.inputs, true);
         PrintBudgetText(verdict);
         if (!verdict.fits) return kExitOverBudget;
     }

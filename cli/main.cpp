@@ -128,7 +128,8 @@ const std::vector<CommandSpec>& Commands() {
          "Converts each file to FORMAT and its resource, and writes IMAGE (a table of offsets and lengths,\n"
          "then the resources) and IMAGE.h (an enumeration of the prompts with their offsets and sizes, and\n"
          "the image as a byte array). The layout is documented in docs/resource-pack.md.",
-         {"-o", "-y", "-q", "-v", "--to", "--rate", "--any-rate", "--mode", "--budget", "--compatible", "--effort"}},
+         {"-o", "-y", "-q", "-v", "--to", "--rate", "--any-rate", "--mode", "--bitrate", "--quality", "--budget",
+          "--compatible", "--effort"}},
         {"play",
          "play FILE [--player PROGRAM] [--entry N]",
          "listen to a file as the chip plays it",

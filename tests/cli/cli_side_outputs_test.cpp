@@ -223,3 +223,57 @@ TEST(CliSideOutputs, RatesNoChipPlaysAreRefusedWithTheWayOut) {
 }
 
 }  // namespace
+
+namespace {
+
+// Budget advice is measured, not extrapolated: every choice it proposes fits
+// when run as proposed, bit rates are among the choices, and no rate is above
+// the sounds' own.
+TEST(CliSideOutputs, BudgetAdviceFitsWhenFollowed) {
+    cz::test::TempDir dir;
+    const std::string in = dir.File("in");
+    ASSERT_EQ(cz::test::RunCommand("mkdir -p " + Q(in)), 0);
+    for (int i = 0; i < 3; ++i) {
+        // Noisy voice at 8 kHz: the ADPCM formats stay near 4 bits a sample.
+        std::vector<int16_t> pcm(8000 + 4000 * i);
+        uint32_t seed = 11u + i;
+        for (size_t k = 0; k < pcm.size(); ++k) {
+            seed = seed * 1103515245u + 12345u;
+            pcm[k] = static_cast<int16_t>(6000.0 * std::sin(k * 0.3) + static_cast<int>((seed >> 16) % 6000) - 3000);
+        }
+        ASSERT_TRUE(cz::test::WriteFileBytes(
+            in + "/p" + std::to_string(i) + ".wav",
+            cz::test::RiffBuilder().Fmt(1, 1, 8000, 16).Chunk("data", cz::test::RiffBuilder::Pcm16(pcm)).Bytes()));
+    }
+    // 4.5 s of sound: about 18 KiB as MDM, some 2.5 KiB at 4000 bit/s.
+    const std::string budget = "4K";
+    auto run = Cadenzor("batch -q " + Q(in) + " " + Q(dir.File("out")) + " --to mdm --budget " + budget, dir);
+    ASSERT_EQ(run.status, 3) << run.out;
+    std::vector<std::string> choices;
+    for (size_t at = run.out.find("\n  --to "); at != std::string::npos; at = run.out.find("\n  --to ", at + 1))
+        choices.push_back(run.out.substr(at + 3, run.out.find(" (", at) - at - 3));
+    ASSERT_FALSE(choices.empty()) << run.out;
+    EXPECT_NE(run.out.find("--bitrate"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("--rate 8000"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("--rate 1"), std::string::npos) << run.out;  // 16000, 12000, 11025
+    for (const auto& choice : choices) {
+        SCOPED_TRACE(choice);
+        auto follow = Cadenzor("batch -q " + Q(in) + " " + Q(dir.File("follow")) + " " + choice + " --budget " + budget,
+                               dir);
+        EXPECT_EQ(follow.status, 0) << follow.out;
+    }
+    // The same for a pack, its table and alignment counted.
+    auto pack = Cadenzor("pack -q " + Q(in + "/p0.wav") + " " + Q(in + "/p1.wav") + " " + Q(in + "/p2.wav") +
+                             " --to mdm -o " + Q(dir.File("p.bin")) + " --budget " + budget,
+                         dir);
+    ASSERT_EQ(pack.status, 3) << pack.out;
+    const size_t at = pack.out.find("\n  --to ");
+    ASSERT_NE(at, std::string::npos) << pack.out;
+    const std::string choice = pack.out.substr(at + 3, pack.out.find(" (", at) - at - 3);
+    auto follow = Cadenzor("pack -q -y " + Q(in + "/p0.wav") + " " + Q(in + "/p1.wav") + " " + Q(in + "/p2.wav") +
+                               " " + choice + " -o " + Q(dir.File("p.bin")) + " --budget " + budget,
+                           dir);
+    EXPECT_EQ(follow.status, 0) << choice << "\n" << follow.out;
+}
+
+}  // namespace
