@@ -16,6 +16,7 @@
 
 #include "BatchSupport.h"
 #include "Commands.h"
+#include "Json.h"
 #include "ProgressBar.h"
 #include "formats/registry/C_WavFileFormat.h"
 #include "formats/registry/FormatId.h"
@@ -306,23 +307,41 @@ int RunBatch(const Options& options) {
     }
 
     if (options.json) {
-        std::printf("{\"files\": %zu, \"converted\": %zu, \"skipped\": %zu, \"failed\": %zu, \"seconds_of_sound\": %.3f, "
-                    "\"file_bytes\": %llu",
-                    jobs.size(), converted, skipped, failed, seconds, fileBytes);
+        Json json;
+        json.Object().Key("files").Unsigned(jobs.size()).Key("converted").Unsigned(converted);
+        json.Key("skipped").Unsigned(skipped).Key("failed").Unsigned(failed);
+        json.Key("format").String(format).Key("format_id").Unsigned(formatId);
+        json.Key("duration_s").Number(seconds).Key("file_bytes").Unsigned(fileBytes);
+        json.Key("chip_bytes");
         if (haveChip)
-            std::printf(", \"chip_bytes\": %llu, \"chip_kbps\": %.3f", chipBytes,
-                        seconds > 0 ? chipBytes * 8.0 / seconds / 1000 : 0.0);
-        std::printf(", \"elapsed_s\": %.3f, \"failures\": [", elapsed);
-        bool first = true;
+            json.Unsigned(chipBytes);
+        else
+            json.Null();
+        json.Key("chip_kbps");
+        if (haveChip && seconds > 0)
+            json.Number(chipBytes * 8.0 / seconds / 1000);
+        else
+            json.Null();
+        json.Key("elapsed_s").Number(elapsed).Key("outputs").Array();
+        static const char* const kStates[] = {"pending", "converted", "skipped", "failed"};
+        for (const Job& job : jobs) {
+            json.Object().Key("file").String(job.input).Key("output").String(job.output);
+            json.Key("state").String(kStates[static_cast<int>(job.state)]);
+            if (job.state == Job::State::kFailed) {
+                json.Key("error").String(job.reason).End();
+                continue;
+            }
+            json.Key("duration_s").Number(job.figures.seconds).Key("file_bytes").Unsigned(job.figures.fileBytes);
+            json.Key("chip_bytes").Size(haveChip ? job.figures.chipBytes : -1).End();
+        }
+        json.End().Key("failures").Array();
         for (const Job& job : jobs) {
             if (job.state != Job::State::kFailed) continue;
-            std::printf("%s{\"file\": %s, \"error\": %s}", first ? "" : ", ", JsonText(job.input).c_str(),
-                        JsonText(job.reason).c_str());
-            first = false;
+            json.Object().Key("file").String(job.input).Key("error").String(job.reason).End();
         }
-        std::printf("]");
-        if (options.budget) PrintBudgetJson(verdict);
-        std::printf("}\n");
+        json.End();
+        if (options.budget) BudgetJson(json, verdict);
+        json.End().Print();
     } else {
         std::printf("%-10s %7s %12s %12s %12s %8s\n", "", "files", "sound (s)", "file bytes",
                     haveChip ? "chip bytes" : "", haveChip ? "kbit/s" : "");

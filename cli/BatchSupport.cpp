@@ -231,22 +231,30 @@ void PrintBudgetText(const BudgetVerdict& v) {
     }
 }
 
-void PrintBudgetJson(const BudgetVerdict& v) {
-    std::printf(", \"budget\": {\"bytes\": %llu, \"used\": %llu, \"fits\": %s, \"would_fit\": [", v.budget, v.used,
-                v.fits ? "true" : "false");
-    bool first = true;
-    for (const auto& c : v.fitting) {
-        std::printf("%s{\"choice\": %s, \"format\": %s, \"rate\": %lu, \"bitrate\": %lu, \"bytes\": %llu}",
-                    first ? "" : ", ", JsonText(ChoiceOption(c)).c_str(), JsonText(c.format).c_str(), c.rate,
-                    c.bitrate, c.bytes);
-        first = false;
-    }
-    std::printf("]");
-    if (!v.smallest.format.empty())
-        std::printf(", \"smallest\": {\"choice\": %s, \"format\": %s, \"rate\": %lu, \"bitrate\": %lu, \"bytes\": %llu}",
-                    JsonText(ChoiceOption(v.smallest)).c_str(), JsonText(v.smallest.format).c_str(), v.smallest.rate,
-                    v.smallest.bitrate, v.smallest.bytes);
-    std::printf("}");
+void BudgetJson(Json& json, const BudgetVerdict& v) {
+    auto choice = [&](const BudgetChoice& c) {
+        json.Object().Key("choice").String(ChoiceOption(c)).Key("format").String(c.format);
+        json.Key("rate");
+        if (c.rate)
+            json.Unsigned(c.rate);
+        else
+            json.Null();
+        json.Key("bitrate");
+        if (c.bitrate)
+            json.Unsigned(c.bitrate);
+        else
+            json.Null();
+        json.Key("bytes").Unsigned(c.bytes).End();
+    };
+    json.Key("budget").Object().Key("bytes").Unsigned(v.budget).Key("used").Unsigned(v.used);
+    json.Key("fits").Bool(v.fits).Key("would_fit").Array();
+    for (const auto& c : v.fitting) choice(c);
+    json.End().Key("smallest");
+    if (v.smallest.format.empty())
+        json.Null();
+    else
+        choice(v.smallest);
+    json.End();
 }
 
 }  // namespace cz::cli

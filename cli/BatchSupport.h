@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Json.h"
 
 namespace cz::cli {
 
@@ -51,7 +52,8 @@ unsigned long long BudgetTotal(const std::vector<unsigned long long>& sizes, boo
 BudgetVerdict JudgeBudget(const Options& options, const std::string& format, unsigned long long used,
                           double seconds, const std::vector<std::string>& inputs, bool packed = false);
 void PrintBudgetText(const BudgetVerdict& verdict);
-void PrintBudgetJson(const BudgetVerdict& verdict);
+// The verdict as the "budget" member of the object json is writing.
+void BudgetJson(Json& json, const BudgetVerdict& verdict);
 
 // "512 KiB", "1.5 MiB", "300 bytes".
 std::string SizeText(unsigned long long bytes);

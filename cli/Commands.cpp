@@ -181,9 +181,13 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
             first = false;
         }
         std::printf("]");
-        if (resource >= 0)
-            std::printf(", \"resource_bytes\": %lld, \"resource_kbps\": %.2f", resource,
-                        seconds > 0 ? resource * 8.0 / seconds / 1000.0 : 0.0);
+        // The chip's share: null for a file that makes no chip binary.
+        if (resource >= 0 && seconds > 0)
+            std::printf(", \"chip_bytes\": %lld, \"chip_kbps\": %.3f", resource, resource * 8.0 / seconds / 1000.0);
+        else if (resource >= 0)
+            std::printf(", \"chip_bytes\": %lld, \"chip_kbps\": null", resource);
+        else
+            std::printf(", \"chip_bytes\": null, \"chip_kbps\": null");
         std::printf("}\n");
         return;
     }

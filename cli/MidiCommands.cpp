@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Json.h"
 #include "api/chains/Chains.h"
 #include "api/chains/MidiBridge.h"
 #include "api/resconv/C_ResourceConverter.h"
@@ -70,11 +71,13 @@ int RunMidiInfo(const std::string& path, bool json) {
     }
     const double bpm = midi.GetTempo() ? 60e6 / midi.GetTempo() : 0;
     if (json) {
-        std::printf(
-            "{\"file\": \"%s\", \"class\": \"C_MidiFile\", \"format\": %u, \"tracks\": %u, \"division\": %u, "
-            "\"tempo\": %u, \"notes\": %llu, \"ticks\": %llu, \"seconds\": %.3f}\n",
-            path.c_str(), midi.GetFormat(), midi.GetTrackCount(), division, midi.GetTempo(),
-            static_cast<unsigned long long>(notes), static_cast<unsigned long long>(lastTick), seconds);
+        Json out;
+        out.Object().Key("file").String(path).Key("format").String("Standard MIDI File");
+        out.Key("format_id").Unsigned(kFormatMidi).Key("class").String("C_MidiFile");
+        out.Key("smf_format").Unsigned(midi.GetFormat()).Key("tracks").Unsigned(midi.GetTrackCount());
+        out.Key("division").Unsigned(division).Key("tempo").Unsigned(midi.GetTempo());
+        out.Key("notes").Unsigned(notes).Key("ticks").Unsigned(lastTick).Key("duration_s").Number(seconds);
+        out.End().Print();
         return kExitOk;
     }
     std::printf("%s: Standard MIDI File\n", path.c_str());
@@ -223,12 +226,14 @@ int RunImfInfo(const std::string& path, bool json) {
     for (int c = 0; c < 16; ++c)
         if (song.channelMask & (1 << c)) channels += (channels.empty() ? "" : " ") + std::to_string(c + 1);
     if (json) {
-        std::printf("{\"file\": %s, \"class\": \"IMF\", \"division\": %u, \"channels\": \"%s\", "
-                    "\"voice_limit\": %u, \"notes_dropped\": %s, \"tempo\": %u, \"notes\": %llu, "
-                    "\"ticks\": %u, \"seconds\": %.3f, \"bytes\": %zu}\n",
-                    JsonText(path).c_str(), song.division, channels.c_str(), song.voiceLimit,
-                    (song.flags & imf::kFlagNotesDropped) ? "true" : "false", firstTempo,
-                    static_cast<unsigned long long>(notes), song.length, seconds, bytes.size());
+        Json out;
+        out.Object().Key("file").String(path).Key("format").String("IMF melody");
+        out.Key("format_id").Unsigned(kFormatImf).Key("class").String("IMF");
+        out.Key("division").Unsigned(song.division).Key("channels").String(channels);
+        out.Key("voice_limit").Unsigned(song.voiceLimit).Key("notes_dropped").Bool(song.flags & imf::kFlagNotesDropped);
+        out.Key("tempo").Unsigned(firstTempo).Key("notes").Unsigned(notes).Key("ticks").Unsigned(song.length);
+        out.Key("duration_s").Number(seconds).Key("file_bytes").Unsigned(bytes.size());
+        out.End().Print();
         return kExitOk;
     }
     std::printf("%s: IMF melody\n", path.c_str());

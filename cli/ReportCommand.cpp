@@ -10,6 +10,7 @@
 
 #include "BatchSupport.h"
 #include "Commands.h"
+#include "Json.h"
 #include "ProgressBar.h"
 #include "formats/registry/C_WavFileFormat.h"
 #include "formats/registry/FormatId.h"
@@ -201,12 +202,14 @@ std::string Html(const std::string& input, const std::vector<double>& source, un
             page += "<tr><td class=\"f\">" + r.format + "</td><td colspan=\"5\">" + Escape(r.reason) + "</td></tr>\n";
             continue;
         }
+        // A format without a chip binary has no chip size or bit rate: a dash.
+        const std::string chip = r.chipBytes >= 0 ? std::to_string(r.chipBytes) : std::string("-");
+        char kbps[32] = "-";
+        if (r.seconds > 0 && r.chipBytes >= 0) std::snprintf(kbps, sizeof kbps, "%.2f", r.chipBytes * 8.0 / r.seconds / 1000);
         std::snprintf(line, sizeof line,
-                      "<tr><td class=\"f\">%s</td><td>%llu</td><td>%lld</td><td>%.2f</td><td>%.2f</td>"
+                      "<tr><td class=\"f\">%s</td><td>%llu</td><td>%s</td><td>%s</td><td>%.2f</td>"
                       "<td>%.2f</td></tr>\n",
-                      r.format.c_str(), r.fileBytes, r.chipBytes,
-                      r.seconds > 0 && r.chipBytes >= 0 ? r.chipBytes * 8.0 / r.seconds / 1000 : 0.0, r.quality.snr,
-                      r.quality.segmental);
+                      r.format.c_str(), r.fileBytes, chip.c_str(), kbps, r.quality.snr, r.quality.segmental);
         page += line;
     }
     page += "</table>\n<div class=\"row\"><h2>source</h2><figure>" + Waveform(source, "#2b6cb0", "source") +
@@ -336,27 +339,30 @@ int RunReport(const Options& options) {
     bar.OnEnd();
 
     if (options.json) {
-        std::printf("{\"file\": %s, \"sample_rate\": %u, \"samples\": %zu, \"formats\": [", JsonText(input).c_str(),
-                    source.rate, source.samples.size());
-        for (size_t i = 0; i < rows.size(); ++i) {
-            const Row& r = rows[i];
-            std::printf("%s{\"format\": %s", i ? ", " : "", JsonText(r.format).c_str());
+        Json json;
+        json.Object().Key("file").String(input).Key("sample_rate").Unsigned(source.rate);
+        json.Key("samples").Unsigned(source.samples.size());
+        json.Key("duration_s").Number(source.rate ? static_cast<double>(source.samples.size()) / source.rate : 0.0);
+        json.Key("formats").Array();
+        for (const Row& r : rows) {
+            json.Object().Key("format").String(r.format).Key("format_id").Unsigned(FormatIdForExtension(r.format));
             if (!r.ok) {
-                std::printf(", \"error\": %s}", JsonText(r.reason).c_str());
+                json.Key("error").String(r.reason).End();
                 continue;
             }
-            std::printf(
-                ", \"file_bytes\": %llu, \"chip_bytes\": %lld, \"kbps\": %.3f, \"snr_db\": %.3f, "
-                "\"segmental_snr_db\": %.3f",
-                r.fileBytes, r.chipBytes,
-                r.seconds > 0 && r.chipBytes >= 0 ? r.chipBytes * 8.0 / r.seconds / 1000 : 0.0, r.quality.snr,
-                r.quality.segmental);
+            json.Key("duration_s").Number(r.seconds).Key("file_bytes").Unsigned(r.fileBytes);
+            json.Key("chip_bytes").Size(r.chipBytes).Key("kbps");
+            if (r.seconds > 0 && r.chipBytes >= 0)
+                json.Number(r.chipBytes * 8.0 / r.seconds / 1000);
+            else
+                json.Null();
+            json.Key("snr_db").Number(r.quality.snr).Key("segmental_snr_db").Number(r.quality.segmental);
             if (r.haveCompatible)
-                std::printf(", \"compatible_snr_db\": %.3f, \"compatible_segmental_snr_db\": %.3f", r.compatible.snr,
-                            r.compatible.segmental);
-            std::printf("}");
+                json.Key("compatible_snr_db").Number(r.compatible.snr).Key("compatible_segmental_snr_db").Number(
+                    r.compatible.segmental);
+            json.End();
         }
-        std::printf("]}\n");
+        json.End().End().Print();
     } else {
         std::printf("%s: %zu samples at %u Hz\n", input.c_str(), source.samples.size(), source.rate);
         const bool sideBySide = !options.profile.IsCompatible();

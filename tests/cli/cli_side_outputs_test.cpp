@@ -277,3 +277,55 @@ TEST(CliSideOutputs, BudgetAdviceFitsWhenFollowed) {
 }
 
 }  // namespace
+
+namespace {
+
+// info, report and batch write the fields docs/json.md names, with the
+// same names for the same facts.
+TEST(CliJson, OutputsMatchTheDocumentedFields) {
+    if (!cz::test::HaveTool("python3")) GTEST_SKIP() << "python3 is needed";
+    cz::test::TempDir dir;
+    const std::string in = dir.File("in"), wav = in + "/voice.wav";
+    ASSERT_EQ(cz::test::RunCommand("mkdir -p " + Q(in)), 0);
+    ASSERT_TRUE(cz::test::WriteFileBytes(wav, ToneWav(16000, 1, 8000)));
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("song.mid"), kSong));
+    ASSERT_TRUE(cz::test::WriteFileBytes(in + "/bad.wav", {'R', 'I', 'F', 'F'}));
+    ASSERT_EQ(Cadenzor("convert -q " + Q(dir.File("song.mid")) + " " + Q(dir.File("song.imf")), dir).status, 0);
+    ASSERT_EQ(Cadenzor("convert -q " + Q(wav) + " " + Q(dir.File("voice.apm")), dir).status, 0);
+    struct Case {
+        std::string command;
+        std::string checks;
+    };
+    const Case cases[] = {
+        {"info --json " + Q(wav) + " " + Q(dir.File("voice.apm")) + " " + Q(dir.File("song.mid")) + " " +
+             Q(dir.File("song.imf")) + " " + Q(dir.File("missing.wav")),
+         "info-sound=[0] info-sound=[1] info-midi=[2] info-imf=[3] info-error=[4]"},
+        {"report -q " + Q(wav) + " --to apm,md6 --json", "report=. report-format=formats[]"},
+        {"batch -q " + Q(in) + " " + Q(dir.File("out")) + " --to mdm --json --budget 2K",
+         "batch=. batch-output=outputs[] budget=budget budget-choice=budget.would_fit[]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        // Standard output alone: the messages go to standard error.
+        cz::test::RunCommand("'" + cz::test::BinDir() + "/cadenzor' " + c.command + " >" + Q(dir.File("out.json")) +
+                             " 2>/dev/null");
+        const auto out = ReadFileBytes(dir.File("out.json"));
+        const std::string text(out.begin(), out.end());
+        EXPECT_EQ(cz::test::RunCommand("python3 " + Q(cz::test::SourceDir() + "/tests/cli/data/check_json_fields.py") +
+                                       " " + Q(cz::test::SourceDir() + "/docs/json.md") + " " +
+                                       Q(dir.File("out.json")) + " " + c.checks + " >" + Q(dir.File("why.txt"))),
+                  0)
+            << text << "\n"
+            << [&] {
+                   const auto why = ReadFileBytes(dir.File("why.txt"));
+                   return std::string(why.begin(), why.end());
+               }();
+    }
+    // No size is ever -1.
+    auto report = Cadenzor("report -q " + Q(wav) + " --to md6 --json --html " + Q(dir.File("r.html")), dir);
+    EXPECT_EQ(report.out.find("-1"), std::string::npos) << report.out;
+    const auto page = ReadFileBytes(dir.File("r.html"));
+    EXPECT_EQ(std::string(page.begin(), page.end()).find("<td>-1</td>"), std::string::npos);
+}
+
+}  // namespace

@@ -160,7 +160,7 @@ TEST(CliTool, InfoJsonIsOneArrayWithErrorObjects) {
     const std::string out(json.begin(), json.end());
     if (cz::test::HaveTool("python3")) {
         EXPECT_EQ(cz::test::RunCommand("python3 -c \"import json,sys; d=json.load(open(sys.argv[1])); "
-                                       "assert len(d)==3 and 'error' in d[1] and d[2]['resource_bytes']>0\" " +
+                                       "assert len(d)==3 and 'error' in d[1] and d[2]['chip_bytes']>0\" " +
                                        Q(dir.File("o.json"))),
                   0)
             << out;
