@@ -3,6 +3,7 @@
 // the chip plays against the source, as a table, JSON or a page with
 // pictures.
 #include <algorithm>
+#include <cstring>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -122,6 +123,8 @@ struct Row {
     double seconds = 0;
     Quality quality;
     std::vector<double> played;
+    unsigned rate = 0;               // of played
+    std::vector<double> reference;  // the source at that rate, as compared
     // --- the same format under --compatible, for comparison (best profile only) ---
     bool haveCompatible = false;
     Quality compatible;
@@ -181,6 +184,138 @@ std::string Escape(const std::string& text) {
     return out;
 }
 
+// The samples as a 16-bit mono WAV file in a data URI, for an <audio>
+// element of the page.
+std::string WavDataUri(const std::vector<double>& samples, unsigned rate) {
+    std::vector<uint8_t> wav(44 + samples.size() * 2);
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) wav[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    auto put16 = [&](size_t at, uint32_t v) {
+        wav[at] = static_cast<uint8_t>(v);
+        wav[at + 1] = static_cast<uint8_t>(v >> 8);
+    };
+    std::memcpy(wav.data(), "RIFF", 4);
+    put32(4, static_cast<uint32_t>(wav.size() - 8));
+    std::memcpy(wav.data() + 8, "WAVEfmt ", 8);
+    put32(16, 16);
+    put16(20, 1);
+    put16(22, 1);
+    put32(24, rate);
+    put32(28, rate * 2);
+    put16(32, 2);
+    put16(34, 16);
+    std::memcpy(wav.data() + 36, "data", 4);
+    put32(40, static_cast<uint32_t>(samples.size() * 2));
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const long v = std::lround(std::clamp(samples[i], -32768.0, 32767.0));
+        put16(44 + 2 * i, static_cast<uint32_t>(static_cast<uint16_t>(static_cast<int16_t>(v))));
+    }
+    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string uri = "data:audio/wav;base64,";
+    uri.reserve(uri.size() + (wav.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < wav.size(); i += 3) {
+        const uint32_t n = (static_cast<uint32_t>(wav[i]) << 16) |
+                           (i + 1 < wav.size() ? static_cast<uint32_t>(wav[i + 1]) << 8 : 0) |
+                           (i + 2 < wav.size() ? wav[i + 2] : 0);
+        uri += kDigits[(n >> 18) & 63];
+        uri += kDigits[(n >> 12) & 63];
+        uri += i + 1 < wav.size() ? kDigits[(n >> 6) & 63] : '=';
+        uri += i + 2 < wav.size() ? kDigits[n & 63] : '=';
+    }
+    return uri;
+}
+
+std::string Audio(const std::vector<double>& samples, unsigned rate, const std::string& title) {
+    return "<audio controls preload=\"auto\" title=\"" + Escape(title) + "\" src=\"" + WavDataUri(samples, rate) +
+           "\"></audio>";
+}
+
+// Level over time on a dB scale: per 20 ms segment the source's level and the
+// error's (source minus chip), in dB of full scale, as two lines; where the
+// red line comes near the blue one the error is heard.
+std::string ErrorLevels(const std::vector<double>& source, const std::vector<double>& error, unsigned rate,
+                        const std::string& title) {
+    constexpr int kWidth = 720, kHeight = 120;
+    constexpr double kFloor = -90.0;
+    const size_t segment = std::max<size_t>(1, rate / 50);
+    const size_t count = std::max<size_t>(1, (error.size() + segment - 1) / segment);
+    auto level = [&](const std::vector<double>& x, size_t k) {
+        double e = 0;
+        size_t n = 0;
+        for (size_t i = k * segment; i < std::min(x.size(), (k + 1) * segment); ++i, ++n) e += x[i] * x[i];
+        const double rms = n ? std::sqrt(e / static_cast<double>(n)) : 0.0;
+        return rms > 0 ? std::max(kFloor, 20 * std::log10(rms / 32768.0)) : kFloor;
+    };
+    auto line = [&](const std::vector<double>& x, const char* colour) {
+        std::string points;
+        char cell[48];
+        for (size_t k = 0; k < count; ++k) {
+            const double px = count > 1 ? static_cast<double>(k) * (kWidth - 1) / static_cast<double>(count - 1) : 0.0;
+            const double py = (level(x, k) / kFloor) * (kHeight - 4) + 2;
+            std::snprintf(cell, sizeof cell, "%s%.1f,%.1f", k ? " " : "", px, py);
+            points += cell;
+        }
+        if (count == 1) points += " " + std::to_string(kWidth - 1) + "," + points.substr(points.find(',') + 1);
+        return "<polyline fill=\"none\" shape-rendering=\"crispEdges\" stroke=\"" + std::string(colour) + "\" stroke-width=\"3\" points=\"" + points +
+               "\"/>";
+    };
+    std::string svg = "<svg class=\"levels\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(kWidth) +
+                      "\" height=\"" + std::to_string(kHeight) + "\"><title>" + Escape(title) +
+                      "</title><rect width=\"100%\" height=\"100%\" fill=\"#fbfbf8\"/>";
+    for (int db = -20; db > kFloor; db -= 20) {
+        const double y = (db / kFloor) * (kHeight - 4) + 2;
+        char grid[160];
+        std::snprintf(grid, sizeof grid,
+                      "<line x1=\"0\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"#ddd\"/><text x=\"2\" y=\"%.1f\" "
+                      "font-size=\"9\" fill=\"#888\">%d dB</text>",
+                      y, kWidth, y, y - 2, db);
+        svg += grid;
+    }
+    std::vector<double> aligned(error.size());
+    for (size_t i = 0; i < error.size(); ++i) aligned[i] = i < source.size() ? source[i] : 0.0;
+    return svg + line(aligned, "#2b6cb0") + line(error, "#c53030") + "</svg>";
+}
+
+// Size against quality: per format its chip bytes (or file bytes when it
+// makes no binary) across, its SNR up.
+std::string SizeQualityChart(const std::vector<Row>& rows) {
+    constexpr int kWidth = 720, kHeight = 260, kLeft = 50, kBottom = 30;
+    double maxBytes = 1, minSnr = 0, maxSnr = 10;
+    for (const Row& r : rows) {
+        if (!r.ok) continue;
+        maxBytes = std::max(maxBytes, static_cast<double>(r.chipBytes >= 0 ? r.chipBytes : r.fileBytes));
+        minSnr = std::min(minSnr, r.quality.snr);
+        maxSnr = std::max(maxSnr, r.quality.snr);
+    }
+    maxSnr = std::ceil(maxSnr / 10) * 10;
+    minSnr = std::floor(minSnr / 10) * 10;
+    char cell[400];
+    std::string svg = "<svg class=\"chart\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(kWidth) +
+                      "\" height=\"" + std::to_string(kHeight) +
+                      "\"><title>size against quality</title><rect width=\"100%\" height=\"100%\" fill=\"#fbfbf8\"/>";
+    std::snprintf(cell, sizeof cell,
+                  "<line x1=\"%d\" y1=\"10\" x2=\"%d\" y2=\"%d\" stroke=\"#444\"/><line x1=\"%d\" y1=\"%d\" "
+                  "x2=\"%d\" y2=\"%d\" stroke=\"#444\"/><text x=\"%d\" y=\"%d\" font-size=\"11\">bytes the chip "
+                  "stores (0 to %.0f)</text><text x=\"4\" y=\"12\" font-size=\"11\">SNR dB (%.0f to %.0f)</text>",
+                  kLeft, kLeft, kHeight - kBottom, kLeft, kHeight - kBottom, kWidth - 10, kHeight - kBottom, kLeft + 200,
+                  kHeight - 8, maxBytes, minSnr, maxSnr);
+    svg += cell;
+    for (const Row& r : rows) {
+        if (!r.ok) continue;
+        const double bytes = static_cast<double>(r.chipBytes >= 0 ? r.chipBytes : r.fileBytes);
+        const double x = kLeft + bytes / maxBytes * (kWidth - kLeft - 30);
+        const double y = 10 + (maxSnr - r.quality.snr) / (maxSnr - minSnr) * (kHeight - kBottom - 10);
+        std::snprintf(cell, sizeof cell,
+                      "<circle class=\"point\" cx=\"%.1f\" cy=\"%.1f\" r=\"5\" fill=\"%s\"/><text x=\"%.1f\" "
+                      "y=\"%.1f\" font-size=\"11\">%s%s</text>",
+                      x, y, r.chipBytes >= 0 ? "#2f855a" : "#999", x + 7, y + 4, Escape(r.format).c_str(),
+                      r.chipBytes >= 0 ? "" : " (file, no chip binary)");
+        svg += cell;
+    }
+    return svg + "</svg>";
+}
+
 std::string Html(const std::string& input, const std::vector<double>& source, unsigned rate,
                  const std::vector<Row>& rows) {
     std::string page =
@@ -188,7 +323,8 @@ std::string Html(const std::string& input, const std::vector<double>& source, un
         "<style>body{font-family:sans-serif;margin:24px;color:#222}table{border-collapse:collapse}"
         "td,th{padding:4px 10px;text-align:right;border-bottom:1px solid #ddd}th{background:#eee}"
         "td.f,th.f{text-align:left}.row{margin:18px 0}.row h2{font-size:16px;margin:4px 0}"
-        "figure{margin:2px 0}figcaption{font-size:12px;color:#666}</style></head><body>\n";
+        "figure{margin:2px 0}figcaption{font-size:12px;color:#666}audio{display:block;margin:4px 0}</style>"
+        "</head><body>\n";
     char line[512];
     page += "<h1>" + Escape(input) + "</h1>";
     std::snprintf(line, sizeof line, "<p>%zu samples at %u Hz (%.2f s)</p>\n", source.size(), rate,
@@ -212,18 +348,28 @@ std::string Html(const std::string& input, const std::vector<double>& source, un
                       r.format.c_str(), r.fileBytes, chip.c_str(), kbps, r.quality.snr, r.quality.segmental);
         page += line;
     }
-    page += "</table>\n<div class=\"row\"><h2>source</h2><figure>" + Waveform(source, "#2b6cb0", "source") +
-            "</figure></div>\n";
-    for (const Row& r : rows) {
+    page += "</table>\n<div class=\"row\"><h2>source</h2>" + Audio(source, rate, "source") + "<figure>" +
+            Waveform(source, "#2b6cb0", "source") + "</figure></div>\n";
+    for (size_t k = 0; k < rows.size(); ++k) {
+        const Row& r = rows[k];
         if (!r.ok) continue;
-        std::vector<double> error(r.played.size());
-        for (size_t i = 0; i < r.played.size(); ++i) error[i] = SourceAt(source, i, LagOf(r.quality, i)) - r.played[i];
-        page += "<div class=\"row\"><h2>" + r.format + "</h2><figure>" +
+        const std::vector<double>& reference = r.reference;
+        std::vector<double> error(r.played.size()), aligned(r.played.size());
+        for (size_t i = 0; i < r.played.size(); ++i) {
+            aligned[i] = SourceAt(reference, i, LagOf(r.quality, i));
+            error[i] = aligned[i] - r.played[i];
+        }
+        page += "<div class=\"row\"><h2>" + r.format + "</h2>" +
+                Audio(r.played, r.rate, r.format + ": the sound the chip plays") + "<figure>" +
                 Waveform(r.played, "#2f855a", (r.format + ": the sound the chip plays").c_str()) +
                 "<figcaption>the sound the chip plays</figcaption></figure><figure>" +
-                Waveform(error, "#c53030", (r.format + ": error").c_str()) +
-                "<figcaption>error (source minus chip)</figcaption></figure></div>\n";
+                ErrorLevels(aligned, error, r.rate, r.format + ": error level") +
+                "<figcaption>level per 20 ms in dB of full scale: source (blue) and error, source minus chip "
+                "(red)</figcaption></figure></div>\n";
     }
+    page += "<div class=\"row\"><h2>size against quality</h2><figure>" + SizeQualityChart(rows) +
+            "<figcaption>each format: the bytes the chip stores against the SNR of what it plays</figcaption>"
+            "</figure></div>\n";
     return page + "</body></html>\n";
 }
 
@@ -332,6 +478,8 @@ int RunReport(const Options& options) {
             }
         }
         row.played = std::move(played.samples);
+        row.rate = played.rate;
+        if (!options.html.empty()) row.reference = *reference;
         row.ok = true;
         rows.push_back(std::move(row));
         bar.OnProgress(static_cast<int32_t>((k + 1) * 100 / options.formats.size()));

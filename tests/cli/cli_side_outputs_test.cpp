@@ -329,3 +329,43 @@ TEST(CliJson, OutputsMatchTheDocumentedFields) {
 }
 
 }  // namespace
+
+namespace {
+
+// The report page in a real browser: the source and every rendition play
+// (their audio elements load with the sound's duration), the size-against-
+// quality chart has a drawn point per format and each error-level chart its
+// two lines.
+TEST(CliReportPage, AudioLoadsAndChartsDrawInChromium) {
+    if (!cz::test::HaveTool("chromium")) GTEST_SKIP() << "chromium is not installed (scripts/deps.sh test)";
+    if (!cz::test::HaveTool("python3")) GTEST_SKIP() << "python3 is needed";
+    cz::test::TempDir dir;
+    // 0.75 s at 16 kHz; APM and MDM keep the rate, ESB codes at 8 kHz.
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("in.wav"), ToneWav(16000, 1, 12000, 220.0)));
+    auto run = Cadenzor("report -q " + Q(dir.File("in.wav")) + " --to apm,mdm,md6 --html " + Q(dir.File("r.html")), dir);
+    ASSERT_EQ(run.status, 0) << run.out;
+    // The page with a probe appended that writes what the browser made of it.
+    ASSERT_EQ(cz::test::RunCommand("(cat " + Q(dir.File("r.html")) + "; echo '<script>'; cat " +
+                                   Q(cz::test::SourceDir() + "/tests/cli/data/report_probe.js") +
+                                   "; echo '</script>') >" + Q(dir.File("probe.html"))),
+              0);
+    ASSERT_EQ(cz::test::RunCommand(
+                  "timeout 120 chromium --headless --no-sandbox --disable-gpu --no-first-run "
+                  "--disable-background-networking --disable-component-update --disable-sync --user-data-dir=" +
+                  Q(dir.File("profile")) + " --virtual-time-budget=20000 --dump-dom " +
+                  Q("file://" + dir.File("probe.html")) + " 2>/dev/null | sed -n 's:.*<pre id=\"probe\">\\(.*\\)</pre>.*:\\1:p' >" +
+                  Q(dir.File("probe.json"))),
+              0);
+    const auto probe = ReadFileBytes(dir.File("probe.json"));
+    ASSERT_FALSE(probe.empty()) << "the page did not finish loading";
+    const std::string check =
+        "import json,sys; p=json.load(open(sys.argv[1])); a=p['audio']; "
+        "assert [x['title'].split(':')[0] for x in a]==['source','apm','mdm','md6'], a; "
+        "assert all(x['error']==0 and abs(x['duration']-0.75)<0.01 for x in a), a; "
+        "c=p['charts']; assert len(c)==1 and c[0]['points']==3 and c[0]['drawn']==3 and c[0]['width']>0, c; "
+        "l=p['levels']; assert len(l)==3 and all(x['lines']==2 and x['length']>700 for x in l), l";
+    EXPECT_EQ(cz::test::RunCommand("python3 -c \"" + check + "\" " + Q(dir.File("probe.json"))), 0)
+        << std::string(probe.begin(), probe.end());
+}
+
+}  // namespace

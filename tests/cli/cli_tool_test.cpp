@@ -305,7 +305,9 @@ TEST(CliTool, ReportMeasuresEachFormatAndDrawsAPage) {
     const std::string html(page.begin(), page.end());
     size_t pictures = 0;
     for (size_t at = html.find("<svg"); at != std::string::npos; at = html.find("<svg", at + 1)) ++pictures;
-    EXPECT_EQ(pictures, 5u);  // the source, and per format the rendition and the error
+    // The size-against-quality chart, the source, and per format the rendition
+    // and its error level.
+    EXPECT_EQ(pictures, 6u);
     EXPECT_EQ(Cadenzor("report " + Q(dir.File("in.wav")) + " --to wav", dir).status, 1);
 }
 
