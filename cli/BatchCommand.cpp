@@ -184,7 +184,8 @@ int RunBatch(const Options& options) {
         for (Job& job : jobs) {
             std::error_code e;
             const std::string rel = fs::relative(job.binary, outRoot, e).generic_string();
-            const std::string name = byte_array::Symbol(e || rel.empty() ? fs::path(job.binary).filename().string() : rel);
+            const std::string name =
+                byte_array::Symbol(e || rel.empty() ? fs::path(job.binary).filename().string() : rel);
             // The guard is the symbol in capitals: names that differ only in
             // case would share it.
             std::string unique = name;
@@ -355,8 +356,7 @@ int RunBatch(const Options& options) {
         }
         auto row = [&](const char* name, size_t n, double s, unsigned long long fb, unsigned long long cb) {
             std::printf("%-10s %7zu %12.1f %12llu", name, n, s, fb);
-            if (haveChip)
-                std::printf(" %12llu %8.2f", cb, s > 0 ? cb * 8.0 / s / 1000 : 0.0);
+            if (haveChip) std::printf(" %12llu %8.2f", cb, s > 0 ? cb * 8.0 / s / 1000 : 0.0);
             std::printf("\n");
         };
         row("converted", converted, convSeconds, convFile, convChip);

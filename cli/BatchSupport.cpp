@@ -104,8 +104,8 @@ unsigned long long BudgetTotal(const std::vector<unsigned long long>& sizes, boo
     return total;
 }
 
-BudgetVerdict JudgeBudget(const Options& options, const std::string& format, unsigned long long used,
-                          double seconds, const std::vector<std::string>& inputs, bool packed) {
+BudgetVerdict JudgeBudget(const Options& options, const std::string& format, unsigned long long used, double seconds,
+                          const std::vector<std::string>& inputs, bool packed) {
     BudgetVerdict v;
     v.budget = options.budget;
     v.used = used;

@@ -49,8 +49,8 @@ unsigned long long BudgetTotal(const std::vector<unsigned long long>& sizes, boo
 // Judges used bytes against options.budget; when they do not fit, ranks other
 // formats, rates (never above the sounds') and bit rates on a sample of the
 // inputs and measures the best candidates on every input.
-BudgetVerdict JudgeBudget(const Options& options, const std::string& format, unsigned long long used,
-                          double seconds, const std::vector<std::string>& inputs, bool packed = false);
+BudgetVerdict JudgeBudget(const Options& options, const std::string& format, unsigned long long used, double seconds,
+                          const std::vector<std::string>& inputs, bool packed = false);
 void PrintBudgetText(const BudgetVerdict& verdict);
 // The verdict as the "budget" member of the object json is writing.
 void BudgetJson(Json& json, const BudgetVerdict& verdict);

@@ -543,8 +543,9 @@ constexpr unsigned long kChipRateLow = 4000, kChipRateHigh = 48000;
 int CheckChipRate(const Options& options, const std::string& output) {
     if (options.haveRate) {
         if (options.rate >= kChipRateLow && options.rate <= kChipRateHigh) return kExitOk;
-        Fail(output, "--rate " + std::to_string(options.rate) + " is outside the 4000 to 48000 Hz the chip formats "
-                     "hold; no chip plays it (use --any-rate to write it anyway)");
+        Fail(output, "--rate " + std::to_string(options.rate) +
+                         " is outside the 4000 to 48000 Hz the chip formats "
+                         "hold; no chip plays it (use --any-rate to write it anyway)");
         return kExitUsage;
     }
     C_WavFileFormat factory;

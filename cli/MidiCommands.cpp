@@ -139,9 +139,9 @@ int MakeWithHeader(const Options& options, const std::string& failure, Make make
         return kExitFailed;
     }
     const std::string name = byte_array::FileNameOf(output);
-    const std::string text =
-        options.firmwareHeader ? byte_array::Text(byte_array::Style::kFirmware, byte_array::Symbol(name), bytes)
-                               : byte_array::Text(byte_array::Style::kPlain, byte_array::CNamePart(name), bytes);
+    const std::string text = options.firmwareHeader
+                                 ? byte_array::Text(byte_array::Style::kFirmware, byte_array::Symbol(name), bytes)
+                                 : byte_array::Text(byte_array::Style::kPlain, byte_array::CNamePart(name), bytes);
     const std::string header = temp->File("made.h");
     std::string why;
     if (!PublishBytes(header, text.data(), text.size(), &why)) {

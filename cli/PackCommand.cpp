@@ -131,7 +131,8 @@ int RunPack(const Options& options) {
         if (!reason.empty()) {
             bar.OnEnd();
             const std::string tail = "; nothing was written";
-            const bool said = reason.size() >= tail.size() && reason.compare(reason.size() - tail.size(), tail.size(), tail) == 0;
+            const bool said =
+                reason.size() >= tail.size() && reason.compare(reason.size() - tail.size(), tail.size(), tail) == 0;
             Fail(options.inputs[i], said ? reason : reason + tail);
             return kExitFailed;
         }

@@ -123,7 +123,7 @@ struct Row {
     double seconds = 0;
     Quality quality;
     std::vector<double> played;
-    unsigned rate = 0;               // of played
+    unsigned rate = 0;              // of played
     std::vector<double> reference;  // the source at that rate, as compared
     // --- the same format under --compatible, for comparison (best profile only) ---
     bool haveCompatible = false;
@@ -257,8 +257,8 @@ std::string ErrorLevels(const std::vector<double>& source, const std::vector<dou
             points += cell;
         }
         if (count == 1) points += " " + std::to_string(kWidth - 1) + "," + points.substr(points.find(',') + 1);
-        return "<polyline fill=\"none\" shape-rendering=\"crispEdges\" stroke=\"" + std::string(colour) + "\" stroke-width=\"3\" points=\"" + points +
-               "\"/>";
+        return "<polyline fill=\"none\" shape-rendering=\"crispEdges\" stroke=\"" + std::string(colour) +
+               "\" stroke-width=\"3\" points=\"" + points + "\"/>";
     };
     std::string svg = "<svg class=\"levels\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(kWidth) +
                       "\" height=\"" + std::to_string(kHeight) + "\"><title>" + Escape(title) +
@@ -298,8 +298,8 @@ std::string SizeQualityChart(const std::vector<Row>& rows) {
                   "<line x1=\"%d\" y1=\"10\" x2=\"%d\" y2=\"%d\" stroke=\"#444\"/><line x1=\"%d\" y1=\"%d\" "
                   "x2=\"%d\" y2=\"%d\" stroke=\"#444\"/><text x=\"%d\" y=\"%d\" font-size=\"11\">bytes the chip "
                   "stores (0 to %.0f)</text><text x=\"4\" y=\"12\" font-size=\"11\">SNR dB (%.0f to %.0f)</text>",
-                  kLeft, kLeft, kHeight - kBottom, kLeft, kHeight - kBottom, kWidth - 10, kHeight - kBottom, kLeft + 200,
-                  kHeight - 8, maxBytes, minSnr, maxSnr);
+                  kLeft, kLeft, kHeight - kBottom, kLeft, kHeight - kBottom, kWidth - 10, kHeight - kBottom,
+                  kLeft + 200, kHeight - 8, maxBytes, minSnr, maxSnr);
     svg += cell;
     for (const Row& r : rows) {
         if (!r.ok) continue;
@@ -341,7 +341,8 @@ std::string Html(const std::string& input, const std::vector<double>& source, un
         // A format without a chip binary has no chip size or bit rate: a dash.
         const std::string chip = r.chipBytes >= 0 ? std::to_string(r.chipBytes) : std::string("-");
         char kbps[32] = "-";
-        if (r.seconds > 0 && r.chipBytes >= 0) std::snprintf(kbps, sizeof kbps, "%.2f", r.chipBytes * 8.0 / r.seconds / 1000);
+        if (r.seconds > 0 && r.chipBytes >= 0)
+            std::snprintf(kbps, sizeof kbps, "%.2f", r.chipBytes * 8.0 / r.seconds / 1000);
         std::snprintf(line, sizeof line,
                       "<tr><td class=\"f\">%s</td><td>%llu</td><td>%s</td><td>%s</td><td>%.2f</td>"
                       "<td>%.2f</td></tr>\n",
@@ -506,8 +507,10 @@ int RunReport(const Options& options) {
                 json.Null();
             json.Key("snr_db").Number(r.quality.snr).Key("segmental_snr_db").Number(r.quality.segmental);
             if (r.haveCompatible)
-                json.Key("compatible_snr_db").Number(r.compatible.snr).Key("compatible_segmental_snr_db").Number(
-                    r.compatible.segmental);
+                json.Key("compatible_snr_db")
+                    .Number(r.compatible.snr)
+                    .Key("compatible_segmental_snr_db")
+                    .Number(r.compatible.segmental);
             json.End();
         }
         json.End().End().Print();

@@ -90,11 +90,13 @@ const std::vector<CommandSpec>& Commands() {
          "'-' as IN reads standard input; '-' as OUT writes standard output, its format named by --to.\n"
          "From an XMF file: OUT.mid (with --dls FILE its bank, --for-play both ready for a player) or\n"
          "OUT.wav (its speech resource).\n"
+         "An .xmf or .imf OUT gets its byte-array header OUT.h beside it (g_aby<OUT's name>[]).\n"
+         "A chip format holds 4000 to 48000 Hz: other rates are refused unless --any-rate.\n"
          "OUT's extension names the format (.wav, .apm, .mdm, ... or .xmf). Every output is made in a\n"
          "private folder first and put in place only when all of them were made: a refusal or a failure\n"
          "writes nothing.",
-         {"-o", "-y", "-q", "-v", "--rate", "--any-rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "--source",
-          "--to", "--dls", "--for-play", "--compatible", "--effort"}},
+         {"-o", "-y", "-q", "-v", "--rate", "--any-rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality",
+          "--source", "--to", "--dls", "--for-play", "--compatible", "--effort"}},
         {"resample",
          "resample IN OUT --rate HZ",
          "resample a sound to a WAV file",
@@ -110,17 +112,19 @@ const std::vector<CommandSpec>& Commands() {
          "batch IN_DIR OUT_DIR --to FORMAT [options]",
          "convert a folder tree of sounds",
          "Mirrors IN_DIR's tree under OUT_DIR, converting every sound (WAV, MP3, chip files) to FORMAT in\n"
-         "parallel. Outputs newer than their inputs are kept unless -y. Ends with a summary; exit code 2\n"
+         "parallel. An output is kept when it was made with the same settings from the same input\n"
+         "(recorded in OUT_DIR/.cadenzor-batch); -y makes all again. Ends with a summary; exit code 2\n"
          "when any file failed (each named with its reason), 3 when the resources exceed --budget.",
-         {"-y", "-q", "-v", "--to", "--rate", "--any-rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "-j",
-          "--budget", "--json", "--compatible", "--effort"}},
+         {"-y", "-q", "-v", "--to", "--rate", "--any-rate", "--bin", "--header-style", "--mode", "--bitrate",
+          "--quality", "-j", "--budget", "--json", "--compatible", "--effort"}},
         {"report",
          "report IN --to FORMATS [options]",
          "size and quality of IN in each chip format",
          "Per format: file and resource size, bit rate, SNR and segmental SNR of the sound the chip plays\n"
          "against the source (resampled alike; each stretch of 4096 samples is compared at its best lag\n"
          "within 64 samples, since the coders pad voice to whole frames). --html writes one\n"
-         "self-contained page with pictures.",
+         "self-contained page: the source and each rendition to listen to, their waveforms, the error\n"
+         "level over time in dB and a chart of size against quality.",
          {"-q", "-y", "--to", "--rate", "--any-rate", "--json", "--html", "--mode", "--compatible", "--effort"}},
         {"pack",
          "pack FILE... --to FORMAT -o IMAGE [options]",

@@ -30,10 +30,9 @@ std::vector<uint8_t> ToneWav(uint32_t rate, uint16_t channels, size_t frames, do
 }
 
 // Format 0, 96 ticks a quarter, two notes.
-const std::vector<uint8_t> kSong = {'M',  'T',  'h',  'd',  0,    0,    0,    6,    0,    0,    0,
-                                    1,    0,    96,   'M',  'T',  'r',  'k',  0,    0,    0,    22,
-                                    0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90, 0x00, 0x90, 60,   100,
-                                    0x60, 62,   100,  0x60, 0x80, 60,   0,    0x00, 0xFF, 0x2F, 0x00};
+const std::vector<uint8_t> kSong = {'M',  'T', 'h', 'd',  0,  0,   0,    6,    0,    0,    0,    1,    0,    96,   'M',
+                                    'T',  'r', 'k', 0,    0,  0,   22,   0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90, 0x00,
+                                    0x90, 60,  100, 0x60, 62, 100, 0x60, 0x80, 60,   0,    0x00, 0xFF, 0x2F, 0x00};
 
 bool Compiles(const cz::test::TempDir& dir, const std::string& source) {
     if (!cz::test::WriteFileBytes(dir.File("u.c"), {source.begin(), source.end()})) return false;
@@ -258,8 +257,8 @@ TEST(CliSideOutputs, BudgetAdviceFitsWhenFollowed) {
     EXPECT_EQ(run.out.find("--rate 1"), std::string::npos) << run.out;  // 16000, 12000, 11025
     for (const auto& choice : choices) {
         SCOPED_TRACE(choice);
-        auto follow = Cadenzor("batch -q " + Q(in) + " " + Q(dir.File("follow")) + " " + choice + " --budget " + budget,
-                               dir);
+        auto follow =
+            Cadenzor("batch -q " + Q(in) + " " + Q(dir.File("follow")) + " " + choice + " --budget " + budget, dir);
         EXPECT_EQ(follow.status, 0) << follow.out;
     }
     // The same for a pack, its table and alignment counted.
@@ -270,8 +269,8 @@ TEST(CliSideOutputs, BudgetAdviceFitsWhenFollowed) {
     const size_t at = pack.out.find("\n  --to ");
     ASSERT_NE(at, std::string::npos) << pack.out;
     const std::string choice = pack.out.substr(at + 3, pack.out.find(" (", at) - at - 3);
-    auto follow = Cadenzor("pack -q -y " + Q(in + "/p0.wav") + " " + Q(in + "/p1.wav") + " " + Q(in + "/p2.wav") +
-                               " " + choice + " -o " + Q(dir.File("p.bin")) + " --budget " + budget,
+    auto follow = Cadenzor("pack -q -y " + Q(in + "/p0.wav") + " " + Q(in + "/p1.wav") + " " + Q(in + "/p2.wav") + " " +
+                               choice + " -o " + Q(dir.File("p.bin")) + " --budget " + budget,
                            dir);
     EXPECT_EQ(follow.status, 0) << choice << "\n" << follow.out;
 }
@@ -342,7 +341,8 @@ TEST(CliReportPage, AudioLoadsAndChartsDrawInChromium) {
     cz::test::TempDir dir;
     // 0.75 s at 16 kHz; APM and MDM keep the rate, ESB codes at 8 kHz.
     ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("in.wav"), ToneWav(16000, 1, 12000, 220.0)));
-    auto run = Cadenzor("report -q " + Q(dir.File("in.wav")) + " --to apm,mdm,md6 --html " + Q(dir.File("r.html")), dir);
+    auto run =
+        Cadenzor("report -q " + Q(dir.File("in.wav")) + " --to apm,mdm,md6 --html " + Q(dir.File("r.html")), dir);
     ASSERT_EQ(run.status, 0) << run.out;
     // The page with a probe appended that writes what the browser made of it.
     ASSERT_EQ(cz::test::RunCommand("(cat " + Q(dir.File("r.html")) + "; echo '<script>'; cat " +
@@ -353,8 +353,8 @@ TEST(CliReportPage, AudioLoadsAndChartsDrawInChromium) {
                   "timeout 120 chromium --headless --no-sandbox --disable-gpu --no-first-run "
                   "--disable-background-networking --disable-component-update --disable-sync --user-data-dir=" +
                   Q(dir.File("profile")) + " --virtual-time-budget=20000 --dump-dom " +
-                  Q("file://" + dir.File("probe.html")) + " 2>/dev/null | sed -n 's:.*<pre id=\"probe\">\\(.*\\)</pre>.*:\\1:p' >" +
-                  Q(dir.File("probe.json"))),
+                  Q("file://" + dir.File("probe.html")) +
+                  " 2>/dev/null | sed -n 's:.*<pre id=\"probe\">\\(.*\\)</pre>.*:\\1:p' >" + Q(dir.File("probe.json"))),
               0);
     const auto probe = ReadFileBytes(dir.File("probe.json"));
     ASSERT_FALSE(probe.empty()) << "the page did not finish loading";

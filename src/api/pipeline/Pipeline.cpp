@@ -827,9 +827,9 @@ Result Run(const Job& job) {
             std::vector<uint8_t> bytes;
             if (!ReadAll(madeBinary, bytes) ||
                 !WriteFirmwareHeader(madeBinary + ".h",
-                                    job.headerName.empty() ? byte_array::Symbol(byte_array::FileNameOf(job.binary))
-                                                           : byte_array::Symbol(job.headerName),
-                                    bytes)) {
+                                     job.headerName.empty() ? byte_array::Symbol(byte_array::FileNameOf(job.binary))
+                                                            : byte_array::Symbol(job.headerName),
+                                     bytes)) {
                 r.failure = {header, "cannot write the firmware header"};
                 r.outcome = Outcome::kFailed;
                 return r;
