@@ -557,7 +557,7 @@ int CheckChipRate(const Options& options, const std::string& output) {
          "is " + std::to_string(rate) + " Hz; the chip formats hold 4000 to 48000 Hz: use --rate " +
              (rate > kChipRateHigh ? std::string("48000 or lower") : std::string("4000 or higher")) +
              " (or --any-rate to write it as it is)");
-    return kExitUsage;
+    return kExitFailed;  // the command is sound; this file cannot be written so
 }
 
 // Runs the conversion of options.inputs[0] to options.output as one job and

@@ -197,10 +197,10 @@ TEST(CliSideOutputs, RatesNoChipPlaysAreRefusedWithTheWayOut) {
     };
     const char* kLimit = "the chip formats hold 4000 to 48000 Hz: use --rate 48000 or lower";
     const Case cases[] = {
-        {"mono96.wav", "o.apm", "", 1, kLimit},
-        {"mono96.wav", "o.mdm", "", 1, kLimit},
-        {"mono96.wav", "o.esb", "", 1, kLimit},
-        {"six96.wav", "o.apm", "", 1, kLimit},
+        {"mono96.wav", "o.apm", "", 2, kLimit},
+        {"mono96.wav", "o.mdm", "", 2, kLimit},
+        {"mono96.wav", "o.esb", "", 2, kLimit},
+        {"six96.wav", "o.apm", "", 2, kLimit},
         {"voice.wav", "o.apm", "--rate 3000", 1, "use --any-rate to write it anyway"},
         {"voice.wav", "o.apm", "--rate 50000", 1, "use --any-rate to write it anyway"},
         {"mono96.wav", "o.apm", "--rate 48000", 0, nullptr},
