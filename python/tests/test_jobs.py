@@ -110,6 +110,29 @@ class Jobs(unittest.TestCase):
                     self.assertIn("cancelled", str(raised.exception))
                 self.assertEqual(sorted(p.name for p in self.tmp.iterdir()), ["long.wav", "tone.wav"])
 
+    def test_jobs_on_threads_at_once_give_the_bytes_of_serial_runs(self):
+        import threading
+        jobs = [("APM", 8000), ("MDM", 8000), ("APM", 11025), ("MDM", 0)]
+        serial = [cadenzor.convert(self.wav, None, format=f, rate=r, binary=True) for f, r in jobs]
+        results = [None] * len(jobs)
+        errors = []
+
+        def run(i):
+            try:
+                f, r = jobs[i]
+                results[i] = cadenzor.convert(self.wav, None, format=f, rate=r, binary=True)
+            except Exception as e:  # noqa: BLE001 - reported below
+                errors.append(e)
+
+        threads = [threading.Thread(target=run, args=(i,)) for i in range(len(jobs))]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        self.assertEqual(errors, [])
+        for i, (a, b) in enumerate(zip(serial, results)):
+            self.assertEqual((a.data, a.binary_data), (b.data, b.binary_data), jobs[i])
+
     def test_formats(self):
         rows = cadenzor.formats()
         by_name = {}

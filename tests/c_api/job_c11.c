@@ -12,14 +12,14 @@
 
 static int failures = 0;
 
-#define CHECK(cond, ...)                                  \
-    do {                                                  \
-        if (!(cond)) {                                    \
-            fprintf(stderr, "FAIL line %d: ", __LINE__);  \
-            fprintf(stderr, __VA_ARGS__);                 \
-            fprintf(stderr, "\n");                        \
-            ++failures;                                   \
-        }                                                 \
+#define CHECK(cond, ...)                                 \
+    do {                                                 \
+        if (!(cond)) {                                   \
+            fprintf(stderr, "FAIL line %d: ", __LINE__); \
+            fprintf(stderr, __VA_ARGS__);                \
+            fprintf(stderr, "\n");                       \
+            ++failures;                                  \
+        }                                                \
     } while (0)
 
 static char work[1024];
@@ -193,10 +193,8 @@ static void Failures(const char* wav) {
         cz_status code;
         const char* named; /* in the error text */
     } cases[] = {
-        {"missing.wav", "m.apm", -1, -1, CZ_ERR_INPUT, "missing.wav"},
-        {NULL, "m.xyz", -1, -1, CZ_ERR_FORMAT, "m.xyz"},
-        {NULL, "m.mdm", -1, 16000, CZ_ERR_OPTION, "bit rate"},
-        {NULL, "m.esb", 2, -1, CZ_ERR_OPTION, "ESB"},
+        {"missing.wav", "m.apm", -1, -1, CZ_ERR_INPUT, "missing.wav"}, {NULL, "m.xyz", -1, -1, CZ_ERR_FORMAT, "m.xyz"},
+        {NULL, "m.mdm", -1, 16000, CZ_ERR_OPTION, "bit rate"},         {NULL, "m.esb", 2, -1, CZ_ERR_OPTION, "ESB"},
         {"garbage.wav", "m.apm", -1, -1, CZ_ERR_INPUT, "garbage.wav"},
     };
     size_t i;

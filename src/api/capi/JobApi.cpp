@@ -128,7 +128,8 @@ std::string ExtensionOf(const std::string& path) {
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
     if (from.empty()) return;
-    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
 }
 
 bool ReadWhole(const std::string& path, std::vector<uint8_t>& bytes) {
@@ -178,13 +179,16 @@ bool PackCodecParam(uint32_t formatId, int32_t mode, int32_t bitrate, int32_t qu
             return true;
         case kFormatSbd:
             if (m || q) return *why = "SBD takes a bit rate only", false;
-            if (b && (bitrate < 1 || bitrate > 0xFFFF)) return *why = "SBD takes a bit rate from 1 to 65535 bit/s", false;
+            if (b && (bitrate < 1 || bitrate > 0xFFFF))
+                return *why = "SBD takes a bit rate from 1 to 65535 bit/s", false;
             *have = b;
             *param = b ? static_cast<uint32_t>(bitrate) : 0;
             return true;
         default:
             if (m || b || q)
-                return *why = std::string(m ? "the mode" : b ? "the bit rate" : "the quality") +
+                return *why = std::string(m   ? "the mode"
+                                          : b ? "the bit rate"
+                                              : "the quality") +
                               " setting does not apply to this format",
                        false;
             return true;
@@ -336,9 +340,9 @@ cz_status Run(cz_job* job) {
         outName += ext ? ext : "";
     }
     const Placement output{*outDir + sep + outName, job->outputInMemory ? std::string() : job->outputPath};
-    const Placement binary{wantBinary ? *binDir + sep + (job->binaryInMemory ? "resource.bin" : BaseName(job->binaryPath))
-                                      : std::string(),
-                           job->binaryInMemory ? std::string() : job->binaryPath};
+    const Placement binary{
+        wantBinary ? *binDir + sep + (job->binaryInMemory ? "resource.bin" : BaseName(job->binaryPath)) : std::string(),
+        job->binaryInMemory ? std::string() : job->binaryPath};
 
     pl::Job run;
     run.input = input;
@@ -500,16 +504,16 @@ size_t cz_format_count(void) {
     }
 }
 
-#define CZ_FORMAT_FIELD(type, name, expr, none)                \
-    type name(size_t index) {                                  \
-        try {                                                  \
-            const auto& rows = capi::FormatFacts();            \
-            if (index >= rows.size()) return none;             \
-            const capi::FormatFact& f = rows[index];           \
-            return expr;                                       \
-        } catch (...) {                                        \
-            return none;                                       \
-        }                                                      \
+#define CZ_FORMAT_FIELD(type, name, expr, none)      \
+    type name(size_t index) {                        \
+        try {                                        \
+            const auto& rows = capi::FormatFacts();  \
+            if (index >= rows.size()) return none;   \
+            const capi::FormatFact& f = rows[index]; \
+            return expr;                             \
+        } catch (...) {                              \
+            return none;                             \
+        }                                            \
     }
 CZ_FORMAT_FIELD(const char*, cz_format_name, f.name.c_str(), nullptr)
 CZ_FORMAT_FIELD(const char*, cz_format_extension, f.extension.c_str(), nullptr)

@@ -58,7 +58,8 @@ double Value(const Pcm& p, size_t frame, uint16_t channel, bool mix) {
 
 }  // namespace
 
-std::optional<QualityFigures> CompareWavBytes(const std::vector<uint8_t>& source, const std::vector<uint8_t>& rendition) {
+std::optional<QualityFigures> CompareWavBytes(const std::vector<uint8_t>& source,
+                                              const std::vector<uint8_t>& rendition) {
     Pcm a, b;
     if (!Parse(source, a) || !Parse(rendition, b) || a.rate != b.rate) return std::nullopt;
     const bool mix = a.channels != b.channels;

@@ -16,6 +16,7 @@ struct QualityFigures {
 
 // None when either file is not 16-bit PCM WAV, the rates differ, or either
 // holds no samples.
-std::optional<QualityFigures> CompareWavBytes(const std::vector<uint8_t>& source, const std::vector<uint8_t>& rendition);
+std::optional<QualityFigures> CompareWavBytes(const std::vector<uint8_t>& source,
+                                              const std::vector<uint8_t>& rendition);
 
 }  // namespace cz::capi
