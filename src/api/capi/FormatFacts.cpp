@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "formats/binary/ResourceBinary.h"
 #include "formats/registry/FormatId.h"
 #include "formats/registry/FormatRegistry.h"
 #include "formats/registry/FormatTable.h"
@@ -28,10 +29,17 @@ const char* FamilyWords(uint32_t id) {
     return nullptr;
 }
 
-bool HasResourceCode(uint32_t id) {
+// A chip resource binary of a format is one whose four-character code the
+// binary reader knows: the format's registry code, or for formats without
+// one "W" and the name (the binaries' convention, "WESB").
+bool MakesBinary(uint32_t id, const std::string& name) {
+    std::string code;
     for (const S_FormatCode& c : FormatCodes())
-        if (c.id == id) return true;
-    return false;
+        if (c.id == id) code = c.code;
+    if (code.empty()) code = "W" + name;
+    if (code.size() != 4) return false;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(code.data());
+    return !ResourceBinaryCoding(std::span<const uint8_t>(bytes, 4)).empty();
 }
 
 // The one place that reads the registry for the job interface's rows.
@@ -46,7 +54,7 @@ std::vector<FormatFact> Build() {
         const char* family = FamilyWords(row->id);
         f.longName = f.name + ", " + (family ? family : row->className);
         f.writes = row->writes;
-        f.makesBinary = row->writes && row->id != kFormatWav && HasResourceCode(row->id);
+        f.makesBinary = row->writes && row->id != kFormatWav && MakesBinary(row->id, f.name);
         facts.push_back(std::move(f));
     }
     return facts;
