@@ -196,6 +196,7 @@ static void Failures(const char* wav) {
         {"missing.wav", "m.apm", -1, -1, CZ_ERR_INPUT, "missing.wav"}, {NULL, "m.xyz", -1, -1, CZ_ERR_FORMAT, "m.xyz"},
         {NULL, "m.mdm", -1, 16000, CZ_ERR_OPTION, "bit rate"},         {NULL, "m.esb", 2, -1, CZ_ERR_OPTION, "ESB"},
         {"garbage.wav", "m.apm", -1, -1, CZ_ERR_INPUT, "garbage.wav"},
+        {NULL, "no-folder/m.apm", -1, -1, CZ_ERR_WRITE, "no-folder/m.apm"},
     };
     size_t i;
     WriteFile(In("garbage.wav"), (const unsigned char*)"RIFF\4\0\0\0WAVEjunk", 16);

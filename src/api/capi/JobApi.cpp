@@ -315,6 +315,8 @@ cz_status Run(cz_job* job) {
         const platform::PathKind kind = platform::GetPathKind(targets[i]);
         if (kind == platform::PathKind::kDirectory || kind == platform::PathKind::kOther)
             return Fail(job, CZ_ERR_REFUSED, targets[i], "this is not a plain file");
+        if (kind == platform::PathKind::kMissing && !platform::DirectoryExists(platform::DirectoryOf(targets[i])))
+            return Fail(job, CZ_ERR_WRITE, targets[i], "its folder does not exist");
         if (kind == platform::PathKind::kFile && !job->overwrite)
             return Fail(job, CZ_ERR_OUTPUT_EXISTS, targets[i], "the file exists (ask for overwriting to replace it)");
     }
