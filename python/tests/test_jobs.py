@@ -62,6 +62,25 @@ class Jobs(unittest.TestCase):
                     self.assertEqual(mem.binary_data, (self.tmp / (fmt + ".bin")).read_bytes())
                 self.assertEqual(on_disk.output_bytes, len(mem.data))
 
+    def test_compatible_profile_writes_the_exports_bytes(self):
+        t = self.tmp
+        cadenzor.exports.ConvertWAVToAPMWithResample(self.wav, t / "e.apm", t / "e.bin", 8000)
+        cadenzor.convert(self.wav, t / "j.apm", rate=8000, binary=t / "j.bin", profile="compatible")
+        self.assertEqual((t / "j.apm").read_bytes(), (t / "e.apm").read_bytes())
+        self.assertEqual((t / "j.bin").read_bytes(), (t / "e.bin").read_bytes())
+
+    def test_codec_settings_and_header_styles_reach_the_outputs(self):
+        low = cadenzor.convert(self.wav, None, format="SBD", rate=8000, bitrate=8000, binary=True)
+        high = cadenzor.convert(self.wav, None, format="SBD", rate=8000, bitrate=16000, binary=True)
+        self.assertLess(len(low.binary_data), len(high.binary_data))
+        for style, words in (("plain", b"unsigned char"), ("firmware", b"#ifndef")):
+            with self.subTest(style):
+                bin_path = self.tmp / (style + ".bin")
+                cadenzor.convert(self.wav, self.tmp / (style + ".apm"), binary=bin_path, header=style)
+                header = (self.tmp / (style + ".bin.h")).read_bytes()
+                self.assertIn(words, header)
+        self.assertNotEqual((self.tmp / "plain.bin.h").read_bytes(), (self.tmp / "firmware.bin.h").read_bytes())
+
     def test_failures_carry_the_code_and_the_text(self):
         (self.tmp / "exists.apm").write_bytes(b"keep")
         cases = [
