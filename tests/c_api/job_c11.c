@@ -193,8 +193,10 @@ static void Failures(const char* wav) {
         cz_status code;
         const char* named; /* in the error text */
     } cases[] = {
-        {"missing.wav", "m.apm", -1, -1, CZ_ERR_INPUT, "missing.wav"}, {NULL, "m.xyz", -1, -1, CZ_ERR_FORMAT, "m.xyz"},
-        {NULL, "m.mdm", -1, 16000, CZ_ERR_OPTION, "bit rate"},         {NULL, "m.esb", 2, -1, CZ_ERR_OPTION, "ESB"},
+        {"missing.wav", "m.apm", -1, -1, CZ_ERR_INPUT, "missing.wav"},
+        {NULL, "m.xyz", -1, -1, CZ_ERR_FORMAT, "m.xyz"},
+        {NULL, "m.mdm", -1, 16000, CZ_ERR_OPTION, "bit rate"},
+        {NULL, "m.esb", 2, -1, CZ_ERR_OPTION, "ESB"},
         {"garbage.wav", "m.apm", -1, -1, CZ_ERR_INPUT, "garbage.wav"},
         {NULL, "no-folder/m.apm", -1, -1, CZ_ERR_WRITE, "no-folder/m.apm"},
     };
