@@ -21,7 +21,9 @@ if ! "$python" -c "import setuptools, wheel" 2>/dev/null; then
 fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/cz-pip.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-"$python" -m venv --system-site-packages "$work/venv"
+# The interpreter's own pip and setuptools are seen through the system
+# site packages; the package goes into the environment.
+"$python" -m venv --without-pip --system-site-packages "$work/venv"
 # pip builds in a copy of the package (a build folder in the source tree
 # would be left behind otherwise).
 cp -r "$package" "$work/src"
@@ -30,8 +32,8 @@ rm -rf "$work/src/build" "$work/src"/*.egg-info
 cd "$work"
 CADENZOR_JOB_LIBRARY="$libdir/libcadenzor_job.so" CADENZOR_LIBRARY="$libdir/libcadenzor.so" \
 "$work/venv/bin/python" - <<'PY'
-import inspect, math, struct, cadenzor
-assert "site-packages" in cadenzor.__file__, cadenzor.__file__
+import inspect, math, struct, sys, cadenzor
+assert cadenzor.__file__.startswith(sys.prefix) and "site-packages" in cadenzor.__file__, cadenzor.__file__
 rate = 16000
 data = b"".join(struct.pack("<h", int(8000 * math.sin(i * 0.2))) for i in range(rate))
 fmt = struct.pack("<HHIIHH", 1, 1, rate, rate * 2, 2, 16)
