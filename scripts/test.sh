@@ -61,6 +61,15 @@ bash scripts/build.sh build -DCADENZOR_TEST=ON -DCADENZOR_BENCH=ON -DCADENZOR_FU
 (cd build && ctest --output-on-failure -j "$jobs")
 collect_skips build normal
 
+# The Debian package of that build, installed into a private root, used and
+# removed (about half a minute); skipped where the Debian tools are missing.
+if command -v dpkg-deb >/dev/null && command -v cpack >/dev/null && command -v pkg-config >/dev/null; then
+    echo "== Debian package"
+    bash tests/install/deb_test.sh build .
+else
+    echo "== Debian package: skipped (dpkg-deb, cpack or pkg-config missing)"
+fi
+
 echo "== sanitizers"
 bash scripts/build.sh build-asan -DCADENZOR_SANITIZE=ON -DCADENZOR_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \

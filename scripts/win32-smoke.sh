@@ -105,7 +105,7 @@ say "tools ready ($(elapsed))"
 
 # ---- builds ----
 jobs=2
-cross_targets="cadenzor cz_siblings cadenzor_cli cz_win32_host cz_win32_platform_check"
+cross_targets="cadenzor cadenzor_job cz_siblings cadenzor_cli cz_win32_host cz_win32_platform_check"
 cmake --no-warn-unused-cli -S . -B build-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
 ninja -C build-mingw -j "$jobs" $cross_targets >/dev/null
