@@ -25,7 +25,7 @@ inline constexpr int kAdpcmMaxPerIndex = 64;
 // The settings of the effort levels: the block encoder's width for kFast and
 // kHigh, states per index and spread of this search for kMax.
 inline constexpr int kAdpcmFastWidth = 8;
-inline constexpr int kAdpcmHighWidth = 16;
+inline constexpr int kAdpcmHighWidth = 32;
 inline constexpr int kAdpcmMaxPerIndexSetting = 2;
 inline constexpr int kAdpcmMaxSpread = 3;
 
