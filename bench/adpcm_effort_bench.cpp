@@ -12,7 +12,10 @@
 // Timing: CPU ns per sample, ours in this process, ffmpeg as a child
 // (user + system, the start-up taken off by timing a 0.1 s file).
 //
-// Usage: adpcm_effort_bench [--quick]
+// The MDM coder's efforts follow in a second table (its own classic coding
+// as the base).
+//
+// Usage: adpcm_effort_bench [--quick] [--mdm-only]
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -24,6 +27,7 @@
 
 #include "BenchSupport.h"
 #include "codecs/adpcm/C_ADPCMEncDec.h"
+#include "codecs/mdpcm/C_MDPCMEncDec.h"
 
 namespace {
 
@@ -74,6 +78,29 @@ double Ours(const std::vector<int16_t>& pcm, cz::AdpcmEffort effort, double* sec
     return Snr(s, d);
 }
 
+// SNR of the MDM coder (frames of 65 and 17 samples, frame starts on 9 bits)
+// at one effort (0 classic), and its CPU seconds.
+double OursMdm(const std::vector<int16_t>& pcm, uint8_t effort, double* seconds) {
+    std::vector<uint16_t> chip(pcm.size());
+    for (size_t i = 0; i < pcm.size(); ++i) chip[i] = cz::bench::ChipSample(pcm[i]);
+    cz::C_MDPCMEncDec coder(0, 9);
+    coder.SetEndMarker(0xFF);
+    coder.SetSearchEffort(effort);
+    const auto count = static_cast<uint32_t>(chip.size());
+    std::vector<uint8_t> codes(static_cast<size_t>(coder.GetMaxEncodedSize(count, 65, 17)));
+    uint32_t used = 0;
+    *seconds = ProcessCpuSecondsOf(
+        [&] { used = coder.Encode(codes.data(), codes.size(), count, chip.data(), 2048, 65, 17, 0, nullptr); });
+    cz::C_MDPCMEncDec decoder(0, 9);
+    decoder.SetEndMarker(0xFF);
+    std::vector<uint16_t> decoded(decoder.CountDecodedSamples(65, 17, codes.data(), used));
+    decoded.resize(decoder.Decode(decoded.data(), decoded.size(), codes.data(), used, 2048, 65, 17, nullptr));
+    std::vector<double> s(chip.size()), d(decoded.size());
+    for (size_t i = 0; i < chip.size(); ++i) s[i] = double(chip[i]) - 2048.0;
+    for (size_t i = 0; i < decoded.size(); ++i) d[i] = double(decoded[i]) - 2048.0;
+    return Snr(s, d);
+}
+
 // ffmpeg's IMA ADPCM at a trellis setting: SNR and CPU seconds (start-up off).
 double Ffmpeg(const Clip& clip, const std::string& dir, int trellis, double startUp, double* seconds) {
     const std::string coded = dir + "/ff.wav", back = dir + "/ff_back.wav";
@@ -91,7 +118,11 @@ double Ffmpeg(const Clip& clip, const std::string& dir, int trellis, double star
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    bool quick = false, mdmOnly = false;
+    for (int a = 1; a < argc; ++a) {
+        quick = quick || std::strcmp(argv[a], "--quick") == 0;
+        mdmOnly = mdmOnly || std::strcmp(argv[a], "--mdm-only") == 0;
+    }
     char pattern[] = "/tmp/adpcm_effort_XXXXXX";
     if (!mkdtemp(pattern)) return 2;
     const std::string dir = pattern;
@@ -119,7 +150,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "adpcm_effort_bench: no speech (asterisk prompts or espeak-ng and sox needed)\n");
         return 2;
     }
-    const bool haveFfmpeg = cz::bench::HaveProgram("ffmpeg");
+    const bool haveFfmpeg = !mdmOnly && cz::bench::HaveProgram("ffmpeg");
     double startUp = 0;
     if (haveFfmpeg) {
         const std::string shortWav = dir + "/short.wav";
@@ -146,6 +177,7 @@ int main(int argc, char** argv) {
 
     std::printf("%-34s %12s %10s %12s %10s %12s\n", "coder", "prompts dB", "gain", "espeak dB", "gain", "ns/sample");
     double basePrompt = 0, baseSpeech = 0;
+    if (mdmOnly) coders.clear();
     for (size_t c = 0; c < coders.size(); ++c) {
         double sumPrompt = 0, speech = std::nan(""), seconds = 0, samples = 0;
         for (size_t i = 0; i < clips.size(); ++i) {
@@ -166,6 +198,30 @@ int main(int argc, char** argv) {
         }
         std::printf("%-34s %12.2f %+10.2f %12.2f %+10.2f %12.0f\n", coders[c].name.c_str(), meanPrompt,
                     meanPrompt - basePrompt, speech, speech - baseSpeech, seconds * 1e9 / samples);
+    }
+
+    std::printf("\n%-34s %12s %10s %12s %10s %12s\n", "MDM coder", "prompts dB", "gain", "espeak dB", "gain",
+                "ns/sample");
+    for (uint8_t effort = 0; effort <= 3; ++effort) {
+        double sumPrompt = 0, speech = std::nan(""), seconds = 0, samples = 0;
+        for (size_t i = 0; i < clips.size(); ++i) {
+            double t = 0;
+            const double snr = OursMdm(clips[i].pcm, effort, &t);
+            seconds += t;
+            samples += double(clips[i].pcm.size());
+            if (i < prompt)
+                sumPrompt += snr;
+            else
+                speech = snr;
+        }
+        const double meanPrompt = prompt ? sumPrompt / double(prompt) : std::nan("");
+        if (effort == 0) {
+            basePrompt = meanPrompt;
+            baseSpeech = speech;
+        }
+        static const char* const kNames[] = {"classic (compatible)", "--effort fast", "--effort high", "--effort max"};
+        std::printf("%-34s %12.2f %+10.2f %12.2f %+10.2f %12.0f\n", kNames[effort], meanPrompt, meanPrompt - basePrompt,
+                    speech, speech - baseSpeech, seconds * 1e9 / samples);
     }
     std::filesystem::remove_all(dir);
     return 0;

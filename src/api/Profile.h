@@ -18,6 +18,7 @@
 
 #include "codecs/adpcm/C_ADPCMEncDec.h"
 #include "decoders/mp3/C_Mp3ToWavConverter.h"
+#include "api/resconv/C_ResourceConverter.h"
 #include "dsp/resample/C_PCMResample.h"
 #include "wave/C_WriteWavParam.h"
 
@@ -41,6 +42,10 @@ struct Profile {
     void ApplyTo(mp3::C_Mp3ToWavConverter& decoder) const { decoder.SetGapless(GaplessMp3()); }
     void ApplyTo(C_PCMResample& resampler) const { resampler.SetClean(CleanResampling()); }
     void ApplyTo(C_WriteWavParam& param) const { param.SetSearchEffort(static_cast<uint8_t>(CoderEffort())); }
+    // WAV to XMF: the sound coded to APM on the way with the profile's coder.
+    void ApplyTo(C_ResourceConverter& converter) const {
+        converter.SetSearchEffort(static_cast<uint8_t>(CoderEffort()));
+    }
 
     // "best (effort high)" or "compatible".
     std::string Name() const {

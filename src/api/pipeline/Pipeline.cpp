@@ -190,24 +190,10 @@ public:
         // The first frame fixes the format, as it does the WAV file's.
         pcm_ = decoder_.NextFrame(&left_);
         if (pcm_ == nullptr) return false;
-        const mp3::C_Mp3ToWavConverter::GaplessInfo& info = decoder_.Gapless();
-        if (info.found) {
-            // What the encoder was given: its delay and the decoder's taken
-            // off the front, its padding off the end (in samples of all
-            // channels, as the whole-file decoder counts them).
-            const int64_t ch = decoder_.FrameFormat().channels;
-            const int64_t perFrame = left_;
-            trim_ = true;
-            skip_ = (info.delay + mp3::C_Mp3ToWavConverter::kGaplessDecoderDelay) * ch;
-            if (info.frames >= 0) {
-                length_ = info.frames * perFrame - (int64_t(info.delay) + info.padding) * ch;
-                if (length_ < 0) length_ = 0;
-            } else {
-                holdBack_ = (info.padding - mp3::C_Mp3ToWavConverter::kGaplessDecoderDelay) * ch;
-                if (holdBack_ < 0) holdBack_ = 0;
-            }
-            Trim();
-        }
+        // What the encoder was given: its delay and the decoder's taken off
+        // the front, its padding off the end.
+        trimmer_.Start(decoder_.Gapless(), decoder_.FrameFormat().channels, left_);
+        Trim();
         const mp3::Mp3FrameFormat& format = decoder_.FrameFormat();
         if (format.channels < 1 || format.channels > 2 || format.bitsPerSample != 16 || format.sampleRate <= 0)
             return false;
@@ -223,7 +209,7 @@ public:
         while (got < wanted) {
             if (left_ == 0) {
                 if (pcm_ == nullptr || (pcm_ = decoder_.NextFrame(&left_)) == nullptr) break;
-                if (trim_) Trim();
+                Trim();
                 continue;
             }
             const size_t n = std::min<size_t>(left_, wanted - got);
@@ -239,38 +225,13 @@ public:
 private:
     // Cuts the frame just decoded (pcm_, left_) to the part the encoder was
     // given; a tail of the padding's length is held back until more comes.
-    void Trim() {
-        const int64_t count = left_;
-        const int64_t from = skip_ < count ? skip_ : count;
-        skip_ -= from;
-        int64_t n = count - from;
-        if (length_ >= 0) {
-            if (n > length_) n = length_;
-            length_ -= n;
-        }
-        if (holdBack_ > 0) {
-            held_.insert(held_.end(), pcm_ + from, pcm_ + from + n);
-            const int64_t release = int64_t(held_.size()) > holdBack_ ? int64_t(held_.size()) - holdBack_ : 0;
-            staging_.assign(held_.begin(), held_.begin() + release);
-            held_.erase(held_.begin(), held_.begin() + release);
-            if (release > 0) pcm_ = staging_.data();  // else stays non-null: nothing to give yet
-            left_ = static_cast<uint16_t>(release);
-        } else {
-            pcm_ += from;
-            left_ = static_cast<uint16_t>(n);
-        }
-    }
+    void Trim() { trimmer_.Cut(&pcm_, &left_); }
 
     std::string path_;
     mp3::C_Mp3ToWavConverter decoder_;
     const int16_t* pcm_ = nullptr;
     uint16_t left_ = 0;
-    bool trim_ = false;
-    int64_t skip_ = 0;
-    int64_t length_ = -1;
-    int64_t holdBack_ = 0;
-    std::vector<int16_t> held_;
-    std::vector<int16_t> staging_;
+    mp3::Mp3GaplessTrimmer trimmer_;
 };
 
 class WmaSource final : public FrameSource, private wma::I_AsfSource {

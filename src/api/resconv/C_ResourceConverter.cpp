@@ -11,6 +11,7 @@
 #include "platform/SafeFiles.h"
 #include "formats/registry/C_WavFileFormat.h"
 #include "foundation/LibraryLoader.h"
+#include "wave/C_WriteWavParam.h"
 #include "platform/Platform.h"
 #include "platform/SafeFiles.h"
 #include "wave/C_WavFile.h"
@@ -53,6 +54,8 @@ int32_t C_ResourceConverter::ConvertFormat(const char* source, const char* desti
         // written, so that the output may replace it (Windows refuses to
         // replace a file that is open).
         ReleaseSource(file);
+        if (searchEffort_ != 0)
+            if (C_WriteWavParam* param = file->GetWriteParam()) param->SetSearchEffort(searchEffort_);
         result = file->SaveAs(formatId, destination) ? 1 : 0;
     } catch (...) {
         file->Release();

@@ -1,7 +1,8 @@
 // The driver behind the exports that make chip resources from sound files:
 // save a sound in a chip format, turn a chip-format file into the chip's
 // resource binary through the converter library Ombry, and write that binary
-// again as a source header holding a byte array. Keeps no state.
+// again as a source header holding a byte array. Its one setting is the
+// coders' search effort for the sounds it codes (classic unless set).
 #pragma once
 
 #include <cstdint>
@@ -43,6 +44,15 @@ public:
     // it was. ConvertToBinary reports a missing header through the message
     // sink and fails.
     bool WriteByteArrayHeader(const char* binaryPath);
+
+    // The search effort of the coders that code a sound on the way (0, the
+    // default: the classic coders, the bytes the exported functions write;
+    // 1..3 fast, high, max). ConvertFormat and ConvertToXmf from WAV use it.
+    void SetSearchEffort(uint8_t effort) { searchEffort_ = effort; }
+    uint8_t SearchEffort() const { return searchEffort_; }
+
+private:
+    uint8_t searchEffort_ = 0;
 };
 
 namespace resource_converter {

@@ -25,7 +25,7 @@ inline constexpr int kAdpcmMaxPerIndex = 64;
 // The settings of the effort levels: the block encoder's width for kFast and
 // kHigh, states per index and spread of this search for kMax.
 inline constexpr int kAdpcmFastWidth = 8;
-inline constexpr int kAdpcmHighWidth = 16;
+inline constexpr int kAdpcmHighWidth = 32;
 inline constexpr int kAdpcmMaxPerIndexSetting = 2;
 inline constexpr int kAdpcmMaxSpread = 3;
 
@@ -33,7 +33,7 @@ inline constexpr int kAdpcmMaxSpread = 3;
 // step index after each; advances the state. perIndex is kept within 1 ...
 // kAdpcmMaxPerIndex, spread within 0 ... 7. The prediction of the state must
 // lie within the range. False when memory runs out.
-bool EncodeAdpcmBeam(const int16_t* samples, uint32_t count, const S_AdpcmBlockTables& tables,
-                     S_AdpcmBlockState& state, uint8_t* codes, uint8_t* stepIndices, int perIndex, int spread);
+bool EncodeAdpcmBeam(const int16_t* samples, uint32_t count, const S_AdpcmBlockTables& tables, S_AdpcmBlockState& state,
+                     uint8_t* codes, uint8_t* stepIndices, int perIndex, int spread);
 
 }  // namespace cz

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace cz {
 
@@ -69,12 +70,15 @@ public:
                                  uint32_t kind, int32_t padMode);
 
     // How hard the encoder searches (0, the default: as the chip files' own
-    // coder always has; 1 fast, 2 high, 3 max). A searching encode tries
-    // every scale index of each frame and keeps the one with the least
-    // squared error, and at 2 and 3 searches the frame's differences with a
-    // small trellis; the stream has the same frames and sizes and decodes
-    // with the same decoder. It applies to this coder itself; variants code
-    // as they always do.
+    // coder always has; 1 fast, 2 high, 3 max). A searching Encode runs a
+    // trellis over the decoder's reconstruction through the whole stream:
+    // scale indices around the classic choice, lattice points around each
+    // sample, and (from 2 on) several end values carried into the next frame.
+    // The stream has the same frames, sizes and difference range (-15..15)
+    // and decodes with the same decoder. EncodeFrame called on its own, and a
+    // frame-start rounding coarser than 9 bits, search frame by frame
+    // instead. It applies to this coder itself; variants code as they always
+    // do.
     void SetSearchEffort(uint8_t effort) { effort_ = std::min<uint8_t>(effort, 3); }
     uint8_t GetSearchEffort() const { return effort_; }
 
@@ -172,6 +176,19 @@ protected:
         EndDecode(progress);
         return static_cast<uint32_t>(std::min<size_t>(written, UINT32_MAX));
     }
+
+    // The stream search at one effort level (1..3): a trellis over the
+    // decoder's own reconstruction through the whole stream, the value
+    // carried from frame to frame included, from the current value. Fills
+    // the frames' bytes (no end marker), their squared error over the real
+    // samples and the value the stream ends on; false when no scale index
+    // can be announced.
+    bool EncodeStreamSearch(uint8_t level, const uint16_t* samples, uint32_t sampleCount, uint32_t longLength,
+                            uint32_t shortLength, int32_t padMode, I_ProgressCallback* progress,
+                            std::vector<uint8_t>* bytes, int64_t* error, int* end) const;
+    // Whether EncodeStreamSearch can model the frame-start rounding exactly
+    // (every step a multiple of the rounding's unit).
+    bool StreamSearchFits() const { return firstSampleBits_ >= 9; }
 
     // The searching form of EncodeFrame (effort_ above 0).
     uint32_t EncodeFrameSearch(const uint16_t* samples, uint32_t sampleCount, uint32_t first, uint32_t frameLength,

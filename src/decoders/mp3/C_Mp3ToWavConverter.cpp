@@ -30,29 +30,40 @@ C_Mp3ToWavConverter::~C_Mp3ToWavConverter() = default;
 
 namespace {
 
-// Samples by which a Layer III decoder's output trails its input: the
-// hybrid filter bank's overlap plus the polyphase synthesis.
-constexpr int64_t kDecoderDelay = C_Mp3ToWavConverter::kGaplessDecoderDelay;
-
 uint32_t Be32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
 
 }  // namespace
 
-bool C_Mp3ToWavConverter::ReadInfoFrame(const uint8_t* bytes, int32_t count, GaplessInfo* info) {
-    if (bytes == nullptr || info == nullptr || count < 4 || bytes[0] != 0xFF || (bytes[1] & 0xE0) != 0xE0 ||
-        ((bytes[1] >> 1) & 3) != 1) {
-        return false;  // not a Layer III header
+namespace {
+
+// The offset of the Xing/Info tag in the Layer III frame at bytes; -1 when
+// there is none.
+int32_t InfoTagOffset(const uint8_t* bytes, int32_t count) {
+    if (bytes == nullptr || count < 4 || bytes[0] != 0xFF || (bytes[1] & 0xE0) != 0xE0 || ((bytes[1] >> 1) & 3) != 1) {
+        return -1;  // not a Layer III header
     }
     const bool mpeg1 = ((bytes[1] >> 3) & 3) == 3;
     const bool mono = (bytes[3] >> 6) == 3;
     const int32_t side = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
     const int32_t crc = (bytes[1] & 1) == 0 ? 2 : 0;
-    int32_t at = 4 + crc + side;
-    if (count < at + 8) return false;
+    const int32_t at = 4 + crc + side;
+    if (count < at + 8) return -1;
     const uint8_t* tag = bytes + at;
-    if (std::memcmp(tag, "Xing", 4) != 0 && std::memcmp(tag, "Info", 4) != 0) return false;
+    if (std::memcmp(tag, "Xing", 4) != 0 && std::memcmp(tag, "Info", 4) != 0) return -1;
+    return at;
+}
+
+}  // namespace
+
+bool C_Mp3ToWavConverter::IsInfoFrame(const uint8_t* bytes, int32_t count) { return InfoTagOffset(bytes, count) >= 0; }
+
+bool C_Mp3ToWavConverter::ReadInfoFrame(const uint8_t* bytes, int32_t count, GaplessInfo* info) {
+    if (info == nullptr) return false;
+    int32_t at = InfoTagOffset(bytes, count);
+    if (at < 0) return false;
+    const uint8_t* tag = bytes + at;
     const uint32_t flags = Be32(tag + 4);
     at += 8;
     GaplessInfo found;
@@ -136,53 +147,15 @@ int32_t C_Mp3ToWavConverter::Run(C_Mp3WavWriter& writer, I_ProgressCallback* pro
     bool first = true;
     int64_t total = 0;
     int64_t remaining = 0;
-    // Gapless trimming, in samples of all channels together: skip from the
-    // front, the length to give (-1 while unknown) and, without a frame
-    // count, the tail held back until the stream ends.
-    int64_t skip = 0;
-    int64_t length = -1;
-    int64_t holdBack = 0;
-    std::vector<int16_t> held;
-    std::vector<int16_t> staging;
+    Mp3GaplessTrimmer trimmer;
     for (;;) {
         uint16_t count = 0;
         const int16_t* pcm = NextFrame(&count);
         if (pcm == nullptr) {
             break;
         }
-        if (first && gaplessInfo_.found) {
-            const int64_t channels = frameFormat_.channels;
-            const int64_t perFrame = count;
-            skip = (gaplessInfo_.delay + kDecoderDelay) * channels;
-            if (gaplessInfo_.frames >= 0) {
-                length = gaplessInfo_.frames * perFrame - (gaplessInfo_.delay + gaplessInfo_.padding) * channels;
-                if (length < 0) length = 0;
-            } else {
-                holdBack = (gaplessInfo_.padding - kDecoderDelay) * channels;
-                if (holdBack < 0) holdBack = 0;
-            }
-        }
-        if (gaplessInfo_.found) {
-            // Cut the frame to what the encoder was given.
-            int64_t from = skip < count ? skip : count;
-            skip -= from;
-            int64_t n = count - from;
-            if (length >= 0) {
-                if (n > length) n = length;
-                length -= n;
-            }
-            if (holdBack > 0) {
-                held.insert(held.end(), pcm + from, pcm + from + n);
-                const int64_t release = int64_t(held.size()) > holdBack ? int64_t(held.size()) - holdBack : 0;
-                staging.assign(held.begin(), held.begin() + release);
-                held.erase(held.begin(), held.begin() + release);
-                pcm = staging.data();
-                count = uint16_t(release);
-            } else {
-                pcm += from;
-                count = uint16_t(n);
-            }
-        }
+        if (first) trimmer.Start(gaplessInfo_, frameFormat_.channels, count);
+        trimmer.Cut(&pcm, &count);
         if (first) {
             first = false;
             C_Mp3WavWriter::FormatRecord format;
@@ -312,6 +285,13 @@ const int16_t* C_Mp3ToWavConverter::NextFrame(uint16_t* sampleCount) {
     }
     for (;;) {
         Refill();
+        if (gapless_ && firstFrame_) {
+            // A tag in front of the stream may carry the iTunes-style
+            // gapless comment (read from the bytes in the window); an Info
+            // frame read later takes its place.
+            Mp3GaplessInfo comment;
+            if (ReadItunesGapless(readBuffer_ + readPosition_, size_t(bytesLeft_), &comment)) gaplessInfo_ = comment;
+        }
         const int32_t tag = tagSkipper_.Skip(*this);
         if (tag > 0) {
             Consume(tag);
@@ -330,7 +310,13 @@ const int16_t* C_Mp3ToWavConverter::NextFrame(uint16_t* sampleCount) {
         // as it was) but not given out.
         bool infoFrame = false;
         if (gapless_ && firstFrame_) {
-            infoFrame = ReadInfoFrame(position, left, &gaplessInfo_);
+            if (ReadInfoFrame(position, left, &gaplessInfo_)) {
+                infoFrame = true;
+            } else if (gaplessInfo_.found) {
+                // The comment gave the facts: another encoder's Info frame
+                // is no audio either.
+                infoFrame = IsInfoFrame(position, left);
+            }
         }
         const int32_t result = Mp3DecodeFrame(decoder_.get(), &position, &left, pcm_);
         if (result == kMp3Ok || infoFrame) firstFrame_ = false;

@@ -11,6 +11,7 @@
 #include "decoders/mp3/C_Id3v2TagSkipper.h"
 #include "decoders/mp3/C_Mp3WavWriter.h"
 #include "decoders/mp3/I_Mp3ReadWindow.h"
+#include "decoders/mp3/Mp3Gapless.h"
 #include "decoders/mp3/Mp3Decoder.h"
 #include "foundation/I_ProgressCallback.h"
 #include "platform/Platform.h"
@@ -40,25 +41,25 @@ public:
     // encoder's Info (or Xing) frame carrying the LAME extension's delay and
     // padding, that frame's silence, the encoder delay and the decoder's own
     // delay of 529 samples are dropped from the front and the padding from the
-    // end, so the output has exactly the encoder's input length. A stream
-    // without that frame decodes as it does with the option off.
+    // end, so the output has exactly the encoder's input length. Without that
+    // frame, the iTunes-style comment (iTunSMPB) of an ID3v2 tag in front of
+    // the stream gives the same facts (and a leading Xing/Info frame of
+    // another encoder is then dropped as well). A stream with neither decodes
+    // as it does with the option off.
     void SetGapless(bool on) { gapless_ = on; }
     // The decoder's own delay, trimmed with the encoder's by gapless decoding.
-    static constexpr int64_t kGaplessDecoderDelay = 529;
+    static constexpr int64_t kGaplessDecoderDelay = kMp3DecoderDelay;
 
-    // What the Info frame of the last stream told, when gapless decoding
-    // found one.
-    struct GaplessInfo {
-        bool found = false;
-        int32_t delay = 0;    // encoder delay, samples per channel
-        int32_t padding = 0;  // encoder padding, samples per channel
-        int64_t frames = -1;  // audio frames after the Info frame; -1 unknown
-    };
+    // What the Info frame or the comment of the last stream told, when
+    // gapless decoding found one.
+    using GaplessInfo = Mp3GaplessInfo;
     const GaplessInfo& Gapless() const { return gaplessInfo_; }
 
     // Reads the Info frame at bytes (count bytes from its header on): false
     // when it is not an Info/Xing frame with the delay and padding fields.
     static bool ReadInfoFrame(const uint8_t* bytes, int32_t count, GaplessInfo* info);
+    // Whether bytes start a Layer III frame holding a Xing or Info tag.
+    static bool IsInfoFrame(const uint8_t* bytes, int32_t count);
 
     // Decodes the next frame: the address of the PCM, with the frame's sample
     // count (all channels) in *sampleCount, or none when decoding is over.

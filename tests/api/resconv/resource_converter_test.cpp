@@ -11,6 +11,7 @@
 
 #include "api/resconv/C_ModuleStatInfoMgr.h"
 #include "api/resconv/C_ResourceConverter.h"
+#include "formats/registry/FormatId.h"
 #include "platform/Platform.h"
 #include "siblings/ombry/ChipFixtures.h"
 #include "siblings/ombry/ResourceDecoder.h"
@@ -238,6 +239,40 @@ TEST_F(ResourceConverterChain, XmfPackingIsNotAvailableYet) {
     EXPECT_EQ(converter.ConvertToXmf(dir_.File("a.wav").c_str(), dir_.File("a.xmf").c_str()), 0);
     EXPECT_EQ(converter.ConvertApmToXmf(dir_.File("a.apm").c_str(), dir_.File("a.xmf").c_str()), 0);
     EXPECT_FALSE(FileExists(dir_.File("a.xmf")));
+}
+
+// The search effort codes the sound on the way (to APM, and so to XMF) with
+// the searching coder: about the same size, other bytes; unset, the
+// classic coder's bytes.
+TEST_F(ResourceConverterChain, SearchEffortCodesWithTheSearchingCoder) {
+    std::vector<uint8_t> wav = {'R', 'I', 'F', 'F', 0,  0, 0,   0,   'W', 'A',  'V',  'E', 'f', 'm',  't',
+                                ' ', 16,  0,   0,   0,  1, 0,   1,   0,   0x40, 0x1F, 0,   0,   0x80, 0x3E,
+                                0,   0,   2,   0,   16, 0, 'd', 'a', 't', 'a',  0,    0,   0,   0};
+    for (int i = 0; i < 8000; ++i) {
+        const double t = i / 8000.0;
+        const auto v = int16_t(std::lround(9000 * std::sin(2 * M_PI * 220 * t) + 4000 * std::sin(2 * M_PI * 1770 * t)));
+        wav.push_back(uint8_t(v & 0xFF));
+        wav.push_back(uint8_t((v >> 8) & 0xFF));
+    }
+    const uint32_t data = 16000, riff = uint32_t(wav.size() - 8);
+    for (int b = 0; b < 4; ++b) {
+        wav[4 + b] = uint8_t(riff >> (8 * b));
+        wav[40 + b] = uint8_t(data >> (8 * b));
+    }
+    const std::string source = dir_.File("tone.wav");
+    ASSERT_TRUE(WriteFileBytes(source, wav));
+    std::vector<std::vector<uint8_t>> coded;
+    for (int effort : {-1, 0, 2}) {
+        C_ResourceConverter converter;
+        if (effort >= 0) converter.SetSearchEffort(uint8_t(effort));
+        const std::string apm = dir_.File("tone" + std::to_string(effort + 1) + ".apm");
+        ASSERT_EQ(converter.ConvertFormat(source.c_str(), apm.c_str(), kFormatApm), 1);
+        coded.push_back(ReadFileBytes(apm));
+    }
+    EXPECT_EQ(coded[0], coded[1]);
+    // The same size but for the flush to silence at the end (a few codes).
+    EXPECT_NEAR(double(coded[2].size()), double(coded[0].size()), 64.0);
+    EXPECT_NE(coded[2], coded[0]);
 }
 
 TEST(ModuleStatInfoMgr, FindOrAddIgnoresCaseAndKeepsNameOrder) {
