@@ -272,12 +272,14 @@ int RunConvertToXmf(const Options& options) {
             if (options.haveRate) {
                 const std::string resampled = temp.File("resampled.wav");
                 C_PCMResample resampler;
+                options.profile.ApplyTo(resampler);
                 if (!resampler.ResampleFile(kResampleSinc2, input.c_str(), resampled.c_str(), kFormatWav,
                                             static_cast<uint32_t>(options.rate), kResampleSpare, nullptr))
                     return false;
                 current = resampled;
             }
             C_ResourceConverter converter;
+            options.profile.ApplyTo(converter);
             return converter.ConvertToXmf(current.c_str(), made.c_str()) != 0;
         });
 }
