@@ -7,7 +7,10 @@
 #
 #   bench/plan_asterisk.sh [BUILD_DIR] [PROMPT_DIR] [COUNT]
 #
-# COUNT takes only the first COUNT prompts (in name order) for a quicker run.
+# COUNT takes only the first COUNT prompts (in name order) for a quicker run;
+# the budgets are then scaled by the share of the set's WAV bytes they hold.
+# The tool runs from a private copy of the build (bin/ and lib/), so that a
+# rebuild meanwhile does not swap its libraries under it.
 # Times are wall clock and CPU (user + system) of the whole tool; on a shared
 # machine the CPU figure is the one to compare.
 set -euo pipefail
@@ -22,9 +25,21 @@ tool="$build/bin/cadenzor"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/tool/bin" "$work/tool/lib"
+cp "$build/bin/cadenzor" "$work/tool/bin/"
+cp -a "$build"/lib/*.so* "$work/tool/lib/"
+tool="$work/tool/bin/cadenzor"
 mapfile -t files < <(find "$prompts" -name '*.wav' | LC_ALL=C sort)
+all=$(cat "${files[@]}" | wc -c)
 if [ "$count" -gt 0 ]; then files=("${files[@]:0:$count}"); fi
-echo "prompts: ${#files[@]} from $prompts ($(cat "${files[@]}" | wc -c) bytes of WAV)"
+part=$(cat "${files[@]}" | wc -c)
+echo "prompts: ${#files[@]} from $prompts ($part of $all bytes of WAV)"
+if [ "$part" -ne "$all" ]; then
+    scaled=()
+    for b in "${budgets[@]}"; do scaled+=($(( ${b%M} * 1048576 * part / all ))); done
+    echo "budgets scaled to the subset: ${budgets[*]} -> ${scaled[*]} bytes"
+    budgets=("${scaled[@]}")
+fi
 
 # run NAME ARGS...: the plan as JSON in $work/NAME.json, times in $work/NAME.time
 run() {

@@ -9,37 +9,26 @@
 #include <vector>
 
 #include "cli/CliRun.h"
+#include "support/RiffBuilder.h"
 #include "support/TestSupport.h"
 
 namespace {
 
 using cz::test::Cadenzor;
 
+// A 16-bit mono WAV file: six harmonics of pitch under one swell.
 std::vector<uint8_t> Wav(uint32_t rate, double seconds, double pitch) {
-    const size_t n = static_cast<size_t>(rate * seconds);
-    std::vector<uint8_t> b;
-    auto put = [&](uint32_t v, int k) {
-        for (int i = 0; i < k; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    b.insert(b.end(), {'R', 'I', 'F', 'F'});
-    put(static_cast<uint32_t>(36 + 2 * n), 4);
-    b.insert(b.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put(16, 4);
-    put(1, 2);
-    put(1, 2);
-    put(rate, 4);
-    put(rate * 2, 4);
-    put(2, 2);
-    put(16, 2);
-    b.insert(b.end(), {'d', 'a', 't', 'a'});
-    put(static_cast<uint32_t>(2 * n), 4);
-    for (size_t i = 0; i < n; ++i) {
+    std::vector<int16_t> samples(static_cast<size_t>(rate * seconds));
+    for (size_t i = 0; i < samples.size(); ++i) {
         const double t = static_cast<double>(i) / rate;
         double v = 0;
         for (int h = 1; h <= 6; ++h) v += std::sin(2 * M_PI * pitch * h * t) / h;
-        put(static_cast<uint16_t>(static_cast<int16_t>(std::lround(5000 * v * std::sin(M_PI * t / seconds)))), 2);
+        samples[i] = static_cast<int16_t>(std::lround(5000 * v * std::sin(M_PI * t / seconds)));
     }
-    return b;
+    cz::test::RiffBuilder riff;
+    riff.Fmt(1, 1, rate, 16);
+    riff.Chunk("data", cz::test::RiffBuilder::Pcm16(samples));
+    return riff.Bytes();
 }
 
 // The number after "key": in a JSON text.

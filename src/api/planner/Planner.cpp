@@ -1,4 +1,5 @@
 #include "api/planner/Planner.h"
+#include "api/planner/PlanCache.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,7 +12,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <system_error>
 #include <thread>
 
@@ -33,10 +33,6 @@ namespace fs = std::filesystem;
 namespace cz::api::planner {
 
 namespace {
-
-// Raised whenever what a cached entry means changes (the quality measure,
-// the cache's lines), so that older entries are recoded.
-constexpr const char* kCacheVersion = "cadenzor-plan 1";
 
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -163,75 +159,17 @@ bool LoadMono(const std::string& path, uint32_t* rate, std::vector<double>& samp
 
 // --- the cache -------------------------------------------------------------
 
-struct CacheEntry {
-    bool ok = false;
-    uint64_t bytes = 0;
-    double segmental = 0, snr = 0;
-    std::string reason;
-};
-
-struct CacheFile {
-    bool haveSource = false;
-    uint32_t sourceRate = 0;
-    double seconds = 0;
-    std::map<std::string, CacheEntry> entries;
-};
-
 std::string CachePath(const std::string& folder, uint64_t hash) { return folder + "/" + Hex(hash) + ".plan"; }
 
-void ReadCache(const std::string& path, CacheFile& cache) {
+void ReadCache(const std::string& path, PlanCache& cache) {
     std::vector<uint8_t> bytes;
-    if (!ReadBytes(path, bytes, 16u << 20)) return;
-    std::istringstream in(std::string(bytes.begin(), bytes.end()));
-    std::string line;
-    if (!std::getline(in, line) || line != kCacheVersion) return;
-    while (std::getline(in, line)) {
-        std::vector<std::string> f;
-        size_t at = 0;
-        for (;;) {
-            const size_t tab = line.find('\t', at);
-            f.push_back(line.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
-            if (tab == std::string::npos) break;
-            at = tab + 1;
-        }
-        if (f.size() == 3 && f[0] == "source") {
-            cache.sourceRate = static_cast<uint32_t>(std::strtoul(f[1].c_str(), nullptr, 10));
-            cache.seconds = std::strtod(f[2].c_str(), nullptr);
-            cache.haveSource = cache.sourceRate != 0;
-        } else if (f.size() == 5 && f[1] == "ok") {
-            CacheEntry e;
-            e.ok = true;
-            e.bytes = std::strtoull(f[2].c_str(), nullptr, 10);
-            e.segmental = std::strtod(f[3].c_str(), nullptr);
-            e.snr = std::strtod(f[4].c_str(), nullptr);
-            cache.entries[f[0]] = e;
-        } else if (f.size() == 3 && f[1] == "fail") {
-            CacheEntry e;
-            e.reason = f[2];
-            cache.entries[f[0]] = e;
-        }
-    }
+    if (ReadBytes(path, bytes, 16u << 20)) ParsePlanCache(std::string(bytes.begin(), bytes.end()), cache);
 }
 
-void WriteCache(const std::string& folder, const std::string& path, const CacheFile& cache) {
+void WriteCache(const std::string& folder, const std::string& path, const PlanCache& cache) {
     std::error_code error;
     fs::create_directories(folder, error);
-    std::string text = std::string(kCacheVersion) + "\n";
-    char line[160];
-    std::snprintf(line, sizeof line, "source\t%u\t%.17g\n", cache.sourceRate, cache.seconds);
-    text += line;
-    for (const auto& [key, e] : cache.entries) {
-        if (e.ok) {
-            std::snprintf(line, sizeof line, "\tok\t%llu\t%.17g\t%.17g\n", static_cast<unsigned long long>(e.bytes),
-                          e.segmental, e.snr);
-            text += key + line;
-        } else {
-            std::string reason = e.reason;
-            for (char& c : reason)
-                if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-            text += key + "\tfail\t" + reason + "\n";
-        }
-    }
+    const std::string text = PlanCacheText(cache);
     std::string failure;
     pipeline::PublishBytes(path, text.data(), text.size(), &failure);  // a cache that cannot be written is no fault
 }
@@ -365,7 +303,7 @@ void SurveyPrompt(Prompt& prompt, const Settings& settings, const std::string& c
     prompt.contentHash = ContentHash(content);
     prompt.melody = IsMidiBytes(content) || IsImfBytes(content);
     const std::string cachePath = settings.noCache ? std::string() : CachePath(cacheFolder, prompt.contentHash);
-    CacheFile cache;
+    PlanCache cache;
     if (!cachePath.empty()) ReadCache(cachePath, cache);
     auto scratch = platform::TempFolder::Create("czplan");
     auto needScratch = [&]() {
@@ -378,7 +316,7 @@ void SurveyPrompt(Prompt& prompt, const Settings& settings, const std::string& c
         const std::string key = CacheKey(c, settings);
         auto it = cache.entries.find(key);
         CacheEntry entry;
-        if (it != cache.entries.end()) {
+        if (it != cache.entries.end() && it->second.ok) {
             entry = it->second;
         } else {
             if (!needScratch()) return;
@@ -391,9 +329,11 @@ void SurveyPrompt(Prompt& prompt, const Settings& settings, const std::string& c
             } else {
                 entry.reason = failure;
             }
-            cache.entries[key] = entry;
             ++prompt.coded;
-            if (!cachePath.empty()) WriteCache(cacheFolder, cachePath, cache);
+            if (entry.ok) {
+                cache.entries[key] = entry;
+                if (!cachePath.empty()) WriteCache(cacheFolder, cachePath, cache);
+            }
         }
         if (!entry.ok) {
             prompt.failure = entry.reason;
@@ -434,20 +374,25 @@ void SurveyPrompt(Prompt& prompt, const Settings& settings, const std::string& c
     if (!cache.haveSource && !loadSource()) return;
     prompt.sourceRate = cache.sourceRate;
     prompt.seconds = cache.seconds;
-    bool changed = !haveSource ? false : true;
+    bool changed = haveSource;  // the source line is new
     for (const Choice& c : ChoicesFor(settings, prompt.sourceRate)) {
         const std::string key = CacheKey(c, settings);
         auto it = cache.entries.find(key);
-        if (it == cache.entries.end()) {
-            if (!loadSource()) return;
-            it = cache.entries
-                     .emplace(key, CodeAndMeasure(prompt.path, c, prompt.sourceRate, source, settings.profile,
-                                                  scratch->Path(), resamplers))
-                     .first;
-            ++prompt.coded;
+        if (it != cache.entries.end() && it->second.ok) {
+            prompt.outcomes.push_back(ToOutcome(c, it->second));
+            continue;
+        }
+        if (!loadSource()) return;
+        const CacheEntry entry =
+            CodeAndMeasure(prompt.path, c, prompt.sourceRate, source, settings.profile, scratch->Path(), resamplers);
+        ++prompt.coded;
+        // Only codings are kept: a failure may be passing (a codec library
+        // that could not be loaded, a full disk), so it is tried again.
+        if (entry.ok) {
+            cache.entries[key] = entry;
             changed = true;
         }
-        prompt.outcomes.push_back(ToOutcome(c, it->second));
+        prompt.outcomes.push_back(ToOutcome(c, entry));
     }
     if (changed && !cachePath.empty()) WriteCache(cacheFolder, cachePath, cache);
     prompt.ok = std::any_of(prompt.outcomes.begin(), prompt.outcomes.end(), [](const Outcome& o) { return o.ok; });

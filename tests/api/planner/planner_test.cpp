@@ -14,6 +14,7 @@
 #include "api/planner/Planner.h"
 #include "formats/binary/ResourceBinary.h"
 #include "formats/registry/FormatId.h"
+#include "support/RiffBuilder.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -23,25 +24,10 @@ using pl::Option;
 
 // A 16-bit mono PCM WAV file of the samples.
 std::vector<uint8_t> Wav(const std::vector<int16_t>& samples, uint32_t rate) {
-    std::vector<uint8_t> b;
-    auto put = [&](uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    const uint32_t data = static_cast<uint32_t>(samples.size() * 2);
-    b.insert(b.end(), {'R', 'I', 'F', 'F'});
-    put(36 + data, 4);
-    b.insert(b.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put(16, 4);
-    put(1, 2);
-    put(1, 2);
-    put(rate, 4);
-    put(rate * 2, 4);
-    put(2, 2);
-    put(16, 2);
-    b.insert(b.end(), {'d', 'a', 't', 'a'});
-    put(data, 4);
-    for (int16_t s : samples) put(static_cast<uint16_t>(s), 2);
-    return b;
+    cz::test::RiffBuilder riff;
+    riff.Fmt(1, 1, rate, 16);
+    riff.Chunk("data", cz::test::RiffBuilder::Pcm16(samples));
+    return riff.Bytes();
 }
 
 // A voice-like sound: harmonics of a gliding pitch under a syllable
