@@ -187,7 +187,8 @@ std::string Plot(const pl::Prompt& prompt, const pl::Outcome& chosen) {
     return svg + "</svg>";
 }
 
-std::string Page(const pl::Survey& survey, const pl::Plan& plan, unsigned long long budget, const std::string& summary) {
+std::string Page(const pl::Survey& survey, const pl::Plan& plan, unsigned long long budget,
+                 const std::string& summary) {
     std::string page =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>cadenzor plan</title>"
         "<style>body{font-family:sans-serif;margin:24px;color:#222}table{border-collapse:collapse}"
@@ -201,14 +202,15 @@ std::string Page(const pl::Survey& survey, const pl::Plan& plan, unsigned long l
     for (size_t i = 0; i < survey.prompts.size(); ++i) {
         const pl::Outcome& o = pl::Picked(survey, plan, i);
         page += "<tr><td class=\"f\">" + Escape(survey.prompts[i].path) + "</td><td class=\"f\">" +
-                Escape(o.choice.Label()) + "</td><td>" + std::to_string(o.bytes) + "</td><td>" +
-                Number(o.segmental) + "</td><td>" + Number(o.snr) + "</td></tr>\n";
+                Escape(o.choice.Label()) + "</td><td>" + std::to_string(o.bytes) + "</td><td>" + Number(o.segmental) +
+                "</td><td>" + Number(o.snr) + "</td></tr>\n";
     }
     page += "</table>\n";
     for (size_t i = 0; i < survey.prompts.size(); ++i) {
         const pl::Prompt& p = survey.prompts[i];
         if (p.melody) continue;
-        page += "<div class=\"row\"><h2>" + Escape(p.path) + "</h2>" + Plot(p, pl::Picked(survey, plan, i)) + "</div>\n";
+        page +=
+            "<div class=\"row\"><h2>" + Escape(p.path) + "</h2>" + Plot(p, pl::Picked(survey, plan, i)) + "</div>\n";
     }
     return page + "</body></html>\n";
 }
@@ -257,8 +259,8 @@ int RunPlan(const std::vector<std::string>& words) {
             settings.profile = api::Profile::Compatible();
             continue;
         }
-        static const char* const kValued[] = {"--budget", "--to",    "--rates", "--bitrates", "--objective", "--html",
-                                              "--apply",  "--pack",  "-j",      "--cache"};
+        static const char* const kValued[] = {"--budget", "--to",    "--rates", "--bitrates", "--objective",
+                                              "--html",   "--apply", "--pack",  "-j",         "--cache"};
         if (std::none_of(std::begin(kValued), std::end(kValued), [&](const char* v) { return a == v; }))
             return PlanUsage("unknown option '" + a + "'");
         if (i + 1 >= words.size()) return PlanUsage(a + " needs a value");
@@ -270,9 +272,10 @@ int RunPlan(const std::vector<std::string>& words) {
             for (const auto& f : SplitList(v)) {
                 const uint32_t id = FormatIdForExtension(f);
                 if (id == kFormatNone || std::find(known.begin(), known.end(), id) == known.end())
-                    return PlanUsage("'" + f +
-                                     "' makes no chip binary; the planner takes apm, ad4, mdm, 42m, pc8, lp8, p10, p16, "
-                                     "s08, s16, pam, mcp, mvc, wlp, esb, sbd");
+                    return PlanUsage(
+                        "'" + f +
+                        "' makes no chip binary; the planner takes apm, ad4, mdm, 42m, pc8, lp8, p10, p16, "
+                        "s08, s16, pam, mcp, mvc, wlp, esb, sbd");
                 if (std::find(settings.formats.begin(), settings.formats.end(), id) == settings.formats.end())
                     settings.formats.push_back(id);
             }
@@ -370,31 +373,32 @@ int RunPlan(const std::vector<std::string>& words) {
     const std::string summary = line;
 
     if (json) {
-        std::printf("{\"budget\": %llu, \"objective\": \"%s\", \"fits\": true, \"image_bytes\": %llu, "
-                    "\"smallest_image_bytes\": %llu, \"worst_segmental_snr_db\": %s, \"mean_segmental_snr_db\": %s, "
-                    "\"exact\": %s, \"mean_bound_db\": %s, \"coded\": %zu, \"cached\": %zu, \"elapsed_s\": %.3f, ",
-                    budget, objective == pl::Objective::kWorst ? "worst" : "mean",
-                    static_cast<unsigned long long>(plan.imageBytes),
-                    static_cast<unsigned long long>(plan.smallestImage), JsonNumber(plan.worst).c_str(),
-                    JsonNumber(plan.mean).c_str(), plan.exact ? "true" : "false", JsonNumber(plan.meanBound).c_str(),
-                    survey.coded, survey.cached, elapsed);
+        std::printf(
+            "{\"budget\": %llu, \"objective\": \"%s\", \"fits\": true, \"image_bytes\": %llu, "
+            "\"smallest_image_bytes\": %llu, \"worst_segmental_snr_db\": %s, \"mean_segmental_snr_db\": %s, "
+            "\"exact\": %s, \"mean_bound_db\": %s, \"coded\": %zu, \"cached\": %zu, \"elapsed_s\": %.3f, ",
+            budget, objective == pl::Objective::kWorst ? "worst" : "mean",
+            static_cast<unsigned long long>(plan.imageBytes), static_cast<unsigned long long>(plan.smallestImage),
+            JsonNumber(plan.worst).c_str(), JsonNumber(plan.mean).c_str(), plan.exact ? "true" : "false",
+            JsonNumber(plan.meanBound).c_str(), survey.coded, survey.cached, elapsed);
         if (haveSingle)
-            std::printf("\"single_choice\": {\"choice\": %s, \"image_bytes\": %llu, \"worst_segmental_snr_db\": %s, "
-                        "\"mean_segmental_snr_db\": %s}, ",
-                        JsonText(single.label).c_str(), static_cast<unsigned long long>(single.imageBytes),
-                        JsonNumber(single.worst).c_str(), JsonNumber(single.mean).c_str());
+            std::printf(
+                "\"single_choice\": {\"choice\": %s, \"image_bytes\": %llu, \"worst_segmental_snr_db\": %s, "
+                "\"mean_segmental_snr_db\": %s}, ",
+                JsonText(single.label).c_str(), static_cast<unsigned long long>(single.imageBytes),
+                JsonNumber(single.worst).c_str(), JsonNumber(single.mean).c_str());
         else
             std::printf("\"single_choice\": null, ");
         std::printf("\"prompts\": [");
         for (size_t i = 0; i < survey.prompts.size(); ++i) {
             const pl::Prompt& p = survey.prompts[i];
             const pl::Outcome& o = pl::Picked(survey, plan, i);
-            std::printf("%s{\"file\": %s, \"melody\": %s, \"format\": %s, \"rate\": %u, \"choice\": %s, \"bytes\": %llu, "
-                        "\"segmental_snr_db\": %s, \"snr_db\": %s, \"choices\": [",
-                        i ? ", " : "", JsonText(p.path).c_str(), p.melody ? "true" : "false",
-                        JsonText(o.choice.extension).c_str(), o.choice.rate, JsonText(o.choice.Label()).c_str(),
-                        static_cast<unsigned long long>(o.bytes), JsonNumber(o.segmental).c_str(),
-                        JsonNumber(o.snr).c_str());
+            std::printf(
+                "%s{\"file\": %s, \"melody\": %s, \"format\": %s, \"rate\": %u, \"choice\": %s, \"bytes\": %llu, "
+                "\"segmental_snr_db\": %s, \"snr_db\": %s, \"choices\": [",
+                i ? ", " : "", JsonText(p.path).c_str(), p.melody ? "true" : "false",
+                JsonText(o.choice.extension).c_str(), o.choice.rate, JsonText(o.choice.Label()).c_str(),
+                static_cast<unsigned long long>(o.bytes), JsonNumber(o.segmental).c_str(), JsonNumber(o.snr).c_str());
             bool first = true;
             for (const pl::Outcome& c : p.outcomes) {
                 if (!c.ok) continue;
@@ -417,9 +421,9 @@ int RunPlan(const std::vector<std::string>& words) {
         }
         std::printf("total: %zu prompts, %s\n", survey.prompts.size(), summary.c_str());
         if (haveSingle)
-            std::printf("one choice for all that fits best: %s, image %llu bytes, worst seg. SNR %.2f dB, mean %.2f dB\n",
-                        single.label.c_str(), static_cast<unsigned long long>(single.imageBytes), single.worst,
-                        single.mean);
+            std::printf(
+                "one choice for all that fits best: %s, image %llu bytes, worst seg. SNR %.2f dB, mean %.2f dB\n",
+                single.label.c_str(), static_cast<unsigned long long>(single.imageBytes), single.worst, single.mean);
         else
             std::printf("no single choice for all prompts fits the budget\n");
     }

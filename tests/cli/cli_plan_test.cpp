@@ -69,9 +69,8 @@ TEST_F(CliPlan, ThePackIsTheBytesReportedAndPackMakesTheSameImage) {
     EXPECT_TRUE(cz::test::FileExists(dir.File("out/p2.bin.h")));
 
     // One choice only: the image is the one "pack" writes, byte for byte.
-    auto one = Cadenzor("plan -q" + prompts + cache + " --to pc8 --rates 8000 --budget 1M --pack '" +
-                            dir.File("one.img") + "'",
-                        dir);
+    auto one = Cadenzor(
+        "plan -q" + prompts + cache + " --to pc8 --rates 8000 --budget 1M --pack '" + dir.File("one.img") + "'", dir);
     ASSERT_EQ(one.status, 0) << one.out;
     auto pack = Cadenzor("pack -q" + prompts + " --to pc8 -o '" + dir.File("pack.img") + "'", dir);
     ASSERT_EQ(pack.status, 0) << pack.out;
@@ -84,8 +83,8 @@ TEST_F(CliPlan, ThePackIsTheBytesReportedAndPackMakesTheSameImage) {
     EXPECT_EQ(JsonCount(again.out, "cached"), 3u * 8);
     EXPECT_EQ(JsonCount(again.out, "image_bytes"), image.size());
     // Existing outputs are kept unless -y.
-    auto kept = Cadenzor("plan -q" + prompts + cache + " --to apm --budget 9K --pack '" + dir.File("plan.img") + "'",
-                         dir);
+    auto kept =
+        Cadenzor("plan -q" + prompts + cache + " --to apm --budget 9K --pack '" + dir.File("plan.img") + "'", dir);
     EXPECT_EQ(kept.status, 2) << kept.out;
     EXPECT_EQ(cz::test::ReadFileBytes(dir.File("plan.img")), image);
 }
@@ -111,8 +110,8 @@ TEST_F(CliPlan, NothingFitsExitsThreeNamingTheSmallestImage) {
 }
 
 TEST_F(CliPlan, PageTableAndErrors) {
-    auto plan = Cadenzor("plan -q" + prompts + cache + " --to apm,pc8 --budget 12K --html '" + dir.File("plan.html") + "'",
-                         dir);
+    auto plan = Cadenzor(
+        "plan -q" + prompts + cache + " --to apm,pc8 --budget 12K --html '" + dir.File("plan.html") + "'", dir);
     ASSERT_EQ(plan.status, 0) << plan.out;
     for (const char* text : {"p0.wav", "p1.wav", "p2.wav", "total: 3 prompts", "one choice for all"})
         EXPECT_NE(plan.out.find(text), std::string::npos) << text << "\n" << plan.out;

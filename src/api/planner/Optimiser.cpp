@@ -183,8 +183,10 @@ double MeanHull(const Problem& problem, uint64_t budget, std::vector<size_t>& pi
                 const double y1 = problem.Value(p, b) - problem.Value(p, a);
                 const double x2 = static_cast<double>(problem.Cost(p, k) - problem.Cost(p, a));
                 const double y2 = problem.Value(p, k) - problem.Value(p, a);
-                if (y1 * x2 <= y2 * x1) hull.pop_back();
-                else break;
+                if (y1 * x2 <= y2 * x1)
+                    hull.pop_back();
+                else
+                    break;
             }
             hull.push_back(k);
         }

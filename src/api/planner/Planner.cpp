@@ -62,7 +62,9 @@ std::string Hex(uint64_t v) {
     return text;
 }
 
-bool IsMidiBytes(const std::vector<uint8_t>& b) { return b.size() >= 4 && std::equal(b.begin(), b.begin() + 4, "MThd"); }
+bool IsMidiBytes(const std::vector<uint8_t>& b) {
+    return b.size() >= 4 && std::equal(b.begin(), b.begin() + 4, "MThd");
+}
 bool IsImfBytes(const std::vector<uint8_t>& b) { return b.size() >= 4 && std::equal(b.begin(), b.begin() + 4, "IMF1"); }
 
 // --- quality ---------------------------------------------------------------
@@ -361,8 +363,8 @@ void SurveyPrompt(Prompt& prompt, const Settings& settings, const std::string& c
         const pipeline::Result result = pipeline::Run(job);
         uint32_t rate = 0;
         if (!result.ok() || !LoadMono(job.output, &rate, source)) {
-            prompt.failure = result.ok() || result.failure.text.empty() ? "cannot be read as a sound"
-                                                                       : result.failure.text;
+            prompt.failure =
+                result.ok() || result.failure.text.empty() ? "cannot be read as a sound" : result.failure.text;
             return false;
         }
         haveSource = true;
@@ -671,7 +673,8 @@ bool ApplyPlan(const Survey& survey, const Plan& plan, const ApplyTarget& target
         std::vector<uint8_t> bytes;
         if (prompt.melody) {
             std::vector<uint8_t> content;
-            if (!ReadBytes(prompt.path, content) || !MelodyBytes(prompt.path, content, scratch->Path(), bytes, failure)) {
+            if (!ReadBytes(prompt.path, content) ||
+                !MelodyBytes(prompt.path, content, scratch->Path(), bytes, failure)) {
                 if (failure->empty()) *failure = "cannot be read";
                 *failure = prompt.path + ": " + *failure;
                 return false;

@@ -35,7 +35,7 @@ struct Choice {
     std::string extension;  // "apm", "esb", ... ("imf" for a melody)
     uint32_t rate = 0;      // sample rate of the coding; 0 for a melody
     bool haveParam = false;
-    uint32_t param = 0;     // the codec parameter (APM mode, ESB/SBD bit rate)
+    uint32_t param = 0;  // the codec parameter (APM mode, ESB/SBD bit rate)
     // "apm 8000 pad", "esb 6000 8kbit/s", "imf".
     std::string Label() const;
     // What the cache keys the choice by.
@@ -46,22 +46,22 @@ struct Choice {
 struct Outcome {
     Choice choice;
     bool ok = false;
-    std::string reason;      // when not ok
-    uint64_t bytes = 0;      // the resource binary
-    double segmental = 0;    // dB, what the chip plays against the source
-    double snr = 0;          // dB
+    std::string reason;    // when not ok
+    uint64_t bytes = 0;    // the resource binary
+    double segmental = 0;  // dB, what the chip plays against the source
+    double snr = 0;        // dB
 };
 
 struct Prompt {
     std::string path;
-    bool melody = false;     // a MIDI or IMF melody: one choice, no quality
+    bool melody = false;  // a MIDI or IMF melody: one choice, no quality
     uint64_t contentHash = 0;
     uint32_t sourceRate = 0;
     double seconds = 0;
     bool ok = false;
-    std::string failure;     // why the prompt cannot be planned
+    std::string failure;  // why the prompt cannot be planned
     std::vector<Outcome> outcomes;
-    size_t coded = 0;        // outcomes coded in this survey (the rest came from the cache)
+    size_t coded = 0;  // outcomes coded in this survey (the rest came from the cache)
 };
 
 struct Settings {
@@ -123,9 +123,9 @@ enum class Objective { kWorst, kMean };
 
 struct Plan {
     bool fits = false;
-    std::vector<size_t> pick;     // per prompt, the index of its option
-    uint64_t imageBytes = 0;      // the pack image of the picks
-    double worst = 0;             // the lowest quality among the prompts with one
+    std::vector<size_t> pick;  // per prompt, the index of its option
+    uint64_t imageBytes = 0;   // the pack image of the picks
+    double worst = 0;          // the lowest quality among the prompts with one
     double mean = 0;
     // The mean objective over many prompts is solved on the convex hulls
     // (the Lagrangian relaxation): then exact is false and meanBound is an
@@ -162,8 +162,8 @@ bool BestSingleChoice(const Survey& survey, uint64_t budget, SingleChoice* best)
 // --- applying a plan -------------------------------------------------------
 
 struct ApplyTarget {
-    std::string outFolder;   // chip files, binaries and their headers; empty: none
-    std::string packImage;   // the image and image + ".h"; empty: none
+    std::string outFolder;  // chip files, binaries and their headers; empty: none
+    std::string packImage;  // the image and image + ".h"; empty: none
     bool overwrite = false;
     Profile profile;
 };

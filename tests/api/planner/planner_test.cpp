@@ -82,7 +82,8 @@ TEST(PlanOptimiser, ThreePromptsTwoBudgetsWorkedByHand) {
         {800, pl::Objective::kMean, {2, 0, 2}, 782, 15, (30 + 15 + 40) / 3.0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "budget " << c.budget << (c.objective == pl::Objective::kMean ? " mean" : " worst"));
+        SCOPED_TRACE(testing::Message() << "budget " << c.budget
+                                        << (c.objective == pl::Objective::kMean ? " mean" : " worst"));
         const pl::Plan plan = pl::Optimise(kHandTables, c.budget, c.objective);
         ASSERT_TRUE(plan.fits);
         EXPECT_TRUE(plan.exact);
