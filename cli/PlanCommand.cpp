@@ -208,7 +208,7 @@ std::string Page(const pl::Survey& survey, const pl::Plan& plan, unsigned long l
     page += "</table>\n";
     for (size_t i = 0; i < survey.prompts.size(); ++i) {
         const pl::Prompt& p = survey.prompts[i];
-        if (p.melody) continue;
+        if (p.melody || std::isnan(pl::Picked(survey, plan, i).segmental)) continue;  // no quality to plot
         page +=
             "<div class=\"row\"><h2>" + Escape(p.path) + "</h2>" + Plot(p, pl::Picked(survey, plan, i)) + "</div>\n";
     }

@@ -13,7 +13,7 @@ namespace {
 
 // Raised whenever what an entry means changes (the quality measure, the
 // lines), so that older entries are coded again.
-constexpr const char* kVersion = "cadenzor-plan 1";
+constexpr const char* kVersion = "cadenzor-plan 2";
 
 bool Unsigned(const std::string& text, uint64_t limit, uint64_t* out) {
     if (text.empty() || text[0] < '0' || text[0] > '9') return false;
@@ -33,6 +33,22 @@ bool Finite(const std::string& text, double* out) {
     if (errno != 0 || *end != '\0' || !std::isfinite(v)) return false;
     *out = v;
     return true;
+}
+
+// A measure: a finite number, or "-" for none (a silent prompt).
+bool Measure(const std::string& text, double* out) {
+    if (text == "-") {
+        *out = std::nan("");
+        return true;
+    }
+    return Finite(text, out);
+}
+
+std::string MeasureText(double v) {
+    if (std::isnan(v)) return "-";
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return text;
 }
 
 }  // namespace
@@ -63,7 +79,7 @@ bool ParsePlanCache(const std::string& text, PlanCache& cache) {
         } else if (f.size() == 5 && f[1] == "ok") {
             CacheEntry e;
             e.ok = true;
-            if (Unsigned(f[2], 0xFFFFFFFF, &e.bytes) && Finite(f[3], &e.segmental) && Finite(f[4], &e.snr))
+            if (Unsigned(f[2], 0xFFFFFFFF, &e.bytes) && Measure(f[3], &e.segmental) && Measure(f[4], &e.snr))
                 cache.entries[f[0]] = e;
         } else if (f.size() == 3 && f[1] == "fail") {
             CacheEntry e;
@@ -84,9 +100,8 @@ std::string PlanCacheText(const PlanCache& cache) {
     for (const auto& [key, e] : cache.entries) {
         if (key.empty() || key.find_first_of("\t\r\n") != std::string::npos) continue;
         if (e.ok) {
-            std::snprintf(line, sizeof line, "\tok\t%llu\t%.17g\t%.17g\n", static_cast<unsigned long long>(e.bytes),
-                          e.segmental, e.snr);
-            text += key + line;
+            std::snprintf(line, sizeof line, "\tok\t%llu\t", static_cast<unsigned long long>(e.bytes));
+            text += key + line + MeasureText(e.segmental) + "\t" + MeasureText(e.snr) + "\n";
         } else {
             std::string reason = e.reason;
             for (char& c : reason)

@@ -1,9 +1,10 @@
 // The planner's cache: one text file per input content (named by its hash)
 // holding what every choice coded to. Lines, fields separated by tabs:
 //
-//   cadenzor-plan 1                          the version of the lines
+//   cadenzor-plan 2                          the version of the lines
 //   source <rate> <seconds>                  the input as decoded
-//   <key> ok <bytes> <segmental> <snr>       a coding and its measures
+//   <key> ok <bytes> <segmental> <snr>       a coding and its measures ("-":
+//                                            none, the prompt is silent)
 //   <key> fail <reason>                      a choice that cannot code it
 //
 // A cache is a hint, never trusted: a line that does not read as above is

@@ -75,6 +75,10 @@ bool IsImfBytes(const std::vector<uint8_t>& b) { return b.size() >= 4 && std::eq
 constexpr size_t kStretch = 4096;
 constexpr int kMaxLag = 64;
 constexpr int kNearLag = 8;
+// Mean power of a silent segment: 10 LSB rms (-70 dBFS), or 50 dB under the
+// loudest segment.
+constexpr double kSilentPower = 100.0;
+constexpr double kSilentBelowLoudest = 1e-5;
 
 double At(const std::vector<double>& v, long i) {
     return i >= 0 && i < static_cast<long>(v.size()) ? v[static_cast<size_t>(i)] : 0.0;
@@ -122,22 +126,38 @@ Quality Measure(const std::vector<double>& source, const std::vector<double>& pl
     }
     q.snr = noise > 0 ? 10 * std::log10(std::max(signal, 1e-9) / noise) : 99.0;
     const size_t segment = std::max<size_t>(1, rate / 50);
-    double sum = 0;
-    size_t count = 0;
+    std::vector<double> signals, errors;
+    double loudest = 0;
     for (size_t start = 0; start < length; start += segment) {
         double s = 0, e = 0;
-        for (size_t i = start; i < std::min(length, start + segment); ++i) {
+        const size_t end = std::min(length, start + segment);
+        for (size_t i = start; i < end; ++i) {
             const int lag = lags[std::min(i / kStretch, lags.size() - 1)];
             const double x = At(source, static_cast<long>(i) + lag), y = At(played, static_cast<long>(i));
             s += x * x;
             e += (x - y) * (x - y);
         }
-        if (s < 1e-3 * static_cast<double>(segment)) continue;  // silence
-        const double snr = e > 0 ? 10 * std::log10(s / e) : 35.0;
+        signals.push_back(s / static_cast<double>(end - start));
+        errors.push_back(e / static_cast<double>(end - start));
+        loudest = std::max(loudest, signals.back());
+    }
+    // Silence is left out: segments quieter than kSilentPower or more than
+    // kSilentBelowLoudest under the prompt's loudest segment. A prompt of
+    // nothing but silence has no quality (NaN): it never limits a plan.
+    const double floor = std::max(kSilentPower, loudest * kSilentBelowLoudest);
+    double sum = 0;
+    size_t count = 0;
+    for (size_t k = 0; k < signals.size(); ++k) {
+        if (signals[k] < floor) continue;
+        const double snr = errors[k] > 0 ? 10 * std::log10(signals[k] / errors[k]) : 35.0;
         sum += std::clamp(snr, -10.0, 35.0);
         ++count;
     }
-    q.segmental = count ? sum / static_cast<double>(count) : 0;
+    if (!count) {
+        q.segmental = q.snr = std::numeric_limits<double>::quiet_NaN();
+        return q;
+    }
+    q.segmental = sum / static_cast<double>(count);
     return q;
 }
 
@@ -585,6 +605,7 @@ std::vector<std::vector<Option>> TablesOf(const Survey& survey) {
     for (const Prompt& p : survey.prompts) {
         std::vector<Option> table;
         for (const Outcome& o : p.outcomes)
+            // Melodies and silent prompts have no quality (NaN).
             if (o.ok) table.push_back({o.bytes, p.melody ? std::numeric_limits<double>::quiet_NaN() : o.segmental});
         tables.push_back(table);
     }
@@ -620,7 +641,7 @@ bool BestSingleChoice(const Survey& survey, uint64_t budget, SingleChoice* best)
         if (outcomes.size() != speech) continue;
         std::vector<uint64_t> sizes;
         double worst = std::numeric_limits<double>::infinity(), sum = 0;
-        size_t m = 0, s = 0;
+        size_t m = 0, s = 0, rated = 0;
         for (const Prompt& p : survey.prompts) {
             if (p.melody) {
                 sizes.push_back(melodies[m++]->bytes);
@@ -628,19 +649,21 @@ bool BestSingleChoice(const Survey& survey, uint64_t budget, SingleChoice* best)
             }
             const Outcome* o = outcomes[s++];
             sizes.push_back(o->bytes);
+            if (std::isnan(o->segmental)) continue;  // silence
             worst = std::min(worst, o->segmental);
             sum += o->segmental;
+            ++rated;
         }
         const uint64_t image = PackImageBytes(sizes);
         if (image > budget) continue;
-        if (!speech) worst = 0;
+        if (!rated) worst = 0;
         if (!found || worst > best->worst || (worst == best->worst && image < best->imageBytes)) {
             found = true;
             best->key = key;
             best->label = outcomes.front()->choice.Label();
             best->imageBytes = image;
             best->worst = worst;
-            best->mean = speech ? sum / static_cast<double>(speech) : 0;
+            best->mean = rated ? sum / static_cast<double>(rated) : 0;
         }
     }
     return found;

@@ -318,6 +318,31 @@ TEST_F(PlanSurvey, SizesAreTheBinariesAndLowRatesLoseTheirBandwidth) {
     EXPECT_NE(failure.find("exists"), std::string::npos) << failure;
 }
 
+TEST_F(PlanSurvey, SilentPromptsHaveNoQualityAndTakeTheirCheapestChoice) {
+    // A "silence" prompt of +-1 LSB: no segment is loud enough to judge, so
+    // it must neither drag the worst down nor be given bytes.
+    std::vector<int16_t> hiss(4000);
+    for (size_t i = 0; i < hiss.size(); ++i) hiss[i] = static_cast<int16_t>((i * 7919 % 3) - 1);
+    const std::string quiet = Write("quiet.wav", hiss);
+    const std::string voice = Write("voice.wav", Voice(8000, 0.4, 150));
+    const pl::Survey survey = pl::RunSurvey({quiet, voice}, settings);
+    ASSERT_TRUE(survey.prompts[0].ok) << survey.prompts[0].failure;
+    for (const pl::Outcome& o : survey.prompts[0].outcomes) EXPECT_TRUE(std::isnan(o.segmental)) << o.choice.Label();
+    const pl::Plan plan = pl::Optimise(pl::TablesOf(survey), 1 << 20, pl::Objective::kWorst);
+    ASSERT_TRUE(plan.fits);
+    uint64_t cheapest = ~0ull;
+    for (const pl::Outcome& o : survey.prompts[0].outcomes) cheapest = std::min(cheapest, o.bytes);
+    EXPECT_EQ(pl::Picked(survey, plan, 0).bytes, cheapest);
+    EXPECT_DOUBLE_EQ(plan.worst, pl::Picked(survey, plan, 1).segmental);
+    pl::SingleChoice single;
+    ASSERT_TRUE(pl::BestSingleChoice(survey, 1 << 20, &single));
+    EXPECT_TRUE(std::isfinite(single.worst) && std::isfinite(single.mean));
+    // "No quality" comes back from the cache as it went in.
+    const pl::Survey again = pl::RunSurvey({quiet, voice}, settings);
+    EXPECT_EQ(again.coded, 0u);
+    EXPECT_TRUE(std::isnan(again.prompts[0].outcomes[0].segmental));
+}
+
 TEST_F(PlanSurvey, MelodiesAreTheirImfBytes) {
     // Format 0, 96 ticks a quarter, two notes.
     const std::vector<uint8_t> song = {'M',  'T',  'h',  'd',  0,    0,    0,    6,    0,    0,    0,
