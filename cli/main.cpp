@@ -15,6 +15,11 @@
 #include "Commands.h"
 #include "Interrupts.h"
 
+// cadenzor plan (PlanCommand.cpp), with its own options.
+namespace cz::cli {
+int RunPlan(const std::vector<std::string>& words);
+}
+
 #ifndef CADENZOR_VERSION
 #define CADENZOR_VERSION "0.0.0"
 #endif
@@ -152,6 +157,13 @@ const std::vector<CommandSpec>& Commands() {
          "--factor F: the length times F (0.25 to 4), every period kept. --semitones N: the same length,\n"
          "the pitch N semitones up or down (-24 to 24). See 'cadenzor pitch --help'.",
          {"-y", "-q"}},
+        {"plan",
+         "plan PROMPTS... --budget SIZE [options]",
+         "the best coding of each prompt within a memory budget",
+         "Codes every prompt in every chip format, rate and coder setting, and chooses per prompt so that\n"
+         "the worst (--objective mean: the average) segmental SNR is highest while the pack image fits.\n"
+         "See 'cadenzor plan --help'.",
+         {"-y", "-q", "-j", "--budget", "--to", "--json", "--html"}},
     };
     return commands;
 }
@@ -356,6 +368,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> words(before);
     words.insert(words.end(), args.begin() + static_cast<long>(at), args.end());
     if (command == "pitch") return cz::cli::RunPitch(words);
+    if (command == "plan") return cz::cli::RunPlan(words);
 
     Options options;
     bool filesOnly = false;
