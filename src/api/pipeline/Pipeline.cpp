@@ -520,7 +520,9 @@ Streamed RunStreamed(const Job& job, InputKind kind, uint32_t outId, const std::
         sound = std::make_unique<C_WavFile>();
         sound->SetFormat(outRate, 0, heldChannels, 16, 16, 1);
         heldBytes = static_cast<size_t>(outFrames) * heldChannels * 2u;
-        held = sound->Sound() ? sound->Sound()->AllocateSampleData(static_cast<uint32_t>(heldBytes)) : nullptr;
+        // Held so that the chip format's save takes the block over as
+        // its words instead of copying it.
+        held = sound->Sound() ? sound->Sound()->HoldSamplesForOneSave(static_cast<uint32_t>(heldBytes)) : nullptr;
         if (held == nullptr) {
             r.failure = {job.input, "not enough memory for the sound"};
             return Streamed::kFailed;
