@@ -1,7 +1,10 @@
 #include "api/resconv/C_ResourceConverter.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "api/resconv/C_ModuleStatInfoMgr.h"
 #include "formats/registry/FormatId.h"
@@ -46,18 +49,40 @@ void AppendHex(std::string& text, uint8_t value) {
     text += kHexDigits[value & 15];
 }
 
-// Reads up to buffer.size() bytes, more than one read when the system hands
-// out less; false on a read error.
-bool ReadGroup(platform::File& file, std::array<uint8_t, 8>& buffer, size_t& got) {
-    got = 0;
-    while (got < buffer.size()) {
-        size_t n = 0;
-        if (!file.Read(buffer.data() + got, buffer.size() - got, &n)) return false;
-        if (n == 0) break;
-        got += n;
+// Hands out a file's bytes eight at a time from reads of a large block.
+class GroupReader {
+public:
+    explicit GroupReader(platform::File& file) : file_(file), block_(64 * 1024) {}
+    // Up to buffer.size() bytes (fewer only at the end); false on a read
+    // error.
+    bool Next(std::array<uint8_t, 8>& buffer, size_t& got) {
+        got = 0;
+        while (got < buffer.size()) {
+            if (at_ == filled_) {
+                if (ended_) break;
+                size_t n = 0;
+                if (!file_.Read(block_.data(), block_.size(), &n)) return false;
+                at_ = 0;
+                filled_ = n;
+                if (n == 0) {
+                    ended_ = true;
+                    break;
+                }
+            }
+            const size_t n = std::min(buffer.size() - got, filled_ - at_);
+            std::memcpy(buffer.data() + got, block_.data() + at_, n);
+            at_ += n;
+            got += n;
+        }
+        return true;
     }
-    return true;
-}
+
+private:
+    platform::File& file_;
+    std::vector<uint8_t> block_;
+    size_t at_ = 0, filled_ = 0;
+    bool ended_ = false;
+};
 
 }  // namespace
 
@@ -131,9 +156,10 @@ bool C_ResourceConverter::WriteByteArrayHeader(const char* binaryPath) {
     bool ok = true;
     bool first = true;
     std::array<uint8_t, 8> group{};
+    GroupReader reader(*binary);
     for (;;) {
         size_t got = 0;
-        if (!ReadGroup(*binary, group, got)) {
+        if (!reader.Next(group, got)) {
             ok = false;
             break;
         }
