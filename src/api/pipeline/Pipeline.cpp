@@ -808,14 +808,19 @@ Result Run(const Job& job) {
     std::string madeBinary;
     if (wantBinary) {
         // The binary gets its final file name inside the folder: the array
-        // name of its header comes from it.
-        auto binFolder = platform::CreateTempDirectory(temp->Path(), "bin");
-        if (!binFolder) {
-            r.failure = {platform::TempDirectory(), "cannot make a temporary folder"};
-            r.outcome = Outcome::kFailed;
-            return r;
+        // name of its header comes from it. A folder of its own only when a
+        // file of the job already has that name.
+        madeBinary = temp->File(BaseName(job.binary));
+        if (platform::GetPathKind(madeBinary) != platform::PathKind::kMissing ||
+            platform::GetPathKind(madeBinary + ".h") != platform::PathKind::kMissing) {
+            auto binFolder = platform::CreateTempDirectory(temp->Path(), "bin");
+            if (!binFolder) {
+                r.failure = {platform::TempDirectory(), "cannot make a temporary folder"};
+                r.outcome = Outcome::kFailed;
+                return r;
+            }
+            madeBinary = *binFolder + platform::PathSeparator() + BaseName(job.binary);
         }
-        madeBinary = *binFolder + platform::PathSeparator() + BaseName(job.binary);
         C_ResourceConverter converter;
         if (!converter.ConvertToBinary(made.c_str(), madeBinary.c_str())) {
             r.failure = {job.binary, "the resource converter could not make a binary of this " +
