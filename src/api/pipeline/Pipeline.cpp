@@ -402,7 +402,7 @@ private:
 // resamples in the clean mode; the searching coders come with the write
 // parameters (Profile::ApplyTo).
 struct Stages {
-    bool gaplessMp3 = false;      // the encoder's delay and padding taken off
+    bool gaplessMp3 = false;       // the encoder's delay and padding taken off
     bool cleanResampling = false;  // transition band below the new Nyquist
 };
 
@@ -631,8 +631,8 @@ bool ResampleToWav(const Job& job, const std::string& input, const std::string& 
                    const std::string& shownOutput) {
     C_PCMResample resampler;
     job.profile.ApplyTo(resampler);  // clean unless compatible
-    if (resampler.ResampleFile(kResampleSinc2, input.c_str(), output.c_str(), kFormatWav, job.rate,
-                               kResampleSpare, job.progress))
+    if (resampler.ResampleFile(kResampleSinc2, input.c_str(), output.c_str(), kFormatWav, job.rate, kResampleSpare,
+                               job.progress))
         return true;
     C_WavFileFormat factory;
     RefPtr<C_WavFile> probe = factory.Open(input.c_str());

@@ -120,8 +120,8 @@ public:
                              static_cast<unsigned>(h.frameOffset));
         if (h.decodedCount != 0 && h.rate != 0)
             text += FormatString("coded bit rate: %.2f kbit/s\n", static_cast<double>(h.frameSize) * 8.0 *
-                                                                     static_cast<double>(h.rate) /
-                                                                     static_cast<double>(h.decodedCount) / 1000.0);
+                                                                      static_cast<double>(h.rate) /
+                                                                      static_cast<double>(h.decodedCount) / 1000.0);
         return text;
     }
 

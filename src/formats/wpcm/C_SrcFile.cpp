@@ -126,8 +126,8 @@ bool C_SrcFile::ChipSampleWords(C_WavData& sound, std::vector<uint16_t>& words, 
     if ((container != 8 && container != 16 && container != 32) || sourceBits < 1 || sourceBits > container)
         return false;
     // Only the samples the buffer really holds.
-    const uint32_t count = static_cast<uint32_t>(
-        std::min<uint64_t>(info->GetSampleCount(), uint64_t{sound.GetBuffer()->Capacity()} * 8u / container / channels));
+    const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(
+        info->GetSampleCount(), uint64_t{sound.GetBuffer()->Capacity()} * 8u / container / channels));
     if (count == 0) return false;
     const int64_t top = sound.GetBuffer()->MaxValue(), bottom = sound.GetBuffer()->MinValue();
     const int64_t maxV = (int64_t{1} << (validBits - 1)) - 1, minV = -(int64_t{1} << (validBits - 1));

@@ -231,10 +231,10 @@ TEST(SrcFile, ChipWordsEqualTheSoundModelsCopyRoute) {
         uint32_t cutBytes;  // taken off the buffer (the data size stays)
     };
     const Case cases[] = {
-        {"16-bit mono", 1, 16, 16, 1, 0},       {"16-bit stereo", 2, 16, 16, 1, 0},
-        {"8-bit unsigned", 1, 8, 8, 0, 0},      {"8-bit stereo", 2, 8, 8, 0, 0},
-        {"24 in 32 bits", 1, 24, 32, 1, 0},     {"12-bit offset", 1, 12, 16, 0, 0},
-        {"three channels", 3, 16, 16, 1, 0},    {"short mono buffer", 1, 16, 16, 1, 10},
+        {"16-bit mono", 1, 16, 16, 1, 0},          {"16-bit stereo", 2, 16, 16, 1, 0},
+        {"8-bit unsigned", 1, 8, 8, 0, 0},         {"8-bit stereo", 2, 8, 8, 0, 0},
+        {"24 in 32 bits", 1, 24, 32, 1, 0},        {"12-bit offset", 1, 12, 16, 0, 0},
+        {"three channels", 3, 16, 16, 1, 0},       {"short mono buffer", 1, 16, 16, 1, 10},
         {"short stereo buffer", 2, 16, 16, 1, 12},
     };
     for (const Case& c : cases) {
@@ -245,8 +245,7 @@ TEST(SrcFile, ChipWordsEqualTheSoundModelsCopyRoute) {
             uint32_t x = 12345;
             for (uint8_t& b : bytes) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
             auto sound = std::make_unique<C_WavData>();
-            sound->SetFormat(8000, static_cast<uint32_t>(bytes.size()), c.channels, c.valid, c.container,
-                             c.signedFlag);
+            sound->SetFormat(8000, static_cast<uint32_t>(bytes.size()), c.channels, c.valid, c.container, c.signedFlag);
             sound->SetSampleData(bytes.data(), static_cast<uint32_t>(bytes.size()));
             // The buffer shortened; the data size stays.
             if (c.cutBytes) sound->GetBuffer()->CopyIn(bytes.data(), static_cast<uint32_t>(bytes.size() - c.cutBytes));
@@ -258,8 +257,7 @@ TEST(SrcFile, ChipWordsEqualTheSoundModelsCopyRoute) {
             RefPtr<I_WavData> converted(mono->ConvertFormat(width, 16, 0, nullptr));
             ASSERT_TRUE(converted);
             auto* witness = static_cast<C_WavData*>(converted.get());
-            const uint32_t count =
-                std::min<uint32_t>(witness->SampleCount(), witness->GetBuffer()->Capacity() / 2);
+            const uint32_t count = std::min<uint32_t>(witness->SampleCount(), witness->GetBuffer()->Capacity() / 2);
             std::vector<uint16_t> expected(count);
             for (uint32_t s = 0; s < count; ++s)
                 expected[s] = static_cast<uint16_t>(witness->Sample(s, 0) + (1 << (width - 1)));
