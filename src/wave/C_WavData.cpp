@@ -121,7 +121,7 @@ bool C_WavData::TakeHeldSamples(std::vector<uint16_t>& words) {
     if (!HeldSamples()) return false;
     words = std::move(held_);
     held_.clear();
-    buffer_.Release();
+    ReleaseBuffer();  // and the data size with it: nothing is left to read
     return true;
 }
 

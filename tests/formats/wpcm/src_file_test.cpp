@@ -290,6 +290,7 @@ TEST(SrcFile, HeldSoundIsTakenOverBySave) {
     EXPECT_EQ(test::ReadFileBytes(dir.File("held.src")), test::ReadFileBytes(dir.File("plain.src")));
     EXPECT_EQ(held.HeldSamples(), nullptr);
     EXPECT_EQ(held.GetBuffer()->Capacity(), 0u);
+    EXPECT_EQ(held.GetDataSize(), 0u);
     EXPECT_EQ(plain->GetBuffer()->Capacity(), values.size() * 2);  // an ordinary sound keeps its samples
 
     C_WavData eight;
