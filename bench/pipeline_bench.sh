@@ -6,7 +6,8 @@
 #   cadenzor convert music.wma out.wav        vs ffmpeg, its start-up taken off
 #   cadenzor convert music.mp3 out.mdm --rate 8000  (no peer: memory)
 # for 3 minutes and 30 minutes of 44.1 kHz stereo made at run time with sox,
-# lame and ffmpeg.
+# lame and ffmpeg; then, when the Debian asterisk prompts are installed
+# (PROMPTS names another folder), a batch of them to APM with binaries.
 #
 # usage: bench/pipeline_bench.sh [path/to/cadenzor] [minutes ...]
 #   default: build/bin/cadenzor, 3 and 30 minutes. RUNS=n sets the runs of
@@ -111,3 +112,21 @@ for m in $MINUTES; do
     rm -f "$in".* "$out".*
     echo
 done
+
+# Many small files: the per-file cost of a job (process start, private
+# folder, publishing three outputs).
+PROMPTS=${PROMPTS:-/usr/share/asterisk/sounds/en_US_f_Allison}
+if [ -d "$PROMPTS" ]; then
+    n=$(find "$PROMPTS" -name '*.wav' | wc -l)
+    best=
+    i=0
+    while [ $i -lt "$RUNS" ]; do
+        rm -rf "$WORK/batch"
+        t=$(cpu_of "$TOOL" batch -q -y -j 1 "$PROMPTS" "$WORK/batch" --to apm --bin)
+        best=$(awk -v a="$t" -v b="${best:-$t}" 'BEGIN { print (a < b ? a : b) }')
+        i=$((i + 1))
+    done
+    rm -rf "$WORK/batch"
+    echo "== batch of $n prompts to apm --bin (-j 1, best of $RUNS): ${best} s CPU, peak" \
+        "$(peak "$TOOL" batch -q -y -j 1 "$PROMPTS" "$WORK/batch" --to apm --bin) MiB"
+fi

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "wave/C_WavFile.h"
@@ -96,6 +97,32 @@ uint8_t* C_WavData::AllocateSampleData(uint32_t size) {
     uint8_t* out = buffer_.Allocate(size);
     info_.SetDataSize(size);
     return out;
+}
+
+uint8_t* C_WavData::HoldSamplesForOneSave(uint32_t size) {
+    if (info_.GetContainerBits() != 16 || size % 2 != 0) return nullptr;
+    try {
+        held_.assign(size / 2, 0);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    buffer_.AttachExternal(reinterpret_cast<uint8_t*>(held_.data()), size);
+    info_.SetDataSize(size);
+    return buffer_.Data();
+}
+
+uint16_t* C_WavData::HeldSamples() {
+    const bool attached =
+        !held_.empty() && buffer_.IsExternal() && buffer_.Data() == reinterpret_cast<uint8_t*>(held_.data());
+    return attached ? held_.data() : nullptr;
+}
+
+bool C_WavData::TakeHeldSamples(std::vector<uint16_t>& words) {
+    if (!HeldSamples()) return false;
+    words = std::move(held_);
+    held_.clear();
+    ReleaseBuffer();  // and the data size with it: nothing is left to read
+    return true;
 }
 
 void C_WavData::TakeSamplesFrom(C_WavData& other) {

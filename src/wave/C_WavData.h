@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "wave/C_WavDataCueInfo.h"
 #include "wave/C_WavDataExtraChunkInfo.h"
@@ -83,6 +84,17 @@ public:
     // Room for size bytes of samples in the sound's own buffer, zero-filled,
     // for a caller that fills it in place (none for an attached buffer).
     uint8_t* AllocateSampleData(uint32_t size);
+    // A sound made only to be saved once: its 16-bit samples (bytes in file
+    // order) are kept in a block of words that the save may take over
+    // instead of copying. Returns the bytes to fill, none when the sound's
+    // format is not 16-bit or the block cannot be had.
+    uint8_t* HoldSamplesForOneSave(uint32_t size);
+    // The block of such a sound, which its save may rewrite in place
+    // (sample s in word s); null for any other sound.
+    uint16_t* HeldSamples();
+    // Hands the block over: the sound holds no samples afterwards (its format
+    // stays). False for a sound that holds none.
+    bool TakeHeldSamples(std::vector<uint16_t>& words);
 
 private:
     int32_t ClampToValid(int64_t value) const;
@@ -102,6 +114,7 @@ private:
     C_WavDataExtraChunkInfo extra_;
     uint32_t refCount_ = 0;
     uintptr_t ownerWindow_ = 0;
+    std::vector<uint16_t> held_;
 };
 
 }  // namespace cz

@@ -72,7 +72,8 @@ struct Child {
 
 // Starts the tool with TMPDIR set to tmp, its output going to log; fileLimit
 // (bytes, 0: none) is set in the child before the tool starts.
-Child Start(const std::vector<std::string>& args, const std::string& tmp, const std::string& log, rlim_t fileLimit = 0) {
+Child Start(const std::vector<std::string>& args, const std::string& tmp, const std::string& log,
+            rlim_t fileLimit = 0) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
         if (std::string(*e).rfind("TMPDIR=", 0) != 0) env.push_back(*e);
@@ -175,8 +176,10 @@ TEST_F(CliInterrupt, SignalsRemoveTheJobsWorkAndExitWith128PlusTheSignal) {
          [](const std::vector<std::string>& tree) {
              return Contains(tree, ".mdm") || Contains(tree, "resampled.wav");
          }},
-        {SIGHUP, "while the resource binary is written in a folder of its own",
-         [](const std::vector<std::string>& tree) { return Contains(tree, "/bin"); }},
+        {SIGHUP, "while the resource binary is made beside the finished chip file",
+         [](const std::vector<std::string>& tree) {
+             return Contains(tree, "/out.mdm") && (Contains(tree, ".tmp") || Contains(tree, "/out.bin"));
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(strsignal(c.sig)) + " " + c.when);
@@ -186,9 +189,8 @@ TEST_F(CliInterrupt, SignalsRemoveTheJobsWorkAndExitWith128PlusTheSignal) {
         fs::create_directory(tmp_);
         const std::string mdm = out_ + "/out.mdm";
         ASSERT_TRUE(cz::test::WriteFileBytes(mdm, {'o', 'l', 'd'}));
-        const Child child = Start({"convert", "-y", input_->File("long.wav"), mdm, "--rate", "6000", "--bin",
-                                   out_ + "/out.bin"},
-                                  tmp_, log_);
+        const Child child = Start(
+            {"convert", "-y", input_->File("long.wav"), mdm, "--rate", "6000", "--bin", out_ + "/out.bin"}, tmp_, log_);
         ASSERT_GT(child.pid, 0);
         // Poll for the point (generous: the machine may be busy).
         const auto until = Clock::now() + std::chrono::seconds(120);

@@ -364,7 +364,7 @@ private:
 // resamples in the clean mode; the searching coders come with the write
 // parameters (Profile::ApplyTo).
 struct Stages {
-    bool gaplessMp3 = false;      // the encoder's delay and padding taken off
+    bool gaplessMp3 = false;       // the encoder's delay and padding taken off
     bool cleanResampling = false;  // transition band below the new Nyquist
 };
 
@@ -482,7 +482,9 @@ Streamed RunStreamed(const Job& job, InputKind kind, uint32_t outId, const std::
         sound = std::make_unique<C_WavFile>();
         sound->SetFormat(outRate, 0, heldChannels, 16, 16, 1);
         heldBytes = static_cast<size_t>(outFrames) * heldChannels * 2u;
-        held = sound->Sound() ? sound->Sound()->AllocateSampleData(static_cast<uint32_t>(heldBytes)) : nullptr;
+        // Held so that the chip format's save takes the block over as
+        // its words instead of copying it.
+        held = sound->Sound() ? sound->Sound()->HoldSamplesForOneSave(static_cast<uint32_t>(heldBytes)) : nullptr;
         if (held == nullptr) {
             r.failure = {job.input, "not enough memory for the sound"};
             return Streamed::kFailed;
@@ -591,8 +593,8 @@ bool ResampleToWav(const Job& job, const std::string& input, const std::string& 
                    const std::string& shownOutput) {
     C_PCMResample resampler;
     job.profile.ApplyTo(resampler);  // clean unless compatible
-    if (resampler.ResampleFile(kResampleSinc2, input.c_str(), output.c_str(), kFormatWav, job.rate,
-                               kResampleSpare, job.progress))
+    if (resampler.ResampleFile(kResampleSinc2, input.c_str(), output.c_str(), kFormatWav, job.rate, kResampleSpare,
+                               job.progress))
         return true;
     C_WavFileFormat factory;
     RefPtr<C_WavFile> probe = factory.Open(input.c_str());
@@ -768,14 +770,19 @@ Result Run(const Job& job) {
     std::string madeBinary;
     if (wantBinary) {
         // The binary gets its final file name inside the folder: the array
-        // name of its header comes from it.
-        auto binFolder = platform::CreateTempDirectory(temp->Path(), "bin");
-        if (!binFolder) {
-            r.failure = {platform::TempDirectory(), "cannot make a temporary folder"};
-            r.outcome = Outcome::kFailed;
-            return r;
+        // name of its header comes from it. A folder of its own only when a
+        // file of the job already has that name.
+        madeBinary = temp->File(BaseName(job.binary));
+        if (platform::GetPathKind(madeBinary) != platform::PathKind::kMissing ||
+            platform::GetPathKind(madeBinary + ".h") != platform::PathKind::kMissing) {
+            auto binFolder = platform::CreateTempDirectory(temp->Path(), "bin");
+            if (!binFolder) {
+                r.failure = {platform::TempDirectory(), "cannot make a temporary folder"};
+                r.outcome = Outcome::kFailed;
+                return r;
+            }
+            madeBinary = *binFolder + platform::PathSeparator() + BaseName(job.binary);
         }
-        madeBinary = *binFolder + platform::PathSeparator() + BaseName(job.binary);
         C_ResourceConverter converter;
         if (!converter.ConvertToBinary(made.c_str(), madeBinary.c_str())) {
             r.failure = {job.binary, "the resource converter could not make a binary of this " +

@@ -268,9 +268,11 @@ int32_t C_ApmFile::Save(const char* path) {
     const uint32_t rate = sound->GetWavInfo()->GetSampleRate();
     if (rate == 0 || rate > 0xFFFF) return 0;
 
+    // The silence is found on the samples before they are coded: a sound
+    // held only for its save gives its samples to the coder.
+    const S_SilenceSettings silence = SettleSilenceSegments(*sound, rate);
     S_CodedSound coded;
     if (!CodeSound(*sound, mode, coded)) return 0;
-    const S_SilenceSettings silence = SettleSilenceSegments(*sound, rate);
     const std::vector<S_ApmSilence> silences = SilenceEntries(sound->SilenceSegments());
     const std::vector<S_ApmEvent> events = EventEntries(sound->GetActionEventMgr()->Events());
     S_ApmHeader h;

@@ -96,11 +96,18 @@ int32_t C_Q420MpmFile::WriteFrames(C_MpmFrameOutput& out, const std::vector<uint
                 length -= n;
             }
         } else {
-            words.clear();
-            played.clear();
-            if (coder->EncodeWords(&samples[piece.start], length, state, words, &played) == 0) return 0;
-            out.Bytes(words.data(), words.size());
-            for (const uint16_t v : played) out.Decoded(v);
+            // Whole frames at a time (the frames fall as in one call), so
+            // that what is held does not grow with the stretch.
+            const uint32_t block = coder->FrameLength() % 2 == 0 ? coder->FrameLength() * 256 : length;
+            for (uint32_t done = 0; done < length;) {
+                const uint32_t n = std::min(length - done, block);
+                words.clear();
+                played.clear();
+                if (coder->EncodeWords(&samples[piece.start + done], n, state, words, &played) == 0) return 0;
+                out.Bytes(words.data(), words.size());
+                for (const uint16_t v : played) out.Decoded(v);
+                done += n;
+            }
         }
         if (!out.Ok()) return 0;
     }

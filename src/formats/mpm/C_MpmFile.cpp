@@ -129,23 +129,51 @@ bool C_MpmFile::WriteCodedChunk(C_MpmFrameOutput& out, const std::vector<uint16_
     if (bytes == 0) return false;
     const uint32_t frames = coder.LongFrameCount() + coder.ShortFrameCount();
     const uint32_t produced = coder.CountDecodedSamples(longLength, shortLength, coded.data(), bytes);
-    std::vector<uint16_t> decoded(size_t{produced} + 1);
-    decoded[0] = initial;
-    if (coder.Decode(decoded.data() + 1, produced, coded.data(), bytes, initial, longLength, shortLength, nullptr) !=
-        produced)
-        return false;
+    // What the chip plays is decoded a run of frames at a time (the decoder
+    // carries only the last value from frame to frame): window[0] is the
+    // value before the run, window[1 + i] sample windowStart + i.
+    constexpr uint32_t kWindowSamples = 65536;
+    std::vector<uint16_t> window;
+    uint16_t last = initial;
+    uint32_t windowStart = 0, windowEnd = 0;
+    auto frameSize = [&](size_t at, uint32_t* samples) {
+        const bool isLong = (coded[at] & 1) != 0;
+        *samples = isLong ? longLength : shortLength;
+        return 1 + size_t{FrameLength(isLong ? kRecordLongFrame : kRecordShortFrame)};
+    };
     size_t pos = 0;
     uint32_t index = 0;
     for (uint32_t f = 0; f < frames; ++f) {
         if (pos >= bytes) return false;
+        uint32_t n = 0;
+        const size_t frameBytes = frameSize(pos, &n);
         const bool isLong = (coded[pos] & 1) != 0;
-        const uint32_t n = isLong ? longLength : shortLength;
         uint32_t type = isLong ? kRecordLongFrame : kRecordShortFrame;
-        const uint32_t frameBytes = 1 + FrameLength(type);
         if (pos + frameBytes > bytes || static_cast<uint64_t>(index) + n > produced) return false;
+        if (index >= windowEnd) {
+            // The frames of the next run, whole frames only.
+            size_t end = pos;
+            uint32_t count = 0;
+            for (uint32_t g = f; g < frames && end < bytes && (count == 0 || count < kWindowSamples); ++g) {
+                uint32_t m = 0;
+                const size_t size = frameSize(end, &m);
+                if (end + size > bytes) break;
+                end += size;
+                count += m;
+            }
+            if (count < n || static_cast<uint64_t>(index) + count > produced) return false;
+            window.assign(size_t{count} + 1, 0);
+            window[0] = last;
+            if (coder.Decode(window.data() + 1, count, &coded[pos], end - pos, last, longLength, shortLength,
+                             nullptr) != count)
+                return false;
+            last = window.back();
+            windowStart = index;
+            windowEnd = index + count;
+        }
         const bool carries = hasCommand && (CommandFrameSetting() == 0 ? f == 0 : f + 1 == frames);
         if (carries) ++type;
-        if (!WriteFrameRecord(out, type, &coded[pos], decoded.data(), index, n, command)) return false;
+        if (!WriteFrameRecord(out, type, &coded[pos], window.data(), index - windowStart, n, command)) return false;
         pos += frameBytes;
         index += n;
     }

@@ -120,8 +120,8 @@ public:
                              static_cast<unsigned>(h.frameOffset));
         if (h.decodedCount != 0 && h.rate != 0)
             text += FormatString("coded bit rate: %.2f kbit/s\n", static_cast<double>(h.frameSize) * 8.0 *
-                                                                     static_cast<double>(h.rate) /
-                                                                     static_cast<double>(h.decodedCount) / 1000.0);
+                                                                      static_cast<double>(h.rate) /
+                                                                      static_cast<double>(h.decodedCount) / 1000.0);
         return text;
     }
 
@@ -310,11 +310,17 @@ int32_t T_MpmFormatBase<Base>::Save(const char* path) {
         return 0;
 
     if (!CopyFileRange(*temp, Base::kHeaderSize, 2 * decodedCount, *out)) return 0;
-    std::vector<uint8_t> tail(2ull * count);
-    for (uint32_t i = 0; i < count; ++i) StoreU16(&tail[2ull * i], samples[i]);
-    const std::vector<uint8_t> mcmd = BuildMcmdBlock(header.mcmdOffset, events);
+    // The source samples, a block at a time, then the marker blocks.
+    std::vector<uint8_t> tail;
+    for (uint32_t at = 0; at < count;) {
+        const uint32_t n = std::min<uint32_t>(count - at, 32768);
+        tail.resize(2ull * n);
+        for (uint32_t i = 0; i < n; ++i) StoreU16(&tail[2ull * i], samples[at + i]);
+        if (!out->Write(tail.data(), tail.size())) return 0;
+        at += n;
+    }
+    tail = BuildMcmdBlock(header.mcmdOffset, events);
     const std::vector<uint8_t> wsil = BuildWsilBlock(header.wsilOffset, silences);
-    tail.insert(tail.end(), mcmd.begin(), mcmd.end());
     tail.insert(tail.end(), wsil.begin(), wsil.end());
     if (!out->Write(tail.data(), tail.size())) return 0;
     temp->Close();

@@ -19,9 +19,6 @@ constexpr char kMagic[4] = {'W', 'P', 'C', 'M'};
 // 7 x 183 = 1281 = 1 (mod 256): multiplying by 183 undoes the factor 7.
 constexpr uint8_t kInverseOfSeven = 183;
 
-// A sound made by a conversion (reference count 0: one Release deletes it).
-using SoundCopy = RefPtr<I_WavData>;
-
 }  // namespace
 
 C_SrcFile::C_SrcFile() = default;
@@ -123,26 +120,43 @@ int32_t C_SrcFile::LoadSamples(uint32_t) {
 bool C_SrcFile::ChipSampleWords(C_WavData& sound, std::vector<uint16_t>& words, uint16_t validBits) {
     words.clear();
     I_WavInfo* info = sound.GetWavInfo();
-    if (info->GetChannels() == 0 || info->GetSampleCount() == 0 || validBits < 2 || validBits > 16) return false;
-    C_WavData* source = &sound;
-    SoundCopy mono, converted;
-    if (info->GetChannels() > 1) {
-        mono.reset(sound.Clone());
-        if (!mono || !mono->ToMono()) return false;
-        source = static_cast<C_WavData*>(mono.get());
-    }
-    I_WavInfo* form = source->GetWavInfo();
-    if (form->GetValidBits() != validBits || form->GetContainerBits() != 16 || form->GetSignedFlag() != 0) {
-        converted.reset(source->ConvertFormat(validBits, 16, 0, nullptr));
-        if (!converted) return false;
-        source = static_cast<C_WavData*>(converted.get());
-    }
+    const uint16_t channels = info->GetChannels();
+    const uint16_t sourceBits = info->GetValidBits(), container = info->GetContainerBits();
+    if (channels == 0 || info->GetSampleCount() == 0 || validBits < 2 || validBits > 16) return false;
+    if ((container != 8 && container != 16 && container != 32) || sourceBits < 1 || sourceBits > container)
+        return false;
     // Only the samples the buffer really holds.
-    const uint32_t count = std::min<uint32_t>(source->SampleCount(), source->GetBuffer()->Capacity() / 2);
+    const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(
+        info->GetSampleCount(), uint64_t{sound.GetBuffer()->Capacity()} * 8u / container / channels));
     if (count == 0) return false;
+    const int64_t top = sound.GetBuffer()->MaxValue(), bottom = sound.GetBuffer()->MinValue();
+    const int64_t maxV = (int64_t{1} << (validBits - 1)) - 1, minV = -(int64_t{1} << (validBits - 1));
     const int32_t midpoint = 1 << (validBits - 1);
+    // One sample as a word: the channels' mean (truncated toward zero) scaled
+    // from the sound's valid bits to validBits by magnitude, then offset.
+    auto word = [&](uint32_t s) {
+        int64_t v = sound.Sample(s, 0);
+        if (channels > 1) {
+            for (uint16_t c = 1; c < channels; ++c) v += sound.Sample(s, c);
+            v = std::clamp<int64_t>(v / channels, bottom, top);
+        }
+        int64_t magnitude = v < 0 ? -v : v;
+        if (sourceBits > validBits)
+            magnitude >>= sourceBits - validBits;
+        else
+            magnitude <<= validBits - sourceBits;
+        v = std::clamp<int64_t>(v < 0 ? -magnitude : magnitude, minV, maxV);
+        return static_cast<uint16_t>(v + midpoint);
+    };
+    // A sound held only for its save gives its own block: no second copy.
+    if (uint16_t* block = channels == 1 ? sound.HeldSamples() : nullptr) {
+        for (uint32_t s = 0; s < count; ++s) block[s] = word(s);  // sample s is read before word s is written
+        if (!sound.TakeHeldSamples(words)) return false;
+        words.resize(count);
+        return true;
+    }
     words.resize(count);
-    for (uint32_t s = 0; s < count; ++s) words[s] = static_cast<uint16_t>(source->Sample(s, 0) + midpoint);
+    for (uint32_t s = 0; s < count; ++s) words[s] = word(s);
     return true;
 }
 

@@ -49,9 +49,12 @@ public:
     static uint8_t UnscrambleByte(uint8_t b);
     // The 22-byte header for rate and count (format 0x84 when scrambled).
     static std::vector<uint8_t> BuildSourceHeader(uint16_t version, uint16_t rate, uint32_t count, bool scrambled);
-    // The sound in chip form: one channel (channels averaged on a copy) of
-    // validBits-bit offset-binary values in 16-bit words. The sound is not
-    // changed. False when the sound has no samples or cannot be converted.
+    // The sound in chip form: one channel (the channels averaged) of
+    // validBits-bit offset-binary values in 16-bit words, made sample by
+    // sample without a copy of the sound. The sound is not changed, except
+    // one held only for its save (C_WavData::HoldSamplesForOneSave), whose
+    // block becomes the words. False when the sound has no samples or
+    // cannot be converted.
     static bool ChipSampleWords(C_WavData& sound, std::vector<uint16_t>& words, uint16_t validBits = 12);
     // Writes bytes to path through a temporary file put in place at the end:
     // a failed write leaves path as it was.

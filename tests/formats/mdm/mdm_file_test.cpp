@@ -523,5 +523,23 @@ TEST(MdmFile, SoxWavWithCueMarkers) {
     EXPECT_EQ(d.markers[1].code & 1, 1);
 }
 
+// A voiced stretch far longer than what the writer decodes at a time: the
+// decoded section still follows the frames across every run, for both coders.
+TEST(MdmFile, LongVoiceDecodesAcrossRuns) {
+    for (bool alternative : {false, true}) {
+        SCOPED_TRACE(alternative ? "alternative coder" : "MDPCM coder");
+        test::TempDir dir;
+        const std::vector<uint16_t> words = test::TwoPartialVoice12(200003);
+        auto sound = ChipSound(words);
+        const Sections s = SaveMdm(*sound, dir.File("long.mdm"), alternative);
+        const MdmDecoded d = DecodeMdmFrames(s.frames(), s.frameBytes());
+        EXPECT_TRUE(d.ended);
+        EXPECT_FALSE(d.truncated);
+        EXPECT_GE(d.samples.size(), words.size());
+        EXPECT_EQ(d.samples, s.decoded());
+        EXPECT_EQ(s.source(), words);
+    }
+}
+
 }  // namespace
 }  // namespace cz

@@ -2,12 +2,15 @@
 // factory's ids 1 and 13, and a sound that is never changed by a save.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "formats/registry/C_WavFileFormat.h"
 #include "foundation/ByteReader.h"
 #include "foundation/InputStream.h"
+#include "foundation/RefPtr.h"
 #include "formats/wpcm/C_EnSrcFile.h"
 #include "formats/wpcm/C_SrcFile.h"
 #include "support/HeaderFields.h"
@@ -215,6 +218,84 @@ TEST(SrcFile, SaveRefusesWhatItCannotStore) {
     C_WavData empty;
     EXPECT_EQ(test::SaveWith(writer, empty, dir.File("empty.src")), 0);
     EXPECT_FALSE(test::FileExists(dir.File("empty.src")));
+}
+
+// The words are made sample by sample; the sound model's own route (a mono
+// copy, then a format conversion) is the witness, over storages, channel
+// counts, a buffer shorter than the data size says, and target widths.
+TEST(SrcFile, ChipWordsEqualTheSoundModelsCopyRoute) {
+    struct Case {
+        const char* name;
+        uint16_t channels, valid, container;
+        uint32_t signedFlag;
+        uint32_t cutBytes;  // taken off the buffer (the data size stays)
+    };
+    const Case cases[] = {
+        {"16-bit mono", 1, 16, 16, 1, 0},          {"16-bit stereo", 2, 16, 16, 1, 0},
+        {"8-bit unsigned", 1, 8, 8, 0, 0},         {"8-bit stereo", 2, 8, 8, 0, 0},
+        {"24 in 32 bits", 1, 24, 32, 1, 0},        {"12-bit offset", 1, 12, 16, 0, 0},
+        {"three channels", 3, 16, 16, 1, 0},       {"short mono buffer", 1, 16, 16, 1, 10},
+        {"short stereo buffer", 2, 16, 16, 1, 12},
+    };
+    for (const Case& c : cases) {
+        for (uint16_t width : {12, 14, 16}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(width) + " bits");
+            const uint32_t frames = 97, bytesPerFrame = c.channels * c.container / 8u;
+            std::vector<uint8_t> bytes(frames * bytesPerFrame);
+            uint32_t x = 12345;
+            for (uint8_t& b : bytes) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+            auto sound = std::make_unique<C_WavData>();
+            sound->SetFormat(8000, static_cast<uint32_t>(bytes.size()), c.channels, c.valid, c.container, c.signedFlag);
+            sound->SetSampleData(bytes.data(), static_cast<uint32_t>(bytes.size()));
+            // The buffer shortened; the data size stays.
+            if (c.cutBytes) sound->GetBuffer()->CopyIn(bytes.data(), static_cast<uint32_t>(bytes.size() - c.cutBytes));
+            ASSERT_EQ(sound->GetDataSize(), bytes.size());
+            RefPtr<I_WavData> mono(sound->Clone());
+            if (c.channels > 1) {
+                ASSERT_EQ(mono->ToMono(), 1);
+            }
+            RefPtr<I_WavData> converted(mono->ConvertFormat(width, 16, 0, nullptr));
+            ASSERT_TRUE(converted);
+            auto* witness = static_cast<C_WavData*>(converted.get());
+            const uint32_t count = std::min<uint32_t>(witness->SampleCount(), witness->GetBuffer()->Capacity() / 2);
+            std::vector<uint16_t> expected(count);
+            for (uint32_t s = 0; s < count; ++s)
+                expected[s] = static_cast<uint16_t>(witness->Sample(s, 0) + (1 << (width - 1)));
+
+            std::vector<uint16_t> words;
+            ASSERT_TRUE(C_SrcFile::ChipSampleWords(*sound, words, width));
+            EXPECT_EQ(words, expected);
+            EXPECT_EQ(sound->GetBuffer()->Capacity(), bytes.size() - c.cutBytes);  // the sound is not changed
+        }
+    }
+}
+
+// A sound held only for its save gives its block as the words: the same file
+// as from an ordinary sound, and the sound holds no samples afterwards.
+TEST(SrcFile, HeldSoundIsTakenOverBySave) {
+    const std::vector<int16_t> values = {0, 16, -16, 32767, -32768, 1234, -4321, 8};
+    auto plain = test::Sound16(values, 1, 8000);
+    C_WavData held;
+    held.SetFormat(8000, 0, 1, 16, 16, 1);
+    uint8_t* block = held.HoldSamplesForOneSave(static_cast<uint32_t>(values.size() * 2));
+    ASSERT_NE(block, nullptr);
+    for (size_t i = 0; i < values.size(); ++i) StoreU16(block + 2 * i, static_cast<uint16_t>(values[i]));
+    ASSERT_NE(held.HeldSamples(), nullptr);
+    EXPECT_EQ(held.Sample(3, 0), 32767);
+
+    test::TempDir dir;
+    C_SrcFile a, b;
+    ASSERT_EQ(test::SaveWith(a, *plain, dir.File("plain.src")), 1);
+    ASSERT_EQ(test::SaveWith(b, held, dir.File("held.src")), 1);
+    EXPECT_EQ(test::ReadFileBytes(dir.File("held.src")), test::ReadFileBytes(dir.File("plain.src")));
+    EXPECT_EQ(held.HeldSamples(), nullptr);
+    EXPECT_EQ(held.GetBuffer()->Capacity(), 0u);
+    EXPECT_EQ(held.GetDataSize(), 0u);
+    EXPECT_EQ(plain->GetBuffer()->Capacity(), values.size() * 2);  // an ordinary sound keeps its samples
+
+    C_WavData eight;
+    eight.SetFormat(8000, 0, 1, 8, 8, 0);
+    EXPECT_EQ(eight.HoldSamplesForOneSave(8), nullptr);  // only 16-bit samples are held so
 }
 
 }  // namespace
