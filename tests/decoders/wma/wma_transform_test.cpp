@@ -1,17 +1,20 @@
 // The inverse MDCT against its defining sum, evaluated in double precision,
 // at every block length the decoder uses (the FFT's fused stage pairs, the
-// odd stage left over and the short transforms all take their turn); and
-// the decoder's samples on the Windows Media encoder files pinned by hash,
-// so that a faster decoder must give the very same bytes.
+// odd stage left over and the short transforms all take their turn), with
+// the same bits at every kernel tier; and the decoder's samples on the
+// Windows Media encoder files pinned by hash, so that a faster decoder must
+// give the very same bytes.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "WmaTestFiles.h"
 #include "decoders/wma/WmaImdct.h"
+#include "platform/CpuFeatures.h"
 
 namespace cz::wma::test {
 namespace {
@@ -27,6 +30,21 @@ TEST(WmaTransform, ImdctMatchesItsSumAtEveryLength) {
             v = float(int32_t(seed >> 8) % 2001 - 1000);
         }
         const double scale = -0.75;
+        // Every kernel tier the machine has gives the same bits.
+        for (platform::CpuTier tier : {platform::CpuTier::kAvx512, platform::CpuTier::kAvx2}) {
+            const platform::CpuTier was = platform::ActiveCpuTier();
+            platform::SetCpuTier(tier);
+            Imdct wide;
+            wide.Init(half, scale);
+            platform::SetCpuTier(platform::CpuTier::kPlain);
+            Imdct plain;
+            plain.Init(half, scale);
+            platform::SetCpuTier(was);
+            std::vector<float> a(out.size()), b(out.size());
+            wide.Run(in.data(), a.data());
+            plain.Run(in.data(), b.data());
+            EXPECT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * sizeof(float))) << platform::CpuTierName(tier);
+        }
         Imdct t;
         t.Init(half, scale);
         t.Run(in.data(), out.data());
