@@ -110,7 +110,13 @@ int64_t C_EnhancedADPCMCodec::CodeSubBlock(const uint16_t* samples, uint32_t cou
     int32_t prediction = prediction_;
     int32_t index = stepIndex_;
     uint32_t pattern = patternState_;
-    for (uint32_t k = 0; k < count; ++k) {
+    const size_t codesStart = codes.size(), indicesStart = indices.size();
+    codes.resize(codesStart + count);
+    indices.resize(indicesStart + count);
+    uint8_t* codeOut = codes.data() + codesStart;
+    uint8_t* indexOut = indices.data() + indicesStart;
+    uint32_t k = 0;
+    while (k < count) {
         const int32_t target = std::min<int32_t>(samples[k], fullRange_) - offset_;
         const int32_t d = target - prediction;
         const int32_t negative = d >> 31;  // 0 or -1
@@ -136,12 +142,15 @@ int64_t C_EnhancedADPCMCodec::CodeSubBlock(const uint16_t* samples, uint32_t cou
             index = std::clamp(index + adjust[code & 7], 0, highest);
             prediction = value;
         }
-        codes.push_back(static_cast<uint8_t>(code));
-        indices.push_back(static_cast<uint8_t>(index));
+        codeOut[k] = static_cast<uint8_t>(code);
+        indexOut[k] = static_cast<uint8_t>(index);
+        ++k;
         const int64_t e = static_cast<int64_t>(prediction) - target;
         error += e * e;
         if (error >= bound) break;
     }
+    codes.resize(codesStart + k);
+    indices.resize(indicesStart + k);
     prediction_ = prediction;
     stepIndex_ = static_cast<uint16_t>(index);
     patternState_ = static_cast<uint16_t>(pattern);
