@@ -71,17 +71,89 @@ uint16_t C_EnhancedADPCMCodec::RoundFirstSample(uint16_t sample) const {
     return static_cast<uint16_t>(value + offset_);
 }
 
+void C_EnhancedADPCMCodec::BuildCodeTables() {
+    stepSums_.resize(static_cast<size_t>(stepCount_) * 16);
+    for (int32_t index = 0; index < stepCount_; ++index)
+        for (uint32_t code = 0; code < 16; ++code)
+            stepSums_[static_cast<size_t>(index) * 16 + code] =
+                StepSum(static_cast<uint8_t>(code), static_cast<uint16_t>(index));
+    const uint16_t pattern = patternState_;
+    for (uint16_t state = 0; state < 4; ++state) {
+        patternState_ = state;
+        for (uint32_t code = 0; code < 16; ++code)
+            patternNext_[state * 16u + code] = static_cast<uint8_t>(NextPatternState(static_cast<uint8_t>(code)));
+    }
+    patternState_ = pattern;
+}
+
 int64_t C_EnhancedADPCMCodec::CodeSubBlock(const uint16_t* samples, uint32_t count, uint8_t table,
                                            std::vector<uint8_t>& codes, std::vector<uint8_t>& indices, int64_t bound) {
     SetIndexTable(kIndexTables[table & 3].data());
     int64_t error = 0;
-    for (uint32_t k = 0; k < count; ++k) {
-        codes.push_back(EncodeSample(samples[k]));
-        indices.push_back(static_cast<uint8_t>(stepIndex_));
-        const int64_t e = static_cast<int64_t>(prediction_) - (std::min<int32_t>(samples[k], fullRange_) - offset_);
+    if (codeWidth_ != 4 || stepSums_.size() != static_cast<size_t>(stepCount_) * 16) {
+        for (uint32_t k = 0; k < count; ++k) {
+            codes.push_back(EncodeSample(samples[k]));
+            indices.push_back(static_cast<uint8_t>(stepIndex_));
+            const int64_t e = static_cast<int64_t>(prediction_) - (std::min<int32_t>(samples[k], fullRange_) - offset_);
+            error += e * e;
+            if (error >= bound) break;
+        }
+        return error;
+    }
+    // EncodeSample's rules for 4-bit codes, inlined: the quantisation free
+    // of branches, the step sums and the guard's states from the tables;
+    // the rare codes that need lowering or the fallback take the full rules.
+    const int16_t* steps = steps_.get();
+    const int32_t* sums = stepSums_.data();
+    const int8_t* adjust = kIndexTables[table & 3].data();
+    const int32_t highest = std::max(0, std::min(stepCount_ - 1, indexLimit_));
+    int32_t prediction = prediction_;
+    int32_t index = stepIndex_;
+    uint32_t pattern = patternState_;
+    const size_t codesStart = codes.size(), indicesStart = indices.size();
+    codes.resize(codesStart + count);
+    indices.resize(indicesStart + count);
+    uint8_t* codeOut = codes.data() + codesStart;
+    uint8_t* indexOut = indices.data() + indicesStart;
+    uint32_t k = 0;
+    while (k < count) {
+        const int32_t target = std::min<int32_t>(samples[k], fullRange_) - offset_;
+        const int32_t d = target - prediction;
+        const int32_t negative = d >> 31;  // 0 or -1
+        int32_t magnitude = (d ^ negative) - negative;
+        const int32_t step = steps[index];
+        const int32_t bit2 = step < magnitude;
+        magnitude -= step & -bit2;
+        const int32_t bit1 = (step >> 1) < magnitude;
+        magnitude -= (step >> 1) & -bit1;
+        const int32_t bit0 = (step >> 2) < magnitude;
+        uint32_t code = static_cast<uint32_t>((negative & 8) | (bit2 << 2) | (bit1 << 1) | bit0);
+        const int32_t value = prediction + sums[index * 16 + static_cast<int32_t>(code)];
+        if (value < minimum_ || value > maximum_ || (pattern == 3 && code == 0)) {
+            prediction_ = prediction;
+            stepIndex_ = static_cast<uint16_t>(index);
+            patternState_ = static_cast<uint16_t>(pattern);
+            code = EncodeSample(samples[k]);
+            prediction = prediction_;
+            index = stepIndex_;
+            pattern = patternState_;
+        } else {
+            pattern = patternNext_[pattern * 16 + code];
+            index = std::clamp(index + adjust[code & 7], 0, highest);
+            prediction = value;
+        }
+        codeOut[k] = static_cast<uint8_t>(code);
+        indexOut[k] = static_cast<uint8_t>(index);
+        ++k;
+        const int64_t e = static_cast<int64_t>(prediction) - target;
         error += e * e;
         if (error >= bound) break;
     }
+    codes.resize(codesStart + k);
+    indices.resize(indicesStart + k);
+    prediction_ = prediction;
+    stepIndex_ = static_cast<uint16_t>(index);
+    patternState_ = static_cast<uint16_t>(pattern);
     return error;
 }
 
@@ -97,6 +169,7 @@ uint32_t C_EnhancedADPCMCodec::Encode(uint32_t sampleCount, const uint16_t* samp
     };
     if (!samples || !out || sampleCount == 0) return fail();
 
+    BuildCodeTables();
     std::vector<uint8_t> codes, indices, bestCodes, bestIndices;
     uint64_t pos = 0;
     uint32_t i = 0;

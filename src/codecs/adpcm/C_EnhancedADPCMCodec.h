@@ -88,6 +88,12 @@ private:
     // early once the error reaches bound: such a trial cannot be the best.
     int64_t CodeSubBlock(const uint16_t* samples, uint32_t count, uint8_t table, std::vector<uint8_t>& codes,
                          std::vector<uint8_t>& indices, int64_t bound);
+    // The rules of CodeSubBlock's 4-bit codes as tables, made once per
+    // Encode: the signed step sum of each code at each step index, and the
+    // next state of the 15, 0, 15, 0 guard.
+    void BuildCodeTables();
+    std::vector<int32_t> stepSums_;
+    uint8_t patternNext_[4 * 16] = {};
 };
 
 }  // namespace cz

@@ -88,6 +88,53 @@ inline void MultiplyReversed(float* out, const float* in, const float* w, int n)
     }
 }
 
+// out[i] = 0 for i < n.
+inline void Zero(float* out, int n) {
+    int i = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+    const __m128 z = _mm_setzero_ps();
+    for (; i + 4 <= n; i += 4) {
+        _mm_storeu_ps(out + i, z);
+    }
+#endif
+    for (; i < n; ++i) {
+        out[i] = 0.0f;
+    }
+}
+
+// out[i] = in[i] * e[i] * mult for i < n, multiplied in that order.
+inline void ScaleBy(float* out, const float* in, const float* e, float mult, int n) {
+    int i = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+    const __m128 m = _mm_set1_ps(mult);
+    for (; i + 4 <= n; i += 4) {
+        const __m128 p = _mm_mul_ps(_mm_loadu_ps(in + i), _mm_loadu_ps(e + i));
+        _mm_storeu_ps(out + i, _mm_mul_ps(p, m));
+    }
+#endif
+    for (; i < n; ++i) {
+        out[i] = in[i] * e[i] * mult;
+    }
+}
+
+// Mid/side to left/right: a[i] + b[i] and a[i] - b[i].
+inline void MidSide(float* a, float* b, int n) {
+    int i = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+    for (; i + 4 <= n; i += 4) {
+        const __m128 x = _mm_loadu_ps(a + i);
+        const __m128 y = _mm_loadu_ps(b + i);
+        _mm_storeu_ps(a + i, _mm_add_ps(x, y));
+        _mm_storeu_ps(b + i, _mm_sub_ps(x, y));
+    }
+#endif
+    for (; i < n; ++i) {
+        const float t = a[i] - b[i];
+        a[i] += b[i];
+        b[i] = t;
+    }
+}
+
 int FloorLog2(uint32_t v) {
     int r = 0;
     while (v > 1) {
@@ -688,7 +735,7 @@ void WmaDecoder::State::EmitFrame(std::vector<int16_t>& out) {
     }
     for (int ch = 0; ch < channels; ++ch) {
         std::memmove(frameOut[ch].data(), frameOut[ch].data() + frameLen, sizeof(float) * size_t(frameLen));
-        std::fill(frameOut[ch].begin() + frameLen, frameOut[ch].end(), 0.0f);
+        Zero(frameOut[ch].data() + frameLen, int(frameOut[ch].size()) - frameLen);
     }
 }
 
@@ -842,13 +889,7 @@ int WmaDecoder::State::DecodeBlock() {
                 std::fill(coefs[0].begin(), coefs[0].begin() + blockLen, 0.0f);
                 channelCoded[0] = true;
             }
-            float* a = coefs[0].data();
-            float* b = coefs[1].data();
-            for (int i = 0; i < blockLen; ++i) {
-                const float t = a[i] - b[i];
-                a[i] += b[i];
-                b[i] = t;
-            }
+            MidSide(coefs[0].data(), coefs[1].data(), blockLen);
         }
     }
 
@@ -956,7 +997,7 @@ void WmaDecoder::State::DecodeExponentsLsp(int ch) {
 
 bool WmaDecoder::State::DecodeRunLevel(int ch, int table, int count, int escapeBits) {
     float* dst = coefs1[ch].data();
-    std::fill(dst, dst + blockLen, 0.0f);
+    Zero(dst, blockLen);
     const Vlc& vlc = coefVlc[table];
     const uint16_t* run = runs[table].data();
     const float* level = levels[table].data();
@@ -1040,17 +1081,16 @@ void WmaDecoder::State::ComputeCoefficients(int ch, int bsize, int totalGain) {
     auto at = [&](int i) { return (i << bsize) >> esize; };
 
     if (!useNoiseCoding) {
-        int k = 0;
-        for (int i = 0; i < coefsStart; ++i) {
-            dst[k++] = 0.0f;
-        }
         const int n = coefsEnd[bsize] - coefsStart;
-        for (int i = 0; i < n; ++i) {
-            dst[k++] = src[i] * exps[at(i)] * mult;
+        Zero(dst, coefsStart);
+        if (bsize == esize) {
+            ScaleBy(dst + coefsStart, src, exps, mult, n);
+        } else {
+            for (int i = 0; i < n; ++i) {
+                dst[coefsStart + i] = src[i] * exps[at(i)] * mult;
+            }
         }
-        while (k < blockLen) {
-            dst[k++] = 0.0f;
-        }
+        Zero(dst + coefsStart + n, blockLen - coefsStart - n);
         return;
     }
 

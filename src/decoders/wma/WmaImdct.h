@@ -19,6 +19,7 @@ public:
 
 private:
     int half_ = 0;
+    bool avx2_ = false;  // the eight-wide forms (chosen by the kernel tier)
     std::vector<float> preRe_, preIm_, postRe_, postIm_;
     std::vector<float> twRe_, twIm_;  // FFT twiddles of the stages from size 8 on
     std::vector<int> bitReverse_;
