@@ -6,7 +6,8 @@ namespace cz {
 
 namespace {
 constexpr FormatDescriptor kRows[] = {
-    {kFormatMpm, "C_MpmFile", &MakeFormat<C_MpmFile>, ProbeVariant::kAny, true, true},
+    {kFormatMpm, "C_MpmFile", &MakeFormat<C_MpmFile>, ProbeVariant::kAny, true, true,
+     {"mpm", "MPM, chip MDPCM container", "WMPM", "the MDPCM container the MDM line is built on", 5, 0, false, true}},
 };
 }  // namespace
 

@@ -7,7 +7,8 @@ namespace cz {
 
 namespace {
 constexpr FormatDescriptor kRows[] = {
-    {kFormatNone, "C_RBFFile", &MakeFormat<C_RBFFile>, ProbeVariant::kNone, true, false},
+    {kFormatRbf, "C_RBFFile", &MakeFormat<C_RBFFile>, ProbeVariant::kNone, true, false,
+     {"rbf", "RBF, chip resource binary", "", "the resource binary itself, as the chip stores it (read, cut, played; its code names the coding)", 0, 0, false, false}},
 };
 }  // namespace
 

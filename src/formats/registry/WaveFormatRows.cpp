@@ -7,7 +7,8 @@ namespace cz {
 
 namespace {
 constexpr FormatDescriptor kRows[] = {
-    {kFormatWav, "C_WavFile", &MakeFormat<C_WavFile>, ProbeVariant::kAny, true, true},
+    {kFormatWav, "C_WavFile", &MakeFormat<C_WavFile>, ProbeVariant::kAny, true, true,
+     {"wav", "WAV, PCM", "RIFF", "the common sound file: the input and output of every chain", 0, 0, false, true}},
 };
 }  // namespace
 

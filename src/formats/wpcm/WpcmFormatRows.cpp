@@ -9,9 +9,12 @@ namespace {
 // One reader serves both ids and tells them apart by ReadHeader's variant
 // flag (scrambled or not); the scrambled files are written by their own class.
 constexpr FormatDescriptor kRows[] = {
-    {kFormatSrc, "C_SrcFile", &MakeFormat<C_SrcFile>, ProbeVariant::kPlain, true, true},
-    {kFormatEnSrc, "C_SrcFile", &MakeFormat<C_SrcFile>, ProbeVariant::kVariant, false, false},
-    {kFormatEnSrc, "C_EnSrcFile", &MakeFormat<C_EnSrcFile>, ProbeVariant::kNone, false, true},
+    {kFormatSrc, "C_SrcFile", &MakeFormat<C_SrcFile>, ProbeVariant::kPlain, true, true,
+     {"src", "SRC, speech source (12-bit PCM with its segments)", "WPCM", "the chip tools' speech source: 12-bit PCM with its voice and silence segments", 12, 0, false, true}},
+    {kFormatEnSrc, "C_SrcFile", &MakeFormat<C_SrcFile>, ProbeVariant::kVariant, false, false,
+     {"src", "SRC, scrambled speech source", "WPCM", "a speech source whose samples are scrambled", 12, 0, false, false}},
+    {kFormatEnSrc, "C_EnSrcFile", &MakeFormat<C_EnSrcFile>, ProbeVariant::kNone, false, true,
+     {"src", "SRC, scrambled speech source", "WPCM", "a speech source whose samples are scrambled", 12, 0, false, false}},
 };
 }  // namespace
 
