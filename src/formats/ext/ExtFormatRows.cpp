@@ -35,7 +35,7 @@ constexpr FormatDescriptor kRows[] = {
     {kFormatLp8, "C_Lp8File", &MakeFormat<C_Lp8File>, ProbeVariant::kAny, true, true,
      {"lp8", "LP8, 8-bit companded chip PCM", "WLP8", "8-bit companded PCM: more range than PC8 at the same size", 8, 0, true, true}},
     {kFormatP10, "C_P10File", &MakeFormat<C_P10File>, ProbeVariant::kAny, true, true,
-     {"p10", "P10, 10-bit packed chip PCM", "WP10", "10-bit PCM packed in groups, with action records", 10, 0, false, true}},
+     {"p10", "P10, 10-bit packed chip PCM", "WP10", "10-bit PCM packed in groups, with action records", 10, 0, true, true}},
     {kFormatQ420Pcm, "C_Q420PcmFile", &MakeFormat<C_Q420PcmFile>, ProbeVariant::kAny, true, true,
      {"42p", "Q42P, chip PCM", "Q42P", "the Q420 chip's PCM", 8, 0, false, true}},
 };
