@@ -16,6 +16,17 @@
 #include "Commands.h"
 #include "Interrupts.h"
 #include "formats/registry/FormatTable.h"
+#include "platform/Platform.h"
+#include "platform/SafeFiles.h"
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#define CZ_BINARY_STDIO(stream) _setmode(_fileno(stream), _O_BINARY)
+#else
+#include <unistd.h>
+#define CZ_BINARY_STDIO(stream) ((void)0)
+#endif
 
 #ifndef CADENZOR_VERSION
 #define CADENZOR_VERSION "0.0.0"
@@ -77,14 +88,90 @@ int Usage(const char* message, const char* command = nullptr);
 // command's function.
 using RunFn = int (*)(Options& options);
 
+std::string ReadAll(std::FILE* f) {
+    std::string text;
+    char buffer[1 << 14];
+    size_t n = 0;
+    std::rewind(f);
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    return text;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// info and check read "-" as standard input: it is copied to a file in a
+// private folder, the command reads that file, and what it prints names "-"
+// again (the copy's path, unique to this run, is replaced wherever it shows).
+int WithStandardInput(Options& options, const char* command, int (*run)(const Options&)) {
+    size_t dashes = 0;
+    for (const std::string& in : options.inputs) dashes += in == "-";
+    if (dashes == 0) return run(options);
+    if (dashes > 1) return Usage("standard input ('-') can be read only once", command);
+    auto temp = cz::platform::TempFolder::Create();
+    if (!temp) {
+        std::fprintf(stderr, "cadenzor: %s: cannot make a temporary folder\n", cz::platform::TempDirectory().c_str());
+        return cz::cli::kExitFailed;
+    }
+    const std::string copy = temp->File("stdin");
+    {
+        std::FILE* f = std::fopen(copy.c_str(), "wb");
+        CZ_BINARY_STDIO(stdin);
+        bool ok = f != nullptr;
+        char buffer[1 << 16];
+        size_t n = 0;
+        while (ok && (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) ok = std::fwrite(buffer, 1, n, f) == n;
+        ok = ok && !std::ferror(stdin);
+        if (f && std::fclose(f) != 0) ok = false;
+        if (!ok) {
+            std::fprintf(stderr, "cadenzor: -: cannot read standard input\n");
+            return cz::cli::kExitFailed;
+        }
+    }
+    for (std::string& in : options.inputs)
+        if (in == "-") in = copy;
+    // What the command prints goes to two scratch files first.
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int savedOut = out && err ? dup(fileno(stdout)) : -1;
+    const int savedErr = savedOut >= 0 ? dup(fileno(stderr)) : -1;
+    if (savedErr < 0) {
+        if (savedOut >= 0) close(savedOut);
+        if (out) std::fclose(out);
+        if (err) std::fclose(err);
+        return run(options);  // the copy's path shows, but the command runs
+    }
+    dup2(fileno(out), fileno(stdout));
+    dup2(fileno(err), fileno(stderr));
+    const int status = run(options);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(savedOut, fileno(stdout));
+    dup2(savedErr, fileno(stderr));
+    close(savedOut);
+    close(savedErr);
+    const std::string said = Replaced(ReadAll(out), copy, "-");
+    const std::string warned = Replaced(ReadAll(err), copy, "-");
+    std::fclose(out);
+    std::fclose(err);
+    std::fwrite(warned.data(), 1, warned.size(), stderr);
+    std::fwrite(said.data(), 1, said.size(), stdout);
+    return status;
+}
+
 int RunCheckCommand(Options& options) {
     if (options.inputs.empty()) return Usage("check needs at least one file", "check");
-    return cz::cli::RunCheck(options);
+    return WithStandardInput(options, "check", cz::cli::RunCheck);
 }
 
 int RunInfoCommand(Options& options) {
     if (options.inputs.empty()) return Usage("info needs at least one file", "info");
-    return cz::cli::RunInfo(options);
+    return WithStandardInput(options, "info", cz::cli::RunInfo);
 }
 
 int RunBatchCommand(Options& options) {

@@ -190,6 +190,31 @@ TEST_F(CliFormatTable, ImfConvertsBackToMidi) {
     EXPECT_FALSE(FileExists(dir_.File("x.wav")));
 }
 
+// info and check read "-" as standard input, as convert does, and name it "-".
+TEST_F(CliFormatTable, InfoAndCheckReadStandardInput) {
+    const std::string junk = dir_.File("junk.txt");
+    ASSERT_TRUE(cz::test::WriteFileBytes(junk, std::vector<uint8_t>{'n', 'o', '\n'}));
+    const struct {
+        std::string args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"info - < " + Q(in_), 0, "-\n  format:      WAV, PCM (C_WavFile, id 2)\n"},
+        {"info --json - < " + Q(in_), 0, "{\"file\": \"-\", \"format\": \"WAV, PCM\""},
+        {"check - < " + Q(in_), 0, "-: supported, format id 2 (C_WavFile)"},
+        {"check - " + Q(in_) + " < " + Q(in_), 0, "in.wav: supported"},
+        {"info - < " + Q(junk), 2, "cadenzor: -: "},
+        {"check - - < " + Q(in_), 1, "can be read only once"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const auto run = Cadenzor(c.args, dir_);
+        EXPECT_EQ(run.status, c.status) << run.out;
+        EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("/stdin"), std::string::npos) << run.out;
+    }
+}
+
 // Help, completion and the manual come from the same rows: the formats with
 // what they are for, no read-only format offered, --to completing format
 // names, and pitch's help one text however it is asked for.
