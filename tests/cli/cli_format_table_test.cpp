@@ -254,4 +254,42 @@ TEST_F(CliFormatTable, HelpAndCompletionComeFromTheRows) {
     EXPECT_NE(a.out.find("--semitones N"), std::string::npos) << a.out;
 }
 
+// The demo's build shows a sign of life (ninja's count) and says what the
+// first build costs; a failed build shows its last lines. The build and the
+// installer are stand-ins here, so the script's own handling is what runs.
+TEST(CliDemo, BuildShowsProgressAndItsFailure) {
+    cz::test::TempDir tree;
+    ASSERT_EQ(cz::test::RunCommand("mkdir -p " + Q(tree.File("scripts")) + " && cp " +
+                                   Q(cz::test::SourceDir() + "/scripts/demo.sh") + " " + Q(tree.File("scripts/"))),
+              0);
+    auto write = [&](const std::string& name, const std::string& text) {
+        ASSERT_TRUE(cz::test::WriteFileBytes(tree.File(name), std::vector<uint8_t>(text.begin(), text.end())));
+    };
+    write("scripts/deps.sh", "exit 0\n");
+    const struct {
+        const char* build;
+        int status;  // -1: not looked at
+        std::vector<std::string> says;
+    } cases[] = {
+        {"echo '[1/3] Building a.o'; echo '[2/3] Building b.o'; echo '[3/3] Linking cadenzor'; mkdir -p build/bin; "
+         "printf '#!/bin/sh\\nexit 0\\n' > build/bin/cadenzor; chmod +x build/bin/cadenzor\n",
+         -1,  // the demo's own steps need the real tool; here only the build is looked at
+         {"the first build compiles", "[1/3]", "[3/3]", "built in "}},
+        {"echo '[1/2] Building a.o'; echo 'a.cpp:1: error: no such thing' >&2; exit 1\n",
+         1,
+         {"[1/2]", "the build failed", "a.cpp:1: error: no such thing"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.build);
+        write("scripts/build.sh", c.build);
+        const std::string out = tree.File("demo.txt");
+        const int status = cz::test::RunCommand("cd " + Q(tree.Path()) + " && TMPDIR=" + Q(tree.Path()) +
+                                                " bash scripts/demo.sh > " + Q(out) + " 2>&1");
+        const auto bytes = cz::test::ReadFileBytes(out);
+        const std::string said(bytes.begin(), bytes.end());
+        if (c.status >= 0) EXPECT_EQ(status, c.status) << said;
+        for (const auto& s : c.says) EXPECT_NE(said.find(s), std::string::npos) << s << "\n" << said;
+    }
+}
+
 }  // namespace
