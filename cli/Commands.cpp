@@ -478,7 +478,8 @@ std::string FormatListText() {
 std::string BinaryFormatListText() {
     std::string text;
     for (const FormatDescriptor* row : FormatOpenOrder())
-        if (row->facts.output && row->facts.binary) text += (text.empty() ? "" : ", ") + std::string(row->facts.extension);
+        if (row->facts.output && row->facts.binary)
+            text += (text.empty() ? "" : ", ") + std::string(row->facts.extension);
     return text;
 }
 
@@ -496,7 +497,8 @@ bool CodecParameter(const Options& options, uint32_t formatId, uint32_t* param, 
         bool given;
         uint8_t flag;
         const char* name;
-    } asked[] = {{mode, kOptionMode, "--mode"}, {bitrate, kOptionBitrate, "--bitrate"}, {quality, kOptionQuality, "--quality"}};
+    } asked[] = {
+        {mode, kOptionMode, "--mode"}, {bitrate, kOptionBitrate, "--bitrate"}, {quality, kOptionQuality, "--quality"}};
     for (const auto& a : asked) {
         if (!a.given || (takes & a.flag)) continue;
         std::string offered;

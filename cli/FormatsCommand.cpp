@@ -45,8 +45,8 @@ int RunFormats(const Options& options) {
         std::printf("]\n");
         return kExitOk;
     }
-    std::printf("%-4s %-5s %-15s %-5s %4s %-6s %-3s %-16s %s\n", "id", "ext", "class", "magic", "bits", "writes",
-                "bin", "options", "name: what it is for");
+    std::printf("%-4s %-5s %-15s %-5s %4s %-6s %-3s %-16s %s\n", "id", "ext", "class", "magic", "bits", "writes", "bin",
+                "options", "name: what it is for");
     for (const FormatDescriptor* row : rows) {
         const FormatFacts& f = row->facts;
         const std::string opts = OptionNames(f.options, ",");

@@ -19,7 +19,7 @@ int RunConvertFromImf(const Options& options) {
         Fail(output, "an IMF melody converts to a Standard MIDI File (.mid)");
         return kExitUsage;
     }
-    const char* notForMelodies = options.haveRate         ? "--rate"
+    const char* notForMelodies = options.haveRate          ? "--rate"
                                  : !options.binary.empty() ? "--bin"
                                  : options.mode >= 0       ? "--mode"
                                  : options.source          ? "--source"

@@ -76,10 +76,12 @@ const OptionSpec kOptions[] = {
      "the exported functions' bytes: MP3 frame by frame, the classic resampler and coders "
      "(by default: gapless MP3, clean resampling, searching coders)"},
     {"--effort", "LEVEL", "how hard the APM and MDM coders search: 'fast', 'high' (the default) or 'max'"},
-    {"--factor", "F", "pitch: the length times F (0.25 to 4), every pitch period kept as it is; played F times faster "
-                      "it is F times higher"},
-    {"--semitones", "N", "pitch: the pitch N semitones up (down for negative N, -24 to 24) at the same length: "
-                         "stretched by 2^(N/12), then resampled back"},
+    {"--factor", "F",
+     "pitch: the length times F (0.25 to 4), every pitch period kept as it is; played F times faster "
+     "it is F times higher"},
+    {"--semitones", "N",
+     "pitch: the pitch N semitones up (down for negative N, -24 to 24) at the same length: "
+     "stretched by 2^(N/12), then resampled back"},
 };
 
 int Usage(const char* message, const char* command = nullptr);
@@ -241,7 +243,8 @@ int RunCutCommand(Options& options) {
 
 int RunPitchCommand(Options& options) {
     if (!OneInOne(options, "pitch")) return cz::cli::kExitUsage;
-    if (options.haveFactor == options.haveSemitones) return Usage("pitch needs either --factor F or --semitones N", "pitch");
+    if (options.haveFactor == options.haveSemitones)
+        return Usage("pitch needs either --factor F or --semitones N", "pitch");
     return cz::cli::RunPitch(options);
 }
 
@@ -263,13 +266,15 @@ const std::vector<CommandSpec>& Commands() {
          "check FILE...",
          "say whether each file can be opened, with its format",
          "Exit code 2 when any file cannot be opened.",
-         {"-v"}, RunCheckCommand},
+         {"-v"},
+         RunCheckCommand},
         {"info",
          "info FILE... [--json]",
          "format, samples, markers, metadata and chip size of each file",
          "Reads every kind of input by its content: WAV, the chip formats, MP3, WMA, MIDI, resource binaries.\n"
          "With --json, one JSON array with an object per file (an object with \"error\" for a file that fails).",
-         {"--json", "-v"}, RunInfoCommand},
+         {"--json", "-v"},
+         RunInfoCommand},
         {"convert",
          "convert IN OUT [options]",
          "convert IN to OUT; the chain follows the extensions",
@@ -281,18 +286,21 @@ const std::vector<CommandSpec>& Commands() {
          "private folder first and put in place only when all of them were made: a refusal or a failure\n"
          "writes nothing.",
          {"-o", "-y", "-q", "-v", "--rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "--source",
-          "--to", "--dls", "--for-play", "--compatible", "--effort"}, RunConvertCommand},
+          "--to", "--dls", "--for-play", "--compatible", "--effort"},
+         RunConvertCommand},
         {"resample",
          "resample IN OUT --rate HZ",
          "resample a sound to a WAV file",
          "",
-         {"-o", "-y", "-q", "-v", "--rate", "--compatible"}, RunResampleCommand},
+         {"-o", "-y", "-q", "-v", "--rate", "--compatible"},
+         RunResampleCommand},
         {"cut",
          "cut IN OUT --max-bytes N",
          "cut an RBF resource to at most N bytes",
          "Keeps the whole blocks from the start that fit, then the end mark, and says how much sound\n"
          "that is (samples, seconds, bytes; -q: nothing). A file that fits is copied unchanged.",
-         {"-o", "-y", "-q", "-v", "--max-bytes"}, RunCutCommand},
+         {"-o", "-y", "-q", "-v", "--max-bytes"},
+         RunCutCommand},
         {"batch",
          "batch IN_DIR OUT_DIR --to FORMAT [options]",
          "convert a folder tree of sounds",
@@ -300,7 +308,8 @@ const std::vector<CommandSpec>& Commands() {
          "parallel. Outputs newer than their inputs are kept unless -y. Ends with a summary; exit code 2\n"
          "when any file failed (each named with its reason), 3 when the resources exceed --budget.",
          {"-y", "-q", "-v", "--to", "--rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "-j",
-          "--budget", "--json", "--compatible", "--effort"}, RunBatchCommand},
+          "--budget", "--json", "--compatible", "--effort"},
+         RunBatchCommand},
         {"report",
          "report IN --to FORMATS [options]",
          "size and quality of IN in each chip format",
@@ -308,33 +317,38 @@ const std::vector<CommandSpec>& Commands() {
          "against the source (resampled alike; each stretch of 4096 samples is compared at its best lag\n"
          "within 64 samples, since the coders pad voice to whole frames). --html writes one\n"
          "self-contained page with pictures.",
-         {"-q", "-y", "--to", "--rate", "--json", "--html", "--mode", "--compatible", "--effort"}, RunReportCommand},
+         {"-q", "-y", "--to", "--rate", "--json", "--html", "--mode", "--compatible", "--effort"},
+         RunReportCommand},
         {"pack",
          "pack FILE... --to FORMAT -o IMAGE [options]",
          "many prompts in one resource image",
          "Converts each file to FORMAT and its resource, and writes IMAGE (a table of offsets and lengths,\n"
          "then the resources) and IMAGE.h (an enumeration of the prompts with their offsets and sizes, and\n"
          "the image as a byte array). The layout is documented in docs/resource-pack.md.",
-         {"-o", "-y", "-q", "-v", "--to", "--rate", "--mode", "--budget", "--compatible", "--effort"}, RunPackCommand},
+         {"-o", "-y", "-q", "-v", "--to", "--rate", "--mode", "--budget", "--compatible", "--effort"},
+         RunPackCommand},
         {"play",
          "play FILE [--player PROGRAM] [--entry N]",
          "listen to a file as the chip plays it",
          "Renders any file the library reads to a WAV file and plays it with aplay or paplay when one is\n"
          "installed; otherwise says where the WAV was written. --entry N plays entry N of a pack image.",
-         {"-v", "--source", "--player", "--entry"}, RunPlayCommand},
+         {"-v", "--source", "--player", "--entry"},
+         RunPlayCommand},
         {"unpack",
          "unpack IMAGE DIR [--wav]",
          "write each entry of a pack image as its resource binary",
          "Writes DIR/NN-NAME.bin for every entry (NAME from IMAGE.h beside the image when it is there),\n"
          "and with --wav the sound each one plays as NN-NAME.wav. Existing files are kept unless -y.",
-         {"-y", "-v", "--wav"}, RunUnpackCommand},
+         {"-y", "-v", "--wav"},
+         RunUnpackCommand},
         {"pitch",
          "pitch IN OUT (--factor F | --semitones N)",
          "shift the pitch by whole pitch periods",
          "OUT's extension names the format (.wav, .apm, ...); the rate stays the input's. Only voiced\n"
          "sound has pitch periods: a sound without them (noise, a whisper) is refused, and so is a shift\n"
          "whose length its periods alone cannot carry.",
-         {"-o", "-y", "-q", "--factor", "--semitones"}, RunPitchCommand},
+         {"-o", "-y", "-q", "--factor", "--semitones"},
+         RunPitchCommand},
         {"formats",
          "formats [--json]",
          "the formats: what each is for, its size per sample and what the tool makes of it",
@@ -342,7 +356,8 @@ const std::vector<CommandSpec>& Commands() {
          "bits per coded sample (0: frame-coded or as the file says), whether it is written and whether the\n"
          "resource converter makes a chip binary of it (--bin), and the coder options it takes.\n"
          "With --json, one JSON array with an object per class.",
-         {"--json"}, RunFormatsCommand},
+         {"--json"},
+         RunFormatsCommand},
     };
     return commands;
 }
@@ -389,7 +404,8 @@ void PrintOptions(const std::vector<const char*>& names, const std::string& comm
         const std::string name = n;
         std::string help = o->help;
         if (o->formatOption)
-            help += "; for " + OutputFormats([&](const cz::FormatDescriptor& r) { return r.facts.options & o->formatOption; });
+            help += "; for " +
+                    OutputFormats([&](const cz::FormatDescriptor& r) { return r.facts.options & o->formatOption; });
         if (name == "--bin")
             help += " (" + OutputFormats([](const cz::FormatDescriptor& r) { return r.facts.binary; }) + ")";
         if (BinIsFlag(command) && name == "--bin") {
@@ -743,8 +759,9 @@ int main(int argc, char** argv) {
             const bool isFactor = name == "--factor";
             double n = 0;
             if (!ParseDouble(v, &n) || (isFactor ? n < 0.25 || n > 4.0 : n < -24.0 || n > 24.0))
-                return Usage(isFactor ? "--factor takes a number from 0.25 to 4" : "--semitones takes a number from -24 to 24",
-                             spec->name);
+                return Usage(
+                    isFactor ? "--factor takes a number from 0.25 to 4" : "--semitones takes a number from -24 to 24",
+                    spec->name);
             (isFactor ? options.factor : options.semitones) = n;
             (isFactor ? options.haveFactor : options.haveSemitones) = true;
         } else if (name == "--compatible") {

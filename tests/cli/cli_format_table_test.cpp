@@ -118,11 +118,15 @@ TEST_F(CliFormatTable, FormatFactsDecideBeforeAnythingIsWritten) {
          "AP6 makes no chip resource binary: --bin needs one of apm,"},
         {"batch " + Q(dir_.Path()) + " " + Q(out) + " --to smm --bin", 1, "SMM makes no chip resource binary"},
         {"pack " + Q(in_) + " --to md6 -o " + Q(out + ".img"), 1, "MD6 makes no chip resource binary: pack needs"},
-        {"convert " + Q(in_) + " " + Q(out + ".cp2"), 2, "CP2, codec-library speech (CLP line): files of this format are read, not written"},
+        {"convert " + Q(in_) + " " + Q(out + ".cp2"), 2,
+         "CP2, codec-library speech (CLP line): files of this format are read, not written"},
         {"batch " + Q(dir_.Path()) + " " + Q(out) + " --to cp3", 1, "read, not written"},
-        {"convert " + Q(in_) + " " + Q(out + ".esb") + " --mode 3", 1, "--mode does not apply to ESB (it takes --bitrate and --quality)"},
-        {"convert " + Q(in_) + " " + Q(out + ".sbd") + " --quality 3", 1, "--quality does not apply to SBD (it takes --bitrate)"},
-        {"convert " + Q(in_) + " " + Q(out + ".mdm") + " --bitrate 3000", 1, "--bitrate does not apply to MDM (its coder takes no setting)"},
+        {"convert " + Q(in_) + " " + Q(out + ".esb") + " --mode 3", 1,
+         "--mode does not apply to ESB (it takes --bitrate and --quality)"},
+        {"convert " + Q(in_) + " " + Q(out + ".sbd") + " --quality 3", 1,
+         "--quality does not apply to SBD (it takes --bitrate)"},
+        {"convert " + Q(in_) + " " + Q(out + ".mdm") + " --bitrate 3000", 1,
+         "--bitrate does not apply to MDM (its coder takes no setting)"},
         {"report -q " + Q(in_) + " --to apm,mdm --mode 2", 1, "mdm: --mode does not apply to MDM"},
         {"report -q " + Q(in_) + " --to apm --mode 2", 0, ""},
     };
@@ -161,10 +165,10 @@ TEST_F(CliFormatTable, InfoNamesTheCodingOfAdpcmWav) {
 
 // A MIDI file to IMF and back: the notes come back.
 TEST_F(CliFormatTable, ImfConvertsBackToMidi) {
-    const std::vector<uint8_t> song = {'M',  'T',  'h', 'd', 0,    0,    0,    6,    0,    0,    0,    1,   0,
-                                       96,   'M',  'T', 'r', 'k',  0,    0,    0,    24,   0x00, 0x90, 60,  100,
-                                       0x00, 0xFF, 5,   2,   'l',  'a',  0x60, 62,   90,   0x60, 0x80, 60,  0,
-                                       0x00, 62,   0,   0x00, 0xFF, 0x2F, 0x00};
+    const std::vector<uint8_t> song = {'M',  'T', 'h',  'd',  0,   0,   0,    6,    0,    0,   0,    1,
+                                       0,    96,  'M',  'T',  'r', 'k', 0,    0,    0,    24,  0x00, 0x90,
+                                       60,   100, 0x00, 0xFF, 5,   2,   'l',  'a',  0x60, 62,  90,   0x60,
+                                       0x80, 60,  0,    0x00, 62,  0,   0x00, 0xFF, 0x2F, 0x00};
     ASSERT_TRUE(cz::test::WriteFileBytes(dir_.File("song.mid"), song));
     ASSERT_EQ(Cadenzor("convert " + Q(dir_.File("song.mid")) + " " + Q(dir_.File("song.imf")), dir_).status, 0);
     const auto back = Cadenzor("convert " + Q(dir_.File("song.imf")) + " " + Q(dir_.File("back.mid")), dir_);
@@ -240,8 +244,8 @@ TEST_F(CliFormatTable, HelpAndCompletionComeFromTheRows) {
                                  "COMP_WORDS=(cadenzor convert in.wav --to a); COMP_CWORD=4; _cadenzor; "
                                  "echo \"${COMPREPLY[*]}\"\n";
         ASSERT_TRUE(cz::test::WriteFileBytes(script, std::vector<uint8_t>(text.begin(), text.end())));
-        const auto words = cz::test::RunCommand("cd " + Q(dir_.Path()) + " && bash " + Q(script) + " > " +
-                                                Q(dir_.File("words.txt")));
+        const auto words =
+            cz::test::RunCommand("cd " + Q(dir_.Path()) + " && bash " + Q(script) + " > " + Q(dir_.File("words.txt")));
         EXPECT_EQ(words, 0);
         const auto got = cz::test::ReadFileBytes(dir_.File("words.txt"));
         EXPECT_EQ(std::string(got.begin(), got.end()), "apm ap6 ad4\n");

@@ -36,11 +36,11 @@ struct FormatFacts {
     const char* extension;  // lower case, without the dot ("apm")
     const char* longName;   // "APM, 4-bit chip ADPCM"
     const char* magic;      // the file's first four bytes ("WAPM"); "" when they vary
-    const char* purpose;    // what the format is for, in a line
     uint8_t bits;           // bits per coded sample; 0 where frames or the file decide
     uint8_t options;        // FormatOption flags
     bool binary;            // the resource converter makes a chip binary of it
     bool output;            // the tool offers it as an output (its class saves files)
+    const char* purpose;    // what the format is for, in a line
 };
 
 struct FormatDescriptor {
