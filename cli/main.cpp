@@ -23,9 +23,17 @@
 #include <fcntl.h>
 #include <io.h>
 #define CZ_BINARY_STDIO(stream) _setmode(_fileno(stream), _O_BINARY)
+#define CZ_DUP _dup
+#define CZ_DUP2 _dup2
+#define CZ_CLOSE _close
+#define CZ_FILENO _fileno
 #else
 #include <unistd.h>
 #define CZ_BINARY_STDIO(stream) ((void)0)
+#define CZ_DUP dup
+#define CZ_DUP2 dup2
+#define CZ_CLOSE close
+#define CZ_FILENO fileno
 #endif
 
 #ifndef CADENZOR_VERSION
@@ -140,23 +148,23 @@ int WithStandardInput(Options& options, const char* command, int (*run)(const Op
     std::FILE* err = std::tmpfile();
     std::fflush(stdout);
     std::fflush(stderr);
-    const int savedOut = out && err ? dup(fileno(stdout)) : -1;
-    const int savedErr = savedOut >= 0 ? dup(fileno(stderr)) : -1;
+    const int savedOut = out && err ? CZ_DUP(CZ_FILENO(stdout)) : -1;
+    const int savedErr = savedOut >= 0 ? CZ_DUP(CZ_FILENO(stderr)) : -1;
     if (savedErr < 0) {
-        if (savedOut >= 0) close(savedOut);
+        if (savedOut >= 0) CZ_CLOSE(savedOut);
         if (out) std::fclose(out);
         if (err) std::fclose(err);
         return run(options);  // the copy's path shows, but the command runs
     }
-    dup2(fileno(out), fileno(stdout));
-    dup2(fileno(err), fileno(stderr));
+    CZ_DUP2(CZ_FILENO(out), CZ_FILENO(stdout));
+    CZ_DUP2(CZ_FILENO(err), CZ_FILENO(stderr));
     const int status = run(options);
     std::fflush(stdout);
     std::fflush(stderr);
-    dup2(savedOut, fileno(stdout));
-    dup2(savedErr, fileno(stderr));
-    close(savedOut);
-    close(savedErr);
+    CZ_DUP2(savedOut, CZ_FILENO(stdout));
+    CZ_DUP2(savedErr, CZ_FILENO(stderr));
+    CZ_CLOSE(savedOut);
+    CZ_CLOSE(savedErr);
     const std::string said = Replaced(ReadAll(out), copy, "-");
     const std::string warned = Replaced(ReadAll(err), copy, "-");
     std::fclose(out);
