@@ -473,21 +473,18 @@ uint32_t FormatIdForExtension(const std::string& extension) {
 std::string ExtensionOf(const std::string& path) { return Extension(path); }
 
 std::string FormatListText() {
-    std::string text = "wav";
-    std::vector<std::string> seen{".wav"};
-    for (const auto& record : FormatRecords()) {
-        const char* ext = GetExtensionOfFormat(record.id);
-        if (!ext || !*ext) continue;
-        if (record.id != kFormatWav && !CreateFormatWriter(record.id)) continue;
-        std::string e = ext;
-        bool dup = false;
-        for (const auto& s : seen) dup = dup || CompareNoCase(s, e) == 0;
-        if (dup) continue;
-        seen.push_back(e);
-        for (char& c : e) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        text += ", " + (e[0] == '.' ? e.substr(1) : e);
-    }
+    std::string text;
+    for (const FormatDescriptor* row : FormatOpenOrder())
+        if (row->facts.output) text += (text.empty() ? "" : ", ") + std::string(row->facts.extension);
     return text + "; xmf from WAV, APM or MIDI; imf from MIDI";
+}
+
+std::string BinaryFormatListText() {
+    std::string text;
+    for (const FormatDescriptor* row : FormatOpenOrder())
+        if (row->facts.output && row->facts.binary)
+            text += (text.empty() ? "" : ", ") + std::string(row->facts.extension);
+    return text;
 }
 
 bool CodecParameter(const Options& options, uint32_t formatId, uint32_t* param, std::string* why) {
@@ -497,40 +494,41 @@ bool CodecParameter(const Options& options, uint32_t formatId, uint32_t* param, 
     };
     *param = 0;
     const bool mode = options.mode >= 0, bitrate = options.bitrate >= 0, quality = options.quality >= 0;
-    switch (formatId) {
-        case kFormatApm:
-        case kFormatApm6Bit:
-        case kFormatWam:
-        case kFormatSam:  // the APM coder, restarted per voice piece
-        case kFormatMcp:
-        case kFormatMvclp:
-        case kFormatWlp:
-            if (bitrate || quality) return refuse("--bitrate and --quality apply to ESB and SBD only");
-            if (mode) *param = static_cast<uint32_t>(options.mode);
-            return mode;
-        case kFormatEsb:
-            if (mode) return refuse("--mode does not apply to ESB (use --bitrate and --quality)");
-            if (bitrate && (options.bitrate < 100 || options.bitrate / 100 > 0xFFFF))
-                return refuse("ESB takes --bitrate from 100 to 6553500 bit/s");
-            if (quality && options.quality > 0x7FFF) return refuse("ESB takes --quality from 0 to 32767");
-            // Bit rate / 100 in bits 0-15, quality in bits 16-30.
-            *param = (bitrate ? static_cast<uint32_t>(options.bitrate / 100) : 0) |
-                     (quality ? static_cast<uint32_t>(options.quality) << 16 : 0);
-            return bitrate || quality;
-        case kFormatSbd:
-            if (mode || quality) return refuse("SBD takes --bitrate only");
-            if (bitrate && (options.bitrate < 1 || options.bitrate > 0xFFFF))
-                return refuse("SBD takes --bitrate from 1 to 65535 bit/s");
-            *param = bitrate ? static_cast<uint32_t>(options.bitrate) : 0;
-            return bitrate;
-        default:
-            if (mode || bitrate || quality)
-                return refuse(std::string(mode      ? "--mode"
-                                          : bitrate ? "--bitrate"
-                                                    : "--quality") +
-                              " does not apply to this format");
-            return false;
+    // Which of the coder options the format takes is a fact of its row.
+    const FormatDescriptor* row = FindFormat(formatId);
+    const uint8_t takes = row && formatId != kFormatRbf ? row->facts.options : 0;
+    const struct {
+        bool given;
+        uint8_t flag;
+        const char* name;
+    } asked[] = {
+        {mode, kOptionMode, "--mode"}, {bitrate, kOptionBitrate, "--bitrate"}, {quality, kOptionQuality, "--quality"}};
+    for (const auto& a : asked) {
+        if (!a.given || (takes & a.flag)) continue;
+        std::string offered;
+        for (const auto& b : asked)
+            if (takes & b.flag) offered += (offered.empty() ? "" : " and ") + std::string(b.name);
+        const std::string name = row ? std::string(FormatShortName(*row)) : std::string("this format");
+        return refuse(std::string(a.name) + " does not apply to " + name +
+                      (offered.empty() ? " (its coder takes no setting)" : " (it takes " + offered + ")"));
     }
+    if (formatId == kFormatEsb) {
+        if (bitrate && (options.bitrate < 100 || options.bitrate / 100 > 0xFFFF))
+            return refuse("ESB takes --bitrate from 100 to 6553500 bit/s");
+        if (quality && options.quality > 0x7FFF) return refuse("ESB takes --quality from 0 to 32767");
+        // Bit rate / 100 in bits 0-15, quality in bits 16-30.
+        *param = (bitrate ? static_cast<uint32_t>(options.bitrate / 100) : 0) |
+                 (quality ? static_cast<uint32_t>(options.quality) << 16 : 0);
+        return bitrate || quality;
+    }
+    if (bitrate) {
+        if (options.bitrate < 1 || options.bitrate > 0xFFFF)
+            return refuse(std::string(FormatShortName(*row)) + " takes --bitrate from 1 to 65535 bit/s");
+        *param = static_cast<uint32_t>(options.bitrate);
+        return true;
+    }
+    if (mode) *param = static_cast<uint32_t>(options.mode);
+    return mode;
 }
 
 namespace {
@@ -603,13 +601,16 @@ int ConvertOne(const Options& options) {
     if (CompareNoCase(Extension(output), ".xmf") == 0) return RunConvertToXmf(options);
     if (CompareNoCase(Extension(output), ".imf") == 0) return RunConvertToImf(options);
     if (IsXmfFile(input)) return RunConvertFromXmf(options);
+    if (IsImfFile(input)) return RunConvertFromImf(options);
     uint32_t outId = GetFormatIdFromExtension(Extension(output).c_str());
     if (outId == kFormatNone) {
         Fail(output, "unknown output format '" + Extension(output) + "' (use " + FormatListText() + ")");
         return kExitUsage;
     }
-    if (outId != kFormatWav && !CreateFormatWriter(outId)) {
-        Fail(output, std::string("writing ") + Extension(output) + " files is not available in this build yet");
+    const FormatDescriptor* outRow = FindFormat(outId);
+    if (!outRow || !outRow->facts.output || (outId != kFormatWav && !CreateFormatWriter(outId))) {
+        Fail(output, std::string(outRow ? outRow->facts.longName : Extension(output).c_str()) +
+                         ": files of this format are read, not written (write " + FormatListText() + ")");
         return kExitFailed;
     }
     if (const std::string why = UnreadableReason(input); !why.empty()) {
@@ -624,6 +625,11 @@ int ConvertOne(const Options& options) {
     const std::string header = wantBinary ? api::HeaderPath(options.binary.c_str()) : std::string();
     if (wantBinary && lastIsWav) {
         Fail(options.binary, "a WAV file has no chip resource binary: --bin needs a chip format as output");
+        return kExitUsage;
+    }
+    if (wantBinary && !outRow->facts.binary) {
+        Fail(options.binary, std::string(FormatShortName(*outRow)) +
+                                 " makes no chip resource binary: --bin needs one of " + BinaryFormatListText());
         return kExitUsage;
     }
     {

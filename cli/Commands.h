@@ -55,6 +55,11 @@ struct Options {
     // unpack: each pack entry decoded to WAV as well; play: the pack entry.
     bool wav = false;
     long entry = -1;
+    // pitch: the length factor, or the shift in semitones.
+    double factor = 1.0;
+    bool haveFactor = false;
+    double semitones = 0.0;
+    bool haveSemitones = false;
     std::vector<std::string> inputs;
     // --- sound profile: best (default, --effort) or --compatible ---
     api::Profile profile;
@@ -84,6 +89,8 @@ int RunImfInfo(const std::string& path, bool json);
 // MIDI to IMF through the melody tool (the IMF's C array header beside it).
 int RunConvertToImf(const Options& options);
 int RunConvertToXmf(const Options& options);
+// An IMF melody back to a Standard MIDI File (ImfCommands.cpp).
+int RunConvertFromImf(const Options& options);
 
 // batch, report, pack, play (BatchCommand.cpp, ReportCommand.cpp,
 // PackCommand.cpp, PlayCommand.cpp).
@@ -91,9 +98,10 @@ int RunBatch(const Options& options);
 int RunReport(const Options& options);
 int RunPack(const Options& options);
 int RunPlay(const Options& options);
-// pitch IN OUT (--factor F | --semitones N), with its own options
-// (PitchCommand.cpp).
-int RunPitch(const std::vector<std::string>& words);
+// pitch IN OUT (--factor F | --semitones N) (PitchCommand.cpp).
+int RunPitch(const Options& options);
+// formats [--json]: the facts of every format class (FormatsCommand.cpp).
+int RunFormats(const Options& options);
 
 // ASF files with a WMA stream (WmaCommands.cpp): DecodeWma writes the WAV
 // with a progress bar and reports a failure through Fail.
@@ -144,6 +152,8 @@ long long ResourceBytes(const std::string& chipFile);
 
 // The extensions the tool writes, for help texts: "wav, apm, mdm, ...".
 std::string FormatListText();
+// The formats the resource converter makes chip binaries of: "apm, mdm, ...".
+std::string BinaryFormatListText();
 // The chip-format id for an extension without its dot, or 0 (kFormatNone).
 uint32_t FormatIdForExtension(const std::string& extension);
 

@@ -8,53 +8,23 @@
 #include <vector>
 
 #include "formats/registry/FormatId.h"
+#include "formats/registry/FormatTable.h"
 #include "platform/Platform.h"
+#include "wave/C_WavFile.h"
 
 namespace cz::cli {
 
 std::string FormatNameForPeople(uint32_t formatId, uint32_t codecType) {
-    switch (formatId) {
-        case kFormatWav:
-            switch (codecType) {
-                case 2: return "WAV, Microsoft ADPCM";
-                case 0x11: return "WAV, IMA ADPCM";
-                default: return "WAV, PCM";
-            }
-        case kFormatSrc: return "SRC, speech source (12-bit PCM with its segments)";
-        case kFormatEnSrc: return "SRC, scrambled speech source";
-        case kFormatApm: return "APM, 4-bit chip ADPCM";
-        case kFormatApm6Bit: return "AP6, 6-bit chip ADPCM";
-        case kFormatMpm: return "MPM, chip MDPCM container";
-        case kFormatMdm: return "MDM, chip MDPCM";
-        case kFormatMdm6Bit: return "MD6, 6-bit chip MDPCM";
-        case kFormatPc8: return "PC8, 8-bit chip PCM voice";
-        case kFormatClp1: return "CP1, codec-library speech (CLP line)";
-        case kFormatClp2: return "CP2, codec-library speech (CLP line)";
-        case kFormatClp3: return "CP3, codec-library speech (CLP line)";
-        case kFormatMcp: return "MCP, codec-library speech";
-        case kFormatMvclp: return "MVC, codec-library speech";
-        case kFormatWlp: return "WLP, codec-library speech";
-        case kFormatSbd: return "SBD, codec-library speech";
-        case kFormatEsb: return "ESB, codec-library speech";
-        case kFormatEam: return "EAM, enhanced chip ADPCM";
-        case kFormatSam: return "SAM, chip ADPCM";
-        case kFormatE2a: return "E2A, enhanced chip ADPCM, 16-bit";
-        case kFormatEmm: return "EMM, enhanced chip MDPCM";
-        case kFormatSmm: return "SMM, chip MDPCM";
-        case kFormatPam: return "PAM, chip ADPCM with pitch periods";
-        case kFormatP16: return "P16, 16-bit chip PCM";
-        case kFormatS16: return "S16, 16-bit chip PCM";
-        case kFormatS08: return "S08, 8-bit chip PCM";
-        case kFormatLp8: return "LP8, 8-bit companded chip PCM";
-        case kFormatP10: return "P10, 10-bit packed chip PCM";
-        case kFormatWam: return "WAM, chip ADPCM";
-        case kFormatWmd: return "WMD, chip 5-bit delta modulation";
-        case kFormatQ310Wmd: return "WMD, Q310 chip delta modulation";
-        case kFormatQ420Mpm: return "Q42M, free-frame MDPCM";
-        case kFormatQ420Pcm: return "Q42P, chip PCM";
-        case kFormatNone: return "RBF, chip resource binary";
-        default: return std::string();
+    if (formatId == kFormatWav) {
+        // The coding the WAV class found in the file's format chunk.
+        switch (codecType) {
+            case C_WavFile::kCodecMsAdpcm: return "WAV, Microsoft ADPCM";
+            case C_WavFile::kCodecImaAdpcm: return "WAV, IMA ADPCM";
+            default: break;
+        }
     }
+    const FormatDescriptor* row = FindFormat(formatId);
+    return row ? row->facts.longName : std::string();
 }
 
 namespace {

@@ -388,7 +388,8 @@ int RunReport(const Options& options) {
     }
     for (const auto& f : options.formats) {
         const uint32_t id = FormatIdForExtension(f);
-        if (id == kFormatNone || id == kFormatWav || !CreateFormatWriter(id)) {
+        const FormatDescriptor* written = FindFormat(id);
+        if (id == kFormatNone || id == kFormatWav || !written || !written->facts.output || !CreateFormatWriter(id)) {
             Fail(f, "not a chip format the tool writes (use " + FormatListText() + ")");
             return kExitUsage;
         }
@@ -404,6 +405,8 @@ int RunReport(const Options& options) {
     base.quiet = true;
     base.verbose = false;
     base.binary.clear();
+    // The coder settings are the chip formats'; the WAV steps take none.
+    base.mode = base.bitrate = base.quality = -1;
     base.inputs = {input};
     base.output = temp->File("source.wav");
     base.source = true;
@@ -424,6 +427,9 @@ int RunReport(const Options& options) {
         one.haveRate = false;
         one.source = false;
         one.output = temp->File("coded." + row.format);
+        one.mode = options.mode;
+        one.bitrate = options.bitrate;
+        one.quality = options.quality;
         one.binary = temp->File("coded.bin");
         FailureCapture capture;
         if (ConvertOne(one) != kExitOk) {

@@ -6,6 +6,7 @@
 // of sox and ffmpeg: "--opt=value" or "--opt value", combined short flags
 // ("-yq"), and the global flags (-y -q -v) before or after the command.
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,26 @@
 
 #include "Commands.h"
 #include "Interrupts.h"
+#include "formats/registry/FormatTable.h"
+#include "platform/Platform.h"
+#include "platform/SafeFiles.h"
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#define CZ_BINARY_STDIO(stream) _setmode(_fileno(stream), _O_BINARY)
+#define CZ_DUP _dup
+#define CZ_DUP2 _dup2
+#define CZ_CLOSE _close
+#define CZ_FILENO _fileno
+#else
+#include <unistd.h>
+#define CZ_BINARY_STDIO(stream) ((void)0)
+#define CZ_DUP dup
+#define CZ_DUP2 dup2
+#define CZ_CLOSE close
+#define CZ_FILENO fileno
+#endif
 
 // cadenzor plan (PlanCommand.cpp), with its own options.
 namespace cz::cli {
@@ -32,6 +53,9 @@ struct OptionSpec {
     const char* name;
     const char* value;  // name of the value, or nullptr for a flag
     const char* help;
+    // The coder setting the option gives (FormatOption), or 0: its help
+    // names the formats whose rows take it.
+    uint8_t formatOption = 0;
 };
 
 // Every option of the tool; commands name the ones they take.
@@ -47,9 +71,10 @@ const OptionSpec kOptions[] = {
     {"--header-style", "STYLE",
      "byte-array header: 'plain' (the default) or 'firmware' (static const, include "
      "guard, length constant)"},
-    {"--mode", "N", "coding mode: APM and WAM coders (0 to 255), MCP (0 or 1), MVC and WLP coder setting (0 to 255)"},
-    {"--bitrate", "BPS", "ESB and SBD: the coder's bit rate in bit/s (ESB 100 to 6553500, SBD 1 to 65535)"},
-    {"--quality", "N", "ESB: the coder's quality setting (0 to 32767)"},
+    {"--mode", "N", "coding mode: APM and WAM coders (0 to 255), MCP (0 or 1), MVC and WLP coder setting (0 to 255)",
+     cz::kOptionMode},
+    {"--bitrate", "BPS", "the coder's bit rate in bit/s (ESB 100 to 6553500, SBD 1 to 65535)", cz::kOptionBitrate},
+    {"--quality", "N", "the coder's quality setting (0 to 32767)", cz::kOptionQuality},
     {"--source", nullptr, "from a chip file, its stored source samples (by default: the sound the chip plays)"},
     {"--max-bytes", "N", "the largest resource to keep, in bytes"},
     {"--to", "FORMATS", "output format(s) by extension: apm, mdm, esb, ... (report takes a comma-separated list)"},
@@ -65,14 +90,188 @@ const OptionSpec kOptions[] = {
      "the exported functions' bytes: MP3 frame by frame, the classic resampler and coders "
      "(by default: gapless MP3, clean resampling, searching coders)"},
     {"--effort", "LEVEL", "how hard the APM and MDM coders search: 'fast', 'high' (the default) or 'max'"},
+    {"--factor", "F",
+     "pitch: the length times F (0.25 to 4), every pitch period kept as it is; played F times faster "
+     "it is F times higher"},
+    {"--semitones", "N",
+     "pitch: the pitch N semitones up (down for negative N, -24 to 24) at the same length: "
+     "stretched by 2^(N/12), then resampled back"},
 };
 
+int Usage(const char* message, const char* command = nullptr);
+
+// Each command's run: it checks the files it was given, then calls the
+// command's function.
+using RunFn = int (*)(Options& options);
+
+std::string ReadAll(std::FILE* f) {
+    std::string text;
+    char buffer[1 << 14];
+    size_t n = 0;
+    std::rewind(f);
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    return text;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// info and check read "-" as standard input: it is copied to a file in a
+// private folder, the command reads that file, and what it prints names "-"
+// again (the copy's path, unique to this run, is replaced wherever it shows).
+int WithStandardInput(Options& options, const char* command, int (*run)(const Options&)) {
+    size_t dashes = 0;
+    for (const std::string& in : options.inputs) dashes += in == "-";
+    if (dashes == 0) return run(options);
+    if (dashes > 1) return Usage("standard input ('-') can be read only once", command);
+    auto temp = cz::platform::TempFolder::Create();
+    if (!temp) {
+        std::fprintf(stderr, "cadenzor: %s: cannot make a temporary folder\n", cz::platform::TempDirectory().c_str());
+        return cz::cli::kExitFailed;
+    }
+    const std::string copy = temp->File("stdin");
+    {
+        std::FILE* f = std::fopen(copy.c_str(), "wb");
+        CZ_BINARY_STDIO(stdin);
+        bool ok = f != nullptr;
+        char buffer[1 << 16];
+        size_t n = 0;
+        while (ok && (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) ok = std::fwrite(buffer, 1, n, f) == n;
+        ok = ok && !std::ferror(stdin);
+        if (f && std::fclose(f) != 0) ok = false;
+        if (!ok) {
+            std::fprintf(stderr, "cadenzor: -: cannot read standard input\n");
+            return cz::cli::kExitFailed;
+        }
+    }
+    for (std::string& in : options.inputs)
+        if (in == "-") in = copy;
+    // What the command prints goes to two scratch files first.
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int savedOut = out && err ? CZ_DUP(CZ_FILENO(stdout)) : -1;
+    const int savedErr = savedOut >= 0 ? CZ_DUP(CZ_FILENO(stderr)) : -1;
+    if (savedErr < 0) {
+        if (savedOut >= 0) CZ_CLOSE(savedOut);
+        if (out) std::fclose(out);
+        if (err) std::fclose(err);
+        return run(options);  // the copy's path shows, but the command runs
+    }
+    CZ_DUP2(CZ_FILENO(out), CZ_FILENO(stdout));
+    CZ_DUP2(CZ_FILENO(err), CZ_FILENO(stderr));
+    const int status = run(options);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    CZ_DUP2(savedOut, CZ_FILENO(stdout));
+    CZ_DUP2(savedErr, CZ_FILENO(stderr));
+    CZ_CLOSE(savedOut);
+    CZ_CLOSE(savedErr);
+    const std::string said = Replaced(ReadAll(out), copy, "-");
+    const std::string warned = Replaced(ReadAll(err), copy, "-");
+    std::fclose(out);
+    std::fclose(err);
+    std::fwrite(warned.data(), 1, warned.size(), stderr);
+    std::fwrite(said.data(), 1, said.size(), stdout);
+    return status;
+}
+
+int RunCheckCommand(Options& options) {
+    if (options.inputs.empty()) return Usage("check needs at least one file", "check");
+    return WithStandardInput(options, "check", cz::cli::RunCheck);
+}
+
+int RunInfoCommand(Options& options) {
+    if (options.inputs.empty()) return Usage("info needs at least one file", "info");
+    return WithStandardInput(options, "info", cz::cli::RunInfo);
+}
+
+int RunBatchCommand(Options& options) {
+    if (options.inputs.size() != 2) return Usage("batch needs an input and an output folder", "batch");
+    if (options.formats.size() != 1) return Usage("batch needs one output format: --to apm", "batch");
+    return cz::cli::RunBatch(options);
+}
+
+int RunReportCommand(Options& options) {
+    if (options.inputs.size() != 1) return Usage("report needs one input file", "report");
+    if (options.formats.empty()) return Usage("report needs --to FORMATS, such as --to apm,mdm", "report");
+    return cz::cli::RunReport(options);
+}
+
+int RunPackCommand(Options& options) {
+    if (options.inputs.empty()) return Usage("pack needs at least one file", "pack");
+    if (options.output.empty()) return Usage("pack needs -o IMAGE", "pack");
+    if (options.formats.size() != 1) return Usage("pack needs one format: --to apm", "pack");
+    return cz::cli::RunPack(options);
+}
+
+int RunUnpackCommand(Options& options) {
+    if (options.inputs.size() != 2) return Usage("unpack needs an image and a folder", "unpack");
+    return cz::cli::RunUnpack(options);
+}
+
+int RunPlayCommand(Options& options) {
+    if (options.inputs.size() != 1) return Usage("play needs one file", "play");
+    return cz::cli::RunPlay(options);
+}
+
+int RunFormatsCommand(Options& options) {
+    if (!options.inputs.empty()) return Usage("formats takes no files", "formats");
+    return cz::cli::RunFormats(options);
+}
+
+// convert, resample, cut and pitch: one input and one output, the output the
+// last file name unless -o names it.
+bool OneInOne(Options& options, const char* command) {
+    if (options.output.empty() && options.inputs.size() == 2) {
+        options.output = options.inputs.back();
+        options.inputs.pop_back();
+    }
+    if (options.inputs.size() != 1 || options.output.empty()) {
+        Usage((std::string(command) + " needs one input and one output file").c_str(), command);
+        return false;
+    }
+    return true;
+}
+
+int RunConvertCommand(Options& options) {
+    if (!OneInOne(options, "convert")) return cz::cli::kExitUsage;
+    return cz::cli::RunConvert(options);
+}
+
+int RunResampleCommand(Options& options) {
+    if (!OneInOne(options, "resample")) return cz::cli::kExitUsage;
+    if (!options.haveRate) return Usage("resample needs --rate HZ", "resample");
+    return cz::cli::RunResample(options);
+}
+
+int RunCutCommand(Options& options) {
+    if (!OneInOne(options, "cut")) return cz::cli::kExitUsage;
+    if (!options.haveMaxBytes) return Usage("cut needs --max-bytes N", "cut");
+    return cz::cli::RunCut(options);
+}
+
+int RunPitchCommand(Options& options) {
+    if (!OneInOne(options, "pitch")) return cz::cli::kExitUsage;
+    if (options.haveFactor == options.haveSemitones)
+        return Usage("pitch needs either --factor F or --semitones N", "pitch");
+    return cz::cli::RunPitch(options);
+}
+
+// A row per command: its name, synopsis, a line and a paragraph for its
+// help, the options it takes and its run. Help, the manual page and the shell
+// completion are all made from these rows.
 struct CommandSpec {
     const char* name;
     const char* synopsis;
     const char* summary;
     const char* details;
     std::vector<const char*> options;
+    RunFn run;
 };
 
 const std::vector<CommandSpec>& Commands() {
@@ -81,13 +280,15 @@ const std::vector<CommandSpec>& Commands() {
          "check FILE...",
          "say whether each file can be opened, with its format",
          "Exit code 2 when any file cannot be opened.",
-         {"-v"}},
+         {"-v"},
+         RunCheckCommand},
         {"info",
          "info FILE... [--json]",
          "format, samples, markers, metadata and chip size of each file",
          "Reads every kind of input by its content: WAV, the chip formats, MP3, WMA, MIDI, resource binaries.\n"
          "With --json, one JSON array with an object per file (an object with \"error\" for a file that fails).",
-         {"--json", "-v"}},
+         {"--json", "-v"},
+         RunInfoCommand},
         {"convert",
          "convert IN OUT [options]",
          "convert IN to OUT; the chain follows the extensions",
@@ -100,19 +301,22 @@ const std::vector<CommandSpec>& Commands() {
          "OUT's extension names the format (.wav, .apm, .mdm, ... or .xmf). Every output is made in a\n"
          "private folder first and put in place only when all of them were made: a refusal or a failure\n"
          "writes nothing.",
-         {"-o", "-y", "-q", "-v", "--rate", "--any-rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality",
-          "--source", "--to", "--dls", "--for-play", "--compatible", "--effort"}},
+         {"-o", "-y", "-q", "-v", "--rate", "--any-rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "--source",
+          "--to", "--dls", "--for-play", "--compatible", "--effort"},
+         RunConvertCommand},
         {"resample",
          "resample IN OUT --rate HZ",
          "resample a sound to a WAV file",
          "",
-         {"-o", "-y", "-q", "-v", "--rate", "--compatible"}},
+         {"-o", "-y", "-q", "-v", "--rate", "--compatible"},
+         RunResampleCommand},
         {"cut",
          "cut IN OUT --max-bytes N",
          "cut an RBF resource to at most N bytes",
          "Keeps the whole blocks from the start that fit, then the end mark, and says how much sound\n"
          "that is (samples, seconds, bytes; -q: nothing). A file that fits is copied unchanged.",
-         {"-o", "-y", "-q", "-v", "--max-bytes"}},
+         {"-o", "-y", "-q", "-v", "--max-bytes"},
+         RunCutCommand},
         {"batch",
          "batch IN_DIR OUT_DIR --to FORMAT [options]",
          "convert a folder tree of sounds",
@@ -120,8 +324,9 @@ const std::vector<CommandSpec>& Commands() {
          "parallel. An output is kept when it was made with the same settings from the same input\n"
          "(recorded in OUT_DIR/.cadenzor-batch); -y makes all again. Ends with a summary; exit code 2\n"
          "when any file failed (each named with its reason), 3 when the resources exceed --budget.",
-         {"-y", "-q", "-v", "--to", "--rate", "--any-rate", "--bin", "--header-style", "--mode", "--bitrate",
-          "--quality", "-j", "--budget", "--json", "--compatible", "--effort"}},
+         {"-y", "-q", "-v", "--to", "--rate", "--any-rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "-j",
+          "--budget", "--json", "--compatible", "--effort"},
+         RunBatchCommand},
         {"report",
          "report IN --to FORMATS [options]",
          "size and quality of IN in each chip format",
@@ -130,7 +335,8 @@ const std::vector<CommandSpec>& Commands() {
          "within 64 samples, since the coders pad voice to whole frames). --html writes one\n"
          "self-contained page: the source and each rendition to listen to, their waveforms, the error\n"
          "level over time in dB and a chart of size against quality.",
-         {"-q", "-y", "--to", "--rate", "--any-rate", "--json", "--html", "--mode", "--compatible", "--effort"}},
+         {"-q", "-y", "--to", "--rate", "--any-rate", "--json", "--html", "--mode", "--compatible", "--effort"},
+         RunReportCommand},
         {"pack",
          "pack FILE... --to FORMAT -o IMAGE [options]",
          "many prompts in one resource image",
@@ -138,32 +344,48 @@ const std::vector<CommandSpec>& Commands() {
          "then the resources) and IMAGE.h (an enumeration of the prompts with their offsets and sizes, and\n"
          "the image as a byte array). The layout is documented in docs/resource-pack.md.",
          {"-o", "-y", "-q", "-v", "--to", "--rate", "--any-rate", "--mode", "--bitrate", "--quality", "--budget",
-          "--compatible", "--effort"}},
+          "--compatible", "--effort"},
+         RunPackCommand},
         {"play",
          "play FILE [--player PROGRAM] [--entry N]",
          "listen to a file as the chip plays it",
          "Renders any file the library reads to a WAV file and plays it with aplay or paplay when one is\n"
          "installed; otherwise says where the WAV was written. --entry N plays entry N of a pack image.",
-         {"-v", "--source", "--player", "--entry"}},
+         {"-v", "--source", "--player", "--entry"},
+         RunPlayCommand},
         {"unpack",
          "unpack IMAGE DIR [--wav]",
          "write each entry of a pack image as its resource binary",
          "Writes DIR/NN-NAME.bin for every entry (NAME from IMAGE.h beside the image when it is there),\n"
          "and with --wav the sound each one plays as NN-NAME.wav. Existing files are kept unless -y.",
-         {"-y", "-v", "--wav"}},
+         {"-y", "-v", "--wav"},
+         RunUnpackCommand},
         {"pitch",
          "pitch IN OUT (--factor F | --semitones N)",
          "shift the pitch by whole pitch periods",
-         "--factor F: the length times F (0.25 to 4), every period kept. --semitones N: the same length,\n"
-         "the pitch N semitones up or down (-24 to 24). See 'cadenzor pitch --help'.",
-         {"-y", "-q"}},
+         "OUT's extension names the format (.wav, .apm, ...); the rate stays the input's. Only voiced\n"
+         "sound has pitch periods: a sound without them (noise, a whisper) is refused, and so is a shift\n"
+         "whose length its periods alone cannot carry.",
+         {"-o", "-y", "-q", "--factor", "--semitones"},
+         RunPitchCommand},
+        {"formats",
+         "formats [--json]",
+         "the formats: what each is for, its size per sample and what the tool makes of it",
+         "One row per format class the tool opens: its extension, name, the first bytes of its files,\n"
+         "bits per coded sample (0: frame-coded or as the file says), whether it is written and whether the\n"
+         "resource converter makes a chip binary of it (--bin), and the coder options it takes.\n"
+         "With --json, one JSON array with an object per class.",
+         {"--json"},
+         RunFormatsCommand},
         {"plan",
          "plan PROMPTS... --budget SIZE [options]",
          "the best coding of each prompt within a memory budget",
          "Codes every prompt in every chip format, rate and coder setting, and chooses per prompt so that\n"
          "the worst (--objective mean: the average) segmental SNR is highest while the pack image fits.\n"
          "See 'cadenzor plan --help'.",
-         {"-y", "-q", "-j", "--budget", "--to", "--json", "--html"}},
+         {"-y", "-q", "-j", "--budget", "--to", "--json", "--html"},
+         nullptr},  // reads its own words: dispatched before the shared options
+
     };
     return commands;
 }
@@ -190,20 +412,53 @@ bool Takes(const CommandSpec& command, const std::string& option) {
 // batch's --bin is a flag: every output gets its binary beside it.
 bool BinIsFlag(const std::string& command) { return command == "batch"; }
 
+// The extensions of the formats written whose rows pass test: "apm, ap6".
+template <typename Test>
+std::string OutputFormats(Test test) {
+    std::string text;
+    for (const cz::FormatDescriptor* row : cz::FormatOpenOrder())
+        if (row->facts.output && test(*row)) text += (text.empty() ? "" : ", ") + std::string(row->facts.extension);
+    return text;
+}
+
+void PrintOptionLine(const std::string& left, const std::string& help) {
+    std::printf("%-22s %s\n", left.c_str(), help.c_str());
+}
+
 void PrintOptions(const std::vector<const char*>& names, const std::string& command = std::string()) {
     for (const char* n : names) {
         const OptionSpec* o = FindOption(n);
         if (!o) continue;
-        if (BinIsFlag(command) && std::string(n) == "--bin") {
-            std::printf("%-22s %s\n", "  --bin", "also write each output's chip resource binary (.bin) and header");
+        const std::string name = n;
+        std::string help = o->help;
+        if (o->formatOption)
+            help += "; for " +
+                    OutputFormats([&](const cz::FormatDescriptor& r) { return r.facts.options & o->formatOption; });
+        if (name == "--bin")
+            help += " (" + OutputFormats([](const cz::FormatDescriptor& r) { return r.facts.binary; }) + ")";
+        if (BinIsFlag(command) && name == "--bin") {
+            PrintOptionLine("  --bin", "also write each output's chip resource binary (.bin) and header (" +
+                                           cz::cli::BinaryFormatListText() + ")");
             continue;
         }
-        std::string left = std::string("  ") + o->name + (o->value ? std::string(" ") + o->value : "");
-        std::printf("%-22s %s\n", left.c_str(), o->help);
+        PrintOptionLine(std::string("  ") + o->name + (o->value ? std::string(" ") + o->value : ""), help);
     }
 }
 
-void PrintFormats() { std::printf("\nformats (by extension): %s\n", cz::cli::FormatListText().c_str()); }
+void PrintFormats() {
+    std::printf("\nformats written (by extension): %s\n'cadenzor formats' says what each is for.\n",
+                cz::cli::FormatListText().c_str());
+}
+
+// Every format written, with what it is for: the top help and the manual.
+void PrintFormatGuide() {
+    std::printf("\nformats written (by extension; 'cadenzor formats' has them all):\n");
+    for (const cz::FormatDescriptor* row : cz::FormatOpenOrder())
+        if (row->facts.output)
+            std::printf("  %-5s %s: %s%s\n", row->facts.extension, row->facts.longName, row->facts.purpose,
+                        row->facts.binary ? " [--bin]" : "");
+    std::printf("  also xmf from WAV, APM or MIDI; imf from MIDI\n");
+}
 
 const char kExitCodes[] =
     "exit codes: 0 success, 1 usage error, 2 a file could not be processed, 3 the resources do not fit\n"
@@ -217,7 +472,7 @@ void PrintUsage() {
     PrintOptions({"-y", "-q", "-v"});
     std::printf("  %-20s %s\n  %-20s %s\n", "-h, --help", "this text; 'cadenzor COMMAND --help' for a command",
                 "--version", "the version");
-    PrintFormats();
+    PrintFormatGuide();
     std::printf("\n%s", kExitCodes);
 }
 
@@ -230,26 +485,36 @@ void PrintCommandHelp(const CommandSpec& c) {
     std::printf("\n%s", kExitCodes);
 }
 
-// The command list and each command's options, for the shell completion.
+// The command list, each command's options and the values of the options
+// that take names, for the shell completion.
 void PrintCompletion() {
+    std::string names, formats;
+    for (const auto& c : Commands()) names += std::string(c.name) + " ";
+    for (const cz::FormatDescriptor* row : cz::FormatOpenOrder())
+        if (row->facts.output) formats += std::string(row->facts.extension) + " ";
     std::printf(
         "# bash completion for cadenzor (made by 'cadenzor --completion bash')\n"
         "_cadenzor() {\n"
-        "    local cur=${COMP_WORDS[COMP_CWORD]} cmd= i\n"
+        "    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} cmd= i\n"
         "    for ((i = 1; i < COMP_CWORD; i++)); do\n"
         "        case ${COMP_WORDS[i]} in -*) ;; *) cmd=${COMP_WORDS[i]}; break ;; esac\n"
         "    done\n"
+        "    case $prev in\n"
+        "        --to) COMPREPLY=($(compgen -W \"%sxmf imf\" -- \"$cur\")); return ;;\n"
+        "        --header-style) COMPREPLY=($(compgen -W \"plain firmware\" -- \"$cur\")); return ;;\n"
+        "        --effort) COMPREPLY=($(compgen -W \"fast high max\" -- \"$cur\")); return ;;\n"
+        "    esac\n"
+        "    if [[ $cmd == help ]]; then COMPREPLY=($(compgen -W \"%s\" -- \"$cur\")); return; fi\n"
         "    local opts\n"
-        "    case $cmd in\n");
-    std::string names;
+        "    case $cmd in\n",
+        formats.c_str(), names.c_str());
     for (const auto& c : Commands()) {
-        names += std::string(c.name) + " ";
         std::string opts = "--help";
         for (const char* o : c.options) opts += std::string(" ") + o;
         std::printf("        %s) opts=\"%s\" ;;\n", c.name, opts.c_str());
     }
     std::printf(
-        "        '') COMPREPLY=($(compgen -W \"%s-y -q -v --help --version\" -- \"$cur\")); return ;;\n"
+        "        '') COMPREPLY=($(compgen -W \"%shelp -y -q -v --help --version\" -- \"$cur\")); return ;;\n"
         "    esac\n"
         "    if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W \"$opts\" -- \"$cur\")); return; fi\n"
         "    COMPREPLY=($(compgen -f -- \"$cur\"))\n"
@@ -258,7 +523,7 @@ void PrintCompletion() {
         names.c_str());
 }
 
-int Usage(const char* message, const char* command = nullptr) {
+int Usage(const char* message, const char* command) {
     if (message) std::fprintf(stderr, "cadenzor: %s\n", message);
     if (command)
         std::fprintf(stderr, "Try 'cadenzor %s --help'.\n", command);
@@ -295,6 +560,48 @@ bool ParseSize(const std::string& text, unsigned long long* out) {
     if (v > (1ull << 40) / scale) return false;
     *out = v * scale;
     return true;
+}
+
+bool ParseDouble(const std::string& text, double* out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(v)) return false;
+    *out = v;
+    return true;
+}
+
+// What the output formats of --to cannot do is refused before anything is
+// read: a format that is not written, --bin for a format without a chip
+// binary, a coder option the format does not take. (convert checks the
+// same against its output's extension before it writes.)
+int CheckFormatOptions(const CommandSpec& spec, const Options& options) {
+    const std::string command = spec.name;
+    if (command != "batch" && command != "pack" && command != "report") return 0;
+    for (const std::string& f : options.formats) {
+        const cz::FormatDescriptor* row = cz::FindFormatByExtension(f);
+        if (!row || !row->facts.output) {
+            std::fprintf(stderr, "cadenzor: %s: %s (write %s)\n", f.c_str(),
+                         row ? "files of this format are read, not written" : "not a format the tool writes",
+                         cz::cli::FormatListText().c_str());
+            return Usage(nullptr, spec.name);
+        }
+        if (command != "batch" && row->id == cz::kFormatWav) continue;  // refused by the command in its words
+        if ((options.binaries || command == "pack") && row->id != cz::kFormatWav && !row->facts.binary) {
+            std::fprintf(stderr, "cadenzor: %s: %s makes no chip resource binary: %s needs one of %s\n", f.c_str(),
+                         std::string(cz::FormatShortName(*row)).c_str(), command == "pack" ? "pack" : "--bin",
+                         cz::cli::BinaryFormatListText().c_str());
+            return Usage(nullptr, spec.name);
+        }
+        uint32_t param = 0;
+        std::string why;
+        if (!cz::cli::CodecParameter(options, row->id, &param, &why) && !why.empty()) {
+            std::fprintf(stderr, "cadenzor: %s: %s\n", f.c_str(), why.c_str());
+            return Usage(nullptr, spec.name);
+        }
+    }
+    return 0;
 }
 
 // Splits "--opt=value" and combined short flags ("-yq") into single words.
@@ -367,7 +674,6 @@ int main(int argc, char** argv) {
     }
     std::vector<std::string> words(before);
     words.insert(words.end(), args.begin() + static_cast<long>(at), args.end());
-    if (command == "pitch") return cz::cli::RunPitch(words);
     if (command == "plan") return cz::cli::RunPlan(words);
 
     Options options;
@@ -480,6 +786,15 @@ int main(int argc, char** argv) {
             options.html = v;
         } else if (name == "--player") {
             options.player = v;
+        } else if (name == "--factor" || name == "--semitones") {
+            const bool isFactor = name == "--factor";
+            double n = 0;
+            if (!ParseDouble(v, &n) || (isFactor ? n < 0.25 || n > 4.0 : n < -24.0 || n > 24.0))
+                return Usage(
+                    isFactor ? "--factor takes a number from 0.25 to 4" : "--semitones takes a number from -24 to 24",
+                    spec->name);
+            (isFactor ? options.factor : options.semitones) = n;
+            (isFactor ? options.haveFactor : options.haveSemitones) = true;
         } else if (name == "--compatible") {
             compatible = true;
         } else if (name == "--effort") {
@@ -496,52 +811,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cadenzor: warning: %lu Hz is outside the rates the chips play (4000 to 48000 Hz)\n",
                      options.rate);
 
-    if (command == "check") {
-        if (options.inputs.empty()) return Usage("check needs at least one file", spec->name);
-        return cz::cli::RunCheck(options);
-    }
-    if (command == "info") {
-        if (options.inputs.empty()) return Usage("info needs at least one file", spec->name);
-        return cz::cli::RunInfo(options);
-    }
-    if (command == "batch") {
-        if (options.inputs.size() != 2) return Usage("batch needs an input and an output folder", spec->name);
-        if (options.formats.size() != 1) return Usage("batch needs one output format: --to apm", spec->name);
-        return cz::cli::RunBatch(options);
-    }
-    if (command == "report") {
-        if (options.inputs.size() != 1) return Usage("report needs one input file", spec->name);
-        if (options.formats.empty()) return Usage("report needs --to FORMATS, such as --to apm,mdm", spec->name);
-        return cz::cli::RunReport(options);
-    }
-    if (command == "pack") {
-        if (options.inputs.empty()) return Usage("pack needs at least one file", spec->name);
-        if (options.output.empty()) return Usage("pack needs -o IMAGE", spec->name);
-        if (options.formats.size() != 1) return Usage("pack needs one format: --to apm", spec->name);
-        return cz::cli::RunPack(options);
-    }
-    if (command == "unpack") {
-        if (options.inputs.size() != 2) return Usage("unpack needs an image and a folder", spec->name);
-        return cz::cli::RunUnpack(options);
-    }
-    if (command == "play") {
-        if (options.inputs.size() != 1) return Usage("play needs one file", spec->name);
-        return cz::cli::RunPlay(options);
-    }
-    // convert, resample, cut: one input and one output.
-    if (options.output.empty() && options.inputs.size() == 2) {
-        options.output = options.inputs.back();
-        options.inputs.pop_back();
-    }
-    if (options.inputs.size() != 1 || options.output.empty())
-        return Usage((command + " needs one input and one output file").c_str(), spec->name);
-    if (command == "cut") {
-        if (!options.haveMaxBytes) return Usage("cut needs --max-bytes N", spec->name);
-        return cz::cli::RunCut(options);
-    }
-    if (command == "resample") {
-        if (!options.haveRate) return Usage("resample needs --rate HZ", spec->name);
-        return cz::cli::RunResample(options);
-    }
-    return cz::cli::RunConvert(options);
+    if (const int refused = CheckFormatOptions(*spec, options)) return refused;
+    return spec->run(options);
 }

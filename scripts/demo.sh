@@ -5,7 +5,21 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh demo
-bash scripts/build.sh build -DCADENZOR_TEST=OFF -DCADENZOR_BENCH=OFF -DCADENZOR_FUZZ_REPLAY=OFF >/dev/null
+# The build shows its progress on one line ("[57/204]", ninja's own count);
+# its whole output goes to a log that is shown when it fails.
+log="${TMPDIR:-/tmp}/cadenzor-demo-build.log"
+echo "== building the library and the tool into build/"
+echo "   the first build compiles about 200 files: a few minutes on a free 2-core machine, 10 to 15 on a busy"
+echo "   one; later runs rebuild only what changed and take seconds (full output: $log)"
+start=$SECONDS
+if ! bash scripts/build.sh build -DCADENZOR_TEST=OFF -DCADENZOR_BENCH=OFF -DCADENZOR_FUZZ_REPLAY=OFF 2>&1 |
+    tee "$log" | awk '/^\[[0-9]+\/[0-9]+\]/ { printf "\r   %s ", $1; fflush() } END { print "" }'; then
+    echo "the build failed; its last lines (all of it in $log):" >&2
+    tail -n 20 "$log" >&2
+    exit 1
+fi
+echo "   built in $((SECONDS - start)) s"
+echo
 out="${TMPDIR:-/tmp}/cadenzor-demo"
 rm -rf "$out"
 mkdir -p "$out"

@@ -49,6 +49,8 @@ def main():
     ]
     for command in commands:
         page += [".SS %s" % command, ".nf", roff(run(tool, command, "--help")), ".fi"]
+    # Every format class with its facts, from the same rows as the help.
+    page += [".SH FORMATS", ".nf", roff(run(tool, "formats")), ".fi"]
     page += [
         ".SH PROFILES",
         "convert, resample, batch, report and pack work in one of two profiles.",

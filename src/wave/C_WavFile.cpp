@@ -371,7 +371,7 @@ int32_t C_WavFile::ReadHeaderStream(std::shared_ptr<InputStream> stream, uint32_
             }
         }
     }
-    codecType_ = tag == kWaveTagMsAdpcm ? 3 : tag == kWaveTagImaAdpcm ? 6 : 0;
+    codecType_ = tag == kWaveTagMsAdpcm ? kCodecMsAdpcm : tag == kWaveTagImaAdpcm ? kCodecImaAdpcm : kCodecPcm;
     return 1;
 }
 

@@ -48,6 +48,10 @@ public:
     int64_t GetFileLength() const override { return fileLength_; }
     uint32_t GetFormatId() const override { return formatId_; }
     uint32_t GetCodecType() const override { return codecType_; }
+    // The codings GetCodecType names for a RIFF/WAVE file's format tag.
+    static constexpr uint32_t kCodecPcm = 0;
+    static constexpr uint32_t kCodecMsAdpcm = 3;
+    static constexpr uint32_t kCodecImaAdpcm = 6;
     I_WavInfo* GetWavInfo() override { return sound_ ? sound_->GetWavInfo() : nullptr; }
     void AttachWavData(I_WavData* sound) override;
     I_WavData* DetachWavData() override;

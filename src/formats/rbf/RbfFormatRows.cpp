@@ -6,9 +6,13 @@
 namespace cz {
 
 namespace {
+// clang-format off
 constexpr FormatDescriptor kRows[] = {
-    {kFormatNone, "C_RBFFile", &MakeFormat<C_RBFFile>, ProbeVariant::kNone, true, false},
+    {kFormatRbf, "C_RBFFile", &MakeFormat<C_RBFFile>, ProbeVariant::kNone, true, false,
+     {"rbf", "RBF, chip resource binary", "", 0, 0, false, false,
+      "the resource binary itself, as the chip stores it (read, cut, played; its code names the coding)"}},
 };
+// clang-format on
 }  // namespace
 
 std::span<const FormatDescriptor> RbfFormatRows() { return kRows; }

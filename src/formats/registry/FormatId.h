@@ -12,6 +12,7 @@ namespace cz {
 
 enum FormatId : uint32_t {
     kFormatNone = 0,  // no format; also the id of classes outside the registry (RBF)
+    kFormatRbf = 0,   // RBF resources: the class outside the registry, under id 0
     kFormatSrc = 1,   // WPCM speech source
     kFormatWav = 2,   // RIFF/WAVE
     kFormatWam = 3,

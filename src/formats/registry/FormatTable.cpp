@@ -88,6 +88,27 @@ const Tables& GetTables() {
     return tables;
 }
 
+bool SameNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+// The first row that matches, a writing row before the others.
+template <typename Match>
+const FormatDescriptor* FindRow(Match match) {
+    const FormatDescriptor* found = nullptr;
+    for (const auto* row : GetTables().rows) {
+        if (!match(*row)) continue;
+        if (row->writes) return row;
+        if (!found) found = row;
+    }
+    return found;
+}
+
 const FormatDescriptor* WriterRow(uint32_t formatId) {
     if (formatId == kFormatNone) return nullptr;
     for (const auto* row : GetTables().rows)
@@ -109,6 +130,29 @@ std::unique_ptr<C_WavFile> CreateFormatWriter(uint32_t formatId) {
 const char* FormatWriterName(uint32_t formatId) {
     const FormatDescriptor* row = WriterRow(formatId);
     return row ? row->className : nullptr;
+}
+
+const FormatDescriptor* FindFormat(uint32_t formatId) {
+    return FindRow([&](const FormatDescriptor& row) { return row.id == formatId; });
+}
+
+const FormatDescriptor* FindFormatByExtension(std::string_view extension) {
+    if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
+    if (extension.empty()) return nullptr;
+    return FindRow([&](const FormatDescriptor& row) { return SameNoCase(row.facts.extension, extension); });
+}
+
+std::string_view FormatShortName(const FormatDescriptor& row) {
+    std::string_view name = row.facts.longName;
+    return name.substr(0, name.find(','));
+}
+
+const FormatDescriptor* FindFormatByName(std::string_view name) {
+    if (const FormatDescriptor* row = FindFormatByExtension(name)) return row;
+    if (const FormatDescriptor* row =
+            FindRow([&](const FormatDescriptor& r) { return SameNoCase(FormatShortName(r), name); }))
+        return row;
+    return FindRow([&](const FormatDescriptor& r) { return SameNoCase(r.className, name); });
 }
 
 }  // namespace cz

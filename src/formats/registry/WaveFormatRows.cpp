@@ -6,9 +6,13 @@
 namespace cz {
 
 namespace {
+// clang-format off
 constexpr FormatDescriptor kRows[] = {
-    {kFormatWav, "C_WavFile", &MakeFormat<C_WavFile>, ProbeVariant::kAny, true, true},
+    {kFormatWav, "C_WavFile", &MakeFormat<C_WavFile>, ProbeVariant::kAny, true, true,
+     {"wav", "WAV, PCM", "RIFF", 0, 0, false, true,
+      "the common sound file: the input and output of every chain"}},
 };
+// clang-format on
 }  // namespace
 
 std::span<const FormatDescriptor> WaveFormatRows() { return kRows; }
