@@ -45,12 +45,15 @@ TEST(CliMidi, ConvertSoundsToXmf) {
     EXPECT_EQ(rate.status, 0) << rate.out;
     EXPECT_LT(cz::test::ReadFileBytes(dir.File("slow.xmf")).size(),
               cz::test::ReadFileBytes(dir.File("voice.xmf")).size());
-    // The XMF chain codes its APM as the exported functions do: --compatible
-    // makes the same APM directly.
+    // With --compatible the XMF chain codes its APM as the exported functions
+    // do: the same APM made directly and packed gives the same XMF.
     ASSERT_EQ(Cadenzor("convert '" + wav + "' '" + dir.File("voice.apm") + "' --compatible", dir).status, 0);
     auto apm = Cadenzor("convert '" + dir.File("voice.apm") + "' '" + dir.File("apm.xmf") + "'", dir);
     EXPECT_EQ(apm.status, 0) << apm.out;
-    EXPECT_EQ(cz::test::ReadFileBytes(dir.File("apm.xmf")), cz::test::ReadFileBytes(dir.File("voice.xmf")));
+    ASSERT_EQ(Cadenzor("convert '" + wav + "' '" + dir.File("compat.xmf") + "' --compatible", dir).status, 0);
+    EXPECT_EQ(cz::test::ReadFileBytes(dir.File("apm.xmf")), cz::test::ReadFileBytes(dir.File("compat.xmf")));
+    // By default the searching coder codes it: another APM in the same XMF layout.
+    EXPECT_NE(cz::test::ReadFileBytes(dir.File("compat.xmf")), cz::test::ReadFileBytes(dir.File("voice.xmf")));
     EXPECT_EQ(Cadenzor("convert '" + wav + "' '" + dir.File("voice.xmf") + "'", dir).status, 2);  // exists
 }
 
