@@ -52,9 +52,12 @@ std::vector<FormatFact> Build() {
         f.extension = Lower(ext ? ext : "");
         f.name = f.extension.empty() ? row->className : std::string(ext + 1);
         const char* family = FamilyWords(row->id);
-        f.longName = f.name + ", " + (family ? family : row->className);
+        if (row->facts.longName && *row->facts.longName)
+            f.longName = row->facts.longName;
+        else
+            f.longName = f.name + ", " + (family ? family : row->className);
         f.writes = row->writes;
-        f.makesBinary = row->writes && row->id != kFormatWav && MakesBinary(row->id, f.name);
+        f.makesBinary = row->writes && row->id != kFormatWav && row->facts.binary && MakesBinary(row->id, f.name);
         facts.push_back(std::move(f));
     }
     return facts;
