@@ -3,9 +3,11 @@
 // packs and playing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -39,8 +41,7 @@ TEST(CliTool, OptionConventionsAndPerCommandHelp) {
     cz::test::TempDir dir;
     ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("in.wav"), VoiceWav(4000)));
     // --opt=value, combined short flags and global flags before the command.
-    EXPECT_EQ(Cadenzor("-yq convert --rate=8000 " + Q(dir.File("in.wav")) + " " + Q(dir.File("a.wav")), dir).status,
-              0);
+    EXPECT_EQ(Cadenzor("-yq convert --rate=8000 " + Q(dir.File("in.wav")) + " " + Q(dir.File("a.wav")), dir).status, 0);
     EXPECT_EQ(Cadenzor("-y convert -qv --rate=8000 " + Q(dir.File("in.wav")) + " " + Q(dir.File("a.wav")), dir).status,
               0);
     // An option the command has no use for is refused before anything runs.
@@ -100,9 +101,9 @@ TEST(CliTool, ConvertRefusesBeforeWritingAnything) {
     EXPECT_FALSE(FileExists(apm));
     // With -y all three are made; the firmware header can be included from
     // two files of one program.
-    ASSERT_EQ(Cadenzor("convert -y " + Q(in) + " " + Q(apm) + " --bin " + Q(bin) + " --header-style=firmware", dir)
-                  .status,
-              0);
+    ASSERT_EQ(
+        Cadenzor("convert -y " + Q(in) + " " + Q(apm) + " --bin " + Q(bin) + " --header-style=firmware", dir).status,
+        0);
     const auto text = ReadFileBytes(bin + ".h");
     const std::string h(text.begin(), text.end());
     EXPECT_NE(h.find("static const unsigned char o_bin["), std::string::npos) << h.substr(0, 300);
@@ -110,9 +111,9 @@ TEST(CliTool, ConvertRefusesBeforeWritingAnything) {
     if (cz::test::HaveTool("cc")) {
         const std::string c = "#include \"" + bin + ".h\"\n#include \"" + bin + ".h\"\nint f(void){return o_bin[0];}\n";
         ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("u.c"), {c.begin(), c.end()}));
-        EXPECT_EQ(cz::test::RunCommand("cc -std=c99 -Wall -Werror -c " + Q(dir.File("u.c")) + " -o " +
-                                       Q(dir.File("u.o"))),
-                  0);
+        EXPECT_EQ(
+            cz::test::RunCommand("cc -std=c99 -Wall -Werror -c " + Q(dir.File("u.c")) + " -o " + Q(dir.File("u.o"))),
+            0);
     }
 }
 
@@ -211,9 +212,9 @@ TEST(CliTool, InfoAndConvertSpeakForPeople) {
     EXPECT_NE(coded.out.find("1 of 1 markers are not kept in apm"), std::string::npos) << coded.out;
     EXPECT_NE(Cadenzor("info " + Q(dir.File("o.apm")), dir).out.find("APM, 4-bit chip ADPCM"), std::string::npos);
     if (cz::test::HaveTool("lame")) {
-        ASSERT_EQ(cz::test::RunCommand("lame --quiet --tt 'A Title' --ta 'An Artist' " + Q(wav) + " " +
-                                       Q(dir.File("t.mp3"))),
-                  0);
+        ASSERT_EQ(
+            cz::test::RunCommand("lame --quiet --tt 'A Title' --ta 'An Artist' " + Q(wav) + " " + Q(dir.File("t.mp3"))),
+            0);
         auto mp3 = Cadenzor("info " + Q(dir.File("t.mp3")), dir);
         EXPECT_NE(mp3.out.find("MPEG-2 layer 3, 16000 Hz"), std::string::npos) << mp3.out;
         EXPECT_NE(mp3.out.find("title:       A Title"), std::string::npos) << mp3.out;
@@ -268,7 +269,8 @@ TEST(CliTool, BatchMirrorsTheTreeAndJudgesTheBudget) {
 // telephone prompts, 8 kHz) convert to APM and MDM without a failure.
 TEST(CliTool, BatchConvertsRealPrompts) {
     const std::string prompts = "/usr/share/asterisk/sounds/en_US_f_Allison";
-    if (!cz::test::FileExists(prompts + "/activated.wav")) GTEST_SKIP() << "asterisk-core-sounds-en-wav is not installed";
+    if (!cz::test::FileExists(prompts + "/activated.wav"))
+        GTEST_SKIP() << "asterisk-core-sounds-en-wav is not installed";
     cz::test::TempDir dir;
     for (const char* format : {"apm", "mdm"}) {
         SCOPED_TRACE(format);
@@ -276,8 +278,7 @@ TEST(CliTool, BatchConvertsRealPrompts) {
                                 " --bin --budget 64M --json",
                             dir);
         EXPECT_EQ(run.status, 0) << run.out.substr(0, 2000);
-        EXPECT_NE(run.out.find("\"files\": 568, \"converted\": 568, \"skipped\": 0, \"failed\": 0"),
-                  std::string::npos)
+        EXPECT_NE(run.out.find("\"files\": 568, \"converted\": 568, \"skipped\": 0, \"failed\": 0"), std::string::npos)
             << run.out.substr(0, 2000);
         EXPECT_NE(run.out.find("\"fits\": true"), std::string::npos);
     }
@@ -286,9 +287,8 @@ TEST(CliTool, BatchConvertsRealPrompts) {
 TEST(CliTool, ReportMeasuresEachFormatAndDrawsAPage) {
     cz::test::TempDir dir;
     ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("in.wav"), VoiceWav(16000)));
-    auto run = Cadenzor("report -q " + Q(dir.File("in.wav")) + " --to apm,mdm --json --html " +
-                            Q(dir.File("r.html")),
-                        dir);
+    auto run =
+        Cadenzor("report -q " + Q(dir.File("in.wav")) + " --to apm,mdm --json --html " + Q(dir.File("r.html")), dir);
     ASSERT_EQ(run.status, 0) << run.out;
     ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("r.json"), {run.out.begin(), run.out.end()}));
     if (cz::test::HaveTool("python3")) {
@@ -309,6 +309,24 @@ TEST(CliTool, ReportMeasuresEachFormatAndDrawsAPage) {
     // and its error level.
     EXPECT_EQ(pictures, 6u);
     EXPECT_EQ(Cadenzor("report " + Q(dir.File("in.wav")) + " --to wav", dir).status, 1);
+}
+
+// A report writes its page and nothing else: its private folder, under
+// TMPDIR, is gone when it ends, and the input's folder holds only the page.
+TEST(CliTool, ReportLeavesNothingBehind) {
+    cz::test::TempDir dir, tmp;
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("in.wav"), VoiceWav(8000)));
+    const std::string out = dir.File("out.txt");
+    ASSERT_EQ(cz::test::RunCommand("TMPDIR=" + Q(tmp.Path()) + " '" + cz::test::BinDir() + "/cadenzor' report -q " +
+                                   Q(dir.File("in.wav")) + " --to apm,mdm,p10,pam --html " + Q(dir.File("r.html")) +
+                                   " >" + Q(out) + " 2>&1"),
+              0);
+    std::vector<std::string> left, here;
+    for (const auto& e : std::filesystem::directory_iterator(tmp.Path())) left.push_back(e.path().string());
+    EXPECT_TRUE(left.empty()) << (left.empty() ? std::string() : left.front());
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path())) here.push_back(e.path().filename().string());
+    std::sort(here.begin(), here.end());
+    EXPECT_EQ(here, (std::vector<std::string>{"in.wav", "out.txt", "r.html"}));
 }
 
 // The page opens in a real browser with its pictures drawn: a headless
@@ -359,11 +377,11 @@ TEST(CliTool, PackLaysOutTheImageAndItsHeader) {
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         // Each entry is the binary convert --bin makes of the prompt.
-        ASSERT_EQ(Cadenzor("convert -y " + Q(inputs[i]) + " " + Q(dir.File("one.apm")) + " --bin " +
-                               Q(dir.File("one.bin")),
-                           dir)
-                      .status,
-                  0);
+        ASSERT_EQ(
+            Cadenzor("convert -y " + Q(inputs[i]) + " " + Q(dir.File("one.apm")) + " --bin " + Q(dir.File("one.bin")),
+                     dir)
+                .status,
+            0);
         const auto one = ReadFileBytes(dir.File("one.bin"));
         const uint32_t offset = cz::test::Le32(bytes.data() + 8 + 8 * i);
         const uint32_t length = cz::test::Le32(bytes.data() + 12 + 8 * i);
@@ -376,12 +394,13 @@ TEST(CliTool, PackLaysOutTheImageAndItsHeader) {
     const std::string header(h.begin(), h.end());
     EXPECT_NE(header.find("PROMPTS_P_2_GO = 2"), std::string::npos) << header.substr(0, 400);
     if (cz::test::HaveTool("cc")) {
-        const std::string c = "#include \"" + image + ".h\"\nint f(void){return prompts[prompts_offset[PROMPTS_P1]] + "
-                                                      "(int)prompts_size[PROMPTS_COUNT - 1];}\n";
+        const std::string c = "#include \"" + image +
+                              ".h\"\nint f(void){return prompts[prompts_offset[PROMPTS_P1]] + "
+                              "(int)prompts_size[PROMPTS_COUNT - 1];}\n";
         ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("u.c"), {c.begin(), c.end()}));
-        EXPECT_EQ(cz::test::RunCommand("cc -std=c99 -Wall -Werror -c " + Q(dir.File("u.c")) + " -o " +
-                                       Q(dir.File("u.o"))),
-                  0);
+        EXPECT_EQ(
+            cz::test::RunCommand("cc -std=c99 -Wall -Werror -c " + Q(dir.File("u.c")) + " -o " + Q(dir.File("u.o"))),
+            0);
     }
     // The budget applies to the pack.
     EXPECT_EQ(Cadenzor("pack -q -y" + args + " --to apm -o " + Q(image) + " --budget 100", dir).status, 3);
