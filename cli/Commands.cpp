@@ -558,9 +558,7 @@ int CheckChipRate(const Options& options, const std::string& output) {
     return kExitFailed;  // the command is sound; this file cannot be written so
 }
 
-// Runs the conversion of options.inputs[0] to options.output as one job and
-// says what happened.
-int RunJob(const Options& options, uint32_t outId, bool asLoaded = false) {
+api::pipeline::Job JobFor(const Options& options, uint32_t outId) {
     api::pipeline::Job job;
     job.input = options.inputs.front();
     job.output = options.output;
@@ -568,32 +566,42 @@ int RunJob(const Options& options, uint32_t outId, bool asLoaded = false) {
     job.rate = options.haveRate ? static_cast<uint32_t>(options.rate) : 0;
     job.haveCodecParam = CodecParameter(options, outId, &job.codecParam);
     job.sourceSamples = options.source;
-    job.asLoaded = asLoaded;
     job.binary = options.binary;
     job.header = options.firmwareHeader ? api::pipeline::HeaderStyle::kFirmware : api::pipeline::HeaderStyle::kPlain;
     job.headerName = options.headerName;
     job.overwrite = options.overwrite;
     job.profile = options.profile;
     job.readBinaries = true;
+    return job;
+}
+
+}  // namespace
+
+// Runs the conversion of options.inputs[0] to options.output as one job and
+// says what happened.
+int RunConvertJob(const Options& options, const api::pipeline::Job& prepared, api::pipeline::Result* out) {
+    api::pipeline::Job job = prepared;
     ProgressBar bar(options.haveRate ? "resampling" : "converting", options.quiet);
     job.progress = &bar;
-    const api::pipeline::Result result = api::pipeline::Run(job);
+    api::pipeline::Result result = api::pipeline::Run(job);
     if (!options.quiet)
         for (const auto& w : result.warnings) Warn(w.file, w.text);
+    const auto finish = [&](int status) {
+        if (out) *out = std::move(result);
+        return status;
+    };
     if (!result.ok()) {
         Fail(result.failure.file, result.failure.text);
-        return result.outcome == api::pipeline::Outcome::kRefused ? kExitUsage : kExitFailed;
+        return finish(result.outcome == api::pipeline::Outcome::kRefused ? kExitUsage : kExitFailed);
     }
-    if (options.verbose) {
+    if (options.verbose && job.publish) {
         std::fprintf(stderr, "cadenzor: wrote %s\n", options.output.c_str());
         if (!options.binary.empty())
             std::fprintf(stderr, "cadenzor: wrote %s (%lld bytes the chip stores) and %s\n", options.binary.c_str(),
                          result.binaryBytes, api::HeaderPath(options.binary.c_str()).c_str());
     }
-    return kExitOk;
+    return finish(kExitOk);
 }
-
-}  // namespace
 
 int ConvertOne(const Options& options) {
     const std::string& input = options.inputs.front();
@@ -602,6 +610,18 @@ int ConvertOne(const Options& options) {
     if (CompareNoCase(Extension(output), ".imf") == 0) return RunConvertToImf(options);
     if (IsXmfFile(input)) return RunConvertFromXmf(options);
     if (IsImfFile(input)) return RunConvertFromImf(options);
+    api::pipeline::Job job;
+    bool special = false;
+    if (const int status = PrepareConvertJob(options, &job, &special); status != kExitOk) return status;
+    return RunConvertJob(options, job);
+}
+
+int PrepareConvertJob(const Options& options, api::pipeline::Job* job, bool* special) {
+    const std::string& input = options.inputs.front();
+    const std::string& output = options.output;
+    *special = CompareNoCase(Extension(output), ".xmf") == 0 || CompareNoCase(Extension(output), ".imf") == 0 ||
+               IsXmfFile(input) || IsImfFile(input);
+    if (*special) return kExitOk;
     uint32_t outId = GetFormatIdFromExtension(Extension(output).c_str());
     if (outId == kFormatNone) {
         Fail(output, "unknown output format '" + Extension(output) + "' (use " + FormatListText() + ")");
@@ -647,7 +667,8 @@ int ConvertOne(const Options& options) {
     if (wantBinary && (!CheckOutput(options, options.binary) || !CheckOutput(options, header))) return kExitFailed;
     if (!CheckDistinct(options, input, api::InPlace::kAllowed)) return kExitFailed;
 
-    return RunJob(options, outId);
+    *job = JobFor(options, outId);
+    return kExitOk;
 }
 
 namespace {
@@ -754,7 +775,9 @@ int RunResample(const Options& options) {
     // The input is let go before the output is put in place: the output may
     // be the input.
     if (!CheckDistinct(options, options.inputs.front(), api::InPlace::kAllowed)) return kExitFailed;
-    return RunJob(options, kFormatWav, true);
+    api::pipeline::Job job = JobFor(options, kFormatWav);
+    job.asLoaded = true;
+    return RunConvertJob(options, job);
 }
 
 }  // namespace cz::cli

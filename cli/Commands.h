@@ -6,6 +6,7 @@
 #include <string>
 
 #include "api/Profile.h"
+#include "api/pipeline/Pipeline.h"
 #include <vector>
 
 namespace cz::cli {
@@ -170,6 +171,17 @@ bool CodecParameter(const Options& options, uint32_t formatId, uint32_t* param, 
 // set. Every output is made in a private folder and put in place only when
 // all of them were made. Failures are reported through Fail.
 int ConvertOne(const Options& options);
+
+// The job ConvertOne runs for these options, after every check that would
+// refuse it (reported through Fail, with the exit status returned); kExitOk
+// with *job filled when it may run. *special is set instead, and nothing
+// checked, when the conversion is one ConvertOne makes outside the pipeline
+// (XMF and IMF).
+int PrepareConvertJob(const Options& options, api::pipeline::Job* job, bool* special);
+
+// Runs a job prepared by PrepareConvertJob and reports its warnings and
+// failure as ConvertOne does.
+int RunConvertJob(const Options& options, const api::pipeline::Job& job, api::pipeline::Result* result = nullptr);
 
 // Writes the bytes of a binary as a firmware header at headerPath: an include
 // guard, a length constant and a static const array named after arrayName.

@@ -12,6 +12,7 @@
 #include "BatchSupport.h"
 #include "Commands.h"
 #include "Json.h"
+#include "api/pipeline/Pipeline.h"
 #include "ProgressBar.h"
 #include "formats/registry/C_WavFileFormat.h"
 #include "formats/registry/FormatId.h"
@@ -39,6 +40,59 @@ bool LoadPcm(const std::string& path, Pcm& pcm) {
     pcm.samples.resize(n);
     for (uint32_t i = 0; i < n; ++i) pcm.samples[i] = sound->Sample(i, 0);
     return pcm.rate != 0;
+}
+
+Pcm FirstChannel(const api::pipeline::Rendition& sound) {
+    Pcm pcm;
+    pcm.rate = sound.rate;
+    const size_t frames = sound.Frames();
+    pcm.samples.resize(frames);
+    for (size_t i = 0; i < frames; ++i) pcm.samples[i] = sound.samples[i * sound.channels];
+    return pcm;
+}
+
+// One format coded from the source and played back as the chip plays it (its
+// binary when it has one), in one job: sizes and the sound, nothing written.
+struct Coded {
+    bool made = false;  // the coding was made; only playing it back failed
+    unsigned long long fileBytes = 0;
+    long long chipBytes = -1;
+    double seconds = 0;
+    api::pipeline::Rendition played;
+};
+
+int Code(const Options& options, Coded& coded) {
+    coded = Coded();
+    api::pipeline::Job job;
+    bool special = false;
+    if (const int status = PrepareConvertJob(options, &job, &special); status != kExitOk) return status;
+    if (special) {
+        // A conversion the pipeline does not make: through the private folder.
+        if (ConvertOne(options) != kExitOk) return kExitFailed;
+        const SoundFigures figures = MeasureOutput(options.output, options.binary, false);
+        coded.made = true;
+        coded.fileBytes = figures.fileBytes;
+        coded.chipBytes = figures.chipBytes;
+        coded.seconds = figures.seconds;
+        api::pipeline::Message failure;
+        if (!api::pipeline::RenditionOf(options.binary.empty() ? options.output : options.binary, coded.played,
+                                        failure)) {
+            Fail(failure.file, failure.text);
+            return kExitFailed;
+        }
+        return kExitOk;
+    }
+    job.publish = false;
+    job.wantRendition = true;
+    api::pipeline::Result result;
+    const int status = RunConvertJob(options, job, &result);
+    coded.made = result.fileBytes > 0;
+    if (status != kExitOk) return status;
+    coded.fileBytes = result.fileBytes;
+    coded.chipBytes = result.binaryBytes;
+    coded.seconds = result.seconds;
+    coded.played = std::move(result.rendition);
+    return kExitOk;
 }
 
 struct Quality {
@@ -432,31 +486,22 @@ int RunReport(const Options& options) {
         one.quality = options.quality;
         one.binary = temp->File("coded.bin");
         FailureCapture capture;
-        if (ConvertOne(one) != kExitOk) {
+        Coded coded;
+        if (Code(one, coded) != kExitOk) {
             // A format without a resource binary still gets its figures.
             one.binary.clear();
-            if (ConvertOne(one) != kExitOk) {
-                row.reason = capture.Text().empty() ? "cannot be written" : capture.Text();
+            if (coded.made || Code(one, coded) != kExitOk) {
+                row.reason = capture.Text().empty()
+                                 ? coded.made ? "the chip rendition cannot be decoded" : "cannot be written"
+                                 : capture.Text();
                 rows.push_back(row);
                 continue;
             }
         }
-        SoundFigures figures = MeasureOutput(one.output, one.binary, false);
-        row.fileBytes = figures.fileBytes;
-        row.chipBytes = figures.chipBytes;
-        row.seconds = figures.seconds;
-        Options back = base;
-        // What the chip plays: the resource binary when the format has one.
-        back.inputs = {!one.binary.empty() && platform::FileExists(one.binary) ? one.binary : one.output};
-        back.haveRate = false;
-        back.source = false;
-        back.output = temp->File("played.wav");
-        Pcm played;
-        if (ConvertOne(back) != kExitOk || !LoadPcm(back.output, played)) {
-            row.reason = capture.Text().empty() ? "the chip rendition cannot be decoded" : capture.Text();
-            rows.push_back(row);
-            continue;
-        }
+        row.fileBytes = coded.fileBytes;
+        row.chipBytes = coded.chipBytes;
+        row.seconds = coded.seconds;
+        Pcm played = FirstChannel(coded.played);
         const std::vector<double>* reference = &source.samples;
         Pcm alike;
         if (played.rate != source.rate) {
@@ -474,12 +519,9 @@ int RunReport(const Options& options) {
             plain.profile = api::Profile::Compatible();
             plain.output = temp->File("compatible." + row.format);
             plain.binary.clear();
-            Options plainBack = back;
-            plainBack.inputs = {plain.output};
-            plainBack.output = temp->File("compatible-played.wav");
-            Pcm plainPlayed;
-            if (ConvertOne(plain) == kExitOk && ConvertOne(plainBack) == kExitOk &&
-                LoadPcm(plainBack.output, plainPlayed) && plainPlayed.rate == played.rate) {
+            Coded plainCoded;
+            if (Code(plain, plainCoded) == kExitOk && plainCoded.played.rate == played.rate) {
+                const Pcm plainPlayed = FirstChannel(plainCoded.played);
                 row.compatible = Measure(*reference, plainPlayed.samples, plainPlayed.rate);
                 row.haveCompatible = true;
             }

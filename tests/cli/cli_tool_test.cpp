@@ -3,9 +3,12 @@
 // packs and playing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
+#include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -309,6 +312,45 @@ TEST(CliTool, ReportMeasuresEachFormatAndDrawsAPage) {
     // and its error level.
     EXPECT_EQ(pictures, 6u);
     EXPECT_EQ(Cadenzor("report " + Q(dir.File("in.wav")) + " --to wav", dir).status, 1);
+}
+
+// A report writes its page and nothing else: its private folder, under
+// TMPDIR, is gone when it ends, and the input's folder holds only the page.
+TEST(CliTool, ReportLeavesNothingBehind) {
+    cz::test::TempDir dir, tmp;
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("in.wav"), VoiceWav(8000)));
+    const std::string out = dir.File("out.txt");
+    ASSERT_EQ(cz::test::RunCommand("TMPDIR=" + Q(tmp.Path()) + " '" + cz::test::BinDir() + "/cadenzor' report -q " +
+                                   Q(dir.File("in.wav")) + " --to apm,mdm,p10,pam --html " + Q(dir.File("r.html")) +
+                                   " >" + Q(out) + " 2>&1"),
+              0);
+    std::vector<std::string> left, here;
+    for (const auto& e : std::filesystem::directory_iterator(tmp.Path())) left.push_back(e.path().string());
+    EXPECT_TRUE(left.empty()) << (left.empty() ? std::string() : left.front());
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path())) here.push_back(e.path().filename().string());
+    std::sort(here.begin(), here.end());
+    EXPECT_EQ(here, (std::vector<std::string>{"in.wav", "out.txt", "r.html"}));
+
+    // Nor on the way: the one WAV file put in place is the source as every
+    // format gets it; the sound each chip plays stays in memory.
+    if (!cz::test::HaveTool("strace")) GTEST_SKIP() << "no strace";
+    const std::string log = dir.File("trace.txt");
+    ASSERT_EQ(cz::test::RunCommand("strace -f -e trace=rename,renameat,renameat2 -o " + Q(log) + " '" +
+                                   cz::test::BinDir() + "/cadenzor' report -q " + Q(dir.File("in.wav")) +
+                                   " --to apm,mdm,p10 --json >" + Q(out) + " 2>&1"),
+              0);
+    const auto traced = ReadFileBytes(log);
+    std::istringstream lines(std::string(traced.begin(), traced.end()));
+    std::vector<std::string> wavs;
+    for (std::string line; std::getline(lines, line);) {
+        const size_t end = line.rfind(".wav\"");
+        if (line.find("rename") == std::string::npos || end == std::string::npos) continue;
+        const size_t start = line.find_last_of("/\"", end - 1) + 1;
+        wavs.push_back(line.substr(start, end + 4 - start));
+    }
+    std::sort(wavs.begin(), wavs.end());
+    // source.wav, and the file its job made in its private folder.
+    EXPECT_EQ(wavs, (std::vector<std::string>{"out.wav", "source.wav"}));
 }
 
 // The page opens in a real browser with its pictures drawn: a headless

@@ -691,7 +691,76 @@ bool ReadAll(const std::string& path, std::vector<uint8_t>& bytes) {
     return bytes.empty() || file->ReadExact(bytes.data(), bytes.size());
 }
 
+double SecondsOf(const std::string& path) {
+    C_WavFileFormat factory;
+    RefPtr<C_WavFile> file = factory.Open(path.c_str(), kOpenHeaderOnly);
+    I_WavInfo* info = file ? file->GetWavInfo() : nullptr;
+    if (!info || !info->GetSampleRate()) return 0;
+    return static_cast<double>(info->GetSampleCount()) / info->GetSampleRate();
+}
+
+// The sound the chip plays from a file the job made: a chip file decoded as
+// it plays, or a resource binary decoded as the chip reads it.
 }  // namespace
+
+bool RenditionOf(const std::string& path, Rendition& out, Message& failure) {
+    C_WavFileFormat factory;
+    RefPtr<C_WavFile> file = factory.Open(path.c_str());
+    RefPtr<C_WavData> decoded;
+    C_WavData* sound = nullptr;
+    if (file) {
+        file->LoadPlayedSound();
+        file->ReleaseSource();
+        sound = file->Sound();
+    } else {
+        S_ResourceBinary binary;
+        std::string reason;
+        if (!ReadResourceBinaryFile(path.c_str(), binary, &reason)) {
+            failure = {path, "the chip rendition cannot be decoded: " + reason};
+            return false;
+        }
+        decoded = RefPtr<C_WavData>(new C_WavData());
+        ResourceBinaryToSound(binary, *decoded);
+        sound = decoded.get();
+    }
+    if (!sound || !sound->GetWavInfo()->GetSampleRate() || !sound->GetWavInfo()->GetChannels()) {
+        failure = {path, "the chip rendition cannot be decoded"};
+        return false;
+    }
+    // In the sample format a WAV file of it holds: the write parameters'
+    // output format, or 16 bits for the 12-bit chip form and for unsigned
+    // samples wider than a byte.
+    RefPtr<I_WavData> converted;
+    {
+        I_WavInfo* info = sound->GetWavInfo();
+        C_WriteWavParam* param = sound->GetWriteParam();
+        uint16_t valid = 16, container = 16;
+        uint32_t sign = 1;
+        bool convert = info->GetValidBits() == 12 || (info->GetSignedFlag() == 0 && info->GetContainerBits() > 8);
+        if (param->HasOutputFormat()) {
+            param->GetOutputFormat(&valid, &container, &sign);
+            convert =
+                valid != info->GetValidBits() || container != info->GetContainerBits() || sign != info->GetSignedFlag();
+        }
+        if (convert) {
+            converted.reset(sound->ConvertFormat(valid, container, sign, nullptr));
+            if (!converted) {
+                failure = {path, "the chip rendition cannot be decoded"};
+                return false;
+            }
+            sound = static_cast<C_WavData*>(converted.get());
+        }
+    }
+    out.rate = sound->GetWavInfo()->GetSampleRate();
+    out.channels = static_cast<uint16_t>(sound->GetWavInfo()->GetChannels());
+    const uint32_t frames = sound->SampleCount();
+    out.samples.resize(static_cast<size_t>(frames) * out.channels);
+    size_t k = 0;
+    for (uint32_t i = 0; i < frames; ++i)
+        for (uint16_t c = 0; c < out.channels; ++c)
+            out.samples[k++] = static_cast<int16_t>(std::clamp<int32_t>(sound->Sample(i, c), -32768, 32767));
+    return true;
+}
 
 InputKind DetectInput(const std::string& path) {
     auto file = platform::File::Open(path, platform::open_flags::kRead | platform::open_flags::kShareDenyWrite);
@@ -728,14 +797,14 @@ Result Run(const Job& job) {
     // Every output is refused up front: an existing file without overwrite,
     // an output that is the input or another output.
     for (const std::string* path : {&job.output, &job.binary, &header}) {
-        if (path->empty()) continue;
+        if (path->empty() || !job.publish) continue;
         if (!job.overwrite && platform::FileExists(*path))
             return Refuse(Outcome::kFailed, *path, "the file exists (use -y to overwrite it)");
     }
     const bool distinct = wantBinary
                               ? DistinctFiles({job.input.c_str()}, {job.output, job.binary, header}, InPlace::kAllowed)
                               : DistinctFiles({job.input.c_str()}, {job.output}, InPlace::kAllowed);
-    if (!distinct)
+    if (!distinct && job.publish)
         return Refuse(Outcome::kFailed, job.output,
                       "an output is the same file as " + job.input + " or as another output; nothing was written");
 
@@ -803,6 +872,18 @@ Result Run(const Job& job) {
                 return r;
             }
         }
+    }
+    if (!job.publish || job.wantRendition) {
+        r.fileBytes = static_cast<unsigned long long>(std::max<int64_t>(0, platform::GetFileLength(made)));
+        r.seconds = SecondsOf(made);
+    }
+    if (job.wantRendition && !RenditionOf(wantBinary ? madeBinary : made, r.rendition, r.failure)) {
+        r.outcome = Outcome::kFailed;
+        return r;
+    }
+    if (!job.publish) {
+        r.outcome = Outcome::kDone;
+        return r;
     }
     std::string failure;
     if (!PublishFile(made, job.output, &failure)) {

@@ -25,7 +25,6 @@
 
 namespace cz::api::pipeline {
 
-
 enum class HeaderStyle { kPlain, kFirmware };
 
 // What an input holds, by its content.
@@ -72,6 +71,13 @@ struct Job {
     // the symbol in capitals); empty: made from the binary's file name.
     std::string headerName;
     bool overwrite = false;
+    // Put the outputs in place (the default). Without it the job makes and
+    // measures them in its private folder and leaves nothing behind: the
+    // output and binary paths then only name the format and the binary.
+    bool publish = true;
+    // Also give the sound the chip plays from what was made (the binary
+    // when one was asked for, else the output file), in memory.
+    bool wantRendition = false;
     // Percent of the job done; may be none.
     I_ProgressCallback* progress = nullptr;
 };
@@ -83,12 +89,23 @@ struct Message {
     std::string text;
 };
 
+// A sound in memory: interleaved 16-bit samples.
+struct Rendition {
+    uint32_t rate = 0;
+    uint16_t channels = 0;
+    std::vector<int16_t> samples;
+    size_t Frames() const { return channels ? samples.size() / channels : 0; }
+};
+
 struct Result {
     Outcome outcome = Outcome::kFailed;
     Message failure;                   // when not done
     std::vector<Message> warnings;     // what the output format leaves out
     std::vector<std::string> written;  // the files put in place, in order
     long long binaryBytes = -1;        // size of the binary made, -1 without one
+    unsigned long long fileBytes = 0;  // size of the output made (also when only the rendition failed)
+    double seconds = 0;                // duration the output's header gives
+    Rendition rendition;               // when asked for (Job::wantRendition)
     bool streamed = false;             // the sound went through in blocks
     bool ok() const { return outcome == Outcome::kDone; }
 };
@@ -96,6 +113,11 @@ struct Result {
 InputKind DetectInput(const std::string& path);
 
 Result Run(const Job& job);
+
+// The sound the chip plays from a chip file (decoded as it plays) or a
+// resource binary (decoded as the chip reads it); false with *failure when
+// it is neither or cannot be decoded.
+bool RenditionOf(const std::string& path, Rendition& out, Message& failure);
 
 // A file put in place from bytes, or moved from another file (copied in
 // blocks when a rename cannot do it), through a temporary file beside the

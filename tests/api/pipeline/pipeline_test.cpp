@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -181,6 +182,77 @@ TEST(Pipeline, RefusesExistingOutputsBeforeAnyWork) {
     unknown.output = dir.File("x.nothing");
     EXPECT_EQ(pipeline::Run(unknown).outcome, Outcome::kRefused);
     EXPECT_FALSE(test::FileExists(wavBin.output));
+}
+
+// A job that keeps nothing: the sizes of what a published job writes and
+// the sound the chip plays from it (its binary when it has one), as the
+// tool's WAV conversion of that file gives it, with no file left anywhere.
+TEST(Pipeline, RenditionInMemoryMatchesThePublishedFiles) {
+    test::TempDir dir, scratch;
+    const std::string input = dir.File("in.wav");
+    ASSERT_TRUE(test::WriteFileBytes(input, PlainWav(1, 16000, 6000)));
+    struct Case {
+        const char* ext;
+        bool binary;
+        bool compatible;
+    };
+    // 12-bit chip samples (apm, src), 16-bit binaries (p10, ad4), a
+    // compatible coder, and formats read back from the chip file itself.
+    for (const Case c :
+         {Case{"apm", true, false}, Case{"apm", false, true}, Case{"mdm", true, false}, Case{"p10", true, false},
+          Case{"ad4", true, false}, Case{"src", false, false}, Case{"md6", false, false}}) {
+        SCOPED_TRACE(c.ext);
+        Job job;
+        job.input = input;
+        job.output = scratch.File(std::string("never.") + c.ext);
+        if (c.binary) job.binary = scratch.File("never.bin");
+        if (c.compatible) job.profile = cz::api::Profile::Compatible();
+        job.readBinaries = true;
+        job.publish = false;
+        job.wantRendition = true;
+        const Result kept = pipeline::Run(job);
+        ASSERT_TRUE(kept.ok()) << kept.failure.text;
+        EXPECT_TRUE(kept.written.empty());
+        EXPECT_TRUE(std::filesystem::is_empty(scratch.Path()));
+
+        // The same job published, and its file played back through a WAV file.
+        job.publish = true;
+        job.wantRendition = false;
+        job.output = dir.File(std::string("out.") + c.ext);
+        if (c.binary) job.binary = dir.File("out.bin");
+        job.overwrite = true;
+        const Result published = pipeline::Run(job);
+        ASSERT_TRUE(published.ok()) << published.failure.text;
+        EXPECT_EQ(kept.fileBytes, static_cast<unsigned long long>(test::ReadFileBytes(job.output).size()));
+        EXPECT_EQ(kept.binaryBytes, c.binary ? static_cast<long long>(test::ReadFileBytes(job.binary).size()) : -1);
+        Job back;
+        back.input = c.binary ? job.binary : job.output;
+        back.output = dir.File("played.wav");
+        back.readBinaries = true;
+        back.overwrite = true;
+        ASSERT_TRUE(pipeline::Run(back).ok());
+        C_WavFileFormat factory;
+        RefPtr<C_WavFile> played = factory.Open(back.output.c_str());
+        ASSERT_TRUE(played && played->Sound());
+        C_WavData* sound = played->Sound();
+        ASSERT_EQ(kept.rendition.rate, sound->GetWavInfo()->GetSampleRate());
+        ASSERT_EQ(kept.rendition.channels, sound->GetWavInfo()->GetChannels());
+        ASSERT_EQ(kept.rendition.Frames(), sound->SampleCount());
+        ASSERT_GT(kept.rendition.Frames(), 5000u);
+        size_t differ = 0;
+        for (uint32_t i = 0; i < sound->SampleCount(); ++i) differ += kept.rendition.samples[i] != sound->Sample(i, 0);
+        EXPECT_EQ(differ, 0u);
+        // Seconds as the chip file's header gives them.
+        RefPtr<C_WavFile> header = factory.Open(job.output.c_str(), kOpenHeaderOnly);
+        ASSERT_TRUE(header && header->GetWavInfo());
+        EXPECT_DOUBLE_EQ(kept.seconds, static_cast<double>(header->GetWavInfo()->GetSampleCount()) /
+                                           header->GetWavInfo()->GetSampleRate());
+    }
+    // Something that is neither a chip file nor a binary has no rendition.
+    Rendition none;
+    Message why;
+    EXPECT_FALSE(RenditionOf(input + ".missing", none, why));
+    EXPECT_FALSE(why.text.empty());
 }
 
 // The input is let go before the output is put in place.
