@@ -46,8 +46,10 @@ void PrintBinary(const std::string& path, const S_ResourceBinary& b, bool json) 
         out.Key("format_id").Unsigned(kFormatBin).Key("coding").String(b.coding).Key("code").String(b.code);
         out.Key("sample_rate").Unsigned(b.sampleRate).Key("samples").Unsigned(b.samples.size());
         out.Key("duration_s").Number(Seconds(b)).Key("chip_bytes").Unsigned(b.bytes).Key("markers").Array();
-        for (const S_BinaryMarker& m : b.markers)
-            out.Object().Key("sample").Unsigned(m.position).Key("type").Unsigned(m.type).Key("param").Unsigned(m.param).End();
+        for (const S_BinaryMarker& m : b.markers) {
+            out.Object().Key("sample").Unsigned(m.position).Key("type").Unsigned(m.type);
+            out.Key("param").Unsigned(m.param).End();
+        }
         out.End().End().Print();
         return;
     }

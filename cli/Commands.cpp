@@ -130,9 +130,10 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
         out.Key("signed").Bool(info->GetSignedFlag()).Key("samples").Unsigned(info->GetSampleCount());
         out.Key("duration_ms").Unsigned(info->GetDuration()).Key("duration_s").Number(seconds);
         out.Key("events").Array();
-        for (const C_ActionEvent* e : events->Events())
-            out.Object().Key("type").Unsigned(e->GetType()).Key("sample").Unsigned(e->GetSamplePos())
-                .Key("param").Unsigned(e->GetParam()).End();
+        for (const C_ActionEvent* e : events->Events()) {
+            out.Object().Key("type").Unsigned(e->GetType()).Key("sample").Unsigned(e->GetSamplePos());
+            out.Key("param").Unsigned(e->GetParam()).End();
+        }
         out.End().Key("silence_regions").Array();
         for (const C_ActionSilenceRegion* r : events->Regions())
             out.Object().Key("start").Unsigned(r->GetStart()).Key("end").Unsigned(r->GetEnd()).End();

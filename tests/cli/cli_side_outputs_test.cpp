@@ -296,14 +296,14 @@ TEST(CliJson, OutputsMatchTheDocumentedFields) {
     // A speech XMF, a melody XMF, a chip binary and a pack image of two entries.
     ASSERT_EQ(Cadenzor("convert -q " + Q(wav) + " " + Q(dir.File("voice.xmf")), dir).status, 0);
     ASSERT_EQ(Cadenzor("convert -q " + Q(dir.File("song.mid")) + " " + Q(dir.File("song.xmf")), dir).status, 0);
-    ASSERT_EQ(Cadenzor("convert -q " + Q(wav) + " " + Q(dir.File("voice.p10")) + " --bin " + Q(dir.File("voice.bin")),
-                       dir)
-                  .status,
-              0);
-    ASSERT_EQ(Cadenzor("pack -q " + Q(wav) + " " + Q(dir.File("voice.apm")) + " --to mcp -o " + Q(dir.File("img.bin")),
-                       dir)
-                  .status,
-              0);
+    ASSERT_EQ(
+        Cadenzor("convert -q " + Q(wav) + " " + Q(dir.File("voice.p10")) + " --bin " + Q(dir.File("voice.bin")), dir)
+            .status,
+        0);
+    ASSERT_EQ(
+        Cadenzor("pack -q " + Q(wav) + " " + Q(dir.File("voice.apm")) + " --to mcp -o " + Q(dir.File("img.bin")), dir)
+            .status,
+        0);
     struct Case {
         std::string command;
         std::string checks;
