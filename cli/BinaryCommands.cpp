@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Json.h"
 #include "formats/binary/ResourceBinary.h"
 #include "formats/registry/C_WavFileFormat.h"
+#include "formats/registry/FormatId.h"
 #include "platform/Platform.h"
 #include "platform/SafeFiles.h"
 #include "wave/C_WavData.h"
@@ -21,21 +23,6 @@ namespace cz::cli {
 namespace {
 
 constexpr uint64_t kMaxImageSize = uint64_t{256} << 20;
-
-std::string Json(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\')
-            out += '\\', out += static_cast<char>(c);
-        else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else
-            out += static_cast<char>(c);
-    }
-    return out + "\"";
-}
 
 bool ReadBytes(const std::string& path, uint64_t limit, std::vector<uint8_t>& bytes, std::string& why) {
     auto f = platform::File::Open(path, platform::open_flags::kRead);
@@ -54,15 +41,16 @@ double Seconds(const S_ResourceBinary& b) {
 
 void PrintBinary(const std::string& path, const S_ResourceBinary& b, bool json) {
     if (json) {
-        std::printf(
-            "{\"file\": %s, \"format\": %s, \"coding\": %s, \"code\": %s, \"sample_rate\": %u, "
-            "\"samples\": %zu, \"duration_s\": %.3f, \"bytes\": %llu, \"markers\": [",
-            Json(path).c_str(), Json(b.coding + " resource binary").c_str(), Json(b.coding).c_str(),
-            Json(b.code).c_str(), b.sampleRate, b.samples.size(), Seconds(b), static_cast<unsigned long long>(b.bytes));
-        for (size_t i = 0; i < b.markers.size(); ++i)
-            std::printf("%s{\"sample\": %u, \"type\": %u, \"param\": %u}", i ? ", " : "", b.markers[i].position,
-                        b.markers[i].type, b.markers[i].param);
-        std::printf("]}\n");
+        Json out;
+        out.Object().Key("file").String(path).Key("format").String(b.coding + " resource binary");
+        out.Key("format_id").Unsigned(kFormatBin).Key("coding").String(b.coding).Key("code").String(b.code);
+        out.Key("sample_rate").Unsigned(b.sampleRate).Key("samples").Unsigned(b.samples.size());
+        out.Key("duration_s").Number(Seconds(b)).Key("chip_bytes").Unsigned(b.bytes).Key("markers").Array();
+        for (const S_BinaryMarker& m : b.markers) {
+            out.Object().Key("sample").Unsigned(m.position).Key("type").Unsigned(m.type);
+            out.Key("param").Unsigned(m.param).End();
+        }
+        out.End().End().Print();
         return;
     }
     std::printf("%s\n", path.c_str());
@@ -77,7 +65,7 @@ void PrintBinary(const std::string& path, const S_ResourceBinary& b, bool json) 
 
 void PrintError(const std::string& path, const std::string& why, bool json) {
     Fail(path, why);
-    if (json) std::printf("{\"file\": %s, \"error\": %s}\n", Json(path).c_str(), Json(why).c_str());
+    if (json) PrintJsonError(path, why);
 }
 
 // The entries of the image at path with their names; false with the reason told.
@@ -114,10 +102,11 @@ bool RunBinaryInfo(const std::string& path, bool json, int* status) {
             *status = kExitFailed;
             return true;
         }
-        if (json)
-            std::printf("{\"file\": %s, \"format\": \"resource pack image\", \"bytes\": %zu, \"entries\": [",
-                        Json(path).c_str(), image.size());
-        else
+        Json out;
+        if (json) {
+            out.Object().Key("file").String(path).Key("format").String("resource pack image");
+            out.Key("format_id").Unsigned(kFormatBin).Key("file_bytes").Unsigned(image.size()).Key("entries").Array();
+        } else
             std::printf(
                 "%s\n  format:      resource pack image, %zu entries, %zu bytes\n"
                 "  index  name                  coding     rate   duration     offset      bytes\n",
@@ -128,12 +117,12 @@ bool RunBinaryInfo(const std::string& path, bool json, int* status) {
             const bool ok = ReadResourceBinary(EntryBytes(image, entries[k]), b, &reason);
             if (!ok) *status = kExitFailed;
             if (json) {
-                std::printf(
-                    "%s\n  {\"index\": %zu, \"name\": %s, \"coding\": %s, \"sample_rate\": %u, "
-                    "\"samples\": %zu, \"duration_s\": %.3f, \"offset\": %u, \"bytes\": %u%s%s}",
-                    k ? "," : "", k, Json(names[k]).c_str(), Json(b.coding).c_str(), b.sampleRate, b.samples.size(),
-                    Seconds(b), entries[k].offset, entries[k].size,
-                    ok ? "" : ", \"error\": ", ok ? "" : Json(reason).c_str());
+                out.Object().Key("index").Unsigned(k).Key("name").String(names[k]).Key("coding").String(b.coding);
+                out.Key("sample_rate").Unsigned(b.sampleRate).Key("samples").Unsigned(b.samples.size());
+                out.Key("duration_s").Number(Seconds(b)).Key("offset").Unsigned(entries[k].offset);
+                out.Key("chip_bytes").Unsigned(entries[k].size);
+                if (!ok) out.Key("error").String(reason);
+                out.End();
             } else {
                 std::printf("  %5zu  %-20s  %-9s  %5u  %7.3f s  %9u  %9u%s%s\n", k,
                             names[k].empty() ? "-" : names[k].c_str(), b.coding.empty() ? "?" : b.coding.c_str(),
@@ -141,7 +130,7 @@ bool RunBinaryInfo(const std::string& path, bool json, int* status) {
                             ok ? "" : reason.c_str());
             }
         }
-        if (json) std::printf("\n]}\n");
+        if (json) out.End().End().Print();
         return true;
     }
     if (ResourceBinaryCoding(head).empty()) return false;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "FileFacts.h"
+#include "Json.h"
 #include "ProgressBar.h"
 #include "api/resconv/C_ResourceConverter.h"
 #include "formats/binary/ResourceBinary.h"
@@ -36,28 +37,6 @@ namespace cz::cli {
 
 namespace {
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
-
 std::string FourCC(uint32_t v) {
     std::string s;
     for (int i = 0; i < 4; ++i) {
@@ -74,7 +53,11 @@ std::string Extension(const std::string& path) {
 
 }  // namespace
 
-std::string JsonText(const std::string& text) { return JsonString(text); }
+std::string JsonText(const std::string& text) { return JsonQuote(text); }
+
+void PrintJsonError(const std::string& path, const std::string& why) {
+    Json().Object().Key("file").String(path).Key("error").String(why).End().Print();
+}
 
 long long ResourceBytes(const std::string& chipFile) {
     auto temp = platform::TempFolder::Create();
@@ -122,73 +105,53 @@ void PrintInfo(const std::string& path, C_WavFile& file, const char* className, 
     const double seconds =
         info->GetSampleRate() ? static_cast<double>(info->GetSampleCount()) / info->GetSampleRate() : 0.0;
     if (json) {
-        std::printf("{\"file\": %s, \"format\": %s, ", JsonString(path).c_str(),
-                    JsonString(PeopleName(file, className)).c_str());
-        if (mpeg && mp3.found)
-            std::printf(
-                "\"mpeg\": {\"version\": %s, \"layer\": %d, \"sample_rate\": %d, \"channels\": %d, "
-                "\"kbps\": %d, \"title\": %s, \"artist\": %s, \"album\": %s}, ",
-                mp3.version == 25  ? "\"2.5\""
-                : mp3.version == 2 ? "\"2\""
-                                   : "\"1\"",
-                mp3.layer, mp3.sampleRate, mp3.channels, mp3.kbps, JsonString(mp3.title).c_str(),
-                JsonString(mp3.artist).c_str(), JsonString(mp3.album).c_str());
-        std::printf("\"tags\": {");
-        for (size_t i = 0; i < tags.size(); ++i)
-            std::printf("%s%s: %s", i ? ", " : "", JsonString(tags[i].id).c_str(), JsonString(tags[i].text).c_str());
-        std::printf("}, \"markers\": [");
+        Json out;
+        out.Object().Key("file").String(path).Key("format").String(PeopleName(file, className));
+        out.Key("format_id").Unsigned(file.GetFormatId()).Key("class").String(className ? className : "");
+        out.Key("codec_type").Unsigned(file.GetCodecType());
+        if (mpeg && mp3.found) {
+            out.Key("mpeg").Object();
+            out.Key("version").String(mp3.version == 25 ? "2.5" : mp3.version == 2 ? "2" : "1");
+            out.Key("layer").Int(mp3.layer).Key("sample_rate").Int(mp3.sampleRate).Key("channels").Int(mp3.channels);
+            out.Key("kbps").Int(mp3.kbps).Key("title").String(mp3.title).Key("artist").String(mp3.artist);
+            out.Key("album").String(mp3.album).End();
+        }
+        out.Key("tags").Object();
+        for (const InfoTag& tag : tags) out.Key(tag.id).String(tag.text);
+        out.End().Key("markers").Array();
         for (int32_t i = 0; i < cues.GetCount(); ++i) {
             const I_WavDataCuePoint* c = cues.GetAt(i);
-            std::printf("%s{\"id\": %u, \"sample\": %u, \"label\": %s}", i ? ", " : "", c->GetCueId(), c->GetPosition(),
-                        JsonString(LabelOf(labels, c->GetCueId())).c_str());
+            out.Object().Key("id").Unsigned(c->GetCueId()).Key("sample").Unsigned(c->GetPosition());
+            out.Key("label").String(LabelOf(labels, c->GetCueId())).End();
         }
-        std::printf("], ");
-        std::printf("\"format_id\": %u, \"class\": %s, \"codec_type\": %u, ", file.GetFormatId(),
-                    JsonString(className ? className : "").c_str(), file.GetCodecType());
-        std::printf(
-            "\"sample_rate\": %u, \"channels\": %u, \"valid_bits\": %u, \"container_bits\": %u, "
-            "\"signed\": %s, \"samples\": %u, \"duration_ms\": %llu, \"duration_s\": %.3f, ",
-            info->GetSampleRate(), info->GetChannels(), info->GetValidBits(), info->GetContainerBits(),
-            info->GetSignedFlag() ? "true" : "false", info->GetSampleCount(),
-            static_cast<unsigned long long>(info->GetDuration()), seconds);
-        std::printf("\"events\": [");
-        bool first = true;
+        out.End();
+        out.Key("sample_rate").Unsigned(info->GetSampleRate()).Key("channels").Unsigned(info->GetChannels());
+        out.Key("valid_bits").Unsigned(info->GetValidBits()).Key("container_bits").Unsigned(info->GetContainerBits());
+        out.Key("signed").Bool(info->GetSignedFlag()).Key("samples").Unsigned(info->GetSampleCount());
+        out.Key("duration_ms").Unsigned(info->GetDuration()).Key("duration_s").Number(seconds);
+        out.Key("events").Array();
         for (const C_ActionEvent* e : events->Events()) {
-            std::printf("%s{\"type\": %u, \"sample\": %u, \"param\": %u}", first ? "" : ", ", e->GetType(),
-                        e->GetSamplePos(), e->GetParam());
-            first = false;
+            out.Object().Key("type").Unsigned(e->GetType()).Key("sample").Unsigned(e->GetSamplePos());
+            out.Key("param").Unsigned(e->GetParam()).End();
         }
-        std::printf("], \"silence_regions\": [");
-        first = true;
-        for (const C_ActionSilenceRegion* r : events->Regions()) {
-            std::printf("%s{\"start\": %u, \"end\": %u}", first ? "" : ", ", r->GetStart(), r->GetEnd());
-            first = false;
-        }
-        std::printf("], \"silence_segments\": [");
-        first = true;
-        for (const C_SilenceSegment* s : sound->SilenceSegments()) {
-            std::printf("%s{\"first\": %u, \"last\": %u}", first ? "" : ", ", s->GetStart(), s->GetEnd());
-            first = false;
-        }
-        std::printf(
-            "], \"cue_points\": %d, \"labels\": %d, \"labelled_texts\": %d, \"sampler_loops\": %u, "
-            "\"extra_chunks\": [",
-            cues.GetCount(), labels.GetLabelCount(), labels.GetTextCount(), sampler.GetLoopCount());
-        first = true;
-        for (const C_WavDataExtraChunk* c : extra) {
-            std::printf("%s{\"id\": %s, \"size\": %u}", first ? "" : ", ", JsonString(FourCC(c->GetChunkId())).c_str(),
-                        c->GetData(nullptr));
-            first = false;
-        }
-        std::printf("]");
+        out.End().Key("silence_regions").Array();
+        for (const C_ActionSilenceRegion* r : events->Regions())
+            out.Object().Key("start").Unsigned(r->GetStart()).Key("end").Unsigned(r->GetEnd()).End();
+        out.End().Key("silence_segments").Array();
+        for (const C_SilenceSegment* g : sound->SilenceSegments())
+            out.Object().Key("first").Unsigned(g->GetStart()).Key("last").Unsigned(g->GetEnd()).End();
+        out.End().Key("cue_points").Int(cues.GetCount()).Key("labels").Int(labels.GetLabelCount());
+        out.Key("labelled_texts").Int(labels.GetTextCount()).Key("sampler_loops").Unsigned(sampler.GetLoopCount());
+        out.Key("extra_chunks").Array();
+        for (const C_WavDataExtraChunk* c : extra)
+            out.Object().Key("id").String(FourCC(c->GetChunkId())).Key("size").Unsigned(c->GetData(nullptr)).End();
         // The chip's share: null for a file that makes no chip binary.
+        out.End().Key("chip_bytes").Size(resource).Key("chip_kbps");
         if (resource >= 0 && seconds > 0)
-            std::printf(", \"chip_bytes\": %lld, \"chip_kbps\": %.3f", resource, resource * 8.0 / seconds / 1000.0);
-        else if (resource >= 0)
-            std::printf(", \"chip_bytes\": %lld, \"chip_kbps\": null", resource);
+            out.Number(resource * 8.0 / seconds / 1000.0);
         else
-            std::printf(", \"chip_bytes\": null, \"chip_kbps\": null");
-        std::printf("}\n");
+            out.Null();
+        out.End().Print();
         return;
     }
     std::printf("%s\n", path.c_str());
@@ -409,16 +372,13 @@ int RunInfo(const Options& options) {
         } else if (IsMidiFile(path)) {
             if (RunMidiInfo(path, options.json) != kExitOk) {
                 status = kExitFailed;
-                if (options.json)
-                    std::printf("{\"file\": %s, \"error\": \"not a readable Standard MIDI File\"}\n",
-                                JsonString(path).c_str());
+                if (options.json) PrintJsonError(path, "not a readable Standard MIDI File");
             }
             continue;
         } else if (IsImfFile(path)) {
             if (RunImfInfo(path, options.json) != kExitOk) {
                 status = kExitFailed;
-                if (options.json)
-                    std::printf("{\"file\": %s, \"error\": \"not a readable IMF melody\"}\n", JsonString(path).c_str());
+                if (options.json) PrintJsonError(path, "not a readable IMF melody");
             }
             continue;
         } else if (IsWmaFile(path)) {
@@ -427,8 +387,7 @@ int RunInfo(const Options& options) {
         } else if (IsXmfFile(path)) {
             if (RunXmfInfo(path, options.json) != kExitOk) {
                 status = kExitFailed;
-                if (options.json)
-                    std::printf("{\"file\": %s, \"error\": \"not a readable XMF file\"}\n", JsonString(path).c_str());
+                if (options.json) PrintJsonError(path, "not a readable XMF file");
             }
             continue;
         } else if (int binaryStatus = kExitOk; RunBinaryInfo(path, options.json, &binaryStatus)) {
@@ -446,8 +405,7 @@ int RunInfo(const Options& options) {
         }
         Fail(path, failure);
         status = kExitFailed;
-        if (options.json)
-            std::printf("{\"file\": %s, \"error\": %s}\n", JsonString(path).c_str(), JsonString(failure).c_str());
+        if (options.json) PrintJsonError(path, failure);
     }
     if (options.json) std::printf("]\n");
     return status;

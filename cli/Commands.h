@@ -84,6 +84,8 @@ int RunCut(const Options& options);
 // MIDI files and XMF containers (MidiCommands.cpp).
 bool IsMidiFile(const std::string& path);
 int RunMidiInfo(const std::string& path, bool json);
+// The length in seconds of the Standard MIDI File at path; false when it cannot be read.
+bool MidiFileSeconds(const std::string& path, double& seconds);
 // IMF melodies: an "IMF1" header.
 bool IsImfFile(const std::string& path);
 int RunImfInfo(const std::string& path, bool json);
@@ -146,6 +148,8 @@ private:
 
 // A JSON string literal of text.
 std::string JsonText(const std::string& text);
+// info --json's object for a file that cannot be read: {"file": ..., "error": ...}.
+void PrintJsonError(const std::string& path, const std::string& why);
 
 // The bytes the chip stores for a chip-format file: the size of the resource
 // binary the converter makes of it, or -1 when it makes none.

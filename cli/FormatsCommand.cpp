@@ -5,19 +5,21 @@
 #include <string>
 
 #include "Commands.h"
+#include "Json.h"
 #include "formats/registry/FormatTable.h"
 
 namespace cz::cli {
 
 namespace {
 
+constexpr struct {
+    uint8_t flag;
+    const char* name;
+} kOptionNames[] = {{kOptionMode, "mode"}, {kOptionBitrate, "bitrate"}, {kOptionQuality, "quality"}};
+
 std::string OptionNames(uint8_t options, const char* separator) {
     std::string text;
-    const struct {
-        uint8_t flag;
-        const char* name;
-    } names[] = {{kOptionMode, "mode"}, {kOptionBitrate, "bitrate"}, {kOptionQuality, "quality"}};
-    for (const auto& n : names)
+    for (const auto& n : kOptionNames)
         if (options & n.flag) text += (text.empty() ? "" : separator) + std::string(n.name);
     return text;
 }
@@ -27,22 +29,29 @@ std::string OptionNames(uint8_t options, const char* separator) {
 int RunFormats(const Options& options) {
     const auto& rows = FormatOpenOrder();
     if (options.json) {
-        std::printf("[\n");
-        for (size_t i = 0; i < rows.size(); ++i) {
-            const FormatDescriptor& r = *rows[i];
-            const FormatFacts& f = r.facts;
-            std::string opts = OptionNames(f.options, "\", \"");
-            std::printf(
-                "  {\"id\": %u, \"class\": %s, \"extension\": %s, \"name\": %s, \"long_name\": %s, \"magic\": %s, "
-                "\"purpose\": %s, \"bits_per_sample\": %u, \"writes\": %s, \"chip_binary\": %s, "
-                "\"options\": [%s]}%s\n",
-                static_cast<unsigned>(r.id), JsonText(r.className).c_str(), JsonText(f.extension).c_str(),
-                JsonText(std::string(FormatShortName(r))).c_str(), JsonText(f.longName).c_str(),
-                JsonText(f.magic).c_str(), JsonText(f.purpose).c_str(), static_cast<unsigned>(f.bits),
-                f.output ? "true" : "false", f.binary ? "true" : "false",
-                opts.empty() ? "" : ("\"" + opts + "\"").c_str(), i + 1 < rows.size() ? "," : "");
+        // "format" is the name info gives a file of the class; "name" the short one.
+        Json out;
+        out.Array();
+        for (const FormatDescriptor* row : rows) {
+            const FormatFacts& f = row->facts;
+            out.Object().Key("format_id").Unsigned(row->id).Key("class").String(row->className);
+            out.Key("extension").String(f.extension).Key("name").String(std::string(FormatShortName(*row)));
+            out.Key("format").String(f.longName).Key("magic");
+            if (*f.magic)
+                out.String(f.magic);
+            else
+                out.Null();
+            out.Key("purpose").String(f.purpose).Key("bits_per_sample");
+            if (f.bits)
+                out.Unsigned(f.bits);
+            else
+                out.Null();
+            out.Key("writes").Bool(f.output).Key("chip_binary").Bool(f.binary).Key("options").Array();
+            for (const auto& n : kOptionNames)
+                if (f.options & n.flag) out.String(n.name);
+            out.End().End();
         }
-        std::printf("]\n");
+        out.End().Print();
         return kExitOk;
     }
     std::printf("%-4s %-5s %-15s %-5s %4s %-6s %-3s %-16s %s\n", "id", "ext", "class", "magic", "bits", "writes", "bin",

@@ -30,15 +30,18 @@ bool IsMidiFile(const std::string& path) {
     return file && file->ReadExact(magic, 4) && std::memcmp(magic, "MThd", 4) == 0;
 }
 
-int RunMidiInfo(const std::string& path, bool json) {
-    C_MidiFile midi(path.c_str());
-    std::fflush(stdout);
-    if (!midi.Load()) {
-        Fail(path, "not a readable Standard MIDI File");
-        return kExitFailed;
-    }
-    // Notes, the last tick and the tempo changes over all tracks.
+namespace {
+
+struct SmfFacts {
     uint64_t notes = 0, lastTick = 0;
+    double seconds = 0;
+};
+
+SmfFacts MeasureSmf(C_MidiFile& midi) {
+    SmfFacts facts;
+    // Notes, the last tick and the tempo changes over all tracks.
+    uint64_t& notes = facts.notes;
+    uint64_t& lastTick = facts.lastTick;
     std::multimap<uint64_t, uint32_t> tempos;
     for (uint32_t t = 0; t < midi.GetTrackCount(); ++t) {
         I_MidiTrack* track = midi.GetTrack(t);
@@ -52,7 +55,7 @@ int RunMidiInfo(const std::string& path, bool json) {
         lastTick = std::max(lastTick, tick);
     }
     const uint16_t division = midi.GetDivision();
-    double seconds = 0;
+    double& seconds = facts.seconds;
     if (division & 0x8000) {
         // SMPTE: frames per second (negative, in the high byte) times ticks per frame.
         const int fps = -static_cast<int8_t>(division >> 8);
@@ -69,6 +72,29 @@ int RunMidiInfo(const std::string& path, bool json) {
         }
         seconds += static_cast<double>(lastTick - at) * tempo / division / 1e6;
     }
+    return facts;
+}
+
+}  // namespace
+
+bool MidiFileSeconds(const std::string& path, double& seconds) {
+    C_MidiFile midi(path.c_str());
+    if (!midi.Load()) return false;
+    seconds = MeasureSmf(midi).seconds;
+    return true;
+}
+
+int RunMidiInfo(const std::string& path, bool json) {
+    C_MidiFile midi(path.c_str());
+    std::fflush(stdout);
+    if (!midi.Load()) {
+        Fail(path, "not a readable Standard MIDI File");
+        return kExitFailed;
+    }
+    const SmfFacts facts = MeasureSmf(midi);
+    const uint64_t notes = facts.notes, lastTick = facts.lastTick;
+    const double seconds = facts.seconds;
+    const uint16_t division = midi.GetDivision();
     const double bpm = midi.GetTempo() ? 60e6 / midi.GetTempo() : 0;
     if (json) {
         Json out;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Json.h"
 #include "ProgressBar.h"
 #include "decoders/wma/AsfReader.h"
 #include "decoders/wma/C_WmaToWavConverter.h"
@@ -89,34 +90,32 @@ int RunWmaInfo(const std::string& path, bool json) {
     if (info.audioStreams.empty()) {
         const std::string why = decoder.LastError().empty() ? "cannot be read" : decoder.LastError();
         Fail(path, why);
-        if (json) std::printf("{\"file\": %s, \"error\": %s}\n", JsonText(path).c_str(), JsonText(why).c_str());
+        if (json) PrintJsonError(path, why);
         return kExitFailed;
     }
     // Play duration counts the preroll as well.
     const double seconds = std::max(0.0, double(info.playDuration) / 1e7 - double(info.preroll) / 1000.0);
     const std::string refusal = decodable ? std::string() : decoder.LastError();
     if (json) {
-        std::printf("{\"file\": %s, \"format\": \"ASF, Windows Media\", \"streams\": [", JsonText(path).c_str());
-        for (size_t i = 0; i < info.audioStreams.size(); ++i) {
-            const wma::AsfAudioStream& s = info.audioStreams[i];
-            std::printf(
-                "%s{\"number\": %u, \"codec\": %s, \"format_tag\": %u, \"sample_rate\": %u, "
-                "\"channels\": %u, \"bits\": %u, \"kbps\": %.1f, \"block_align\": %u}",
-                i ? ", " : "", s.number, JsonText(CodecName(s.format.formatTag)).c_str(), s.format.formatTag,
-                s.format.sampleRate, s.format.channels, s.format.bitsPerSample, s.format.avgBytesPerSecond * 8 / 1000.0,
-                s.format.blockAlign);
+        // Windows Media is read, not one of the registry's formats: it has no number.
+        Json out;
+        out.Object().Key("file").String(path).Key("format").String("ASF, Windows Media").Key("format_id").Null();
+        out.Key("streams").Array();
+        for (const wma::AsfAudioStream& s : info.audioStreams) {
+            out.Object().Key("number").Unsigned(s.number).Key("codec").String(CodecName(s.format.formatTag));
+            out.Key("format_tag").Unsigned(s.format.formatTag).Key("sample_rate").Unsigned(s.format.sampleRate);
+            out.Key("channels").Unsigned(s.format.channels).Key("bits").Unsigned(s.format.bitsPerSample);
+            out.Key("kbps").Number(s.format.avgBytesPerSecond * 8 / 1000.0, 1);
+            out.Key("block_align").Unsigned(s.format.blockAlign).End();
         }
-        std::printf(
-            "], \"other_streams\": %u, \"duration_s\": %.3f, \"packets\": %llu, \"packet_size\": %u, "
-            "\"protected\": %s, \"title\": %s, \"author\": %s, \"tags\": {",
-            info.otherStreams, seconds, static_cast<unsigned long long>(info.packetCount), info.packetSize,
-            info.protectedContent ? "true" : "false", JsonText(info.title).c_str(), JsonText(info.author).c_str());
-        for (size_t i = 0; i < info.tags.size(); ++i)
-            std::printf("%s%s: %s", i ? ", " : "", JsonText(info.tags[i].name).c_str(),
-                        JsonText(info.tags[i].value).c_str());
-        std::printf("}, \"decodable\": %s", decodable ? "true" : "false");
-        if (!decodable) std::printf(", \"reason\": %s", JsonText(refusal).c_str());
-        std::printf("}\n");
+        out.End().Key("other_streams").Unsigned(info.otherStreams).Key("duration_s").Number(seconds);
+        out.Key("packets").Unsigned(info.packetCount).Key("packet_size").Unsigned(info.packetSize);
+        out.Key("protected").Bool(info.protectedContent).Key("title").String(info.title);
+        out.Key("author").String(info.author).Key("tags").Object();
+        for (const auto& tag : info.tags) out.Key(tag.name).String(tag.value);
+        out.End().Key("decodable").Bool(decodable);
+        if (!decodable) out.Key("reason").String(refusal);
+        out.End().Print();
         return kExitOk;
     }
     std::printf("%s\n", path.c_str());

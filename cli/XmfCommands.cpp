@@ -8,12 +8,17 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Json.h"
 #include "api/chains/Chains.h"
 #include "api/chains/XmfReading.h"
+#include "formats/registry/C_WavFileFormat.h"
+#include "formats/registry/FormatId.h"
 #include "foundation/C_CUString.h"
 #include "platform/Platform.h"
 #include "platform/SafeFiles.h"
 #include "tree/XmfTree.h"
+#include "wave/C_WavData.h"
+#include "wave/C_WavFile.h"
 
 namespace cz::cli {
 
@@ -83,6 +88,26 @@ bool IsXmfFile(const std::string& path) {
     return in.read(magic, 4) && std::string(magic, 4) == "XMF_";
 }
 
+namespace {
+
+// The length of what an XMF file plays: its melody, or else its speech
+// resource; false when it holds neither in a form that can be read.
+bool XmfSeconds(const std::string& path, double& seconds) {
+    auto temp = platform::TempFolder::Create();
+    if (!temp) return false;
+    const std::string mid = temp->File("melody.mid"), wav = temp->File("speech.wav");
+    if (api::ConvertXmfMelodyToMid(path.c_str(), mid.c_str()) == 1) return MidiFileSeconds(mid, seconds);
+    if (api::ConvertXmfToWav(path.c_str(), wav.c_str()) != 1) return false;
+    C_WavFileFormat factory;
+    RefPtr<C_WavFile> file = factory.Open(wav.c_str(), kOpenWithSamples);
+    I_WavInfo* info = file && file->Sound() ? file->Sound()->GetWavInfo() : nullptr;
+    if (!info || !info->GetSampleRate()) return false;
+    seconds = static_cast<double>(info->GetSampleCount()) / info->GetSampleRate();
+    return true;
+}
+
+}  // namespace
+
 int RunXmfInfo(const std::string& path, bool json) {
     std::vector<uint8_t> bytes;
     if (!ReadAll(path, bytes)) {
@@ -97,15 +122,19 @@ int RunXmfInfo(const std::string& path, bool json) {
     }
     const int type = kelvra::ResourceType(tree);
     if (json) {
-        std::printf("{\"file\": %s, \"format\": %s, \"type\": %d, \"nodes\": [", JsonText(path).c_str(),
-                    JsonText("XMF " + tree.version).c_str(), type);
-        for (size_t i = 0; i < tree.nodes.size(); ++i) {
-            const auto& n = tree.nodes[i];
-            std::printf("%s{\"depth\": %d, \"folder\": %s, \"name\": %s, \"resource\": \"%s\", \"bytes\": %zu}",
-                        i ? ", " : "", n.depth, n.folder ? "true" : "false", JsonText(n.name).c_str(),
-                        kelvra::FormatName(n.format), n.bytes.size());
+        Json out;
+        out.Object().Key("file").String(path).Key("format").String("XMF " + tree.version);
+        out.Key("format_id").Unsigned(kFormatXmf).Key("type").Int(type).Key("duration_s");
+        if (double seconds = 0; XmfSeconds(path, seconds))
+            out.Number(seconds);
+        else
+            out.Null();
+        out.Key("nodes").Array();
+        for (const auto& n : tree.nodes) {
+            out.Object().Key("depth").Int(n.depth).Key("folder").Bool(n.folder).Key("name").String(n.name);
+            out.Key("resource").String(kelvra::FormatName(n.format)).Key("bytes").Unsigned(n.bytes.size()).End();
         }
-        std::printf("]}\n");
+        out.End().End().Print();
         return kExitOk;
     }
     std::printf("%s: XMF %s", path.c_str(), tree.version.c_str());

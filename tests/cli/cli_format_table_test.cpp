@@ -94,11 +94,12 @@ TEST_F(CliFormatTable, FormatsListsEveryClassWithItsFacts) {
     ASSERT_EQ(json.status, 0) << json.out;
     EXPECT_EQ(Count(json.out, "\"class\": "), 34u) << json.out;
     for (const char* fact :
-         {"{\"id\": 5, \"class\": \"C_ApmFile\", \"extension\": \"apm\", \"name\": \"APM\", \"long_name\": \"APM, "
-          "4-bit chip ADPCM\", \"magic\": \"WAPM\"",
+         {"{\"format_id\": 5, \"class\": \"C_ApmFile\", \"extension\": \"apm\", \"name\": \"APM\", \"format\": "
+          "\"APM, 4-bit chip ADPCM\", \"magic\": \"WAPM\"",
           "\"bits_per_sample\": 4, \"writes\": true, \"chip_binary\": true, \"options\": [\"mode\"]",
           "\"class\": \"C_EsbFile\"", "\"options\": [\"bitrate\", \"quality\"]",
-          "{\"id\": 22, \"class\": \"C_Clp1File\"", "{\"id\": 0, \"class\": \"C_RBFFile\", \"extension\": \"rbf\""})
+          "{\"format_id\": 22, \"class\": \"C_Clp1File\"",
+          "{\"format_id\": 0, \"class\": \"C_RBFFile\", \"extension\": \"rbf\""})
         EXPECT_NE(json.out.find(fact), std::string::npos) << fact << "\n" << json.out;
     EXPECT_EQ(Cadenzor("formats x.wav", dir_).status, 1);
 }

@@ -281,8 +281,8 @@ TEST(CliSideOutputs, BudgetAdviceFitsWhenFollowed) {
 
 namespace {
 
-// info, report and batch write the fields docs/json.md names, with the
-// same names for the same facts.
+// info (every kind of file), report, batch and formats write the fields
+// docs/json.md names, with the same names for the same facts.
 TEST(CliJson, OutputsMatchTheDocumentedFields) {
     if (!cz::test::HaveTool("python3")) GTEST_SKIP() << "python3 is needed";
     cz::test::TempDir dir;
@@ -293,18 +293,36 @@ TEST(CliJson, OutputsMatchTheDocumentedFields) {
     ASSERT_TRUE(cz::test::WriteFileBytes(in + "/bad.wav", {'R', 'I', 'F', 'F'}));
     ASSERT_EQ(Cadenzor("convert -q " + Q(dir.File("song.mid")) + " " + Q(dir.File("song.imf")), dir).status, 0);
     ASSERT_EQ(Cadenzor("convert -q " + Q(wav) + " " + Q(dir.File("voice.apm")), dir).status, 0);
+    // A speech XMF, a melody XMF, a chip binary and a pack image of two entries.
+    ASSERT_EQ(Cadenzor("convert -q " + Q(wav) + " " + Q(dir.File("voice.xmf")), dir).status, 0);
+    ASSERT_EQ(Cadenzor("convert -q " + Q(dir.File("song.mid")) + " " + Q(dir.File("song.xmf")), dir).status, 0);
+    ASSERT_EQ(
+        Cadenzor("convert -q " + Q(wav) + " " + Q(dir.File("voice.p10")) + " --bin " + Q(dir.File("voice.bin")), dir)
+            .status,
+        0);
+    ASSERT_EQ(
+        Cadenzor("pack -q " + Q(wav) + " " + Q(dir.File("voice.apm")) + " --to mcp -o " + Q(dir.File("img.bin")), dir)
+            .status,
+        0);
     struct Case {
         std::string command;
         std::string checks;
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"info --json " + Q(wav) + " " + Q(dir.File("voice.apm")) + " " + Q(dir.File("song.mid")) + " " +
              Q(dir.File("song.imf")) + " " + Q(dir.File("missing.wav")),
          "info-sound=[0] info-sound=[1] info-midi=[2] info-imf=[3] info-error=[4]"},
+        {"info --json " + Q(dir.File("voice.xmf")) + " " + Q(dir.File("song.xmf")) + " " + Q(dir.File("voice.bin")) +
+             " " + Q(dir.File("img.bin")),
+         "info-xmf=[0] info-xmf=[1] xmf-node=[0].nodes[] xmf-node=[1].nodes[] info-binary=[2] info-pack=[3] "
+         "pack-entry=[3].entries[]"},
         {"report -q " + Q(wav) + " --to apm,md6 --json", "report=. report-format=formats[]"},
         {"batch -q " + Q(in) + " " + Q(dir.File("out")) + " --to mdm --json --budget 2K",
          "batch=. batch-output=outputs[] budget=budget budget-choice=budget.would_fit[]"},
+        {"formats --json", "formats-class=[]"},
     };
+    const std::string wma = cz::test::TestDataDir() + "/asf/wma92-48k-pro.wma";
+    if (cz::test::FileExists(wma)) cases.push_back({"info --json " + Q(wma), "info-wma=[0] wma-stream=[0].streams[]"});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
         // Standard output alone: the messages go to standard error.
@@ -322,7 +340,10 @@ TEST(CliJson, OutputsMatchTheDocumentedFields) {
                    return std::string(why.begin(), why.end());
                }();
     }
-    // No size is ever -1.
+    // Both XMF files say how long they play; no size is ever -1.
+    auto xmf = Cadenzor("info --json " + Q(dir.File("voice.xmf")) + " " + Q(dir.File("song.xmf")), dir);
+    EXPECT_EQ(xmf.out.find("\"duration_s\": null"), std::string::npos) << xmf.out;
+    EXPECT_NE(xmf.out.find("\"duration_s\": 0.5"), std::string::npos) << xmf.out;
     auto report = Cadenzor("report -q " + Q(wav) + " --to md6 --json --html " + Q(dir.File("r.html")), dir);
     EXPECT_EQ(report.out.find("-1"), std::string::npos) << report.out;
     const auto page = ReadFileBytes(dir.File("r.html"));
