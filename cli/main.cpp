@@ -323,7 +323,8 @@ const std::vector<CommandSpec>& Commands() {
          "Mirrors IN_DIR's tree under OUT_DIR, converting every sound (WAV, MP3, chip files) to FORMAT in\n"
          "parallel. An output is kept when it was made with the same settings from the same input\n"
          "(recorded in OUT_DIR/.cadenzor-batch); -y makes all again. Ends with a summary; exit code 2\n"
-         "when any file failed (each named with its reason), 3 when the resources exceed --budget.",
+         "when any file failed (each named with its reason), 3 when the resources exceed --budget.\n"
+         "--to imf makes the tree's MIDI files (.mid, .midi) IMF melodies, one at a time.",
          {"-y", "-q", "-v", "--to", "--rate", "--any-rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "-j",
           "--budget", "--json", "--compatible", "--effort"},
          RunBatchCommand},
@@ -585,7 +586,8 @@ int CheckFormatOptions(const CommandSpec& spec, const Options& options) {
     if (command != "batch" && command != "pack" && command != "report") return 0;
     for (const std::string& f : options.formats) {
         const cz::FormatDescriptor* row = cz::FindFormatByExtension(f);
-        if (command == "pack" && cz::cli::FormatIdForExtension(f) == cz::kFormatImf) continue;  // melodies only
+        // IMF is made from MIDI: a pack or batch of melodies (batch refuses --bin itself).
+        if (command != "report" && cz::cli::FormatIdForExtension(f) == cz::kFormatImf) continue;
         if (!row || !row->facts.output) {
             std::fprintf(stderr, "cadenzor: %s: %s (write %s)\n", f.c_str(),
                          row ? "files of this format are read, not written" : "not a format the tool writes",

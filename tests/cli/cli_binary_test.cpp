@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -140,17 +141,20 @@ TEST(CliBinary, PackImagesOfMixedCodingsListUnpackAndPlay) {
     EXPECT_NE(run.out.find("lies outside the image"), std::string::npos) << run.out;
 }
 
+// Format 0, 96 ticks a quarter, tempo 250000 us, two notes.
+std::vector<uint8_t> TwoNoteSong() {
+    return {'M',  'T', 'h', 'd',  0,  0,   0,    6,    0,    0,    0,    1,    0,    96,   'M',
+            'T',  'r', 'k', 0,    0,  0,   22,   0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90, 0x00,
+            0x90, 60,  100, 0x60, 62, 100, 0x60, 0x80, 60,   0,    0x00, 0xFF, 0x2F, 0x00};
+}
+
 // Melodies go into a pack beside the prompts: an IMF file as it is, a MIDI
 // file as "convert x.mid x.imf" makes it; info, unpack and play --entry tell
 // a melody entry from a sound entry.
 TEST(CliBinary, PacksHoldMelodiesBesidePrompts) {
     cz::test::TempDir dir;
     ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("voice.wav"), PromptWav()));
-    // Format 0, 96 ticks a quarter, tempo 250000 us, two notes.
-    const std::vector<uint8_t> song = {'M',  'T',  'h',  'd',  0,    0,    0,    6,    0,    0,    0,
-                                       1,    0,    96,   'M',  'T',  'r',  'k',  0,    0,    0,    22,
-                                       0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90, 0x00, 0x90, 60,   100,
-                                       0x60, 62,   100,  0x60, 0x80, 60,   0,    0x00, 0xFF, 0x2F, 0x00};
+    const std::vector<uint8_t> song = TwoNoteSong();
     ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("tune.mid"), song));
     auto run = Cadenzor("convert -q " + Q(dir.File("tune.mid")) + " " + Q(dir.File("bell.imf")), dir);
     ASSERT_EQ(run.status, 0) << run.out;
@@ -227,6 +231,27 @@ TEST(CliBinary, PacksHoldMelodiesBesidePrompts) {
         EXPECT_EQ(run.status, 0) << run.out;
         EXPECT_NE(run.out.find("is a melody (IMF), not sound"), std::string::npos) << run.out;
     }
+}
+
+// batch --to imf makes the MIDI files of a tree IMF melodies, as convert does,
+// one song at a time; IMF has no chip binary to ask for.
+TEST(CliBinary, BatchMakesMelodiesOfMidiFiles) {
+    cz::test::TempDir dir;
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("tune.mid"), TwoNoteSong()));
+    auto run = Cadenzor("convert -q " + Q(dir.File("tune.mid")) + " " + Q(dir.File("tune.imf")), dir);
+    ASSERT_EQ(run.status, 0) << run.out;
+    std::filesystem::create_directories(dir.File("in/sub"));
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("in/a.mid"), TwoNoteSong()));
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("in/sub/b.midi"), TwoNoteSong()));
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("in/voice.wav"), PromptWav()));
+    run = Cadenzor("batch " + Q(dir.File("in")) + " " + Q(dir.File("out")) + " --to imf", dir);
+    ASSERT_EQ(run.status, 0) << run.out;
+    for (const char* made : {"out/a.imf", "out/sub/b.imf"})
+        EXPECT_EQ(ReadFileBytes(dir.File(made)), ReadFileBytes(dir.File("tune.imf"))) << made;
+    EXPECT_FALSE(cz::test::FileExists(dir.File("out/voice.imf")));
+    run = Cadenzor("batch " + Q(dir.File("in")) + " " + Q(dir.File("out2")) + " --to imf --bin", dir);
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("IMF melodies have no chip resource binary"), std::string::npos) << run.out;
 }
 
 }  // namespace
