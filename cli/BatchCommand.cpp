@@ -48,6 +48,11 @@ bool IsSoundName(const fs::path& path) {
     return id != kFormatNone && id != kFormatMidi && id != kFormatXmf && id != kFormatImf;
 }
 
+bool IsMidiName(const fs::path& path) {
+    const std::string ext = Lower(path.extension().string());
+    return ext == ".mid" || ext == ".midi";
+}
+
 struct Job {
     std::string input;
     std::string output;
@@ -123,12 +128,15 @@ int RunBatch(const Options& options) {
     const std::string outDir = options.inputs[1];
     const std::string format = Lower(options.formats.front());
     const uint32_t formatId = FormatIdForExtension(format);
-    if (formatId == kFormatNone || (formatId != kFormatWav && !CreateFormatWriter(formatId))) {
+    // --to imf: the tree's MIDI files made IMF melodies, as "convert x.mid x.imf".
+    const bool melodies = formatId == kFormatImf;
+    if (formatId == kFormatNone || (formatId != kFormatWav && !melodies && !CreateFormatWriter(formatId))) {
         Fail(format, "not a format the tool writes (use " + FormatListText() + ")");
         return kExitUsage;
     }
-    if (options.binaries && formatId == kFormatWav) {
-        Fail(format, "WAV files have no chip resource binary: --bin needs a chip format");
+    if (options.binaries && (formatId == kFormatWav || melodies)) {
+        Fail(format, std::string(melodies ? "IMF melodies" : "WAV files") +
+                         " have no chip resource binary: --bin needs a chip format");
         return kExitUsage;
     }
     std::error_code error;
@@ -153,7 +161,7 @@ int RunBatch(const Options& options) {
             it.disable_recursion_pending();  // the output folder inside the input folder
             continue;
         }
-        if (!it->is_regular_file() || !IsSoundName(it->path())) continue;
+        if (!it->is_regular_file() || (melodies ? !IsMidiName(it->path()) : !IsSoundName(it->path()))) continue;
         Job job;
         job.input = it->path().string();
         fs::path rel = fs::relative(it->path(), inRoot);
@@ -196,7 +204,7 @@ int RunBatch(const Options& options) {
         }
     }
     if (jobs.empty()) {
-        Fail(inDir, "holds no sound files (WAV, MP3 or chip formats)");
+        Fail(inDir, melodies ? "holds no MIDI files (.mid, .midi)" : "holds no sound files (WAV, MP3 or chip formats)");
         return kExitFailed;
     }
 
@@ -206,6 +214,7 @@ int RunBatch(const Options& options) {
 
     unsigned workers = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
     workers = std::min<unsigned>(workers, static_cast<unsigned>(jobs.size()));
+    if (melodies) workers = 1;  // the melody tool keeps state of its own: one song at a time
     const auto started = std::chrono::steady_clock::now();
     ProgressBar bar("batch     ", options.quiet);
     bar.OnBegin();

@@ -84,6 +84,9 @@ std::span<const uint8_t> EntryBytes(const std::vector<uint8_t>& image, const S_P
     return std::span<const uint8_t>(image).subspan(e.offset, e.size);
 }
 
+// A melody entry holds an IMF image rather than a resource binary.
+bool IsMelodyEntry(std::span<const uint8_t> e) { return e.size() >= 4 && std::memcmp(e.data(), "IMF1", 4) == 0; }
+
 }  // namespace
 
 bool RunBinaryInfo(const std::string& path, bool json, int* status) {
@@ -114,7 +117,25 @@ bool RunBinaryInfo(const std::string& path, bool json, int* status) {
         for (size_t k = 0; k < entries.size(); ++k) {
             S_ResourceBinary b;
             std::string reason;
-            const bool ok = ReadResourceBinary(EntryBytes(image, entries[k]), b, &reason);
+            const std::span<const uint8_t> e = EntryBytes(image, entries[k]);
+            if (IsMelodyEntry(e)) {
+                double seconds = 0;
+                const bool ok = MelodySeconds(e, seconds, reason);
+                if (!ok) *status = kExitFailed;
+                if (json)
+                    std::printf(
+                        "%s\n  {\"index\": %zu, \"name\": %s, \"coding\": \"IMF\", \"melody\": true, "
+                        "\"duration_s\": %.3f, \"offset\": %u, \"bytes\": %u%s%s}",
+                        k ? "," : "", k, Json(names[k]).c_str(), seconds, entries[k].offset, entries[k].size,
+                        ok ? "" : ", \"error\": ", ok ? "" : Json(reason).c_str());
+                else
+                    std::printf("  %5zu  %-20s  %-9s  %5s  %7.3f s  %9u  %9u%s%s\n", k,
+                                names[k].empty() ? "-" : names[k].c_str(), "melody", "-", seconds, entries[k].offset,
+                                entries[k].size,
+                                ok ? "  IMF" : "  IMF that cannot be read: ", ok ? "" : reason.c_str());
+                continue;
+            }
+            const bool ok = ReadResourceBinary(e, b, &reason);
             if (!ok) *status = kExitFailed;
             if (json) {
                 out.Object().Key("index").Unsigned(k).Key("name").String(names[k]).Key("coding").String(b.coding);
@@ -192,20 +213,25 @@ int RunUnpack(const Options& options) {
         char number[16];
         std::snprintf(number, sizeof number, "%02zu", k);
         const std::string stem = dir + platform::PathSeparator() + number + (names[k].empty() ? "" : "-" + names[k]);
-        const std::string bin = stem + ".bin", wav = stem + ".wav";
-        if (!options.overwrite && (platform::FileExists(bin) || (options.wav && platform::FileExists(wav)))) {
+        const std::span<const uint8_t> e = EntryBytes(image, entries[k]);
+        // A melody is written as the IMF file it was; it has no sound to decode.
+        const bool melody = IsMelodyEntry(e);
+        const std::string bin = stem + (melody ? ".imf" : ".bin"), wav = stem + ".wav";
+        const bool writesWav = options.wav && !melody;
+        if (!options.overwrite && (platform::FileExists(bin) || (writesWav && platform::FileExists(wav)))) {
             Fail(bin, "the file exists (use -y to overwrite it)");
             status = kExitFailed;
             continue;
         }
-        const std::span<const uint8_t> e = EntryBytes(image, entries[k]);
         auto out = platform::AtomicOutput::Begin(bin);
         if (!out || (!e.empty() && !out->Out().Write(e.data(), e.size())) || !out->Commit()) {
             Fail(bin, "cannot be written");
             status = kExitFailed;
             continue;
         }
-        if (options.wav) {
+        if (options.wav && melody && !options.quiet)
+            std::fprintf(stderr, "cadenzor: %s: a melody, written as IMF only (no WAV)\n", bin.c_str());
+        if (writesWav) {
             S_ResourceBinary b;
             std::string reason;
             if (!ReadResourceBinary(e, b, &reason)) {

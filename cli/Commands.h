@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "api/Profile.h"
@@ -89,6 +90,13 @@ bool MidiFileSeconds(const std::string& path, double& seconds);
 // IMF melodies: an "IMF1" header.
 bool IsImfFile(const std::string& path);
 int RunImfInfo(const std::string& path, bool json);
+// A melody for a pack: an IMF file or a MIDI file (IMF1 or MThd header).
+bool IsMelodyFile(const std::string& path);
+// The melody's IMF bytes, the file itself or made from MIDI as "convert
+// x.mid x.imf" makes it (at the path made, a scratch file); false with why.
+bool MelodyResource(const std::string& path, const std::string& made, std::vector<uint8_t>& imf, std::string& why);
+// The playing time of an IMF image; false with why when it does not parse.
+bool MelodySeconds(std::span<const uint8_t> bytes, double& seconds, std::string& why);
 // MIDI to IMF through the melody tool (the IMF's C array header beside it).
 int RunConvertToImf(const Options& options);
 int RunConvertToXmf(const Options& options);

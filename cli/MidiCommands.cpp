@@ -220,6 +220,41 @@ bool IsImfFile(const std::string& path) {
     return file && file->ReadExact(magic, 4) && std::memcmp(magic, "IMF1", 4) == 0;
 }
 
+static double ImfSeconds(const imf::ImfSong& song) {
+    double seconds = 0;
+    uint32_t at = 0, tempo = imf::kDefaultTempo;
+    for (const auto& r : song.records) {
+        seconds += double(r.tick - at) * tempo / song.division / 1e6;
+        at = r.tick;
+        if (r.kind == imf::kKindTempo) tempo = r.value;
+    }
+    return seconds;
+}
+
+bool MelodySeconds(std::span<const uint8_t> bytes, double& seconds, std::string& why) {
+    imf::ImfSong song;
+    if (!imf::ParseImf(bytes, song, why)) return false;
+    seconds = ImfSeconds(song);
+    return true;
+}
+
+bool IsMelodyFile(const std::string& path) { return IsImfFile(path) || IsMidiFile(path); }
+
+bool MelodyResource(const std::string& path, const std::string& made, std::vector<uint8_t>& imf, std::string& why) {
+    if (IsImfFile(path)) {
+        if (!xmf::ReadWholeFile(path.c_str(), imf)) return why = "cannot be read", false;
+    } else {
+        C_MidiFile song(path.c_str());
+        if (!song.Load()) return why = "not a readable Standard MIDI File", false;
+        if (api::ConvertMidToImf(path.c_str(), made.c_str()) == 0 || !xmf::ReadWholeFile(made.c_str(), imf))
+            return why = "the melody tool could not make an IMF melody of it", false;
+    }
+    imf::ImfSong song;
+    std::string error;
+    if (!imf::ParseImf(imf, song, error)) return why = "not a readable IMF melody: " + error, false;
+    return true;
+}
+
 int RunImfInfo(const std::string& path, bool json) {
     std::vector<uint8_t> bytes;
     std::string error;

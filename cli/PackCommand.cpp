@@ -67,7 +67,8 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
 int RunPack(const Options& options) {
     const std::string format = options.formats.front();
     const uint32_t id = FormatIdForExtension(format);
-    if (id == kFormatNone || id == kFormatWav || !CreateFormatWriter(id)) {
+    const bool melodiesOnly = id == kFormatImf;
+    if (!melodiesOnly && (id == kFormatNone || id == kFormatWav || !CreateFormatWriter(id))) {
         Fail(format, "not a chip format the tool writes (use " + FormatListText() + ")");
         return kExitUsage;
     }
@@ -111,7 +112,28 @@ int RunPack(const Options& options) {
     bar.OnBegin();
     std::vector<std::vector<uint8_t>> resources;
     double seconds = 0;
+    size_t melodies = 0;
     for (size_t i = 0; i < options.inputs.size(); ++i) {
+        // A melody (IMF, or MIDI made IMF) is packed as its IMF bytes.
+        if (IsMelodyFile(options.inputs[i]) || melodiesOnly) {
+            std::vector<uint8_t> imf;
+            std::string why;
+            if (!IsMelodyFile(options.inputs[i]))
+                why = platform::FileExists(options.inputs[i])
+                          ? "not a melody: a pack --to imf holds IMF and MIDI files only (pack sound with "
+                            "--to a chip format such as apm; melodies go beside it)"
+                          : "cannot be opened";
+            if (why.empty()) MelodyResource(options.inputs[i], temp->File("p" + std::to_string(i) + ".imf"), imf, why);
+            if (!why.empty()) {
+                bar.OnEnd();
+                Fail(options.inputs[i], why + "; nothing was written");
+                return kExitFailed;
+            }
+            ++melodies;
+            resources.push_back(std::move(imf));
+            bar.OnProgress(static_cast<int32_t>((i + 1) * 100 / options.inputs.size()));
+            continue;
+        }
         Options one = options;
         one.inputs = {options.inputs[i]};
         one.output = temp->File("p" + std::to_string(i) + "." + format);
@@ -166,8 +188,10 @@ int RunPack(const Options& options) {
     // the image as a byte array.
     const std::string array = Identifier(image);
     std::string guard = PromptName(image) + "_H";
-    std::string h = "/* Resource pack made by cadenzor: " + std::to_string(count) + " prompts, " + format +
-                    ". Layout: docs/resource-pack.md. */\n#ifndef " + guard + "\n#define " + guard + "\n\n";
+    const std::string melodyText =
+        melodies ? " (" + std::to_string(melodies) + (melodies == 1 ? " melody)" : " melodies)") : std::string();
+    std::string h = "/* Resource pack made by cadenzor: " + std::to_string(count) + " prompts" + melodyText + ", " +
+                    format + ". Layout: docs/resource-pack.md. */\n#ifndef " + guard + "\n#define " + guard + "\n\n";
     const std::string upper = PromptName(image);
     h += "#define " + upper + "_LENGTH " + std::to_string(out.size()) + "u\n";
     h += "#define " + upper + "_COUNT " + std::to_string(count) + "u\n\nenum " + array + "_prompt {\n";
@@ -188,7 +212,7 @@ int RunPack(const Options& options) {
         Fail(header, failure);
         return kExitFailed;
     }
-    std::printf("%s: %zu prompts, %.1f s of sound, %s (%zu bytes)", image.c_str(), count, seconds,
+    std::printf("%s: %zu prompts%s, %.1f s of sound, %s (%zu bytes)", image.c_str(), count, melodyText.c_str(), seconds,
                 SizeText(out.size()).c_str(), out.size());
     std::printf(", %.2f kbit/s\n", seconds > 0 ? out.size() * 8.0 / seconds / 1000 : 0.0);
     if (options.budget) {

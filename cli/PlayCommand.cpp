@@ -91,6 +91,14 @@ int RunPlay(const Options& options) {
             platform::RemoveTree(*folder);
             return kExitFailed;
         }
+        if (IsImfFile(one.inputs.front())) {
+            platform::RemoveTree(*folder);
+            std::fprintf(stderr,
+                         "cadenzor: %s: entry %ld is a melody (IMF), not sound; \"unpack\" writes it as an .imf "
+                         "file, and \"convert\" makes a MIDI file of that\n",
+                         input.c_str(), options.entry);
+            return kExitOk;
+        }
     }
     one.overwrite = false;
     if (ConvertOne(one) != kExitOk) {

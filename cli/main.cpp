@@ -323,7 +323,8 @@ const std::vector<CommandSpec>& Commands() {
          "Mirrors IN_DIR's tree under OUT_DIR, converting every sound (WAV, MP3, chip files) to FORMAT in\n"
          "parallel. An output is kept when it was made with the same settings from the same input\n"
          "(recorded in OUT_DIR/.cadenzor-batch); -y makes all again. Ends with a summary; exit code 2\n"
-         "when any file failed (each named with its reason), 3 when the resources exceed --budget.",
+         "when any file failed (each named with its reason), 3 when the resources exceed --budget.\n"
+         "--to imf makes the tree's MIDI files (.mid, .midi) IMF melodies, one at a time.",
          {"-y", "-q", "-v", "--to", "--rate", "--any-rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "-j",
           "--budget", "--json", "--compatible", "--effort"},
          RunBatchCommand},
@@ -342,7 +343,9 @@ const std::vector<CommandSpec>& Commands() {
          "many prompts in one resource image",
          "Converts each file to FORMAT and its resource, and writes IMAGE (a table of offsets and lengths,\n"
          "then the resources) and IMAGE.h (an enumeration of the prompts with their offsets and sizes, and\n"
-         "the image as a byte array). The layout is documented in docs/resource-pack.md.",
+         "the image as a byte array). Melodies go beside the prompts: an IMF file is packed as it is, a\n"
+         "MIDI file as the IMF that \"convert x.mid x.imf\" makes; --to imf packs melodies only. The\n"
+         "layout is documented in docs/resource-pack.md.",
          {"-o", "-y", "-q", "-v", "--to", "--rate", "--any-rate", "--mode", "--bitrate", "--quality", "--budget",
           "--compatible", "--effort"},
          RunPackCommand},
@@ -350,14 +353,16 @@ const std::vector<CommandSpec>& Commands() {
          "play FILE [--player PROGRAM] [--entry N]",
          "listen to a file as the chip plays it",
          "Renders any file the library reads to a WAV file and plays it with aplay or paplay when one is\n"
-         "installed; otherwise says where the WAV was written. --entry N plays entry N of a pack image.",
+         "installed; otherwise says where the WAV was written. --entry N plays entry N of a pack image\n"
+         "(a melody entry is named as such, not played).",
          {"-v", "--source", "--player", "--entry"},
          RunPlayCommand},
         {"unpack",
          "unpack IMAGE DIR [--wav]",
          "write each entry of a pack image as its resource binary",
          "Writes DIR/NN-NAME.bin for every entry (NAME from IMAGE.h beside the image when it is there),\n"
-         "and with --wav the sound each one plays as NN-NAME.wav. Existing files are kept unless -y.",
+         "and with --wav the sound each one plays as NN-NAME.wav; a melody entry is written as\n"
+         "NN-NAME.imf. Existing files are kept unless -y.",
          {"-y", "-v", "--wav"},
          RunUnpackCommand},
         {"pitch",
@@ -581,6 +586,8 @@ int CheckFormatOptions(const CommandSpec& spec, const Options& options) {
     if (command != "batch" && command != "pack" && command != "report") return 0;
     for (const std::string& f : options.formats) {
         const cz::FormatDescriptor* row = cz::FindFormatByExtension(f);
+        // IMF is made from MIDI: a pack or batch of melodies (batch refuses --bin itself).
+        if (command != "report" && cz::cli::FormatIdForExtension(f) == cz::kFormatImf) continue;
         if (!row || !row->facts.output) {
             std::fprintf(stderr, "cadenzor: %s: %s (write %s)\n", f.c_str(),
                          row ? "files of this format are read, not written" : "not a format the tool writes",

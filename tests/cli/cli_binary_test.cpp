@@ -1,10 +1,12 @@
 // The tool on what the chip reads: resource binaries of every coding through
-// check, info, convert, play and report, and pack images (mixed codings)
-// through info, unpack and play --entry.
+// check, info, convert, play and report, and pack images (mixed codings,
+// melodies beside prompts) through info, unpack and play --entry.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -24,14 +26,15 @@ std::string Q(const std::string& path) { return "'" + path + "'"; }
 std::vector<uint8_t> PromptWav() {
     std::vector<int16_t> pcm(3200);
     for (size_t i = 0; i < pcm.size(); ++i)
-        pcm[i] = i >= 1200 && i < 2000 ? 0 : static_cast<int16_t>(8000 * std::sin(i * 2 * 3.14159265358979 * 330 / 8000.0));
+        pcm[i] =
+            i >= 1200 && i < 2000 ? 0 : static_cast<int16_t>(8000 * std::sin(i * 2 * 3.14159265358979 * 330 / 8000.0));
     return cz::test::RiffBuilder().Fmt(1, 1, 8000, 16).Chunk("data", cz::test::RiffBuilder::Pcm16(pcm)).Bytes();
 }
 
 // Output extension and coding name of every binary the tool writes.
 const std::vector<std::pair<std::string, std::string>> kCodings = {
     {"apm", "APM"}, {"ad4", "E2A"}, {"mdm", "MDM"}, {"42m", "Q420 MPM"}, {"pc8", "PC8"}, {"lp8", "LP8"},
-    {"p10", "P10"}, {"p16", "P16"}, {"s08", "S08"}, {"s16", "S16"}, {"pam", "PAM"}, {"mcp", "MCP"},
+    {"p10", "P10"}, {"p16", "P16"}, {"s08", "S08"}, {"s16", "S16"},      {"pam", "PAM"}, {"mcp", "MCP"},
     {"wlp", "WLP"}, {"esb", "ESB"}, {"mvc", "MVC"}, {"sbd", "SBD"},
 };
 
@@ -41,7 +44,8 @@ TEST(CliBinary, EveryCodingIsReadBack) {
     for (const auto& [ext, coding] : kCodings) {
         SCOPED_TRACE(coding);
         const std::string bin = dir.File(ext + ".bin");
-        auto run = Cadenzor("convert -q -y " + Q(dir.File("in.wav")) + " " + Q(dir.File("t." + ext)) + " --bin " + Q(bin), dir);
+        auto run = Cadenzor(
+            "convert -q -y " + Q(dir.File("in.wav")) + " " + Q(dir.File("t." + ext)) + " --bin " + Q(bin), dir);
         ASSERT_EQ(run.status, 0) << run.out;
         // The four RBF codings keep their own format class in the tool.
         const bool rbf = ext == "apm" || ext == "ad4" || ext == "mdm" || ext == "42m";
@@ -135,6 +139,119 @@ TEST(CliBinary, PackImagesOfMixedCodingsListUnpackAndPlay) {
     run = Cadenzor("info " + Q(dir.File("img.bin")), dir);
     EXPECT_EQ(run.status, 2) << run.out;
     EXPECT_NE(run.out.find("lies outside the image"), std::string::npos) << run.out;
+}
+
+// Format 0, 96 ticks a quarter, tempo 250000 us, two notes.
+std::vector<uint8_t> TwoNoteSong() {
+    return {'M',  'T', 'h', 'd',  0,  0,   0,    6,    0,    0,    0,    1,    0,    96,   'M',
+            'T',  'r', 'k', 0,    0,  0,   22,   0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90, 0x00,
+            0x90, 60,  100, 0x60, 62, 100, 0x60, 0x80, 60,   0,    0x00, 0xFF, 0x2F, 0x00};
+}
+
+// Melodies go into a pack beside the prompts: an IMF file as it is, a MIDI
+// file as "convert x.mid x.imf" makes it; info, unpack and play --entry tell
+// a melody entry from a sound entry.
+TEST(CliBinary, PacksHoldMelodiesBesidePrompts) {
+    cz::test::TempDir dir;
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("voice.wav"), PromptWav()));
+    const std::vector<uint8_t> song = TwoNoteSong();
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("tune.mid"), song));
+    auto run = Cadenzor("convert -q " + Q(dir.File("tune.mid")) + " " + Q(dir.File("bell.imf")), dir);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const std::vector<uint8_t> imf = ReadFileBytes(dir.File("bell.imf"));
+    ASSERT_GT(imf.size(), 16u);
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("bad.imf"), {'I', 'M', 'F', '1', 0, 0}));
+
+    struct Case {
+        std::string inputs, format;
+        std::vector<bool> melody;  // per entry; empty: refused
+        std::string said;
+    };
+    const Case cases[] = {
+        {"voice.wav bell.imf tune.mid", "apm", {false, true, true}, "3 prompts (2 melodies)"},
+        {"bell.imf tune.mid", "imf", {true, true}, "2 prompts (2 melodies)"},
+        {"bell.imf voice.wav", "imf", {}, "voice.wav: not a melody"},
+        {"voice.wav bad.imf", "apm", {}, "bad.imf: not a readable IMF melody"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.inputs + " --to " + c.format);
+        const std::string image = dir.File("pack.bin");
+        std::string args;
+        for (size_t at = 0; at < c.inputs.size();) {
+            size_t end = c.inputs.find(' ', at);
+            if (end == std::string::npos) end = c.inputs.size();
+            args += " " + Q(dir.File(c.inputs.substr(at, end - at)));
+            at = end + 1;
+        }
+        std::remove(image.c_str());  // from the case before: a refused pack writes none
+        run = Cadenzor("pack -y" + args + " --to " + c.format + " -o " + Q(image), dir);
+        EXPECT_NE(run.out.find(c.said), std::string::npos) << run.out;
+        if (c.melody.empty()) {
+            EXPECT_EQ(run.status, 2) << run.out;
+            EXPECT_FALSE(cz::test::FileExists(image));
+            continue;
+        }
+        ASSERT_EQ(run.status, 0) << run.out;
+        const std::vector<uint8_t> bytes = ReadFileBytes(image);
+        ASSERT_EQ(cz::test::Le16At(bytes, 6), c.melody.size());
+        // Every melody entry is the IMF file byte for byte (the MIDI one as
+        // convert made it).
+        for (size_t k = 0; k < c.melody.size(); ++k) {
+            if (!c.melody[k]) continue;
+            const uint32_t offset = cz::test::Le32At(bytes, 8 + 8 * k), size = cz::test::Le32At(bytes, 12 + 8 * k);
+            ASSERT_LE(uint64_t{offset} + size, bytes.size());
+            EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + offset, bytes.begin() + offset + size), imf) << k;
+        }
+        run = Cadenzor("info " + Q(image), dir);
+        EXPECT_EQ(run.status, 0) << run.out;
+        const size_t tune = run.out.find("PACK_TUNE");
+        ASSERT_NE(tune, std::string::npos) << run.out;
+        const std::string line = run.out.substr(tune, run.out.find('\n', tune) - tune);
+        EXPECT_NE(line.find(" melody "), std::string::npos) << line;
+        EXPECT_NE(line.find("0.500 s"), std::string::npos) << line;
+        run = Cadenzor("info --json " + Q(image), dir);
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_NE(run.out.find("\"name\": \"PACK_TUNE\", \"coding\": \"IMF\", \"melody\": true, \"duration_s\": 0.500"),
+                  std::string::npos)
+            << run.out;
+        const std::string out = dir.File("out-" + c.format);
+        run = Cadenzor("unpack --wav " + Q(image) + " " + Q(out), dir);
+        EXPECT_EQ(run.status, 0) << run.out;
+        for (size_t k = 0; k < c.melody.size(); ++k) {
+            if (!c.melody[k]) {
+                EXPECT_TRUE(cz::test::FileExists(out + "/0" + std::to_string(k) + "-PACK_VOICE.wav")) << k;
+                continue;
+            }
+            const std::string name =
+                out + "/0" + std::to_string(k) + (k + 1 == c.melody.size() ? "-PACK_TUNE" : "-PACK_BELL");
+            EXPECT_EQ(ReadFileBytes(name + ".imf"), imf) << k;
+            EXPECT_FALSE(cz::test::FileExists(name + ".wav")) << k;
+        }
+        run = Cadenzor("play --player none " + Q(image) + " --entry " + std::to_string(c.melody.size() - 1), dir);
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_NE(run.out.find("is a melody (IMF), not sound"), std::string::npos) << run.out;
+    }
+}
+
+// batch --to imf makes the MIDI files of a tree IMF melodies, as convert does,
+// one song at a time; IMF has no chip binary to ask for.
+TEST(CliBinary, BatchMakesMelodiesOfMidiFiles) {
+    cz::test::TempDir dir;
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("tune.mid"), TwoNoteSong()));
+    auto run = Cadenzor("convert -q " + Q(dir.File("tune.mid")) + " " + Q(dir.File("tune.imf")), dir);
+    ASSERT_EQ(run.status, 0) << run.out;
+    std::filesystem::create_directories(dir.File("in/sub"));
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("in/a.mid"), TwoNoteSong()));
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("in/sub/b.midi"), TwoNoteSong()));
+    ASSERT_TRUE(cz::test::WriteFileBytes(dir.File("in/voice.wav"), PromptWav()));
+    run = Cadenzor("batch " + Q(dir.File("in")) + " " + Q(dir.File("out")) + " --to imf", dir);
+    ASSERT_EQ(run.status, 0) << run.out;
+    for (const char* made : {"out/a.imf", "out/sub/b.imf"})
+        EXPECT_EQ(ReadFileBytes(dir.File(made)), ReadFileBytes(dir.File("tune.imf"))) << made;
+    EXPECT_FALSE(cz::test::FileExists(dir.File("out/voice.imf")));
+    run = Cadenzor("batch " + Q(dir.File("in")) + " " + Q(dir.File("out2")) + " --to imf --bin", dir);
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("IMF melodies have no chip resource binary"), std::string::npos) << run.out;
 }
 
 }  // namespace
