@@ -122,13 +122,14 @@ bool RunBinaryInfo(const std::string& path, bool json, int* status) {
                 double seconds = 0;
                 const bool ok = MelodySeconds(e, seconds, reason);
                 if (!ok) *status = kExitFailed;
-                if (json)
-                    std::printf(
-                        "%s\n  {\"index\": %zu, \"name\": %s, \"coding\": \"IMF\", \"melody\": true, "
-                        "\"duration_s\": %.3f, \"offset\": %u, \"bytes\": %u%s%s}",
-                        k ? "," : "", k, Json(names[k]).c_str(), seconds, entries[k].offset, entries[k].size,
-                        ok ? "" : ", \"error\": ", ok ? "" : Json(reason).c_str());
-                else
+                if (json) {
+                    out.Object().Key("index").Unsigned(k).Key("name").String(names[k]).Key("coding").String("IMF");
+                    out.Key("melody").Bool(true).Key("duration_s").Number(seconds);
+                    out.Key("sample_rate").Null().Key("samples").Null().Key("offset").Unsigned(entries[k].offset);
+                    out.Key("chip_bytes").Unsigned(entries[k].size);
+                    if (!ok) out.Key("error").String(reason);
+                    out.End();
+                } else
                     std::printf("  %5zu  %-20s  %-9s  %5s  %7.3f s  %9u  %9u%s%s\n", k,
                                 names[k].empty() ? "-" : names[k].c_str(), "melody", "-", seconds, entries[k].offset,
                                 entries[k].size,

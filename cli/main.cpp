@@ -301,8 +301,8 @@ const std::vector<CommandSpec>& Commands() {
          "OUT's extension names the format (.wav, .apm, .mdm, ... or .xmf). Every output is made in a\n"
          "private folder first and put in place only when all of them were made: a refusal or a failure\n"
          "writes nothing.",
-         {"-o", "-y", "-q", "-v", "--rate", "--any-rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "--source",
-          "--to", "--dls", "--for-play", "--compatible", "--effort"},
+         {"-o", "-y", "-q", "-v", "--rate", "--any-rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality",
+          "--source", "--to", "--dls", "--for-play", "--compatible", "--effort"},
          RunConvertCommand},
         {"resample",
          "resample IN OUT --rate HZ",
@@ -325,8 +325,8 @@ const std::vector<CommandSpec>& Commands() {
          "(recorded in OUT_DIR/.cadenzor-batch); -y makes all again. Ends with a summary; exit code 2\n"
          "when any file failed (each named with its reason), 3 when the resources exceed --budget.\n"
          "--to imf makes the tree's MIDI files (.mid, .midi) IMF melodies, one at a time.",
-         {"-y", "-q", "-v", "--to", "--rate", "--any-rate", "--bin", "--header-style", "--mode", "--bitrate", "--quality", "-j",
-          "--budget", "--json", "--compatible", "--effort"},
+         {"-y", "-q", "-v", "--to", "--rate", "--any-rate", "--bin", "--header-style", "--mode", "--bitrate",
+          "--quality", "-j", "--budget", "--json", "--compatible", "--effort"},
          RunBatchCommand},
         {"report",
          "report IN --to FORMATS [options]",

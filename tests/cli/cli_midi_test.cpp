@@ -60,10 +60,10 @@ TEST(CliMidi, ConvertSoundsToXmf) {
 TEST(CliMidi, MidiToImfAndXmfAndBack) {
     cz::test::TempDir dir;
     // Format 0, 96 ticks a quarter: two notes and a lyric.
-    const std::vector<uint8_t> song = {'M',  'T',  'h', 'd', 0,    0,    0,    6,    0,    0,    0,    1,   0,
-                                       96,   'M',  'T', 'r', 'k',  0,    0,    0,    24,   0x00, 0x90, 60,  100,
-                                       0x00, 0xFF, 5,   2,   'l',  'a',  0x60, 62,   90,   0x60, 0x80, 60,  0,
-                                       0x00, 62,   0,   0x00, 0xFF, 0x2F, 0x00};
+    const std::vector<uint8_t> song = {'M',  'T', 'h',  'd',  0,   0,   0,    6,    0,    0,   0,    1,
+                                       0,    96,  'M',  'T',  'r', 'k', 0,    0,    0,    24,  0x00, 0x90,
+                                       60,   100, 0x00, 0xFF, 5,   2,   'l',  'a',  0x60, 62,  90,   0x60,
+                                       0x80, 60,  0,    0x00, 62,  0,   0x00, 0xFF, 0x2F, 0x00};
     const std::string mid = dir.File("song.mid");
     ASSERT_TRUE(cz::test::WriteFileBytes(mid, song));
     auto imf = Cadenzor("convert '" + mid + "' '" + dir.File("song.imf") + "'", dir);
@@ -71,8 +71,8 @@ TEST(CliMidi, MidiToImfAndXmfAndBack) {
     EXPECT_TRUE(cz::test::FileExists(dir.File("song.imf.h")));
     auto info = Cadenzor("info '" + dir.File("song.imf") + "'", dir);
     EXPECT_EQ(info.status, 0) << info.out;
-    for (const char* line : {"IMF melody", "division:    96 ticks per quarter note", "channels:    1",
-                             "notes:       2", "1 texts", "length:      192 ticks (1.000 s)"})
+    for (const char* line : {"IMF melody", "division:    96 ticks per quarter note", "channels:    1", "notes:       2",
+                             "1 texts", "length:      192 ticks (1.000 s)"})
         EXPECT_NE(info.out.find(line), std::string::npos) << line << "\n" << info.out;
 
     auto xmf = Cadenzor("convert '" + mid + "' '" + dir.File("song.xmf") + "'", dir);

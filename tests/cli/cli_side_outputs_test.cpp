@@ -293,17 +293,18 @@ TEST(CliJson, OutputsMatchTheDocumentedFields) {
     ASSERT_TRUE(cz::test::WriteFileBytes(in + "/bad.wav", {'R', 'I', 'F', 'F'}));
     ASSERT_EQ(Cadenzor("convert -q " + Q(dir.File("song.mid")) + " " + Q(dir.File("song.imf")), dir).status, 0);
     ASSERT_EQ(Cadenzor("convert -q " + Q(wav) + " " + Q(dir.File("voice.apm")), dir).status, 0);
-    // A speech XMF, a melody XMF, a chip binary and a pack image of two entries.
+    // A speech XMF, a melody XMF, a chip binary and a pack image of two prompts and a melody.
     ASSERT_EQ(Cadenzor("convert -q " + Q(wav) + " " + Q(dir.File("voice.xmf")), dir).status, 0);
     ASSERT_EQ(Cadenzor("convert -q " + Q(dir.File("song.mid")) + " " + Q(dir.File("song.xmf")), dir).status, 0);
     ASSERT_EQ(
         Cadenzor("convert -q " + Q(wav) + " " + Q(dir.File("voice.p10")) + " --bin " + Q(dir.File("voice.bin")), dir)
             .status,
         0);
-    ASSERT_EQ(
-        Cadenzor("pack -q " + Q(wav) + " " + Q(dir.File("voice.apm")) + " --to mcp -o " + Q(dir.File("img.bin")), dir)
-            .status,
-        0);
+    ASSERT_EQ(Cadenzor("pack -q " + Q(wav) + " " + Q(dir.File("voice.apm")) + " " + Q(dir.File("song.imf")) +
+                           " --to mcp -o " + Q(dir.File("img.bin")),
+                       dir)
+                  .status,
+              0);
     struct Case {
         std::string command;
         std::string checks;
