@@ -10,8 +10,8 @@
 #include "BatchSupport.h"
 #include "Commands.h"
 #include "ProgressBar.h"
+#include "api/planner/PackImage.h"
 #include "formats/registry/FormatId.h"
-#include "foundation/ByteArrayHeader.h"
 #include "formats/registry/FormatTable.h"
 #include "platform/Platform.h"
 #include "platform/SafeFiles.h"
@@ -20,38 +20,6 @@
 namespace cz::cli {
 
 namespace {
-
-constexpr char kPackMagic[4] = {'C', 'Z', 'P', 'K'};
-constexpr uint16_t kPackVersion = 1;
-constexpr size_t kPackAlign = 4;
-
-void Put16(std::vector<uint8_t>& out, size_t at, uint32_t v) {
-    out[at] = static_cast<uint8_t>(v);
-    out[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-// A prompt's name for C: its file name without folder and extension, in
-// capitals, every other character an underscore, a leading digit prefixed.
-std::string PromptName(const std::string& path) {
-    size_t slash = path.find_last_of("/\\");
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    size_t dot = base.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) base.resize(dot);
-    std::string name;
-    for (unsigned char c : base) name += std::isalnum(c) ? static_cast<char>(std::toupper(c)) : '_';
-    if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0]))) name = "P_" + name;
-    return name;
-}
-
-std::string Identifier(const std::string& path) {
-    std::string name = PromptName(path);
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return name;
-}
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
     auto file = platform::File::Open(path, platform::open_flags::kRead);
@@ -91,17 +59,7 @@ int RunPack(const Options& options) {
         }
     }
     // Names in the enumeration must differ.
-    std::vector<std::string> names;
-    for (const auto& input : options.inputs) {
-        std::string name = PromptName(input), unique = name;
-        for (int n = 2;; ++n) {
-            bool taken = false;
-            for (const auto& other : names) taken = taken || other == unique;
-            if (!taken) break;
-            unique = name + "_" + std::to_string(n);
-        }
-        names.push_back(unique);
-    }
+    const std::vector<std::string> names = api::planner::PromptNames(options.inputs);
 
     auto temp = platform::TempFolder::Create();
     if (!temp) {
@@ -164,44 +122,21 @@ int RunPack(const Options& options) {
     }
     bar.OnEnd();
 
-    // The image: magic, version, count, the table, the aligned resources.
+    // The image: magic, version, count, the table, the aligned resources;
+    // then the header for the firmware build.
     const size_t count = resources.size();
-    std::vector<uint8_t> out(8 + 8 * count, 0);
-    std::copy(kPackMagic, kPackMagic + 4, out.begin());
-    Put16(out, 4, kPackVersion);
-    Put16(out, 6, static_cast<uint32_t>(count));
+    std::vector<uint8_t> out;
     std::vector<uint32_t> offsets, sizes;
-    for (size_t i = 0; i < count; ++i) {
-        while (out.size() % kPackAlign) out.push_back(0);
-        if (out.size() + resources[i].size() > 0xFFFFFFFFull) {
-            Fail(image, "the pack would be larger than 4 GiB");
-            return kExitFailed;
-        }
-        offsets.push_back(static_cast<uint32_t>(out.size()));
-        sizes.push_back(static_cast<uint32_t>(resources[i].size()));
-        Put32(out, 8 + 8 * i, offsets.back());
-        Put32(out, 12 + 8 * i, sizes.back());
-        out.insert(out.end(), resources[i].begin(), resources[i].end());
+    std::string why;
+    if (!api::planner::BuildPackImage(resources, out, offsets, &why)) {
+        Fail(image, why);
+        return kExitFailed;
     }
-
-    // The header: the prompts as an enumeration, their offsets and sizes, and
-    // the image as a byte array.
-    const std::string array = Identifier(image);
-    std::string guard = PromptName(image) + "_H";
+    for (const auto& r : resources) sizes.push_back(static_cast<uint32_t>(r.size()));
     const std::string melodyText =
         melodies ? " (" + std::to_string(melodies) + (melodies == 1 ? " melody)" : " melodies)") : std::string();
-    std::string h = "/* Resource pack made by cadenzor: " + std::to_string(count) + " prompts" + melodyText + ", " +
-                    format + ". Layout: docs/resource-pack.md. */\n#ifndef " + guard + "\n#define " + guard + "\n\n";
-    const std::string upper = PromptName(image);
-    h += "#define " + upper + "_LENGTH " + std::to_string(out.size()) + "u\n";
-    h += "#define " + upper + "_COUNT " + std::to_string(count) + "u\n\nenum " + array + "_prompt {\n";
-    for (size_t i = 0; i < count; ++i) h += "    " + upper + "_" + names[i] + " = " + std::to_string(i) + ",\n";
-    h += "};\n\nstatic const unsigned long " + array + "_offset[" + std::to_string(count) + "] = {";
-    for (size_t i = 0; i < count; ++i) h += (i ? ", " : "") + std::to_string(offsets[i]) + "u";
-    h += "};\nstatic const unsigned long " + array + "_size[" + std::to_string(count) + "] = {";
-    for (size_t i = 0; i < count; ++i) h += (i ? ", " : "") + std::to_string(sizes[i]) + "u";
-    h += "};\n\n" + byte_array::FirmwareArray(array, out);
-    h += "\n#endif /* " + guard + " */\n";
+    const std::string h = api::planner::PackHeaderText(image, out, names, offsets, sizes,
+                                                       std::to_string(count) + " prompts" + melodyText + ", " + format);
 
     std::string failure;
     if (!PublishBytes(image, out.data(), out.size(), &failure)) {

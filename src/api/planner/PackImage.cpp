@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "foundation/ByteArrayHeader.h"
+
 namespace cz::api::planner {
 
 namespace {
@@ -98,14 +100,8 @@ std::string PackHeaderText(const std::string& imagePath, const std::vector<uint8
     for (size_t i = 0; i < count; ++i) h += (i ? ", " : "") + std::to_string(offsets[i]) + "u";
     h += "};\nstatic const unsigned long " + array + "_size[" + std::to_string(count) + "] = {";
     for (size_t i = 0; i < count; ++i) h += (i ? ", " : "") + std::to_string(sizes[i]) + "u";
-    h += "};\n\nstatic const unsigned char " + array + "[" + std::to_string(image.size()) + "] = {";
-    char cell[8];
-    for (size_t i = 0; i < image.size(); ++i) {
-        if (i % 16 == 0) h += "\n   ";
-        std::snprintf(cell, sizeof cell, " 0x%02X%s", image[i], i + 1 < image.size() ? "," : "");
-        h += cell;
-    }
-    h += "\n};\n\n#endif /* " + guard + " */\n";
+    h += "};\n\n" + byte_array::FirmwareArray(array, image);
+    h += "\n#endif /* " + guard + " */\n";
     return h;
 }
 
