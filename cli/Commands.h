@@ -71,6 +71,9 @@ int RunCheck(const Options& options);
 // info of a resource binary or a pack image (BinaryCommands.cpp): false when
 // the file is neither (nothing printed), else prints it and sets *status.
 bool RunBinaryInfo(const std::string& path, bool json, int* status);
+
+// Text for an HTML page, with <, >, & and " escaped.
+std::string HtmlEscape(const std::string& text);
 // unpack IMAGE DIR [--wav]
 int RunUnpack(const Options& options);
 // The bytes of pack entry `entry` of image written to path; false (with the

@@ -104,20 +104,6 @@ std::vector<std::string> SplitList(const std::string& text) {
     return items;
 }
 
-std::string Escape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '&': out += "&amp;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 std::string Number(double v, const char* format = "%.2f") {
     if (std::isnan(v)) return "-";
     char text[48];
@@ -151,7 +137,7 @@ std::string Plot(const pl::Prompt& prompt, const pl::Outcome& chosen) {
                   "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\">",
                   kW, kH, kW, kH);
     svg += cell;
-    svg += "<title>" + Escape(BaseName(prompt.path)) + ": bytes against segmental SNR</title>";
+    svg += "<title>" + HtmlEscape(BaseName(prompt.path)) + ": bytes against segmental SNR</title>";
     svg += "<rect width=\"100%\" height=\"100%\" fill=\"#fbfbf8\"/>";
     std::snprintf(cell, sizeof cell,
                   "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#999\"/>"
@@ -174,14 +160,14 @@ std::string Plot(const pl::Prompt& prompt, const pl::Outcome& chosen) {
         std::snprintf(cell, sizeof cell,
                       "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"#2b6cb0\"><title>%s: %llu bytes, %.2f dB</title>"
                       "</circle>",
-                      x(static_cast<double>(o.bytes)), y(o.segmental), Escape(o.choice.Label()).c_str(),
+                      x(static_cast<double>(o.bytes)), y(o.segmental), HtmlEscape(o.choice.Label()).c_str(),
                       static_cast<unsigned long long>(o.bytes), o.segmental);
         svg += cell;
     }
     std::snprintf(cell, sizeof cell,
                   "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"6\" fill=\"none\" stroke=\"#c53030\" stroke-width=\"2.5\">"
                   "<title>chosen: %s: %llu bytes, %.2f dB</title></circle>",
-                  x(static_cast<double>(chosen.bytes)), y(chosen.segmental), Escape(chosen.choice.Label()).c_str(),
+                  x(static_cast<double>(chosen.bytes)), y(chosen.segmental), HtmlEscape(chosen.choice.Label()).c_str(),
                   static_cast<unsigned long long>(chosen.bytes), chosen.segmental);
     svg += cell;
     return svg + "</svg>";
@@ -194,23 +180,23 @@ std::string Page(const pl::Survey& survey, const pl::Plan& plan, unsigned long l
         "<style>body{font-family:sans-serif;margin:24px;color:#222}table{border-collapse:collapse}"
         "td,th{padding:4px 10px;text-align:right;border-bottom:1px solid #ddd}th{background:#eee}"
         "td.f,th.f{text-align:left}.row{margin:18px 0}.row h2{font-size:16px;margin:4px 0}</style></head><body>\n";
-    page += "<h1>Plan for " + std::to_string(survey.prompts.size()) + " prompts in " + Escape(SizeText(budget)) +
-            "</h1>\n<p>" + Escape(summary) + "</p>\n";
+    page += "<h1>Plan for " + std::to_string(survey.prompts.size()) + " prompts in " + HtmlEscape(SizeText(budget)) +
+            "</h1>\n<p>" + HtmlEscape(summary) + "</p>\n";
     page +=
         "<table><tr><th class=\"f\">prompt</th><th class=\"f\">choice</th><th>bytes</th><th>seg. SNR dB</th>"
         "<th>SNR dB</th></tr>\n";
     for (size_t i = 0; i < survey.prompts.size(); ++i) {
         const pl::Outcome& o = pl::Picked(survey, plan, i);
-        page += "<tr><td class=\"f\">" + Escape(survey.prompts[i].path) + "</td><td class=\"f\">" +
-                Escape(o.choice.Label()) + "</td><td>" + std::to_string(o.bytes) + "</td><td>" + Number(o.segmental) +
-                "</td><td>" + Number(o.snr) + "</td></tr>\n";
+        page += "<tr><td class=\"f\">" + HtmlEscape(survey.prompts[i].path) + "</td><td class=\"f\">" +
+                HtmlEscape(o.choice.Label()) + "</td><td>" + std::to_string(o.bytes) + "</td><td>" +
+                Number(o.segmental) + "</td><td>" + Number(o.snr) + "</td></tr>\n";
     }
     page += "</table>\n";
     for (size_t i = 0; i < survey.prompts.size(); ++i) {
         const pl::Prompt& p = survey.prompts[i];
         if (p.melody || std::isnan(pl::Picked(survey, plan, i).segmental)) continue;  // no quality to plot
-        page +=
-            "<div class=\"row\"><h2>" + Escape(p.path) + "</h2>" + Plot(p, pl::Picked(survey, plan, i)) + "</div>\n";
+        page += "<div class=\"row\"><h2>" + HtmlEscape(p.path) + "</h2>" + Plot(p, pl::Picked(survey, plan, i)) +
+                "</div>\n";
     }
     return page + "</body></html>\n";
 }

@@ -224,20 +224,6 @@ std::string Waveform(const std::vector<double>& samples, const char* colour, con
     return svg + "<path d=\"" + path + " Z\" fill=\"" + colour + "\"/></svg>";
 }
 
-std::string Escape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '&': out += "&amp;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 // The samples as a 16-bit mono WAV file in a data URI, for an <audio>
 // element of the page.
 std::string WavDataUri(const std::vector<double>& samples, unsigned rate) {
@@ -281,7 +267,7 @@ std::string WavDataUri(const std::vector<double>& samples, unsigned rate) {
 }
 
 std::string Audio(const std::vector<double>& samples, unsigned rate, const std::string& title) {
-    return "<audio controls preload=\"auto\" title=\"" + Escape(title) + "\" src=\"" + WavDataUri(samples, rate) +
+    return "<audio controls preload=\"auto\" title=\"" + HtmlEscape(title) + "\" src=\"" + WavDataUri(samples, rate) +
            "\"></audio>";
 }
 
@@ -315,7 +301,7 @@ std::string ErrorLevels(const std::vector<double>& source, const std::vector<dou
                "\" stroke-width=\"3\" points=\"" + points + "\"/>";
     };
     std::string svg = "<svg class=\"levels\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(kWidth) +
-                      "\" height=\"" + std::to_string(kHeight) + "\"><title>" + Escape(title) +
+                      "\" height=\"" + std::to_string(kHeight) + "\"><title>" + HtmlEscape(title) +
                       "</title><rect width=\"100%\" height=\"100%\" fill=\"#fbfbf8\"/>";
     for (int db = -20; db > kFloor; db -= 20) {
         const double y = (db / kFloor) * (kHeight - 4) + 2;
@@ -363,7 +349,7 @@ std::string SizeQualityChart(const std::vector<Row>& rows) {
         std::snprintf(cell, sizeof cell,
                       "<circle class=\"point\" cx=\"%.1f\" cy=\"%.1f\" r=\"5\" fill=\"%s\"/><text x=\"%.1f\" "
                       "y=\"%.1f\" font-size=\"11\">%s%s</text>",
-                      x, y, r.chipBytes >= 0 ? "#2f855a" : "#999", x + 7, y + 4, Escape(r.format).c_str(),
+                      x, y, r.chipBytes >= 0 ? "#2f855a" : "#999", x + 7, y + 4, HtmlEscape(r.format).c_str(),
                       r.chipBytes >= 0 ? "" : " (file, no chip binary)");
         svg += cell;
     }
@@ -380,7 +366,7 @@ std::string Html(const std::string& input, const std::vector<double>& source, un
         "figure{margin:2px 0}figcaption{font-size:12px;color:#666}audio{display:block;margin:4px 0}</style>"
         "</head><body>\n";
     char line[512];
-    page += "<h1>" + Escape(input) + "</h1>";
+    page += "<h1>" + HtmlEscape(input) + "</h1>";
     std::snprintf(line, sizeof line, "<p>%zu samples at %u Hz (%.2f s)</p>\n", source.size(), rate,
                   rate ? source.size() / static_cast<double>(rate) : 0.0);
     page += line;
@@ -389,7 +375,8 @@ std::string Html(const std::string& input, const std::vector<double>& source, un
         "<th>SNR dB</th><th>seg. SNR dB</th></tr>\n";
     for (const Row& r : rows) {
         if (!r.ok) {
-            page += "<tr><td class=\"f\">" + r.format + "</td><td colspan=\"5\">" + Escape(r.reason) + "</td></tr>\n";
+            page +=
+                "<tr><td class=\"f\">" + r.format + "</td><td colspan=\"5\">" + HtmlEscape(r.reason) + "</td></tr>\n";
             continue;
         }
         // A format without a chip binary has no chip size or bit rate: a dash.
@@ -597,6 +584,21 @@ int RunReport(const Options& options) {
         }
     }
     return status;
+}
+
+// Text for an HTML page: the characters markup gives a meaning to, escaped.
+std::string HtmlEscape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '&': out += "&amp;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
 }
 
 }  // namespace cz::cli
