@@ -42,7 +42,9 @@ const int kBitrates[2][3][16] = {
 };
 const int kRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
 
-uint32_t SyncSafe(const uint8_t* p) { return (p[0] & 0x7Fu) << 21 | (p[1] & 0x7Fu) << 14 | (p[2] & 0x7Fu) << 7 | (p[3] & 0x7Fu); }
+uint32_t SyncSafe(const uint8_t* p) {
+    return (p[0] & 0x7Fu) << 21 | (p[1] & 0x7Fu) << 14 | (p[2] & 0x7Fu) << 7 | (p[3] & 0x7Fu);
+}
 
 // A text frame's value as UTF-8 (ISO-8859-1, UTF-16 with BOM, UTF-16BE, UTF-8).
 std::string TextValue(const uint8_t* p, size_t n) {
@@ -102,12 +104,15 @@ bool ReadMpegFacts(const std::string& path, MpegFacts& facts) {
         const size_t tagSize = SyncSafe(&head[6]);
         const size_t end = std::min(head.size(), 10 + tagSize);
         size_t f = 10;
-        if (head[5] & 0x40 && f + 4 <= end) f += version == 4 ? SyncSafe(&head[f]) : 4 + (head[f] << 24 | head[f + 1] << 16 | head[f + 2] << 8 | head[f + 3]);
+        if (head[5] & 0x40 && f + 4 <= end)
+            f += version == 4 ? SyncSafe(&head[f])
+                              : 4 + (head[f] << 24 | head[f + 1] << 16 | head[f + 2] << 8 | head[f + 3]);
         while (version >= 3 && f + 10 <= end && head[f] != 0) {
             const std::string id(reinterpret_cast<const char*>(&head[f]), 4);
-            const size_t n = version == 4 ? SyncSafe(&head[f + 4])
-                                          : (static_cast<size_t>(head[f + 4]) << 24 | head[f + 5] << 16 |
-                                             head[f + 6] << 8 | head[f + 7]);
+            const size_t n =
+                version == 4
+                    ? SyncSafe(&head[f + 4])
+                    : (static_cast<size_t>(head[f + 4]) << 24 | head[f + 5] << 16 | head[f + 6] << 8 | head[f + 7]);
             if (n > end - f - 10) break;
             if (id == "TIT2") facts.title = TextValue(&head[f + 10], n);
             if (id == "TPE1") facts.artist = TextValue(&head[f + 10], n);
@@ -179,8 +184,8 @@ std::vector<InfoTag> ReadRiffInfoTags(const std::string& path) {
             if (std::memcmp(list.data(), "INFO", 4) == 0) {
                 size_t p = 4;
                 while (p + 8 <= list.size()) {
-                    const uint32_t m = list[p + 4] | list[p + 5] << 8 | list[p + 6] << 16 |
-                                       static_cast<uint32_t>(list[p + 7]) << 24;
+                    const uint32_t m =
+                        list[p + 4] | list[p + 5] << 8 | list[p + 6] << 16 | static_cast<uint32_t>(list[p + 7]) << 24;
                     if (m > list.size() - p - 8) break;
                     std::string text(reinterpret_cast<const char*>(&list[p + 8]), m);
                     text.resize(std::strlen(text.c_str()));
