@@ -1,5 +1,7 @@
 #include "BatchSupport.h"
 
+#include "api/pipeline/Pipeline.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -29,14 +31,6 @@ constexpr size_t kEstimateFiles = 4;
 // Choices measured on every file before giving up on finding more that fit.
 constexpr size_t kMeasuredChoices = 4;
 constexpr size_t kShownChoices = 3;
-
-double SecondsOf(const std::string& path) {
-    C_WavFileFormat factory;
-    RefPtr<C_WavFile> file = factory.Open(path.c_str(), kOpenHeaderOnly);
-    I_WavInfo* info = file ? file->GetWavInfo() : nullptr;
-    if (!info || !info->GetSampleRate()) return 0;
-    return static_cast<double>(info->GetSampleCount()) / info->GetSampleRate();
-}
 
 unsigned SampleRateOf(const std::string& path) {
     C_WavFileFormat factory;
@@ -84,7 +78,7 @@ bool ConvertAll(const Options& options, const std::string& asked, const BudgetCh
         if (ConvertOne(one) != kExitOk) return false;
         const int64_t b = platform::GetFileLength(one.binary);
         if (b < 0) return false;
-        seconds += SecondsOf(one.output);
+        seconds += api::pipeline::SoundSeconds(one.output);
         bytes.push_back(static_cast<unsigned long long>(b));
     }
     return true;
@@ -208,7 +202,7 @@ std::string SizeText(unsigned long long bytes) {
 
 SoundFigures MeasureOutput(const std::string& output, const std::string& binary, bool needChip) {
     SoundFigures f;
-    f.seconds = SecondsOf(output);
+    f.seconds = api::pipeline::SoundSeconds(output);
     const int64_t size = platform::GetFileLength(output);
     f.fileBytes = size > 0 ? static_cast<unsigned long long>(size) : 0;
     if (!binary.empty())

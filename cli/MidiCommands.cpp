@@ -193,7 +193,6 @@ int MakeWithHeader(const Options& options, const std::string& failure, Make make
 // 127 play.
 int ConvertMidi(const Options& options, MidiTarget target) {
     const std::string& input = options.inputs.front();
-    const std::string& output = options.output;
     if (options.haveRate) {
         Fail(input, "--rate does not apply to MIDI input (the speech samples are coded at their own rate)");
         return kExitUsage;

@@ -691,14 +691,6 @@ bool ReadAll(const std::string& path, std::vector<uint8_t>& bytes) {
     return bytes.empty() || file->ReadExact(bytes.data(), bytes.size());
 }
 
-double SecondsOf(const std::string& path) {
-    C_WavFileFormat factory;
-    RefPtr<C_WavFile> file = factory.Open(path.c_str(), kOpenHeaderOnly);
-    I_WavInfo* info = file ? file->GetWavInfo() : nullptr;
-    if (!info || !info->GetSampleRate()) return 0;
-    return static_cast<double>(info->GetSampleCount()) / info->GetSampleRate();
-}
-
 // The sound the chip plays from a file the job made: a chip file decoded as
 // it plays, or a resource binary decoded as the chip reads it.
 }  // namespace
@@ -875,7 +867,7 @@ Result Run(const Job& job) {
     }
     if (!job.publish || job.wantRendition) {
         r.fileBytes = static_cast<unsigned long long>(std::max<int64_t>(0, platform::GetFileLength(made)));
-        r.seconds = SecondsOf(made);
+        r.seconds = SoundSeconds(made);
     }
     if (job.wantRendition && !RenditionOf(wantBinary ? madeBinary : made, r.rendition, r.failure)) {
         r.outcome = Outcome::kFailed;
@@ -970,6 +962,14 @@ bool WriteFirmwareHeader(const std::string& headerPath, const std::string& array
                          const std::vector<uint8_t>& bytes) {
     const std::string text = byte_array::Text(byte_array::Style::kFirmware, arrayName, bytes);
     return PublishBytes(headerPath, text.data(), text.size(), nullptr);
+}
+
+double SoundSeconds(const std::string& path) {
+    C_WavFileFormat factory;
+    RefPtr<C_WavFile> file = factory.Open(path.c_str(), kOpenHeaderOnly);
+    I_WavInfo* info = file ? file->GetWavInfo() : nullptr;
+    if (!info || !info->GetSampleRate()) return 0;
+    return static_cast<double>(info->GetSampleCount()) / info->GetSampleRate();
 }
 
 }  // namespace cz::api::pipeline

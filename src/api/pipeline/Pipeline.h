@@ -130,4 +130,8 @@ bool PublishFile(const std::string& source, const std::string& target, std::stri
 bool WriteFirmwareHeader(const std::string& headerPath, const std::string& arrayName,
                          const std::vector<uint8_t>& bytes);
 
+// The length of a sound file as its header says, in seconds; 0 when it
+// cannot be opened or has no rate.
+double SoundSeconds(const std::string& path);
+
 }  // namespace cz::api::pipeline
